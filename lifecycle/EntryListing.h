@@ -1,0 +1,16 @@
+#pragma once
+
+#include "lifecycle/SafeState.h"
+#include "ui/Shell.h"
+
+namespace quorvane {
+
+// Loads the open working copy's header, index and entry details into state;
+// reports "Incompattible file" when the version word is not 2 and goes on.
+void loadIndex(SafeState& state, Shell& shell);
+
+// Empties the list; if no safe is open says "Unable to Read File!" and stops;
+// else loads the index and inserts one row per entry ("%d", name, "%d Bytes").
+void refreshEntryList(SafeState& state, Shell& shell);
+
+} // namespace quorvane

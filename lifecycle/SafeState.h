@@ -1,0 +1,34 @@
+#pragma once
+
+#include "storage/ContainerIndex.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace quorvane {
+
+// At most this many bytes of a typed password are taken: the key depends on them.
+inline constexpr std::size_t PasswordLimit = 249;
+// Left in the password by a cancelled password dialog.
+inline constexpr const char* PasswordCancelMarker = "!!!!K";
+
+// The state of the one open safe. A safe is open exactly while
+// workingCopyStream is open on the working copy.
+struct SafeState : ContainerIndex {
+    std::string safePath;
+    std::string password;
+    std::fstream workingCopyStream;
+    bool cipherFailed = false;
+    std::string cipherMessage;
+    // The process's private working directory (see WorkingDirectory).
+    std::filesystem::path workDir;
+};
+
+inline bool isSafeOpen(const SafeState& state) { return state.workingCopyStream.is_open(); }
+
+// Working files, all inside the private working directory.
+std::filesystem::path workingCopyPath(const SafeState& state);    // "temp2"
+std::filesystem::path newSafeContainerPath(const SafeState& state); // plaintext of a new safe
+
+} // namespace quorvane

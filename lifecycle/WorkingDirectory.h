@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+
+namespace quorvane {
+
+// One private directory per process (mode 0700) under the system's temporary
+// directory, where the plaintext working copy and every intermediate live.
+// Removed with everything in it when the object goes away.
+class WorkingDirectory {
+public:
+    WorkingDirectory(); // throws std::system_error when it cannot be made
+    ~WorkingDirectory();
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace quorvane

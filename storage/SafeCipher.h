@@ -1,0 +1,44 @@
+#pragma once
+
+// The safe file: a 16-byte random IV followed by the AES-256-CBC (PKCS #7)
+// ciphertext of the container; the key is SHA-256 of the password.
+
+#include "storage/Progress.h"
+
+#include <filesystem>
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace quorvane {
+
+std::string derivePasswordKey(const std::string& password); // 32 raw digest bytes
+std::string randomBytes(std::size_t n);
+bool isHexText(const std::string& text); // only "0123456789ABCDEF"
+std::string toHexUnlessHex(const std::string& text);
+std::string fromHexIfHex(const std::string& text);
+
+// Key and IV may be raw bytes or uppercase hex text (fromHexIfHex).
+void cbcEncryptStream(std::istream& in, std::ostream& out, const std::string& key,
+                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
+                      const ProgressCallback& progress = {});
+void cbcDecryptStream(std::istream& in, std::ostream& out, const std::string& key,
+                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
+                      const ProgressCallback& progress = {});
+
+// Writes IV + ciphertext of everything in `in` to `out`.
+void encryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
+                 std::string& cipherMessage, const ProgressCallback& progress = {});
+// Writes the container held in the safe read from `in` to `out`. On failure
+// `out` may hold a part of the plaintext: use decryptSafeFile to have it removed.
+void decryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
+                 std::string& cipherMessage, const ProgressCallback& progress = {});
+
+// decryptSafe between two paths; on failure the output file is emptied and
+// removed, so no partly decrypted bytes stay behind. The output is created 0600.
+void decryptSafeFile(const std::filesystem::path& safePath,
+                     const std::filesystem::path& plaintextPath, const std::string& key,
+                     bool& cipherFailed, std::string& cipherMessage,
+                     const ProgressCallback& progress = {});
+
+} // namespace quorvane

@@ -1,0 +1,61 @@
+#pragma once
+
+// The one way in which the operations ask and tell the user. The desktop
+// program, the command-line tool and the tests each implement it.
+
+#include "storage/Progress.h"
+
+#include <functional>
+#include <string>
+
+namespace quorvane {
+
+enum class MessageIcon { Error, Information };
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+
+    // A modal message box with one OK button.
+    virtual void showMessage(const std::string& text, const std::string& caption,
+                             MessageIcon icon) = 0;
+    // A Yes/No question with the information icon; true for Yes.
+    virtual bool askYesNo(const std::string& text, const std::string& caption) = 0;
+
+    // The password dialog: writes what is typed into password (at most 249
+    // bytes) and returns 1 for OK; on Cancel leaves "!!!!K" and returns 0.
+    virtual int PasswordDialog(std::string& password) = 0;
+    // The rename dialog: leaves the typed name (at most 49 bytes) in
+    // newEntryName, or "-1" on Cancel.
+    virtual void RenameDialog(std::string& newEntryName) = 0;
+
+    // File pickers: true and the chosen path in path, false on cancel.
+    virtual bool pickSafeToOpen(std::string& path) = 0; // starts on path as given
+    virtual bool pickNewSafe(std::string& path) = 0;
+    virtual bool pickFileToAdd(std::string& path) = 0;
+    virtual bool ChooseFolder(std::string& path, const std::string& title) = 0;
+
+    // The busy box. ShowProgress returns at once; after each HideProgress no
+    // box of an earlier call remains.
+    virtual void ShowProgress(const std::string& text) = 0;
+    virtual void HideProgress() = 0;
+    // Runs one long step (no port calls, no widgets inside it) so that the
+    // busy box keeps moving; exceptions of the step reach the caller.
+    virtual void runBusy(const std::function<void()>& step) = 0;
+    // Where a long step reports bytes done; callable from the step's thread.
+    virtual ProgressCallback byteProgress() { return {}; }
+
+    // The list of stored files.
+    virtual void deleteAllRows() = 0;
+    virtual void insertRow(int row, const std::string& column0) = 0;
+    virtual void setRowText(int row, int column, const std::string& text) = 0;
+    virtual int focusedRow() = 0;            // -1 when no row has the focus
+    virtual int nextSelectedRow(int after) = 0; // after -1: the first; -1 when none
+    virtual int selectedCount() = 0;
+
+    virtual void SetSafeButtonsEnabled(bool enabled) = 0;
+    // Ends the main window and, with it, the program's event loop.
+    virtual void destroyMainWindow() = 0;
+};
+
+} // namespace quorvane
