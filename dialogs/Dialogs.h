@@ -1,0 +1,53 @@
+#pragma once
+
+// The program's modal dialogs and pickers, each shown over the main window.
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace quorvane::dialogs {
+
+// "Enter Password": writes the typed text (at most 249 bytes) into password
+// on every change and at OK; returns 1 for OK, 0 for Cancel/Esc/close box,
+// which leave "!!!!K".
+int runPasswordDialog(QWidget* owner, std::string& password);
+
+// "Dialog" / "Enter New Filename:": leaves the typed name (at most 49 bytes)
+// in newEntryName, or "-1" on Cancel.
+void runRenameDialog(QWidget* owner, std::string& newEntryName);
+
+// The About box: program icon, name, version, OK.
+void runAboutDialog(QWidget* owner);
+
+// The three file pickers: true and the chosen path, false when cancelled.
+bool pickSafeToOpen(QWidget* owner, std::string& path); // starts on path
+bool pickNewSafe(QWidget* owner, std::string& path);
+bool pickFileToAdd(QWidget* owner, std::string& path);
+// The folder picker with the given title; true and the folder's path.
+bool ChooseFolder(QWidget* owner, std::string& path, const std::string& title);
+
+// The "Please Wait" busy box and the running of long steps on a worker
+// thread while the GUI thread keeps painting and animating.
+class BusyBox {
+public:
+    BusyBox();
+    ~BusyBox();
+    BusyBox(const BusyBox&) = delete;
+    BusyBox& operator=(const BusyBox&) = delete;
+
+    void show(const std::string& text); // returns at once
+    void hide();                        // no box of an earlier show remains
+    // Runs step on a worker thread; returns when it has ended, rethrowing
+    // its exception. Meanwhile the event loop runs (timers, painting).
+    void run(const std::function<void()>& step);
+    bool isBusy() const;  // true while run() is under way
+    bool isShown() const; // a box is on screen
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+} // namespace quorvane::dialogs
