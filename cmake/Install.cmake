@@ -1,0 +1,103 @@
+# What `cmake --install` puts under the prefix and what `cpack -G DEB` packs:
+# the two programs, the desktop entry, the file type of safes, the icons in
+# the hicolor theme and the man page.
+
+include(GNUInstallDirs)
+
+set(QUORVANE_RESOURCES ${PROJECT_SOURCE_DIR}/resources)
+# The sizes desktops look up in hicolor before they fall back to scaling.
+set(QUORVANE_ICON_SIZES 16 22 24 32 48 64 128 256)
+
+foreach(program quorvane quorvane-cli)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
+
+install(FILES ${QUORVANE_RESOURCES}/quorvane.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${QUORVANE_RESOURCES}/quorvane-mime.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quorvane.xml)
+
+# Debian policy wants man pages compressed; -n keeps the archive free of the
+# build time so that two builds give the same bytes.
+set(QUORVANE_MAN_PAGE ${PROJECT_SOURCE_DIR}/cli/quorvane-cli.1)
+find_program(QUORVANE_GZIP gzip)
+if(EXISTS ${QUORVANE_MAN_PAGE} AND QUORVANE_GZIP)
+    set(compressed ${PROJECT_BINARY_DIR}/man/quorvane-cli.1.gz)
+    add_custom_command(OUTPUT ${compressed}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+        COMMAND ${QUORVANE_GZIP} -9n -c ${QUORVANE_MAN_PAGE} > ${compressed}
+        DEPENDS ${QUORVANE_MAN_PAGE}
+        COMMENT "Compressing the man page of quorvane-cli"
+        VERBATIM)
+    add_custom_target(quorvane_man_page ALL DEPENDS ${compressed})
+    install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+elseif(EXISTS ${QUORVANE_MAN_PAGE})
+    install(FILES ${QUORVANE_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# Icons: the SVGs go in as they are; the PNG sizes are rendered from them at
+# build time by a small Qt program, so the pictures exist in one place only.
+function(quorvane_install_icon svg name context)
+    set(hicolor ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+    install(FILES ${svg} DESTINATION ${hicolor}/scalable/${context} RENAME ${name}.svg)
+    if(NOT TARGET quorvane-render-icon)
+        return()
+    endif()
+    set(folder ${PROJECT_BINARY_DIR}/icons/${context})
+    set(outputs)
+    foreach(size ${QUORVANE_ICON_SIZES})
+        list(APPEND outputs ${folder}/${size}x${size}/${name}.png)
+        install(FILES ${folder}/${size}x${size}/${name}.png
+            DESTINATION ${hicolor}/${size}x${size}/${context})
+    endforeach()
+    # The renderer is a build tool: leaks reported by a sanitized build of it
+    # would fail the build without telling anything about the product.
+    add_custom_command(OUTPUT ${outputs}
+        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen
+            $<TARGET_FILE:quorvane-render-icon> ${svg} ${folder} ${name} ${QUORVANE_ICON_SIZES}
+        DEPENDS quorvane-render-icon ${svg}
+        COMMENT "Rendering the ${name} icon"
+        VERBATIM)
+    add_custom_target(quorvane_icon_${name} ALL DEPENDS ${outputs})
+endfunction()
+
+set(QUORVANE_APP_ICON ${QUORVANE_RESOURCES}/icons/app.svg)
+if(QUORVANE_BUILD_GUI AND EXISTS ${QUORVANE_APP_ICON})
+    add_executable(quorvane-render-icon ${QUORVANE_RESOURCES}/RenderIcon.cpp)
+    target_link_libraries(quorvane-render-icon PRIVATE quorvane_settings Qt6::Gui Qt6::Svg)
+    quorvane_install_icon(${QUORVANE_APP_ICON} quorvane apps)
+    quorvane_install_icon(${QUORVANE_RESOURCES}/application-x-quorvane-safe.svg
+        application-x-quorvane-safe mimetypes)
+endif()
+
+# The Debian package. Library dependencies come from dpkg-shlibdeps; the
+# desktop database, the MIME database and the icon cache are refreshed by
+# the dpkg triggers of desktop-file-utils, shared-mime-info and the icon
+# theme, so the package needs no maintainer scripts.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quorvane)
+set(CPACK_PACKAGE_VENDOR "Quorvane developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "Quorvane keeps any number of ordinary files inside one encrypted
+file, a safe (.cx). The desktop program creates and opens safes, adds,
+extracts, renames and deletes the files in them and changes their password;
+quorvane-cli does the same from a terminal or a script.")
+set(CPACK_PACKAGE_CONTACT "Quorvane developers <quorvane@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(TARGET quorvane)
+    # Qt loads the SVG icon engine as a plug-in, which dpkg-shlibdeps cannot see.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+    # The password dialog starts an on-screen keyboard when one is installed.
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "onboard | xvkbd")
+endif()
+include(CPack)

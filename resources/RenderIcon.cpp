@@ -1,0 +1,67 @@
+// Renders one SVG icon into the PNG sizes of the hicolor icon theme at build
+// time, so that desktops without an SVG loader still show a sharp icon:
+//   quorvane-render-icon ICON.svg OUTDIR NAME SIZE...
+// writes OUTDIR/<SIZE>x<SIZE>/NAME.png for every size.
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <cstdio>
+
+namespace {
+
+bool renderSize(QSvgRenderer& renderer, const QString& folder, const QString& name, int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        renderer.render(&painter, QRectF(0, 0, size, size));
+    }
+    const QString sizeFolder = folder + QStringLiteral("/%1x%1").arg(size);
+    if (!QDir().mkpath(sizeFolder)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(sizeFolder));
+        return false;
+    }
+    const QString target = sizeFolder + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (!image.save(target, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(target));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: %s ICON.svg OUTDIR NAME SIZE...\n", argv[0]);
+        return 2;
+    }
+    // No window is ever shown: the offscreen platform needs no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+
+    QSvgRenderer renderer(QString::fromLocal8Bit(argv[1]));
+    if (!renderer.isValid()) {
+        std::fprintf(stderr, "not a usable SVG: %s\n", argv[1]);
+        return 1;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    const QString name = QString::fromLocal8Bit(argv[3]);
+    for (int i = 4; i < argc; ++i) {
+        bool isNumber = false;
+        const int size = QString::fromLocal8Bit(argv[i]).toInt(&isNumber);
+        if (!isNumber || size <= 0 || size > 4096) {
+            std::fprintf(stderr, "not an icon size: %s\n", argv[i]);
+            return 2;
+        }
+        if (!renderSize(renderer, folder, name, size))
+            return 1;
+    }
+    return 0;
+}
