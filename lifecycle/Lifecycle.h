@@ -12,22 +12,34 @@ enum class CloseResult { Closed, Failed };
 // window's destruction (which must not destroy the window again).
 enum class CloseEntry { SaveAndExit, CloseBox, Destroy };
 
-void createSafe(Session& session);                   // New Safe, 32779
-void openSafe(Session& session);                     // Open Safe, 32771
+void createSafe(Session& session); // New Safe, 32779
+void openSafe(Session& session);   // Open Safe, 32771
 // The start-up open of argument 1; -1 when the password was refused, else 0.
 int openStartupSafe(Session& session, const std::string& startupSafePath);
 OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
                            const std::string& progressText, const std::string& notOpenMessage);
 
-void saveSafe(Session& session);                     // Save, 32772
+void saveSafe(Session& session); // Save, 32772
+// Writes the open safe and ends it; destroys the main window unless entered
+// from the window's destruction. On failure ("Failed to Save file!" shown) the
+// safe stays open and nothing is destroyed. With no safe open: Closed, nothing done.
 CloseResult closeSafe(Session& session, CloseEntry entry);
-// Save & Exit (105) and the close box: closes the safe if one is open and
-// ends the main window; returns false when the window must stay.
+// Save & Exit (105), the close box, and the window's destruction: closes the
+// safe if one is open and ends the main window (not again for Destroy).
+// After a failed save it asks whether to close without saving; returns false
+// when the window must stay (the answer was No). Destroy always returns true:
+// the window is going anyway, and a safe that could not be written is given up.
 bool closeRequested(Session& session, CloseEntry entry);
-void changePassword(Session& session);               // Change Password, 32792
+void changePassword(Session& session); // Change Password, 32792
 
 // Encrypts the working copy into the safe file (atomic replacement); the
 // safe stays open. Used by Save, the close sequence and before switching safes.
+// Shows progressText in the busy box and hides it again; shows no message.
 bool writeSafeFile(Session& session, const std::string& progressText);
+
+// Before Open Safe or New Safe replaces the open safe: writes it as Save does
+// (without "Changes Saved"). True when no safe is open or it was written; on
+// failure shows "Failed to Save file!" and returns false, the safe still open.
+bool saveBeforeSwitching(Session& session);
 
 } // namespace quorvane

@@ -25,10 +25,17 @@ struct SafeState : ContainerIndex {
     std::filesystem::path workDir;
 };
 
-inline bool isSafeOpen(const SafeState& state) { return state.workingCopyStream.is_open(); }
+inline bool isSafeOpen(const SafeState& state) {
+    return state.workingCopyStream.is_open();
+}
 
 // Working files, all inside the private working directory.
-std::filesystem::path workingCopyPath(const SafeState& state);    // "temp2"
+std::filesystem::path workingCopyPath(const SafeState& state);      // "temp2"
 std::filesystem::path newSafeContainerPath(const SafeState& state); // plaintext of a new safe
+
+// Ends the open safe without writing it: closes workingCopyStream and removes
+// the working copy. Only for a safe whose changes were saved, or that the user
+// chose to give up.
+void discardWorkingCopy(SafeState& state);
 
 } // namespace quorvane

@@ -1,0 +1,48 @@
+#include "lifecycle/EntryListing.h"
+
+#include "lifecycle/LifecycleTexts.h"
+#include "storage/Container.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+namespace {
+
+// The list shows numbers and sizes as signed 32-bit values ("%d"), so a size of
+// 2 GiB or more reads negative, as it always has.
+std::string signedDecimal(std::uint32_t value) {
+    return std::to_string(static_cast<std::int32_t>(value));
+}
+
+} // namespace
+
+void loadIndex(SafeState& state, Shell& shell) {
+    IndexReadReport report = readContainerIndex(state.workingCopyStream, state);
+    if (report.versionMismatch)
+        shell.showMessage(lifecycle_text::IncompatibleFile, lifecycle_text::Error,
+                          MessageIcon::Error);
+}
+
+void refreshEntryList(SafeState& state, Shell& shell) {
+    shell.deleteAllRows();
+    if (!isSafeOpen(state)) {
+        shell.showMessage(lifecycle_text::UnableToReadFile, lifecycle_text::Error,
+                          MessageIcon::Error);
+        return;
+    }
+    loadIndex(state, shell);
+    // A damaged container loads fewer rows than its header counts: list only
+    // the rows that were loaded, so that row i stays entry i.
+    std::size_t rows = std::min(state.indexRows.size(), state.entryDetails.size());
+    for (std::size_t i = 0; i < rows; ++i) {
+        int row = static_cast<int>(i);
+        shell.insertRow(row, signedDecimal(state.indexRows[i].entryNumber));
+        shell.setRowText(row, 1, state.entryDetails[i].name);
+        shell.setRowText(row, 2, signedDecimal(state.entryDetails[i].size) + " Bytes");
+    }
+}
+
+} // namespace quorvane

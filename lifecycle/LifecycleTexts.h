@@ -1,0 +1,38 @@
+#pragma once
+
+// Every text that creating, opening, saving and closing a safe shows, byte for
+// byte as users of earlier versions know them (typos included).
+
+namespace quorvane::lifecycle_text {
+
+inline constexpr const char* Error = "Error";
+inline constexpr const char* UnknownError = "Unknown Error";
+inline constexpr const char* Information = "Information";
+inline constexpr const char* SuccessBang = "Success!";
+inline constexpr const char* Success = "Success";
+
+inline constexpr const char* IncompatibleFile = "Incompattible file";
+inline constexpr const char* UnableToReadFile = "Unable to Read File!";
+
+inline constexpr const char* OpeningSafe = "Opening Safe Please Wait...";
+inline constexpr const char* OpeningFile = "Opening File Please Wait...";
+inline constexpr const char* InvalidFileOrPassword = "Invalid File or Password";
+inline constexpr const char* FailedToOpenFile = "Failed to Open File!";
+inline constexpr const char* CouldNotOpenFile = "Could not Open File.";
+inline constexpr const char* UnknownErrorOccurred = "A Unknown Error has Occured";
+
+inline constexpr const char* FileCreationFailed = "File Creation Failed!";
+inline constexpr const char* FileCreated = "File Created Successfully";
+
+inline constexpr const char* ChangesSaved = "Changes Saved";
+inline constexpr const char* FailedToSave = "Failed to Save file!";
+inline constexpr const char* SecurelyClosing = "Securely Closing Safe...";
+inline constexpr const char* Closing = "Closing Safe...";
+// Shown while Save, or the switch to another safe, writes the open safe.
+inline constexpr const char* Saving = "Saving Safe Please Wait...";
+// Asked after a failed save at closing: the only way to lose the changes.
+inline constexpr const char* CloseWithoutSaving = "Failed to Save file! Close without saving?";
+
+inline constexpr const char* PasswordChanged = "Your password has been changed.";
+
+} // namespace quorvane::lifecycle_text
