@@ -1,0 +1,391 @@
+#include "storage/SafeCipher.h"
+
+#include <cryptopp/aes.h>
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/modes.h>
+#include <cryptopp/osrng.h>
+#include <cryptopp/sha.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+using Byte = CryptoPP::byte;
+using Encryption = CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Encryption;
+using Decryption = CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Decryption;
+
+constexpr std::size_t CipherBlock = CryptoPP::Rijndael::BLOCKSIZE;
+constexpr std::size_t IvSize = CipherBlock;
+static_assert(StreamBlockSize % CipherBlock == 0, "stream blocks must hold whole cipher blocks");
+
+// Texts these routines leave in cipherMessage.
+constexpr const char* EncryptedInputNotOpen = "Couldn't open encrypted input file";
+constexpr const char* OutputNotOpen = "Couldn't open desired output file";
+constexpr const char* PlainInputNotOpen = "Couldn't open plaintext input file";
+constexpr const char* ReadFailed = "Couldn't read the input file to the end";
+constexpr const char* WriteFailed = "Couldn't write the whole output file";
+constexpr const char* SafeWithoutIv = "The safe file is too short to hold an IV";
+constexpr const char* SafeWithoutCiphertext = "The safe file holds no encrypted data";
+constexpr const char* NoRandomness = "Couldn't get random bytes from the system";
+constexpr const char* UnknownFailure = "Unknown failure while encrypting or decrypting";
+
+const Byte* bytesOf(const std::string& text) {
+    return reinterpret_cast<const Byte*>(text.data());
+}
+
+// Runs one cipher routine so that nothing escapes it: the step returns false
+// with a message of its own, or the library (or the allocator) throws and its
+// text becomes the message. On success the old message is left as it was.
+template <typename Step>
+void runReported(bool& cipherFailed, std::string& cipherMessage, Step&& step) {
+    std::string message;
+    bool done = false;
+    try {
+        done = step(message);
+    } catch (const std::exception& error) {
+        message = error.what();
+    } catch (...) {
+        message = UnknownFailure;
+    }
+    cipherFailed = !done;
+    if (!done)
+        cipherMessage = message;
+}
+
+// Bytes from the current read position to the end, when the stream can tell.
+std::optional<std::uint64_t> remainingBytes(std::istream& in) {
+    const std::streampos start = in.tellg();
+    if (start == std::streampos(-1))
+        return std::nullopt;
+    in.seekg(0, std::ios::end);
+    const std::streampos end = in.tellg();
+    in.seekg(start);
+    if (!in.good() || end == std::streampos(-1) || end < start)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(end - start);
+}
+
+// Progress that is only passed on when the total is known.
+struct ProgressMeter {
+    const ProgressCallback& callback;
+    std::optional<std::uint64_t> total;
+    std::uint64_t done = 0;
+
+    void advance(std::size_t bytes) {
+        done += bytes;
+        if (total)
+            reportProgress(callback, done, *total);
+    }
+};
+
+struct ReadResult {
+    std::size_t count = 0;
+    bool atEnd = false;
+    bool broken = false;
+};
+
+ReadResult readBlock(std::istream& in, Byte* to, std::size_t wanted) {
+    in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(wanted));
+    ReadResult result;
+    result.count = static_cast<std::size_t>(in.gcount());
+    result.atEnd = in.eof();
+    result.broken = in.bad() || (result.count < wanted && !result.atEnd);
+    return result;
+}
+
+bool writeBlock(std::ostream& out, const Byte* from, std::size_t count) {
+    out.write(reinterpret_cast<const char*>(from), static_cast<std::streamsize>(count));
+    return static_cast<bool>(out);
+}
+
+// Encrypts everything left in `in`. Whole blocks go straight through the CBC
+// object: the library's file pipeline would make a system call per KiB, which
+// is several times slower on a large safe. The PKCS #7 padding (1 to 16 bytes,
+// each holding the count) is added to the last block by hand, exactly as the
+// library's filter pads.
+bool encryptBlocks(std::istream& in, std::ostream& out, Encryption& cbc, ProgressMeter& meter,
+                   std::string& message) {
+    std::vector<Byte> buffer(StreamBlockSize + CipherBlock);
+    for (;;) {
+        const ReadResult read = readBlock(in, buffer.data(), StreamBlockSize);
+        if (read.broken) {
+            message = ReadFailed;
+            return false;
+        }
+        std::size_t length = read.count;
+        if (read.atEnd) {
+            const std::size_t padding = CipherBlock - length % CipherBlock;
+            std::fill_n(buffer.data() + length, padding, static_cast<Byte>(padding));
+            length += padding;
+        }
+        cbc.ProcessData(buffer.data(), buffer.data(), length);
+        if (!writeBlock(out, buffer.data(), length)) {
+            message = WriteFailed;
+            return false;
+        }
+        meter.advance(read.count);
+        if (read.atEnd)
+            return true;
+    }
+}
+
+// Decrypts the held-back end of the ciphertext through the library's own
+// filter, which checks and strips the padding and rejects a length that is not
+// a whole number of blocks, with its own texts (it throws on a bad one).
+bool decryptLastBlock(Decryption& cbc, const Byte* tail, std::size_t length, std::ostream& out,
+                      std::string& message) {
+    std::string plaintext;
+    CryptoPP::StreamTransformationFilter filter(cbc, new CryptoPP::StringSink(plaintext));
+    filter.Put(tail, length);
+    filter.MessageEnd();
+    if (!writeBlock(out, bytesOf(plaintext), plaintext.size())) {
+        message = WriteFailed;
+        return false;
+    }
+    return true;
+}
+
+// How much of the ciphertext's end the padding check needs: the last whole
+// block, or, when the length is not a multiple of the block size, the odd bytes
+// (which the filter then refuses).
+std::size_t lastBlockLength(std::size_t length) {
+    const std::size_t odd = length % CipherBlock;
+    if (odd != 0)
+        return odd;
+    return std::min(length, CipherBlock);
+}
+
+// Decrypts everything left in `in`, holding back the last block until the end
+// of the input so that its padding can be checked and removed.
+bool decryptBlocks(std::istream& in, std::ostream& out, Decryption& cbc, ProgressMeter& meter,
+                   std::string& message) {
+    std::vector<Byte> buffer(StreamBlockSize + CipherBlock);
+    std::size_t held = 0;
+    for (;;) {
+        const ReadResult read = readBlock(in, buffer.data() + held, StreamBlockSize);
+        if (read.broken) {
+            message = ReadFailed;
+            return false;
+        }
+        const std::size_t length = held + read.count;
+        held = read.atEnd ? lastBlockLength(length) : CipherBlock;
+        const std::size_t ready = length - held;
+        cbc.ProcessData(buffer.data(), buffer.data(), ready);
+        if (!writeBlock(out, buffer.data(), ready)) {
+            message = WriteFailed;
+            return false;
+        }
+        std::memmove(buffer.data(), buffer.data() + ready, held);
+        meter.advance(read.count);
+        if (read.atEnd)
+            return decryptLastBlock(cbc, buffer.data(), held, out, message);
+    }
+}
+
+bool flushed(std::ostream& out, std::string& message) {
+    out.flush();
+    if (out)
+        return true;
+    message = WriteFailed;
+    return false;
+}
+
+bool encryptWithKeyAndIv(std::istream& in, std::ostream& out, const std::string& key,
+                         const std::string& iv, const ProgressCallback& progress,
+                         std::string& message) {
+    Encryption cbc;
+    cbc.SetKeyWithIV(bytesOf(key), key.size(), bytesOf(iv), iv.size());
+    ProgressMeter meter{progress, remainingBytes(in)};
+    return encryptBlocks(in, out, cbc, meter, message) && flushed(out, message);
+}
+
+bool decryptWithKeyAndIv(std::istream& in, std::ostream& out, const std::string& key,
+                         const std::string& iv, const ProgressCallback& progress,
+                         std::string& message) {
+    Decryption cbc;
+    cbc.SetKeyWithIV(bytesOf(key), key.size(), bytesOf(iv), iv.size());
+    ProgressMeter meter{progress, remainingBytes(in)};
+    if (meter.total && *meter.total % CipherBlock != 0) {
+        // Refuse a torn ciphertext before any plaintext is written; the
+        // filter gives the same text it would give at the end.
+        return decryptLastBlock(cbc, nullptr, 0, out, message);
+    }
+    return decryptBlocks(in, out, cbc, meter, message) && flushed(out, message);
+}
+
+bool streamsReady(std::istream& in, std::ostream& out, const char* inputText,
+                  std::string& message) {
+    if (!in.good()) {
+        message = inputText;
+        return false;
+    }
+    if (!out.good()) {
+        message = OutputNotOpen;
+        return false;
+    }
+    return true;
+}
+
+// Creates (or empties) the plaintext file readable by its owner only, before
+// any plaintext goes into it; an existing file keeps its inode but loses any
+// wider mode it had.
+bool createOwnerOnlyFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool narrowed = ::fchmod(fd, 0600) == 0;
+    const bool closed = ::close(fd) == 0;
+    return narrowed && closed;
+}
+
+// Leaves no partly decrypted bytes behind: emptied first, in case another
+// name still links to the file, then removed.
+void discardPlaintext(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::resize_file(path, 0, ignored);
+    std::filesystem::remove(path, ignored);
+}
+
+} // namespace
+
+std::string derivePasswordKey(const std::string& password) {
+    std::string key(CryptoPP::SHA256::DIGESTSIZE, '\0');
+    CryptoPP::SHA256().CalculateDigest(reinterpret_cast<Byte*>(key.data()), bytesOf(password),
+                                       password.size());
+    return key;
+}
+
+std::string randomBytes(std::size_t n) {
+    try {
+        CryptoPP::AutoSeededRandomPool pool(false, 32);
+        std::string bytes(n, '\0');
+        pool.GenerateBlock(reinterpret_cast<Byte*>(bytes.data()), bytes.size());
+        return bytes;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+bool isHexText(const std::string& text) {
+    return text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+std::string toHexUnlessHex(const std::string& text) {
+    if (isHexText(text))
+        return text;
+    std::string hex;
+    CryptoPP::StringSource source(text, true,
+                                  new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex), true));
+    return hex;
+}
+
+std::string fromHexIfHex(const std::string& text) {
+    if (!isHexText(text))
+        return text;
+    std::string bytes;
+    CryptoPP::StringSource source(text, true,
+                                  new CryptoPP::HexDecoder(new CryptoPP::StringSink(bytes)));
+    return bytes;
+}
+
+void cbcEncryptStream(std::istream& in, std::ostream& out, const std::string& key,
+                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
+                      const ProgressCallback& progress) {
+    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
+        return streamsReady(in, out, PlainInputNotOpen, message) &&
+               encryptWithKeyAndIv(in, out, fromHexIfHex(key), fromHexIfHex(iv), progress, message);
+    });
+}
+
+void cbcDecryptStream(std::istream& in, std::ostream& out, const std::string& key,
+                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
+                      const ProgressCallback& progress) {
+    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
+        return streamsReady(in, out, EncryptedInputNotOpen, message) &&
+               decryptWithKeyAndIv(in, out, fromHexIfHex(key), fromHexIfHex(iv), progress, message);
+    });
+}
+
+// The IV is used as the raw bytes that are stored: read as hex text, an IV
+// that happened to consist of hex digits only would shrink to 8 bytes and the
+// safe could not be written or read. The key keeps the hex reading of the
+// block-cipher routines, so that every key opens what it always opened.
+void encryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
+                 std::string& cipherMessage, const ProgressCallback& progress) {
+    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
+        if (!streamsReady(in, out, PlainInputNotOpen, message))
+            return false;
+        const std::string iv = randomBytes(IvSize);
+        if (iv.size() != IvSize) {
+            message = NoRandomness;
+            return false;
+        }
+        if (!writeBlock(out, bytesOf(iv), iv.size())) {
+            message = WriteFailed;
+            return false;
+        }
+        return encryptWithKeyAndIv(in, out, fromHexIfHex(key), iv, progress, message);
+    });
+}
+
+void decryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
+                 std::string& cipherMessage, const ProgressCallback& progress) {
+    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
+        if (!streamsReady(in, out, EncryptedInputNotOpen, message))
+            return false;
+        std::string iv(IvSize, '\0');
+        const ReadResult read = readBlock(in, reinterpret_cast<Byte*>(iv.data()), IvSize);
+        if (read.broken) {
+            message = ReadFailed;
+            return false;
+        }
+        if (read.count < IvSize) {
+            message = SafeWithoutIv;
+            return false;
+        }
+        if (in.peek() == std::char_traits<char>::eof()) {
+            message = in.bad() ? ReadFailed : SafeWithoutCiphertext;
+            return false;
+        }
+        return decryptWithKeyAndIv(in, out, fromHexIfHex(key), iv, progress, message);
+    });
+}
+
+void decryptSafeFile(const std::filesystem::path& safePath,
+                     const std::filesystem::path& plaintextPath, const std::string& key,
+                     bool& cipherFailed, std::string& cipherMessage,
+                     const ProgressCallback& progress) {
+    std::ifstream in(safePath, std::ios::binary);
+    if (!in.is_open()) {
+        cipherFailed = true;
+        cipherMessage = EncryptedInputNotOpen;
+        return;
+    }
+    if (!createOwnerOnlyFile(plaintextPath)) {
+        cipherFailed = true;
+        cipherMessage = OutputNotOpen;
+        return;
+    }
+    std::ofstream out(plaintextPath, std::ios::binary | std::ios::trunc);
+    decryptSafe(in, out, key, cipherFailed, cipherMessage, progress);
+    out.close();
+    if (!cipherFailed && out.fail()) {
+        cipherFailed = true;
+        cipherMessage = WriteFailed;
+    }
+    if (cipherFailed)
+        discardPlaintext(plaintextPath);
+}
+
+} // namespace quorvane
