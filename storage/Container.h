@@ -41,11 +41,14 @@ enum class AppendResult {
 
 // Appends a record for the file at sourcePath at the index offset, then the
 // index table with the new row, then the header (written last). On any failure
-// the container is put back as it was. The in-memory index is not changed;
-// the caller reloads it.
+// the container is put back as it was: old index table, old header, and, given
+// workingCopyPath, its old length (without it the bytes past the old end stay,
+// overwritten with the erase pattern). The in-memory index is not changed; the
+// caller reloads it.
 AppendResult appendEntry(std::fstream& workingCopy, const ContainerIndex& index,
                          const std::string& sourcePath, const std::string& storedName,
-                         std::uint64_t size, const ProgressCallback& progress = {});
+                         std::uint64_t size, const ProgressCallback& progress = {},
+                         const std::filesystem::path& workingCopyPath = {});
 
 // Writes the content of entry row (size from index.entryDetails) to out.
 // Returns false when the working copy could not be read in full or out failed.
