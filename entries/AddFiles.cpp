@@ -1,0 +1,55 @@
+#include "entries/AddSteps.h"
+#include "entries/Entries.h"
+#include "entries/Messages.h"
+
+namespace quorvane {
+
+namespace text = entries_text;
+
+void addFile(Session& session) {
+    Shell& shell = session.shell;
+    std::string path;
+    if (!shell.pickFileToAdd(path))
+        return;
+    // The erase question comes first and is asked even without an open safe.
+    const bool eraseWanted =
+        shell.askYesNo(text::EraseOriginalQuestion, text::CaptionDeleteOriginal);
+    if (!isSafeOpen(session.state)) {
+        shell.showMessage(text::UnableToOpenFile, text::CaptionUnknownError, MessageIcon::Error);
+        return;
+    }
+    SourceFile source;
+    if (!measureSource(session, path, source))
+        return;
+    if (!storeSource(session, source, text::AddingFile))
+        return;
+    if (eraseWanted && shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal))
+        eraseOriginal(session, source);
+    shell.showMessage(text::WrittenSuccessfully, text::CaptionSuccess, MessageIcon::Information);
+}
+
+void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
+    Shell& shell = session.shell;
+    // Both questions come before any file is looked at; only two Yes erase.
+    bool eraseWanted = shell.askYesNo(text::EraseOriginalsQuestion, text::CaptionDeleteOriginal);
+    if (eraseWanted)
+        eraseWanted = shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal);
+
+    const int count = static_cast<int>(paths.size());
+    for (int i = 0; i < count; ++i) {
+        if (!isSafeOpen(session.state)) {
+            shell.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
+            continue;
+        }
+        SourceFile source;
+        // A refused file ends the drop; the files added before it stay.
+        if (!measureSource(session, paths[static_cast<std::size_t>(i)], source))
+            return;
+        if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
+            return;
+        if (eraseWanted)
+            eraseOriginal(session, source);
+    }
+}
+
+} // namespace quorvane

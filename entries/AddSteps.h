@@ -1,0 +1,40 @@
+#pragma once
+
+// The steps that the Add File command and a drop share, one file at a time.
+
+#include "entries/SourceSnapshot.h"
+#include "lifecycle/Session.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+struct SourceFile {
+    std::string path;
+    std::uint64_t size = 0;
+    SourceSnapshot before; // taken before anything is copied
+};
+
+// The name an added file is stored under: the part of its path after the last
+// '/' (the whole path when it has none).
+std::string storedNameOf(const std::string& path);
+
+// True when an entry of size bytes cannot go into the loaded container: the
+// size field is read back as 32 bits, and every offset is 32 bits.
+bool exceedsContainer(const ContainerIndex& index, std::uint64_t size);
+
+// Measures the source; tells the user and returns false when it cannot be
+// stored (size 0 or unknown, too large). Nothing has been written then.
+bool measureSource(Session& session, const std::string& path, SourceFile& source);
+
+// Appends the measured source under the busy box with progressText and
+// refreshes the list. On failure the safe is as it was; the user is told why
+// and false comes back.
+bool storeSource(Session& session, const SourceFile& source, const std::string& progressText);
+
+// Securely erases and deletes the original, but only while it is still the
+// file that was stored; otherwise it is left alone and the user is told.
+void eraseOriginal(Session& session, const SourceFile& source);
+
+} // namespace quorvane

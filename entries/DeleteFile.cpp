@@ -1,0 +1,43 @@
+#include "entries/Entries.h"
+#include "entries/ListRefresh.h"
+#include "entries/Messages.h"
+#include "storage/Container.h"
+
+namespace quorvane {
+
+namespace text = entries_text;
+
+void deleteFile(Session& session) {
+    Shell& shell = session.shell;
+    SafeState& state = session.state;
+    // No question is asked: the focused row goes at once.
+    session.CurrentRow = shell.focusedRow();
+    if (session.CurrentRow == -1) {
+        shell.showMessage(text::DeleteFailed, text::CaptionNoFileSelected, MessageIcon::Error);
+        return;
+    }
+    shell.ShowProgress(text::RemovingFile);
+    if (!isSafeOpen(state)) {
+        shell.HideProgress();
+        shell.showMessage(text::UnableToOpenFile, text::CaptionUnknownError, MessageIcon::Error);
+        return;
+    }
+    const auto row = static_cast<std::size_t>(session.CurrentRow);
+    if (row >= state.indexRows.size()) { // a list that the loaded index does not match
+        shell.HideProgress();
+        shell.showMessage(text::DeleteFailed, text::CaptionNoFileSelected, MessageIcon::Error);
+        return;
+    }
+    const ProgressCallback progress = shell.byteProgress();
+    RemoveResult result = RemoveResult::Failed;
+    shell.runBusy([&] {
+        result = removeEntry(state.workingCopyStream, state, row, workingCopyPath(state), progress);
+    });
+    hideProgressAndRefresh(session);
+    if (result == RemoveResult::Removed)
+        shell.showMessage(text::FileDeleted, text::CaptionSuccessBang, MessageIcon::Information);
+    else
+        shell.showMessage(text::DeleteNotDone, text::CaptionError, MessageIcon::Error);
+}
+
+} // namespace quorvane

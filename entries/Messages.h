@@ -1,0 +1,77 @@
+#pragma once
+
+// Every text that the entry commands show, kept byte for byte in one place.
+// The texts of the original program are kept as they were, typos included;
+// the ones further down are ours and say why something was refused.
+
+#include <string>
+#include <vector>
+
+namespace quorvane::entries_text {
+
+// Captions.
+inline constexpr const char* CaptionError = "Error";
+inline constexpr const char* CaptionUnknownError = "Unknown Error";
+inline constexpr const char* CaptionSuccess = "Success";
+inline constexpr const char* CaptionSuccessBang = "Success!";
+inline constexpr const char* CaptionDeleteOriginal = "Delete Original File";
+inline constexpr const char* CaptionNoFileSelected = "No File Selected";
+
+// Adding.
+inline constexpr const char* EraseOriginalQuestion =
+    "Would you like to Securely Erase the original file?";
+inline constexpr const char* EraseOriginalsQuestion =
+    "Would you like to Securely Erase the original files?";
+inline constexpr const char* AreYouSure = "Are you Sure?";
+inline constexpr const char* UnableToOpenFile = "Unable to Open File.";
+inline constexpr const char* UnableToGetFilesize = "Unable to get filesize";
+inline constexpr const char* AddingFile = "Adding File...";
+inline constexpr const char* RemovingOriginalFile = "Removing Original File...";
+inline constexpr const char* WrittenSuccessfully = "Written Successfully";
+inline constexpr const char* SafeNotOpen = "Safe Not open";
+
+// Extracting.
+inline constexpr const char* SelectADirectory = "Select a Directory";
+inline constexpr const char* ExtractionFailed = "Extraction failed.";
+
+// Deleting and renaming.
+inline constexpr const char* DeleteFailed = "Delete failed.";
+inline constexpr const char* RemovingFile = "Removing File...";
+inline constexpr const char* FileDeleted = "File deleted";
+inline constexpr const char* RenameFailed = "Rename failed.";
+
+// "Adding File %d of %d..."
+std::string addingFileOf(int number, int count);
+// "Extracting File %d of %d..."
+std::string extractingFileOf(int number, int count);
+
+// Our own words for what the original program did not check.
+inline constexpr const char* FileTooLarge =
+    "The file is too large: a safe holds files smaller than 4 GiB and at most 4 GiB in all.";
+std::string fileTooLargeFor(const std::string& path);
+std::string sourceUnreadable(const std::string& path, const std::string& reason);
+std::string safeNotWritten(const std::string& path);
+std::string originalChangedNotErased(const std::string& path);
+inline constexpr const char* DeleteNotDone =
+    "The file could not be deleted: the safe's working copy could not be rewritten. "
+    "The list shows what the safe holds now.";
+inline constexpr const char* RenameNotWritten =
+    "The new name could not be written into the safe; the entry keeps its old name.";
+
+// One entry that Extract did not write, and why.
+struct ExtractProblem {
+    int entryNumber = 0;
+    std::string name;
+    std::string detail;
+};
+// A stored name as it can be shown safely: control bytes as \xNN, in quotes.
+std::string printableName(const std::string& name);
+std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped);
+std::string failedEntriesReport(const std::vector<ExtractProblem>& failed);
+inline constexpr const char* NameNotPlain =
+    "its name is not a plain file name (empty, \".\", \"..\", or holding \"/\" or a zero byte)";
+inline constexpr const char* TargetNotPlainFile =
+    "something that is not an ordinary file (a folder, a link, a device) already has that name";
+inline constexpr const char* WorkingCopyUnreadable = "the safe's working copy could not be read";
+
+} // namespace quorvane::entries_text

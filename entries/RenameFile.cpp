@@ -1,0 +1,33 @@
+#include "entries/Entries.h"
+#include "entries/Messages.h"
+#include "lifecycle/EntryListing.h"
+#include "storage/Container.h"
+
+namespace quorvane {
+
+namespace text = entries_text;
+
+void renameFile(Session& session) {
+    Shell& shell = session.shell;
+    SafeState& state = session.state;
+    std::string newEntryName;
+    session.CurrentRow = shell.focusedRow();
+    if (session.CurrentRow == -1 || !isSafeOpen(state) ||
+        static_cast<std::size_t>(session.CurrentRow) >= state.indexRows.size()) {
+        shell.showMessage(text::RenameFailed, text::CaptionUnknownError, MessageIcon::Error);
+        return;
+    }
+    shell.RenameDialog(newEntryName);
+    if (newEntryName == "-1") // Cancel; a name typed as "-1" reads the same
+        return;
+    // Any text is taken, "/" included: Extract refuses names that are no
+    // plain file names, so a stored name can never lead out of a folder.
+    const bool written =
+        renameEntry(state.workingCopyStream, state, static_cast<std::size_t>(session.CurrentRow),
+                    makeEntryName(newEntryName));
+    refreshEntryList(state, shell);
+    if (!written)
+        shell.showMessage(text::RenameNotWritten, text::CaptionError, MessageIcon::Error);
+}
+
+} // namespace quorvane

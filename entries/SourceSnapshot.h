@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+// What identifies a source file's content cheaply: taken before it is copied
+// into the safe and again before it is erased, so that a file changed or
+// replaced in between is never destroyed as if it had been stored.
+struct SourceSnapshot {
+    bool taken = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const SourceSnapshot&) const = default;
+};
+
+SourceSnapshot takeSourceSnapshot(const std::string& path);
+
+// True when both snapshots were taken and describe the same unchanged file.
+bool stillSameFile(const SourceSnapshot& before, const SourceSnapshot& now);
+
+// The system's reason why a source that appendEntry could not read in full is
+// unreadable, as far as it can be found out afterwards.
+std::string describeUnreadableSource(const std::string& path, std::uint64_t expectedSize);
+
+} // namespace quorvane
