@@ -31,7 +31,7 @@ bool ChooseFolder(QWidget* owner, std::string& path, const std::string& title);
 // The "Please Wait" busy box and the running of long steps on a worker
 // thread while the GUI thread keeps painting and animating.
 class BusyBox {
-public:
+  public:
     BusyBox();
     ~BusyBox();
     BusyBox(const BusyBox&) = delete;
@@ -45,7 +45,7 @@ public:
     bool isBusy() const;  // true while run() is under way
     bool isShown() const; // a box is on screen
 
-private:
+  private:
     struct Impl;
     Impl* impl_;
 };
