@@ -1,0 +1,75 @@
+#include "cli/CliRun.h"
+
+#include "cli/CliTexts.h"
+#include "cli/CommandLine.h"
+#include "cli/CommandPasswords.h"
+#include "cli/SafeCommands.h"
+#include "cli/SignalGuard.h"
+#include "cli/Usage.h"
+#include "lifecycle/WorkingDirectory.h"
+
+#include <csignal>
+#include <iostream>
+#include <optional>
+#include <system_error>
+
+namespace quorvane {
+
+namespace {
+
+void report(const std::string& text) {
+    std::cerr << clitext::MessagePrefix << text << '\n' << std::flush;
+}
+
+int usageError(const std::string& error) {
+    report(error);
+    std::cerr << shortUsage() << "Try 'quorvane-cli --help' for more.\n";
+    return toInt(ExitCode::BadUsage);
+}
+
+int runWithWorkingDirectory(const Invocation& invocation) {
+    std::optional<WorkingDirectory> workDir;
+    try {
+        workDir.emplace();
+    } catch (const std::system_error& failure) {
+        report(failure.what());
+        return toInt(ExitCode::Failed);
+    }
+    // Declared after the working directory, so it stops watching before that goes.
+    SignalGuard guard(workDir->path());
+
+    CommandPasswords passwords;
+    ExitCode code = ExitCode::Success;
+    std::string error;
+    if (!acquirePasswords(invocation, passwords, code, error)) {
+        report(error);
+        return toInt(code);
+    }
+    return toInt(runSafeCommand(invocation, passwords, workDir->path(), std::cout, std::cerr));
+}
+
+} // namespace
+
+int runCli(const std::vector<std::string>& args) {
+    ParsedCommandLine parsed = parseCommandLine(args);
+    if (!parsed.ok)
+        return usageError(parsed.error);
+    const Invocation& invocation = parsed.invocation;
+    if (invocation.command == CliCommand::Help) {
+        std::cout << helpText() << std::flush;
+        return toInt(ExitCode::Success);
+    }
+    if (invocation.command == CliCommand::Version) {
+        std::cout << versionText() << std::flush;
+        return toInt(ExitCode::Success);
+    }
+    // A reader that goes away (list | head) must not kill the process before
+    // it has removed its working directory; the failed write is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    ExitCode early = checkBeforeOpening(invocation, std::cerr);
+    if (early != ExitCode::Success)
+        return toInt(early);
+    return runWithWorkingDirectory(invocation);
+}
+
+} // namespace quorvane

@@ -1,0 +1,29 @@
+#pragma once
+
+// The tool's own texts. Where the window has a text for the same situation,
+// the operations below show that one; these cover what only a terminal has.
+
+namespace quorvane::clitext {
+
+inline constexpr const char* ProgramName = "quorvane-cli";
+inline constexpr const char* MessagePrefix = "quorvane-cli: ";
+
+inline constexpr const char* PasswordPrompt = "Password: ";
+inline constexpr const char* RepeatPasswordPrompt = "Repeat password: ";
+inline constexpr const char* NewPasswordPrompt = "New password: ";
+inline constexpr const char* RepeatNewPasswordPrompt = "Repeat new password: ";
+inline constexpr const char* PasswordsDiffer = "Passwords do not match";
+inline constexpr const char* PasswordTooLong = "password is longer than 249 bytes";
+inline constexpr const char* PasswordHasNul = "password contains a zero byte";
+inline constexpr const char* NoTerminal =
+    "no terminal to ask for the password; use --password-file";
+
+inline constexpr const char* SafeExists = "already exists; use --force to replace it";
+inline constexpr const char* NotADirectory = "is not a directory";
+inline constexpr const char* NoSuchEntry = "no entry with this number in the safe";
+inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
+inline constexpr const char* NameIsCancelMarker =
+    "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";
+inline constexpr const char* ListNotWritten = "the list could not be written";
+
+} // namespace quorvane::clitext

@@ -1,0 +1,195 @@
+#include "cli/CommandLine.h"
+
+#include <charconv>
+#include <map>
+
+namespace quorvane {
+
+namespace {
+
+struct CommandShape {
+    CliCommand command;
+    std::size_t minOperands; // SAFE included
+    std::size_t maxOperands; // SIZE_MAX: no upper bound
+};
+
+const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
+    static const std::map<std::string, CommandShape, std::less<>> shapes = {
+        {"create", {CliCommand::Create, 1, 1}},  {"list", {CliCommand::List, 1, 1}},
+        {"add", {CliCommand::Add, 2, SIZE_MAX}}, {"extract", {CliCommand::Extract, 2, SIZE_MAX}},
+        {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, 2}},
+        {"passwd", {CliCommand::Passwd, 1, 1}},
+    };
+    return shapes;
+}
+
+// What the scan of the arguments found before it is given a meaning.
+struct RawArguments {
+    std::vector<std::string> words; // the command and its operands, in order
+    std::optional<std::string> passwordFile;
+    std::optional<std::string> newPasswordFile;
+    bool force = false;
+    bool eraseOriginals = false;
+    bool help = false;
+    bool version = false;
+};
+
+ParsedCommandLine failure(std::string error) {
+    ParsedCommandLine parsed;
+    parsed.error = std::move(error);
+    return parsed;
+}
+
+// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
+bool takeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                     std::optional<std::string>& value, std::string& error) {
+    const std::string& arg = args[i];
+    std::string given;
+    if (arg.size() > name.size() && arg[name.size()] == '=') {
+        given = arg.substr(name.size() + 1);
+    } else if (i + 1 < args.size()) {
+        given = args[++i];
+    } else {
+        error = name + " needs a file name";
+        return false;
+    }
+    if (value) {
+        error = name + " is given twice";
+        return false;
+    }
+    if (given.empty()) {
+        error = name + " needs a file name";
+        return false;
+    }
+    value = given;
+    return true;
+}
+
+bool isOption(const std::string& arg, const std::string& name) {
+    return arg == name || (arg.rfind(name + "=", 0) == 0);
+}
+
+bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std::string& error) {
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            raw.words.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (isOption(arg, "--password-file")) {
+            if (!takeOptionValue(args, i, "--password-file", raw.passwordFile, error))
+                return false;
+        } else if (isOption(arg, "--new-password-file")) {
+            if (!takeOptionValue(args, i, "--new-password-file", raw.newPasswordFile, error))
+                return false;
+        } else if (arg == "--force") {
+            raw.force = true;
+        } else if (arg == "--erase-originals") {
+            raw.eraseOriginals = true;
+        } else if (arg == "--help" || arg == "-h") {
+            raw.help = true;
+        } else if (arg == "--version") {
+            raw.version = true;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Entry numbers as the list prints them: plain decimal, no sign.
+bool parseNumber(const std::string& text, int& number) {
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return false;
+    const char* end = text.data() + text.size();
+    auto [last, code] = std::from_chars(text.data(), end, number);
+    return code == std::errc() && last == end;
+}
+
+bool parseNumbers(const std::vector<std::string>& words, std::size_t from, std::vector<int>& out,
+                  std::string& error) {
+    for (std::size_t i = from; i < words.size(); ++i) {
+        int number = 0;
+        if (!parseNumber(words[i], number)) {
+            error = "not an entry number: " + words[i];
+            return false;
+        }
+        out.push_back(number);
+    }
+    return true;
+}
+
+bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& error) {
+    if (raw.force && command != CliCommand::Create)
+        error = "--force belongs to create";
+    else if (raw.eraseOriginals && command != CliCommand::Add)
+        error = "--erase-originals belongs to add";
+    else if (raw.newPasswordFile && command != CliCommand::Passwd)
+        error = "--new-password-file belongs to passwd";
+    else if (raw.passwordFile && raw.newPasswordFile && *raw.passwordFile == "-" &&
+             *raw.newPasswordFile == "-")
+        error = "standard input can give only one password";
+    return error.empty();
+}
+
+bool fillOperands(const RawArguments& raw, Invocation& invocation, std::string& error) {
+    const auto& words = raw.words;
+    invocation.safePath = words[1];
+    switch (invocation.command) {
+    case CliCommand::Add:
+        invocation.files.assign(words.begin() + 2, words.end());
+        return true;
+    case CliCommand::Extract:
+        invocation.folder = words[2];
+        return parseNumbers(words, 3, invocation.numbers, error);
+    case CliCommand::Rename:
+        invocation.newName = words[3];
+        return parseNumbers({words.begin(), words.begin() + 3}, 2, invocation.numbers, error);
+    case CliCommand::Delete:
+        return parseNumbers(words, 2, invocation.numbers, error);
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
+    RawArguments raw;
+    std::string error;
+    if (!scanArguments(args, raw, error))
+        return failure(error);
+
+    ParsedCommandLine parsed;
+    Invocation& invocation = parsed.invocation;
+    if (raw.help || raw.version) {
+        invocation.command = raw.help ? CliCommand::Help : CliCommand::Version;
+        parsed.ok = true;
+        return parsed;
+    }
+    if (raw.words.empty())
+        return failure("no command given");
+
+    auto shape = commandShapes().find(raw.words[0]);
+    if (shape == commandShapes().end())
+        return failure("unknown command " + raw.words[0]);
+    invocation.command = shape->second.command;
+    const std::size_t operands = raw.words.size() - 1;
+    if (operands < shape->second.minOperands)
+        return failure(raw.words[0] + ": too few arguments");
+    if (operands > shape->second.maxOperands)
+        return failure(raw.words[0] + ": too many arguments");
+    if (!checkOptionsFit(raw, invocation.command, error) || !fillOperands(raw, invocation, error))
+        return failure(error);
+
+    invocation.passwordFile = raw.passwordFile;
+    invocation.newPasswordFile = raw.newPasswordFile;
+    invocation.force = raw.force;
+    invocation.eraseOriginals = raw.eraseOriginals;
+    parsed.ok = true;
+    return parsed;
+}
+
+} // namespace quorvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+enum class CliCommand { Help, Version, Create, List, Add, Extract, Rename, Delete, Passwd };
+
+// One run of the tool as the command line asks for it, checked for its shape
+// (operand counts, options that fit the command, numbers that are numbers).
+struct Invocation {
+    CliCommand command = CliCommand::Help;
+    std::string safePath;
+    std::vector<std::string> files;             // add
+    std::string folder;                         // extract
+    std::vector<int> numbers;                   // extract (may be empty), rename, delete
+    std::string newName;                        // rename
+    std::optional<std::string> passwordFile;    // "-" is standard input
+    std::optional<std::string> newPasswordFile; // passwd
+    bool force = false;                         // create
+    bool eraseOriginals = false;                // add
+};
+
+struct ParsedCommandLine {
+    bool ok = false;
+    std::string error; // for the user, when !ok
+    Invocation invocation;
+};
+
+// args are the arguments after the program name.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
+
+} // namespace quorvane

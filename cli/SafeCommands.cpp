@@ -1,0 +1,230 @@
+#include "cli/SafeCommands.h"
+
+#include "cli/CliTexts.h"
+#include "cli/ListFormat.h"
+#include "cli/TerminalShell.h"
+#include "entries/Entries.h"
+#include "lifecycle/Lifecycle.h"
+#include "lifecycle/LifecycleTexts.h"
+#include "storage/ContainerIndex.h"
+
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+// The rename dialog takes at most this many bytes.
+constexpr std::size_t NewNameLimit = EntryNameSize - 1;
+
+void report(std::ostream& errors, const std::string& text) {
+    errors << clitext::MessagePrefix << text << '\n' << std::flush;
+}
+
+struct CommandRun {
+    const Invocation& invocation;
+    Session& session;
+    TerminalShell& shell;
+    std::ostream& out;
+    std::ostream& errors;
+};
+
+ExitCode outcome(const TerminalShell& shell) {
+    return shell.errorShown() ? ExitCode::Failed : ExitCode::Success;
+}
+
+// The safe's folder is where its replacement is written and then synced, so
+// the operations get a path that names that folder even for a bare file name.
+std::string absoluteSafePath(const std::string& given) {
+    std::error_code failed;
+    std::filesystem::path absolute = std::filesystem::absolute(given, failed);
+    return failed ? given : absolute.string();
+}
+
+std::size_t entryRows(const Session& session) {
+    return session.state.entryDetails.size();
+}
+
+// Writes the changed safe back with the window's save: a fresh file renamed
+// over the safe, so that a failure leaves the safe file as it was.
+ExitCode saveBack(CommandRun& run) {
+    const std::size_t errorsBefore = run.shell.errorTexts().size();
+    if (writeSafeFile(run.session, lifecycle_text::Saving))
+        return ExitCode::Success;
+    if (run.shell.errorTexts().size() == errorsBefore)
+        run.shell.showMessage(lifecycle_text::FailedToSave, lifecycle_text::Error,
+                              MessageIcon::Error);
+    return ExitCode::Failed;
+}
+
+bool openSafeFile(CommandRun& run, const std::string& password) {
+    SafeState& state = run.session.state;
+    state.safePath = run.invocation.safePath;
+    state.password = password;
+    OpenResult result =
+        openWorkingCopy(run.session, run.invocation.safePath, lifecycle_text::OpeningSafe,
+                        lifecycle_text::CouldNotOpenFile);
+    return result == OpenResult::Done && isSafeOpen(state);
+}
+
+bool numbersInRange(CommandRun& run) {
+    for (int number : run.invocation.numbers) {
+        if (static_cast<std::size_t>(number) >= entryRows(run.session)) {
+            report(run.errors, std::to_string(number) + ": " + clitext::NoSuchEntry);
+            return false;
+        }
+    }
+    return true;
+}
+
+ExitCode runCreate(CommandRun& run) {
+    createSafe(run.session);
+    if (!isSafeOpen(run.session.state))
+        return ExitCode::Failed;
+    return outcome(run.shell);
+}
+
+ExitCode runList(CommandRun& run) {
+    const auto& details = run.session.state.entryDetails;
+    for (std::size_t row = 0; row < details.size(); ++row)
+        run.out << formatListLine(row, details[row]);
+    run.out.flush();
+    if (!run.out) {
+        report(run.errors, clitext::ListNotWritten);
+        return ExitCode::Failed;
+    }
+    return outcome(run.shell);
+}
+
+ExitCode runAdd(CommandRun& run) {
+    const std::size_t before = entryRows(run.session);
+    addDroppedFiles(run.session, run.invocation.files);
+    // What was added stays, even when a later file was refused: its original
+    // may already be erased, so the safe must hold it.
+    ExitCode code = outcome(run.shell);
+    if (entryRows(run.session) != before)
+        code = worse(code, saveBack(run));
+    return code;
+}
+
+ExitCode runExtract(CommandRun& run) {
+    std::set<int>& selected = run.shell.answers().selectedRows;
+    selected.clear();
+    if (run.invocation.numbers.empty()) {
+        for (std::size_t row = 0; row < entryRows(run.session); ++row)
+            selected.insert(static_cast<int>(row));
+    } else {
+        selected.insert(run.invocation.numbers.begin(), run.invocation.numbers.end());
+    }
+    extractFiles(run.session);
+    return outcome(run.shell);
+}
+
+ExitCode runRename(CommandRun& run) {
+    run.shell.answers().focusedRow = run.invocation.numbers.front();
+    run.shell.answers().newEntryName = run.invocation.newName;
+    renameFile(run.session);
+    if (run.shell.errorShown())
+        return ExitCode::Failed;
+    return saveBack(run);
+}
+
+ExitCode runDelete(CommandRun& run) {
+    const std::size_t before = entryRows(run.session);
+    run.shell.answers().focusedRow = run.invocation.numbers.front();
+    deleteFile(run.session);
+    ExitCode code = outcome(run.shell);
+    if (entryRows(run.session) != before)
+        code = worse(code, saveBack(run));
+    return code;
+}
+
+ExitCode runPasswd(CommandRun& run, const std::string& newPassword) {
+    changePassword(run.session);
+    if (run.session.state.password != newPassword)
+        return ExitCode::Failed;
+    return worse(outcome(run.shell), saveBack(run));
+}
+
+ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
+    if (!openSafeFile(run, passwords.current))
+        return ExitCode::NotOpened;
+    if (!numbersInRange(run))
+        return ExitCode::BadUsage;
+    switch (run.invocation.command) {
+    case CliCommand::List:
+        return runList(run);
+    case CliCommand::Add:
+        return runAdd(run);
+    case CliCommand::Extract:
+        return runExtract(run);
+    case CliCommand::Rename:
+        return runRename(run);
+    case CliCommand::Delete:
+        return runDelete(run);
+    case CliCommand::Passwd:
+        return runPasswd(run, passwords.next.value_or(""));
+    default:
+        return ExitCode::BadUsage;
+    }
+}
+
+TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords& passwords) {
+    TerminalAnswers answers;
+    answers.password = passwords.next;
+    answers.safePath = absoluteSafePath(invocation.safePath);
+    answers.folder = invocation.folder;
+    answers.eraseOriginals = invocation.eraseOriginals;
+    return answers;
+}
+
+} // namespace
+
+ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) {
+    std::error_code ignored;
+    switch (invocation.command) {
+    case CliCommand::Create:
+        // symlink_status: a dangling link is an existing file too.
+        if (!invocation.force && std::filesystem::exists(std::filesystem::symlink_status(
+                                     invocation.safePath, ignored))) {
+            report(errors, invocation.safePath + ": " + clitext::SafeExists);
+            return ExitCode::Failed;
+        }
+        return ExitCode::Success;
+    case CliCommand::Extract:
+        if (!std::filesystem::is_directory(invocation.folder, ignored)) {
+            report(errors, invocation.folder + ": " + clitext::NotADirectory);
+            return ExitCode::Failed;
+        }
+        return ExitCode::Success;
+    case CliCommand::Rename:
+        if (invocation.newName.size() > NewNameLimit) {
+            report(errors, clitext::NameTooLong);
+            return ExitCode::BadUsage;
+        }
+        if (invocation.newName == "-1") {
+            report(errors, clitext::NameIsCancelMarker);
+            return ExitCode::BadUsage;
+        }
+        return ExitCode::Success;
+    default:
+        return ExitCode::Success;
+    }
+}
+
+ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& passwords,
+                        const std::filesystem::path& workDir, std::ostream& out,
+                        std::ostream& errors) {
+    SafeState state;
+    state.workDir = workDir;
+    TerminalShell shell(answersFor(invocation, passwords), errors, ::isatty(STDERR_FILENO) == 1);
+    Session session{state, shell};
+    CommandRun run{invocation, session, shell, out, errors};
+
+    ExitCode code =
+        invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);
+    state.workingCopyStream.close();
+    return code;
+}
+
+} // namespace quorvane

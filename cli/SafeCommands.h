@@ -1,0 +1,22 @@
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "cli/CommandPasswords.h"
+#include "cli/ExitCode.h"
+
+#include <filesystem>
+#include <ostream>
+
+namespace quorvane {
+
+// Checks that need no password and no safe (an existing file for create, the
+// folder of an extract, the new name of a rename). Reports to errors.
+ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors);
+
+// Runs a safe command through the window's own operations, with the private
+// working directory workDir. Writes the list to out, messages to errors.
+ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& passwords,
+                        const std::filesystem::path& workDir, std::ostream& out,
+                        std::ostream& errors);
+
+} // namespace quorvane

@@ -1,0 +1,113 @@
+#include "cli/TerminalShell.h"
+
+#include "cli/CliTexts.h"
+#include "entries/Messages.h"
+#include "lifecycle/SafeState.h"
+
+#include <string_view>
+
+namespace quorvane {
+
+namespace {
+
+// The add operations' two erase questions; any other question (such as
+// closing without saving) is answered No, the answer that keeps data.
+bool isEraseQuestion(std::string_view text) {
+    return text == "Would you like to Securely Erase the original files?" ||
+           text == "Would you like to Securely Erase the original file?" || text == "Are you Sure?";
+}
+
+} // namespace
+
+TerminalShell::TerminalShell(TerminalAnswers answers, std::ostream& errors, bool progressOnTerminal)
+    : answers_(std::move(answers)), errors_(errors), progressOnTerminal_(progressOnTerminal),
+      progress_(errors) {}
+
+void TerminalShell::showMessage(const std::string& text, const std::string& /*caption*/,
+                                MessageIcon icon) {
+    progress_.finish();
+    errors_ << clitext::MessagePrefix << text << '\n' << std::flush;
+    if (icon == MessageIcon::Error) {
+        errorShown_ = true;
+        errorTexts_.push_back(text);
+    }
+}
+
+bool TerminalShell::askYesNo(const std::string& text, const std::string& /*caption*/) {
+    return answers_.eraseOriginals && isEraseQuestion(text);
+}
+
+int TerminalShell::PasswordDialog(std::string& password) {
+    if (!answers_.password) {
+        password = PasswordCancelMarker;
+        return 0;
+    }
+    password = *answers_.password;
+    return 1;
+}
+
+void TerminalShell::RenameDialog(std::string& newEntryName) {
+    newEntryName = answers_.newEntryName;
+}
+
+bool TerminalShell::pickSafeToOpen(std::string& path) {
+    path = answers_.safePath;
+    return !path.empty();
+}
+
+bool TerminalShell::pickNewSafe(std::string& path) {
+    path = answers_.safePath;
+    return !path.empty();
+}
+
+// The files to add come as a drop, never through this picker.
+bool TerminalShell::pickFileToAdd(std::string& /*path*/) {
+    return false;
+}
+
+bool TerminalShell::ChooseFolder(std::string& path, const std::string& /*title*/) {
+    path = answers_.folder;
+    return !path.empty();
+}
+
+void TerminalShell::ShowProgress(const std::string& text) {
+    progress_.start(text);
+}
+
+void TerminalShell::HideProgress() {
+    progress_.finish();
+}
+
+// Nothing else runs in a terminal while a step works, so it runs right here.
+void TerminalShell::runBusy(const std::function<void()>& step) {
+    step();
+}
+
+ProgressCallback TerminalShell::byteProgress() {
+    if (!progressOnTerminal_)
+        return {};
+    return [this](std::uint64_t done, std::uint64_t total) { progress_.update(done, total); };
+}
+
+void TerminalShell::deleteAllRows() {
+    rows_.clear();
+}
+
+void TerminalShell::insertRow(int row, const std::string& column0) {
+    if (row < 0 || static_cast<std::size_t>(row) > rows_.size())
+        return;
+    rows_.insert(rows_.begin() + row, std::vector<std::string>{column0, "", ""});
+}
+
+void TerminalShell::setRowText(int row, int column, const std::string& text) {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || column < 0 || column > 2)
+        return;
+    rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
+}
+
+int TerminalShell::nextSelectedRow(int after) {
+    auto next = answers_.selectedRows.upper_bound(after);
+    return next == answers_.selectedRows.end() ? -1 : *next;
+}
+
+} // namespace quorvane

@@ -1,0 +1,77 @@
+#pragma once
+
+// The port as a terminal implements it: messages go to standard error, and
+// every question and dialog is answered by what the command line said.
+
+#include "cli/ProgressLine.h"
+#include "ui/Shell.h"
+
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// What the command line answers to the operations' questions.
+struct TerminalAnswers {
+    std::optional<std::string> password; // the password dialog's text; none: Cancel
+    std::string newEntryName = "-1";     // the rename dialog's text ("-1": Cancel)
+    std::string safePath;                // the file pickers
+    std::string folder;                  // ChooseFolder
+    bool eraseOriginals = false;         // the erase questions of an add
+    int focusedRow = -1;
+    std::set<int> selectedRows;
+};
+
+class TerminalShell : public Shell {
+  public:
+    // progressOnTerminal: draw the progress line (only when errors is a terminal).
+    TerminalShell(TerminalAnswers answers, std::ostream& errors, bool progressOnTerminal);
+
+    void showMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override;
+    bool askYesNo(const std::string& text, const std::string& caption) override;
+    int PasswordDialog(std::string& password) override;
+    void RenameDialog(std::string& newEntryName) override;
+    bool pickSafeToOpen(std::string& path) override;
+    bool pickNewSafe(std::string& path) override;
+    bool pickFileToAdd(std::string& path) override;
+    bool ChooseFolder(std::string& path, const std::string& title) override;
+    void ShowProgress(const std::string& text) override;
+    void HideProgress() override;
+    void runBusy(const std::function<void()>& step) override;
+    ProgressCallback byteProgress() override;
+    void deleteAllRows() override;
+    void insertRow(int row, const std::string& column0) override;
+    void setRowText(int row, int column, const std::string& text) override;
+    int focusedRow() override { return answers_.focusedRow; }
+    int nextSelectedRow(int after) override;
+    int selectedCount() override { return static_cast<int>(answers_.selectedRows.size()); }
+    void SetSafeButtonsEnabled(bool enabled) override { buttonsEnabled_ = enabled; }
+    void destroyMainWindow() override { windowDestroyed_ = true; }
+
+    // The command fills in what it learns once the safe is open (all rows for an extract).
+    TerminalAnswers& answers() { return answers_; }
+
+    // What happened, for the exit code.
+    bool errorShown() const { return errorShown_; }
+    const std::vector<std::string>& errorTexts() const { return errorTexts_; }
+    // The rows as the window would show them: number, name, size text.
+    const std::vector<std::vector<std::string>>& rows() const { return rows_; }
+    bool windowDestroyed() const { return windowDestroyed_; }
+
+  private:
+    TerminalAnswers answers_;
+    std::ostream& errors_;
+    bool progressOnTerminal_;
+    ProgressLine progress_;
+    bool errorShown_ = false;
+    std::vector<std::string> errorTexts_;
+    std::vector<std::vector<std::string>> rows_;
+    bool buttonsEnabled_ = false;
+    bool windowDestroyed_ = false;
+};
+
+} // namespace quorvane

@@ -1,0 +1,86 @@
+#include "cli/Usage.h"
+
+namespace quorvane {
+
+namespace {
+
+constexpr const char* CommandLines =
+    "usage: quorvane-cli create  SAFE [--force]\n"
+    "       quorvane-cli list    SAFE\n"
+    "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
+    "       quorvane-cli extract SAFE DIR [NUMBER...]\n"
+    "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
+    "       quorvane-cli delete  SAFE NUMBER\n"
+    "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
+    "       quorvane-cli --help | --version\n";
+
+constexpr const char* Details = R"(
+Keeps files inside one encrypted safe (.cx), the same safes as the desktop
+program quorvane. Every command that changes a safe writes it back before it
+exits, by writing a fresh file beside it and renaming it over the safe; if
+anything fails, the safe file stays as it was.
+
+Commands:
+  create SAFE      write a new, empty safe; an existing file is refused
+                   unless --force is given
+  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),
+                   TAB, NAME
+  add SAFE FILE... store the files in this order, as a drop on the window
+                   does; with --erase-originals each original is overwritten
+                   and deleted once its entry is complete
+  extract SAFE DIR [NUMBER...]
+                   write the numbered entries (all when none is given) into
+                   DIR, which must exist; files of the same name are
+                   replaced; names that would lead outside DIR are skipped
+  rename SAFE NUMBER NEWNAME
+                   give an entry a new name (at most 49 bytes)
+  delete SAFE NUMBER
+                   remove an entry; later entries move up one number
+  passwd SAFE      encrypt the safe under a new password
+
+Options (anywhere on the line; "--" ends them):
+  --password-file F      read the password from the first line of F ("-":
+                         standard input); the line ending is not part of it.
+                         For create this is the new safe's password.
+  --new-password-file F  passwd: the new password, read the same way
+  --force                create: replace an existing file
+  --erase-originals      add: erase each original after it is stored
+  --help, --version
+
+Without a password file the password is asked on the terminal without echo,
+twice for create and for the new password of passwd. A password has at most
+249 bytes. Passwords are never taken from the command line or the
+environment.
+
+In the names printed by list, a backslash, TAB, newline and carriage return
+are written as \\, \t, \n and \r, and every other byte below 0x20 and the
+byte 0x7f as \xHH with two lowercase hexadecimal digits. Other bytes are
+printed as they are stored.
+
+On a terminal, long steps show a progress line on standard error. Messages
+go to standard error, prefixed "quorvane-cli: ".
+
+Exit status:
+  0  success
+  1  the operation failed (a file refused, unreadable or unwritable, a name
+     skipped, the safe could not be written)
+  2  bad usage (unknown command or option, wrong arguments, no password)
+  3  the safe could not be opened ("Invalid File or Password": wrong
+     password, not a safe, unreadable)
+)";
+
+} // namespace
+
+std::string shortUsage() {
+    return CommandLines;
+}
+
+std::string helpText() {
+    return std::string(CommandLines) + Details;
+}
+
+std::string versionText() {
+    return std::string("quorvane-cli ") + QUORVANE_VERSION + "\n";
+}
+
+} // namespace quorvane
