@@ -1,0 +1,254 @@
+#include "storage/AtomicReplace.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "quorvane-replace-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+// A writer that puts `content` out in pieces of every size, as a real
+// producer would.
+auto writerOf(const std::string& content) {
+    return [content](std::ostream& out, std::string&) {
+        std::size_t at = 0;
+        for (std::size_t piece = 1; at < content.size(); piece *= 3) {
+            const std::size_t count = std::min(piece, content.size() - at);
+            out.write(content.data() + at, static_cast<std::streamsize>(count));
+            at += count;
+        }
+        return static_cast<bool>(out);
+    };
+}
+
+std::string sampleContent(std::size_t size, char seed) {
+    std::string content(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        content[i] = static_cast<char>(seed + static_cast<char>(i * 31 % 251));
+    return content;
+}
+
+TEST(ReplaceFileAtomically, CreatesANewFileOnlyTheOwnerCanRead) {
+    TempDir dir;
+    const std::string content = sampleContent(3 * 1024 * 1024 + 5, 'a');
+    const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writerOf(content));
+    ASSERT_TRUE(result.ok) << result.reason;
+    EXPECT_TRUE(readFile(dir / "safe.cx") == content);
+    EXPECT_EQ(modeOf(dir / "safe.cx"), 0600u);
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
+TEST(ReplaceFileAtomically, EmptyContentGivesAnEmptyFile) {
+    TempDir dir;
+    writeFile(dir / "safe.cx", "old");
+    const ReplaceResult result =
+        replaceFileAtomically(dir / "safe.cx", [](std::ostream&, std::string&) { return true; });
+    ASSERT_TRUE(result.ok) << result.reason;
+    EXPECT_EQ(fs::file_size(dir / "safe.cx"), 0u);
+}
+
+TEST(ReplaceFileAtomically, KeepsTheModeOfTheReplacedFile) {
+    TempDir dir;
+    for (mode_t mode : {mode_t{0640}, mode_t{0600}, mode_t{0444}, mode_t{0755}}) {
+        SCOPED_TRACE(mode);
+        fs::remove(dir / "safe.cx");
+        writeFile(dir / "safe.cx", "old content");
+        ASSERT_EQ(::chmod((dir / "safe.cx").c_str(), mode), 0);
+        const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writerOf("new"));
+        ASSERT_TRUE(result.ok) << result.reason;
+        EXPECT_EQ(readFile(dir / "safe.cx"), "new");
+        EXPECT_EQ(modeOf(dir / "safe.cx"), mode);
+    }
+}
+
+TEST(ReplaceFileAtomically, ReplacesAFreshInodeSoOldHandlesKeepTheOldBytes) {
+    TempDir dir;
+    writeFile(dir / "safe.cx", "old content");
+    std::ifstream reader(dir / "safe.cx", std::ios::binary);
+    const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writerOf("new content"));
+    ASSERT_TRUE(result.ok) << result.reason;
+    std::ostringstream seen;
+    seen << reader.rdbuf();
+    EXPECT_EQ(seen.str(), "old content");
+    EXPECT_EQ(readFile(dir / "safe.cx"), "new content");
+}
+
+TEST(ReplaceFileAtomically, GoesThroughASymbolicLink) {
+    TempDir dir;
+    fs::create_directory(dir / "real");
+    writeFile(dir / "real" / "safe.cx", "old");
+    ASSERT_EQ(::chmod((dir / "real" / "safe.cx").c_str(), 0640), 0);
+    fs::create_symlink(dir / "real" / "safe.cx", dir / "link.cx");
+    const ReplaceResult result = replaceFileAtomically(dir / "link.cx", writerOf("new"));
+    ASSERT_TRUE(result.ok) << result.reason;
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.cx")));
+    EXPECT_EQ(fs::read_symlink(dir / "link.cx"), dir / "real" / "safe.cx");
+    EXPECT_EQ(readFile(dir / "real" / "safe.cx"), "new");
+    EXPECT_EQ(modeOf(dir / "real" / "safe.cx"), 0640u);
+    EXPECT_EQ(namesIn(dir / "real"), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.cx", "real"}));
+}
+
+TEST(ReplaceFileAtomically, GoesThroughARelativeLinkToAFileNotYetThere) {
+    TempDir dir;
+    fs::create_directory(dir / "real");
+    fs::create_symlink("real/safe.cx", dir / "link.cx");
+    const ReplaceResult result = replaceFileAtomically(dir / "link.cx", writerOf("new"));
+    ASSERT_TRUE(result.ok) << result.reason;
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.cx")));
+    EXPECT_EQ(readFile(dir / "real" / "safe.cx"), "new");
+}
+
+TEST(ReplaceFileAtomically, AbandonedWriteLeavesTheOldFileAndNoTempFile) {
+    TempDir dir;
+    writeFile(dir / "safe.cx", "the old safe");
+    const ReplaceResult result =
+        replaceFileAtomically(dir / "safe.cx", [](std::ostream& out, std::string& message) {
+            out << "half of a new safe";
+            message = "encryption failed";
+            return false;
+        });
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, "encryption failed");
+    EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
+TEST(ReplaceFileAtomically, AWriterThatThrowsIsAFailure) {
+    TempDir dir;
+    writeFile(dir / "safe.cx", "the old safe");
+    const ReplaceResult result =
+        replaceFileAtomically(dir / "safe.cx", [](std::ostream& out, std::string&) -> bool {
+            out << "partial";
+            throw std::runtime_error("out of memory");
+        });
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, "out of memory");
+    EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
+TEST(ReplaceFileAtomically, MissingFolderFailsWithAReason) {
+    TempDir dir;
+    const ReplaceResult result =
+        replaceFileAtomically(dir / "no-such-folder" / "safe.cx", writerOf("new"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.reason.empty());
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+}
+
+TEST(ReplaceFileAtomically, AFolderAsTargetFails) {
+    TempDir dir;
+    fs::create_directory(dir / "folder");
+    const ReplaceResult result = replaceFileAtomically(dir / "folder", writerOf("new"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.reason.empty());
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"folder"});
+}
+
+// Runs the replacement in a child whose files may not grow past `limit`
+// bytes, like a disk that fills up during the save. The child's exit code
+// says what the replacement reported: 0 failure with a reason, 1 success,
+// 2 failure without a reason.
+int replaceWithFileSizeLimit(const fs::path& target, const std::string& content, rlim_t limit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
+            ::_exit(3);
+        const ReplaceResult result = replaceFileAtomically(target, writerOf(content));
+        ::_exit(result.ok ? 1 : (result.reason.empty() ? 2 : 0));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ReplaceFileAtomically, AFullDiskLeavesTheOldFileWhole) {
+    TempDir dir;
+    const std::string old = sampleContent(5000, 'o');
+    for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{64 * 1024}, rlim_t{1024 * 1024 + 1}}) {
+        SCOPED_TRACE(limit);
+        writeFile(dir / "safe.cx", old);
+        ASSERT_EQ(::chmod((dir / "safe.cx").c_str(), 0640), 0);
+        EXPECT_EQ(
+            replaceWithFileSizeLimit(dir / "safe.cx", sampleContent(3 * 1024 * 1024, 'n'), limit),
+            0);
+        EXPECT_TRUE(readFile(dir / "safe.cx") == old);
+        EXPECT_EQ(modeOf(dir / "safe.cx"), 0640u);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+    }
+}
+
+TEST(ReplaceFileAtomically, ContentThatFitsIsWrittenUnderTheSameLimit) {
+    TempDir dir;
+    writeFile(dir / "safe.cx", "old");
+    const std::string content = sampleContent(100 * 1024, 'n');
+    EXPECT_EQ(replaceWithFileSizeLimit(dir / "safe.cx", content, 200 * 1024), 1);
+    EXPECT_TRUE(readFile(dir / "safe.cx") == content);
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,788 @@
+#include "storage/SafeCipher.h"
+
+#include <gtest/gtest.h>
+
+#include <cryptopp/aes.h>
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/modes.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t MiB = 1u << 20;
+const std::string PaddingText = "StreamTransformationFilter: invalid PKCS #7 block padding found";
+const std::string LengthText =
+    "StreamTransformationFilter: ciphertext length is not a multiple of block size";
+
+// The container of a new, empty safe.
+const std::string EmptyContainer("\x00\x00\x00\x00\x02\x00\x00\x00\x0C\x00\x00\x00\x33\x01\x00\x00",
+                                 16);
+
+std::string hexOf(const std::string& bytes) {
+    std::string hex;
+    CryptoPP::StringSource source(bytes, true,
+                                  new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex), true));
+    return hex;
+}
+
+std::string bytesOfHex(const std::string& hex) {
+    std::string bytes;
+    CryptoPP::StringSource source(hex, true,
+                                  new CryptoPP::HexDecoder(new CryptoPP::StringSink(bytes)));
+    return bytes;
+}
+
+std::string patternBytes(std::size_t size, unsigned seed = 7) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator() & 0xFFu);
+    return bytes;
+}
+
+const std::string SampleIv = bytesOfHex("000102030405060708090A0B0C0D0E0F");
+
+// The library's own filter pipeline, as an independent reference for our
+// block-by-block encryption.
+std::string referenceEncrypt(const std::string& plaintext, const std::string& key,
+                             const std::string& iv) {
+    CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Encryption cbc;
+    cbc.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size(),
+                     reinterpret_cast<const CryptoPP::byte*>(iv.data()), iv.size());
+    std::string ciphertext;
+    CryptoPP::StringSource source(
+        plaintext, true,
+        new CryptoPP::StreamTransformationFilter(cbc, new CryptoPP::StringSink(ciphertext)));
+    return ciphertext;
+}
+
+// Encrypts whole blocks with no padding at all, to build ciphertexts whose
+// last block carries whatever padding a test wants.
+std::string encryptUnpadded(const std::string& plaintext, const std::string& key,
+                            const std::string& iv) {
+    CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Encryption cbc;
+    cbc.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size(),
+                     reinterpret_cast<const CryptoPP::byte*>(iv.data()), iv.size());
+    std::string ciphertext;
+    CryptoPP::StringSource source(
+        plaintext, true,
+        new CryptoPP::StreamTransformationFilter(cbc, new CryptoPP::StringSink(ciphertext),
+                                                 CryptoPP::BlockPaddingSchemeDef::NO_PADDING));
+    return ciphertext;
+}
+
+struct Outcome {
+    bool failed = true;
+    std::string message;
+    std::string output;
+};
+
+Outcome encryptText(const std::string& plaintext, const std::string& key) {
+    std::istringstream in(plaintext);
+    std::ostringstream out;
+    Outcome outcome;
+    encryptSafe(in, out, key, outcome.failed, outcome.message);
+    outcome.output = out.str();
+    return outcome;
+}
+
+Outcome decryptText(const std::string& safe, const std::string& key) {
+    std::istringstream in(safe);
+    std::ostringstream out;
+    Outcome outcome;
+    decryptSafe(in, out, key, outcome.failed, outcome.message);
+    outcome.output = out.str();
+    return outcome;
+}
+
+// A safe with a chosen IV, so that tests that depend on the IV do not depend
+// on chance.
+std::string safeWithIv(const std::string& plaintext, const std::string& key,
+                       const std::string& iv) {
+    return iv + referenceEncrypt(plaintext, key, iv);
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "quorvane-cipher-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+int runCommand(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool haveOpenssl() {
+    return runCommand("openssl version > /dev/null 2>&1") == 0;
+}
+
+// A stream buffer that takes `limit` bytes and then refuses, like a full disk.
+class FailingSink : public std::streambuf {
+  public:
+    explicit FailingSink(std::size_t limit) : limit_(limit) {}
+    std::size_t taken() const { return taken_; }
+
+  protected:
+    std::streamsize xsputn(const char*, std::streamsize count) override {
+        const std::size_t room = limit_ - taken_;
+        const std::size_t accepted = std::min(room, static_cast<std::size_t>(count));
+        taken_ += accepted;
+        return static_cast<std::streamsize>(accepted);
+    }
+    int_type overflow(int_type ch) override {
+        if (taken_ == limit_)
+            return traits_type::eof();
+        ++taken_;
+        return traits_type::not_eof(ch);
+    }
+
+  private:
+    std::size_t limit_;
+    std::size_t taken_ = 0;
+};
+
+// A stream buffer that delivers `limit` bytes and then fails like a disk
+// read error (the istream turns the exception into its bad bit).
+class FailingSource : public std::streambuf {
+  public:
+    explicit FailingSource(std::size_t limit) : limit_(limit) {}
+
+  protected:
+    int_type underflow() override {
+        if (delivered_ == limit_)
+            throw std::runtime_error("read error");
+        current_ = 'x';
+        setg(&current_, &current_, &current_ + 1);
+        ++delivered_;
+        return traits_type::to_int_type(current_);
+    }
+
+  private:
+    std::size_t limit_;
+    std::size_t delivered_ = 0;
+    char current_ = 0;
+};
+
+// ---------------------------------------------------------------- key and helpers
+
+TEST(PasswordKey, IsTheRawSha256DigestOfThePassword) {
+    EXPECT_EQ(hexOf(derivePasswordKey("")),
+              "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
+    EXPECT_EQ(hexOf(derivePasswordKey("password")),
+              "5E884898DA28047151D0E56F8DC6292773603D0D6AABBDD62A11EF721D1542D8");
+    EXPECT_EQ(derivePasswordKey("anything").size(), 32u);
+}
+
+TEST(PasswordKey, LetterCaseMatters) {
+    EXPECT_NE(derivePasswordKey("Secret"), derivePasswordKey("secret"));
+    EXPECT_NE(derivePasswordKey("SECRET"), derivePasswordKey("secret"));
+    EXPECT_EQ(derivePasswordKey("secret"), derivePasswordKey("secret"));
+}
+
+TEST(PasswordKey, UsesEveryByteIncludingZeros) {
+    const std::string withZero("ab\0cd", 5);
+    EXPECT_NE(derivePasswordKey(withZero), derivePasswordKey("ab"));
+}
+
+TEST(RandomBytes, GivesTheAskedNumberOfFreshBytes) {
+    EXPECT_TRUE(randomBytes(0).empty());
+    EXPECT_EQ(randomBytes(16).size(), 16u);
+    EXPECT_EQ(randomBytes(1000).size(), 1000u);
+    EXPECT_NE(randomBytes(16), randomBytes(16));
+}
+
+struct HexCase {
+    std::string text;
+    bool hex;
+    std::string encoded; // toHexUnlessHex
+    std::string decoded; // fromHexIfHex
+};
+
+TEST(HexHelpers, FollowTheTable) {
+    const std::vector<HexCase> cases = {
+        {"", true, "", ""},
+        {"0123456789ABCDEF", true, "0123456789ABCDEF", bytesOfHex("0123456789ABCDEF")},
+        {"00FF", true, "00FF", std::string("\x00\xFF", 2)},
+        {"abc", false, "616263", "abc"},
+        {"00ff", false, "30306666", "00ff"},
+        {"12 34", false, "3132203334", "12 34"},
+        {"G0", false, "4730", "G0"},
+        {std::string("\x01\xAB", 2), false, "01AB", std::string("\x01\xAB", 2)},
+        {"hello", false, "68656C6C6F", "hello"},
+    };
+    for (const HexCase& c : cases) {
+        SCOPED_TRACE("text: " + hexOf(c.text));
+        EXPECT_EQ(isHexText(c.text), c.hex);
+        EXPECT_EQ(toHexUnlessHex(c.text), c.encoded);
+        EXPECT_EQ(fromHexIfHex(c.text), c.decoded);
+    }
+}
+
+TEST(HexHelpers, EncodingRoundTripsRawBytes) {
+    const std::string raw = patternBytes(64);
+    const std::string hex = toHexUnlessHex(raw);
+    EXPECT_EQ(hex.size(), 128u);
+    EXPECT_TRUE(isHexText(hex));
+    EXPECT_EQ(fromHexIfHex(hex), raw);
+}
+
+// ---------------------------------------------------------------- block-cipher streams
+
+TEST(CbcStreams, MatchAKnownVectorWithRawOrHexKeyAndIv) {
+    // Computed with: openssl enc -aes-256-cbc -K <SHA-256 of "password"> -iv 0001...0F
+    const std::string expected = "CE366AABE389249A4BE759E2ED5BB79B7B4E9220B8C78035180800463B5F9F53";
+    const std::string key = derivePasswordKey("password");
+    for (const auto& [keyForm, ivForm] :
+         {std::pair{key, SampleIv}, std::pair{hexOf(key), hexOf(SampleIv)}}) {
+        std::istringstream in(EmptyContainer);
+        std::ostringstream out;
+        bool failed = true;
+        std::string message;
+        cbcEncryptStream(in, out, keyForm, ivForm, failed, message);
+        EXPECT_FALSE(failed) << message;
+        EXPECT_EQ(hexOf(out.str()), expected);
+
+        std::istringstream back(out.str());
+        std::ostringstream plain;
+        failed = true;
+        cbcDecryptStream(back, plain, keyForm, ivForm, failed, message);
+        EXPECT_FALSE(failed) << message;
+        EXPECT_EQ(plain.str(), EmptyContainer);
+    }
+}
+
+TEST(CbcStreams, MatchTheLibraryPipelineAcrossBlockBoundaries) {
+    const std::string key = derivePasswordKey("boundaries");
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+          std::size_t{31}, std::size_t{32}, MiB - 1, MiB, MiB + 1, 2 * MiB + 16}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const std::string plaintext = patternBytes(size);
+        std::istringstream in(plaintext);
+        std::ostringstream out;
+        bool failed = true;
+        std::string message;
+        cbcEncryptStream(in, out, key, SampleIv, failed, message);
+        ASSERT_FALSE(failed) << message;
+        ASSERT_EQ(out.str(), referenceEncrypt(plaintext, key, SampleIv));
+        EXPECT_EQ(out.str().size(), (size / 16 + 1) * 16);
+
+        std::istringstream back(out.str());
+        std::ostringstream plain;
+        failed = true;
+        cbcDecryptStream(back, plain, key, SampleIv, failed, message);
+        ASSERT_FALSE(failed) << message;
+        EXPECT_TRUE(plain.str() == plaintext);
+    }
+}
+
+TEST(CbcStreams, AlignedPlaintextGainsAWholeBlockOfSixteens) {
+    const std::string key = derivePasswordKey("pad");
+    const std::string plaintext = patternBytes(32);
+    std::istringstream in(plaintext);
+    std::ostringstream out;
+    bool failed = true;
+    std::string message;
+    cbcEncryptStream(in, out, key, SampleIv, failed, message);
+    ASSERT_FALSE(failed);
+    ASSERT_EQ(out.str().size(), 48u);
+
+    CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Decryption cbc;
+    cbc.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size(),
+                     reinterpret_cast<const CryptoPP::byte*>(SampleIv.data()), SampleIv.size());
+    std::string raw;
+    CryptoPP::StringSource source(
+        out.str(), true,
+        new CryptoPP::StreamTransformationFilter(cbc, new CryptoPP::StringSink(raw),
+                                                 CryptoPP::BlockPaddingSchemeDef::NO_PADDING));
+    EXPECT_EQ(raw.substr(0, 32), plaintext);
+    EXPECT_EQ(raw.substr(32), std::string(16, '\x10'));
+}
+
+struct PaddingCase {
+    std::string lastBytes; // the end of the final plaintext block before encryption
+    bool accepted;
+    std::size_t stripped;
+};
+
+TEST(CbcStreams, CheckEveryByteOfThePadding) {
+    const std::string key = derivePasswordKey("padding");
+    const std::vector<PaddingCase> cases = {
+        {"\x01", true, 1},
+        {"\x02\x02", true, 2},
+        {std::string(16, '\x10'), true, 16},
+        {"\x03\x02\x02", true, 2},
+        {"\x03\x03", false, 0},                 // fewer than n bytes of value n
+        {"\x01\x02\x02\x01\x03\x02", false, 0}, // last n bytes not all equal
+        {std::string("\x00", 1), false, 0},     // zero is no padding length
+        {"\x11", false, 0},                     // longer than a block
+        {std::string(15, '\x10') + "\x11", false, 0},
+    };
+    for (const PaddingCase& c : cases) {
+        SCOPED_TRACE("last bytes " + hexOf(c.lastBytes));
+        std::string plaintext = patternBytes(48, 3);
+        plaintext.replace(plaintext.size() - c.lastBytes.size(), c.lastBytes.size(), c.lastBytes);
+        std::istringstream in(encryptUnpadded(plaintext, key, SampleIv));
+        std::ostringstream out;
+        bool failed = false;
+        std::string message = "before";
+        cbcDecryptStream(in, out, key, SampleIv, failed, message);
+        EXPECT_EQ(failed, !c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(message, "before");
+            EXPECT_EQ(out.str(), plaintext.substr(0, plaintext.size() - c.stripped));
+        } else {
+            EXPECT_EQ(message, PaddingText);
+        }
+    }
+}
+
+TEST(CbcStreams, RefuseCiphertextThatIsNotWholeBlocks) {
+    const std::string key = derivePasswordKey("length");
+    const std::string ciphertext = referenceEncrypt(patternBytes(40), key, SampleIv);
+    for (std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{17},
+                               std::size_t{33}, ciphertext.size() - 1}) {
+        SCOPED_TRACE("length " + std::to_string(length));
+        std::istringstream in(ciphertext.substr(0, length));
+        std::ostringstream out;
+        bool failed = false;
+        std::string message;
+        cbcDecryptStream(in, out, key, SampleIv, failed, message);
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(message, LengthText);
+    }
+}
+
+TEST(CbcStreams, ReportLibraryTextForABadKeyOrIvLength) {
+    std::istringstream in("data");
+    std::ostringstream out;
+    bool failed = false;
+    std::string message;
+    cbcEncryptStream(in, out, "short key", SampleIv, failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_NE(message.find("is not a valid key length"), std::string::npos) << message;
+
+    std::istringstream again("data");
+    failed = false;
+    cbcEncryptStream(again, out, derivePasswordKey("k"), "0011", failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_NE(message.find("IV length"), std::string::npos) << message;
+}
+
+// ---------------------------------------------------------------- safes
+
+TEST(SafeEncryption, EmptyContainerGivesA48ByteSafeThatDecryptsBack) {
+    const std::string key = derivePasswordKey("password");
+    const Outcome safe = encryptText(EmptyContainer, key);
+    ASSERT_FALSE(safe.failed) << safe.message;
+    ASSERT_EQ(safe.output.size(), 48u);
+    const std::string iv = safe.output.substr(0, 16);
+    EXPECT_EQ(safe.output.substr(16), referenceEncrypt(EmptyContainer, key, iv));
+
+    const Outcome plain = decryptText(safe.output, key);
+    EXPECT_FALSE(plain.failed) << plain.message;
+    EXPECT_EQ(plain.output, EmptyContainer);
+}
+
+TEST(SafeEncryption, KnownSafeBytesDecrypt) {
+    const std::string safe =
+        SampleIv + bytesOfHex("CE366AABE389249A4BE759E2ED5BB79B7B4E9220B8C78035180800463B5F9F53");
+    const Outcome plain = decryptText(safe, derivePasswordKey("password"));
+    EXPECT_FALSE(plain.failed) << plain.message;
+    EXPECT_EQ(plain.output, EmptyContainer);
+}
+
+TEST(SafeEncryption, EveryEncryptionHasItsOwnIv) {
+    const std::string key = derivePasswordKey("twice");
+    const Outcome first = encryptText(EmptyContainer, key);
+    const Outcome second = encryptText(EmptyContainer, key);
+    ASSERT_FALSE(first.failed);
+    ASSERT_FALSE(second.failed);
+    EXPECT_NE(first.output.substr(0, 16), second.output.substr(0, 16));
+    EXPECT_NE(first.output, second.output);
+    EXPECT_EQ(decryptText(first.output, key).output, EmptyContainer);
+    EXPECT_EQ(decryptText(second.output, key).output, EmptyContainer);
+}
+
+TEST(SafeEncryption, AlignedContainerGainsAPaddingBlock) {
+    const std::string key = derivePasswordKey("aligned");
+    const std::string container = patternBytes(64);
+    const Outcome safe = encryptText(container, key);
+    ASSERT_FALSE(safe.failed);
+    EXPECT_EQ(safe.output.size(), 16u + 64u + 16u);
+    EXPECT_EQ(decryptText(safe.output, key).output, container);
+}
+
+TEST(SafeEncryption, EmptyPasswordWorks) {
+    const std::string key = derivePasswordKey("");
+    const Outcome safe = encryptText(EmptyContainer, key);
+    ASSERT_FALSE(safe.failed);
+    EXPECT_EQ(safe.output.substr(16),
+              referenceEncrypt(EmptyContainer,
+                               bytesOfHex("E3B0C44298FC1C149AFBF4C8996FB924"
+                                          "27AE41E4649B934CA495991B7852B855"),
+                               safe.output.substr(0, 16)));
+    EXPECT_EQ(decryptText(safe.output, key).output, EmptyContainer);
+}
+
+TEST(SafeEncryption, SuccessClearsTheFlagAndKeepsTheMessage) {
+    std::istringstream in(EmptyContainer);
+    std::ostringstream out;
+    bool failed = true;
+    std::string message = "earlier message";
+    encryptSafe(in, out, derivePasswordKey("x"), failed, message);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(message, "earlier message");
+
+    std::istringstream back(out.str());
+    std::ostringstream plain;
+    failed = true;
+    decryptSafe(back, plain, derivePasswordKey("x"), failed, message);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(message, "earlier message");
+}
+
+TEST(SafeEncryption, RefusesStreamsThatAreNotOpen) {
+    std::ifstream missing("/nonexistent/quorvane/input", std::ios::binary);
+    std::ostringstream out;
+    bool failed = false;
+    std::string message;
+    encryptSafe(missing, out, derivePasswordKey("x"), failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(out.str().empty()) << "an unreadable container must not become an empty safe";
+
+    std::istringstream in(EmptyContainer);
+    std::ofstream nowhere("/nonexistent/quorvane/output", std::ios::binary);
+    failed = false;
+    encryptSafe(in, nowhere, derivePasswordKey("x"), failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(message, "Couldn't open desired output file");
+}
+
+TEST(SafeEncryption, AWriteThatFailsIsReported) {
+    for (std::size_t limit : {std::size_t{0}, std::size_t{10}, std::size_t{16}, MiB, MiB + 20}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        std::istringstream in(patternBytes(2 * MiB));
+        FailingSink sink(limit);
+        std::ostream out(&sink);
+        bool failed = false;
+        std::string message;
+        encryptSafe(in, out, derivePasswordKey("full"), failed, message);
+        EXPECT_TRUE(failed);
+        EXPECT_FALSE(message.empty());
+    }
+}
+
+TEST(SafeEncryption, AReadThatFailsIsReported) {
+    for (std::size_t limit : {std::size_t{0}, std::size_t{100}, MiB + 3}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        FailingSource source(limit);
+        std::istream in(&source);
+        std::ostringstream out;
+        bool failed = false;
+        std::string message;
+        encryptSafe(in, out, derivePasswordKey("broken"), failed, message);
+        EXPECT_TRUE(failed) << "a half-read container must not become a good safe";
+        EXPECT_FALSE(message.empty());
+    }
+}
+
+TEST(SafeDecryption, WrongPasswordFailsOnThePadding) {
+    // A fixed IV keeps this from depending on chance: under a wrong key the
+    // padding is only valid for about one IV in 256.
+    const std::string safe = safeWithIv(EmptyContainer, derivePasswordKey("right"), SampleIv);
+    for (const char* wrong : {"wrong", "Right", "RIGHT", ""}) {
+        SCOPED_TRACE(wrong);
+        const Outcome plain = decryptText(safe, derivePasswordKey(wrong));
+        EXPECT_TRUE(plain.failed);
+        EXPECT_EQ(plain.message, PaddingText);
+    }
+    EXPECT_FALSE(decryptText(safe, derivePasswordKey("right")).failed);
+}
+
+TEST(SafeDecryption, SafesTooShortToHoldCiphertextFail) {
+    const std::string key = derivePasswordKey("short");
+    for (std::size_t size = 0; size <= 16; ++size) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const Outcome plain = decryptText(patternBytes(size), key);
+        EXPECT_TRUE(plain.failed);
+        EXPECT_FALSE(plain.message.empty());
+        EXPECT_TRUE(plain.output.empty());
+    }
+}
+
+TEST(SafeDecryption, CiphertextNotWholeBlocksFailsBeforeWritingAnything) {
+    const std::string key = derivePasswordKey("torn");
+    const std::string safe = safeWithIv(patternBytes(100), key, SampleIv);
+    for (std::size_t cut : {std::size_t{1}, std::size_t{5}, std::size_t{15}}) {
+        const Outcome shortened = decryptText(safe.substr(0, safe.size() - cut), key);
+        EXPECT_TRUE(shortened.failed);
+        EXPECT_EQ(shortened.message, LengthText);
+        EXPECT_TRUE(shortened.output.empty());
+    }
+    const Outcome lengthened = decryptText(safe + "abc", key);
+    EXPECT_TRUE(lengthened.failed);
+    EXPECT_EQ(lengthened.message, LengthText);
+}
+
+TEST(SafeDecryption, UnopenedInputIsReportedInTheProgramsWords) {
+    std::ifstream missing("/nonexistent/quorvane/safe.cx", std::ios::binary);
+    std::ostringstream out;
+    bool failed = false;
+    std::string message;
+    decryptSafe(missing, out, derivePasswordKey("x"), failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(message, "Couldn't open encrypted input file");
+}
+
+TEST(SafeDecryption, AWriteThatFailsIsReported) {
+    const std::string key = derivePasswordKey("full");
+    const std::string safe = safeWithIv(patternBytes(3 * MiB), key, SampleIv);
+    for (std::size_t limit : {std::size_t{0}, std::size_t{100}, MiB, 3 * MiB - 1}) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        std::istringstream in(safe);
+        FailingSink sink(limit);
+        std::ostream out(&sink);
+        bool failed = false;
+        std::string message;
+        decryptSafe(in, out, key, failed, message);
+        EXPECT_TRUE(failed);
+        EXPECT_FALSE(message.empty());
+    }
+}
+
+TEST(SafeFiles, RoundTripAcrossBlockAndBufferBoundaries) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("sizes");
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16},
+                             std::size_t{17}, MiB - 1, MiB, MiB + 1, 3 * MiB + 5}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const std::string container = patternBytes(size, static_cast<unsigned>(size));
+        writeFile(dir / "container", container);
+        {
+            std::ifstream in(dir / "container", std::ios::binary);
+            std::ofstream out(dir / "safe.cx", std::ios::binary | std::ios::trunc);
+            bool failed = true;
+            std::string message;
+            encryptSafe(in, out, key, failed, message);
+            ASSERT_FALSE(failed) << message;
+        }
+        EXPECT_EQ(fs::file_size(dir / "safe.cx"), 16 + (size / 16 + 1) * 16);
+        bool failed = true;
+        std::string message;
+        decryptSafeFile(dir / "safe.cx", dir / "plain", key, failed, message);
+        ASSERT_FALSE(failed) << message;
+        EXPECT_TRUE(readFile(dir / "plain") == container);
+    }
+}
+
+TEST(SafeFiles, ProgressRunsUpToTheTotal) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("progress");
+    writeFile(dir / "container", patternBytes(3 * MiB + 5));
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+    const ProgressCallback record = [&](std::uint64_t done, std::uint64_t total) {
+        calls.emplace_back(done, total);
+    };
+    {
+        std::ifstream in(dir / "container", std::ios::binary);
+        std::ofstream out(dir / "safe.cx", std::ios::binary | std::ios::trunc);
+        bool failed = true;
+        std::string message;
+        encryptSafe(in, out, key, failed, message, record);
+        ASSERT_FALSE(failed);
+    }
+    ASSERT_GE(calls.size(), 4u);
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        EXPECT_GT(calls[i].first, calls[i - 1].first);
+    EXPECT_EQ(calls.back(), std::make_pair(std::uint64_t{3 * MiB + 5}, std::uint64_t{3 * MiB + 5}));
+
+    calls.clear();
+    bool failed = true;
+    std::string message;
+    decryptSafeFile(dir / "safe.cx", dir / "plain", key, failed, message, record);
+    ASSERT_FALSE(failed);
+    ASSERT_GE(calls.size(), 4u);
+    const std::uint64_t ciphertext = fs::file_size(dir / "safe.cx") - 16;
+    EXPECT_EQ(calls.back(), std::make_pair(ciphertext, ciphertext));
+}
+
+TEST(SafeFiles, DecryptionCreatesAPlaintextOnlyTheOwnerCanRead) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("private");
+    writeFile(dir / "safe.cx", safeWithIv(EmptyContainer, key, SampleIv));
+    writeFile(dir / "plain", "old and longer content of a world-readable file");
+    fs::permissions(dir / "plain", fs::perms(0644));
+    bool failed = true;
+    std::string message;
+    decryptSafeFile(dir / "safe.cx", dir / "plain", key, failed, message);
+    ASSERT_FALSE(failed) << message;
+    EXPECT_EQ(readFile(dir / "plain"), EmptyContainer);
+    EXPECT_EQ(fs::status(dir / "plain").permissions(), fs::perms(0600));
+
+    fs::remove(dir / "plain");
+    decryptSafeFile(dir / "safe.cx", dir / "plain", key, failed, message);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(fs::status(dir / "plain").permissions(), fs::perms(0600));
+}
+
+TEST(SafeFiles, RefusedDecryptionLeavesNoPlaintext) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("right");
+    // Large enough that most of the plaintext is written before the padding
+    // of the last block turns out wrong.
+    writeFile(dir / "safe.cx", safeWithIv(patternBytes(2 * MiB + 7), key, SampleIv));
+    writeFile(dir / "plain", "a working copy from before");
+    bool failed = false;
+    std::string message;
+    decryptSafeFile(dir / "safe.cx", dir / "plain", derivePasswordKey("wrong"), failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(message, PaddingText);
+    EXPECT_FALSE(fs::exists(dir / "plain"));
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
+TEST(SafeFiles, MissingSafeCreatesNoOutput) {
+    TempDir dir;
+    bool failed = false;
+    std::string message;
+    decryptSafeFile(dir / "absent.cx", dir / "plain", derivePasswordKey("x"), failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(message, "Couldn't open encrypted input file");
+    EXPECT_FALSE(fs::exists(dir / "plain"));
+}
+
+TEST(SafeFiles, UnwritableOutputFailsAndKeepsNothing) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("x");
+    writeFile(dir / "safe.cx", safeWithIv(EmptyContainer, key, SampleIv));
+    bool failed = false;
+    std::string message;
+    decryptSafeFile(dir / "safe.cx", dir / "missing-folder" / "plain", key, failed, message);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(message, "Couldn't open desired output file");
+}
+
+TEST(SafeFiles, NothingAppearsInTheCurrentDirectory) {
+    TempDir files;
+    TempDir current;
+    const fs::path before = fs::current_path();
+    fs::current_path(current.path());
+    const std::string key = derivePasswordKey("cwd");
+    writeFile(files / "container", patternBytes(MiB + 3));
+    {
+        std::ifstream in(files / "container", std::ios::binary);
+        std::ofstream out(files / "safe.cx", std::ios::binary | std::ios::trunc);
+        bool failed = true;
+        std::string message;
+        encryptSafe(in, out, key, failed, message);
+        EXPECT_FALSE(failed);
+    }
+    bool failed = true;
+    std::string message;
+    decryptSafeFile(files / "safe.cx", files / "plain", key, failed, message);
+    EXPECT_FALSE(failed);
+    decryptSafeFile(files / "safe.cx", files / "plain", derivePasswordKey("no"), failed, message);
+    EXPECT_TRUE(failed);
+    fs::current_path(before);
+    EXPECT_TRUE(namesIn(current.path()).empty());
+}
+
+// ---------------------------------------------------------------- openssl
+
+class OpensslInterop : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(haveOpenssl()) << "the openssl command is needed"; }
+    TempDir dir;
+};
+
+TEST_F(OpensslInterop, OurSafeDecryptsWithOpenssl) {
+    const std::string password = "interop password";
+    const std::string keyHex = hexOf(derivePasswordKey(password));
+    for (std::size_t size : {std::size_t{0}, std::size_t{16}, std::size_t{1000}, 3 * MiB + 5}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const std::string container = patternBytes(size, 11);
+        const Outcome safe = encryptText(container, derivePasswordKey(password));
+        ASSERT_FALSE(safe.failed);
+        writeFile(dir / "ciphertext", safe.output.substr(16));
+        const std::string command = "openssl enc -d -aes-256-cbc -K " + keyHex + " -iv " +
+                                    hexOf(safe.output.substr(0, 16)) + " -in '" +
+                                    (dir / "ciphertext").string() + "' -out '" +
+                                    (dir / "plain").string() + "'";
+        ASSERT_EQ(runCommand(command), 0) << command;
+        EXPECT_TRUE(readFile(dir / "plain") == container);
+    }
+}
+
+TEST_F(OpensslInterop, OpensslOutputOpensAsASafe) {
+    const std::string password = "from openssl";
+    const std::string key = derivePasswordKey(password);
+    for (std::size_t size : {std::size_t{0}, std::size_t{16}, std::size_t{1000}, 3 * MiB + 5}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        const std::string container = patternBytes(size, 13);
+        const std::string iv = randomBytes(16);
+        writeFile(dir / "container", container);
+        const std::string command = "openssl enc -aes-256-cbc -K " + hexOf(key) + " -iv " +
+                                    hexOf(iv) + " -in '" + (dir / "container").string() +
+                                    "' -out '" + (dir / "ciphertext").string() + "'";
+        ASSERT_EQ(runCommand(command), 0) << command;
+        writeFile(dir / "safe.cx", iv + readFile(dir / "ciphertext"));
+        bool failed = true;
+        std::string message;
+        decryptSafeFile(dir / "safe.cx", dir / "plain", key, failed, message);
+        ASSERT_FALSE(failed) << message;
+        EXPECT_TRUE(readFile(dir / "plain") == container);
+    }
+}
+
+} // namespace
+} // namespace quorvane
