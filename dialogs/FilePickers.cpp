@@ -26,10 +26,10 @@ QFileDialog::Options pickerOptions() {
     return QFileDialog::HideNameFilterDetails;
 }
 
-// The save kind, filled in as New Safe and Add File need it. A typed name
-// without a suffix gets ".cx"; overwriting is confirmed only where asked.
-bool runSaveKindPicker(QWidget* owner, const QStringList& filters, bool confirmOverwrite,
-                       std::string& path) {
+// The save kind, as New Safe and Add File use it: the filters with the first
+// selected, and overwriting confirmed only where asked.
+QString runSaveKindPicker(QWidget* owner, const QStringList& filters, bool confirmOverwrite,
+                          const QString& defaultSuffix) {
     QFileDialog picker(owner);
     picker.setOptions(pickerOptions());
     picker.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
@@ -37,13 +37,31 @@ bool runSaveKindPicker(QWidget* owner, const QStringList& filters, bool confirmO
     picker.setFileMode(QFileDialog::AnyFile);
     picker.setNameFilters(filters);
     picker.selectNameFilter(filters.front());
-    picker.setDefaultSuffix(QString::fromUtf8(texts::SafeSuffix));
+    picker.setDefaultSuffix(defaultSuffix);
     if (picker.exec() != QDialog::Accepted)
-        return false;
+        return {};
     const QStringList chosen = picker.selectedFiles();
-    if (chosen.isEmpty() || chosen.front().isEmpty())
+    return chosen.isEmpty() ? QString() : chosen.front();
+}
+
+QString safeSuffix() {
+    return QString::fromUtf8(texts::SafeSuffix);
+}
+
+// A name typed without a suffix gets ".cx", but a file that exists under the
+// very name chosen is that file: appending the suffix to it would add another
+// file, or none.
+QString withSuffixUnlessExisting(const QString& chosen) {
+    const QFileInfo info(chosen);
+    if (chosen.isEmpty() || info.exists() || info.fileName().contains(QLatin1Char('.')))
+        return chosen;
+    return chosen + QLatin1Char('.') + safeSuffix();
+}
+
+bool handBack(const QString& chosen, std::string& path) {
+    if (chosen.isEmpty())
         return false;
-    path = localBytes(chosen.front());
+    path = localBytes(chosen);
     return true;
 }
 
@@ -52,23 +70,24 @@ bool runSaveKindPicker(QWidget* owner, const QStringList& filters, bool confirmO
 bool pickSafeToOpen(QWidget* owner, std::string& path) {
     const QStringList filters = safeFilters();
     QString selected = filters.front();
-    const QString chosen = QFileDialog::getOpenFileName(owner, QString(), localPath(path),
-                                                        filters.join(QStringLiteral(";;")),
-                                                        &selected, pickerOptions());
-    if (chosen.isEmpty())
-        return false;
-    path = localBytes(chosen);
-    return true;
+    return handBack(QFileDialog::getOpenFileName(owner, QString(), localPath(path),
+                                                 filters.join(QStringLiteral(";;")), &selected,
+                                                 pickerOptions()),
+                    path);
 }
 
 // New Safe writes the chosen file, so replacing an existing one is asked.
 bool pickNewSafe(QWidget* owner, std::string& path) {
-    return runSaveKindPicker(owner, safeFilters(), true, path);
+    return handBack(runSaveKindPicker(owner, safeFilters(), true, safeSuffix()), path);
 }
 
-// Add File only reads the chosen file: there is nothing to confirm.
+// Add File only reads the chosen file: there is nothing to confirm. The
+// suffix is added here rather than by the picker, which would add it to an
+// existing file's name too.
 bool pickFileToAdd(QWidget* owner, std::string& path) {
-    return runSaveKindPicker(owner, allFilesFilter(), false, path);
+    return handBack(
+        withSuffixUnlessExisting(runSaveKindPicker(owner, allFilesFilter(), false, QString())),
+        path);
 }
 
 bool ChooseFolder(QWidget* owner, std::string& path, const std::string& title) {
