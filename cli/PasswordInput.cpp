@@ -119,7 +119,7 @@ void restoreTerminalEcho() {
     std::lock_guard lock(state.mutex);
     if (!state.active)
         return;
-    ::tcsetattr(state.fd, TCSAFLUSH, &state.saved);
+    ::tcsetattr(state.fd, TCSANOW, &state.saved);
     state.active = false;
 }
 
@@ -146,11 +146,13 @@ bool readTerminalPassword(const char* prompt, std::string& password, std::string
         error = clitext::NoTerminal;
         return false;
     }
-    writeAll(tty.get(), prompt);
+    // Echo goes off before the prompt shows: whatever is typed after the
+    // prompt is then never echoed, nor thrown away by the switch.
     if (!echoOff(tty.get())) {
         error = clitext::NoTerminal;
         return false;
     }
+    writeAll(tty.get(), prompt);
     std::string line;
     std::size_t total = 0;
     LineEnd end = readLine(tty.get(), line, total);

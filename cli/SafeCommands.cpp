@@ -3,7 +3,9 @@
 #include "cli/CliTexts.h"
 #include "cli/ListFormat.h"
 #include "cli/TerminalShell.h"
+#include "entries/AddSteps.h"
 #include "entries/Entries.h"
+#include "entries/Messages.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "storage/ContainerIndex.h"
@@ -96,15 +98,31 @@ ExitCode runList(CommandRun& run) {
     return outcome(run.shell);
 }
 
+// Adds the files in order, as a drop does, and stops at the first one refused.
+// The originals are erased only once the safe file holding them is written:
+// the working copy goes away when the tool ends, so until then it is no copy
+// to rely on.
 ExitCode runAdd(CommandRun& run) {
-    const std::size_t before = entryRows(run.session);
-    addDroppedFiles(run.session, run.invocation.files);
-    // What was added stays, even when a later file was refused: its original
-    // may already be erased, so the safe must hold it.
+    const auto& paths = run.invocation.files;
+    const int count = static_cast<int>(paths.size());
+    std::vector<SourceFile> stored;
+    for (int i = 0; i < count; ++i) {
+        SourceFile source;
+        if (!measureSource(run.session, paths[static_cast<std::size_t>(i)], source) ||
+            !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count)))
+            break;
+        stored.push_back(source);
+    }
     ExitCode code = outcome(run.shell);
-    if (entryRows(run.session) != before)
-        code = worse(code, saveBack(run));
-    return code;
+    if (stored.empty())
+        return code;
+    // What was stored stays, even when a later file was refused.
+    if (saveBack(run) != ExitCode::Success)
+        return ExitCode::Failed;
+    if (run.invocation.eraseOriginals)
+        for (const SourceFile& source : stored)
+            eraseOriginal(run.session, source);
+    return outcome(run.shell);
 }
 
 ExitCode runExtract(CommandRun& run) {
@@ -174,7 +192,6 @@ TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords&
     answers.password = passwords.next;
     answers.safePath = absoluteSafePath(invocation.safePath);
     answers.folder = invocation.folder;
-    answers.eraseOriginals = invocation.eraseOriginals;
     return answers;
 }
 

@@ -1,23 +1,9 @@
 #include "cli/TerminalShell.h"
 
 #include "cli/CliTexts.h"
-#include "entries/Messages.h"
 #include "lifecycle/SafeState.h"
 
-#include <string_view>
-
 namespace quorvane {
-
-namespace {
-
-// The add operations' two erase questions; any other question (such as
-// closing without saving) is answered No, the answer that keeps data.
-bool isEraseQuestion(std::string_view text) {
-    return text == "Would you like to Securely Erase the original files?" ||
-           text == "Would you like to Securely Erase the original file?" || text == "Are you Sure?";
-}
-
-} // namespace
 
 TerminalShell::TerminalShell(TerminalAnswers answers, std::ostream& errors, bool progressOnTerminal)
     : answers_(std::move(answers)), errors_(errors), progressOnTerminal_(progressOnTerminal),
@@ -33,8 +19,11 @@ void TerminalShell::showMessage(const std::string& text, const std::string& /*ca
     }
 }
 
-bool TerminalShell::askYesNo(const std::string& text, const std::string& /*caption*/) {
-    return answers_.eraseOriginals && isEraseQuestion(text);
+// The commands ask nothing of the operations' questions: an erase of the
+// originals is the add command's own step, after the safe is written. Any
+// question (such as closing without saving) gets the answer that keeps data.
+bool TerminalShell::askYesNo(const std::string& /*text*/, const std::string& /*caption*/) {
+    return false;
 }
 
 int TerminalShell::PasswordDialog(std::string& password) {

@@ -20,7 +20,6 @@ struct TerminalAnswers {
     std::string newEntryName = "-1";     // the rename dialog's text ("-1": Cancel)
     std::string safePath;                // the file pickers
     std::string folder;                  // ChooseFolder
-    bool eraseOriginals = false;         // the erase questions of an add
     int focusedRow = -1;
     std::set<int> selectedRows;
 };

@@ -26,8 +26,11 @@ Commands:
   list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),
                    TAB, NAME
   add SAFE FILE... store the files in this order, as a drop on the window
-                   does; with --erase-originals each original is overwritten
-                   and deleted once its entry is complete
+                   does; the first file that cannot be stored ends the add,
+                   and the files stored before it stay. With
+                   --erase-originals each stored original is overwritten and
+                   deleted after the safe holding it has been written (and
+                   only if it has not changed since it was stored)
   extract SAFE DIR [NUMBER...]
                    write the numbered entries (all when none is given) into
                    DIR, which must exist; files of the same name are
