@@ -71,7 +71,7 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     AppendResult result = AppendResult::WriteFailed;
     shell.runBusy([&] {
         result = appendEntry(session.state.workingCopyStream, session.state, source.path,
-                             storedName, source.size, progress);
+                             storedName, source.size, progress, workingCopyPath(session.state));
     });
     hideProgressAndRefresh(session);
     if (result == AppendResult::Appended)

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "entries/Entries.h"
+#include "lifecycle/SafeState.h"
+#include "lifecycle/Session.h"
+#include "tests/support/ScriptedShell.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quorvane::test {
+
+struct StoredFile {
+    std::string name; // the raw bytes of the name field (cut to 50, zero-padded)
+    std::string content;
+};
+
+// A container laid out byte by byte as the format says, independent of the
+// storage code: header, records in order, index table at the end.
+std::string containerBytes(const std::vector<StoredFile>& files);
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+// Names in folder (not recursive), sorted; empty when it does not exist.
+std::vector<std::string> folderListing(const std::filesystem::path& folder);
+// Reproducible bytes that are not all alike.
+std::string patternBytes(std::size_t length, unsigned seed = 1);
+
+// The scripted port with seams for the moments between the steps of a
+// command: just before and just after each long step, and at each question.
+class HookedShell : public ScriptedShell {
+  public:
+    std::function<void(int step)> beforeStep;
+    std::function<void(int step)> afterStep;
+    std::function<void(const std::string& question)> onQuestion;
+    // When set, the list claims this many selected rows whatever it hands out.
+    int claimedSelectedCount = -1;
+
+    void runBusy(const std::function<void()>& step) override;
+    bool askYesNo(const std::string& text, const std::string& caption) override;
+    int selectedCount() override;
+};
+
+// Every test gets a fresh temporary root with a private working directory, a
+// folder for source files and one for extraction.
+class EntriesTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Puts container into the working copy, opens it as a safe is opened,
+    // refreshes the list and forgets what that said.
+    void openContainer(const std::string& container);
+    void openEmptySafe();
+    // The working copy's bytes as they are on disk now.
+    std::string workingCopyBytes();
+    // A source file in the sources folder.
+    std::filesystem::path source(const std::string& name, const std::string& content);
+    // Adds path through the Add File command, answering No to erasing.
+    void addKeepingOriginal(const std::filesystem::path& path);
+    // Extracts the given rows into folder through the Extract command.
+    void extractRows(const std::set<int>& rows, const std::filesystem::path& folder);
+
+    std::filesystem::path root;
+    std::filesystem::path workDir;
+    std::filesystem::path sources;
+    std::filesystem::path out;
+    HookedShell shell;
+    SafeState state;
+    Session session{state, shell};
+};
+
+} // namespace quorvane::test

@@ -1,0 +1,386 @@
+#include "entries/Messages.h"
+#include "tests/entries/EntriesFixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane::test {
+namespace {
+
+namespace text = entries_text;
+
+const std::string AskErase =
+    "question:Delete Original File:Would you like to Securely Erase the original file?";
+const std::string AskEraseAll =
+    "question:Delete Original File:Would you like to Securely Erase the original files?";
+const std::string AskSure = "question:Delete Original File:Are you Sure?";
+const std::string Written = "message:Success:Written Successfully";
+const std::string NoFilesize = "message:Error:Unable to get filesize";
+
+using AddFileCommand = EntriesTest;
+
+TEST_F(AddFileCommand, StoresTheFileAndSaysSoInTheOriginalOrder) {
+    openEmptySafe();
+    auto path = source("a.txt", "hello");
+    addKeepingOriginal(path);
+
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"pick-add", AskErase,
+                                                      "progress:Adding File...", "hide", Written}));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Information);
+    EXPECT_EQ(shell.busySteps, 1);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "a.txt", "5 Bytes"}}));
+    // The stored name is the part after the last '/'; the record is byte exact.
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"a.txt", "hello"}}));
+    EXPECT_EQ(readFile(path), "hello");
+}
+
+TEST_F(AddFileCommand, CancelledPickerEndsSilently) {
+    openEmptySafe();
+    const std::string before = workingCopyBytes();
+    shell.addFilePickerAnswers.push_back(std::nullopt);
+    addFile(session);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"pick-add"}));
+    EXPECT_EQ(workingCopyBytes(), before);
+}
+
+TEST_F(AddFileCommand, WithoutAnOpenSafeAsksFirstThenRefuses) {
+    shell.addFilePickerAnswers.push_back(source("a.txt", "abc").string());
+    shell.yesNoAnswers.push_back(true);
+    addFile(session);
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"pick-add", AskErase,
+                                        "message:Unknown Error:Unable to Open File."}));
+    EXPECT_EQ(readFile(sources / "a.txt"), "abc");
+}
+
+TEST_F(AddFileCommand, EmptyOrMissingFileIsRefusedBeforeAnythingIsWritten) {
+    openEmptySafe();
+    const std::string before = workingCopyBytes();
+    for (const auto& path : {source("empty", ""), sources / "does-not-exist"}) {
+        shell.clearRecords();
+        addKeepingOriginal(path);
+        EXPECT_EQ(shell.events, (std::vector<std::string>{"pick-add", AskErase, NoFilesize}))
+            << path;
+        EXPECT_EQ(shell.messages.back().icon, MessageIcon::Error);
+    }
+    EXPECT_EQ(shell.busySteps, 0);
+    EXPECT_EQ(workingCopyBytes(), before);
+    EXPECT_TRUE(shell.rows.empty());
+}
+
+TEST_F(AddFileCommand, YesTwiceErasesAndDeletesTheOriginalAfterStoringIt) {
+    openEmptySafe();
+    auto path = source("secret.txt", "top secret");
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true, true};
+    bool storedWhenAsked = false;
+    shell.onQuestion = [&](const std::string& question) {
+        if (question == text::AreYouSure)
+            storedWhenAsked = shell.rows.size() == 1 && std::filesystem::exists(path);
+    };
+    addFile(session);
+
+    EXPECT_EQ(shell.events, (std::vector<std::string>{
+                                "pick-add", AskErase, "progress:Adding File...", "hide", AskSure,
+                                "progress:Removing Original File...", "hide", Written}));
+    EXPECT_TRUE(storedWhenAsked);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"secret.txt", "top secret"}}));
+}
+
+TEST_F(AddFileCommand, NoToEitherQuestionKeepsTheOriginal) {
+    openEmptySafe();
+    auto path = source("keep.txt", "keep me");
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true, false};
+    addFile(session);
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"pick-add", AskErase, "progress:Adding File...", "hide",
+                                        AskSure, Written}));
+    EXPECT_EQ(readFile(path), "keep me");
+
+    shell.clearRecords();
+    addKeepingOriginal(path);
+    EXPECT_EQ(readFile(path), "keep me");
+    EXPECT_EQ(shell.questions.size(), 1u);
+}
+
+TEST_F(AddFileCommand, SameNameTwiceGivesTwoEntriesNumberedInOrder) {
+    openEmptySafe();
+    addKeepingOriginal(source("same", "one"));
+    addKeepingOriginal(source("same", "second"));
+    EXPECT_EQ(shell.rows,
+              (std::vector<ListRow>{{"0", "same", "3 Bytes"}, {"1", "same", "6 Bytes"}}));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"same", "one"}, {"same", "second"}}));
+}
+
+TEST_F(AddFileCommand, NamesOfFiftyAndSixtyCharactersKeepTheirFirstFiftyBytes) {
+    openEmptySafe();
+    const std::string fifty(50, 'f');
+    const std::string sixty = std::string(50, 's') + "0123456789";
+    addKeepingOriginal(source(fifty, "x"));
+    addKeepingOriginal(source(sixty, "yy"));
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", fifty, "1 Bytes"},
+                                                {"1", std::string(50, 's'), "2 Bytes"}}));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{fifty, "x"}, {sixty, "yy"}}));
+}
+
+TEST_F(AddFileCommand, SizesAroundTheCopyBlockAreStoredWhole) {
+    openEmptySafe();
+    const std::size_t block = StreamBlockSize;
+    std::vector<StoredFile> expected;
+    for (std::size_t size : {std::size_t{512}, std::size_t{513}, block, block + 1}) {
+        std::string name = "size" + std::to_string(size);
+        std::string content = patternBytes(size, static_cast<unsigned>(size));
+        addKeepingOriginal(source(name, content));
+        expected.push_back({name, content});
+        EXPECT_EQ(shell.rows.back().size, std::to_string(size) + " Bytes");
+    }
+    EXPECT_EQ(workingCopyBytes(), containerBytes(expected));
+}
+
+using DroppedFiles = EntriesTest;
+
+TEST_F(DroppedFiles, ThreeWithTheSecondEmptyAddsTheFirstAndStops) {
+    openEmptySafe();
+    auto first = source("first", "111");
+    auto empty = source("empty", "");
+    auto third = source("third", "333");
+    shell.yesNoAnswers = {false};
+    addDroppedFiles(session, {first.string(), empty.string(), third.string()});
+
+    EXPECT_EQ(shell.events, (std::vector<std::string>{AskEraseAll, "progress:Adding File 1 of 3...",
+                                                      "hide", NoFilesize}));
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "first", "3 Bytes"}}));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"first", "111"}}));
+}
+
+TEST_F(DroppedFiles, WithoutAnOpenSafeBothQuestionsThenOneRefusalPerFile) {
+    std::vector<std::string> paths;
+    for (const char* name : {"a", "b", "c"})
+        paths.push_back(source(name, name).string());
+    shell.yesNoAnswers = {true, false};
+    addDroppedFiles(session, paths);
+    const std::string notOpen = "message:Error:Safe Not open";
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{AskEraseAll, AskSure, notOpen, notOpen, notOpen}));
+    for (const auto& path : paths)
+        EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(DroppedFiles, FiveFilesOneBusyBoxEachAndTheListAfterEach) {
+    openEmptySafe();
+    std::vector<std::string> paths;
+    std::vector<StoredFile> expected;
+    for (int i = 0; i < 5; ++i) {
+        std::string name = "file" + std::to_string(i);
+        std::string content(static_cast<std::size_t>(i + 1), static_cast<char>('a' + i));
+        paths.push_back(source(name, content).string());
+        expected.push_back({name, content});
+    }
+    std::vector<std::size_t> rowsSeenAtEachStep;
+    shell.beforeStep = [&](int) { rowsSeenAtEachStep.push_back(shell.rows.size()); };
+    shell.yesNoAnswers = {false};
+    addDroppedFiles(session, paths);
+
+    EXPECT_EQ(shell.progressTexts,
+              (std::vector<std::string>{"Adding File 1 of 5...", "Adding File 2 of 5...",
+                                        "Adding File 3 of 5...", "Adding File 4 of 5...",
+                                        "Adding File 5 of 5..."}));
+    EXPECT_EQ(shell.busySteps, 5);
+    EXPECT_EQ(rowsSeenAtEachStep, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    EXPECT_TRUE(shell.messages.empty());
+    ASSERT_EQ(shell.rows.size(), 5u);
+    EXPECT_EQ(shell.rows[4], (ListRow{"4", "file4", "5 Bytes"}));
+    EXPECT_EQ(workingCopyBytes(), containerBytes(expected));
+}
+
+TEST_F(DroppedFiles, BothYesErasesEachOriginalRightAfterItIsStored) {
+    openEmptySafe();
+    auto a = source("a", "aaaa");
+    auto b = source("b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+    shell.yesNoAnswers = {true, true};
+    std::vector<bool> aExistsBeforeStep;
+    shell.beforeStep = [&](int) { aExistsBeforeStep.push_back(std::filesystem::exists(a)); };
+    addDroppedFiles(session, {a.string(), b.string()});
+
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{AskEraseAll, AskSure, "progress:Adding File 1 of 2...",
+                                        "hide", "progress:Removing Original File...", "hide",
+                                        "progress:Adding File 2 of 2...", "hide",
+                                        "progress:Removing Original File...", "hide"}));
+    // Steps: add a, erase a, add b, erase b.
+    EXPECT_EQ(aExistsBeforeStep, (std::vector<bool>{true, true, false, false}));
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_FALSE(std::filesystem::exists(b));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"a", "aaaa"}, {"b", std::string(31, 'b')}}));
+}
+
+TEST_F(DroppedFiles, YesThenNoKeepsEveryOriginal) {
+    openEmptySafe();
+    auto a = source("a", "aaaa");
+    shell.yesNoAnswers = {true, false};
+    addDroppedFiles(session, {a.string()});
+    EXPECT_EQ(readFile(a), "aaaa");
+    EXPECT_EQ(shell.rows.size(), 1u);
+}
+
+// --- sizes the format cannot hold ---
+
+class TooLargeFiles : public EntriesTest {
+  protected:
+    // A sparse file: the size is real, the disk holds nothing.
+    std::filesystem::path sparse(const std::string& name, std::uint64_t size) {
+        auto path = source(name, "");
+        std::filesystem::resize_file(path, size);
+        return path;
+    }
+};
+
+TEST_F(TooLargeFiles, FourGiBIsRefusedInPlainWordsBeforeAnythingIsWritten) {
+    openEmptySafe();
+    addKeepingOriginal(source("small", "abc"));
+    const std::string before = workingCopyBytes();
+    shell.clearRecords();
+    auto huge = sparse("huge", 0x100000000ull);
+    shell.addFilePickerAnswers.push_back(huge.string());
+    shell.yesNoAnswers = {true};
+    addFile(session);
+
+    ASSERT_EQ(shell.events.size(), 3u);
+    EXPECT_EQ(shell.events[1], AskErase);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].caption, "Error");
+    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u) << shell.messages[0].text;
+    EXPECT_NE(shell.messages[0].text.find(huge.string()), std::string::npos);
+    EXPECT_EQ(shell.busySteps, 1); // only the first, small add
+    EXPECT_TRUE(shell.progressTexts.empty());
+    EXPECT_EQ(workingCopyBytes(), before);
+    EXPECT_TRUE(std::filesystem::exists(huge));
+}
+
+TEST_F(TooLargeFiles, AFileThatWouldPushTheSafePastFourGiBIsRefusedToo) {
+    openEmptySafe();
+    addKeepingOriginal(source("small", "abc"));
+    const std::string before = workingCopyBytes();
+    shell.clearRecords();
+    // Below 4 GiB itself, but with the safe's bytes and the new record it is not.
+    addKeepingOriginal(sparse("almost", 0xFFFFFFFFull - 100));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u);
+    EXPECT_TRUE(shell.progressTexts.empty());
+    EXPECT_EQ(workingCopyBytes(), before);
+}
+
+TEST_F(TooLargeFiles, StopADropLikeAnUnmeasurableFile) {
+    openEmptySafe();
+    auto first = source("first", "1");
+    auto huge = sparse("huge", 0x100000001ull);
+    auto third = source("third", "3");
+    shell.yesNoAnswers = {true, true};
+    addDroppedFiles(session, {first.string(), huge.string(), third.string()});
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u);
+    EXPECT_EQ(shell.progressTexts,
+              (std::vector<std::string>{"Adding File 1 of 3...", "Removing Original File..."}));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"first", "1"}}));
+    EXPECT_TRUE(std::filesystem::exists(huge));
+    EXPECT_EQ(readFile(third), "3");
+}
+
+// --- sources that cannot be read in full ---
+
+using UnreadableSources = EntriesTest;
+
+TEST_F(UnreadableSources, AFileThatShrinksBeforeTheCopyLeavesTheSafeAsItWas) {
+    openContainer(containerBytes({{"old", "old content"}}));
+    const std::string before = workingCopyBytes();
+    const std::string content = patternBytes(3 * StreamBlockSize + 7);
+    auto path = source("shrinks", content);
+    // Measured at its full size, then cut down just before the copy starts.
+    shell.beforeStep = [&](int) { std::filesystem::resize_file(path, 1000); };
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true};
+    addFile(session);
+
+    ASSERT_EQ(shell.events.size(), 5u);
+    EXPECT_EQ(shell.events[2], "progress:Adding File...");
+    EXPECT_EQ(shell.events[3], "hide");
+    ASSERT_EQ(shell.messages.size(), 1u);
+    const auto& message = shell.messages[0];
+    EXPECT_EQ(message.caption, "Error");
+    EXPECT_EQ(message.icon, MessageIcon::Error);
+    EXPECT_NE(message.text.find("could not be read"), std::string::npos) << message.text;
+    EXPECT_NE(message.text.find(path.string()), std::string::npos);
+    EXPECT_NE(message.text.find("1000 bytes long now"), std::string::npos) << message.text;
+    EXPECT_EQ(workingCopyBytes(), before);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "old", "11 Bytes"}}));
+    // Never erased: the question that would lead there is not even asked.
+    EXPECT_EQ(readFile(path), content.substr(0, 1000));
+    EXPECT_EQ(shell.questions.size(), 1u);
+}
+
+TEST_F(UnreadableSources, AFolderIsReportedWithTheSystemsReason) {
+    openEmptySafe();
+    const std::string before = workingCopyBytes();
+    auto folder = sources / "a-folder";
+    std::filesystem::create_directory(folder);
+    addKeepingOriginal(folder);
+    if (shell.messages.size() == 1 && shell.messages[0].text == text::UnableToGetFilesize)
+        GTEST_SKIP() << "this file system gives folders no size";
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find("Is a directory"), std::string::npos)
+        << shell.messages[0].text;
+    EXPECT_EQ(workingCopyBytes(), before);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+TEST_F(UnreadableSources, StopADropAndNoOriginalFromThereOnIsErased) {
+    openEmptySafe();
+    auto first = source("first", "first");
+    auto shrinking = source("shrinking", patternBytes(5000));
+    auto third = source("third", "third");
+    shell.beforeStep = [&](int step) {
+        if (step == 2) // add first, erase first, then the second add
+            std::filesystem::resize_file(shrinking, 10);
+    };
+    shell.yesNoAnswers = {true, true};
+    addDroppedFiles(session, {first.string(), shrinking.string(), third.string()});
+
+    EXPECT_FALSE(std::filesystem::exists(first));
+    EXPECT_TRUE(std::filesystem::exists(shrinking));
+    EXPECT_EQ(readFile(third), "third");
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"first", "first"}}));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find(shrinking.string()), std::string::npos);
+    EXPECT_EQ(shell.progressTexts.back(), "Adding File 2 of 3...");
+}
+
+TEST_F(UnreadableSources, AnOriginalChangedAfterStoringIsNotErased) {
+    openEmptySafe();
+    auto path = source("edited", "version one");
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true, true};
+    // Someone saves the file again (same length) while the user is asked.
+    shell.onQuestion = [&](const std::string& question) {
+        if (question != text::AreYouSure)
+            return;
+        writeFile(path, "version two");
+        struct timespec times[2] = {{0, UTIME_OMIT}, {1000000, 0}};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    };
+    addFile(session);
+
+    EXPECT_EQ(readFile(path), "version two");
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{
+                  "pick-add", AskErase, "progress:Adding File...", "hide", AskSure,
+                  "message:Error:" + text::originalChangedNotErased(path.string()), Written}));
+    EXPECT_EQ(workingCopyBytes(), containerBytes({{"edited", "version one"}}));
+}
+
+} // namespace
+} // namespace quorvane::test

@@ -1,0 +1,314 @@
+#include "entries/ExtractTarget.h"
+#include "entries/Messages.h"
+#include "tests/entries/EntriesFixture.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quorvane::test {
+namespace {
+
+namespace text = entries_text;
+
+const std::string AskFolder = "folder:Select a Directory";
+
+using ExtractCommand = EntriesTest;
+
+TEST_F(ExtractCommand, RowsZeroAndTwoOfThreeInOrderWithTheirProgressTexts) {
+    openContainer(containerBytes({{"zero", "0000"}, {"one", "1"}, {"two", "22"}}));
+    std::vector<std::string> writtenBeforeStep;
+    shell.beforeStep = [&](int) {
+        writtenBeforeStep.push_back(std::to_string(folderListing(out).size()));
+    };
+    extractRows({0, 2}, out);
+
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{AskFolder, "progress:Extracting File 1 of 2...", "hide",
+                                        "progress:Extracting File 2 of 2...", "hide"}));
+    EXPECT_EQ(writtenBeforeStep, (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(shell.busySteps, 2);
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"two", "zero"}));
+    EXPECT_EQ(readFile(out / "zero"), "0000");
+    EXPECT_EQ(readFile(out / "two"), "22");
+    EXPECT_EQ(session.CurrentRow, -1);
+}
+
+TEST_F(ExtractCommand, CancelledFolderQuestionWritesNothing) {
+    openContainer(containerBytes({{"a", "a"}}));
+    shell.selected = {0};
+    shell.folderAnswers.push_back(std::nullopt);
+    extractFiles(session);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{AskFolder}));
+    EXPECT_TRUE(folderListing(out).empty());
+}
+
+TEST_F(ExtractCommand, NoSelectedRowStillAsksForTheFolderAndWritesNothing) {
+    openContainer(containerBytes({{"a", "a"}}));
+    extractRows({}, out);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{AskFolder}));
+    EXPECT_TRUE(folderListing(out).empty());
+}
+
+TEST_F(ExtractCommand, SameNamesGiveOneFileHoldingTheLaterRow) {
+    openContainer(containerBytes({{"x", "first, and longer"}, {"y", "y"}, {"x", "second"}}));
+    extractRows({0, 2}, out);
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"x"}));
+    EXPECT_EQ(readFile(out / "x"), "second");
+    EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(ExtractCommand, AnExistingFileIsReplacedWithoutAQuestion) {
+    openContainer(containerBytes({{"a.txt", "new"}}));
+    writeFile(out / "a.txt", "an old and much longer content");
+    extractRows({0}, out);
+    EXPECT_EQ(readFile(out / "a.txt"), "new");
+    EXPECT_TRUE(shell.questions.empty());
+    EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(ExtractCommand, AFolderPathEndingInASeparatorStillWorks) {
+    openContainer(containerBytes({{"a", "aa"}}));
+    shell.selected = {0};
+    shell.folderAnswers.push_back(out.string() + "/");
+    extractFiles(session);
+    EXPECT_EQ(readFile(out / "a"), "aa");
+    EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(ExtractCommand, FewerSelectedRowsThanCountedEndsWithExtractionFailed) {
+    openContainer(containerBytes({{"a", "aa"}, {"b", "bb"}}));
+    shell.claimedSelectedCount = 3;
+    extractRows({0, 1}, out);
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{AskFolder, "progress:Extracting File 1 of 3...", "hide",
+                                        "progress:Extracting File 2 of 3...", "hide",
+                                        "message:Unknown Error:Extraction failed."}));
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(ExtractCommand, ExtractedBytesAreTheAddedFileAndItsLengthTheShownSize) {
+    openEmptySafe();
+    const std::string content = patternBytes(2 * StreamBlockSize + 3, 7);
+    addKeepingOriginal(source("big.bin", content));
+    addKeepingOriginal(source("small.bin", "s"));
+    ASSERT_EQ(shell.rows.size(), 2u);
+    EXPECT_EQ(shell.rows[0].size, std::to_string(content.size()) + " Bytes");
+    shell.clearRecords();
+    extractRows({0, 1}, out);
+    EXPECT_EQ(readFile(out / "big.bin"), content);
+    EXPECT_EQ(readFile(out / "small.bin"), "s");
+    EXPECT_TRUE(shell.messages.empty());
+}
+
+// --- stored names from a hostile safe ---
+
+TEST(PlainEntryNames, OnlyNamesOfAFileDirectlyInTheFolderPass) {
+    EXPECT_TRUE(isPlainEntryName("a.txt"));
+    EXPECT_TRUE(isPlainEntryName("..."));
+    EXPECT_TRUE(isPlainEntryName(".hidden"));
+    EXPECT_TRUE(isPlainEntryName("line\nbreak"));
+    EXPECT_TRUE(isPlainEntryName("back\\slash"));
+    EXPECT_FALSE(isPlainEntryName(""));
+    EXPECT_FALSE(isPlainEntryName("."));
+    EXPECT_FALSE(isPlainEntryName(".."));
+    EXPECT_FALSE(isPlainEntryName("../x"));
+    EXPECT_FALSE(isPlainEntryName("a/b"));
+    EXPECT_FALSE(isPlainEntryName("/etc/passwd"));
+    EXPECT_FALSE(isPlainEntryName("x/"));
+    EXPECT_FALSE(isPlainEntryName(std::string("a\0b", 3)));
+}
+
+class HostileNames : public EntriesTest {
+  protected:
+    // Everything below root, as relative paths, so that a stray write shows.
+    std::vector<std::string> everythingUnderRoot() {
+        std::vector<std::string> paths;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(root))
+            if (item.path().parent_path() != workDir)
+                paths.push_back(std::filesystem::relative(item.path(), root).string());
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+};
+
+TEST_F(HostileNames, NothingIsWrittenOutsideTheChosenFolder) {
+    const auto chosen = out / "chosen";
+    std::filesystem::create_directory(chosen);
+    const std::string absolute = (root / "absolute").string();
+    ASSERT_LT(absolute.size(), 50u);
+    openContainer(containerBytes({{"../escaped", "E"},
+                                  {"..", "D"},
+                                  {".", "P"},
+                                  {std::string("\0hidden", 7), "N"},
+                                  {"sub/inner", "S"},
+                                  {absolute, "A"},
+                                  {"good", "fine"},
+                                  {"bad\nname", "odd"}}));
+    ASSERT_EQ(shell.rows.size(), 8u);
+    const auto before = everythingUnderRoot();
+    extractRows({0, 1, 2, 3, 4, 5, 6, 7}, chosen);
+
+    auto after = everythingUnderRoot();
+    std::vector<std::string> expected = before;
+    expected.push_back("out/chosen/bad\nname");
+    expected.push_back("out/chosen/good");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(readFile(chosen / "good"), "fine");
+    EXPECT_EQ(readFile(chosen / "bad\nname"), "odd");
+
+    // One message after the loop names every skipped entry.
+    ASSERT_EQ(shell.messages.size(), 1u);
+    const auto& message = shell.messages[0];
+    EXPECT_EQ(shell.events.back(), "message:Error:" + message.text);
+    EXPECT_EQ(message.icon, MessageIcon::Error);
+    EXPECT_EQ(message.text.find("6 entries were not extracted"), 0u) << message.text;
+    for (const std::string line : {"Entry 0 \"../escaped\"", "Entry 1 \"..\"", "Entry 2 \".\"",
+                                   "Entry 3 \"\"", "Entry 4 \"sub/inner\""})
+        EXPECT_NE(message.text.find(line), std::string::npos) << line << "\n" << message.text;
+    EXPECT_NE(message.text.find("Entry 5 \"" + absolute + "\""), std::string::npos);
+    EXPECT_EQ(message.text.find("good"), std::string::npos);
+    EXPECT_EQ(shell.progressTexts.size(), 8u);
+}
+
+TEST_F(HostileNames, ALinkPlacedInTheFolderIsNotFollowed) {
+    const auto victim = root / "victim";
+    writeFile(victim, "precious");
+    std::filesystem::create_symlink(victim, out / "link");
+    std::filesystem::create_symlink(root / "created-through-link", out / "dangling");
+    std::filesystem::create_directory(out / "folder");
+    ASSERT_EQ(::mkfifo((out / "fifo").c_str(), 0600), 0);
+    openContainer(containerBytes({{"link", "overwritten!"},
+                                  {"dangling", "made!"},
+                                  {"folder", "f"},
+                                  {"fifo", "blocked?"},
+                                  {"plain", "plain"}}));
+    extractRows({0, 1, 2, 3, 4}, out);
+
+    EXPECT_EQ(readFile(victim), "precious");
+    EXPECT_FALSE(std::filesystem::exists(root / "created-through-link"));
+    EXPECT_TRUE(std::filesystem::is_symlink(out / "link"));
+    EXPECT_TRUE(std::filesystem::is_symlink(out / "dangling"));
+    EXPECT_TRUE(std::filesystem::is_directory(out / "folder"));
+    EXPECT_TRUE(std::filesystem::is_fifo(out / "fifo"));
+    EXPECT_EQ(readFile(out / "plain"), "plain");
+    ASSERT_EQ(shell.messages.size(), 1u);
+    const std::string& report = shell.messages[0].text;
+    EXPECT_EQ(report.find("4 entries were not extracted"), 0u) << report;
+    for (const std::string line :
+         {"Entry 0 \"link\"", "Entry 1 \"dangling\"", "Entry 2 \"folder\"", "Entry 3 \"fifo\""})
+        EXPECT_NE(report.find(line + ": " + text::TargetNotPlainFile), std::string::npos)
+            << line << "\n"
+            << report;
+}
+
+TEST_F(HostileNames, ControlBytesInANameAreShownEscaped) {
+    EXPECT_EQ(text::printableName("a\nb\x1b[31m"), "\"a\\x0Ab\\x1B[31m\"");
+    EXPECT_EQ(text::printableName("plain"), "\"plain\"");
+}
+
+// --- targets that cannot be written ---
+
+class UnwritableTargets : public EntriesTest {};
+
+// Lowers the largest file this process may write, as a full disk would stop it.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+  private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(UnwritableTargets, ATargetThatCannotBeWrittenInFullIsReportedAndTheOthersExtracted) {
+    openContainer(
+        containerBytes({{"small", "fits"}, {"big", patternBytes(200000)}, {"after", "also fits"}}));
+    {
+        FileSizeLimit limit(65536);
+        extractRows({0, 1, 2}, out);
+    }
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"after", "small"}));
+    EXPECT_EQ(readFile(out / "after"), "also fits");
+    ASSERT_EQ(shell.messages.size(), 1u);
+    const auto& message = shell.messages[0];
+    EXPECT_EQ(message.caption, "Error");
+    EXPECT_EQ(message.text.find("1 entry could not be written"), 0u) << message.text;
+    EXPECT_NE(message.text.find("Entry 1 \"big\": " + (out / "big").string() + ": " +
+                                std::strerror(EFBIG)),
+              std::string::npos)
+        << message.text;
+}
+
+TEST_F(UnwritableTargets, AFolderThatIsNotThereIsReportedPerEntry) {
+    openContainer(containerBytes({{"a", "a"}, {"b", "b"}}));
+    extractRows({0, 1}, root / "missing");
+    ASSERT_EQ(shell.messages.size(), 1u);
+    const std::string& report = shell.messages[0].text;
+    EXPECT_EQ(report.find("2 entries could not be written"), 0u) << report;
+    EXPECT_NE(report.find("Entry 0 \"a\": " + (root / "missing").string() +
+                          "/a: " + std::strerror(ENOENT)),
+              std::string::npos)
+        << report;
+    EXPECT_FALSE(std::filesystem::exists(root / "missing"));
+}
+
+// The extraction runs as an unprivileged user in a child process (root
+// ignores file modes); the child hands back the messages it was shown.
+TEST_F(UnwritableTargets, AFolderTheUserMayNotWriteIntoIsReported) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    openContainer(containerBytes({{"a", "aaa"}, {"b", "bbb"}}));
+    std::filesystem::permissions(root, std::filesystem::perms(0755));
+    std::filesystem::permissions(out, std::filesystem::perms(0755));
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        extractRows({0, 1}, out);
+        std::string said;
+        for (const auto& message : shell.messages)
+            said += message.caption + "|" + message.text + "\n";
+        ssize_t written = ::write(pipeFds[1], said.data(), said.size());
+        ::_exit(written == static_cast<ssize_t>(said.size()) ? 0 : 4);
+    }
+    ::close(pipeFds[1]);
+    std::string said;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(said.find("Error|2 entries could not be written"), 0u) << said;
+    EXPECT_NE(said.find("Entry 1 \"b\": " + (out / "b").string() + ": " + std::strerror(EACCES)),
+              std::string::npos)
+        << said;
+    EXPECT_TRUE(folderListing(out).empty());
+}
+
+} // namespace
+} // namespace quorvane::test
