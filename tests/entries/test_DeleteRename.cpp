@@ -1,0 +1,204 @@
+#include "entries/Messages.h"
+#include "lifecycle/EntryListing.h"
+#include "lifecycle/Lifecycle.h"
+#include "storage/SafeCipher.h"
+#include "tests/entries/EntriesFixture.h"
+
+namespace quorvane::test {
+namespace {
+
+namespace text = entries_text;
+
+const std::string FileDeleted = "message:Success!:File deleted";
+
+std::vector<StoredFile> threeFiles() {
+    return {{"alpha", "A content"}, {"beta", "BB content"}, {"gamma", "CCC content"}};
+}
+
+using DeleteCommand = EntriesTest;
+
+TEST_F(DeleteCommand, WithoutAFocusedRowSaysDeleteFailed) {
+    openContainer(containerBytes(threeFiles()));
+    const std::string before = workingCopyBytes();
+    shell.selected = {0, 1};
+    deleteFile(session);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"message:No File Selected:Delete failed."}));
+    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(session.CurrentRow, -1);
+    EXPECT_EQ(workingCopyBytes(), before);
+}
+
+TEST_F(DeleteCommand, WithoutAnOpenSafeHidesTheBoxBeforeSayingSo) {
+    shell.focused = 0;
+    deleteFile(session);
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"progress:Removing File...", "hide",
+                                        "message:Unknown Error:Unable to Open File."}));
+}
+
+TEST_F(DeleteCommand, RemovesOnlyTheFocusedRowWithoutAQuestion) {
+    openContainer(containerBytes(threeFiles()));
+    shell.selected = {0, 1, 2};
+    shell.focused = 1;
+    deleteFile(session);
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"progress:Removing File...", "hide", FileDeleted}));
+    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Information);
+    EXPECT_EQ(shell.busySteps, 1);
+    EXPECT_EQ(shell.rows,
+              (std::vector<ListRow>{{"0", "alpha", "9 Bytes"}, {"1", "gamma", "11 Bytes"}}));
+    EXPECT_EQ(state.entryCount, 2u);
+}
+
+TEST_F(DeleteCommand, RowZeroOfThreeRenumbersTheOthersAndKeepsTheirContent) {
+    openContainer(containerBytes(threeFiles()));
+    shell.focused = 0;
+    deleteFile(session);
+    EXPECT_EQ(shell.rows,
+              (std::vector<ListRow>{{"0", "beta", "10 Bytes"}, {"1", "gamma", "11 Bytes"}}));
+    shell.clearRecords();
+    extractRows({0, 1}, out);
+    EXPECT_EQ(readFile(out / "beta"), "BB content");
+    EXPECT_EQ(readFile(out / "gamma"), "CCC content");
+    EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(DeleteCommand, RemovingTheOnlyEntryLeavesAnEmptyList) {
+    openContainer(containerBytes({{"only", "x"}}));
+    shell.focused = 0;
+    deleteFile(session);
+    EXPECT_TRUE(shell.rows.empty());
+    EXPECT_EQ(state.entryCount, 0u);
+    EXPECT_TRUE(isSafeOpen(state));
+}
+
+TEST_F(DeleteCommand, AFailedRemovalIsReportedAndNotCalledDone) {
+    openContainer(containerBytes(threeFiles()));
+    const std::string before = workingCopyBytes();
+    // An index that claims more bytes than the working copy has is refused
+    // by the removal before it moves anything.
+    state.workingCopyLength += 1000;
+    shell.focused = 0;
+    deleteFile(session);
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"progress:Removing File...", "hide",
+                                        std::string("message:Error:") + text::DeleteNotDone}));
+    EXPECT_EQ(workingCopyBytes(), before);
+    EXPECT_EQ(shell.rows.size(), 3u); // refreshed from the file
+}
+
+using RenameCommand = EntriesTest;
+
+TEST_F(RenameCommand, WithoutAFocusedRowSaysRenameFailed) {
+    openContainer(containerBytes(threeFiles()));
+    shell.selected = {2};
+    renameFile(session);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"message:Unknown Error:Rename failed."}));
+    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+}
+
+TEST_F(RenameCommand, CancelOrMinusOneChangesNothing) {
+    openContainer(containerBytes(threeFiles()));
+    const std::string before = workingCopyBytes();
+    shell.focused = 1;
+    shell.renameAnswers = {std::nullopt, std::string("-1")};
+    renameFile(session);
+    renameFile(session);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"rename", "rename"}));
+    EXPECT_EQ(workingCopyBytes(), before);
+}
+
+TEST_F(RenameCommand, WritesOnlyTheFiftyNameBytesOfTheFocusedRowAndSaysNothing) {
+    openContainer(containerBytes(threeFiles()));
+    const std::string before = workingCopyBytes();
+    shell.selected = {0};
+    shell.focused = 2;
+    shell.renameAnswers = {std::string("renamed.txt")};
+    renameFile(session);
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"rename"}));
+    EXPECT_EQ(shell.busySteps, 0);
+    EXPECT_EQ(shell.rows[2], (ListRow{"2", "renamed.txt", "11 Bytes"}));
+    EXPECT_EQ(workingCopyBytes(),
+              containerBytes({threeFiles()[0], threeFiles()[1], {"renamed.txt", "CCC content"}}));
+    EXPECT_EQ(workingCopyBytes().size(), before.size());
+}
+
+TEST_F(RenameCommand, AcceptsAnyTextAndExtractKeepsItInsideTheFolder) {
+    openContainer(containerBytes(threeFiles()));
+    shell.focused = 0;
+    shell.renameAnswers = {std::string(""), std::string("beta"), std::string("../up"),
+                           std::string(49, 'n')};
+    renameFile(session);
+    EXPECT_EQ(shell.rows[0].name, "");
+    renameFile(session);
+    EXPECT_EQ(shell.rows[0].name, "beta"); // names need not be unique
+    renameFile(session);
+    EXPECT_EQ(shell.rows[0].name, "../up");
+    shell.focused = 1;
+    renameFile(session);
+    EXPECT_EQ(shell.rows[1].name, std::string(49, 'n'));
+    EXPECT_TRUE(shell.messages.empty());
+
+    const auto chosen = out / "chosen";
+    std::filesystem::create_directory(chosen);
+    extractRows({0, 1}, chosen);
+    EXPECT_FALSE(std::filesystem::exists(out / "up"));
+    EXPECT_EQ(folderListing(chosen), (std::vector<std::string>{std::string(49, 'n')}));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find("Entry 0 \"../up\""), std::string::npos);
+}
+
+TEST_F(RenameCommand, ARenamedEntryIsExtractedUnderItsNewName) {
+    openContainer(containerBytes(threeFiles()));
+    shell.focused = 1;
+    shell.renameAnswers = {std::string("new-beta")};
+    renameFile(session);
+    extractRows({1}, out);
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"new-beta"}));
+    EXPECT_EQ(readFile(out / "new-beta"), "BB content");
+}
+
+// Delete replaces the working copy's file; everything after it must work on
+// the same open safe, and the safe written at the end must hold the result.
+TEST_F(EntriesTest, AfterADeleteAddExtractRenameDeleteAndSaveWorkWithoutReopening) {
+    openContainer(containerBytes(threeFiles()));
+    shell.focused = 0;
+    deleteFile(session);
+    addKeepingOriginal(source("delta", "DDDD"));
+    EXPECT_EQ(shell.rows.back(), (ListRow{"2", "delta", "4 Bytes"}));
+    extractRows({2}, out);
+    EXPECT_EQ(readFile(out / "delta"), "DDDD");
+    shell.focused = 2;
+    shell.renameAnswers = {std::string("delta-renamed")};
+    renameFile(session);
+    shell.focused = 0;
+    deleteFile(session);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "gamma", "11 Bytes"},
+                                                {"1", "delta-renamed", "4 Bytes"}}));
+
+    state.safePath = (root / "safe.cx").string();
+    state.password = "correct horse";
+    ASSERT_TRUE(writeSafeFile(session, "Saving..."));
+    bool failed = true;
+    std::string why;
+    const auto reopened = root / "reopened";
+    decryptSafeFile(state.safePath, reopened, derivePasswordKey(state.password), failed, why);
+    ASSERT_FALSE(failed) << why;
+
+    ScriptedShell fresh;
+    SafeState other;
+    other.workingCopyStream.open(reopened, std::ios::in | std::ios::out | std::ios::binary);
+    refreshEntryList(other, fresh);
+    EXPECT_EQ(fresh.rows, shell.rows);
+    EXPECT_TRUE(fresh.messages.empty());
+    Session otherSession{other, fresh};
+    fresh.selected = {0, 1};
+    fresh.folderAnswers.push_back((root / "again").string());
+    std::filesystem::create_directory(root / "again");
+    extractFiles(otherSession);
+    EXPECT_EQ(readFile(root / "again" / "gamma"), "CCC content");
+    EXPECT_EQ(readFile(root / "again" / "delta-renamed"), "DDDD");
+}
+
+} // namespace
+} // namespace quorvane::test
