@@ -1,0 +1,175 @@
+// New Safe: every road, in order, with its texts.
+
+#include "tests/lifecycle/LifecycleFixture.h"
+
+#include <sys/stat.h>
+
+namespace quorvane::test {
+namespace {
+
+using Events = std::vector<std::string>;
+using Messages = std::vector<ShownMessage>;
+
+const Events createdAndOpened = {"message:Information:File Created Successfully",
+                                 "progress:Opening Safe Please Wait...", "hide", "buttons:on"};
+
+class CreateSafeTest : public LifecycleTest {
+  protected:
+    void SetUp() override {
+        LifecycleTest::SetUp();
+        chosen = root / "new.cx";
+    }
+
+    void answerNewSafe(const std::filesystem::path& path, std::optional<std::string> password) {
+        shell.newSafePickerAnswers.push_back(path.string());
+        shell.passwordAnswers.push_back(std::move(password));
+    }
+
+    std::filesystem::path chosen;
+};
+
+TEST_F(CreateSafeTest, CreatesOpensAndListsNothing) {
+    answerNewSafe(chosen, "fresh");
+    createSafe(session);
+
+    Events expected = {"pick-new", "password"};
+    expected.insert(expected.end(), createdAndOpened.begin(), createdAndOpened.end());
+    EXPECT_EQ(shell.events, expected);
+    EXPECT_EQ(shell.messages,
+              (Messages{{"File Created Successfully", "Information", MessageIcon::Information}}));
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_TRUE(shell.buttonsEnabled);
+    EXPECT_TRUE(shell.rows.empty());
+    EXPECT_EQ(state.safePath, chosen.string());
+    EXPECT_EQ(std::filesystem::file_size(chosen), 48u);
+    EXPECT_EQ(decryptedSafe(chosen, "fresh"), emptyContainerBytes());
+    EXPECT_EQ(folderListing(workDir), (std::vector<std::string>{"temp2"}))
+        << "the plaintext of the new safe must not stay";
+    EXPECT_EQ(folderListing(root), (std::vector<std::string>{"cwd", "new.cx", "work"}));
+}
+
+TEST_F(CreateSafeTest, NewSafeFileIsPrivate) {
+    answerNewSafe(chosen, "fresh");
+    createSafe(session);
+    struct stat status {};
+    ASSERT_EQ(::stat(chosen.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(CreateSafeTest, CancelInThePickerDoesNothing) {
+    shell.newSafePickerAnswers.push_back(std::nullopt);
+    createSafe(session);
+    EXPECT_EQ(shell.events, Events{"pick-new"});
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+}
+
+TEST_F(CreateSafeTest, CancelInThePasswordDialogLeavesNoFileAnywhere) {
+    answerNewSafe(chosen, std::nullopt);
+    createSafe(session);
+    EXPECT_EQ(shell.events, (Events{"pick-new", "password"}));
+    EXPECT_FALSE(std::filesystem::exists(chosen));
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+    EXPECT_FALSE(isSafeOpen(state));
+}
+
+TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
+    const auto existing = root / "existing.cx";
+    writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
+    openThroughOpenSafe(existing, "pw");
+    shell.clearRecords();
+    answerNewSafe(chosen, std::nullopt);
+    createSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(state.safePath, existing.string());
+    EXPECT_EQ(shell.rows.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(chosen));
+}
+
+TEST_F(CreateSafeTest, EmptyPasswordMakesASafeUnderTheKeyOfTheEmptyText) {
+    answerNewSafe(chosen, "");
+    createSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(decryptedSafe(chosen, ""), emptyContainerBytes());
+    EXPECT_EQ(decryptedSafe(chosen, "x"), std::nullopt);
+}
+
+TEST_F(CreateSafeTest, ReplacesAnExistingFileAtTheChosenPath) {
+    writeFile(chosen, std::string(10000, 'q'));
+    answerNewSafe(chosen, "pw");
+    createSafe(session);
+    EXPECT_EQ(std::filesystem::file_size(chosen), 48u);
+    EXPECT_EQ(decryptedSafe(chosen, "pw"), emptyContainerBytes());
+}
+
+TEST_F(CreateSafeTest, FolderWhereNoFileCanBeMadeSaysFileCreationFailedOnce) {
+    const auto nowhere = root / "no-such-folder" / "new.cx";
+    answerNewSafe(nowhere, "pw");
+    createSafe(session);
+    EXPECT_EQ(shell.events,
+              (Events{"pick-new", "password", "message:Error:File Creation Failed!"}));
+    EXPECT_EQ(shell.messages, (Messages{{"File Creation Failed!", "Error", MessageIcon::Error}}));
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+}
+
+TEST_F(CreateSafeTest, ChosenPathThatIsAFolderFailsAndLeavesTheFolder) {
+    const auto folder = root / "a-folder";
+    std::filesystem::create_directory(folder);
+    writeFile(folder / "inside", "keep");
+    answerNewSafe(folder, "pw");
+    createSafe(session);
+    EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"File Creation Failed!"});
+    EXPECT_EQ(readFile(folder / "inside"), "keep");
+}
+
+TEST_F(CreateSafeTest, WithASafeOpenItIsSavedFirstThenTheNewOneIsListed) {
+    const auto existing = root / "existing.cx";
+    writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
+    openThroughOpenSafe(existing, "pw");
+    const std::string changed = containerBytes({{"kept", "k"}, {"more", "mm"}});
+    rewriteWorkingCopy(changed);
+    shell.clearRecords();
+
+    answerNewSafe(chosen, "fresh");
+    createSafe(session);
+
+    Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password"};
+    expected.insert(expected.end(), createdAndOpened.begin(), createdAndOpened.end());
+    EXPECT_EQ(shell.events, expected);
+    EXPECT_EQ(decryptedSafe(existing, "pw"), changed);
+    EXPECT_EQ(state.safePath, chosen.string());
+    EXPECT_TRUE(shell.rows.empty());
+    EXPECT_EQ(readFile(workingCopyPath(state)), emptyContainerBytes());
+}
+
+TEST_F(CreateSafeTest, FailedSaveOfTheOpenSafeStopsBeforeAnythingIsCreated) {
+    const auto folder = root / "vanishing";
+    std::filesystem::create_directory(folder);
+    const auto doomed = folder / "doomed.cx";
+    writeSafe(doomed, "pw", containerBytes({{"x", "1"}}));
+    openThroughOpenSafe(doomed, "pw");
+    std::filesystem::remove_all(folder);
+    shell.clearRecords();
+
+    shell.newSafePickerAnswers.push_back(chosen.string());
+    createSafe(session);
+    EXPECT_EQ(shell.events, (Events{"pick-new", "progress:Saving Safe Please Wait...", "hide",
+                                    "message:Error:Failed to Save file!"}));
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(state.safePath, doomed.string());
+    EXPECT_FALSE(std::filesystem::exists(chosen));
+}
+
+TEST_F(CreateSafeTest, NewSafeTakesEntriesAndReopensWithThem) {
+    answerNewSafe(chosen, "pw");
+    createSafe(session);
+    const std::string changed = containerBytes({{"added", "content"}});
+    rewriteWorkingCopy(changed);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "added", "7 Bytes"}}));
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(decryptedSafe(chosen, "pw"), changed);
+}
+
+} // namespace
+} // namespace quorvane::test

@@ -1,0 +1,101 @@
+// Loading the working copy's index and filling the list from it.
+
+#include "lifecycle/EntryListing.h"
+#include "tests/lifecycle/LifecycleFixture.h"
+
+namespace quorvane::test {
+namespace {
+
+class EntryListingTest : public LifecycleTest {
+  protected:
+    void openWorkingCopyHolding(const std::string& container) {
+        writeFile(workingCopyPath(state), container);
+        state.workingCopyStream.open(workingCopyPath(state), std::ios::in | std::ios::out |
+                                                                 std::ios::binary | std::ios::ate);
+        ASSERT_TRUE(isSafeOpen(state));
+    }
+};
+
+TEST_F(EntryListingTest, NoSafeOpenEmptiesTheListAndSaysUnableToRead) {
+    shell.rows = {{"0", "stale", "1 Bytes"}};
+    refreshEntryList(state, shell);
+    EXPECT_TRUE(shell.rows.empty());
+    EXPECT_EQ(shell.messages,
+              (std::vector<ShownMessage>{{"Unable to Read File!", "Error", MessageIcon::Error}}));
+}
+
+TEST_F(EntryListingTest, EmptyContainerListsNothingAndSaysNothing) {
+    openWorkingCopyHolding(emptyContainerBytes());
+    shell.rows = {{"0", "stale", "1 Bytes"}};
+    refreshEntryList(state, shell);
+    EXPECT_TRUE(shell.rows.empty());
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_EQ(state.entryCount, 0u);
+    EXPECT_EQ(state.formatVersion, 2u);
+    EXPECT_EQ(state.indexOffset, 12u);
+    EXPECT_EQ(state.workingCopyLength, 16u);
+}
+
+TEST_F(EntryListingTest, RowsShowNumberNameAndSizeInIndexOrder) {
+    const std::string fifty(50, 'n');
+    openWorkingCopyHolding(containerBytes(
+        {{"a.txt", "hello"}, {fifty + "cut", "x"}, {"empty-named", std::string(513, 'z')}}));
+    refreshEntryList(state, shell);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "a.txt", "5 Bytes"},
+                                                {"1", fifty, "1 Bytes"},
+                                                {"2", "empty-named", "513 Bytes"}}));
+    EXPECT_TRUE(shell.messages.empty());
+    ASSERT_EQ(state.indexRows.size(), 3u);
+    EXPECT_EQ(state.indexRows[1].entryOffset, 12u + 58u + 5u);
+}
+
+TEST_F(EntryListingTest, RefreshReplacesEveryEarlierRow) {
+    openWorkingCopyHolding(containerBytes({{"one", "1"}, {"two", "22"}}));
+    refreshEntryList(state, shell);
+    ASSERT_EQ(shell.rows.size(), 2u);
+    state.workingCopyStream.close();
+    openWorkingCopyHolding(containerBytes({{"three", "333"}}));
+    refreshEntryList(state, shell);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "three", "3 Bytes"}}));
+}
+
+class WrongVersionTest : public EntryListingTest,
+                         public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(WrongVersionTest, SaysIncompattibleAndListsTheEntriesAllTheSame) {
+    openWorkingCopyHolding(containerBytes({{"kept.bin", "abc"}}, GetParam()));
+    refreshEntryList(state, shell);
+    EXPECT_EQ(shell.messages,
+              (std::vector<ShownMessage>{{"Incompattible file", "Error", MessageIcon::Error}}));
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "kept.bin", "3 Bytes"}}));
+    EXPECT_EQ(state.formatVersion, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, WrongVersionTest, ::testing::Values(0u, 1u, 3u, 0xFFFFFFFFu));
+
+TEST_F(EntryListingTest, DamagedContainerListsOnlyRowsThatLieInsideTheFile) {
+    std::string container = containerBytes({{"first", "11111"}, {"second", "22"}});
+    // Point the second row far beyond the end of the file.
+    const std::size_t secondRowOffset = container.size() - 4;
+    container[secondRowOffset + 3] = '\x7F';
+    openWorkingCopyHolding(container);
+    refreshEntryList(state, shell);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "first", "5 Bytes"}}));
+}
+
+TEST_F(EntryListingTest, HugeEntryCountDoesNotListBeyondTheFile) {
+    std::string container = containerBytes({{"only", "1"}});
+    container[0] = '\xFF';
+    container[1] = '\xFF';
+    container[2] = '\xFF';
+    container[3] = '\x7F';
+    openWorkingCopyHolding(container);
+    refreshEntryList(state, shell);
+    EXPECT_LE(shell.rows.size(), 1u);
+    if (!shell.rows.empty()) {
+        EXPECT_EQ(shell.rows[0], (ListRow{"0", "only", "1 Bytes"}));
+    }
+}
+
+} // namespace
+} // namespace quorvane::test

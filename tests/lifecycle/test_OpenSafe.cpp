@@ -1,0 +1,278 @@
+// Open Safe and the start-up open: every road, in order, with its texts.
+
+#include "tests/lifecycle/LifecycleFixture.h"
+
+#include <sys/stat.h>
+
+namespace quorvane::test {
+namespace {
+
+using Events = std::vector<std::string>;
+using Messages = std::vector<ShownMessage>;
+
+const ShownMessage invalidFileOrPassword{"Invalid File or Password", "Error", MessageIcon::Error};
+
+class OpenSafeTest : public LifecycleTest {
+  protected:
+    void SetUp() override {
+        LifecycleTest::SetUp();
+        safe = root / "first.cx";
+        firstContainer = containerBytes({{"notes.txt", "first safe notes"}, {"b.bin", "bb"}});
+        writeSafe(safe, "secret", firstContainer);
+    }
+
+    std::filesystem::path safe;
+    std::string firstContainer;
+};
+
+TEST_F(OpenSafeTest, RightPasswordListsEntriesAndEnablesTheButtons) {
+    shell.openPickerAnswers.push_back(safe.string());
+    shell.passwordAnswers.push_back("secret");
+    openSafe(session);
+
+    EXPECT_EQ(shell.events, (Events{"pick-open:", "password",
+                                    "progress:Opening Safe Please Wait...", "hide", "buttons:on"}));
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_TRUE(shell.buttonsEnabled);
+    EXPECT_EQ(shell.busySteps, 1);
+    EXPECT_EQ(state.safePath, safe.string());
+    EXPECT_EQ(shell.rows,
+              (std::vector<ListRow>{{"0", "notes.txt", "16 Bytes"}, {"1", "b.bin", "2 Bytes"}}));
+    EXPECT_EQ(readFile(workingCopyPath(state)), firstContainer);
+}
+
+TEST_F(OpenSafeTest, WorkingCopyIsPrivateAndIsTheFileTheStreamHolds) {
+    openThroughOpenSafe(safe, "secret");
+    struct stat status {};
+    ASSERT_EQ(::stat(workingCopyPath(state).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    // Bytes written through the stream land in that file.
+    rewriteWorkingCopy(
+        containerBytes({{"notes.txt", "first safe notes"}, {"b.bin", "bb"}, {"c", "ccc"}}));
+    state.workingCopyStream.flush();
+    EXPECT_EQ(readFile(workingCopyPath(state)).size(), firstContainer.size() + 58 + 3 + 8);
+}
+
+TEST_F(OpenSafeTest, CancelInThePickerKeepsTheOpenSafeAndItsRows) {
+    openThroughOpenSafe(safe, "secret");
+    const std::string safeBytes = readFile(safe);
+    const auto rows = shell.rows;
+    shell.clearRecords();
+    shell.openPickerAnswers.push_back(std::nullopt);
+    openSafe(session);
+    EXPECT_EQ(shell.events, (Events{"pick-open:" + safe.string()}));
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(shell.rows, rows);
+    EXPECT_EQ(state.safePath, safe.string());
+    EXPECT_EQ(readFile(safe), safeBytes);
+}
+
+TEST_F(OpenSafeTest, PickerStartsOnTheLastSafePathEvenAfterARefusal) {
+    shell.openPickerAnswers.push_back(safe.string());
+    shell.passwordAnswers.push_back("wrong");
+    openSafe(session);
+    shell.clearRecords();
+    shell.openPickerAnswers.push_back(std::nullopt);
+    openSafe(session);
+    EXPECT_EQ(shell.events, (Events{"pick-open:" + safe.string()}));
+}
+
+TEST_F(OpenSafeTest, CancelInThePasswordDialogTriesTheCancelMarkerAndRefuses) {
+    shell.openPickerAnswers.push_back(safe.string());
+    shell.passwordAnswers.push_back(std::nullopt);
+    openSafe(session);
+    EXPECT_EQ(shell.events,
+              (Events{"pick-open:", "password", "progress:Opening Safe Please Wait...", "hide",
+                      "message:Error:Invalid File or Password"}));
+    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+    EXPECT_EQ(state.password, "!!!!K");
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_TRUE(shell.rows.empty());
+}
+
+TEST_F(OpenSafeTest, SafeWhosePasswordIsTheCancelMarkerOpensOnCancel) {
+    const auto markerSafe = root / "marker.cx";
+    writeSafe(markerSafe, "!!!!K", containerBytes({{"m", "1"}}));
+    shell.openPickerAnswers.push_back(markerSafe.string());
+    shell.passwordAnswers.push_back(std::nullopt);
+    openSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(shell.rows.size(), 1u);
+}
+
+TEST_F(OpenSafeTest, WrongPasswordRefusesAndLeavesNothingThenTheRightOneOpens) {
+    shell.openPickerAnswers.push_back(safe.string());
+    shell.passwordAnswers.push_back("Secret");
+    openSafe(session);
+    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_FALSE(shell.buttonsEnabled);
+    EXPECT_EQ(state.safePath, safe.string());
+    EXPECT_EQ(state.password, "Secret");
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{}) << "plaintext left behind";
+
+    shell.clearRecords();
+    openThroughOpenSafe(safe, "secret");
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_EQ(shell.rows.size(), 2u);
+}
+
+TEST_F(OpenSafeTest, FilesThatAreNoSafeAreRefused) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"random.cx", std::string(4096, '\x5A')},
+        {"iv-only.cx", std::string(16, '\x01')},
+        {"short.cx", "abc"},
+        {"empty.cx", ""},
+        {"odd-length.cx", readFile(safe).substr(0, 40)},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        writeFile(root / name, bytes);
+        shell.clearRecords();
+        shell.openPickerAnswers.push_back((root / name).string());
+        shell.passwordAnswers.push_back("secret");
+        openSafe(session);
+        EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+    }
+    shell.clearRecords();
+    shell.openPickerAnswers.push_back((root / "missing.cx").string());
+    shell.passwordAnswers.push_back("secret");
+    openSafe(session);
+    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+}
+
+TEST_F(OpenSafeTest, EmptySafeListsNothingAndSaysNothing) {
+    const auto emptySafe = root / "empty-safe.cx";
+    writeSafe(emptySafe, "", emptyContainerBytes());
+    shell.openPickerAnswers.push_back(emptySafe.string());
+    shell.passwordAnswers.push_back("");
+    openSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_TRUE(shell.rows.empty());
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_TRUE(shell.buttonsEnabled);
+}
+
+TEST_F(OpenSafeTest, WrongVersionSaysIncompattibleAfterTheBusyBoxAndStillOpens) {
+    const auto oldSafe = root / "v1.cx";
+    writeSafe(oldSafe, "pw", containerBytes({{"legacy", "12"}}, 1));
+    shell.openPickerAnswers.push_back(oldSafe.string());
+    shell.passwordAnswers.push_back("pw");
+    openSafe(session);
+    EXPECT_EQ(shell.events,
+              (Events{"pick-open:", "password", "progress:Opening Safe Please Wait...", "hide",
+                      "message:Error:Incompattible file", "buttons:on"}));
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "legacy", "2 Bytes"}}));
+}
+
+TEST_F(OpenSafeTest, SecondSafeIsListedAndTheFirstSafesChangesAreSavedFirst) {
+    const auto second = root / "second.cx";
+    writeSafe(second, "other", containerBytes({{"second-only", "2"}}));
+    openThroughOpenSafe(safe, "secret");
+    const std::string changed =
+        containerBytes({{"notes.txt", "first safe notes"}, {"b.bin", "bb"}, {"added", "new data"}});
+    rewriteWorkingCopy(changed);
+    shell.clearRecords();
+
+    shell.openPickerAnswers.push_back(second.string());
+    shell.passwordAnswers.push_back("other");
+    openSafe(session);
+
+    EXPECT_EQ(shell.events,
+              (Events{"pick-open:" + safe.string(), "progress:Saving Safe Please Wait...", "hide",
+                      "password", "progress:Opening Safe Please Wait...", "hide", "buttons:on"}));
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_EQ(state.safePath, second.string());
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "second-only", "1 Bytes"}}));
+    EXPECT_EQ(decryptedSafe(safe, "secret"), changed);
+    EXPECT_EQ(readFile(workingCopyPath(state)), containerBytes({{"second-only", "2"}}));
+}
+
+TEST_F(OpenSafeTest, FailedSaveOfTheOpenSafeStopsWithItStillOpen) {
+    const auto folder = root / "vanishing";
+    std::filesystem::create_directory(folder);
+    const auto doomed = folder / "doomed.cx";
+    writeSafe(doomed, "pw", containerBytes({{"x", "1"}}));
+    openThroughOpenSafe(doomed, "pw");
+    const std::string changed = containerBytes({{"x", "1"}, {"y", "2"}});
+    rewriteWorkingCopy(changed);
+    std::filesystem::remove_all(folder);
+    shell.clearRecords();
+
+    shell.openPickerAnswers.push_back(safe.string());
+    openSafe(session);
+
+    EXPECT_EQ(shell.events,
+              (Events{"pick-open:" + doomed.string(), "progress:Saving Safe Please Wait...", "hide",
+                      "message:Error:Failed to Save file!"}));
+    EXPECT_EQ(shell.messages.back().icon, MessageIcon::Error);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(state.safePath, doomed.string());
+    EXPECT_EQ(shell.rows.size(), 2u);
+    state.workingCopyStream.flush();
+    EXPECT_EQ(readFile(workingCopyPath(state)), changed);
+}
+
+TEST_F(OpenSafeTest, ReopeningTheOpenSafeKeepsItsChanges) {
+    openThroughOpenSafe(safe, "secret");
+    const std::string changed =
+        containerBytes({{"notes.txt", "first safe notes"}, {"b.bin", "bb"}, {"c", "see"}});
+    rewriteWorkingCopy(changed);
+    openThroughOpenSafe(safe, "secret");
+    EXPECT_EQ(shell.rows.size(), 3u);
+    EXPECT_EQ(readFile(workingCopyPath(state)), changed);
+}
+
+class StartupOpenTest : public OpenSafeTest {};
+
+TEST_F(StartupOpenTest, RightPasswordOpensBeforeTheWindowShows) {
+    shell.passwordAnswers.push_back("secret");
+    EXPECT_EQ(openStartupSafe(session, safe.string()), 0);
+    EXPECT_EQ(shell.events,
+              (Events{"password", "progress:Opening File Please Wait...", "hide", "buttons:on"}));
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(state.safePath, safe.string());
+    EXPECT_EQ(shell.rows.size(), 2u);
+}
+
+TEST_F(StartupOpenTest, WrongPasswordReturnsMinusOne) {
+    shell.passwordAnswers.push_back("nope");
+    EXPECT_EQ(openStartupSafe(session, safe.string()), -1);
+    EXPECT_EQ(shell.events, (Events{"password", "progress:Opening File Please Wait...", "hide",
+                                    "message:Error:Invalid File or Password"}));
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(state.safePath, safe.string());
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+}
+
+TEST_F(StartupOpenTest, CancelTriesTheCancelMarkerAndReturnsMinusOne) {
+    shell.passwordAnswers.push_back(std::nullopt);
+    EXPECT_EQ(openStartupSafe(session, safe.string()), -1);
+    EXPECT_EQ(state.password, "!!!!K");
+    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+}
+
+TEST_F(StartupOpenTest, MissingFileIsARefusal) {
+    shell.passwordAnswers.push_back("secret");
+    EXPECT_EQ(openStartupSafe(session, (root / "no-such.cx").string()), -1);
+}
+
+TEST_F(StartupOpenTest, LongPathIsNoProblem) {
+    auto folder = root;
+    for (int i = 0; i < 6; ++i)
+        folder /= std::string(60, static_cast<char>('a' + i));
+    std::filesystem::create_directories(folder);
+    const auto deep = folder / "deep.cx";
+    ASSERT_GT(deep.string().size(), 259u);
+    writeSafe(deep, "secret", firstContainer);
+    shell.passwordAnswers.push_back("secret");
+    EXPECT_EQ(openStartupSafe(session, deep.string()), 0);
+    EXPECT_EQ(shell.rows.size(), 2u);
+}
+
+} // namespace
+} // namespace quorvane::test

@@ -1,0 +1,280 @@
+// Save, the three ways of closing, and Change Password.
+
+#include "tests/lifecycle/LifecycleFixture.h"
+
+namespace quorvane::test {
+namespace {
+
+using Events = std::vector<std::string>;
+using Messages = std::vector<ShownMessage>;
+
+const ShownMessage changesSaved{"Changes Saved", "Success!", MessageIcon::Information};
+const ShownMessage failedToSave{"Failed to Save file!", "Error", MessageIcon::Error};
+
+class SaveCloseTest : public LifecycleTest {
+  protected:
+    void SetUp() override {
+        LifecycleTest::SetUp();
+        folder = root / "safes";
+        std::filesystem::create_directory(folder);
+        safe = folder / "box.cx";
+        original = containerBytes({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+        changed = containerBytes({{"a.txt", "alpha"}, {"b.txt", "beta"}, {"c.txt", "gamma"}});
+        writeSafe(safe, "pw", original);
+        openThroughOpenSafe(safe, "pw");
+        shell.clearRecords();
+    }
+
+    // Makes the safe's folder vanish (moved aside, so the old safe can be compared).
+    void moveFolderAway() { std::filesystem::rename(folder, root / "moved"); }
+    void moveFolderBack() { std::filesystem::rename(root / "moved", folder); }
+
+    std::filesystem::path folder;
+    std::filesystem::path safe;
+    std::string original;
+    std::string changed;
+};
+
+TEST_F(SaveCloseTest, SaveWithNoSafeOpenOnlyConfirms) {
+    discardWorkingCopy(state);
+    saveSafe(session);
+    EXPECT_EQ(shell.events, Events{"message:Success!:Changes Saved"});
+    EXPECT_EQ(shell.messages, Messages{changesSaved});
+}
+
+TEST_F(SaveCloseTest, SaveWritesTheChangesAndKeepsTheSafeOpen) {
+    rewriteWorkingCopy(changed);
+    const auto rows = shell.rows;
+    const int busyBefore = shell.busySteps;
+    saveSafe(session);
+    EXPECT_EQ(shell.events, (Events{"progress:Saving Safe Please Wait...", "hide",
+                                    "message:Success!:Changes Saved"}));
+    EXPECT_EQ(shell.messages, Messages{changesSaved});
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(shell.rows, rows);
+    EXPECT_EQ(shell.busySteps, busyBefore + 1) << "the encryption runs as one busy step";
+}
+
+TEST_F(SaveCloseTest, SaveWritesBytesStillBufferedInTheWorkingCopyStream) {
+    state.workingCopyStream.clear();
+    state.workingCopyStream.seekp(0);
+    state.workingCopyStream.write(changed.data(), static_cast<std::streamsize>(changed.size()));
+    saveSafe(session);
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+}
+
+TEST_F(SaveCloseTest, SaveAfterTheStreamHitItsEndStillWrites) {
+    rewriteWorkingCopy(changed);
+    char byte = 0;
+    state.workingCopyStream.seekg(0, std::ios::end);
+    state.workingCopyStream.read(&byte, 1); // leaves eof and fail set
+    ASSERT_TRUE(state.workingCopyStream.fail());
+    saveSafe(session);
+    EXPECT_EQ(shell.messages, Messages{changesSaved});
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+}
+
+TEST_F(SaveCloseTest, SavesInARowEachWriteTheLatestContent) {
+    rewriteWorkingCopy(changed);
+    saveSafe(session);
+    const std::string third = containerBytes(
+        {{"a.txt", "alpha"}, {"b.txt", "beta"}, {"c.txt", "gamma"}, {"d.txt", "delta"}});
+    rewriteWorkingCopy(third);
+    saveSafe(session);
+    EXPECT_EQ(decryptedSafe(safe, "pw"), third);
+    EXPECT_EQ(folderListing(folder), std::vector<std::string>{"box.cx"});
+}
+
+TEST_F(SaveCloseTest, FailedSaveSaysSoKeepsTheSafeOpenAndALaterSaveWorks) {
+    rewriteWorkingCopy(changed);
+    const std::string before = readFile(safe);
+    moveFolderAway();
+    saveSafe(session);
+    EXPECT_EQ(shell.events, (Events{"progress:Saving Safe Please Wait...", "hide",
+                                    "message:Error:Failed to Save file!"}));
+    EXPECT_EQ(shell.messages, Messages{failedToSave});
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(readFile(root / "moved" / "box.cx"), before);
+
+    moveFolderBack();
+    shell.clearRecords();
+    saveSafe(session);
+    EXPECT_EQ(shell.messages, Messages{changesSaved});
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+}
+
+TEST_F(SaveCloseTest, SaveAndExitWritesRemovesThePlaintextAndEndsTheWindow) {
+    rewriteWorkingCopy(changed);
+    EXPECT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(shell.events, (Events{"progress:Securely Closing Safe...", "hide", "destroy"}));
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+    EXPECT_EQ(folderListing(folder), std::vector<std::string>{"box.cx"});
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+}
+
+TEST_F(SaveCloseTest, CloseBoxDoesTheSameWithItsOwnText) {
+    rewriteWorkingCopy(changed);
+    EXPECT_TRUE(closeRequested(session, CloseEntry::CloseBox));
+    EXPECT_EQ(shell.events, (Events{"progress:Closing Safe...", "hide", "destroy"}));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+}
+
+TEST_F(SaveCloseTest, DestructionWritesButDoesNotDestroyAgain) {
+    rewriteWorkingCopy(changed);
+    EXPECT_TRUE(closeRequested(session, CloseEntry::Destroy));
+    EXPECT_EQ(shell.events, (Events{"progress:Closing Safe...", "hide"}));
+    EXPECT_FALSE(shell.windowDestroyed);
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+}
+
+TEST_F(SaveCloseTest, CloseSafeReportsClosedAndFailed) {
+    EXPECT_EQ(closeSafe(session, CloseEntry::Destroy), CloseResult::Closed);
+    EXPECT_EQ(closeSafe(session, CloseEntry::Destroy), CloseResult::Closed) << "none open";
+    openThroughOpenSafe(safe, "pw");
+    moveFolderAway();
+    EXPECT_EQ(closeSafe(session, CloseEntry::SaveAndExit), CloseResult::Failed);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_FALSE(shell.windowDestroyed);
+}
+
+TEST_F(SaveCloseTest, NoSafeOpenEndsTheWindowAtOnce) {
+    discardWorkingCopy(state);
+    EXPECT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(shell.events, Events{"destroy"});
+    shell.clearRecords();
+    EXPECT_TRUE(closeRequested(session, CloseEntry::CloseBox));
+    EXPECT_EQ(shell.events, Events{"destroy"});
+    shell.clearRecords();
+    EXPECT_TRUE(closeRequested(session, CloseEntry::Destroy));
+    EXPECT_EQ(shell.events, Events{});
+}
+
+TEST_F(SaveCloseTest, CloseWithoutChangesRewritesTheSafeWithNewBytes) {
+    const std::string before = readFile(safe);
+    EXPECT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    const std::string after = readFile(safe);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_NE(after, before) << "a new IV makes every encryption differ";
+    EXPECT_EQ(decryptedSafe(safe, "pw"), original);
+}
+
+TEST_F(SaveCloseTest, ReopenedSafeEqualsWhatWasClosed) {
+    rewriteWorkingCopy(changed);
+    const auto rows = shell.rows;
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    shell.clearRecords();
+    openThroughOpenSafe(safe, "pw");
+    EXPECT_EQ(shell.rows, rows);
+    EXPECT_EQ(readFile(workingCopyPath(state)), changed);
+}
+
+TEST_F(SaveCloseTest, FailedCloseAsksAndNoKeepsEverythingOpen) {
+    rewriteWorkingCopy(changed);
+    const std::string before = readFile(safe);
+    moveFolderAway();
+    shell.yesNoAnswers.push_back(false);
+    EXPECT_FALSE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(shell.events, (Events{"progress:Securely Closing Safe...", "hide",
+                                    "message:Error:Failed to Save file!",
+                                    "question:Error:Failed to Save file! Close without saving?"}));
+    EXPECT_EQ(shell.messages, Messages{failedToSave});
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_FALSE(shell.windowDestroyed);
+    EXPECT_EQ(readFile(root / "moved" / "box.cx"), before);
+
+    // The user puts the folder back and closes again: now it is written.
+    moveFolderBack();
+    shell.clearRecords();
+    EXPECT_TRUE(closeRequested(session, CloseEntry::CloseBox));
+    EXPECT_EQ(shell.events, (Events{"progress:Closing Safe...", "hide", "destroy"}));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+}
+
+TEST_F(SaveCloseTest, FailedCloseAndYesGivesTheChangesUpAndLeavesNothing) {
+    rewriteWorkingCopy(changed);
+    const std::string before = readFile(safe);
+    moveFolderAway();
+    shell.yesNoAnswers.push_back(true);
+    EXPECT_TRUE(closeRequested(session, CloseEntry::CloseBox));
+    EXPECT_EQ(shell.events.back(), "destroy");
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+    EXPECT_EQ(readFile(root / "moved" / "box.cx"), before);
+    EXPECT_EQ(folderListing(root / "moved"), std::vector<std::string>{"box.cx"});
+}
+
+TEST_F(SaveCloseTest, FailedCloseOnDestructionAsksNothingAndLeavesNothing) {
+    moveFolderAway();
+    EXPECT_TRUE(closeRequested(session, CloseEntry::Destroy));
+    EXPECT_EQ(shell.events,
+              (Events{"progress:Closing Safe...", "hide", "message:Error:Failed to Save file!"}));
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+}
+
+class ChangePasswordTest : public SaveCloseTest {};
+
+TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
+    shell.passwordAnswers.push_back("brand new");
+    changePassword(session);
+    EXPECT_EQ(shell.events,
+              (Events{"password", "message:Success:Your password has been changed."}));
+    EXPECT_EQ(shell.messages,
+              (Messages{{"Your password has been changed.", "Success", MessageIcon::Information}}));
+    EXPECT_EQ(state.password, "brand new");
+    EXPECT_EQ(decryptedSafe(safe, "pw"), original) << "nothing is written before the close";
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), std::nullopt);
+    EXPECT_EQ(decryptedSafe(safe, "brand new"), original);
+}
+
+TEST_F(ChangePasswordTest, OkOnAnEmptyFieldMakesTheEmptyPassword) {
+    shell.passwordAnswers.push_back("");
+    changePassword(session);
+    EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"Your password has been changed."});
+    EXPECT_EQ(state.password, "");
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(decryptedSafe(safe, ""), original);
+}
+
+TEST_F(ChangePasswordTest, CancelPutsThePreviousPasswordBack) {
+    shell.passwordAnswers.push_back(std::nullopt);
+    changePassword(session);
+    EXPECT_EQ(shell.events, Events{"password"});
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_EQ(state.password, "pw");
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), original);
+}
+
+TEST_F(ChangePasswordTest, WorksWithNoSafeOpen) {
+    discardWorkingCopy(state);
+    shell.passwordAnswers.push_back("later");
+    changePassword(session);
+    EXPECT_EQ(state.password, "later");
+    EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"Your password has been changed."});
+}
+
+TEST_F(ChangePasswordTest, SaveUsesTheNewPasswordAtOnce) {
+    shell.passwordAnswers.push_back("rekeyed");
+    changePassword(session);
+    saveSafe(session);
+    EXPECT_EQ(decryptedSafe(safe, "rekeyed"), original);
+}
+
+TEST_F(ChangePasswordTest, LongestPasswordIsTakenWhole) {
+    const std::string longest(249, 'p');
+    shell.passwordAnswers.push_back(longest + "overflow");
+    changePassword(session);
+    EXPECT_EQ(state.password, longest);
+    saveSafe(session);
+    EXPECT_EQ(decryptedSafe(safe, longest), original);
+}
+
+} // namespace
+} // namespace quorvane::test
