@@ -1,0 +1,678 @@
+#include "storage/Container.h"
+
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace quorvane::test {
+namespace {
+
+constexpr std::uint64_t MiB = 1u << 20;
+
+// A working copy in a fresh folder, opened the way an open safe holds it.
+class WorkingCopyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(createContainer(path), 0);
+        open();
+    }
+
+    void open() {
+        stream.close();
+        stream.clear();
+        stream.open(path, std::ios::in | std::ios::out | std::ios::binary | std::ios::ate);
+        ASSERT_TRUE(stream.is_open());
+    }
+
+    IndexReadReport load() { return readContainerIndex(stream, index); }
+
+    std::filesystem::path source(const std::string& name, const std::string& content) {
+        const std::filesystem::path file = dir / ("src-" + name);
+        writeText(file, content);
+        return file;
+    }
+
+    // Appends a file the way the add command does, and reloads the index.
+    AppendResult add(const std::string& name, const std::string& content) {
+        const AppendResult result = appendEntry(stream, index, source(name, content).string(), name,
+                                                content.size(), {}, path);
+        load();
+        return result;
+    }
+
+    std::string extract(std::size_t row) {
+        std::ostringstream out;
+        EXPECT_TRUE(extractEntryContent(stream, index, row, out));
+        return out.str();
+    }
+
+    Bytes fileBytes() {
+        stream.flush();
+        return readBytes(path);
+    }
+
+    TempFolder dir;
+    std::filesystem::path path = dir / "temp2";
+    std::fstream stream;
+    ContainerIndex index;
+};
+
+Bytes emptyContainer() {
+    return {0, 0, 0, 0, 2, 0, 0, 0, 12, 0, 0, 0, 0x33, 1, 0, 0};
+}
+
+void appendRecord(Bytes& bytes, const std::string& name, const std::string& content) {
+    for (std::size_t i = 0; i < EntryNameSize; ++i)
+        bytes.push_back(i < name.size() ? static_cast<unsigned char>(name[i]) : 0);
+    appendU64(bytes, content.size());
+    bytes.insert(bytes.end(), content.begin(), content.end());
+}
+
+// ---------------------------------------------------------------- create
+
+TEST(CreateContainer, WritesTheSixteenKnownBytes) {
+    TempFolder dir;
+    ASSERT_EQ(createContainer(dir / "c"), 0);
+    EXPECT_EQ(readBytes(dir / "c"), emptyContainer());
+}
+
+TEST(CreateContainer, TruncatesAnExistingFile) {
+    TempFolder dir;
+    writeText(dir / "c", std::string(1000, 'x'));
+    ASSERT_EQ(createContainer(dir / "c"), 0);
+    EXPECT_EQ(readBytes(dir / "c"), emptyContainer());
+}
+
+TEST(CreateContainer, ReturnsOneWhenTheFileCannotBeCreated) {
+    TempFolder dir;
+    EXPECT_EQ(createContainer(dir / "missing" / "c"), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST_F(WorkingCopyTest, EmptyContainerLoadsWithNoEntries) {
+    const IndexReadReport report = load();
+    EXPECT_FALSE(report.damaged);
+    EXPECT_FALSE(report.versionMismatch);
+    EXPECT_EQ(index.entryCount, 0u);
+    EXPECT_EQ(index.formatVersion, 2u);
+    EXPECT_EQ(index.indexOffset, 12u);
+    EXPECT_EQ(index.workingCopyLength, 16u);
+    EXPECT_TRUE(index.indexRows.empty());
+    EXPECT_TRUE(index.entryDetails.empty());
+}
+
+// ---------------------------------------------------------------- append
+
+TEST_F(WorkingCopyTest, OneAppendGivesTheExactLayout) {
+    load();
+    ASSERT_EQ(add("a.txt", "hello"), AppendResult::Appended);
+
+    Bytes expected;
+    appendU32(expected, 1);
+    appendU32(expected, 2);
+    appendU32(expected, 75);
+    appendRecord(expected, "a.txt", "hello");
+    appendU32(expected, 0);
+    appendU32(expected, 12);
+    EXPECT_EQ(fileBytes(), expected);
+
+    EXPECT_EQ(index.entryCount, 1u);
+    EXPECT_EQ(index.indexOffset, 75u);
+    ASSERT_EQ(index.entryDetails.size(), 1u);
+    EXPECT_EQ(index.entryDetails[0].name, "a.txt");
+    EXPECT_EQ(index.entryDetails[0].size, 5u);
+    EXPECT_EQ(extract(0), "hello");
+}
+
+TEST_F(WorkingCopyTest, SecondAppendOverwritesTheFirstTable) {
+    load();
+    ASSERT_EQ(add("a.txt", "hello"), AppendResult::Appended);
+    ASSERT_EQ(add("b.bin", "xyz"), AppendResult::Appended);
+
+    Bytes expected;
+    appendU32(expected, 2);
+    appendU32(expected, 2);
+    appendU32(expected, 75 + 58 + 3);
+    appendRecord(expected, "a.txt", "hello");
+    appendRecord(expected, "b.bin", "xyz");
+    appendU32(expected, 0);
+    appendU32(expected, 12);
+    appendU32(expected, 1);
+    appendU32(expected, 75);
+    EXPECT_EQ(fileBytes(), expected);
+    EXPECT_EQ(extract(0), "hello");
+    EXPECT_EQ(extract(1), "xyz");
+}
+
+TEST_F(WorkingCopyTest, NamesOfFiftyAndSixtyBytesFillTheFieldWithoutTerminator) {
+    load();
+    const std::string fifty(50, 'n');
+    const std::string sixty = std::string(50, 'm') + "0123456789";
+    ASSERT_EQ(add(fifty, "1"), AppendResult::Appended);
+    ASSERT_EQ(add(sixty, "2"), AppendResult::Appended);
+    EXPECT_EQ(index.entryDetails[0].name, fifty);
+    EXPECT_EQ(index.entryDetails[1].name, std::string(50, 'm'));
+
+    const Bytes bytes = fileBytes();
+    // The size field follows the 50 name bytes directly: no terminator.
+    EXPECT_EQ(bytes[12 + 49], 'n');
+    EXPECT_EQ(bytes[12 + 50], 1);
+    EXPECT_EQ(u32At(bytes, 12 + 50 + 4), 0u);
+}
+
+TEST(MakeEntryName, PadsWithZerosAndCutsAtFiftyBytes) {
+    const EntryName shortName = makeEntryName("ab");
+    EXPECT_EQ(shortName[0], 'a');
+    EXPECT_EQ(shortName[1], 'b');
+    EXPECT_TRUE(std::all_of(shortName.begin() + 2, shortName.end(), [](char c) { return c == 0; }));
+    const EntryName longName = makeEntryName(std::string(49, 'x') + "yz");
+    EXPECT_EQ(longName[48], 'x');
+    EXPECT_EQ(longName[49], 'y');
+}
+
+class AppendContentSize : public WorkingCopyTest,
+                          public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(AppendContentSize, ContentIsStoredAndExtractedWhole) {
+    load();
+    const std::string content = patternedText(GetParam(), 7);
+    ASSERT_EQ(add("a", "first"), AppendResult::Appended);
+    ASSERT_EQ(add("content", content), AppendResult::Appended);
+    ASSERT_EQ(add("z", "last"), AppendResult::Appended);
+    EXPECT_FALSE(load().damaged);
+    EXPECT_EQ(index.entryDetails[1].size, content.size());
+    EXPECT_EQ(extract(0), "first");
+    EXPECT_EQ(extract(1), content);
+    EXPECT_EQ(extract(2), "last");
+    EXPECT_EQ(index.workingCopyLength, 12 + 3 * 58 + 5 + content.size() + 4 + 3 * 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockEdges, AppendContentSize,
+                         ::testing::Values(1, 512, 513, MiB - 1, MiB, MiB + 1, 3 * MiB + 17));
+
+TEST_F(WorkingCopyTest, ProgressReachesTheWholeSize) {
+    load();
+    const std::string content = patternedText(2 * MiB + 5, 3);
+    std::uint64_t lastDone = 0;
+    std::uint64_t lastTotal = 0;
+    const auto progress = [&](std::uint64_t done, std::uint64_t total) {
+        EXPECT_GE(done, lastDone);
+        lastDone = done;
+        lastTotal = total;
+    };
+    ASSERT_EQ(appendEntry(stream, index, source("p", content).string(), "p", content.size(),
+                          progress, path),
+              AppendResult::Appended);
+    EXPECT_EQ(lastDone, content.size());
+    EXPECT_EQ(lastTotal, content.size());
+}
+
+// ---------------------------------------------------- append: refusals and restores
+
+class AppendRefusal : public WorkingCopyTest {
+  protected:
+    void SetUp() override {
+        WorkingCopyTest::SetUp();
+        load();
+        ASSERT_EQ(add("one", "first entry"), AppendResult::Appended);
+        ASSERT_EQ(add("two", "second"), AppendResult::Appended);
+        before = fileBytes();
+    }
+
+    void expectUnchangedAndUsable() {
+        EXPECT_EQ(fileBytes(), before);
+        EXPECT_TRUE(stream.good());
+        const IndexReadReport report = load();
+        EXPECT_FALSE(report.damaged);
+        ASSERT_EQ(index.indexRows.size(), 2u);
+        ASSERT_EQ(add("three", "third"), AppendResult::Appended);
+        EXPECT_FALSE(load().damaged);
+        ASSERT_EQ(index.indexRows.size(), 3u);
+        EXPECT_EQ(extract(0), "first entry");
+        EXPECT_EQ(extract(1), "second");
+        EXPECT_EQ(extract(2), "third");
+    }
+
+    Bytes before;
+};
+
+TEST_F(AppendRefusal, SourceOfFourGibibytesIsTooLarge) {
+    const std::filesystem::path huge = dir / "huge";
+    writeText(huge, "");
+    std::filesystem::resize_file(huge, 4 * 1024 * MiB); // sparse: nothing written
+    EXPECT_EQ(appendEntry(stream, index, huge.string(), "huge", 4 * 1024 * MiB, {}, path),
+              AppendResult::TooLarge);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, ContainerThatWouldPassTheLimitIsTooLarge) {
+    ContainerIndex nearLimit = index;
+    // 58 + 10 content bytes + 3 rows after this offset end one byte past the limit.
+    nearLimit.indexOffset = static_cast<std::uint32_t>(ContainerLimit - 58 - 10 - 3 * 8 + 1);
+    EXPECT_EQ(appendEntry(stream, nearLimit, source("s", "0123456789").string(), "s", 10, {}, path),
+              AppendResult::TooLarge);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, ContainerThatReachesTheLimitExactlyIsNotRefusedForSize) {
+    ContainerIndex atLimit = index;
+    atLimit.indexOffset = static_cast<std::uint32_t>(ContainerLimit - 58 - 10 - 3 * 8);
+    // The size check passes; the missing source is what stops it.
+    EXPECT_EQ(appendEntry(stream, atLimit, (dir / "nothing").string(), "s", 10, {}, path),
+              AppendResult::SourceUnreadable);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, MissingSourceIsUnreadable) {
+    EXPECT_EQ(appendEntry(stream, index, (dir / "nothing").string(), "n", 5, {}, path),
+              AppendResult::SourceUnreadable);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, SourceShorterThanItsSizePutsTheContainerBack) {
+    const std::string content = patternedText(3 * MiB + 100, 9);
+    // The file gives fewer bytes than the size taken before: as if it shrank.
+    EXPECT_EQ(appendEntry(stream, index, source("s", content).string(), "s", content.size() + 1, {},
+                          path),
+              AppendResult::SourceUnreadable);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, SourceThatIsAFolderIsUnreadable) {
+    std::filesystem::create_directory(dir / "folder");
+    EXPECT_EQ(appendEntry(stream, index, (dir / "folder").string(), "f", 4096, {}, path),
+              AppendResult::SourceUnreadable);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, WithoutThePathTheOldContainerStillStands) {
+    const std::string content = patternedText(5000, 4);
+    EXPECT_EQ(appendEntry(stream, index, source("s", content).string(), "s", content.size() + 1),
+              AppendResult::SourceUnreadable);
+    const Bytes after = fileBytes();
+    ASSERT_GE(after.size(), before.size());
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+    // Nothing of the source stays behind the old end.
+    EXPECT_TRUE(std::all_of(after.begin() + static_cast<std::ptrdiff_t>(before.size()), after.end(),
+                            [](unsigned char c) { return c == 'A' || c == 'B'; }));
+    EXPECT_FALSE(load().damaged);
+    EXPECT_EQ(index.indexRows.size(), 2u);
+    EXPECT_EQ(extract(1), "second");
+}
+
+TEST_F(AppendRefusal, OffsetInsideTheHeaderIsRefused) {
+    ContainerIndex broken = index;
+    broken.indexOffset = 4;
+    EXPECT_EQ(appendEntry(stream, broken, source("s", "abc").string(), "s", 3, {}, path),
+              AppendResult::WriteFailed);
+    expectUnchangedAndUsable();
+}
+
+// ---------------------------------------------------------------- extract
+
+TEST_F(WorkingCopyTest, ExtractRefusesARowThatDoesNotExist) {
+    load();
+    ASSERT_EQ(add("a", "abc"), AppendResult::Appended);
+    std::ostringstream out;
+    EXPECT_FALSE(extractEntryContent(stream, index, 1, out));
+    EXPECT_TRUE(out.str().empty());
+}
+
+TEST_F(WorkingCopyTest, ExtractReportsAShortWorkingCopy) {
+    load();
+    ASSERT_EQ(add("a", patternedText(4000, 1)), AppendResult::Appended);
+    stream.flush();
+    std::filesystem::resize_file(path, 12 + 58 + 100);
+    std::ostringstream out;
+    EXPECT_FALSE(extractEntryContent(stream, index, 0, out));
+    // The stream is usable afterwards.
+    EXPECT_TRUE(stream.good());
+    char first = 0;
+    stream.seekg(0);
+    EXPECT_TRUE(stream.read(&first, 1));
+}
+
+TEST_F(WorkingCopyTest, ExtractReportsAFailingOutput) {
+    load();
+    ASSERT_EQ(add("a", "abc"), AppendResult::Appended);
+    std::ofstream closed;
+    EXPECT_FALSE(extractEntryContent(stream, index, 0, closed));
+    EXPECT_TRUE(stream.good());
+}
+
+// ---------------------------------------------------------------- rename
+
+TEST_F(WorkingCopyTest, RenameWritesExactlyTheFiftyNameBytes) {
+    load();
+    ASSERT_EQ(add("first", "11111"), AppendResult::Appended);
+    ASSERT_EQ(add("second", "2222222"), AppendResult::Appended);
+    const Bytes before = fileBytes();
+    ASSERT_TRUE(renameEntry(stream, index, 1, makeEntryName(std::string(60, 'r'))));
+    const Bytes after = fileBytes();
+    ASSERT_EQ(after.size(), before.size());
+    const std::size_t at = index.indexRows[1].entryOffset;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i >= at && i < at + EntryNameSize)
+            EXPECT_EQ(after[i], 'r') << i;
+        else
+            EXPECT_EQ(after[i], before[i]) << i;
+    }
+    load();
+    EXPECT_EQ(index.entryDetails[1].name, std::string(50, 'r'));
+    EXPECT_EQ(index.entryDetails[0].name, "first");
+    EXPECT_EQ(extract(1), "2222222");
+}
+
+TEST_F(WorkingCopyTest, RenameToAShorterNameHidesTheOldTail) {
+    load();
+    ASSERT_EQ(add("a-long-name.txt", "x"), AppendResult::Appended);
+    ASSERT_TRUE(renameEntry(stream, index, 0, makeEntryName("b")));
+    load();
+    EXPECT_EQ(index.entryDetails[0].name, "b");
+}
+
+TEST_F(WorkingCopyTest, RenameRefusesARowThatDoesNotExist) {
+    load();
+    const Bytes before = fileBytes();
+    EXPECT_FALSE(renameEntry(stream, index, 0, makeEntryName("x")));
+    EXPECT_EQ(fileBytes(), before);
+}
+
+// ---------------------------------------------------------------- remove
+
+// The removal exactly as the format has always done it, on bytes in memory:
+// move down, rows, header, then keep the first new end + 100 bytes.
+Bytes removedByTheBook(Bytes file, const ContainerIndex& index, std::size_t row) {
+    const std::size_t off = index.indexRows[row].entryOffset;
+    const std::size_t size = index.entryDetails[row].size;
+    const std::size_t end = index.workingCopyLength;
+    std::copy(file.begin() + static_cast<std::ptrdiff_t>(off + 58 + size),
+              file.begin() + static_cast<std::ptrdiff_t>(end),
+              file.begin() + static_cast<std::ptrdiff_t>(off + 58));
+    std::size_t at = end - size;
+    for (std::size_t i = 0; i < index.indexRows.size(); ++i) {
+        if (i == row)
+            continue;
+        IndexRow r = index.indexRows[i];
+        if (i > row) {
+            r.entryNumber -= 1;
+            r.entryOffset -= static_cast<std::uint32_t>(size);
+        }
+        if (file.size() < at + 8)
+            file.resize(at + 8);
+        putU32At(file, at, r.entryNumber);
+        putU32At(file, at + 4, r.entryOffset);
+        at += 8;
+    }
+    putU32At(file, 0, index.entryCount - 1);
+    putU32At(file, 4, index.formatVersion);
+    putU32At(file, 8, static_cast<std::uint32_t>(end - size));
+    file.resize(std::min(file.size(), at + 100));
+    return file;
+}
+
+class RemoveEntry : public WorkingCopyTest {
+  protected:
+    void expectRemovedByTheBook(std::size_t row) {
+        const Bytes expected = removedByTheBook(fileBytes(), index, row);
+        const std::uint32_t countBefore = index.entryCount;
+        ASSERT_EQ(removeEntry(stream, index, row, path), RemoveResult::Removed);
+        EXPECT_EQ(index.entryCount, countBefore - 1);
+        EXPECT_EQ(fileBytes(), expected);
+        EXPECT_TRUE(stream.is_open());
+        EXPECT_TRUE(stream.good());
+        EXPECT_FALSE(load().damaged);
+    }
+};
+
+TEST_F(RemoveEntry, FirstOfThreeRenumbersAndLowersOffsetsBySizeOnly) {
+    load();
+    ASSERT_EQ(add("a", "AAAAA"), AppendResult::Appended);
+    ASSERT_EQ(add("b", "BBBBBBB"), AppendResult::Appended);
+    ASSERT_EQ(add("c", "CCCCCCCCC"), AppendResult::Appended);
+    const std::uint64_t end = index.workingCopyLength;
+    ASSERT_EQ(index.indexRows[1].entryOffset, 75u);
+    ASSERT_EQ(index.indexRows[2].entryOffset, 140u);
+    expectRemovedByTheBook(0);
+
+    EXPECT_EQ(index.entryCount, 2u);
+    EXPECT_EQ(index.indexOffset, end - 5);
+    EXPECT_EQ(index.indexRows[0].entryNumber, 0u);
+    EXPECT_EQ(index.indexRows[0].entryOffset, 70u);
+    EXPECT_EQ(index.indexRows[1].entryNumber, 1u);
+    EXPECT_EQ(index.indexRows[1].entryOffset, 135u);
+    EXPECT_EQ(index.entryDetails[0].name, "b");
+    EXPECT_EQ(extract(0), "BBBBBBB");
+    EXPECT_EQ(extract(1), "CCCCCCCCC");
+}
+
+TEST_F(RemoveEntry, MiddleAndLastEntries) {
+    load();
+    ASSERT_EQ(add("a", "AAAAA"), AppendResult::Appended);
+    ASSERT_EQ(add("b", "BBBBBBB"), AppendResult::Appended);
+    ASSERT_EQ(add("c", "CCCCCCCCC"), AppendResult::Appended);
+    expectRemovedByTheBook(1);
+    EXPECT_EQ(extract(0), "AAAAA");
+    EXPECT_EQ(extract(1), "CCCCCCCCC");
+    expectRemovedByTheBook(1);
+    ASSERT_EQ(index.entryDetails.size(), 1u);
+    EXPECT_EQ(extract(0), "AAAAA");
+}
+
+TEST_F(RemoveEntry, TheOnlyEntryLeavesNoRows) {
+    load();
+    ASSERT_EQ(add("only", "0123456789"), AppendResult::Appended);
+    const std::uint64_t end = index.workingCopyLength;
+    expectRemovedByTheBook(0);
+    EXPECT_EQ(index.entryCount, 0u);
+    EXPECT_EQ(index.indexOffset, end - 10);
+    EXPECT_TRUE(index.indexRows.empty());
+}
+
+TEST_F(RemoveEntry, LongRegionNotAMultipleOfTheBlockAfterAppendAndRename) {
+    load();
+    const std::string big = patternedText(2 * MiB + 777, 5);
+    ASSERT_EQ(add("small", "s"), AppendResult::Appended);
+    ASSERT_EQ(add("big", big), AppendResult::Appended);
+    ASSERT_TRUE(renameEntry(stream, index, 1, makeEntryName("renamed")));
+    load();
+    ASSERT_EQ(add("tail", "the last entry"), AppendResult::Appended);
+    expectRemovedByTheBook(0);
+    EXPECT_EQ(index.entryDetails[0].name, "renamed");
+    EXPECT_EQ(extract(0), big);
+    EXPECT_EQ(extract(1), "the last entry");
+}
+
+TEST_F(RemoveEntry, CutsTheFileAtTheNewEndPlusAHundredBytes) {
+    load();
+    ASSERT_EQ(add("keep", "k"), AppendResult::Appended);
+    ASSERT_EQ(add("secret", std::string(3000, 'S')), AppendResult::Appended);
+    expectRemovedByTheBook(1);
+    // The format keeps up to 100 stale bytes behind the table, no more.
+    EXPECT_EQ(index.workingCopyLength, index.indexOffset + 8u + 100u);
+    const Bytes bytes = fileBytes();
+    EXPECT_LE(std::count(bytes.begin(), bytes.end(), 'S'), 100);
+}
+
+TEST_F(RemoveEntry, TheStreamWorksForEveryOperationAfterwards) {
+    load();
+    ASSERT_EQ(add("a", "AAAA"), AppendResult::Appended);
+    ASSERT_EQ(add("b", "BBBB"), AppendResult::Appended);
+    ASSERT_EQ(removeEntry(stream, index, 0, path), RemoveResult::Removed);
+    load();
+    ASSERT_EQ(add("c", "CCCC"), AppendResult::Appended);
+    ASSERT_TRUE(renameEntry(stream, index, 0, makeEntryName("b2")));
+    load();
+    EXPECT_EQ(index.entryDetails[0].name, "b2");
+    EXPECT_EQ(extract(0), "BBBB");
+    EXPECT_EQ(extract(1), "CCCC");
+    expectRemovedByTheBook(1);
+    EXPECT_EQ(extract(0), "BBBB");
+}
+
+TEST_F(RemoveEntry, RefusesARowThatDoesNotExist) {
+    load();
+    ASSERT_EQ(add("a", "AAAA"), AppendResult::Appended);
+    const Bytes before = fileBytes();
+    EXPECT_EQ(removeEntry(stream, index, 1, path), RemoveResult::Failed);
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(index.entryCount, 1u);
+}
+
+TEST_F(RemoveEntry, RefusesAnIndexLongerThanTheFile) {
+    load();
+    ASSERT_EQ(add("a", "AAAA"), AppendResult::Appended);
+    const Bytes before = fileBytes();
+    ContainerIndex stale = index;
+    stale.workingCopyLength += 1000;
+    EXPECT_EQ(removeEntry(stream, stale, 0, path), RemoveResult::Failed);
+    EXPECT_EQ(fileBytes(), before);
+}
+
+TEST_F(RemoveEntry, FailedShorteningLeavesAValidContainerOpen) {
+    load();
+    ASSERT_EQ(add("a", "AAAA"), AppendResult::Appended);
+    ASSERT_EQ(add("b", std::string(5000, 'B')), AppendResult::Appended);
+    const std::uint64_t oldLength = index.workingCopyLength;
+    // No path to cut the file through: the entry is gone, the file stays long.
+    EXPECT_EQ(removeEntry(stream, index, 1, dir / "no-such-file"), RemoveResult::Failed);
+    EXPECT_TRUE(stream.is_open());
+    EXPECT_FALSE(load().damaged);
+    ASSERT_EQ(index.indexRows.size(), 1u);
+    EXPECT_EQ(extract(0), "AAAA");
+    // What lay past the kept bytes was overwritten before the cut was tried.
+    const Bytes bytes = fileBytes();
+    ASSERT_EQ(bytes.size(), oldLength);
+    const std::size_t kept = index.indexOffset + 8 + 100;
+    EXPECT_EQ(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept), 'B'),
+              100);
+    for (std::size_t i = kept; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], (i - kept) % 2 == 0 ? 'A' : 'B') << i;
+    ASSERT_EQ(add("c", "CC"), AppendResult::Appended);
+    EXPECT_EQ(extract(1), "CC");
+}
+
+// ---------------------------------------------------------------- damaged containers
+
+struct DamagedCase {
+    const char* name;
+    std::function<void(Bytes&)> damage;
+    std::size_t rowsLoaded;
+    bool damaged;
+    bool versionMismatch;
+};
+
+// Three entries, as this program writes them: offsets 12, 75 and 140, table at 207.
+Bytes threeEntryContainer() {
+    Bytes bytes;
+    appendU32(bytes, 3);
+    appendU32(bytes, 2);
+    appendU32(bytes, 12 + 3 * 58 + 5 + 7 + 9);
+    appendRecord(bytes, "a", "AAAAA");
+    appendRecord(bytes, "b", "BBBBBBB");
+    appendRecord(bytes, "c", "CCCCCCCCC");
+    for (std::uint32_t i = 0, offset = 12; i < 3; offset += 58 + 5 + 2 * i, ++i) {
+        appendU32(bytes, i);
+        appendU32(bytes, offset);
+    }
+    return bytes;
+}
+
+constexpr std::size_t TableAt = 207;
+constexpr std::size_t RowOffsetAt(std::size_t row) {
+    return TableAt + 8 * row + 4;
+}
+
+std::vector<DamagedCase> damagedCases() {
+    const auto setU32 = [](std::size_t at, std::uint32_t value) {
+        return [=](Bytes& b) { putU32At(b, at, value); };
+    };
+    return {
+        {"Intact", [](Bytes&) {}, 3, false, false},
+        {"ZeroLength", [](Bytes& b) { b.clear(); }, 0, true, true},
+        {"ElevenBytes", [](Bytes& b) { b.resize(11); }, 0, true, false},
+        {"HeaderOnly", [](Bytes& b) { b.resize(12); }, 0, true, false},
+        {"HugeCount", setU32(0, 0xFFFFFFFF), 3, true, false},
+        {"CountOneMore", setU32(0, 4), 3, true, false},
+        {"IndexOffsetBeyondEnd", setU32(8, 0xFFFFFFF0), 0, true, false},
+        {"IndexOffsetInsideHeader", setU32(8, 3), 0, true, false},
+        {"TableCutShort", [](Bytes& b) { b.resize(b.size() - 3); }, 2, true, false},
+        {"SecondOffsetBeyondEnd", setU32(RowOffsetAt(1), 0xFFFFFF00), 1, true, false},
+        {"ThirdOffsetAtEnd", setU32(RowOffsetAt(2), 231), 2, true, false},
+        {"FirstOffsetInsideHeader", setU32(RowOffsetAt(0), 4), 0, true, false},
+        {"SecondOffsetOverlapsFirst", setU32(RowOffsetAt(1), 20), 1, true, false},
+        {"OffsetsOutOfOrder", setU32(RowOffsetAt(2), 12), 2, true, false},
+        {"SecondSizeBeyondEnd", setU32(75 + 50, 0x7FFFFFFF), 1, true, false},
+        {"SecondSizeHighWordSet", setU32(75 + 54, 1), 1, true, false},
+        {"ThirdRecordReachesIntoTable", setU32(140 + 50, 10), 2, true, false},
+        {"VersionThree", setU32(4, 3), 3, false, true},
+        {"VersionOne", setU32(4, 1), 3, false, true},
+    };
+}
+
+class DamagedContainer : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedContainer, LoadsOnlyTheRowsBeforeTheFirstBadOne) {
+    const DamagedCase& damagedCase = GetParam();
+    TempFolder dir;
+    Bytes bytes = threeEntryContainer();
+    damagedCase.damage(bytes);
+    writeBytes(dir / "temp2", bytes);
+    std::fstream stream(dir / "temp2", std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(stream.is_open());
+
+    ContainerIndex index;
+    index.indexRows.assign(9, IndexRow{}); // a previous load is replaced as a whole
+    const IndexReadReport report = readContainerIndex(stream, index);
+    EXPECT_EQ(report.versionMismatch, damagedCase.versionMismatch);
+    EXPECT_EQ(report.damaged, damagedCase.damaged);
+    ASSERT_EQ(index.indexRows.size(), damagedCase.rowsLoaded);
+    ASSERT_EQ(index.entryDetails.size(), damagedCase.rowsLoaded);
+    EXPECT_EQ(index.entryCount, damagedCase.rowsLoaded);
+    EXPECT_EQ(index.workingCopyLength, bytes.size());
+
+    const std::string contents[] = {"AAAAA", "BBBBBBB", "CCCCCCCCC"};
+    for (std::size_t row = 0; row < index.indexRows.size(); ++row) {
+        EXPECT_EQ(index.entryDetails[row].name, std::string(1, static_cast<char>('a' + row)));
+        std::ostringstream out;
+        EXPECT_TRUE(extractEntryContent(stream, index, row, out));
+        EXPECT_EQ(out.str(), contents[row]);
+    }
+}
+
+TEST_P(DamagedContainer, AnAppendAfterTheLoadWritesAConsistentContainer) {
+    const DamagedCase& damagedCase = GetParam();
+    TempFolder dir;
+    Bytes bytes = threeEntryContainer();
+    damagedCase.damage(bytes);
+    const std::filesystem::path path = dir / "temp2";
+    writeBytes(path, bytes);
+    std::fstream stream(path, std::ios::in | std::ios::out | std::ios::binary);
+    ContainerIndex index;
+    readContainerIndex(stream, index);
+    writeText(dir / "new", "new entry");
+    const AppendResult result =
+        appendEntry(stream, index, (dir / "new").string(), "new", 9, {}, path);
+    if (result != AppendResult::Appended) {
+        // Refused: the file is as it was.
+        stream.flush();
+        EXPECT_EQ(readBytes(path), bytes);
+        return;
+    }
+    const std::size_t rowsBefore = index.indexRows.size();
+    const IndexReadReport report = readContainerIndex(stream, index);
+    EXPECT_FALSE(report.damaged);
+    ASSERT_EQ(index.indexRows.size(), rowsBefore + 1);
+    std::ostringstream out;
+    EXPECT_TRUE(extractEntryContent(stream, index, rowsBefore, out));
+    EXPECT_EQ(out.str(), "new entry");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DamagedContainer, ::testing::ValuesIn(damagedCases()),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
+
+} // namespace
+} // namespace quorvane::test
