@@ -1,0 +1,22 @@
+#pragma once
+
+// The one table of command ids. Every menu item, toolbar button, row-menu
+// item and shortcut carries one of these numbers, and routeCommand is the only
+// place that turns a number into an operation. The numbers are the ones the
+// program has always used, so that bug reports and tests can name them.
+
+namespace quorvane::command {
+
+inline constexpr int About = 104;
+inline constexpr int SaveAndExit = 105;
+inline constexpr int OpenSafe = 32771;
+inline constexpr int Save = 32772;
+inline constexpr int RenameFile = 32773;
+inline constexpr int Extract = 32774;
+inline constexpr int AddFile = 32778;
+inline constexpr int NewSafe = 32779;
+inline constexpr int DeleteFile = 32780;
+inline constexpr int DeleteRow = 32781; // the row menu's "Delete": same handler as DeleteFile
+inline constexpr int ChangePassword = 32792;
+
+} // namespace quorvane::command

@@ -1,0 +1,45 @@
+#include "app/DesktopProgram.h"
+
+#include "lifecycle/Lifecycle.h"
+
+#include <QApplication>
+
+namespace quorvane {
+
+CommandLine readCommandLine(int argc, const char* const* argv) {
+    CommandLine commandLine;
+    commandLine.argumentCount = argc < 1 ? 1 : argc;
+    // The argument is taken as the bytes the system gave, so that a file
+    // name in any encoding reaches the file system unchanged.
+    if (argc > 1 && argv[1] != nullptr)
+        commandLine.StartupSafePath = argv[1];
+    return commandLine;
+}
+
+DesktopProgram::DesktopProgram()
+    : session_{state_, shell_}, window_(session_, [this] { return shell_.isBusy(); }) {
+    state_.workDir = workingDirectory_.path();
+    shell_.attachWindow(&window_);
+}
+
+DesktopProgram::~DesktopProgram() {
+    // Nothing may speak to a window that is going away.
+    shell_.attachWindow(nullptr);
+}
+
+bool DesktopProgram::openStartupSafeIfGiven(const CommandLine& commandLine) {
+    if (commandLine.argumentCount <= 1)
+        return true;
+    return openStartupSafe(session_, commandLine.StartupSafePath) != -1;
+}
+
+void DesktopProgram::run() {
+    window_.show();
+    QApplication::exec();
+    // The loop can end without the window's close sequence (the desktop
+    // session ending, say); the safe is written all the same.
+    if (isSafeOpen(state_))
+        closeSafe(session_, CloseEntry::Destroy);
+}
+
+} // namespace quorvane

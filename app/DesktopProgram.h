@@ -1,0 +1,52 @@
+#pragma once
+
+#include "app/MainWindow.h"
+#include "app/QtShell.h"
+#include "lifecycle/SafeState.h"
+#include "lifecycle/Session.h"
+#include "lifecycle/WorkingDirectory.h"
+
+#include <string>
+
+namespace quorvane {
+
+// What the command line gives the program: only argument 1 is used, the
+// path of a safe to open at start-up, kept as the bytes that were given.
+struct CommandLine {
+    int argumentCount = 1;
+    std::string StartupSafePath;
+};
+
+CommandLine readCommandLine(int argc, const char* const* argv);
+
+// The desktop program's one of everything: working directory, safe state,
+// port, session and main window, wired together. Needs a QApplication.
+class DesktopProgram {
+  public:
+    DesktopProgram(); // throws std::system_error when no working directory can be made
+    ~DesktopProgram();
+    DesktopProgram(const DesktopProgram&) = delete;
+    DesktopProgram& operator=(const DesktopProgram&) = delete;
+
+    // Opens the safe named on the command line, if any. False when its
+    // password was refused: the program then ends without showing its window.
+    bool openStartupSafeIfGiven(const CommandLine& commandLine);
+    // Shows the window and runs the event loop until the window has ended;
+    // then closes a safe that is somehow still open, writing it.
+    void run();
+
+    MainWindow& window() { return window_; }
+    QtShell& shell() { return shell_; }
+    Session& session() { return session_; }
+    SafeState& state() { return state_; }
+    const WorkingDirectory& workingDirectory() const { return workingDirectory_; }
+
+  private:
+    WorkingDirectory workingDirectory_;
+    SafeState state_;
+    QtShell shell_;
+    Session session_;
+    MainWindow window_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,247 @@
+#include "app/MainWindow.h"
+
+#include "app/CommandRouting.h"
+#include "app/EntryListView.h"
+#include "app/ProgramIcons.h"
+#include "app/WindowLayout.h"
+#include "entries/Entries.h"
+#include "lifecycle/Lifecycle.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QShortcut>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+namespace quorvane {
+
+namespace {
+
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// The local files among the dropped URLs, as the bytes of their paths, in
+// the order of the drop.
+std::vector<std::string> localPaths(const QMimeData* mime) {
+    std::vector<std::string> paths;
+    if (mime == nullptr || !mime->hasUrls())
+        return paths;
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile())
+            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    return paths;
+}
+
+// A drop that arrives while a long step runs waits for it to end.
+constexpr int DropRetryMilliseconds = 100;
+
+} // namespace
+
+MainWindow::MainWindow(Session& session, BusyQuery isBusy, QWidget* parent)
+    : QMainWindow(parent), session_(session), isBusy_(std::move(isBusy)) {
+    commandHandler_ = [this](int id) { quorvane::routeCommand(session_, this, id); };
+    dropHandler_ = [this](const std::vector<std::string>& paths) {
+        addDroppedFiles(session_, paths);
+    };
+
+    setObjectName(text(layout::WindowTitle));
+    setWindowTitle(text(layout::WindowTitle));
+    setWindowIcon(applicationIcon());
+    resize(layout::FirstWidth, layout::FirstHeight);
+    setAcceptDrops(true);
+
+    buildMenus();
+    buildToolbar();
+    buildEntryList();
+    buildShortcuts();
+    SetSafeButtonsEnabled(false);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setCommandHandler(CommandHandler handler) {
+    commandHandler_ = std::move(handler);
+}
+
+void MainWindow::setDropHandler(DropHandler handler) {
+    dropHandler_ = std::move(handler);
+}
+
+void MainWindow::buildMenus() {
+    for (const auto& definition : layout::MainMenu) {
+        QMenu* menu = menuBar()->addMenu(text(definition.title));
+        for (const auto& item : definition.items) {
+            QAction* action = menu->addAction(text(item.text));
+            action->setData(item.id);
+            const int id = item.id;
+            connect(action, &QAction::triggered, this, [this, id] { routeCommand(id); });
+        }
+    }
+}
+
+void MainWindow::buildToolbar() {
+    toolbar_ = new QToolBar(this);
+    toolbar_->setObjectName(QStringLiteral("Toolbar"));
+    toolbar_->setAccessibleName(QStringLiteral("Toolbar"));
+    toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(layout::ToolbarIconSize, layout::ToolbarIconSize));
+    toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    addToolBar(Qt::TopToolBarArea, toolbar_);
+
+    for (const auto& button : layout::Toolbar) {
+        const QString tip = text(button.tooltip);
+        auto* action = new QAction(programIcon(button.iconId), tip, this);
+        action->setToolTip(tip);
+        action->setData(button.id);
+        const int id = button.id;
+        connect(action, &QAction::triggered, this, [this, id] { routeCommand(id); });
+        toolbar_->addAction(action);
+        if (QWidget* widget = toolbar_->widgetForAction(action))
+            widget->setAccessibleName(tip);
+        toolbarActions_[button.id] = action;
+    }
+}
+
+void MainWindow::buildEntryList() {
+    entryList_ = new EntryListView(this);
+    setCentralWidget(entryList_);
+    connect(entryList_, &EntryListView::clickedAnywhere, this, &MainWindow::rememberFocusedRow);
+    connect(entryList_, &EntryListView::rowMenuRequested, this, &MainWindow::showRowMenu);
+}
+
+void MainWindow::buildShortcuts() {
+    // Alt+"?" and Alt+"/" open the About box. Where "?" needs Shift the key
+    // arrives as Alt+Shift+"?" (or, from some layouts, Alt+Shift+"/"), so
+    // those forms are bound too. Several of them may match one key press;
+    // Qt then reports the match as ambiguous, which must open the box all
+    // the same.
+    const QKeySequence sequences[] = {
+        QKeySequence(Qt::ALT | Qt::Key_Question),
+        QKeySequence(Qt::ALT | Qt::Key_Slash),
+        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Question),
+        QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Slash),
+    };
+    for (const QKeySequence& sequence : sequences) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { routeCommand(command::About); });
+        connect(shortcut, &QShortcut::activatedAmbiguously, this,
+                [this] { routeCommand(command::About); });
+    }
+}
+
+void MainWindow::routeCommand(int id) {
+    if (ended_ || isBusy_())
+        return;
+    commandHandler_(id);
+}
+
+void MainWindow::SetSafeButtonsEnabled(bool enabled) {
+    for (int id : layout::SafeButtons) {
+        if (QAction* action = toolbarAction(id))
+            action->setEnabled(enabled);
+    }
+}
+
+QAction* MainWindow::toolbarAction(int id) const {
+    const auto found = toolbarActions_.find(id);
+    return found == toolbarActions_.end() ? nullptr : found->second;
+}
+
+void MainWindow::endWindow() {
+    ended_ = true;
+    hide();
+    QCoreApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (ended_) {
+        event->accept();
+        return;
+    }
+    if (isBusy_()) {
+        event->ignore();
+        return;
+    }
+    if (closeRequested(session_, CloseEntry::CloseBox)) {
+        endWindow();
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void MainWindow::rememberFocusedRow() {
+    session_.CurrentRow = entryList_->focusedRow();
+}
+
+void MainWindow::showRowMenu(const QPoint& globalPosition) {
+    rememberFocusedRow();
+    if (session_.CurrentRow == -1 || ended_ || isBusy_())
+        return;
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("RowMenu"));
+    for (const auto& item : layout::RowMenu) {
+        QAction* action = menu.addAction(text(item.text));
+        action->setData(item.id);
+    }
+    const QAction* chosen = menu.exec(globalPosition);
+    if (chosen != nullptr)
+        routeCommand(chosen->data().toInt());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!ended_ && !localPaths(event->mimeData()).empty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (!ended_ && !localPaths(event->mimeData()).empty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths = localPaths(event->mimeData());
+    if (ended_ || paths.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Adding asks questions and may take long; the program that started the
+    // drag should not wait for that, so the files are added once the drop
+    // has been answered.
+    QTimer::singleShot(0, this, [this, paths = std::move(paths)] { deliverDrop(paths); });
+}
+
+void MainWindow::deliverDrop(const std::vector<std::string>& paths) {
+    if (ended_)
+        return;
+    if (isBusy_()) {
+        QTimer::singleShot(DropRetryMilliseconds, this, [this, paths] { deliverDrop(paths); });
+        return;
+    }
+    dropHandler_(paths);
+}
+
+QMenu* MainWindow::createPopupMenu() {
+    // The toolbar is part of the window, not something to hide.
+    return nullptr;
+}
+
+} // namespace quorvane

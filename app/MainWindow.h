@@ -1,0 +1,80 @@
+#pragma once
+
+#include "lifecycle/Session.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class QToolBar;
+
+namespace quorvane {
+
+class EntryListView;
+
+// The program's one window: menus, toolbar and the list of stored files.
+// It turns every gesture into a command id or a list of dropped paths and
+// hands them on; the operations behind them live in lifecycle/ and entries/.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    using CommandHandler = std::function<void(int id)>;
+    using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
+    using BusyQuery = std::function<bool()>;
+
+    // isBusy tells whether a long step is under way; meanwhile commands,
+    // drops and the close box are ignored.
+    MainWindow(Session& session, BusyQuery isBusy, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The commands go to routeCommand and drops to addDroppedFiles unless a
+    // test puts its own handlers in place.
+    void setCommandHandler(CommandHandler handler);
+    void setDropHandler(DropHandler handler);
+
+    // Runs the command with this id, unless a long step is under way.
+    void routeCommand(int id);
+
+    // Save, Add File, Delete and Extract only work with a safe open.
+    void SetSafeButtonsEnabled(bool enabled);
+    // Closes the window for good and ends the event loop. A close that has
+    // been decided this way does not ask the operations again.
+    void endWindow();
+    bool hasEnded() const { return ended_; }
+
+    EntryListView* entryList() const { return entryList_; }
+    QToolBar* toolbar() const { return toolbar_; }
+    // The toolbar's action for a command id, nullptr when it has no button.
+    QAction* toolbarAction(int id) const;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    QMenu* createPopupMenu() override;
+
+  private:
+    void buildMenus();
+    void buildToolbar();
+    void buildShortcuts();
+    void buildEntryList();
+    void rememberFocusedRow();
+    void showRowMenu(const QPoint& globalPosition);
+    void deliverDrop(const std::vector<std::string>& paths);
+
+    Session& session_;
+    BusyQuery isBusy_;
+    CommandHandler commandHandler_;
+    DropHandler dropHandler_;
+    QToolBar* toolbar_ = nullptr;
+    EntryListView* entryList_ = nullptr;
+    std::map<int, QAction*> toolbarActions_;
+    bool ended_ = false;
+};
+
+} // namespace quorvane

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "dialogs/Dialogs.h"
+#include "ui/Shell.h"
+
+namespace quorvane {
+
+class MainWindow;
+
+// The desktop side of the port: message boxes and dialogs over the main
+// window, the busy box, and the list and toolbar of the main window.
+// Until a window is attached, list and toolbar calls do nothing and boxes
+// have no owner.
+class QtShell : public Shell {
+  public:
+    QtShell();
+    ~QtShell() override;
+    QtShell(const QtShell&) = delete;
+    QtShell& operator=(const QtShell&) = delete;
+
+    void attachWindow(MainWindow* window) { window_ = window; }
+    MainWindow* window() const { return window_; }
+    // True while a long step runs; the window then takes no commands.
+    bool isBusy() const;
+    bool isBusyBoxShown() const;
+
+    void showMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override;
+    bool askYesNo(const std::string& text, const std::string& caption) override;
+    int PasswordDialog(std::string& password) override;
+    void RenameDialog(std::string& newEntryName) override;
+    bool pickSafeToOpen(std::string& path) override;
+    bool pickNewSafe(std::string& path) override;
+    bool pickFileToAdd(std::string& path) override;
+    bool ChooseFolder(std::string& path, const std::string& title) override;
+    void ShowProgress(const std::string& text) override;
+    void HideProgress() override;
+    void runBusy(const std::function<void()>& step) override;
+    void deleteAllRows() override;
+    void insertRow(int row, const std::string& column0) override;
+    void setRowText(int row, int column, const std::string& text) override;
+    int focusedRow() override;
+    int nextSelectedRow(int after) override;
+    int selectedCount() override;
+    void SetSafeButtonsEnabled(bool enabled) override;
+    void destroyMainWindow() override;
+
+  private:
+    QWidget* owner() const;
+    // A box that asks or tells must never sit under the busy box, where it
+    // could be neither seen nor answered.
+    void clearBusyBoxForDialog();
+
+    MainWindow* window_ = nullptr;
+    dialogs::BusyBox busyBox_;
+};
+
+} // namespace quorvane

@@ -1,0 +1,93 @@
+#pragma once
+
+// What the main window shows: its title, menus, toolbar, row menu and list
+// columns, with their texts byte for byte and the command id of every item.
+// MainWindow builds itself from these tables, and the tests read them back.
+
+#include "app/CommandIds.h"
+
+#include <array>
+#include <span>
+
+namespace quorvane::layout {
+
+inline constexpr const char* WindowTitle = "Quorvane";
+inline constexpr int FirstWidth = 517;
+inline constexpr int FirstHeight = 500;
+
+struct CommandItem {
+    int id;
+    const char* text;
+};
+
+struct MenuDefinition {
+    const char* title;
+    std::span<const CommandItem> items;
+};
+
+inline constexpr std::array<CommandItem, 4> FileMenu = {{
+    {command::NewSafe, "&New Safe"},
+    {command::OpenSafe, "&Open Safe"},
+    {command::Save, "&Save"},
+    {command::SaveAndExit, "Save && E&xit"},
+}};
+inline constexpr std::array<CommandItem, 3> EditMenu = {{
+    {command::AddFile, "&Add File"},
+    {command::DeleteFile, "&Delete File"},
+    {command::RenameFile, "&Rename File"},
+}};
+inline constexpr std::array<CommandItem, 1> SafeOptionsMenu = {{
+    {command::ChangePassword, "&Change Password"},
+}};
+inline constexpr std::array<CommandItem, 1> HelpMenu = {{
+    {command::About, "&About ..."},
+}};
+
+inline constexpr std::array<MenuDefinition, 4> MainMenu = {{
+    {"&File", FileMenu},
+    {"&Edit", EditMenu},
+    {"&Safe Options", SafeOptionsMenu},
+    {"&Help", HelpMenu},
+}};
+
+// The menu that a right-click or the menu key opens on a focused row.
+inline constexpr std::array<CommandItem, 3> RowMenu = {{
+    {command::Extract, "Extract"},
+    {command::RenameFile, "Rename"},
+    {command::DeleteRow, "Delete"},
+}};
+
+struct ToolbarButton {
+    int id;
+    const char* tooltip;
+    int iconId;
+};
+
+inline constexpr int ToolbarIconSize = 48;
+
+inline constexpr std::array<ToolbarButton, 6> Toolbar = {{
+    {command::NewSafe, "New Safe", 139},
+    {command::OpenSafe, "Open Safe", 136},
+    {command::Save, "Save/Close Safe", 140},
+    {command::AddFile, "Add File", 137},
+    {command::DeleteFile, "Delete", 138},
+    {command::Extract, "Extract", 141},
+}};
+
+// The buttons that only make sense with a safe open, in the order in which
+// SetSafeButtonsEnabled switches them.
+inline constexpr std::array<int, 4> SafeButtons = {command::Save, command::AddFile,
+                                                   command::DeleteFile, command::Extract};
+
+struct ListColumn {
+    const char* header;
+    int width;
+};
+
+inline constexpr std::array<ListColumn, 3> EntryListColumns = {{
+    {"File Number", 128},
+    {"Filename", 293},
+    {"Size", 80},
+}};
+
+} // namespace quorvane::layout
