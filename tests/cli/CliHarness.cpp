@@ -1,0 +1,215 @@
+#include "tests/cli/CliHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quorvane::clitest {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<char*> argvOf(std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// In the child, before exec: only what is async-signal-safe enough for a
+// freshly forked single-threaded test process.
+void prepareChild(const CliSandbox& box) {
+    if (::chdir(box.cwd().c_str()) != 0)
+        ::_exit(126);
+    ::setenv("TMPDIR", box.tmp().c_str(), 1);
+    // The tool must work with no display at all.
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    // An ignored SIGXFSZ stays ignored across exec: a write past the limit then
+    // fails with EFBIG instead of killing the tool.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int exitStatusOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+const char* cliBinary() {
+    return QUORVANE_CLI_BINARY;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::vector<std::string> treeOf(const fs::path& folder) {
+    std::vector<std::string> paths;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(folder, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored))
+        paths.push_back(fs::relative(it->path(), folder).string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+int runProgram(const std::vector<std::string>& command) {
+    std::vector<std::string> args = command;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execvp(args[0].c_str(), argvOf(args).data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return exitStatusOf(status);
+}
+
+CliSandbox::CliSandbox() {
+    std::string pattern = (fs::temp_directory_path() / "quorvane-cli-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    for (const auto& part : {tmp(), cwd(), files(), root_ / "io"})
+        fs::create_directory(part);
+}
+
+CliSandbox::~CliSandbox() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+fs::path CliSandbox::writeFile(const std::string& name, const std::string& bytes) const {
+    fs::path path = files() / name;
+    writeBytes(path, bytes);
+    return path;
+}
+
+fs::path CliSandbox::passwordFile(const std::string& password) const {
+    static int counter = 0;
+    return writeFile("password-" + std::to_string(++counter), password + "\n");
+}
+
+RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions& options) const {
+    const fs::path in = root_ / "io" / "stdin";
+    const fs::path out = root_ / "io" / "stdout";
+    const fs::path err = root_ / "io" / "stderr";
+    writeBytes(in, options.input);
+
+    std::vector<std::string> command{cliBinary()};
+    command.insert(command.end(), args.begin(), args.end());
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // A session of its own: no controlling terminal, so /dev/tty cannot open.
+        ::setsid();
+        int inFd = ::open(in.c_str(), O_RDONLY);
+        int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (inFd < 0 || outFd < 0 || errFd < 0)
+            ::_exit(126);
+        ::dup2(inFd, STDIN_FILENO);
+        ::dup2(outFd, STDOUT_FILENO);
+        ::dup2(errFd, STDERR_FILENO);
+        prepareChild(*this);
+        if (options.fileSizeLimit) {
+            rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execv(command[0].c_str(), argvOf(command).data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    RunResult result;
+    result.exitCode = exitStatusOf(status);
+    result.out = readFile(out);
+    result.err = readFile(err);
+    return result;
+}
+
+TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
+                                      const std::vector<std::string>& typedLines) const {
+    std::vector<std::string> command{cliBinary()};
+    command.insert(command.end(), args.begin(), args.end());
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        prepareChild(*this);
+        ::execv(command[0].c_str(), argvOf(command).data());
+        ::_exit(127);
+    }
+    TerminalRun run;
+    std::size_t typed = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        pollfd waiting{master, POLLIN, 0};
+        if (::poll(&waiting, 1, 100) > 0) {
+            char buffer[4096];
+            ssize_t got = ::read(master, buffer, sizeof buffer);
+            if (got <= 0)
+                break; // EIO: the tool has ended and closed the terminal
+            run.transcript.append(buffer, static_cast<std::size_t>(got));
+        }
+        // Every prompt of the tool ends in "password: "; one line answers each.
+        std::size_t prompts = 0;
+        for (std::size_t at = 0; (at = run.transcript.find("word: ", at)) != std::string::npos;
+             at += 6)
+            ++prompts;
+        while (typed < prompts && typed < typedLines.size()) {
+            std::string line = typedLines[typed++] + "\n";
+            if (::write(master, line.data(), line.size()) < 0)
+                break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << "the tool did not end on the terminal; transcript:\n"
+                          << run.transcript;
+            break;
+        }
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.exitCode = exitStatusOf(status);
+    return run;
+}
+
+std::vector<std::string> CliSandbox::leftovers() const {
+    std::vector<std::string> left;
+    for (const auto& folder : {tmp(), cwd()})
+        for (const auto& name : treeOf(folder))
+            left.push_back((folder.filename() / name).string());
+    return left;
+}
+
+} // namespace quorvane::clitest

@@ -1,0 +1,74 @@
+#pragma once
+
+// Runs the built quorvane-cli in child processes, the way a script or a person
+// at a terminal does, inside a sandbox folder of its own.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace quorvane::clitest {
+
+struct RunResult {
+    int exitCode = -1; // -1: the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+struct TerminalRun {
+    int exitCode = -1;
+    std::string transcript; // everything the terminal showed
+};
+
+struct RunOptions {
+    std::string input;                   // standard input
+    std::optional<rlim_t> fileSizeLimit; // RLIMIT_FSIZE of the child
+};
+
+// A private folder with three parts: "tmp" (the child's TMPDIR), "cwd" (its
+// working folder) and "files" (what the test prepares). Removed afterwards.
+class CliSandbox {
+  public:
+    CliSandbox();
+    ~CliSandbox();
+    CliSandbox(const CliSandbox&) = delete;
+    CliSandbox& operator=(const CliSandbox&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path tmp() const { return root_ / "tmp"; }
+    std::filesystem::path cwd() const { return root_ / "cwd"; }
+    std::filesystem::path files() const { return root_ / "files"; }
+
+    // Writes bytes into files()/name and returns the path.
+    std::filesystem::path writeFile(const std::string& name, const std::string& bytes) const;
+    // A password file holding the password and a newline.
+    std::filesystem::path passwordFile(const std::string& password) const;
+
+    // Runs the tool without a controlling terminal (so it can never ask one).
+    RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+    // Runs the tool on a pseudo-terminal and types one line after each prompt
+    // ("...: ") that it shows.
+    TerminalRun runOnTerminal(const std::vector<std::string>& args,
+                              const std::vector<std::string>& typedLines) const;
+
+    // Names of whatever is left in tmp() and cwd(), for "nothing left behind".
+    std::vector<std::string> leftovers() const;
+
+  private:
+    std::filesystem::path root_;
+};
+
+std::string readFile(const std::filesystem::path& path);
+void writeBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// Every path below folder (recursively), relative to it, sorted.
+std::vector<std::string> treeOf(const std::filesystem::path& folder);
+
+// Runs a program (found on PATH) to its end; returns its exit status.
+int runProgram(const std::vector<std::string>& argv);
+
+const char* cliBinary();
+
+} // namespace quorvane::clitest

@@ -1,0 +1,99 @@
+#include "tests/cli/SafeBytes.h"
+
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/sha.h>
+
+#include <stdexcept>
+
+namespace quorvane::clitest {
+
+namespace fs = std::filesystem;
+
+std::string le32(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::string le64(std::uint64_t value) {
+    return le32(static_cast<std::uint32_t>(value)) + le32(static_cast<std::uint32_t>(value >> 32));
+}
+
+std::string containerBytes(const std::vector<StoredFile>& files, std::uint32_t version) {
+    std::string records;
+    std::string index;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string name = files[i].name.substr(0, 50);
+        name.resize(50, '\0');
+        const auto offset = static_cast<std::uint32_t>(12 + records.size());
+        index += le32(static_cast<std::uint32_t>(i)) + le32(offset);
+        records += name + le64(files[i].content.size()) + files[i].content;
+    }
+    const auto indexOffset = static_cast<std::uint32_t>(12 + records.size());
+    return le32(static_cast<std::uint32_t>(files.size())) + le32(version) + le32(indexOffset) +
+           records + index;
+}
+
+std::string emptyContainerBytes() {
+    return le32(0) + le32(2) + le32(12) + le32(307);
+}
+
+std::string passwordKeyHex(const std::string& password) {
+    std::string hex;
+    CryptoPP::SHA256 hash;
+    CryptoPP::StringSource source(
+        password, true,
+        new CryptoPP::HashFilter(hash, new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex))));
+    return hex;
+}
+
+namespace {
+
+std::string hexToBytes(const std::string& hex) {
+    std::string bytes;
+    CryptoPP::StringSource source(hex, true,
+                                  new CryptoPP::HexDecoder(new CryptoPP::StringSink(bytes)));
+    return bytes;
+}
+
+} // namespace
+
+void opensslSeal(const CliSandbox& box, const std::string& plaintext, const std::string& password,
+                 const std::string& ivHex, const fs::path& safePath) {
+    const fs::path plain = box.root() / "io" / "seal-in";
+    const fs::path cipher = box.root() / "io" / "seal-out";
+    writeBytes(plain, plaintext);
+    int status = runProgram({"openssl", "enc", "-aes-256-cbc", "-K", passwordKeyHex(password),
+                             "-iv", ivHex, "-in", plain.string(), "-out", cipher.string()});
+    if (status != 0)
+        throw std::runtime_error("openssl enc failed");
+    writeBytes(safePath, hexToBytes(ivHex) + readFile(cipher));
+    fs::remove(plain);
+    fs::remove(cipher);
+}
+
+std::optional<std::string> opensslOpen(const CliSandbox& box, const fs::path& safePath,
+                                       const std::string& password) {
+    const std::string safe = readFile(safePath);
+    if (safe.size() < 16)
+        return std::nullopt;
+    std::string ivHex;
+    CryptoPP::StringSource source(safe.substr(0, 16), true,
+                                  new CryptoPP::HexEncoder(new CryptoPP::StringSink(ivHex)));
+    const fs::path cipher = box.root() / "io" / "open-in";
+    const fs::path plain = box.root() / "io" / "open-out";
+    writeBytes(cipher, safe.substr(16));
+    int status = runProgram({"openssl", "enc", "-d", "-aes-256-cbc", "-K", passwordKeyHex(password),
+                             "-iv", ivHex, "-in", cipher.string(), "-out", plain.string()});
+    std::optional<std::string> container;
+    if (status == 0)
+        container = readFile(plain);
+    std::error_code ignored;
+    fs::remove(cipher, ignored);
+    fs::remove(plain, ignored);
+    return container;
+}
+
+} // namespace quorvane::clitest

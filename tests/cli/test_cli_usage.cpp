@@ -1,0 +1,201 @@
+// The tool's command line: help, version, usage errors, password sources, and
+// that it carries no Qt.
+
+#include "tests/cli/CliFixture.h"
+
+#include <cstdio>
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return output;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    ::pclose(pipe);
+    return output;
+}
+
+using CliUsage = CliTest;
+
+TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
+    RunResult help = box.run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.err, "");
+    for (const char* line :
+         {"quorvane-cli create  SAFE [--force]", "quorvane-cli list    SAFE",
+          "quorvane-cli add     SAFE FILE... [--erase-originals]",
+          "quorvane-cli extract SAFE DIR [NUMBER...]", "quorvane-cli rename  SAFE NUMBER NEWNAME",
+          "quorvane-cli delete  SAFE NUMBER", "quorvane-cli passwd  SAFE [--new-password-file F]",
+          "quorvane-cli --help | --version", "--password-file F", "\\\\, \\t, \\n and \\r",
+          "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
+          "2  bad usage", "3  the safe could not be opened"})
+        EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
+    // Help wins wherever it stands, and does not touch any safe.
+    EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
+}
+
+TEST_F(CliUsage, VersionIsTheProjectVersion) {
+    RunResult version = box.run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("quorvane-cli ") + QUORVANE_VERSION + "\n");
+}
+
+TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
+    const std::string safe = sealSafe({{"a.txt", "alpha"}}).string();
+    const std::string before = readFile(safe);
+    const std::vector<std::vector<std::string>> badLines = {
+        {},
+        {"frobnicate", safe},
+        {"list"},
+        {"list", safe, "extra"},
+        {"create"},
+        {"create", safe, "extra"},
+        {"add", safe},
+        {"extract", safe},
+        {"extract", safe, "dir", "2x"},
+        {"extract", safe, "dir", "+1"},
+        {"rename", safe, "0"},
+        {"rename", safe, "zero", "name"},
+        {"rename", safe, "0", "a", "b"},
+        {"delete", safe},
+        {"delete", safe, "1.5"},
+        {"delete", safe, "-3"},
+        {"delete", safe, "99999999999999999999"},
+        {"delete", safe, "0", "1"},
+        {"passwd", safe, "extra"},
+        {"list", safe, "--force"},
+        {"create", safe, "--erase-originals"},
+        {"list", safe, "--new-password-file", "f"},
+        {"list", safe, "--password-file"},
+        {"list", safe, "--password-file="},
+        {"list", safe, "--password-file", "a", "--password-file", "b"},
+        {"passwd", safe, "--password-file", "-", "--new-password-file", "-"},
+        {"list", safe, "--bogus"},
+    };
+    for (const auto& args : badLines) {
+        std::string shown;
+        for (const auto& arg : args)
+            shown += arg + " ";
+        RunResult run = box.run(args);
+        EXPECT_EQ(run.exitCode, 2) << shown;
+        EXPECT_EQ(run.err.rfind("quorvane-cli: ", 0), 0u) << shown << run.err;
+        EXPECT_TRUE(contains(run.err, "usage: quorvane-cli create  SAFE [--force]")) << shown;
+        EXPECT_EQ(run.out, "") << shown;
+    }
+    EXPECT_EQ(readFile(safe), before);
+}
+
+TEST_F(CliUsage, OptionsMayStandAnywhereAndTakeTheirValueEitherWay) {
+    const std::string safe = sealSafe({{"a.txt", "alpha"}}).string();
+    EXPECT_EQ(box.run({"--password-file", passwordFile, "list", safe}).out, "0\t5\ta.txt\n");
+    EXPECT_EQ(box.run({"list", "--password-file=" + passwordFile, safe}).out, "0\t5\ta.txt\n");
+    // After "--" everything is an operand, even what looks like an option.
+    auto dashed = box.writeFile("--force", "dash");
+    RunResult added =
+        box.run({"add", safe, "--password-file", passwordFile, "--", dashed.string()});
+    EXPECT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t4\t--force\n");
+}
+
+TEST_F(CliUsage, WithoutPasswordFileOrTerminalItRefusesToGuess) {
+    const std::string safe = sealSafe({{"a.txt", "alpha"}}).string();
+    RunResult run = box.run({"list", safe});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.err, "quorvane-cli: no terminal to ask for the password; use --password-file\n");
+    EXPECT_EQ(run.out, "");
+    // A password in the environment is not looked at either.
+    RunResult created = box.run({"create", file("new.cx").string()});
+    EXPECT_EQ(created.exitCode, 2);
+    EXPECT_FALSE(fs::exists(file("new.cx")));
+}
+
+TEST_F(CliUsage, PasswordFileProblemsAreUsageErrors) {
+    const std::string safe = sealSafe({{"a.txt", "alpha"}}).string();
+    RunResult missing = box.run({"list", safe, "--password-file", file("nothing").string()});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(contains(missing.err, "No such file or directory")) << missing.err;
+
+    auto tooLong = box.writeFile("long", std::string(250, 'p') + "\n");
+    RunResult refused =
+        box.run({"create", file("long.cx").string(), "--password-file", tooLong.string()});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "quorvane-cli: password is longer than 249 bytes\n");
+    EXPECT_FALSE(fs::exists(file("long.cx")));
+
+    auto withZero = box.writeFile("zero", std::string("ab\0cd\n", 6));
+    EXPECT_EQ(box.run({"list", safe, "--password-file", withZero.string()}).exitCode, 2);
+}
+
+TEST_F(CliUsage, PasswordIsTheFirstLineWithoutItsLineEnding) {
+    struct Case {
+        std::string fileBytes;
+        std::string password;
+    };
+    const std::vector<Case> cases = {
+        {"plain\n", "plain"},
+        {"crlf\r\n", "crlf"},
+        {"no newline", "no newline"},
+        {"first\nsecond\n", "first"},
+        {"", ""},
+        {"\n", ""},
+        {" spaced \t\n", " spaced \t"},
+        {std::string(249, 'x') + "\n", std::string(249, 'x')},
+        {std::string(249, 'y') + "\r\n", std::string(249, 'y')},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        auto passwordPath = box.writeFile("pw" + std::to_string(n), c.fileBytes);
+        auto safe = file("case" + std::to_string(n++) + ".cx");
+        RunResult created =
+            box.run({"create", safe.string(), "--password-file", passwordPath.string()});
+        ASSERT_EQ(created.exitCode, 0) << created.err;
+        auto container = opensslOpen(box, safe, c.password);
+        ASSERT_TRUE(container.has_value()) << "safe not under \"" << c.password << "\"";
+        EXPECT_EQ(*container, emptyContainerBytes());
+    }
+}
+
+TEST_F(CliUsage, PasswordFromStandardInput) {
+    auto safe = file("stdin.cx");
+    RunOptions options;
+    options.input = "from stdin\nnot this\n";
+    RunResult created = box.run({"create", safe.string(), "--password-file", "-"}, options);
+    ASSERT_EQ(created.exitCode, 0) << created.err;
+    EXPECT_TRUE(opensslOpen(box, safe, "from stdin").has_value());
+    options.input = "from stdin";
+    EXPECT_EQ(box.run({"list", safe.string(), "--password-file", "-"}, options).exitCode, 0);
+}
+
+TEST_F(CliUsage, RenameRefusesNamesTheWindowCouldNotTake) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    const std::string before = readFile(safe);
+    RunResult tooLong = cli({"rename", safe.string(), "0", std::string(50, 'n')});
+    EXPECT_EQ(tooLong.exitCode, 2);
+    EXPECT_EQ(tooLong.err, "quorvane-cli: NEWNAME is longer than 49 bytes\n");
+    RunResult marker =
+        box.run({"rename", "--password-file", passwordFile, safe.string(), "0", "--", "-1"});
+    EXPECT_EQ(marker.exitCode, 2);
+    EXPECT_TRUE(contains(marker.err, "Cancel")) << marker.err;
+    EXPECT_EQ(readFile(safe), before);
+    // 49 bytes is the limit and fits.
+    EXPECT_EQ(cli({"rename", safe.string(), "0", std::string(49, 'n')}).exitCode, 0);
+    EXPECT_EQ(listOf(safe), "0\t5\t" + std::string(49, 'n') + "\n");
+}
+
+TEST_F(CliUsage, TheBinaryLinksNoQtAndNoDisplayLibrary) {
+    const std::string libraries = commandOutput(std::string("ldd '") + cliBinary() + "'");
+    ASSERT_TRUE(contains(libraries, "libc.so")) << libraries; // ldd did run
+    for (const char* forbidden : {"Qt", "libX11", "libxcb", "libwayland", "libGL"})
+        EXPECT_FALSE(contains(libraries, forbidden)) << forbidden << " in:\n" << libraries;
+}
+
+} // namespace
+} // namespace quorvane::clitest
