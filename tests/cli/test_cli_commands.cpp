@@ -1,0 +1,295 @@
+// Every command of the tool on real safes, with its messages and exit codes,
+// and the safe file left as it was whenever a command fails.
+
+#include "tests/cli/CliFixture.h"
+
+#include <algorithm>
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string allBytes() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.push_back(static_cast<char>(i));
+    return bytes;
+}
+
+class CliCommands : public CliTest {
+  protected:
+    // Three entries, made by openssl from a container written byte by byte.
+    fs::path threeEntrySafe() {
+        return sealSafe({{"alpha.txt", "first"}, {"beta.bin", allBytes()}, {"gamma", "3rd!"}});
+    }
+    static constexpr const char* ThreeEntryList =
+        "0\t5\talpha.txt\n1\t256\tbeta.bin\n2\t4\tgamma\n";
+};
+
+TEST_F(CliCommands, CreateWritesTheEmptySafeOf48Bytes) {
+    auto safe = file("new.cx");
+    RunResult created = cli({"create", safe.string()});
+    EXPECT_EQ(created.exitCode, 0);
+    EXPECT_EQ(created.err, "quorvane-cli: File Created Successfully\n");
+    EXPECT_EQ(created.out, "");
+    EXPECT_EQ(fs::file_size(safe), 48u);
+    EXPECT_EQ(opensslOpen(box, safe, Password), emptyContainerBytes());
+    EXPECT_EQ(listOf(safe), "");
+}
+
+TEST_F(CliCommands, CreateRefusesAnExistingFileUnlessForced) {
+    auto precious = box.writeFile("precious.cx", "not a safe, but mine");
+    RunResult refused = cli({"create", precious.string()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "quorvane-cli: " + precious.string() +
+                               ": already exists; use --force to replace it\n");
+    EXPECT_EQ(readFile(precious), "not a safe, but mine");
+
+    fs::create_symlink(file("nowhere"), file("dangling.cx"));
+    EXPECT_EQ(cli({"create", file("dangling.cx").string()}).exitCode, 1);
+    EXPECT_FALSE(fs::exists(file("nowhere")));
+
+    RunResult forced = cli({"create", precious.string(), "--force"});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_EQ(opensslOpen(box, precious, Password), emptyContainerBytes());
+}
+
+TEST_F(CliCommands, CreateInAMissingFolderFails) {
+    auto safe = file("no/such/folder/new.cx");
+    RunResult created = cli({"create", safe.string()});
+    EXPECT_EQ(created.exitCode, 1);
+    EXPECT_EQ(created.err, "quorvane-cli: File Creation Failed!\n");
+    EXPECT_FALSE(fs::exists(file("no")));
+}
+
+TEST_F(CliCommands, CreateWithARelativePathWritesIntoTheWorkingFolder) {
+    RunResult created = cli({"create", "here.cx"});
+    EXPECT_EQ(created.exitCode, 0) << created.err;
+    EXPECT_EQ(opensslOpen(box, box.cwd() / "here.cx", Password), emptyContainerBytes());
+    fs::remove(box.cwd() / "here.cx"); // the one thing the cwd may hold
+}
+
+TEST_F(CliCommands, ListPrintsNumberSizeAndName) {
+    RunResult listed = cli({"list", threeEntrySafe().string()});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(listed.out, ThreeEntryList);
+    EXPECT_EQ(listed.err, "");
+}
+
+TEST_F(CliCommands, OpeningFailuresExitThree) {
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    auto wrong = box.passwordFile("wrong horse battery");
+    auto notASafe = box.writeFile("random.cx", std::string(4096, '\x5a'));
+    auto empty = box.writeFile("empty.cx", "");
+    auto shortFile = box.writeFile("short.cx", "0123456789");
+    fs::create_directory(file("folder.cx"));
+    struct Case {
+        std::string safe;
+        std::string passwordFile;
+    };
+    for (const Case& c : std::vector<Case>{{safe.string(), wrong.string()},
+                                           {notASafe.string(), passwordFile},
+                                           {empty.string(), passwordFile},
+                                           {shortFile.string(), passwordFile},
+                                           {file("missing.cx").string(), passwordFile},
+                                           {file("folder.cx").string(), passwordFile}}) {
+        for (const std::vector<std::string>& command :
+             {std::vector<std::string>{"list", c.safe},
+              std::vector<std::string>{"rename", c.safe, "0", "x"},
+              std::vector<std::string>{"delete", c.safe, "0"}}) {
+            std::vector<std::string> args = command;
+            args.insert(args.end(), {"--password-file", c.passwordFile});
+            RunResult run = box.run(args);
+            EXPECT_EQ(run.exitCode, 3) << command[0] << " " << c.safe;
+            EXPECT_EQ(run.err, "quorvane-cli: Invalid File or Password\n") << c.safe;
+            EXPECT_EQ(run.out, "");
+        }
+    }
+    EXPECT_EQ(readFile(safe), before);
+    EXPECT_FALSE(fs::exists(file("missing.cx")));
+}
+
+TEST_F(CliCommands, AddStoresFilesInOrderAndKeepsTheOriginals) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    auto a = box.writeFile("a.txt", "hello");
+    auto b = box.writeFile("b.bin", allBytes());
+    RunResult added = cli({"add", safe.string(), a.string(), b.string()});
+    EXPECT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_EQ(added.err, "");
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t256\tb.bin\n");
+    EXPECT_EQ(readFile(a), "hello");
+    EXPECT_EQ(readFile(b), allBytes());
+    // A second add appends behind the first ones; names need not be unique.
+    EXPECT_EQ(cli({"add", safe.string(), a.string()}).exitCode, 0);
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t256\tb.bin\n2\t5\ta.txt\n");
+}
+
+TEST_F(CliCommands, AddWithEraseOriginalsRemovesThemAfterTheSafeIsWritten) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    auto a = box.writeFile("a.txt", "hello");
+    auto b = box.writeFile("b.bin", allBytes());
+    RunResult added = cli({"add", safe.string(), a.string(), b.string(), "--erase-originals"});
+    EXPECT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_FALSE(fs::exists(b));
+    auto container = opensslOpen(box, safe, Password);
+    EXPECT_EQ(container, containerBytes({{"a.txt", "hello"}, {"b.bin", allBytes()}}));
+}
+
+TEST_F(CliCommands, AddOfARefusedFileChangesNothing) {
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    auto empty = box.writeFile("empty.txt", "");
+    RunResult refused = cli({"add", safe.string(), empty.string(), "--erase-originals"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "quorvane-cli: Unable to get filesize\n");
+    RunResult missing = cli({"add", safe.string(), file("missing.txt").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "quorvane-cli: Unable to get filesize\n");
+    EXPECT_EQ(readFile(safe), before); // not even rewritten under a new IV
+    EXPECT_TRUE(fs::exists(empty));
+}
+
+TEST_F(CliCommands, AddStopsAtTheFirstRefusedFileAndKeepsWhatCameBefore) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    auto a = box.writeFile("a.txt", "hello");
+    auto empty = box.writeFile("empty.txt", "");
+    auto c = box.writeFile("c.txt", "never");
+    RunResult added =
+        cli({"add", safe.string(), a.string(), empty.string(), c.string(), "--erase-originals"});
+    EXPECT_EQ(added.exitCode, 1);
+    EXPECT_EQ(added.err, "quorvane-cli: Unable to get filesize\n");
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n");
+    EXPECT_FALSE(fs::exists(a)); // stored and written: erased as asked
+    EXPECT_EQ(readFile(c), "never");
+}
+
+TEST_F(CliCommands, ExtractWritesAllEntriesOrTheNumberedOnes) {
+    auto safe = threeEntrySafe();
+    fs::create_directory(file("all"));
+    RunResult all = cli({"extract", safe.string(), file("all").string()});
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.err, "");
+    EXPECT_EQ(treeOf(file("all")), (std::vector<std::string>{"alpha.txt", "beta.bin", "gamma"}));
+    EXPECT_EQ(readFile(file("all/alpha.txt")), "first");
+    EXPECT_EQ(readFile(file("all/beta.bin")), allBytes());
+    EXPECT_EQ(readFile(file("all/gamma")), "3rd!");
+
+    fs::create_directory(file("some"));
+    box.writeFile("some/gamma", "an older gamma, longer than the new one");
+    RunResult some = cli({"extract", safe.string(), file("some").string(), "2", "0", "2"});
+    EXPECT_EQ(some.exitCode, 0) << some.err;
+    EXPECT_EQ(treeOf(file("some")), (std::vector<std::string>{"alpha.txt", "gamma"}));
+    EXPECT_EQ(readFile(file("some/gamma")), "3rd!");
+}
+
+TEST_F(CliCommands, ExtractChecksItsFolderAndNumbers) {
+    auto safe = threeEntrySafe();
+    RunResult noFolder = cli({"extract", safe.string(), file("missing").string()});
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_EQ(noFolder.err, "quorvane-cli: " + file("missing").string() + ": is not a directory\n");
+    box.writeFile("plain", "x");
+    EXPECT_EQ(cli({"extract", safe.string(), file("plain").string()}).exitCode, 1);
+
+    fs::create_directory(file("out"));
+    RunResult outOfRange = cli({"extract", safe.string(), file("out").string(), "0", "3"});
+    EXPECT_EQ(outOfRange.exitCode, 2);
+    EXPECT_EQ(outOfRange.err, "quorvane-cli: 3: no entry with this number in the safe\n");
+    EXPECT_TRUE(fs::is_empty(file("out")));
+}
+
+TEST_F(CliCommands, ExtractOfAnEmptySafeWritesNothing) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    fs::create_directory(file("out"));
+    RunResult run = cli({"extract", safe.string(), file("out").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(fs::is_empty(file("out")));
+}
+
+TEST_F(CliCommands, RenameChangesOnlyTheName) {
+    auto safe = threeEntrySafe();
+    RunResult renamed = cli({"rename", safe.string(), "1", "renamed.bin"});
+    EXPECT_EQ(renamed.exitCode, 0) << renamed.err;
+    EXPECT_EQ(renamed.err, "");
+    EXPECT_EQ(listOf(safe), "0\t5\talpha.txt\n1\t256\trenamed.bin\n2\t4\tgamma\n");
+    EXPECT_EQ(
+        opensslOpen(box, safe, Password),
+        containerBytes({{"alpha.txt", "first"}, {"renamed.bin", allBytes()}, {"gamma", "3rd!"}}));
+    // An empty name is stored as the window stores it.
+    EXPECT_EQ(cli({"rename", safe.string(), "0", ""}).exitCode, 0);
+    EXPECT_EQ(listOf(safe), "0\t5\t\n1\t256\trenamed.bin\n2\t4\tgamma\n");
+}
+
+TEST_F(CliCommands, RenameAndDeleteOfAMissingEntryChangeNothing) {
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    RunResult rename = cli({"rename", safe.string(), "3", "x"});
+    EXPECT_EQ(rename.exitCode, 2);
+    EXPECT_EQ(rename.err, "quorvane-cli: 3: no entry with this number in the safe\n");
+    EXPECT_EQ(cli({"delete", safe.string(), "7"}).exitCode, 2);
+    EXPECT_EQ(readFile(safe), before);
+}
+
+TEST_F(CliCommands, DeleteRemovesOneEntryAndRenumbersTheRest) {
+    auto safe = threeEntrySafe();
+    RunResult deleted = cli({"delete", safe.string(), "0"});
+    EXPECT_EQ(deleted.exitCode, 0) << deleted.err;
+    EXPECT_EQ(deleted.err, "quorvane-cli: File deleted\n");
+    EXPECT_EQ(listOf(safe), "0\t256\tbeta.bin\n1\t4\tgamma\n");
+    fs::create_directory(file("out"));
+    ASSERT_EQ(cli({"extract", safe.string(), file("out").string()}).exitCode, 0);
+    EXPECT_EQ(readFile(file("out/beta.bin")), allBytes());
+    EXPECT_EQ(readFile(file("out/gamma")), "3rd!");
+
+    EXPECT_EQ(cli({"delete", safe.string(), "1"}).exitCode, 0);
+    EXPECT_EQ(cli({"delete", safe.string(), "0"}).exitCode, 0);
+    EXPECT_EQ(listOf(safe), "");
+}
+
+TEST_F(CliCommands, PasswdReencryptsUnderTheNewPassword) {
+    auto safe = threeEntrySafe();
+    auto fresh = box.passwordFile("a new password");
+    RunResult changed = cli({"passwd", safe.string(), "--new-password-file", fresh.string()});
+    EXPECT_EQ(changed.exitCode, 0) << changed.err;
+    EXPECT_EQ(changed.err, "quorvane-cli: Your password has been changed.\n");
+    EXPECT_EQ(cli({"list", safe.string()}).exitCode, 3);
+    RunResult listed = box.run({"list", safe.string(), "--password-file", fresh.string()});
+    EXPECT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(listed.out, ThreeEntryList);
+    EXPECT_EQ(
+        opensslOpen(box, safe, "a new password"),
+        containerBytes({{"alpha.txt", "first"}, {"beta.bin", allBytes()}, {"gamma", "3rd!"}}));
+}
+
+TEST_F(CliCommands, PasswdWithTheWrongOldPasswordChangesNothing) {
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    auto wrong = box.passwordFile("not it");
+    auto fresh = box.passwordFile("a new password");
+    RunResult run = box.run({"passwd", safe.string(), "--password-file", wrong.string(),
+                             "--new-password-file", fresh.string()});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(readFile(safe), before);
+}
+
+TEST_F(CliCommands, EveryChangeIsWrittenThroughAFreshFileBesideTheSafe) {
+    auto safe = threeEntrySafe();
+    fs::permissions(safe, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(cli({"rename", safe.string(), "2", "g"}).exitCode, 0);
+    // The replacement keeps the old file's permissions and leaves nothing beside it.
+    EXPECT_EQ(fs::status(safe).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    std::vector<std::string> beside = treeOf(box.files());
+    EXPECT_EQ(std::count_if(beside.begin(), beside.end(),
+                            [](const std::string& name) { return name.rfind("safe.cx", 0) == 0; }),
+              1);
+}
+
+} // namespace
+} // namespace quorvane::clitest
