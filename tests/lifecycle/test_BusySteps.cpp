@@ -1,0 +1,124 @@
+// The long steps (decrypting, encrypting) run inside runBusy, report their
+// progress through byteProgress, and never reach the shell from inside.
+
+#include "tests/lifecycle/LifecycleFixture.h"
+
+#include <atomic>
+
+namespace quorvane::test {
+namespace {
+
+// Fails any call into the port made from inside a busy step.
+class BusyCheckingShell : public ScriptedShell {
+  public:
+    bool inside = false;
+    std::atomic<int> progressReports{0};
+
+    void runBusy(const std::function<void()>& step) override {
+        EXPECT_FALSE(inside) << "busy steps nested";
+        EXPECT_TRUE(progressVisible || !expectBoxAroundSteps)
+            << "a long step without the busy box shown";
+        inside = true;
+        ScriptedShell::runBusy(step);
+        inside = false;
+    }
+    ProgressCallback byteProgress() override {
+        noteCall("byteProgress");
+        return [this](std::uint64_t done, std::uint64_t total) {
+            EXPECT_LE(done, total);
+            ++progressReports;
+        };
+    }
+    void showMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override {
+        noteCall("showMessage");
+        ScriptedShell::showMessage(text, caption, icon);
+    }
+    bool askYesNo(const std::string& text, const std::string& caption) override {
+        noteCall("askYesNo");
+        return ScriptedShell::askYesNo(text, caption);
+    }
+    int PasswordDialog(std::string& password) override {
+        noteCall("PasswordDialog");
+        return ScriptedShell::PasswordDialog(password);
+    }
+    void ShowProgress(const std::string& text) override {
+        noteCall("ShowProgress");
+        ScriptedShell::ShowProgress(text);
+    }
+    void HideProgress() override {
+        noteCall("HideProgress");
+        ScriptedShell::HideProgress();
+    }
+    void deleteAllRows() override {
+        noteCall("deleteAllRows");
+        ScriptedShell::deleteAllRows();
+    }
+    void insertRow(int row, const std::string& column0) override {
+        noteCall("insertRow");
+        ScriptedShell::insertRow(row, column0);
+    }
+    void SetSafeButtonsEnabled(bool enabled) override {
+        noteCall("SetSafeButtonsEnabled");
+        ScriptedShell::SetSafeButtonsEnabled(enabled);
+    }
+    void destroyMainWindow() override {
+        noteCall("destroyMainWindow");
+        ScriptedShell::destroyMainWindow();
+    }
+
+    bool expectBoxAroundSteps = true;
+
+  private:
+    void noteCall(const char* what) {
+        EXPECT_FALSE(inside) << what << " called inside a busy step";
+    }
+};
+
+class BusyStepTest : public LifecycleTest {
+  protected:
+    BusyCheckingShell busyShell;
+    Session busySession{state, busyShell};
+};
+
+TEST_F(BusyStepTest, EveryRoadRunsItsLongStepsBusyWithProgress) {
+    const auto safe = root / "busy.cx";
+    const std::string content = containerBytes({{"data", std::string(300000, 'd')}});
+    writeSafe(safe, "pw", content);
+
+    busyShell.passwordAnswers.push_back("pw");
+    ASSERT_EQ(openStartupSafe(busySession, safe.string()), 0);
+    EXPECT_EQ(busyShell.busySteps, 1);
+    EXPECT_GT(busyShell.progressReports.load(), 0) << "decryption reported no progress";
+
+    busyShell.progressReports = 0;
+    saveSafe(busySession);
+    EXPECT_EQ(busyShell.busySteps, 2);
+    EXPECT_GT(busyShell.progressReports.load(), 0) << "encryption reported no progress";
+
+    busyShell.openPickerAnswers.push_back(safe.string());
+    busyShell.passwordAnswers.push_back("wrong");
+    openSafe(busySession); // saves, then a refused decryption
+    EXPECT_EQ(busyShell.busySteps, 4);
+
+    busyShell.openPickerAnswers.push_back(safe.string());
+    busyShell.passwordAnswers.push_back("pw");
+    openSafe(busySession);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_TRUE(closeRequested(busySession, CloseEntry::CloseBox));
+    EXPECT_EQ(busyShell.busySteps, 6);
+    EXPECT_EQ(decryptedSafe(safe, "pw"), content);
+}
+
+TEST_F(BusyStepTest, NewSafeEncryptsBusyAndOpensBusy) {
+    // The new safe's 16 bytes are encrypted without a busy box of their own.
+    busyShell.expectBoxAroundSteps = false;
+    busyShell.newSafePickerAnswers.push_back((root / "new.cx").string());
+    busyShell.passwordAnswers.push_back("pw");
+    createSafe(busySession);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(busyShell.busySteps, 2);
+}
+
+} // namespace
+} // namespace quorvane::test

@@ -1,0 +1,90 @@
+// The private working directory and the files made in it.
+
+#include "lifecycle/WorkingDirectory.h"
+#include "tests/lifecycle/LifecycleFixture.h"
+
+#include <sys/stat.h>
+
+namespace quorvane::test {
+namespace {
+
+unsigned modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        return 0;
+    return status.st_mode & 07777;
+}
+
+TEST(WorkingDirectoryTest, IsPrivateUnderTheTemporaryDirectoryAndGoesAwayWithItsFiles) {
+    std::filesystem::path seen;
+    {
+        WorkingDirectory directory;
+        seen = directory.path();
+        EXPECT_TRUE(std::filesystem::is_directory(seen));
+        EXPECT_EQ(seen.parent_path(), std::filesystem::temp_directory_path());
+        EXPECT_EQ(modeOf(seen), 0700u);
+        writeFile(seen / "temp2", "plaintext");
+        std::filesystem::create_directory(seen / "nested");
+        writeFile(seen / "nested" / "x", "y");
+    }
+    EXPECT_FALSE(std::filesystem::exists(seen));
+}
+
+TEST(WorkingDirectoryTest, EveryProcessPartGetsADirectoryOfItsOwn) {
+    WorkingDirectory first;
+    WorkingDirectory second;
+    EXPECT_NE(first.path(), second.path());
+}
+
+class PrivateFileTest : public LifecycleTest {};
+
+TEST_F(PrivateFileTest, NewFileIsCreatedEmptyWithMode0600) {
+    const auto path = workDir / "fresh";
+    ASSERT_TRUE(createPrivateFile(path));
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+}
+
+TEST_F(PrivateFileTest, ExistingFileIsEmptiedAndNarrowedTo0600) {
+    const auto path = workDir / "old";
+    writeFile(path, "old bytes");
+    ::chmod(path.c_str(), 0644);
+    ASSERT_TRUE(createPrivateFile(path));
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(readFile(path), "");
+}
+
+TEST_F(PrivateFileTest, SymbolicLinkIsRefusedAndItsTargetUntouched) {
+    const auto target = root / "victim";
+    writeFile(target, "precious");
+    ::chmod(target.c_str(), 0644);
+    std::filesystem::create_symlink(target, workDir / "link");
+    EXPECT_FALSE(createPrivateFile(workDir / "link"));
+    EXPECT_EQ(readFile(target), "precious");
+    EXPECT_EQ(modeOf(target), 0644u);
+}
+
+TEST_F(PrivateFileTest, MissingFolderIsAFailure) {
+    EXPECT_FALSE(createPrivateFile(root / "none" / "file"));
+}
+
+TEST_F(PrivateFileTest, WorkingFilesLiveInTheWorkingDirectory) {
+    EXPECT_EQ(workingCopyPath(state), workDir / "temp2");
+    EXPECT_EQ(newSafeContainerPath(state).parent_path(), workDir);
+    EXPECT_NE(newSafeContainerPath(state), workingCopyPath(state));
+}
+
+TEST_F(PrivateFileTest, DiscardClosesTheStreamAndRemovesTheWorkingCopy) {
+    writeFile(workingCopyPath(state), emptyContainerBytes());
+    state.workingCopyStream.open(workingCopyPath(state),
+                                 std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(isSafeOpen(state));
+    discardWorkingCopy(state);
+    EXPECT_FALSE(isSafeOpen(state));
+    EXPECT_FALSE(std::filesystem::exists(workingCopyPath(state)));
+    discardWorkingCopy(state); // nothing open: harmless
+    EXPECT_FALSE(isSafeOpen(state));
+}
+
+} // namespace
+} // namespace quorvane::test
