@@ -1,0 +1,153 @@
+// What the tool reads and writes, checked against an independent reading:
+// safes made by openssl, safes written by the tool decrypted by openssl and
+// compared with the container layout byte by byte, and the list's escaping.
+
+#include "tests/cli/CliFixture.h"
+
+#include <algorithm>
+#include <random>
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes)
+        byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+std::uint32_t u32At(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+using CliFormats = CliTest;
+
+TEST_F(CliFormats, ASafeMadeByOpensslIsListedAndExtracted) {
+    // Sizes around the cipher's 16-byte blocks and the 1 MiB copy buffers.
+    const std::vector<StoredFile> stored = {
+        {"big.bin", randomBytes((1u << 20) + 17, 1)}, {"one.bin", randomBytes(1, 2)},
+        {"block.bin", randomBytes(512, 3)},           {"block1.bin", randomBytes(513, 4)},
+        {"sixteen.bin", randomBytes(16, 5)},
+    };
+    auto safe = sealSafe(stored);
+    EXPECT_EQ(listOf(safe), "0\t1048593\tbig.bin\n1\t1\tone.bin\n2\t512\tblock.bin\n"
+                            "3\t513\tblock1.bin\n4\t16\tsixteen.bin\n");
+    fs::create_directory(file("out"));
+    RunResult extracted = cli({"extract", safe.string(), file("out").string()});
+    ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+    for (const auto& entry : stored)
+        EXPECT_EQ(readFile(file("out") / entry.name), entry.content) << entry.name;
+}
+
+TEST_F(CliFormats, ASafeWrittenByAddHasTheDocumentedLayout) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    auto a = box.writeFile("a.txt", "hello");
+    ASSERT_EQ(cli({"add", safe.string(), a.string()}).exitCode, 0);
+
+    // The safe: 16 bytes of IV, then whole cipher blocks of the padded container.
+    const std::string safeBytes = readFile(safe);
+    EXPECT_EQ(safeBytes.size(), 16u + 96u); // 83 container bytes pad to 96
+    auto container = opensslOpen(box, safe, Password);
+    ASSERT_TRUE(container.has_value());
+    const std::string& c = *container;
+    ASSERT_EQ(c.size(), 83u);
+    EXPECT_EQ(u32At(c, 0), 1u);                                   // entry count
+    EXPECT_EQ(u32At(c, 4), 2u);                                   // version
+    EXPECT_EQ(u32At(c, 8), 75u);                                  // index offset: 12 + 50 + 8 + 5
+    EXPECT_EQ(c.substr(12, 50), "a.txt" + std::string(45, '\0')); // name field
+    EXPECT_EQ(c.substr(62, 8), le64(5));                          // size
+    EXPECT_EQ(c.substr(70, 5), "hello");                          // content
+    EXPECT_EQ(u32At(c, 75), 0u);                                  // row: entry number
+    EXPECT_EQ(u32At(c, 79), 12u);                                 // row: entry offset
+
+    // A second add writes its record over the old index table.
+    auto b = box.writeFile("b.bin", randomBytes(513, 9));
+    ASSERT_EQ(cli({"add", safe.string(), b.string()}).exitCode, 0);
+    EXPECT_EQ(opensslOpen(box, safe, Password),
+              containerBytes({{"a.txt", "hello"}, {"b.bin", randomBytes(513, 9)}}));
+}
+
+TEST_F(CliFormats, LongNamesAreCutToTheFiftyByteField) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    const std::string sixty(60, 'L');
+    const std::string fifty = std::string(45, 'F') + ".txt" + "x";
+    auto longFile = box.writeFile(sixty, "long");
+    auto exactFile = box.writeFile(fifty, "exact");
+    ASSERT_EQ(cli({"add", safe.string(), longFile.string(), exactFile.string()}).exitCode, 0);
+    EXPECT_EQ(listOf(safe), "0\t4\t" + std::string(50, 'L') + "\n1\t5\t" + fifty + "\n");
+    EXPECT_EQ(opensslOpen(box, safe, Password),
+              containerBytes({{std::string(50, 'L'), "long"}, {fifty, "exact"}}));
+}
+
+TEST_F(CliFormats, ListEscapesEveryByteThatWouldBreakALine) {
+    // Names built byte by byte: nothing here could be typed in the window.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"tab\there", "tab\\there"},
+        {"new\nline", "new\\nline"},
+        {"carriage\rreturn", "carriage\\rreturn"},
+        {"back\\slash", "back\\\\slash"},
+        {std::string("\x01"
+                     "start"),
+         "\\x01start"},
+        {std::string("del\x7f"), "del\\x7f"},
+        {std::string("esc\x1b[31m"), "esc\\x1b[31m"},
+        {std::string("\x1f\x10\x0b\x0c"), "\\x1f\\x10\\x0b\\x0c"},
+        {"\xc3\xbc"
+         "ber caf\xc3\xa9",
+         "\xc3\xbc"
+         "ber caf\xc3\xa9"}, // UTF-8 kept as is
+        {std::string("\xff\x80 high"), std::string("\xff\x80 high")},
+        {"", ""},
+        {std::string(50, '\t'),
+         [] {
+             std::string escaped;
+             for (int i = 0; i < 50; ++i)
+                 escaped += "\\t";
+             return escaped;
+         }()},
+    };
+    std::vector<StoredFile> stored;
+    std::string expected;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        stored.push_back({names[i].first, "x"});
+        expected += std::to_string(i) + "\t1\t" + names[i].second + "\n";
+    }
+    auto safe = sealSafe(stored);
+    RunResult listed = cli({"list", safe.string()});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(listed.out, expected);
+    // Every entry is exactly one line of three fields.
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'),
+              static_cast<long>(names.size()));
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\t'),
+              static_cast<long>(2 * names.size()));
+}
+
+TEST_F(CliFormats, AnIncompatibleVersionIsReportedAndListedAllTheSame) {
+    auto safe = sealSafe({{"a.txt", "alpha"}, {"b.txt", "beta"}}, "v3.cx", 3);
+    RunResult listed = cli({"list", safe.string()});
+    EXPECT_EQ(listed.exitCode, 1);
+    EXPECT_EQ(listed.err, "quorvane-cli: Incompattible file\n");
+    EXPECT_EQ(listed.out, "0\t5\ta.txt\n1\t4\tb.txt\n");
+}
+
+TEST_F(CliFormats, AnOpenedAndRewrittenSafeGetsANewIvButTheSameContainer) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    const std::string before = readFile(safe);
+    ASSERT_EQ(cli({"rename", safe.string(), "0", "a.txt"}).exitCode, 0);
+    const std::string after = readFile(safe);
+    EXPECT_NE(after.substr(0, 16), before.substr(0, 16));
+    EXPECT_EQ(opensslOpen(box, safe, Password), containerBytes({{"a.txt", "alpha"}}));
+}
+
+} // namespace
+} // namespace quorvane::clitest
