@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,14 +40,16 @@ class TempFolder {
     std::filesystem::path path_;
 };
 
-inline Bytes readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline std::string readText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline Bytes readBytes(const std::filesystem::path& path) {
+    const std::string text = readText(path);
+    return Bytes(text.begin(), text.end());
 }
 
 inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
