@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """Prints the accessibility tree of one running application, as a screen
-reader sees it over AT-SPI: one line per object, "DEPTH<TAB>ROLE<TAB>NAME".
+reader sees it over AT-SPI: one line per object,
+"DEPTH<TAB>ROLE<TAB>NAME<TAB>TEXT<TAB>SHOWN", TEXT being what a reader would
+speak of an editable field (empty for other objects), SHOWN "showing" for an
+object on screen and "hidden" for one that is not (a closed menu, say).
 
     accessible-tree.py APPLICATION-NAME [TIMEOUT-SECONDS]
 
@@ -16,6 +19,7 @@ import dbus
 
 ACCESSIBLE = "org.a11y.atspi.Accessible"
 ROOT = "/org/a11y/atspi/accessible/root"
+STATE_SHOWING = 25  # AtspiStateType
 # Qt's tables can hold many cells: never walk more than a screenful of them.
 MAX_OBJECTS = 5000
 
@@ -37,6 +41,23 @@ def children_of(bus, sender, path):
     return [(str(s), str(p)) for s, p in node.GetChildren(dbus_interface=ACCESSIBLE)]
 
 
+def text_of(bus, sender, path, role):
+    if "text" not in role:
+        return ""
+    node = bus.get_object(sender, path, introspect=False)
+    try:
+        return str(node.GetText(0, -1, dbus_interface="org.a11y.atspi.Text"))
+    except dbus.DBusException:
+        return ""
+
+
+def shown_of(bus, sender, path):
+    node = bus.get_object(sender, path, introspect=False)
+    states = node.GetState(dbus_interface=ACCESSIBLE)
+    word, bit = divmod(STATE_SHOWING, 32)
+    return "showing" if int(states[word]) & (1 << bit) else "hidden"
+
+
 def role_of(bus, sender, path):
     node = bus.get_object(sender, path, introspect=False)
     return str(node.GetRoleName(dbus_interface=ACCESSIBLE))
@@ -55,7 +76,16 @@ def find_application(bus, wanted):
 def walk(bus, sender, path, depth, lines):
     if len(lines) >= MAX_OBJECTS:
         return
-    lines.append((depth, role_of(bus, sender, path), name_of(bus, sender, path)))
+    role = role_of(bus, sender, path)
+    lines.append(
+        (
+            depth,
+            role,
+            name_of(bus, sender, path),
+            text_of(bus, sender, path, role),
+            shown_of(bus, sender, path),
+        )
+    )
     for child_sender, child_path in children_of(bus, sender, path):
         if child_path == "/org/a11y/atspi/null":
             continue
@@ -75,9 +105,9 @@ def main():
             if found:
                 lines = []
                 walk(bus, found[0], found[1], 0, lines)
-                if any(depth == 1 for depth, _, _ in lines):
-                    for depth, role, name in lines:
-                        print(f"{depth}\t{role}\t{name}")
+                if any(line[0] == 1 for line in lines):
+                    for line in lines:
+                        print("\t".join(str(field) for field in line))
                     return 0
         except dbus.DBusException as error:
             last_error = error
