@@ -100,6 +100,11 @@ int HookedShell::selectedCount() {
     return claimedSelectedCount >= 0 ? claimedSelectedCount : ScriptedShell::selectedCount();
 }
 
+ProgressCallback HookedShell::byteProgress() {
+    return
+        [this](std::uint64_t done, std::uint64_t total) { byteReports.emplace_back(done, total); };
+}
+
 void EntriesTest::SetUp() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "quorvane-entries-XXXXXX").string();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane::test {
@@ -40,10 +41,13 @@ class HookedShell : public ScriptedShell {
     std::function<void(const std::string& question)> onQuestion;
     // When set, the list claims this many selected rows whatever it hands out.
     int claimedSelectedCount = -1;
+    // Every (done, total) that a long step reported through byteProgress.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> byteReports;
 
     void runBusy(const std::function<void()>& step) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int selectedCount() override;
+    ProgressCallback byteProgress() override;
 };
 
 // Every test gets a fresh temporary root with a private working directory, a

@@ -107,6 +107,20 @@ TEST_F(ExtractCommand, ExtractedBytesAreTheAddedFileAndItsLengthTheShownSize) {
     EXPECT_TRUE(shell.messages.empty());
 }
 
+TEST_F(ExtractCommand, LongStepsReportTheirBytesToTheBusyBox) {
+    openEmptySafe();
+    const std::size_t size = 3 * StreamBlockSize + 11;
+    addKeepingOriginal(source("big", patternBytes(size)));
+    ASSERT_FALSE(shell.byteReports.empty());
+    EXPECT_EQ(shell.byteReports.back(), std::make_pair(std::uint64_t{size}, std::uint64_t{size}));
+    shell.byteReports.clear();
+    extractRows({0}, out);
+    ASSERT_FALSE(shell.byteReports.empty());
+    EXPECT_EQ(shell.byteReports.back(), std::make_pair(std::uint64_t{size}, std::uint64_t{size}));
+    for (const auto& [done, total] : shell.byteReports)
+        EXPECT_LE(done, total);
+}
+
 // --- stored names from a hostile safe ---
 
 TEST(PlainEntryNames, OnlyNamesOfAFileDirectlyInTheFolderPass) {
