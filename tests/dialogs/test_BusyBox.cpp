@@ -1,5 +1,7 @@
 // The "Please Wait" box and the running of a long step beside it.
 
+#include "QtPrinting.h"
+
 #include "dialogs/Dialogs.h"
 
 #include <QApplication>

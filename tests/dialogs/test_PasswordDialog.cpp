@@ -3,6 +3,8 @@
 
 #include "ModalAnswer.h"
 
+#include "QtPrinting.h"
+
 #include "dialogs/Dialogs.h"
 
 #include <QAbstractButton>

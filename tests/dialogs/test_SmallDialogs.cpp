@@ -2,6 +2,8 @@
 
 #include "ModalAnswer.h"
 
+#include "QtPrinting.h"
+
 #include "dialogs/Dialogs.h"
 
 #include <QApplication>
