@@ -237,6 +237,15 @@ bool streamsReady(std::istream& in, std::ostream& out, const char* inputText,
     return true;
 }
 
+// A safe always holds a whole container and a container comes from a whole
+// safe, so both safe routines start at the beginning of their input, wherever
+// the caller left it; a stream that cannot seek is read from where it stands.
+void rewindToStart(std::istream& in) {
+    in.seekg(0);
+    if (in.fail() && !in.bad())
+        in.clear();
+}
+
 // Creates (or empties) the plaintext file readable by its owner only, before
 // any plaintext goes into it; an existing file keeps its inode but loses any
 // wider mode it had.
@@ -326,6 +335,7 @@ void encryptSafe(std::istream& in, std::ostream& out, const std::string& key, bo
     runReported(cipherFailed, cipherMessage, [&](std::string& message) {
         if (!streamsReady(in, out, PlainInputNotOpen, message))
             return false;
+        rewindToStart(in);
         const std::string iv = randomBytes(IvSize);
         if (iv.size() != IvSize) {
             message = NoRandomness;
@@ -344,6 +354,7 @@ void decryptSafe(std::istream& in, std::ostream& out, const std::string& key, bo
     runReported(cipherFailed, cipherMessage, [&](std::string& message) {
         if (!streamsReady(in, out, EncryptedInputNotOpen, message))
             return false;
+        rewindToStart(in);
         std::string iv(IvSize, '\0');
         const ReadResult read = readBlock(in, reinterpret_cast<Byte*>(iv.data()), IvSize);
         if (read.broken) {

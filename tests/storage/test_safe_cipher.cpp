@@ -536,6 +536,26 @@ TEST(SafeEncryption, AReadThatFailsIsReported) {
     }
 }
 
+TEST(SafeEncryption, SafeRoutinesTakeTheWholeStreamWhereverItStands) {
+    const std::string key = derivePasswordKey("whole");
+    const std::string container = patternBytes(100);
+    std::istringstream in(container);
+    in.seekg(0, std::ios::end);
+    std::ostringstream out;
+    bool failed = true;
+    std::string message;
+    encryptSafe(in, out, key, failed, message);
+    ASSERT_FALSE(failed) << message;
+
+    std::istringstream safe(out.str());
+    safe.seekg(40);
+    std::ostringstream plain;
+    failed = true;
+    decryptSafe(safe, plain, key, failed, message);
+    ASSERT_FALSE(failed) << message;
+    EXPECT_EQ(plain.str(), container);
+}
+
 TEST(SafeDecryption, WrongPasswordFailsOnThePadding) {
     // A fixed IV keeps this from depending on chance: under a wrong key the
     // padding is only valid for about one IV in 256.
