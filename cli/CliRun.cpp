@@ -28,15 +28,15 @@ int usageError(const std::string& error) {
 }
 
 int runWithWorkingDirectory(const Invocation& invocation) {
+    // Declared first, so that it watches until the working directory is gone.
+    SignalGuard guard;
     std::optional<WorkingDirectory> workDir;
     try {
-        workDir.emplace();
+        guard.guardWorkingDirectory([&] { return workDir.emplace().path(); });
     } catch (const std::system_error& failure) {
         report(failure.what());
         return toInt(ExitCode::Failed);
     }
-    // Declared after the working directory, so it stops watching before that goes.
-    SignalGuard guard(workDir->path());
 
     CommandPasswords passwords;
     ExitCode code = ExitCode::Success;

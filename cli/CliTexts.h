@@ -3,6 +3,9 @@
 // The tool's own texts. Where the window has a text for the same situation,
 // the operations below show that one; these cover what only a terminal has.
 
+#include <cstddef>
+#include <string>
+
 namespace quorvane::clitext {
 
 inline constexpr const char* ProgramName = "quorvane-cli";
@@ -25,5 +28,10 @@ inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
 inline constexpr const char* NameIsCancelMarker =
     "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";
 inline constexpr const char* ListNotWritten = "the list could not be written";
+
+inline std::string damagedSafe(std::size_t readable) {
+    return "The safe is damaged: entries from number " + std::to_string(readable) +
+           " on could not be read.";
+}
 
 } // namespace quorvane::clitext

@@ -8,6 +8,7 @@
 #include "entries/Messages.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "storage/Container.h"
 #include "storage/ContainerIndex.h"
 
 #include <unistd.h>
@@ -59,6 +60,19 @@ ExitCode saveBack(CommandRun& run) {
     return ExitCode::Failed;
 }
 
+// Loading leaves out the rows of a damaged container from the first one that
+// points outside it on; the window lists the rest without a word, but a
+// script must learn that what it got is not the whole safe. The loading's own
+// report is asked for again (a read of the index only).
+void reportDamage(CommandRun& run) {
+    SafeState& state = run.session.state;
+    ContainerIndex probe;
+    if (!readContainerIndex(state.workingCopyStream, probe).damaged)
+        return;
+    run.shell.showMessage(clitext::damagedSafe(probe.entryDetails.size()), lifecycle_text::Error,
+                          MessageIcon::Error);
+}
+
 bool openSafeFile(CommandRun& run, const std::string& password) {
     SafeState& state = run.session.state;
     state.safePath = run.invocation.safePath;
@@ -66,7 +80,10 @@ bool openSafeFile(CommandRun& run, const std::string& password) {
     OpenResult result =
         openWorkingCopy(run.session, run.invocation.safePath, lifecycle_text::OpeningSafe,
                         lifecycle_text::CouldNotOpenFile);
-    return result == OpenResult::Done && isSafeOpen(state);
+    if (result != OpenResult::Done || !isSafeOpen(state))
+        return false;
+    reportDamage(run);
+    return true;
 }
 
 bool numbersInRange(CommandRun& run) {

@@ -21,7 +21,7 @@ sigset_t watchedSignals() {
 
 } // namespace
 
-SignalGuard::SignalGuard(std::filesystem::path workDir) : workDir_(std::move(workDir)) {
+SignalGuard::SignalGuard() {
     sigset_t set = watchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     watcher_ = std::thread([this] { watch(); });
@@ -34,6 +34,11 @@ SignalGuard::~SignalGuard() {
     watcher_.join();
 }
 
+void SignalGuard::guardWorkingDirectory(const std::function<std::filesystem::path()>& make) {
+    std::lock_guard lock(mutex_);
+    workDir_ = make();
+}
+
 void SignalGuard::watch() {
     sigset_t set = watchedSignals();
     int signal = 0;
@@ -42,8 +47,11 @@ void SignalGuard::watch() {
     if (stopping_)
         return;
     restoreTerminalEcho();
-    std::error_code ignored;
-    std::filesystem::remove_all(workDir_, ignored);
+    std::lock_guard lock(mutex_);
+    if (!workDir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(workDir_, ignored);
+    }
     ::_exit(128 + signal);
 }
 

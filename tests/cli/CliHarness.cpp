@@ -75,7 +75,7 @@ std::vector<std::string> treeOf(const fs::path& folder) {
     std::error_code ignored;
     for (auto it = fs::recursive_directory_iterator(folder, ignored);
          it != fs::recursive_directory_iterator(); it.increment(ignored))
-        paths.push_back(fs::relative(it->path(), folder).string());
+        paths.push_back(it->path().lexically_relative(folder).string());
     std::sort(paths.begin(), paths.end());
     return paths;
 }
