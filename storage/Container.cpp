@@ -19,6 +19,12 @@ constexpr std::uint64_t ShortenedSlack = 100;
 // keeps so that it can put them back: the index table and the few bytes behind it.
 constexpr std::uint64_t AppendBackupAllowance = 4 * StreamBlockSize;
 
+// A copy buffer no larger than the bytes to copy: most entries are small.
+std::vector<char> copyBuffer(std::uint64_t length) {
+    return std::vector<char>(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, StreamBlockSize)));
+}
+
 void putU32(char* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         at[i] = static_cast<char>((value >> (8 * i)) & 0xFFu);
@@ -106,7 +112,7 @@ enum class CopyOutcome { Copied, ReadShort, WriteFailed };
 
 CopyOutcome copyBytes(std::istream& from, std::ostream& out, std::uint64_t length,
                       const ProgressCallback& progress) {
-    std::vector<char> buffer(StreamBlockSize);
+    std::vector<char> buffer = copyBuffer(length);
     std::uint64_t done = 0;
     reportProgress(progress, 0, length);
     while (done < length) {
@@ -128,8 +134,8 @@ CopyOutcome copyBytes(std::istream& from, std::ostream& out, std::uint64_t lengt
 // destination lies below the source, so a front-to-back copy is safe.
 bool moveBytesDown(std::fstream& file, std::uint64_t source, std::uint64_t destination,
                    std::uint64_t end, const ProgressCallback& progress) {
-    std::vector<char> buffer(StreamBlockSize);
     const std::uint64_t total = end - source;
+    std::vector<char> buffer = copyBuffer(total);
     reportProgress(progress, 0, total);
     while (source < end) {
         const auto piece =
@@ -333,6 +339,10 @@ AppendResult appendEntry(std::fstream& workingCopy, const ContainerIndex& index,
         return AppendResult::SourceUnreadable;
     const std::optional<AppendBackup> backup = takeAppendBackup(workingCopy, index);
     if (!backup)
+        return AppendResult::WriteFailed;
+    // A damaged header can put the table far past the end; writing there would
+    // blow the file up to gigabytes of zeros for one small entry.
+    if (index.indexOffset > backup->length)
         return AppendResult::WriteFailed;
 
     AppendResult result = AppendResult::Appended;

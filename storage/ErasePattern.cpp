@@ -15,10 +15,13 @@ namespace {
 // the previous one stopped.
 constexpr std::size_t PatternBlockSize = StreamBlockSize - StreamBlockSize % ErasePattern.size();
 
-std::string makePatternBlock() {
+// Whole patterns enough for count bytes, at most one block.
+std::string makePatternBlock(std::uint64_t count) {
+    const std::uint64_t wanted =
+        std::min<std::uint64_t>(count + ErasePattern.size(), PatternBlockSize);
     std::string block;
-    block.reserve(PatternBlockSize);
-    while (block.size() < PatternBlockSize)
+    block.reserve(static_cast<std::size_t>(wanted));
+    while (block.size() + ErasePattern.size() <= wanted)
         block.append(ErasePattern);
     return block;
 }
@@ -28,7 +31,7 @@ std::string makePatternBlock() {
 bool writeErasePattern(std::ostream& out, std::uint64_t count) {
     if (count == 0)
         return static_cast<bool>(out);
-    const std::string block = makePatternBlock();
+    const std::string block = makePatternBlock(count);
     while (count > 0 && out) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
         out.write(block.data(), static_cast<std::streamsize>(piece));

@@ -33,7 +33,9 @@ std::uint64_t bytesAvailable(std::uint64_t sourceLength, std::uint64_t start, st
 bool copyRange(std::ifstream& source, std::ofstream& target, std::uint64_t start,
                std::uint64_t length) {
     source.seekg(static_cast<std::streamoff>(start));
-    std::vector<char> buffer(StreamBlockSize);
+    // No larger than the range: most moves are of small files.
+    std::vector<char> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, StreamBlockSize)));
     while (length > 0) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
         source.read(buffer.data(), static_cast<std::streamsize>(want));
