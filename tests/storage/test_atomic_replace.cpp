@@ -207,6 +207,32 @@ TEST(ReplaceFileAtomically, AFolderAsTargetFails) {
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"folder"});
 }
 
+// Runs the replacement in a child that may not write into a read-only
+// folder. Root ignores file modes, so as root the child first becomes nobody.
+TEST(ReplaceFileAtomically, AReadOnlyFolderFailsAndLeavesTheFileAlone) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    fs::create_directory(dir / "locked");
+    writeFile(dir / "locked" / "safe.cx", "old");
+    ASSERT_EQ(::chmod((dir / "locked" / "safe.cx").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+        const ReplaceResult result =
+            replaceFileAtomically(dir / "locked" / "safe.cx", writerOf("new"));
+        ::_exit(result.ok ? 1 : (result.reason.empty() ? 2 : 0));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readFile(dir / "locked" / "safe.cx"), "old");
+    EXPECT_EQ(namesIn(dir / "locked"), std::vector<std::string>{"safe.cx"});
+    ::chmod((dir / "locked").c_str(), 0755);
+}
+
 // Runs the replacement in a child whose files may not grow past `limit`
 // bytes, like a disk that fills up during the save. The child's exit code
 // says what the replacement reported: 0 failure with a reason, 1 success,

@@ -7,9 +7,12 @@
 #include <cryptopp/hex.h>
 #include <cryptopp/modes.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -709,6 +712,39 @@ TEST(SafeFiles, RefusedDecryptionLeavesNoPlaintext) {
     EXPECT_EQ(message, PaddingText);
     EXPECT_FALSE(fs::exists(dir / "plain"));
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
+// The child may not grow a file past `limit` bytes, like a disk that fills
+// up while the working copy is written. Exit code 0: refused and removed.
+int decryptWithFileSizeLimit(const fs::path& safe, const fs::path& plain, const std::string& key,
+                             rlim_t limit) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
+            ::_exit(3);
+        bool failed = false;
+        std::string message;
+        decryptSafeFile(safe, plain, key, failed, message);
+        ::_exit(!failed ? 1 : (message.empty() ? 2 : 0));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SafeFiles, AFullDiskDuringDecryptionIsAFailureAndLeavesNoPlaintext) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("full disk");
+    writeFile(dir / "safe.cx", safeWithIv(patternBytes(3 * MiB + 5), key, SampleIv));
+    for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{MiB}, rlim_t{3 * MiB}}) {
+        SCOPED_TRACE(limit);
+        EXPECT_EQ(decryptWithFileSizeLimit(dir / "safe.cx", dir / "plain", key, limit), 0);
+        EXPECT_FALSE(fs::exists(dir / "plain"));
+    }
+    EXPECT_EQ(decryptWithFileSizeLimit(dir / "safe.cx", dir / "plain", key, 4 * MiB), 1);
+    EXPECT_EQ(fs::file_size(dir / "plain"), 3 * MiB + 5);
 }
 
 TEST(SafeFiles, MissingSafeCreatesNoOutput) {
