@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace quorvane::clitest {
@@ -197,9 +198,11 @@ TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
             break;
         }
     }
-    ::close(master);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    termios settings{};
+    run.echoAtEnd = ::tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    ::close(master);
     run.exitCode = exitStatusOf(status);
     return run;
 }

@@ -20,6 +20,7 @@ struct RunResult {
 struct TerminalRun {
     int exitCode = -1;
     std::string transcript; // everything the terminal showed
+    bool echoAtEnd = false; // whether the terminal echoed input when the tool had ended
 };
 
 struct RunOptions {
@@ -48,8 +49,8 @@ class CliSandbox {
 
     // Runs the tool without a controlling terminal (so it can never ask one).
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
-    // Runs the tool on a pseudo-terminal and types one line after each prompt
-    // ("...: ") that it shows.
+    // Runs the tool on a pseudo-terminal and types one line after each
+    // password prompt that it shows ("\x03" is Ctrl-C, as a person types it).
     TerminalRun runOnTerminal(const std::vector<std::string>& args,
                               const std::vector<std::string>& typedLines) const;
 

@@ -1,0 +1,104 @@
+// The tool at a terminal: passwords typed without echo (twice where a new one
+// is made), an interrupted prompt that gives the terminal back as it was, and
+// the progress line that only a terminal gets.
+
+#include "tests/cli/CliFixture.h"
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+using CliTerminal = CliTest;
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++count;
+    return count;
+}
+
+TEST_F(CliTerminal, CreateAsksTwiceAndNeverEchoes) {
+    auto safe = file("typed.cx");
+    TerminalRun run =
+        box.runOnTerminal({"create", safe.string()}, {"typed secret", "typed secret"});
+    EXPECT_EQ(run.exitCode, 0) << run.transcript;
+    EXPECT_EQ(occurrences(run.transcript, "Password: "), 1u) << run.transcript;
+    EXPECT_EQ(occurrences(run.transcript, "Repeat password: "), 1u) << run.transcript;
+    EXPECT_FALSE(contains(run.transcript, "typed secret")) << run.transcript;
+    EXPECT_TRUE(contains(run.transcript, "quorvane-cli: File Created Successfully"));
+    EXPECT_TRUE(run.echoAtEnd);
+    EXPECT_EQ(opensslOpen(box, safe, "typed secret"), emptyContainerBytes());
+}
+
+TEST_F(CliTerminal, TwoDifferentPasswordsCreateNothing) {
+    auto safe = file("typo.cx");
+    TerminalRun run = box.runOnTerminal({"create", safe.string()}, {"one", "two"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.transcript, "quorvane-cli: Passwords do not match")) << run.transcript;
+    EXPECT_FALSE(fs::exists(safe));
+}
+
+TEST_F(CliTerminal, OpeningAsksOnce) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    TerminalRun right = box.runOnTerminal({"list", safe.string()}, {Password});
+    EXPECT_EQ(right.exitCode, 0) << right.transcript;
+    EXPECT_EQ(occurrences(right.transcript, "word: "), 1u);
+    EXPECT_TRUE(contains(right.transcript, "0\t5\ta.txt")) << right.transcript;
+    EXPECT_FALSE(contains(right.transcript, Password));
+
+    TerminalRun wrong = box.runOnTerminal({"list", safe.string()}, {"guess"});
+    EXPECT_EQ(wrong.exitCode, 3);
+    EXPECT_TRUE(contains(wrong.transcript, "quorvane-cli: Invalid File or Password"));
+}
+
+TEST_F(CliTerminal, PasswdAsksTheOldPasswordThenTheNewOneTwice) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    TerminalRun run =
+        box.runOnTerminal({"passwd", safe.string()}, {Password, "newer one", "newer one"});
+    EXPECT_EQ(run.exitCode, 0) << run.transcript;
+    const auto old = run.transcript.find("Password: ");
+    const auto fresh = run.transcript.find("New password: ");
+    const auto repeat = run.transcript.find("Repeat new password: ");
+    ASSERT_NE(repeat, std::string::npos) << run.transcript;
+    EXPECT_LT(old, fresh);
+    EXPECT_LT(fresh, repeat);
+    EXPECT_EQ(opensslOpen(box, safe, "newer one"), containerBytes({{"a.txt", "alpha"}}));
+
+    // A password file for the old one, the terminal for the new one.
+    TerminalRun mixed = box.runOnTerminal(
+        {"passwd", safe.string(), "--password-file", box.passwordFile("newer one").string()},
+        {"third", "third"});
+    EXPECT_EQ(mixed.exitCode, 0) << mixed.transcript;
+    EXPECT_EQ(occurrences(mixed.transcript, "word: "), 2u);
+    EXPECT_EQ(opensslOpen(box, safe, "third"), containerBytes({{"a.txt", "alpha"}}));
+}
+
+TEST_F(CliTerminal, AnInterruptedPromptGivesTheTerminalBackAndLeavesNothing) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    const std::string before = readFile(safe);
+    TerminalRun run = box.runOnTerminal({"rename", safe.string(), "0", "b"}, {"\x03"});
+    EXPECT_EQ(run.exitCode, 130) << run.transcript;
+    EXPECT_TRUE(run.echoAtEnd);
+    EXPECT_EQ(readFile(safe), before);
+}
+
+TEST_F(CliTerminal, LongStepsShowAProgressLineOnlyOnATerminal) {
+    auto safe = file("s.cx");
+    ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
+    auto big = box.writeFile("big.bin", std::string(24u << 20, 'p'));
+    TerminalRun shown = box.runOnTerminal(
+        {"add", safe.string(), big.string(), "--password-file", passwordFile}, {});
+    EXPECT_EQ(shown.exitCode, 0) << shown.transcript;
+    EXPECT_TRUE(contains(shown.transcript, "Adding File 1 of 1... ")) << shown.transcript;
+    EXPECT_TRUE(contains(shown.transcript, " 25165824/25165824 bytes ")) << shown.transcript;
+    EXPECT_TRUE(contains(shown.transcript, " MB/s")) << shown.transcript;
+
+    RunResult quiet = cli({"add", safe.string(), big.string()});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(listOf(safe), "0\t25165824\tbig.bin\n1\t25165824\tbig.bin\n");
+}
+
+} // namespace
+} // namespace quorvane::clitest
