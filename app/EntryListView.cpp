@@ -3,6 +3,7 @@
 #include "app/WindowLayout.h"
 
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 
@@ -55,6 +56,16 @@ int EntryListView::nextSelectedRow(int after) const {
 
 int EntryListView::selectedCount() const {
     return static_cast<int>(selectionModel()->selectedRows().size());
+}
+
+void EntryListView::focusInEvent(QFocusEvent* event) {
+    const bool hadFocusedRow = currentIndex().isValid();
+    QTreeWidget::focusInEvent(event);
+    // Qt makes the first row the current one when the list takes the keyboard
+    // focus. Here a row is focused only when the user picks one, so that Rename,
+    // Delete and the row menu never act on a row nobody chose.
+    if (!hadFocusedRow && currentIndex().isValid())
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 void EntryListView::mouseReleaseEvent(QMouseEvent* event) {

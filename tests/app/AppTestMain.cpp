@@ -1,0 +1,36 @@
+// The main of the window tests: one QApplication for the whole program.
+
+#include <QApplication>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler qtDefaultHandler = nullptr;
+
+// The offscreen platform says these for windows, menus and pop-ups; they
+// tell nothing about the code under test and bury what does.
+void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    qtDefaultHandler(type, context, text);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Test discovery runs this program at build time, maybe without a display.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Qt's own file dialogs, which a test can drive, never a desktop's.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    qtDefaultHandler = qInstallMessageHandler(quietOffscreenNoise);
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
