@@ -256,6 +256,16 @@ IndexReadReport readContainerIndex(std::fstream& workingCopy, ContainerIndex& in
 
 namespace {
 
+// A write that failed (disk full, file size limit) leaves its bytes pending in
+// the stream's buffer, and every later seek or flush tries them again, over
+// whatever is put back. Closing drops them; the stream is then opened again
+// the way an open safe holds it.
+void reopenWorkingCopy(std::fstream& file, const std::filesystem::path& path) {
+    file.close();
+    file.clear();
+    file.open(path, std::ios::in | std::ios::out | std::ios::binary);
+}
+
 // What an append needs to give the container back as it was.
 struct AppendBackup {
     std::uint64_t length = 0;
@@ -290,6 +300,8 @@ std::optional<AppendBackup> takeAppendBackup(std::fstream& file, const Container
 void restoreAfterFailedAppend(std::fstream& file, const ContainerIndex& index,
                               const AppendBackup& backup,
                               const std::filesystem::path& workingCopyPath) {
+    if (!workingCopyPath.empty())
+        reopenWorkingCopy(file, workingCopyPath);
     file.clear();
     writeAt(file, index.indexOffset, backup.tail.data(), backup.tail.size());
     writeAt(file, 0, backup.header.data(), backup.header.size());
@@ -474,7 +486,7 @@ RemoveResult removeEntry(std::fstream& workingCopy, ContainerIndex& index, std::
                     static_cast<std::uint32_t>(newIndexOffset)) &&
         workingCopy.flush();
     if (!rewritten) {
-        workingCopy.clear();
+        reopenWorkingCopy(workingCopy, workingCopyPath);
         return RemoveResult::Failed;
     }
     // From here the container is whole; only its length is still to change.

@@ -7,6 +7,11 @@
 #include <algorithm>
 #include <sstream>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace quorvane::test {
 namespace {
 
@@ -308,6 +313,49 @@ TEST_F(AppendRefusal, OffsetInsideTheHeaderIsRefused) {
     broken.indexOffset = 4;
     EXPECT_EQ(appendEntry(stream, broken, source("s", "abc").string(), "s", 3, {}, path),
               AppendResult::WriteFailed);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, OffsetPastTheEndIsRefused) {
+    ContainerIndex broken = index;
+    broken.indexOffset = static_cast<std::uint32_t>(before.size() + 4096);
+    EXPECT_EQ(appendEntry(stream, broken, source("s", "abc").string(), "s", 3, {}, path),
+              AppendResult::WriteFailed);
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, AWorkingCopyOpenForReadingOnlyIsAWriteFailure) {
+    stream.close();
+    stream.clear();
+    stream.open(path, std::ios::in | std::ios::binary);
+    EXPECT_EQ(appendEntry(stream, index, source("s", "abc").string(), "s", 3, {}, path),
+              AppendResult::WriteFailed);
+    open();
+    expectUnchangedAndUsable();
+}
+
+TEST_F(AppendRefusal, AFullDiskPutsTheContainerBack) {
+    const std::string content = patternedText(300000, 3);
+    const std::filesystem::path big = source("big", content);
+    stream.flush();
+    // In a child whose files may not grow past the old end + 1000 bytes, as on
+    // a disk that fills up in the middle of the content.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlim_t cap = before.size() + 1000;
+        const rlimit limit{cap, cap};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const AppendResult result =
+            appendEntry(stream, index, big.string(), "big", content.size(), {}, path);
+        stream.flush();
+        ::_exit(result == AppendResult::WriteFailed ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the append did not report the failed write";
     expectUnchangedAndUsable();
 }
 
