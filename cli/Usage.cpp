@@ -67,7 +67,8 @@ Exit status:
   0  success
   1  the operation failed (a file refused, unreadable or unwritable, a name
      skipped, the safe could not be written)
-  2  bad usage (unknown command or option, wrong arguments, no password)
+  2  bad usage (unknown command or option, wrong arguments, an entry
+     number the safe does not have, no password to be had)
   3  the safe could not be opened ("Invalid File or Password": wrong
      password, not a safe, unreadable)
 )";

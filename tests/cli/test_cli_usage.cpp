@@ -42,6 +42,18 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
 }
 
+TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
+    const std::string page = readFile(fs::path(QUORVANE_SOURCE_DIR) / "cli" / "quorvane-cli.1");
+    ASSERT_TRUE(contains(page, ".TH QUORVANE-CLI 1"));
+    for (const char* part :
+         {".B quorvane-cli create", ".B quorvane-cli list", ".B quorvane-cli add",
+          ".B quorvane-cli extract", ".B quorvane-cli rename", ".B quorvane-cli delete",
+          ".B quorvane-cli passwd", "\\-\\-password\\-file", "\\-\\-new\\-password\\-file",
+          "\\-\\-force", "\\-\\-erase\\-originals", ".SH EXIT STATUS", ".SH LIST FORMAT",
+          "lowercase hexadecimal", ".SH EXAMPLES"})
+        EXPECT_TRUE(contains(page, part)) << "missing from the manual page: " << part;
+}
+
 TEST_F(CliUsage, VersionIsTheProjectVersion) {
     RunResult version = box.run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
