@@ -38,6 +38,7 @@ constexpr const char* WriteFailed = "Couldn't write the whole output file";
 constexpr const char* SafeWithoutIv = "The safe file is too short to hold an IV";
 constexpr const char* SafeWithoutCiphertext = "The safe file holds no encrypted data";
 constexpr const char* NoRandomness = "Couldn't get random bytes from the system";
+constexpr const char* OutputIsTheSafe = "The decrypted file would overwrite the safe itself";
 constexpr const char* UnknownFailure = "Unknown failure while encrypting or decrypting";
 
 const Byte* bytesOf(const std::string& text) {
@@ -381,6 +382,13 @@ void decryptSafeFile(const std::filesystem::path& safePath,
     if (!in.is_open()) {
         cipherFailed = true;
         cipherMessage = EncryptedInputNotOpen;
+        return;
+    }
+    std::error_code ignored;
+    if (std::filesystem::equivalent(safePath, plaintextPath, ignored)) {
+        // Creating the output would empty the very safe that is to be read.
+        cipherFailed = true;
+        cipherMessage = OutputIsTheSafe;
         return;
     }
     if (!createOwnerOnlyFile(plaintextPath)) {

@@ -13,7 +13,7 @@
 namespace quorvane {
 
 std::string derivePasswordKey(const std::string& password); // 32 raw digest bytes
-std::string randomBytes(std::size_t n);
+std::string randomBytes(std::size_t n);  // empty when the system gives no randomness
 bool isHexText(const std::string& text); // only "0123456789ABCDEF"
 std::string toHexUnlessHex(const std::string& text);
 std::string fromHexIfHex(const std::string& text);
@@ -36,6 +36,7 @@ void decryptSafe(std::istream& in, std::ostream& out, const std::string& key, bo
 
 // decryptSafe between two paths; on failure the output file is emptied and
 // removed, so no partly decrypted bytes stay behind. The output is created 0600.
+// An output that is the safe itself is refused before anything is written.
 void decryptSafeFile(const std::filesystem::path& safePath,
                      const std::filesystem::path& plaintextPath, const std::string& key,
                      bool& cipherFailed, std::string& cipherMessage,

@@ -747,6 +747,23 @@ TEST(SafeFiles, AFullDiskDuringDecryptionIsAFailureAndLeavesNoPlaintext) {
     EXPECT_EQ(fs::file_size(dir / "plain"), 3 * MiB + 5);
 }
 
+TEST(SafeFiles, DecryptingASafeOntoItselfIsRefusedAndKeepsTheSafe) {
+    TempDir dir;
+    const std::string key = derivePasswordKey("self");
+    const std::string safe = safeWithIv(EmptyContainer, key, SampleIv);
+    writeFile(dir / "safe.cx", safe);
+    fs::create_symlink(dir / "safe.cx", dir / "link.cx");
+    for (const fs::path& output : {dir / "safe.cx", dir / "link.cx", dir / "." / "safe.cx"}) {
+        SCOPED_TRACE(output.string());
+        bool failed = false;
+        std::string message;
+        decryptSafeFile(dir / "safe.cx", output, key, failed, message);
+        EXPECT_TRUE(failed);
+        EXPECT_FALSE(message.empty());
+        EXPECT_EQ(readFile(dir / "safe.cx"), safe);
+    }
+}
+
 TEST(SafeFiles, MissingSafeCreatesNoOutput) {
     TempDir dir;
     bool failed = false;
