@@ -3,6 +3,7 @@
 #include "lifecycle/EntryListing.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -103,6 +104,19 @@ int HookedShell::selectedCount() {
 ProgressCallback HookedShell::byteProgress() {
     return
         [this](std::uint64_t done, std::uint64_t total) { byteReports.emplace_back(done, total); };
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousHandler_);
 }
 
 void EntriesTest::SetUp() {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -48,6 +50,20 @@ class HookedShell : public ScriptedShell {
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int selectedCount() override;
     ProgressCallback byteProgress() override;
+};
+
+// Lowers the largest file this process may write, as a full disk would stop
+// it: a write past the limit fails with EFBIG (SIGXFSZ is ignored meanwhile).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
 };
 
 // Every test gets a fresh temporary root with a private working directory, a

@@ -359,6 +359,24 @@ TEST_F(UnreadableSources, StopADropAndNoOriginalFromThereOnIsErased) {
     EXPECT_EQ(shell.progressTexts.back(), "Adding File 2 of 3...");
 }
 
+TEST_F(UnreadableSources, AWorkingCopyThatCannotGrowIsReportedAndLeftAsItWas) {
+    openContainer(containerBytes({{"old", "old content"}}));
+    const std::string before = workingCopyBytes();
+    auto path = source("new", patternBytes(50000));
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true};
+    {
+        FileSizeLimit limit(before.size() + 20000); // a disk that fills up mid-copy
+        addFile(session);
+    }
+    EXPECT_EQ(workingCopyBytes(), before);
+    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "old", "11 Bytes"}}));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.events.back(), "message:Error:" + text::safeNotWritten(path.string()));
+    EXPECT_EQ(shell.questions.size(), 1u);
+    EXPECT_EQ(readFile(path), patternBytes(50000));
+}
+
 TEST_F(UnreadableSources, AnOriginalChangedAfterStoringIsNotErased) {
     openEmptySafe();
     auto path = source("edited", "version one");

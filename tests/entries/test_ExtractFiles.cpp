@@ -232,26 +232,6 @@ TEST_F(HostileNames, ControlBytesInANameAreShownEscaped) {
 
 class UnwritableTargets : public EntriesTest {};
 
-// Lowers the largest file this process may write, as a full disk would stop it.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-
-  private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
-
 TEST_F(UnwritableTargets, ATargetThatCannotBeWrittenInFullIsReportedAndTheOthersExtracted) {
     openContainer(
         containerBytes({{"small", "fits"}, {"big", patternBytes(200000)}, {"after", "also fits"}}));
