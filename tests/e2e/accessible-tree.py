@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Prints the accessibility tree of one running application, as a screen
 reader sees it over AT-SPI: one line per object,
-"DEPTH<TAB>ROLE<TAB>NAME<TAB>TEXT<TAB>SHOWN", TEXT being what a reader would
-speak of an editable field (empty for other objects), SHOWN "showing" for an
-object on screen and "hidden" for one that is not (a closed menu, say).
+"DEPTH<TAB>ROLE<TAB>NAME<TAB>TEXT<TAB>SHOWN<TAB>X,Y,WIDTH,HEIGHT", TEXT being
+what a reader would speak of an editable field (empty for other objects),
+SHOWN "showing" for an object on screen and "hidden" for one that is not (a
+closed menu, say), and the last field its place on the screen in pixels.
 
     accessible-tree.py APPLICATION-NAME [TIMEOUT-SECONDS]
 
@@ -58,6 +59,17 @@ def shown_of(bus, sender, path):
     return "showing" if int(states[word]) & (1 << bit) else "hidden"
 
 
+def extents_of(bus, sender, path):
+    node = bus.get_object(sender, path, introspect=False)
+    try:
+        x, y, width, height = node.GetExtents(
+            dbus.UInt32(0), dbus_interface="org.a11y.atspi.Component"
+        )
+    except dbus.DBusException:
+        return ""
+    return f"{int(x)},{int(y)},{int(width)},{int(height)}"
+
+
 def role_of(bus, sender, path):
     node = bus.get_object(sender, path, introspect=False)
     return str(node.GetRoleName(dbus_interface=ACCESSIBLE))
@@ -84,6 +96,7 @@ def walk(bus, sender, path, depth, lines):
             name_of(bus, sender, path),
             text_of(bus, sender, path, role),
             shown_of(bus, sender, path),
+            extents_of(bus, sender, path),
         )
     )
     for child_sender, child_path in children_of(bus, sender, path):
