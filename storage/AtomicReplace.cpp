@@ -88,7 +88,11 @@ class DescriptorBuffer : public std::streambuf {
 fs::path resolveTarget(const fs::path& target, std::error_code& error) {
     if (fs::exists(target, error))
         return fs::canonical(target, error);
-    fs::path path = target;
+    // Absolute first: the folder of a bare file name must be a real path that
+    // can be opened for its fsync.
+    fs::path path = fs::absolute(target, error);
+    if (error)
+        return {};
     for (int depth = 0; depth < MaxLinkDepth && fs::is_symlink(fs::symlink_status(path)); ++depth) {
         const fs::path link = fs::read_symlink(path, error);
         if (error)

@@ -159,6 +159,19 @@ TEST(ReplaceFileAtomically, GoesThroughARelativeLinkToAFileNotYetThere) {
     EXPECT_EQ(readFile(dir / "real" / "safe.cx"), "new");
 }
 
+TEST(ReplaceFileAtomically, TakesARelativeNameInTheCurrentFolder) {
+    TempDir dir;
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    const ReplaceResult created = replaceFileAtomically("new.cx", writerOf("first"));
+    const ReplaceResult replaced = replaceFileAtomically("new.cx", writerOf("second"));
+    fs::current_path(before);
+    EXPECT_TRUE(created.ok) << created.reason;
+    EXPECT_TRUE(replaced.ok) << replaced.reason;
+    EXPECT_EQ(readFile(dir / "new.cx"), "second");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"new.cx"});
+}
+
 TEST(ReplaceFileAtomically, AbandonedWriteLeavesTheOldFileAndNoTempFile) {
     TempDir dir;
     writeFile(dir / "safe.cx", "the old safe");
