@@ -14,14 +14,17 @@ namespace quorvane::dialogs {
 // which leave "!!!!K".
 int runPasswordDialog(QWidget* owner, std::string& password);
 
-// "Dialog" / "Enter New Filename:": leaves the typed name (at most 49 bytes)
-// in newEntryName, or "-1" on Cancel.
+// "Dialog" / "Enter New Filename:": leaves the typed name (at most 49 bytes,
+// cut on a whole UTF-8 character) in newEntryName, or "-1" on Cancel.
 void runRenameDialog(QWidget* owner, std::string& newEntryName);
 
 // The About box: program icon, name, version, OK.
 void runAboutDialog(QWidget* owner);
 
-// The three file pickers: true and the chosen path, false when cancelled.
+// The three file pickers: true and the chosen path (the file system's bytes),
+// false when cancelled, leaving path as it was. New Safe and Add File append
+// ".cx" to a name typed without a suffix; Add File not when a file of the
+// very name chosen exists.
 bool pickSafeToOpen(QWidget* owner, std::string& path); // starts on path
 bool pickNewSafe(QWidget* owner, std::string& path);
 bool pickFileToAdd(QWidget* owner, std::string& path);
