@@ -66,6 +66,8 @@ void SecureErase(const std::filesystem::path& path) {
     // next one, as erased files always have.
     writeErasePattern(file, roundUpToWholePatterns(static_cast<std::uint64_t>(end)));
     file.flush();
+    // Forced to the disk before the caller deletes the file: otherwise the
+    // overwrite may never leave the page cache and the old blocks keep the data.
     syncFileToDisk(path);
 }
 

@@ -38,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(Lengths, SecureEraseLength,
                          ::testing::Values(EraseCase{0, 0}, EraseCase{1, 10}, EraseCase{25, 30},
                                            EraseCase{30, 30}, EraseCase{31, 40},
                                            EraseCase{(1u << 20) + 1, (1u << 20) + 4},
-                                           EraseCase{3 * (1u << 20) + 7, 3 * (1u << 20) + 12}));
+                                           EraseCase{3 * (1u << 20) + 7, 3 * (1u << 20) + 12}),
+                         [](const auto& testCase) {
+                             return "From" + std::to_string(testCase.param.before);
+                         });
 
 TEST(SecureErase, TwiceLeavesTheSameBytesAsOnce) {
     TempFolder dir;
