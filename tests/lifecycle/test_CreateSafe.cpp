@@ -1,6 +1,10 @@
 // New Safe: every road, in order, with its texts.
 
+#include "tests/lifecycle/ChildProcess.h"
 #include "tests/lifecycle/LifecycleFixture.h"
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <sys/stat.h>
 
@@ -111,6 +115,31 @@ TEST_F(CreateSafeTest, FolderWhereNoFileCanBeMadeSaysFileCreationFailedOnce) {
     EXPECT_EQ(shell.messages, (Messages{{"File Creation Failed!", "Error", MessageIcon::Error}}));
     EXPECT_FALSE(isSafeOpen(state));
     EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+}
+
+TEST_F(CreateSafeTest, FailedEncryptionShowsTheCipherMessageThenFileCreationFailed) {
+    // A file size limit below the 48 bytes of the new safe makes its writing fail.
+    const int code = runInChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        limit.rlim_cur = 20;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        answerNewSafe(chosen, "pw");
+        createSafe(session);
+        ASSERT_EQ(shell.messages.size(), 2u) << "cipher message, then the failure";
+        EXPECT_EQ(shell.messages[0].caption, "Error");
+        EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+        EXPECT_FALSE(shell.messages[0].text.empty());
+        EXPECT_EQ(shell.messages[1],
+                  (ShownMessage{"File Creation Failed!", "Error", MessageIcon::Error}));
+        EXPECT_EQ(shell.events.back(), "message:Error:File Creation Failed!");
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_FALSE(std::filesystem::exists(chosen));
+        EXPECT_EQ(folderListing(root), (std::vector<std::string>{"cwd", "work"}));
+        EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+    });
+    EXPECT_EQ(code, 0);
 }
 
 TEST_F(CreateSafeTest, ChosenPathThatIsAFolderFailsAndLeavesTheFolder) {
