@@ -58,6 +58,15 @@ int EntryListView::selectedCount() const {
     return static_cast<int>(selectionModel()->selectedRows().size());
 }
 
+void EntryListView::widenColumnToFit(int row, int column) {
+    const QModelIndex index = model()->index(row, column);
+    if (!index.isValid())
+        return;
+    const int needed = sizeHintForIndex(index).width();
+    if (needed > columnWidth(column))
+        setColumnWidth(column, needed);
+}
+
 void EntryListView::focusInEvent(QFocusEvent* event) {
     const bool hadFocusedRow = currentIndex().isValid();
     QTreeWidget::focusInEvent(event);

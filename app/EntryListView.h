@@ -18,6 +18,9 @@ class EntryListView : public QTreeWidget {
     // The first selected row after the given one (-1: from the top), -1 when none.
     int nextSelectedRow(int after) const;
     int selectedCount() const;
+    // Widens the column when the text of this cell would not fit; columns
+    // never get narrower than their first widths.
+    void widenColumnToFit(int row, int column);
 
   signals:
     // A right-click, or the menu key, asks for the row menu at this place on

@@ -109,15 +109,21 @@ void QtShell::insertRow(int row, const std::string& column0) {
     for (int column = 0; column < list->columnCount(); ++column)
         item->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
     const int count = list->topLevelItemCount();
-    list->insertTopLevelItem(row < 0 || row > count ? count : row, item);
+    const int at = row < 0 || row > count ? count : row;
+    list->insertTopLevelItem(at, item);
+    list->widenColumnToFit(at, 0);
 }
 
 void QtShell::setRowText(int row, int column, const std::string& text) {
     if (window_ == nullptr)
         return;
-    QTreeWidgetItem* item = window_->entryList()->topLevelItem(row);
-    if (item != nullptr && column >= 0 && column < window_->entryList()->columnCount())
-        item->setText(column, shown(text));
+    EntryListView* list = window_->entryList();
+    QTreeWidgetItem* item = list->topLevelItem(row);
+    if (item == nullptr || column < 0 || column >= list->columnCount())
+        return;
+    item->setText(column, shown(text));
+    // A long name or size is shown whole rather than cut off.
+    list->widenColumnToFit(row, column);
 }
 
 int QtShell::focusedRow() {

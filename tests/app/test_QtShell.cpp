@@ -91,6 +91,21 @@ TEST_F(QtShellTest, RowsAreInsertedFilledAndEmptied) {
     EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 
+TEST_F(QtShellTest, ColumnsWidenForTextThatWouldBeCutButNeverNarrow) {
+    shell.insertRow(0, "0");
+    shell.setRowText(0, 1, "a.txt");
+    shell.setRowText(0, 2, "5 Bytes");
+    EXPECT_EQ(list->columnWidth(0), 128);
+    EXPECT_EQ(list->columnWidth(1), 293);
+    EXPECT_EQ(list->columnWidth(2), 80);
+    shell.insertRow(1, "1");
+    shell.setRowText(1, 1, std::string(49, 'W'));
+    shell.setRowText(1, 2, "4294967295 Bytes");
+    const QFontMetrics metrics(list->font());
+    EXPECT_GT(list->columnWidth(1), metrics.horizontalAdvance(QString(49, QLatin1Char('W'))));
+    EXPECT_GT(list->columnWidth(2), metrics.horizontalAdvance(QStringLiteral("4294967295 Bytes")));
+}
+
 TEST_F(QtShellTest, FocusAndSelectionComeFromTheList) {
     for (int row = 0; row < 5; ++row)
         shell.insertRow(row, std::to_string(row));
