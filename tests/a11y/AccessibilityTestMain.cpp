@@ -1,0 +1,35 @@
+// The main of the accessibility tests: one QApplication, offscreen unless a
+// platform is named, so that test discovery at build time needs no display.
+
+#include <QApplication>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler qtDefaultHandler = nullptr;
+
+// The offscreen platform says these for every window and menu it shows; they
+// tell nothing about the code under test.
+void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("This plugin does not support ")))
+        return;
+    qtDefaultHandler(type, context, text);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    qtDefaultHandler = qInstallMessageHandler(quietOffscreenNoise);
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
