@@ -51,6 +51,11 @@ bool copyRange(std::ifstream& source, std::ofstream& target, std::uint64_t start
     return static_cast<bool>(target);
 }
 
+void emptyFile(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::resize_file(path, 0, ignored);
+}
+
 } // namespace
 
 void SecureErase(const std::filesystem::path& path) {
@@ -89,12 +94,15 @@ int moveFileBytes(const std::filesystem::path& source, const std::filesystem::pa
         return 0;
     const auto sourceLength = static_cast<std::uint64_t>(end);
     const std::uint64_t wanted = count == 0 ? sourceLength : count;
-    if (!copyRange(in, out, start, bytesAvailable(sourceLength, start, wanted)))
-        return 0;
+    const bool copied = copyRange(in, out, start, bytesAvailable(sourceLength, start, wanted));
     in.close();
     out.close();
-    if (out.fail())
+    if (!copied || out.fail()) {
+        // A failed move leaves the target as a failed open does: there, but
+        // empty, so that no half copy passes for the whole.
+        emptyFile(target);
         return 0;
+    }
     SecureErase(source);
     return 1;
 }

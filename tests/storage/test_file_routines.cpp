@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quorvane::test {
 namespace {
@@ -184,6 +188,26 @@ TEST_F(MoveFileBytes, AnUnreadableSourceIsAFailureAndIsKept) {
     std::filesystem::create_directory(dir / "folder");
     EXPECT_EQ(moveFileBytes(dir / "folder", target, 0, 10), 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+    EXPECT_EQ(std::filesystem::file_size(target), 0u);
+}
+
+TEST_F(MoveFileBytes, ACopyCutOffByAFullDiskLeavesAnEmptyTargetAndKeepsTheSource) {
+    // Cut off in a child whose files may not grow past 1 MiB: the copy stops
+    // after its first block, as if the disk were full.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1u << 20, 1u << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(moveFileBytes(source, target, 0, 0) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a cut-off move was reported as done";
+    EXPECT_EQ(std::filesystem::file_size(target), 0u);
+    EXPECT_TRUE(readText(source) == content);
 }
 
 // ---------------------------------------------------------------- fileSize
