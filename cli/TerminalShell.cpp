@@ -12,7 +12,12 @@ TerminalShell::TerminalShell(TerminalAnswers answers, std::ostream& errors, bool
 void TerminalShell::showMessage(const std::string& text, const std::string& /*caption*/,
                                 MessageIcon icon) {
     progress_.finish();
-    errors_ << clitext::MessagePrefix << text << '\n' << std::flush;
+    // A box may hold several lines; each gets the prefix, so that every line
+    // on standard error says where it comes from.
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        errors_ << clitext::MessagePrefix << text.substr(start, end - start) << '\n';
+    errors_ << clitext::MessagePrefix << text.substr(start) << '\n' << std::flush;
     if (icon == MessageIcon::Error) {
         errorShown_ = true;
         errorTexts_.push_back(text);

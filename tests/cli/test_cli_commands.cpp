@@ -154,6 +154,21 @@ TEST_F(CliCommands, AddOfARefusedFileChangesNothing) {
     EXPECT_TRUE(fs::exists(empty));
 }
 
+TEST_F(CliCommands, AnUnreadableFileIsRefusedOnLinesThatAllCarryThePrefix) {
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    fs::create_directory(file("a folder"));
+    RunResult refused = cli({"add", safe.string(), file("a folder").string()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(contains(refused.err, "Is a directory")) << refused.err;
+    std::size_t lines = 0;
+    for (std::size_t at = 0, end; (end = refused.err.find('\n', at)) != std::string::npos;
+         at = end + 1, ++lines)
+        EXPECT_EQ(refused.err.compare(at, 14, "quorvane-cli: "), 0) << refused.err;
+    EXPECT_GT(lines, 1u);
+    EXPECT_EQ(readFile(safe), before);
+}
+
 TEST_F(CliCommands, AddStopsAtTheFirstRefusedFileAndKeepsWhatCameBefore) {
     auto safe = file("s.cx");
     ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
