@@ -23,7 +23,10 @@ void addFile(Session& session) {
         return;
     if (!storeSource(session, source, text::AddingFile))
         return;
-    if (eraseWanted && shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal))
+    // A failed save keeps the original; the file itself is stored all the
+    // same, and it reaches the safe file with the next save that works.
+    if (eraseWanted && shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal) &&
+        saveBeforeErasing(session))
         eraseOriginal(session, source);
     shell.showMessage(text::WrittenSuccessfully, text::CaptionSuccess, MessageIcon::Information);
 }
@@ -47,8 +50,14 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
             return;
         if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
             return;
-        if (eraseWanted)
-            eraseOriginal(session, source);
+        // One save per erased file: a file is destroyed only once the safe
+        // file holds it, and a failed save ends the drop before anything more
+        // is stored that the user would expect to be erased.
+        if (!eraseWanted)
+            continue;
+        if (!saveBeforeErasing(session))
+            return;
+        eraseOriginal(session, source);
     }
 }
 

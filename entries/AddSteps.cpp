@@ -2,6 +2,8 @@
 
 #include "entries/ListRefresh.h"
 #include "entries/Messages.h"
+#include "lifecycle/Lifecycle.h"
+#include "lifecycle/LifecycleTexts.h"
 #include "storage/Container.h"
 #include "storage/FileRoutines.h"
 
@@ -77,6 +79,14 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     if (result == AppendResult::Appended)
         return true;
     reportAppendFailure(session, source, result);
+    return false;
+}
+
+bool saveBeforeErasing(Session& session) {
+    if (writeSafeFile(session, lifecycle_text::Saving))
+        return true;
+    session.shell.showMessage(lifecycle_text::FailedToSave, lifecycle_text::Error,
+                              MessageIcon::Error);
     return false;
 }
 

@@ -33,6 +33,13 @@ bool measureSource(Session& session, const std::string& path, SourceFile& source
 // and false comes back.
 bool storeSource(Session& session, const SourceFile& source, const std::string& progressText);
 
+// Writes the open safe's file so that it holds everything stored so far:
+// the working copy is plaintext that a crash or a close without saving throws
+// away, so an original may be erased only once the safe file holds it. On
+// failure "Failed to Save file!" is shown and false comes back; the working
+// copy keeps what was stored.
+bool saveBeforeErasing(Session& session);
+
 // Securely erases and deletes the original, but only while it is still the
 // file that was stored; otherwise it is left alone and the user is told.
 void eraseOriginal(Session& session, const SourceFile& source);

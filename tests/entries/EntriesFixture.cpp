@@ -1,6 +1,7 @@
 #include "tests/entries/EntriesFixture.h"
 
 #include "lifecycle/EntryListing.h"
+#include "storage/SafeCipher.h"
 
 #include <algorithm>
 #include <csignal>
@@ -72,6 +73,17 @@ std::vector<std::string> folderListing(const std::filesystem::path& folder) {
     return names;
 }
 
+std::string decryptedSafe(const std::filesystem::path& safe, const std::string& password) {
+    std::ifstream in(safe, std::ios::binary);
+    EXPECT_TRUE(in.is_open()) << safe;
+    std::ostringstream plain;
+    bool failed = true;
+    std::string why;
+    decryptSafe(in, plain, derivePasswordKey(password), failed, why);
+    EXPECT_FALSE(failed) << safe << ": " << why;
+    return plain.str();
+}
+
 std::string patternBytes(std::size_t length, unsigned seed) {
     std::string bytes(length, '\0');
     std::uint32_t value = seed * 2654435761u + 1;
@@ -130,6 +142,8 @@ void EntriesTest::SetUp() {
     for (const auto& folder : {workDir, sources, out})
         std::filesystem::create_directory(folder);
     state.workDir = workDir;
+    state.safePath = (root / "safe.cx").string();
+    state.password = TestPassword;
 }
 
 void EntriesTest::TearDown() {

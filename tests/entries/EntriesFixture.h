@@ -31,6 +31,9 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 // Names in folder (not recursive), sorted; empty when it does not exist.
 std::vector<std::string> folderListing(const std::filesystem::path& folder);
+// The container that the safe file at safe holds under password (real
+// cipher); fails the test when it does not decrypt.
+std::string decryptedSafe(const std::filesystem::path& safe, const std::string& password);
 // Reproducible bytes that are not all alike.
 std::string patternBytes(std::size_t length, unsigned seed = 1);
 
@@ -67,7 +70,10 @@ class FileSizeLimit {
 };
 
 // Every test gets a fresh temporary root with a private working directory, a
-// folder for source files and one for extraction.
+// folder for source files and one for extraction. The safe's file is
+// root/safe.cx (written only by a save), its password TestPassword.
+inline constexpr const char* TestPassword = "entries test password";
+
 class EntriesTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -17,6 +17,8 @@ const std::string AskEraseAll =
 const std::string AskSure = "question:Delete Original File:Are you Sure?";
 const std::string Written = "message:Success:Written Successfully";
 const std::string NoFilesize = "message:Error:Unable to get filesize";
+const std::string Saving = "progress:Saving Safe Please Wait...";
+const std::string SaveFailed = "message:Error:Failed to Save file!";
 
 using AddFileCommand = EntriesTest;
 
@@ -70,7 +72,7 @@ TEST_F(AddFileCommand, EmptyOrMissingFileIsRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(shell.rows.empty());
 }
 
-TEST_F(AddFileCommand, YesTwiceErasesAndDeletesTheOriginalAfterStoringIt) {
+TEST_F(AddFileCommand, YesTwiceWritesTheSafeFileThenErasesAndDeletesTheOriginal) {
     openEmptySafe();
     auto path = source("secret.txt", "top secret");
     shell.addFilePickerAnswers.push_back(path.string());
@@ -80,14 +82,58 @@ TEST_F(AddFileCommand, YesTwiceErasesAndDeletesTheOriginalAfterStoringIt) {
         if (question == text::AreYouSure)
             storedWhenAsked = shell.rows.size() == 1 && std::filesystem::exists(path);
     };
+    // Steps: append, save, erase. Just before the erase the safe file on disk
+    // must already hold the file, and the original must still be whole.
+    bool safeFileBeforeSave = true;
+    std::string safeAtErase;
+    std::string originalAtErase;
+    shell.beforeStep = [&](int step) {
+        if (step == 1)
+            safeFileBeforeSave = std::filesystem::exists(state.safePath);
+        if (step == 2) {
+            safeAtErase = decryptedSafe(state.safePath, TestPassword);
+            originalAtErase = readFile(path);
+        }
+    };
     addFile(session);
 
-    EXPECT_EQ(shell.events, (std::vector<std::string>{
-                                "pick-add", AskErase, "progress:Adding File...", "hide", AskSure,
-                                "progress:Removing Original File...", "hide", Written}));
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"pick-add", AskErase, "progress:Adding File...", "hide",
+                                        AskSure, Saving, "hide",
+                                        "progress:Removing Original File...", "hide", Written}));
     EXPECT_TRUE(storedWhenAsked);
+    EXPECT_EQ(shell.busySteps, 3);
+    EXPECT_FALSE(safeFileBeforeSave);
+    EXPECT_EQ(safeAtErase, containerBytes({{"secret.txt", "top secret"}}));
+    EXPECT_EQ(originalAtErase, "top secret");
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(workingCopyBytes(), containerBytes({{"secret.txt", "top secret"}}));
+    EXPECT_TRUE(isSafeOpen(state));
+}
+
+TEST_F(AddFileCommand, AFailedSaveKeepsTheOriginalAndTheAddedEntry) {
+    openContainer(containerBytes({{"old", "old content"}}));
+    // The safe's folder is gone, so its file cannot be written.
+    std::filesystem::create_directory(root / "safes");
+    state.safePath = (root / "safes" / "safe.cx").string();
+    std::filesystem::remove(root / "safes");
+    auto path = source("secret.txt", "top secret");
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true, true};
+    addFile(session);
+
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{"pick-add", AskErase, "progress:Adding File...", "hide",
+                                        AskSure, Saving, "hide", SaveFailed, Written}));
+    ASSERT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(shell.busySteps, 2); // append and the save; no erase
+    EXPECT_EQ(readFile(path), "top secret");
+    EXPECT_FALSE(std::filesystem::exists(root / "safes"));
+    EXPECT_EQ(workingCopyBytes(),
+              containerBytes({{"old", "old content"}, {"secret.txt", "top secret"}}));
+    EXPECT_EQ(shell.rows.size(), 2u);
+    EXPECT_TRUE(isSafeOpen(state));
 }
 
 TEST_F(AddFileCommand, NoToEitherQuestionKeepsTheOriginal) {
@@ -105,6 +151,8 @@ TEST_F(AddFileCommand, NoToEitherQuestionKeepsTheOriginal) {
     addKeepingOriginal(path);
     EXPECT_EQ(readFile(path), "keep me");
     EXPECT_EQ(shell.questions.size(), 1u);
+    // Nothing to erase, so nothing is saved: the user saves when they choose.
+    EXPECT_FALSE(std::filesystem::exists(state.safePath));
 }
 
 TEST_F(AddFileCommand, SameNameTwiceGivesTwoEntriesNumberedInOrder) {
@@ -197,25 +245,66 @@ TEST_F(DroppedFiles, FiveFilesOneBusyBoxEachAndTheListAfterEach) {
     EXPECT_EQ(workingCopyBytes(), containerBytes(expected));
 }
 
-TEST_F(DroppedFiles, BothYesErasesEachOriginalRightAfterItIsStored) {
+TEST_F(DroppedFiles, BothYesSavesAndErasesEachOriginalRightAfterItIsStored) {
     openEmptySafe();
     auto a = source("a", "aaaa");
     auto b = source("b", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
     shell.yesNoAnswers = {true, true};
     std::vector<bool> aExistsBeforeStep;
-    shell.beforeStep = [&](int) { aExistsBeforeStep.push_back(std::filesystem::exists(a)); };
+    std::vector<std::string> safeBeforeErase;
+    shell.beforeStep = [&](int step) {
+        aExistsBeforeStep.push_back(std::filesystem::exists(a));
+        if (step == 2 || step == 5)
+            safeBeforeErase.push_back(decryptedSafe(state.safePath, TestPassword));
+    };
     addDroppedFiles(session, {a.string(), b.string()});
 
     EXPECT_EQ(shell.events,
-              (std::vector<std::string>{AskEraseAll, AskSure, "progress:Adding File 1 of 2...",
-                                        "hide", "progress:Removing Original File...", "hide",
-                                        "progress:Adding File 2 of 2...", "hide",
-                                        "progress:Removing Original File...", "hide"}));
-    // Steps: add a, erase a, add b, erase b.
-    EXPECT_EQ(aExistsBeforeStep, (std::vector<bool>{true, true, false, false}));
+              (std::vector<std::string>{
+                  AskEraseAll, AskSure, "progress:Adding File 1 of 2...", "hide", Saving, "hide",
+                  "progress:Removing Original File...", "hide", "progress:Adding File 2 of 2...",
+                  "hide", Saving, "hide", "progress:Removing Original File...", "hide"}));
+    // Steps: add a, save, erase a, add b, save, erase b.
+    EXPECT_EQ(aExistsBeforeStep, (std::vector<bool>{true, true, true, false, false, false}));
+    // Before each erase the safe file holds every file stored so far.
+    EXPECT_EQ(safeBeforeErase, (std::vector<std::string>{
+                                   containerBytes({{"a", "aaaa"}}),
+                                   containerBytes({{"a", "aaaa"}, {"b", std::string(31, 'b')}})}));
     EXPECT_FALSE(std::filesystem::exists(a));
     EXPECT_FALSE(std::filesystem::exists(b));
     EXPECT_EQ(workingCopyBytes(), containerBytes({{"a", "aaaa"}, {"b", std::string(31, 'b')}}));
+}
+
+TEST_F(DroppedFiles, AFailedSaveKeepsThatOriginalAndStopsTheDrop) {
+    openEmptySafe();
+    const std::string bContent = patternBytes(5000);
+    auto a = source("a", "first file");
+    auto b = source("b", bContent);
+    auto c = source("c", "third file");
+    const std::string withA = containerBytes({{"a", "first file"}});
+    const std::string withAB = containerBytes({{"a", "first file"}, {"b", bContent}});
+    shell.yesNoAnswers = {true, true};
+    {
+        // A disk that fills up: the working copy still grows to hold b, but
+        // the encrypted safe, always a little longer, no longer fits.
+        FileSizeLimit limit(withAB.size() + 4);
+        addDroppedFiles(session, {a.string(), b.string(), c.string()});
+    }
+
+    EXPECT_EQ(shell.events,
+              (std::vector<std::string>{
+                  AskEraseAll, AskSure, "progress:Adding File 1 of 3...", "hide", Saving, "hide",
+                  "progress:Removing Original File...", "hide", "progress:Adding File 2 of 3...",
+                  "hide", Saving, "hide", SaveFailed}));
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_EQ(readFile(b), bContent);
+    EXPECT_EQ(readFile(c), "third file");
+    // The safe file is the one written before b, whole; b waits in the
+    // working copy for the next save.
+    EXPECT_EQ(decryptedSafe(state.safePath, TestPassword), withA);
+    EXPECT_EQ(workingCopyBytes(), withAB);
+    EXPECT_EQ(folderListing(root), (std::vector<std::string>{"out", "safe.cx", "sources", "work"}));
+    EXPECT_TRUE(isSafeOpen(state));
 }
 
 TEST_F(DroppedFiles, YesThenNoKeepsEveryOriginal) {
@@ -225,6 +314,8 @@ TEST_F(DroppedFiles, YesThenNoKeepsEveryOriginal) {
     addDroppedFiles(session, {a.string()});
     EXPECT_EQ(readFile(a), "aaaa");
     EXPECT_EQ(shell.rows.size(), 1u);
+    EXPECT_EQ(shell.progressTexts, (std::vector<std::string>{"Adding File 1 of 1..."}));
+    EXPECT_FALSE(std::filesystem::exists(state.safePath));
 }
 
 // --- sizes the format cannot hold ---
@@ -285,7 +376,8 @@ TEST_F(TooLargeFiles, StopADropLikeAnUnmeasurableFile) {
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u);
     EXPECT_EQ(shell.progressTexts,
-              (std::vector<std::string>{"Adding File 1 of 3...", "Removing Original File..."}));
+              (std::vector<std::string>{"Adding File 1 of 3...", "Saving Safe Please Wait...",
+                                        "Removing Original File..."}));
     EXPECT_EQ(workingCopyBytes(), containerBytes({{"first", "1"}}));
     EXPECT_TRUE(std::filesystem::exists(huge));
     EXPECT_EQ(readFile(third), "3");
@@ -344,7 +436,7 @@ TEST_F(UnreadableSources, StopADropAndNoOriginalFromThereOnIsErased) {
     auto shrinking = source("shrinking", patternBytes(5000));
     auto third = source("third", "third");
     shell.beforeStep = [&](int step) {
-        if (step == 2) // add first, erase first, then the second add
+        if (step == 3) // add first, save, erase first, then the second add
             std::filesystem::resize_file(shrinking, 10);
     };
     shell.yesNoAnswers = {true, true};
@@ -395,7 +487,7 @@ TEST_F(UnreadableSources, AnOriginalChangedAfterStoringIsNotErased) {
     EXPECT_EQ(readFile(path), "version two");
     EXPECT_EQ(shell.events,
               (std::vector<std::string>{
-                  "pick-add", AskErase, "progress:Adding File...", "hide", AskSure,
+                  "pick-add", AskErase, "progress:Adding File...", "hide", AskSure, Saving, "hide",
                   "message:Error:" + text::originalChangedNotErased(path.string()), Written}));
     EXPECT_EQ(workingCopyBytes(), containerBytes({{"edited", "version one"}}));
 }
