@@ -2,9 +2,10 @@
 
 // Writing one extracted entry into the chosen folder without ever leaving it.
 // Stored names come from safes made anywhere, so a name is used only when it
-// is a plain file name, and the file is opened relative to the folder with
-// O_NOFOLLOW: neither "../x", "a/b" nor a link placed in the folder can send
-// the bytes elsewhere.
+// is a plain file name, and the bytes go into a fresh file created relative to
+// the folder (O_EXCL), which is then renamed over the name: neither "../x",
+// "a/b", a symbolic link nor a hard link placed in the folder can send the
+// bytes elsewhere or change a file outside it.
 
 #include <functional>
 #include <ostream>
@@ -38,9 +39,11 @@ struct TargetResult {
     std::string detail; // why it was skipped or failed
 };
 
-// Creates (or empties) the ordinary file name in folder and lets writeContent
-// fill it; writeContent returns false when its source could not be read. A
-// file that could not be written in full is removed again.
+// Lets writeContent fill a fresh file in folder (mode 0666 less the umask) and
+// puts it in place under name, replacing an ordinary file of that name (as a
+// new file: the old one's mode and links are not carried over). writeContent
+// returns false when its source could not be read. On any failure the fresh
+// file is removed and an existing file of that name is left as it was.
 TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent);
 

@@ -73,6 +73,35 @@ TEST_F(ExtractCommand, AnExistingFileIsReplacedWithoutAQuestion) {
     EXPECT_TRUE(shell.messages.empty());
 }
 
+TEST_F(ExtractCommand, AHardLinkInTheFolderIsReplacedNotWrittenThrough) {
+    const auto outside = root / "outside";
+    writeFile(outside, "precious, and kept elsewhere");
+    ASSERT_EQ(::link(outside.c_str(), (out / "linked").c_str()), 0);
+    openContainer(containerBytes({{"linked", "the entry's bytes"}}));
+    extractRows({0}, out);
+
+    EXPECT_EQ(readFile(outside), "precious, and kept elsewhere");
+    EXPECT_EQ(readFile(out / "linked"), "the entry's bytes");
+    EXPECT_EQ(std::filesystem::hard_link_count(outside), 1u);
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"linked"}));
+    EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(ExtractCommand, NewAndReplacedFilesGetTheModeTheUmaskAllows) {
+    openContainer(containerBytes({{"new", "n"}, {"replaced", "r"}}));
+    writeFile(out / "replaced", "old");
+    std::filesystem::permissions(out / "replaced", std::filesystem::perms(0600));
+    const mode_t savedMask = ::umask(027);
+    extractRows({0, 1}, out);
+    ::umask(savedMask);
+    for (const char* name : {"new", "replaced"}) {
+        struct stat status {};
+        ASSERT_EQ(::stat((out / name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0640u) << name;
+    }
+    EXPECT_EQ(readFile(out / "replaced"), "r");
+}
+
 TEST_F(ExtractCommand, AFolderPathEndingInASeparatorStillWorks) {
     openContainer(containerBytes({{"a", "aa"}}));
     shell.selected = {0};
@@ -249,6 +278,22 @@ TEST_F(UnwritableTargets, ATargetThatCannotBeWrittenInFullIsReportedAndTheOthers
                                 std::strerror(EFBIG)),
               std::string::npos)
         << message.text;
+}
+
+TEST_F(UnwritableTargets, AnExistingFileStaysAsItWasWhenItsReplacementCannotBeWritten) {
+    openContainer(containerBytes({{"big", patternBytes(200000)}}));
+    writeFile(out / "big", "the old big file");
+    {
+        FileSizeLimit limit(65536);
+        extractRows({0}, out);
+    }
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"big"}));
+    EXPECT_EQ(readFile(out / "big"), "the old big file");
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_NE(shell.messages[0].text.find(std::string(std::strerror(EFBIG)) +
+                                          "; the incomplete file was removed"),
+              std::string::npos)
+        << shell.messages[0].text;
 }
 
 TEST_F(UnwritableTargets, AFolderThatIsNotThereIsReportedPerEntry) {
