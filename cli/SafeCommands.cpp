@@ -75,11 +75,10 @@ void reportDamage(CommandRun& run) {
 
 bool openSafeFile(CommandRun& run, const std::string& password) {
     SafeState& state = run.session.state;
-    state.safePath = run.invocation.safePath;
+    state.safePath = absoluteSafePath(run.invocation.safePath);
     state.password = password;
-    OpenResult result =
-        openWorkingCopy(run.session, run.invocation.safePath, lifecycle_text::OpeningSafe,
-                        lifecycle_text::CouldNotOpenFile);
+    OpenResult result = openWorkingCopy(run.session, state.safePath, lifecycle_text::OpeningSafe,
+                                        lifecycle_text::CouldNotOpenFile);
     if (result != OpenResult::Done || !isSafeOpen(state))
         return false;
     reportDamage(run);

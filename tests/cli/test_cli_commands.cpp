@@ -70,6 +70,20 @@ TEST_F(CliCommands, CreateWithARelativePathWritesIntoTheWorkingFolder) {
     fs::remove(box.cwd() / "here.cx"); // the one thing the cwd may hold
 }
 
+TEST_F(CliCommands, EveryCommandTakesASafePathRelativeToTheWorkingFolder) {
+    fs::copy_file(threeEntrySafe(), box.cwd() / "rel.cx");
+    auto added = box.writeFile("added.txt", "added");
+    EXPECT_EQ(cli({"rename", "rel.cx", "0", "first.txt"}).exitCode, 0);
+    EXPECT_EQ(cli({"delete", "rel.cx", "1"}).exitCode, 0);
+    EXPECT_EQ(cli({"add", "rel.cx", added.string()}).exitCode, 0);
+    auto fresh = box.passwordFile("relative");
+    EXPECT_EQ(cli({"passwd", "rel.cx", "--new-password-file", fresh.string()}).exitCode, 0);
+    RunResult listed = box.run({"list", "rel.cx", "--password-file", fresh.string()});
+    EXPECT_EQ(listed.out, "0\t5\tfirst.txt\n1\t4\tgamma\n2\t5\tadded.txt\n");
+    EXPECT_EQ(treeOf(box.cwd()), std::vector<std::string>{"rel.cx"});
+    fs::remove(box.cwd() / "rel.cx"); // the one thing the cwd may hold
+}
+
 TEST_F(CliCommands, ListPrintsNumberSizeAndName) {
     RunResult listed = cli({"list", threeEntrySafe().string()});
     EXPECT_EQ(listed.exitCode, 0);
