@@ -73,6 +73,7 @@ endforeach()
 if(QUORVANE_BUILD_GUI AND QUORVANE_APP_ICON)
     add_executable(quorvane-render-icon ${QUORVANE_RESOURCES}/RenderIcon.cpp)
     target_link_libraries(quorvane-render-icon PRIVATE quorvane_settings Qt6::Gui Qt6::Svg)
+    set_target_properties(quorvane-render-icon PROPERTIES AUTOMOC OFF)
     quorvane_install_icon(${QUORVANE_APP_ICON} quorvane apps)
     quorvane_install_icon(${QUORVANE_RESOURCES}/application-x-quorvane-safe.svg
         application-x-quorvane-safe mimetypes)
