@@ -3,8 +3,15 @@
 #include "lifecycle/Lifecycle.h"
 
 #include <QApplication>
+#include <QTimer>
 
 namespace quorvane {
+
+namespace {
+
+constexpr int EndRetryMilliseconds = 250;
+
+} // namespace
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
     CommandLine commandLine;
@@ -17,7 +24,8 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
 }
 
 DesktopProgram::DesktopProgram()
-    : session_{state_, shell_}, window_(session_, [this] { return shell_.isBusy(); }) {
+    : session_{state_, shell_}, window_(session_, [this] { return shell_.isBusy(); }),
+      terminationWatch_([this] { endOnRequest(); }) {
     state_.workDir = workingDirectory_.path();
     shell_.attachWindow(&window_);
 }
@@ -31,6 +39,19 @@ bool DesktopProgram::openStartupSafeIfGiven(const CommandLine& commandLine) {
     if (commandLine.argumentCount <= 1)
         return true;
     return openStartupSafe(session_, commandLine.StartupSafePath) != -1;
+}
+
+void DesktopProgram::endOnRequest() {
+    if (window_.hasEnded())
+        return;
+    // An operation waiting for an answer, or in the middle of a long step,
+    // finishes first; closing under it would pull the safe away.
+    if (shell_.isBusy() || QApplication::activeModalWidget() != nullptr ||
+        QApplication::activePopupWidget() != nullptr) {
+        QTimer::singleShot(EndRetryMilliseconds, &window_, [this] { endOnRequest(); });
+        return;
+    }
+    window_.close();
 }
 
 void DesktopProgram::run() {

@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/QtShell.h"
+#include "app/TerminationWatch.h"
 #include "lifecycle/SafeState.h"
 #include "lifecycle/Session.h"
 #include "lifecycle/WorkingDirectory.h"
@@ -41,12 +42,17 @@ class DesktopProgram {
     SafeState& state() { return state_; }
     const WorkingDirectory& workingDirectory() const { return workingDirectory_; }
 
+    // Ends the program as the close box would, once no dialog is open and no
+    // long step runs: the safe is written and the working copy removed.
+    void endOnRequest();
+
   private:
     WorkingDirectory workingDirectory_;
     SafeState state_;
     QtShell shell_;
     Session session_;
     MainWindow window_;
+    TerminationWatch terminationWatch_;
 };
 
 } // namespace quorvane

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvane"));
     QApplication::setWindowIcon(quorvane::applicationIcon());
     // The window ends the loop itself once its close sequence has run; boxes
     // shown before the window (the start-up password) must not end it.

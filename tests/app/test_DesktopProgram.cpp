@@ -9,6 +9,7 @@
 #include "tests/app/DialogScript.h"
 #include "tests/app/SafeFixture.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 namespace quorvane {
@@ -208,6 +210,56 @@ TEST_F(DesktopProgramTest, DroppedFilesGoIntoTheOpenSafeAndTheCloseBoxWritesIt) 
 }
 
 // --- closing ------------------------------------------------------------------------
+
+TEST_F(DesktopProgramTest, TerminationSignalsWriteTheSafeLikeTheCloseBox) {
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        makeTwoFileSafe();
+        DesktopProgram program;
+        {
+            DialogScript script;
+            script.expectPassword(QString::fromStdString(password));
+            const std::string path = safe.string();
+            const char* argv[] = {"quorvane", path.c_str()};
+            ASSERT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
+        }
+        program.window().show();
+        {
+            DialogScript script;
+            script.expectQuestion(
+                QStringLiteral("Delete Original File"),
+                QStringLiteral("Would you like to Securely Erase the original files?"), false);
+            dropFiles(&program.window(), {folder.write("late.txt", "arrived late")});
+            ASSERT_TRUE(script.waitUntilDone());
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return program.window().entryList()->topLevelItemCount() == 3; }, 10000));
+        }
+        const auto workingCopy = workingCopyPath(program.state());
+        ASSERT_TRUE(std::filesystem::exists(workingCopy));
+        DialogScript script;
+        ASSERT_EQ(std::raise(signal), 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program.window().hasEnded(); }, 10000))
+            << "signal " << signal;
+        EXPECT_FALSE(std::filesystem::exists(workingCopy)) << "plaintext left behind";
+        const std::vector<ListRow> rows = test::listSafe(safe, password);
+        ASSERT_EQ(rows.size(), 3u) << "signal " << signal;
+        EXPECT_EQ(rows[2].name, "late.txt");
+    }
+}
+
+TEST_F(DesktopProgramTest, ATerminationSignalWaitsForTheOpenDialog) {
+    DesktopProgram program;
+    program.window().show();
+    DialogScript script;
+    script.expect("About box open while the signal comes", [&](QWidget* about) {
+        ASSERT_EQ(std::raise(SIGTERM), 0);
+        QTest::qWait(300);
+        EXPECT_FALSE(program.window().hasEnded()) << "closed under an open dialog";
+        about->findChild<QAbstractButton*>(QStringLiteral("okButton"))->click();
+    });
+    program.window().routeCommand(command::About);
+    EXPECT_EQ(script.pending(), 0u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return program.window().hasEnded(); }, 5000));
+}
 
 TEST_F(DesktopProgramTest, SaveAndExitWritesTheSafeUnderTheChangedPassword) {
     makeTwoFileSafe();
