@@ -60,6 +60,7 @@ void PasswordDialog::createControls() {
     bar_->setRange(0, BarMaximum);
     bar_->setValue(0);
     bar_->setTextVisible(false);
+    bar_->setAccessibleName("Password strength");
     word_ = makeLabel(InitialStrengthWord, this);
     word_->setObjectName("strengthWord");
     word_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
