@@ -15,6 +15,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -107,6 +108,8 @@ TEST_F(MainWindowTest, EveryPictureIsThereAndRendersAt48Pixels) {
         EXPECT_TRUE(drawn) << "icon " << id << " is empty";
     }
     EXPECT_TRUE(programIcon(142).isNull());
+    // The About box finds the program icon under this name.
+    EXPECT_TRUE(QFile::exists(QStringLiteral(":/icons/app.svg")));
     // The six toolbar pictures differ from each other and from the program's.
     std::vector<QImage> images;
     for (int id : {107, 136, 137, 138, 139, 140, 141})
