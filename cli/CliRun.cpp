@@ -34,7 +34,7 @@ int runWithWorkingDirectory(const Invocation& invocation) {
     try {
         guard.guardWorkingDirectory([&] { return workDir.emplace().path(); });
     } catch (const std::system_error& failure) {
-        report(failure.what());
+        report(std::string(clitext::NoWorkingFolder) + failure.code().message());
         return toInt(ExitCode::Failed);
     }
 

@@ -27,6 +27,8 @@ inline constexpr const char* NoSuchEntry = "no entry with this number in the saf
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
 inline constexpr const char* NameIsCancelMarker =
     "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";
+inline constexpr const char* NoWorkingFolder =
+    "cannot create a private working folder in the temporary directory (TMPDIR): ";
 inline constexpr const char* ListNotWritten = "the list could not be written";
 
 inline std::string damagedSafe(std::size_t readable) {

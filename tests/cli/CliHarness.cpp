@@ -142,6 +142,8 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
         ::dup2(outFd, STDOUT_FILENO);
         ::dup2(errFd, STDERR_FILENO);
         prepareChild(*this);
+        if (options.tmpDir)
+            ::setenv("TMPDIR", options.tmpDir->c_str(), 1);
         if (options.fileSizeLimit) {
             rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);

@@ -26,6 +26,7 @@ struct TerminalRun {
 struct RunOptions {
     std::string input;                   // standard input
     std::optional<rlim_t> fileSizeLimit; // RLIMIT_FSIZE of the child
+    std::optional<std::string> tmpDir;   // TMPDIR other than the sandbox's
 };
 
 // A private folder with three parts: "tmp" (the child's TMPDIR), "cwd" (its

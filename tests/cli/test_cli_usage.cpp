@@ -186,6 +186,18 @@ TEST_F(CliUsage, PasswordFromStandardInput) {
     EXPECT_EQ(box.run({"list", safe.string(), "--password-file", "-"}, options).exitCode, 0);
 }
 
+TEST_F(CliUsage, WithoutAPrivateWorkingFolderNothingIsDecrypted) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    RunOptions options;
+    options.tmpDir = (box.root() / "no such folder").string();
+    RunResult run = cli({"list", safe.string()}, options);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "quorvane-cli: cannot create a private working folder in the temporary "
+                       "directory (TMPDIR): No such file or directory\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(fs::exists(box.root() / "no such folder"));
+}
+
 TEST_F(CliUsage, RenameRefusesNamesTheWindowCouldNotTake) {
     auto safe = sealSafe({{"a.txt", "alpha"}});
     const std::string before = readFile(safe);
