@@ -8,7 +8,6 @@
 
 namespace quorvane::clitext {
 
-inline constexpr const char* ProgramName = "quorvane-cli";
 inline constexpr const char* MessagePrefix = "quorvane-cli: ";
 
 inline constexpr const char* PasswordPrompt = "Password: ";
