@@ -183,6 +183,19 @@ TEST_F(CliCommands, AnUnreadableFileIsRefusedOnLinesThatAllCarryThePrefix) {
     EXPECT_EQ(readFile(safe), before);
 }
 
+TEST_F(CliCommands, AFileOfFourGibibytesIsRefusedBeforeAnythingIsWritten) {
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    auto huge = file("huge.bin");
+    writeBytes(huge, "");
+    fs::resize_file(huge, 4ull << 30); // sparse: no disk space is used
+    RunResult refused = cli({"add", safe.string(), huge.string(), "--erase-originals"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(contains(refused.err, "4 GiB")) << refused.err;
+    EXPECT_EQ(readFile(safe), before);
+    EXPECT_EQ(fs::file_size(huge), 4ull << 30);
+}
+
 TEST_F(CliCommands, AddStopsAtTheFirstRefusedFileAndKeepsWhatCameBefore) {
     auto safe = file("s.cx");
     ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
@@ -215,6 +228,14 @@ TEST_F(CliCommands, ExtractWritesAllEntriesOrTheNumberedOnes) {
     EXPECT_EQ(some.exitCode, 0) << some.err;
     EXPECT_EQ(treeOf(file("some")), (std::vector<std::string>{"alpha.txt", "gamma"}));
     EXPECT_EQ(readFile(file("some/gamma")), "3rd!");
+}
+
+TEST_F(CliCommands, ExtractOfTwoEntriesOfOneNameLeavesTheLaterOne) {
+    auto safe = sealSafe({{"same.txt", "earlier"}, {"other", "x"}, {"same.txt", "later"}});
+    fs::create_directory(file("out"));
+    RunResult run = cli({"extract", safe.string(), file("out").string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readFile(file("out/same.txt")), "later");
 }
 
 TEST_F(CliCommands, ExtractChecksItsFolderAndNumbers) {
