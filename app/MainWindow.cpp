@@ -65,7 +65,17 @@ MainWindow::MainWindow(Session& session, BusyQuery isBusy, QWidget* parent)
     buildToolbar();
     buildEntryList();
     buildShortcuts();
+    nameOverflowButtons();
     SetSafeButtonsEnabled(false);
+}
+
+void MainWindow::nameOverflowButtons() {
+    // In a narrow window the menu bar and the toolbar fold their last items
+    // behind a button of Qt's own; a screen reader needs a name for it too.
+    if (auto* more = menuBar()->findChild<QToolButton*>(QStringLiteral("qt_menubar_ext_button")))
+        more->setAccessibleName(QStringLiteral("More menus"));
+    if (auto* more = toolbar_->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("More tools"));
 }
 
 MainWindow::~MainWindow() = default;

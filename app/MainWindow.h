@@ -61,6 +61,7 @@ class MainWindow : public QMainWindow {
   private:
     void buildMenus();
     void buildToolbar();
+    void nameOverflowButtons();
     void buildShortcuts();
     void buildEntryList();
     void rememberFocusedRow();
