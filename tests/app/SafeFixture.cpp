@@ -6,29 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <stdlib.h>
-
 namespace quorvane::test {
-
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-app-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::filesystem::path TempFolder::write(const std::string& name, const std::string& content) const {
-    const std::filesystem::path file = path_ / name;
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
-    return file;
-}
 
 void makeSafe(const std::filesystem::path& safe, const std::string& password,
               const std::vector<NamedContent>& files) {
@@ -67,13 +45,6 @@ std::vector<ListRow> listSafe(const std::filesystem::path& safe, const std::stri
     if (messages != nullptr)
         *messages = shell.messageTexts();
     return shell.rows;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string content(static_cast<std::size_t>(std::filesystem::file_size(path)), '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    return content;
 }
 
 } // namespace quorvane::test

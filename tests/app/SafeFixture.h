@@ -4,6 +4,7 @@
 // own operations with the scripted port, in a private temporary folder.
 
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestFiles.h"
 
 #include <filesystem>
 #include <string>
@@ -11,21 +12,6 @@
 #include <vector>
 
 namespace quorvane::test {
-
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    // Writes a file of this name and content into the folder; its path.
-    std::filesystem::path write(const std::string& name, const std::string& content) const;
-
-  private:
-    std::filesystem::path path_;
-};
 
 using NamedContent = std::pair<std::string, std::string>;
 
@@ -38,7 +24,5 @@ void makeSafe(const std::filesystem::path& safe, const std::string& password,
 // messages shown, if the open did not go through, in `messages`.
 std::vector<ListRow> listSafe(const std::filesystem::path& safe, const std::string& password,
                               std::vector<std::string>* messages = nullptr);
-
-std::string readFile(const std::filesystem::path& path);
 
 } // namespace quorvane::test

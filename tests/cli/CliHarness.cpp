@@ -55,22 +55,6 @@ const char* cliBinary() {
     return QUORVANE_CLI_BINARY;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-    return bytes;
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
-
 std::vector<std::string> treeOf(const fs::path& folder) {
     std::vector<std::string> paths;
     std::error_code ignored;
@@ -79,21 +63,6 @@ std::vector<std::string> treeOf(const fs::path& folder) {
         paths.push_back(it->path().lexically_relative(folder).string());
     std::sort(paths.begin(), paths.end());
     return paths;
-}
-
-int runProgram(const std::vector<std::string>& command) {
-    std::vector<std::string> args = command;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::execvp(args[0].c_str(), argvOf(args).data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return exitStatusOf(status);
 }
 
 CliSandbox::CliSandbox() {
@@ -112,7 +81,7 @@ CliSandbox::~CliSandbox() {
 
 fs::path CliSandbox::writeFile(const std::string& name, const std::string& bytes) const {
     fs::path path = files() / name;
-    writeBytes(path, bytes);
+    test::writeFile(path, bytes);
     return path;
 }
 
@@ -125,7 +94,7 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
     const fs::path in = root_ / "io" / "stdin";
     const fs::path out = root_ / "io" / "stdout";
     const fs::path err = root_ / "io" / "stderr";
-    writeBytes(in, options.input);
+    test::writeFile(in, options.input);
 
     std::vector<std::string> command{cliBinary()};
     command.insert(command.end(), args.begin(), args.end());

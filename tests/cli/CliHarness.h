@@ -3,6 +3,8 @@
 // Runs the built quorvane-cli in child processes, the way a script or a person
 // at a terminal does, inside a sandbox folder of its own.
 
+#include "tests/support/TestFiles.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -62,14 +64,12 @@ class CliSandbox {
     std::filesystem::path root_;
 };
 
-std::string readFile(const std::filesystem::path& path);
-void writeBytes(const std::filesystem::path& path, const std::string& bytes);
+using test::readFile;
+using test::runProgram;
+using test::writeFile;
 
 // Every path below folder (recursively), relative to it, sorted.
 std::vector<std::string> treeOf(const std::filesystem::path& folder);
-
-// Runs a program (found on PATH) to its end; returns its exit status.
-int runProgram(const std::vector<std::string>& argv);
 
 const char* cliBinary();
 

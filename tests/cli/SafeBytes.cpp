@@ -10,36 +10,6 @@ namespace quorvane::clitest {
 
 namespace fs = std::filesystem;
 
-std::string le32(std::uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
-std::string le64(std::uint64_t value) {
-    return le32(static_cast<std::uint32_t>(value)) + le32(static_cast<std::uint32_t>(value >> 32));
-}
-
-std::string containerBytes(const std::vector<StoredFile>& files, std::uint32_t version) {
-    std::string records;
-    std::string index;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        std::string name = files[i].name.substr(0, 50);
-        name.resize(50, '\0');
-        const auto offset = static_cast<std::uint32_t>(12 + records.size());
-        index += le32(static_cast<std::uint32_t>(i)) + le32(offset);
-        records += name + le64(files[i].content.size()) + files[i].content;
-    }
-    const auto indexOffset = static_cast<std::uint32_t>(12 + records.size());
-    return le32(static_cast<std::uint32_t>(files.size())) + le32(version) + le32(indexOffset) +
-           records + index;
-}
-
-std::string emptyContainerBytes() {
-    return le32(0) + le32(2) + le32(12) + le32(307);
-}
-
 std::string passwordKeyHex(const std::string& password) {
     std::string hex;
     CryptoPP::SHA256 hash;
@@ -64,12 +34,12 @@ void opensslSeal(const CliSandbox& box, const std::string& plaintext, const std:
                  const std::string& ivHex, const fs::path& safePath) {
     const fs::path plain = box.root() / "io" / "seal-in";
     const fs::path cipher = box.root() / "io" / "seal-out";
-    writeBytes(plain, plaintext);
+    writeFile(plain, plaintext);
     int status = runProgram({"openssl", "enc", "-aes-256-cbc", "-K", passwordKeyHex(password),
                              "-iv", ivHex, "-in", plain.string(), "-out", cipher.string()});
     if (status != 0)
         throw std::runtime_error("openssl enc failed");
-    writeBytes(safePath, hexToBytes(ivHex) + readFile(cipher));
+    writeFile(safePath, hexToBytes(ivHex) + readFile(cipher));
     fs::remove(plain);
     fs::remove(cipher);
 }
@@ -84,7 +54,7 @@ std::optional<std::string> opensslOpen(const CliSandbox& box, const fs::path& sa
                                   new CryptoPP::HexEncoder(new CryptoPP::StringSink(ivHex)));
     const fs::path cipher = box.root() / "io" / "open-in";
     const fs::path plain = box.root() / "io" / "open-out";
-    writeBytes(cipher, safe.substr(16));
+    writeFile(cipher, safe.substr(16));
     int status = runProgram({"openssl", "enc", "-d", "-aes-256-cbc", "-K", passwordKeyHex(password),
                              "-iv", ivHex, "-in", cipher.string(), "-out", plain.string()});
     std::optional<std::string> container;

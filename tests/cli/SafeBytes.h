@@ -5,28 +5,19 @@
 // by `openssl enc -aes-256-cbc`.
 
 #include "tests/cli/CliHarness.h"
+#include "tests/support/SafeBytes.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace quorvane::clitest {
 
-struct StoredFile {
-    std::string name; // the name field's bytes (up to 50; longer ones are cut)
-    std::string content;
-};
-
-std::string le32(std::uint32_t value);
-std::string le64(std::uint64_t value);
-
-// A container: header (count, version, index offset), one record per file
-// (50-byte zero-padded name, 64-bit size, content), then the index rows.
-std::string containerBytes(const std::vector<StoredFile>& files, std::uint32_t version = 2);
-// The 16 bytes of a freshly created container.
-std::string emptyContainerBytes();
+using test::containerBytes;
+using test::emptyContainerBytes;
+using test::le32;
+using test::le64;
+using test::StoredFile;
 
 std::string passwordKeyHex(const std::string& password); // SHA-256 of the password, hex
 

@@ -187,7 +187,7 @@ TEST_F(CliCommands, AFileOfFourGibibytesIsRefusedBeforeAnythingIsWritten) {
     auto safe = threeEntrySafe();
     const std::string before = readFile(safe);
     auto huge = file("huge.bin");
-    writeBytes(huge, "");
+    test::writeFile(huge, "");
     fs::resize_file(huge, 4ull << 30); // sparse: no disk space is used
     RunResult refused = cli({"add", safe.string(), huge.string(), "--erase-originals"});
     EXPECT_EQ(refused.exitCode, 1);

@@ -1,6 +1,6 @@
 // The "Please Wait" box and the running of a long step beside it.
 
-#include "QtPrinting.h"
+#include "tests/support/qt/QtPrinting.h"
 
 #include "dialogs/Dialogs.h"
 

@@ -3,7 +3,7 @@
 
 #include "ModalAnswer.h"
 
-#include "QtPrinting.h"
+#include "tests/support/qt/QtPrinting.h"
 
 #include "dialogs/Dialogs.h"
 

@@ -2,7 +2,7 @@
 
 #include "ModalAnswer.h"
 
-#include "QtPrinting.h"
+#include "tests/support/qt/QtPrinting.h"
 
 #include "dialogs/Dialogs.h"
 

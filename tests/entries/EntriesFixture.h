@@ -3,11 +3,11 @@
 #include "entries/Entries.h"
 #include "lifecycle/SafeState.h"
 #include "lifecycle/Session.h"
+#include "tests/support/SafeBytes.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/resource.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -17,25 +17,6 @@
 #include <vector>
 
 namespace quorvane::test {
-
-struct StoredFile {
-    std::string name; // the raw bytes of the name field (cut to 50, zero-padded)
-    std::string content;
-};
-
-// A container laid out byte by byte as the format says, independent of the
-// storage code: header, records in order, index table at the end.
-std::string containerBytes(const std::vector<StoredFile>& files);
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes);
-std::string readFile(const std::filesystem::path& path);
-// Names in folder (not recursive), sorted; empty when it does not exist.
-std::vector<std::string> folderListing(const std::filesystem::path& folder);
-// The container that the safe file at safe holds under password (real
-// cipher); fails the test when it does not decrypt.
-std::string decryptedSafe(const std::filesystem::path& safe, const std::string& password);
-// Reproducible bytes that are not all alike.
-std::string patternBytes(std::size_t length, unsigned seed = 1);
 
 // The scripted port with seams for the moments between the steps of a
 // command: just before and just after each long step, and at each question.
@@ -53,20 +34,6 @@ class HookedShell : public ScriptedShell {
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int selectedCount() override;
     ProgressCallback byteProgress() override;
-};
-
-// Lowers the largest file this process may write, as a full disk would stop
-// it: a write past the limit fails with EFBIG (SIGXFSZ is ignored meanwhile).
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(std::uint64_t bytes);
-    ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-  private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
 };
 
 // Every test gets a fresh temporary root with a private working directory, a

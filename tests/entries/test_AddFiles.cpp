@@ -91,7 +91,7 @@ TEST_F(AddFileCommand, YesTwiceWritesTheSafeFileThenErasesAndDeletesTheOriginal)
         if (step == 1)
             safeFileBeforeSave = std::filesystem::exists(state.safePath);
         if (step == 2) {
-            safeAtErase = decryptedSafe(state.safePath, TestPassword);
+            safeAtErase = decryptedSafe(state.safePath, TestPassword).value_or("");
             originalAtErase = readFile(path);
         }
     };
@@ -255,7 +255,7 @@ TEST_F(DroppedFiles, BothYesSavesAndErasesEachOriginalRightAfterItIsStored) {
     shell.beforeStep = [&](int step) {
         aExistsBeforeStep.push_back(std::filesystem::exists(a));
         if (step == 2 || step == 5)
-            safeBeforeErase.push_back(decryptedSafe(state.safePath, TestPassword));
+            safeBeforeErase.push_back(decryptedSafe(state.safePath, TestPassword).value_or(""));
     };
     addDroppedFiles(session, {a.string(), b.string()});
 

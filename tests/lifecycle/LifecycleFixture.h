@@ -2,7 +2,9 @@
 
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/SafeState.h"
+#include "tests/support/SafeBytes.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -13,30 +15,6 @@
 #include <vector>
 
 namespace quorvane::test {
-
-struct StoredFile {
-    std::string name;
-    std::string content;
-};
-
-// A container laid out byte by byte as the format says, independent of the
-// storage code under test: header, records in order, index table at the end.
-std::string containerBytes(const std::vector<StoredFile>& files,
-                           std::uint32_t version = ContainerVersion);
-// The 16-byte empty container.
-std::string emptyContainerBytes();
-
-void writeFile(const std::filesystem::path& path, const std::string& bytes);
-std::string readFile(const std::filesystem::path& path);
-// File names in folder, sorted; empty when it does not exist.
-std::vector<std::string> folderListing(const std::filesystem::path& folder);
-
-// Encrypts container into a safe file at path under password (real cipher).
-void writeSafe(const std::filesystem::path& path, const std::string& password,
-               const std::string& container);
-// The container held in the safe file, or nothing when it does not decrypt.
-std::optional<std::string> decryptedSafe(const std::filesystem::path& path,
-                                         const std::string& password);
 
 // Every test runs in a fresh temporary root with a private working directory
 // of its own, and with the current directory moved to an empty scratch folder

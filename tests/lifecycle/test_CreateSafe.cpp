@@ -1,7 +1,7 @@
 // New Safe: every road, in order, with its texts.
 
-#include "tests/lifecycle/ChildProcess.h"
 #include "tests/lifecycle/LifecycleFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <csignal>
 #include <sys/resource.h>

@@ -2,8 +2,8 @@
 // that became read-only or vanished, and the process killed in the middle. The
 // safe file must always be the old one whole or the new one whole.
 
-#include "tests/lifecycle/ChildProcess.h"
 #include "tests/lifecycle/LifecycleFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <chrono>
 #include <csignal>

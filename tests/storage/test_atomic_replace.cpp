@@ -1,5 +1,8 @@
 #include "storage/AtomicReplace.h"
 
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -19,47 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quorvane-replace-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::folderListing;
+using test::readFile;
+using test::writeFile;
+using TempDir = test::TempFolder;
 
 mode_t modeOf(const fs::path& path) {
     struct stat status {};
@@ -95,7 +61,7 @@ TEST(ReplaceFileAtomically, CreatesANewFileOnlyTheOwnerCanRead) {
     ASSERT_TRUE(result.ok) << result.reason;
     EXPECT_TRUE(readFile(dir / "safe.cx") == content);
     EXPECT_EQ(modeOf(dir / "safe.cx"), 0600u);
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
 
 TEST(ReplaceFileAtomically, EmptyContentGivesAnEmptyFile) {
@@ -145,8 +111,8 @@ TEST(ReplaceFileAtomically, GoesThroughASymbolicLink) {
     EXPECT_EQ(fs::read_symlink(dir / "link.cx"), dir / "real" / "safe.cx");
     EXPECT_EQ(readFile(dir / "real" / "safe.cx"), "new");
     EXPECT_EQ(modeOf(dir / "real" / "safe.cx"), 0640u);
-    EXPECT_EQ(namesIn(dir / "real"), std::vector<std::string>{"safe.cx"});
-    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"link.cx", "real"}));
+    EXPECT_EQ(folderListing(dir / "real"), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(folderListing(dir.path()), (std::vector<std::string>{"link.cx", "real"}));
 }
 
 TEST(ReplaceFileAtomically, GoesThroughARelativeLinkToAFileNotYetThere) {
@@ -169,7 +135,7 @@ TEST(ReplaceFileAtomically, TakesARelativeNameInTheCurrentFolder) {
     EXPECT_TRUE(created.ok) << created.reason;
     EXPECT_TRUE(replaced.ok) << replaced.reason;
     EXPECT_EQ(readFile(dir / "new.cx"), "second");
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"new.cx"});
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"new.cx"});
 }
 
 TEST(ReplaceFileAtomically, AbandonedWriteLeavesTheOldFileAndNoTempFile) {
@@ -184,7 +150,7 @@ TEST(ReplaceFileAtomically, AbandonedWriteLeavesTheOldFileAndNoTempFile) {
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.reason, "encryption failed");
     EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
 
 TEST(ReplaceFileAtomically, AWriterThatThrowsIsAFailure) {
@@ -198,7 +164,7 @@ TEST(ReplaceFileAtomically, AWriterThatThrowsIsAFailure) {
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.reason, "out of memory");
     EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
 
 TEST(ReplaceFileAtomically, MissingFolderFailsWithAReason) {
@@ -207,7 +173,7 @@ TEST(ReplaceFileAtomically, MissingFolderFailsWithAReason) {
         replaceFileAtomically(dir / "no-such-folder" / "safe.cx", writerOf("new"));
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.reason.empty());
-    EXPECT_TRUE(namesIn(dir.path()).empty());
+    EXPECT_TRUE(folderListing(dir.path()).empty());
 }
 
 TEST(ReplaceFileAtomically, AFolderAsTargetFails) {
@@ -217,7 +183,7 @@ TEST(ReplaceFileAtomically, AFolderAsTargetFails) {
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.reason.empty());
     EXPECT_TRUE(fs::is_directory(dir / "folder"));
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"folder"});
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"folder"});
 }
 
 // Runs the replacement in a child that may not write into a read-only
@@ -229,20 +195,19 @@ TEST(ReplaceFileAtomically, AReadOnlyFolderFailsAndLeavesTheFileAlone) {
     writeFile(dir / "locked" / "safe.cx", "old");
     ASSERT_EQ(::chmod((dir / "locked" / "safe.cx").c_str(), 0666), 0);
     ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(3);
-        const ReplaceResult result =
-            replaceFileAtomically(dir / "locked" / "safe.cx", writerOf("new"));
-        ::_exit(result.ok ? 1 : (result.reason.empty() ? 2 : 0));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Another user in a child: root would write into the folder anyway.
+    EXPECT_EQ(test::runInChild([&] {
+                  if (::geteuid() == 0) {
+                      ASSERT_TRUE(::setgid(65534) == 0 && ::setuid(65534) == 0);
+                  }
+                  const ReplaceResult result =
+                      replaceFileAtomically(dir / "locked" / "safe.cx", writerOf("new"));
+                  EXPECT_FALSE(result.ok);
+                  EXPECT_FALSE(result.reason.empty());
+              }),
+              0);
     EXPECT_EQ(readFile(dir / "locked" / "safe.cx"), "old");
-    EXPECT_EQ(namesIn(dir / "locked"), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(folderListing(dir / "locked"), std::vector<std::string>{"safe.cx"});
     ::chmod((dir / "locked").c_str(), 0755);
 }
 
@@ -251,18 +216,11 @@ TEST(ReplaceFileAtomically, AReadOnlyFolderFailsAndLeavesTheFileAlone) {
 // says what the replacement reported: 0 failure with a reason, 1 success,
 // 2 failure without a reason.
 int replaceWithFileSizeLimit(const fs::path& target, const std::string& content, rlim_t limit) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
-            ::_exit(3);
+    return test::runInChild([&] {
+        const test::FileSizeLimit small(limit);
         const ReplaceResult result = replaceFileAtomically(target, writerOf(content));
         ::_exit(result.ok ? 1 : (result.reason.empty() ? 2 : 0));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    });
 }
 
 TEST(ReplaceFileAtomically, AFullDiskLeavesTheOldFileWhole) {
@@ -277,7 +235,7 @@ TEST(ReplaceFileAtomically, AFullDiskLeavesTheOldFileWhole) {
             0);
         EXPECT_TRUE(readFile(dir / "safe.cx") == old);
         EXPECT_EQ(modeOf(dir / "safe.cx"), 0640u);
-        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+        EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
     }
 }
 

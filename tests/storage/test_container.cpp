@@ -1,6 +1,7 @@
 #include "storage/Container.h"
 
 #include "TempFolder.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,7 @@ class WorkingCopyTest : public ::testing::Test {
 
     std::filesystem::path source(const std::string& name, const std::string& content) {
         const std::filesystem::path file = dir / ("src-" + name);
-        writeText(file, content);
+        writeFile(file, content);
         return file;
     }
 
@@ -86,7 +87,7 @@ TEST(CreateContainer, WritesTheSixteenKnownBytes) {
 
 TEST(CreateContainer, TruncatesAnExistingFile) {
     TempFolder dir;
-    writeText(dir / "c", std::string(1000, 'x'));
+    writeFile(dir / "c", std::string(1000, 'x'));
     ASSERT_EQ(createContainer(dir / "c"), 0);
     EXPECT_EQ(readBytes(dir / "c"), emptyContainer());
 }
@@ -183,7 +184,7 @@ class AppendContentSize : public WorkingCopyTest,
 
 TEST_P(AppendContentSize, ContentIsStoredAndExtractedWhole) {
     load();
-    const std::string content = patternedText(GetParam(), 7);
+    const std::string content = patternBytes(GetParam(), 7);
     ASSERT_EQ(add("a", "first"), AppendResult::Appended);
     ASSERT_EQ(add("content", content), AppendResult::Appended);
     ASSERT_EQ(add("z", "last"), AppendResult::Appended);
@@ -200,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(BlockEdges, AppendContentSize,
 
 TEST_F(WorkingCopyTest, ProgressReachesTheWholeSize) {
     load();
-    const std::string content = patternedText(2 * MiB + 5, 3);
+    const std::string content = patternBytes(2 * MiB + 5, 3);
     std::uint64_t lastDone = 0;
     std::uint64_t lastTotal = 0;
     const auto progress = [&](std::uint64_t done, std::uint64_t total) {
@@ -246,7 +247,7 @@ class AppendRefusal : public WorkingCopyTest {
 
 TEST_F(AppendRefusal, SourceOfFourGibibytesIsTooLarge) {
     const std::filesystem::path huge = dir / "huge";
-    writeText(huge, "");
+    writeFile(huge, "");
     std::filesystem::resize_file(huge, 4 * 1024 * MiB); // sparse: nothing written
     EXPECT_EQ(appendEntry(stream, index, huge.string(), "huge", 4 * 1024 * MiB, {}, path),
               AppendResult::TooLarge);
@@ -278,7 +279,7 @@ TEST_F(AppendRefusal, MissingSourceIsUnreadable) {
 }
 
 TEST_F(AppendRefusal, SourceShorterThanItsSizePutsTheContainerBack) {
-    const std::string content = patternedText(3 * MiB + 100, 9);
+    const std::string content = patternBytes(3 * MiB + 100, 9);
     // The file gives fewer bytes than the size taken before: as if it shrank.
     EXPECT_EQ(appendEntry(stream, index, source("s", content).string(), "s", content.size() + 1, {},
                           path),
@@ -294,7 +295,7 @@ TEST_F(AppendRefusal, SourceThatIsAFolderIsUnreadable) {
 }
 
 TEST_F(AppendRefusal, WithoutThePathTheOldContainerStillStands) {
-    const std::string content = patternedText(5000, 4);
+    const std::string content = patternBytes(5000, 4);
     EXPECT_EQ(appendEntry(stream, index, source("s", content).string(), "s", content.size() + 1),
               AppendResult::SourceUnreadable);
     const Bytes after = fileBytes();
@@ -335,27 +336,19 @@ TEST_F(AppendRefusal, AWorkingCopyOpenForReadingOnlyIsAWriteFailure) {
 }
 
 TEST_F(AppendRefusal, AFullDiskPutsTheContainerBack) {
-    const std::string content = patternedText(300000, 3);
+    const std::string content = patternBytes(300000, 3);
     const std::filesystem::path big = source("big", content);
     stream.flush();
     // In a child whose files may not grow past the old end + 1000 bytes, as on
     // a disk that fills up in the middle of the content.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlim_t cap = before.size() + 1000;
-        const rlimit limit{cap, cap};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        const AppendResult result =
-            appendEntry(stream, index, big.string(), "big", content.size(), {}, path);
-        stream.flush();
-        ::_exit(result == AppendResult::WriteFailed ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the append did not report the failed write";
+    EXPECT_EQ(runInChild([&] {
+                  const FileSizeLimit limit(before.size() + 1000);
+                  EXPECT_EQ(
+                      appendEntry(stream, index, big.string(), "big", content.size(), {}, path),
+                      AppendResult::WriteFailed);
+                  stream.flush();
+              }),
+              0);
     expectUnchangedAndUsable();
 }
 
@@ -371,7 +364,7 @@ TEST_F(WorkingCopyTest, ExtractRefusesARowThatDoesNotExist) {
 
 TEST_F(WorkingCopyTest, ExtractReportsAShortWorkingCopy) {
     load();
-    ASSERT_EQ(add("a", patternedText(4000, 1)), AppendResult::Appended);
+    ASSERT_EQ(add("a", patternBytes(4000, 1)), AppendResult::Appended);
     stream.flush();
     std::filesystem::resize_file(path, 12 + 58 + 100);
     std::ostringstream out;
@@ -522,7 +515,7 @@ TEST_F(RemoveEntry, TheOnlyEntryLeavesNoRows) {
 
 TEST_F(RemoveEntry, LongRegionNotAMultipleOfTheBlockAfterAppendAndRename) {
     load();
-    const std::string big = patternedText(2 * MiB + 777, 5);
+    const std::string big = patternBytes(2 * MiB + 777, 5);
     ASSERT_EQ(add("small", "s"), AppendResult::Appended);
     ASSERT_EQ(add("big", big), AppendResult::Appended);
     ASSERT_TRUE(renameEntry(stream, index, 1, makeEntryName("renamed")));
@@ -701,7 +694,7 @@ TEST_P(DamagedContainer, AnAppendAfterTheLoadWritesAConsistentContainer) {
     std::fstream stream(path, std::ios::in | std::ios::out | std::ios::binary);
     ContainerIndex index;
     readContainerIndex(stream, index);
-    writeText(dir / "new", "new entry");
+    writeFile(dir / "new", "new entry");
     const AppendResult result =
         appendEntry(stream, index, (dir / "new").string(), "new", 9, {}, path);
     if (result != AppendResult::Appended) {

@@ -1,6 +1,7 @@
 #include "storage/FileRoutines.h"
 
 #include "TempFolder.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +32,9 @@ class SecureEraseLength : public ::testing::TestWithParam<EraseCase> {};
 
 TEST_P(SecureEraseLength, OverwritesWithWholePatterns) {
     TempFolder dir;
-    writeText(dir / "f", patternedText(GetParam().before, 1));
+    writeFile(dir / "f", patternBytes(GetParam().before, 1));
     SecureErase(dir / "f");
-    const std::string after = readText(dir / "f");
+    const std::string after = readFile(dir / "f");
     EXPECT_EQ(after.size(), GetParam().after);
     EXPECT_TRUE(after == erased(GetParam().after));
 }
@@ -49,16 +50,16 @@ INSTANTIATE_TEST_SUITE_P(Lengths, SecureEraseLength,
 
 TEST(SecureErase, TwiceLeavesTheSameBytesAsOnce) {
     TempFolder dir;
-    writeText(dir / "f", patternedText(25, 2));
+    writeFile(dir / "f", patternBytes(25, 2));
     SecureErase(dir / "f");
-    const std::string once = readText(dir / "f");
+    const std::string once = readFile(dir / "f");
     SecureErase(dir / "f");
-    EXPECT_EQ(readText(dir / "f"), once);
+    EXPECT_EQ(readFile(dir / "f"), once);
 }
 
 TEST(SecureErase, LeavesTheFileInPlaceAndKeepsItsMode) {
     TempFolder dir;
-    writeText(dir / "f", "secret");
+    writeFile(dir / "f", "secret");
     ::chmod((dir / "f").c_str(), 0640);
     SecureErase(dir / "f");
     ASSERT_TRUE(std::filesystem::exists(dir / "f"));
@@ -75,17 +76,17 @@ TEST(SecureErase, MissingFileIsNotCreated) {
 
 TEST(SecureErase, ErasesTheFileBehindASymlink) {
     TempFolder dir;
-    writeText(dir / "target", "0123456789abc");
+    writeFile(dir / "target", "0123456789abc");
     std::filesystem::create_symlink(dir / "target", dir / "link");
     SecureErase(dir / "link");
-    EXPECT_EQ(readText(dir / "target"), erased(20));
+    EXPECT_EQ(readFile(dir / "target"), erased(20));
 }
 
 // ---------------------------------------------------------------- moveFileBytes
 
 class MoveFileBytes : public ::testing::Test {
   protected:
-    void SetUp() override { writeText(source, content); }
+    void SetUp() override { writeFile(source, content); }
 
     int move(std::uint32_t start, std::uint32_t count) {
         return moveFileBytes(source, target, start, count);
@@ -94,93 +95,73 @@ class MoveFileBytes : public ::testing::Test {
     TempFolder dir;
     std::filesystem::path source = dir / "source";
     std::filesystem::path target = dir / "target";
-    std::string content = patternedText(2 * (1u << 20) + 13, 11);
+    std::string content = patternBytes(2 * (1u << 20) + 13, 11);
 };
 
-TEST_F(MoveFileBytes, CountZeroCopiesTheWholeSourceAndErasesIt) {
-    EXPECT_EQ(move(0, 0), 1);
-    EXPECT_TRUE(readText(target) == content);
-    ASSERT_TRUE(std::filesystem::exists(source));
-    EXPECT_TRUE(readText(source) == erased(content.size() + 5));
-}
+struct MoveCase {
+    std::uint32_t start;
+    std::uint32_t count; // 0: to the end
+    std::size_t from;    // what the target must hold: content.substr(from, length)
+    std::size_t length;
+};
 
-TEST_F(MoveFileBytes, FirstNBytes) {
-    EXPECT_EQ(move(0, 1000), 1);
-    EXPECT_EQ(readText(target), content.substr(0, 1000));
-    EXPECT_TRUE(readText(source) == erased(content.size() + 5));
-}
-
-TEST_F(MoveFileBytes, CountLargerThanTheSourceStopsAtItsEnd) {
-    EXPECT_EQ(move(0, static_cast<std::uint32_t>(content.size() + 500)), 1);
-    EXPECT_TRUE(readText(target) == content);
-}
-
-TEST_F(MoveFileBytes, FromAStartOffset) {
-    EXPECT_EQ(move(100, 0), 1);
-    EXPECT_TRUE(readText(target) == content.substr(100));
-    writeText(source, content);
-    EXPECT_EQ(move((1u << 20) - 3, 10), 1);
-    EXPECT_EQ(readText(target), content.substr((1u << 20) - 3, 10));
-}
-
-TEST_F(MoveFileBytes, StartBeyondTheEndCopiesNothing) {
-    EXPECT_EQ(move(static_cast<std::uint32_t>(content.size() + 1), 0), 1);
-    EXPECT_TRUE(std::filesystem::exists(target));
-    EXPECT_EQ(std::filesystem::file_size(target), 0u);
+// Each move goes over a larger target that it must replace, prints nothing,
+// and leaves the source overwritten in place.
+TEST_F(MoveFileBytes, CopiesTheAskedRangeAndErasesTheSource) {
+    const auto size = static_cast<std::uint32_t>(content.size());
+    const std::vector<MoveCase> cases = {
+        {0, 0, 0, content.size()},
+        {0, 1000, 0, 1000},
+        {0, size + 500, 0, content.size()},
+        {100, 0, 100, content.size() - 100},
+        {(1u << 20) - 3, 10, (1u << 20) - 3, 10}, // across a buffer boundary
+        {size + 1, 0, 0, 0},                      // start beyond the end
+    };
+    for (const MoveCase& c : cases) {
+        SCOPED_TRACE("start " + std::to_string(c.start) + " count " + std::to_string(c.count));
+        writeFile(source, content);
+        writeFile(target, std::string(5 * (1u << 20), 'x'));
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(move(c.start, c.count), 1);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_TRUE(readFile(target) == content.substr(c.from, c.length));
+        EXPECT_TRUE(readFile(source) == erased(content.size() + 5));
+    }
 }
 
 TEST_F(MoveFileBytes, EmptySource) {
-    writeText(source, "");
+    writeFile(source, "");
     EXPECT_EQ(move(0, 0), 1);
     EXPECT_EQ(std::filesystem::file_size(target), 0u);
     EXPECT_EQ(std::filesystem::file_size(source), 0u);
 }
 
-TEST_F(MoveFileBytes, ReplacesAnExistingTarget) {
-    writeText(target, std::string(5 * (1u << 20), 'x'));
-    EXPECT_EQ(move(0, 10), 1);
-    EXPECT_EQ(readText(target), content.substr(0, 10));
-}
-
-TEST_F(MoveFileBytes, TargetInAMissingFolderIsNamedAndTheSourceKept) {
+// A file that cannot be opened is named (the target when both fail); the
+// source is kept and a reachable target is left empty.
+TEST_F(MoveFileBytes, NamesTheFileItCannotOpen) {
     const std::filesystem::path unreachable = dir / "no-folder" / "target";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(moveFileBytes(source, unreachable, 0, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "I couldn't open " + unreachable.string() + " for copying!\n");
-    EXPECT_TRUE(readText(source) == content);
-}
-
-TEST_F(MoveFileBytes, MissingSourceIsNamedAndTheTargetIsCreatedEmpty) {
     const std::filesystem::path missing = dir / "missing";
-    writeText(target, "old target bytes");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(moveFileBytes(missing, target, 0, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "I couldn't open " + missing.string() + " for copying!\n");
-    ASSERT_TRUE(std::filesystem::exists(target));
-    EXPECT_EQ(std::filesystem::file_size(target), 0u);
-    EXPECT_FALSE(std::filesystem::exists(missing));
-}
-
-TEST_F(MoveFileBytes, WhenBothFailTheTargetIsNamed) {
-    const std::filesystem::path unreachable = dir / "no-folder" / "target";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(moveFileBytes(dir / "missing", unreachable, 0, 0), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "I couldn't open " + unreachable.string() + " for copying!\n");
-}
-
-TEST_F(MoveFileBytes, SuccessPrintsNothing) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(move(0, 0), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> cases = {
+        {source, unreachable}, {missing, target}, {missing, unreachable}};
+    for (const auto& [from, to] : cases) {
+        SCOPED_TRACE(from.string() + " -> " + to.string());
+        writeFile(target, "old target bytes");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(moveFileBytes(from, to, 0, 0), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "I couldn't open " + (to == target ? from : to).string() + " for copying!\n");
+        EXPECT_TRUE(readFile(source) == content);
+        EXPECT_FALSE(std::filesystem::exists(missing));
+        if (to == target) {
+            EXPECT_EQ(std::filesystem::file_size(target), 0u);
+        }
+    }
 }
 
 TEST_F(MoveFileBytes, AFailingWriteIsAFailureAndTheSourceIsKept) {
     // Every write to /dev/full fails with "no space left".
     EXPECT_EQ(moveFileBytes(source, "/dev/full", 0, 0), 0);
-    EXPECT_TRUE(readText(source) == content);
+    EXPECT_TRUE(readFile(source) == content);
 }
 
 TEST_F(MoveFileBytes, AnUnreadableSourceIsAFailureAndIsKept) {
@@ -194,40 +175,30 @@ TEST_F(MoveFileBytes, AnUnreadableSourceIsAFailureAndIsKept) {
 TEST_F(MoveFileBytes, ACopyCutOffByAFullDiskLeavesAnEmptyTargetAndKeepsTheSource) {
     // Cut off in a child whose files may not grow past 1 MiB: the copy stops
     // after its first block, as if the disk were full.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{1u << 20, 1u << 20};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::_exit(moveFileBytes(source, target, 0, 0) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "a cut-off move was reported as done";
+    EXPECT_EQ(runInChild([&] {
+                  const FileSizeLimit limit(1u << 20);
+                  EXPECT_EQ(moveFileBytes(source, target, 0, 0), 0)
+                      << "a cut-off move was reported as done";
+              }),
+              0);
     EXPECT_EQ(std::filesystem::file_size(target), 0u);
-    EXPECT_TRUE(readText(source) == content);
+    EXPECT_TRUE(readFile(source) == content);
 }
 
 // ---------------------------------------------------------------- fileSize
 
-TEST(FileSize, MissingAndEmptyFilesAreBothZero) {
+TEST(FileSize, GivesTheLengthAndZeroForAMissingFile) {
     TempFolder dir;
     EXPECT_EQ(fileSize(dir / "missing"), 0u);
-    writeText(dir / "empty", "");
+    writeFile(dir / "empty", "");
     EXPECT_EQ(fileSize(dir / "empty"), 0u);
-}
-
-TEST(FileSize, GivesTheLengthOfAFile) {
-    TempFolder dir;
-    writeText(dir / "five", "12345");
+    writeFile(dir / "five", "12345");
     EXPECT_EQ(fileSize(dir / "five"), 5u);
 }
 
 TEST(FileSize, CountsBeyondFourGibibytes) {
     TempFolder dir;
-    writeText(dir / "sparse", "");
+    writeFile(dir / "sparse", "");
     const std::uint64_t length = (std::uint64_t{5} << 30) + 3;
     std::filesystem::resize_file(dir / "sparse", length);
     EXPECT_EQ(fileSize(dir / "sparse"), length);

@@ -1,5 +1,8 @@
 #include "storage/SafeCipher.h"
 
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cryptopp/aes.h>
@@ -118,55 +121,10 @@ std::string safeWithIv(const std::string& plaintext, const std::string& key,
     return iv + referenceEncrypt(plaintext, key, iv);
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quorvane-cipher-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    fs::path path_;
-};
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
-
-int runCommand(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool haveOpenssl() {
-    return runCommand("openssl version > /dev/null 2>&1") == 0;
-}
+using test::folderListing;
+using test::readFile;
+using test::writeFile;
+using TempDir = test::TempFolder;
 
 // A stream buffer that takes `limit` bytes and then refuses, like a full disk.
 class FailingSink : public std::streambuf {
@@ -711,27 +669,20 @@ TEST(SafeFiles, RefusedDecryptionLeavesNoPlaintext) {
     EXPECT_TRUE(failed);
     EXPECT_EQ(message, PaddingText);
     EXPECT_FALSE(fs::exists(dir / "plain"));
-    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"safe.cx"});
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
 
 // The child may not grow a file past `limit` bytes, like a disk that fills
 // up while the working copy is written. Exit code 0: refused and removed.
 int decryptWithFileSizeLimit(const fs::path& safe, const fs::path& plain, const std::string& key,
                              rlim_t limit) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{limit, limit};
-        if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
-            ::_exit(3);
+    return test::runInChild([&] {
+        const test::FileSizeLimit small(limit);
         bool failed = false;
         std::string message;
         decryptSafeFile(safe, plain, key, failed, message);
         ::_exit(!failed ? 1 : (message.empty() ? 2 : 0));
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    });
 }
 
 TEST(SafeFiles, AFullDiskDuringDecryptionIsAFailureAndLeavesNoPlaintext) {
@@ -807,47 +758,41 @@ TEST(SafeFiles, NothingAppearsInTheCurrentDirectory) {
     decryptSafeFile(files / "safe.cx", files / "plain", derivePasswordKey("no"), failed, message);
     EXPECT_TRUE(failed);
     fs::current_path(before);
-    EXPECT_TRUE(namesIn(current.path()).empty());
+    EXPECT_TRUE(folderListing(current.path()).empty());
 }
 
 // ---------------------------------------------------------------- openssl
 
 class OpensslInterop : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(haveOpenssl()) << "the openssl command is needed"; }
+    void SetUp() override {
+        ASSERT_EQ(test::runProgram({"openssl", "version"}), 0) << "the openssl command is needed";
+    }
     TempDir dir;
 };
 
 TEST_F(OpensslInterop, OurSafeDecryptsWithOpenssl) {
-    const std::string password = "interop password";
-    const std::string keyHex = hexOf(derivePasswordKey(password));
+    const std::string key = derivePasswordKey("interop password");
     for (std::size_t size : {std::size_t{0}, std::size_t{16}, std::size_t{1000}, 3 * MiB + 5}) {
         SCOPED_TRACE("size " + std::to_string(size));
         const std::string container = patternBytes(size, 11);
-        const Outcome safe = encryptText(container, derivePasswordKey(password));
+        const Outcome safe = encryptText(container, key);
         ASSERT_FALSE(safe.failed);
         writeFile(dir / "ciphertext", safe.output.substr(16));
-        const std::string command = "openssl enc -d -aes-256-cbc -K " + keyHex + " -iv " +
-                                    hexOf(safe.output.substr(0, 16)) + " -in '" +
-                                    (dir / "ciphertext").string() + "' -out '" +
-                                    (dir / "plain").string() + "'";
-        ASSERT_EQ(runCommand(command), 0) << command;
+        ASSERT_TRUE(test::opensslCbc(true, key, safe.output.substr(0, 16), dir / "ciphertext",
+                                     dir / "plain"));
         EXPECT_TRUE(readFile(dir / "plain") == container);
     }
 }
 
 TEST_F(OpensslInterop, OpensslOutputOpensAsASafe) {
-    const std::string password = "from openssl";
-    const std::string key = derivePasswordKey(password);
+    const std::string key = derivePasswordKey("from openssl");
     for (std::size_t size : {std::size_t{0}, std::size_t{16}, std::size_t{1000}, 3 * MiB + 5}) {
         SCOPED_TRACE("size " + std::to_string(size));
         const std::string container = patternBytes(size, 13);
         const std::string iv = randomBytes(16);
         writeFile(dir / "container", container);
-        const std::string command = "openssl enc -aes-256-cbc -K " + hexOf(key) + " -iv " +
-                                    hexOf(iv) + " -in '" + (dir / "container").string() +
-                                    "' -out '" + (dir / "ciphertext").string() + "'";
-        ASSERT_EQ(runCommand(command), 0) << command;
+        ASSERT_TRUE(test::opensslCbc(false, key, iv, dir / "container", dir / "ciphertext"));
         writeFile(dir / "safe.cx", iv + readFile(dir / "ciphertext"));
         bool failed = true;
         std::string message;

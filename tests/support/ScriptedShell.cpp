@@ -6,8 +6,8 @@ namespace quorvane::test {
 
 namespace {
 
-template <typename T> std::optional<T> takeAnswer(std::deque<std::optional<T>>& queue,
-                                                  const char* what) {
+template <typename T>
+std::optional<T> takeAnswer(std::deque<std::optional<T>>& queue, const char* what) {
     if (queue.empty()) {
         ADD_FAILURE() << "unexpected " << what << ": no answer queued";
         return std::nullopt;
@@ -101,7 +101,9 @@ void ScriptedShell::runBusy(const std::function<void()>& step) {
     step();
 }
 
-void ScriptedShell::deleteAllRows() { rows.clear(); }
+void ScriptedShell::deleteAllRows() {
+    rows.clear();
+}
 
 void ScriptedShell::insertRow(int row, const std::string& column0) {
     ASSERT_GE(row, 0);

@@ -29,7 +29,7 @@ struct ListRow {
 };
 
 class ScriptedShell : public Shell {
-public:
+  public:
     // --- answers, consumed in order ---
     std::deque<bool> yesNoAnswers;
     // A password answer: the text typed, or std::nullopt for Cancel.

@@ -1,4 +1,6 @@
-// The main of the window tests: one QApplication for the whole program.
+// The main of every Qt test program: one QApplication for the whole program,
+// offscreen unless a platform is named, so that test discovery at build time
+// needs no display.
 
 #include <QApplication>
 #include <QLocale>
@@ -11,10 +13,10 @@ namespace {
 
 QtMessageHandler qtDefaultHandler = nullptr;
 
-// The offscreen platform says these for windows, menus and pop-ups; they
-// tell nothing about the code under test and bury what does.
+// The offscreen platform says these for every window, menu and pop-up it
+// shows; they tell nothing about the code under test and bury what does.
 void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.startsWith(QLatin1String("This plugin does not support")))
+    if (text.startsWith(QLatin1String("This plugin does not support ")))
         return;
     qtDefaultHandler(type, context, text);
 }
@@ -22,7 +24,6 @@ void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, cons
 } // namespace
 
 int main(int argc, char** argv) {
-    // Test discovery runs this program at build time, maybe without a display.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Qt's own file dialogs, which a test can drive, never a desktop's.

@@ -1,0 +1,65 @@
+#include "tests/support/SafeBytes.h"
+
+#include "storage/SafeCipher.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quorvane::test {
+
+std::string le32(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::string le64(std::uint64_t value) {
+    return le32(static_cast<std::uint32_t>(value)) + le32(static_cast<std::uint32_t>(value >> 32));
+}
+
+std::string containerBytes(const std::vector<StoredFile>& files, std::uint32_t version) {
+    std::string records;
+    std::string index;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string name = files[i].name.substr(0, 50);
+        name.resize(50, '\0');
+        const auto offset = static_cast<std::uint32_t>(12 + records.size());
+        index += le32(static_cast<std::uint32_t>(i)) + le32(offset);
+        records += name + le64(files[i].content.size()) + files[i].content;
+    }
+    const auto indexOffset = static_cast<std::uint32_t>(12 + records.size());
+    return le32(static_cast<std::uint32_t>(files.size())) + le32(version) + le32(indexOffset) +
+           records + index;
+}
+
+std::string emptyContainerBytes() {
+    return std::string("\x00\x00\x00\x00\x02\x00\x00\x00\x0C\x00\x00\x00\x33\x01\x00\x00", 16);
+}
+
+void writeSafe(const std::filesystem::path& path, const std::string& password,
+               const std::string& container) {
+    std::istringstream in(container);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    bool failed = false;
+    std::string message;
+    encryptSafe(in, out, derivePasswordKey(password), failed, message);
+    out.close();
+    if (failed || !out)
+        throw std::runtime_error("cannot make safe " + path.string() + ": " + message);
+}
+
+std::optional<std::string> decryptedSafe(const std::filesystem::path& path,
+                                         const std::string& password) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    bool failed = false;
+    std::string message;
+    decryptSafe(in, out, derivePasswordKey(password), failed, message);
+    if (failed)
+        return std::nullopt;
+    return out.str();
+}
+
+} // namespace quorvane::test
