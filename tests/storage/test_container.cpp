@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 
 #include <csignal>
@@ -20,7 +21,7 @@ constexpr std::uint64_t MiB = 1u << 20;
 
 // A working copy in a fresh folder, opened the way an open safe holds it.
 class WorkingCopyTest : public ::testing::Test {
-  protected:
+  public:
     void SetUp() override {
         ASSERT_EQ(createContainer(path), 0);
         open();
@@ -79,14 +80,10 @@ void appendRecord(Bytes& bytes, const std::string& name, const std::string& cont
 
 // ---------------------------------------------------------------- create
 
-TEST(CreateContainer, WritesTheSixteenKnownBytes) {
+TEST(CreateContainer, WritesTheSixteenKnownBytesOverWhatWasThere) {
     TempFolder dir;
     ASSERT_EQ(createContainer(dir / "c"), 0);
     EXPECT_EQ(readBytes(dir / "c"), emptyContainer());
-}
-
-TEST(CreateContainer, TruncatesAnExistingFile) {
-    TempFolder dir;
     writeFile(dir / "c", std::string(1000, 'x'));
     ASSERT_EQ(createContainer(dir / "c"), 0);
     EXPECT_EQ(readBytes(dir / "c"), emptyContainer());
@@ -169,16 +166,6 @@ TEST_F(WorkingCopyTest, NamesOfFiftyAndSixtyBytesFillTheFieldWithoutTerminator) 
     EXPECT_EQ(u32At(bytes, 12 + 50 + 4), 0u);
 }
 
-TEST(MakeEntryName, PadsWithZerosAndCutsAtFiftyBytes) {
-    const EntryName shortName = makeEntryName("ab");
-    EXPECT_EQ(shortName[0], 'a');
-    EXPECT_EQ(shortName[1], 'b');
-    EXPECT_TRUE(std::all_of(shortName.begin() + 2, shortName.end(), [](char c) { return c == 0; }));
-    const EntryName longName = makeEntryName(std::string(49, 'x') + "yz");
-    EXPECT_EQ(longName[48], 'x');
-    EXPECT_EQ(longName[49], 'y');
-}
-
 class AppendContentSize : public WorkingCopyTest,
                           public ::testing::WithParamInterface<std::size_t> {};
 
@@ -219,7 +206,7 @@ TEST_F(WorkingCopyTest, ProgressReachesTheWholeSize) {
 // ---------------------------------------------------- append: refusals and restores
 
 class AppendRefusal : public WorkingCopyTest {
-  protected:
+  public:
     void SetUp() override {
         WorkingCopyTest::SetUp();
         load();
@@ -245,54 +232,90 @@ class AppendRefusal : public WorkingCopyTest {
     Bytes before;
 };
 
-TEST_F(AppendRefusal, SourceOfFourGibibytesIsTooLarge) {
-    const std::filesystem::path huge = dir / "huge";
-    writeFile(huge, "");
-    std::filesystem::resize_file(huge, 4 * 1024 * MiB); // sparse: nothing written
-    EXPECT_EQ(appendEntry(stream, index, huge.string(), "huge", 4 * 1024 * MiB, {}, path),
-              AppendResult::TooLarge);
+// Each refusal leaves the container byte for byte as it was, and usable.
+struct RefusalCase {
+    const char* what;
+    std::function<AppendResult(AppendRefusal&)> attempt;
+    AppendResult expected;
+};
+
+class AppendRefusalCase : public AppendRefusal,
+                          public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(AppendRefusalCase, PutsTheContainerBack) {
+    SCOPED_TRACE(GetParam().what);
+    EXPECT_EQ(GetParam().attempt(*this), GetParam().expected);
     expectUnchangedAndUsable();
 }
 
-TEST_F(AppendRefusal, ContainerThatWouldPassTheLimitIsTooLarge) {
-    ContainerIndex nearLimit = index;
-    // 58 + 10 content bytes + 3 rows after this offset end one byte past the limit.
-    nearLimit.indexOffset = static_cast<std::uint32_t>(ContainerLimit - 58 - 10 - 3 * 8 + 1);
-    EXPECT_EQ(appendEntry(stream, nearLimit, source("s", "0123456789").string(), "s", 10, {}, path),
-              AppendResult::TooLarge);
-    expectUnchangedAndUsable();
+AppendResult appendWithOffset(AppendRefusal& t, std::uint64_t offset,
+                              const std::filesystem::path& source, std::uint64_t size) {
+    ContainerIndex changed = t.index;
+    changed.indexOffset = static_cast<std::uint32_t>(offset);
+    return appendEntry(t.stream, changed, source.string(), "s", size, {}, t.path);
 }
 
-TEST_F(AppendRefusal, ContainerThatReachesTheLimitExactlyIsNotRefusedForSize) {
-    ContainerIndex atLimit = index;
-    atLimit.indexOffset = static_cast<std::uint32_t>(ContainerLimit - 58 - 10 - 3 * 8);
-    // The size check passes; the missing source is what stops it.
-    EXPECT_EQ(appendEntry(stream, atLimit, (dir / "nothing").string(), "s", 10, {}, path),
-              AppendResult::SourceUnreadable);
-    expectUnchangedAndUsable();
-}
+// Where the table must start for a 10-byte entry to end a container exactly
+// at the limit: 58 + 10 content bytes + 3 rows.
+constexpr std::uint64_t OffsetAtTheLimit = ContainerLimit - 58 - 10 - 3 * 8;
 
-TEST_F(AppendRefusal, MissingSourceIsUnreadable) {
-    EXPECT_EQ(appendEntry(stream, index, (dir / "nothing").string(), "n", 5, {}, path),
-              AppendResult::SourceUnreadable);
-    expectUnchangedAndUsable();
-}
+const RefusalCase RefusalCases[] = {
+    {"source of 4 GiB",
+     [](AppendRefusal& t) {
+         const std::filesystem::path huge = t.dir / "huge";
+         writeFile(huge, "");
+         std::filesystem::resize_file(huge, 4 * 1024 * MiB); // sparse: nothing written
+         return appendEntry(t.stream, t.index, huge.string(), "huge", 4 * 1024 * MiB, {}, t.path);
+     },
+     AppendResult::TooLarge},
+    {"container one byte past the limit",
+     [](AppendRefusal& t) {
+         return appendWithOffset(t, OffsetAtTheLimit + 1, t.source("s", "0123456789"), 10);
+     },
+     AppendResult::TooLarge},
+    {"container exactly at the limit: the missing source stops it",
+     [](AppendRefusal& t) { return appendWithOffset(t, OffsetAtTheLimit, t.dir / "nothing", 10); },
+     AppendResult::SourceUnreadable},
+    {"missing source",
+     [](AppendRefusal& t) {
+         return appendWithOffset(t, t.index.indexOffset, t.dir / "nothing", 5);
+     },
+     AppendResult::SourceUnreadable},
+    {"source shorter than its size, as if it shrank",
+     [](AppendRefusal& t) {
+         const std::string content = patternBytes(3 * MiB + 100, 9);
+         return appendWithOffset(t, t.index.indexOffset, t.source("s", content),
+                                 content.size() + 1);
+     },
+     AppendResult::SourceUnreadable},
+    {"source that is a folder",
+     [](AppendRefusal& t) {
+         std::filesystem::create_directory(t.dir / "folder");
+         return appendWithOffset(t, t.index.indexOffset, t.dir / "folder", 4096);
+     },
+     AppendResult::SourceUnreadable},
+    {"offset inside the header",
+     [](AppendRefusal& t) { return appendWithOffset(t, 4, t.source("s", "abc"), 3); },
+     AppendResult::WriteFailed},
+    {"offset past the end",
+     [](AppendRefusal& t) {
+         return appendWithOffset(t, t.before.size() + 4096, t.source("s", "abc"), 3);
+     },
+     AppendResult::WriteFailed},
+    {"working copy open for reading only",
+     [](AppendRefusal& t) {
+         t.stream.close();
+         t.stream.clear();
+         t.stream.open(t.path, std::ios::in | std::ios::binary);
+         const AppendResult result =
+             appendWithOffset(t, t.index.indexOffset, t.source("s", "abc"), 3);
+         t.open();
+         return result;
+     },
+     AppendResult::WriteFailed},
+};
 
-TEST_F(AppendRefusal, SourceShorterThanItsSizePutsTheContainerBack) {
-    const std::string content = patternBytes(3 * MiB + 100, 9);
-    // The file gives fewer bytes than the size taken before: as if it shrank.
-    EXPECT_EQ(appendEntry(stream, index, source("s", content).string(), "s", content.size() + 1, {},
-                          path),
-              AppendResult::SourceUnreadable);
-    expectUnchangedAndUsable();
-}
-
-TEST_F(AppendRefusal, SourceThatIsAFolderIsUnreadable) {
-    std::filesystem::create_directory(dir / "folder");
-    EXPECT_EQ(appendEntry(stream, index, (dir / "folder").string(), "f", 4096, {}, path),
-              AppendResult::SourceUnreadable);
-    expectUnchangedAndUsable();
-}
+INSTANTIATE_TEST_SUITE_P(Refusals, AppendRefusalCase, ::testing::ValuesIn(RefusalCases));
 
 TEST_F(AppendRefusal, WithoutThePathTheOldContainerStillStands) {
     const std::string content = patternBytes(5000, 4);
@@ -307,32 +330,6 @@ TEST_F(AppendRefusal, WithoutThePathTheOldContainerStillStands) {
     EXPECT_FALSE(load().damaged);
     EXPECT_EQ(index.indexRows.size(), 2u);
     EXPECT_EQ(extract(1), "second");
-}
-
-TEST_F(AppendRefusal, OffsetInsideTheHeaderIsRefused) {
-    ContainerIndex broken = index;
-    broken.indexOffset = 4;
-    EXPECT_EQ(appendEntry(stream, broken, source("s", "abc").string(), "s", 3, {}, path),
-              AppendResult::WriteFailed);
-    expectUnchangedAndUsable();
-}
-
-TEST_F(AppendRefusal, OffsetPastTheEndIsRefused) {
-    ContainerIndex broken = index;
-    broken.indexOffset = static_cast<std::uint32_t>(before.size() + 4096);
-    EXPECT_EQ(appendEntry(stream, broken, source("s", "abc").string(), "s", 3, {}, path),
-              AppendResult::WriteFailed);
-    expectUnchangedAndUsable();
-}
-
-TEST_F(AppendRefusal, AWorkingCopyOpenForReadingOnlyIsAWriteFailure) {
-    stream.close();
-    stream.clear();
-    stream.open(path, std::ios::in | std::ios::binary);
-    EXPECT_EQ(appendEntry(stream, index, source("s", "abc").string(), "s", 3, {}, path),
-              AppendResult::WriteFailed);
-    open();
-    expectUnchangedAndUsable();
 }
 
 TEST_F(AppendRefusal, AFullDiskPutsTheContainerBack) {
@@ -354,12 +351,19 @@ TEST_F(AppendRefusal, AFullDiskPutsTheContainerBack) {
 
 // ---------------------------------------------------------------- extract
 
-TEST_F(WorkingCopyTest, ExtractRefusesARowThatDoesNotExist) {
+TEST_F(WorkingCopyTest, ARowThatDoesNotExistIsRefusedAndChangesNothing) {
     load();
+    EXPECT_FALSE(renameEntry(stream, index, 0, makeEntryName("x")));
+    EXPECT_EQ(fileBytes(), emptyContainer());
     ASSERT_EQ(add("a", "abc"), AppendResult::Appended);
+    const Bytes before = fileBytes();
     std::ostringstream out;
     EXPECT_FALSE(extractEntryContent(stream, index, 1, out));
     EXPECT_TRUE(out.str().empty());
+    EXPECT_FALSE(renameEntry(stream, index, 1, makeEntryName("x")));
+    EXPECT_EQ(removeEntry(stream, index, 1, path), RemoveResult::Failed);
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(index.entryCount, 1u);
 }
 
 TEST_F(WorkingCopyTest, ExtractReportsAShortWorkingCopy) {
@@ -405,21 +409,10 @@ TEST_F(WorkingCopyTest, RenameWritesExactlyTheFiftyNameBytes) {
     EXPECT_EQ(index.entryDetails[1].name, std::string(50, 'r'));
     EXPECT_EQ(index.entryDetails[0].name, "first");
     EXPECT_EQ(extract(1), "2222222");
-}
-
-TEST_F(WorkingCopyTest, RenameToAShorterNameHidesTheOldTail) {
+    // A shorter name hides the old tail.
+    ASSERT_TRUE(renameEntry(stream, index, 1, makeEntryName("b")));
     load();
-    ASSERT_EQ(add("a-long-name.txt", "x"), AppendResult::Appended);
-    ASSERT_TRUE(renameEntry(stream, index, 0, makeEntryName("b")));
-    load();
-    EXPECT_EQ(index.entryDetails[0].name, "b");
-}
-
-TEST_F(WorkingCopyTest, RenameRefusesARowThatDoesNotExist) {
-    load();
-    const Bytes before = fileBytes();
-    EXPECT_FALSE(renameEntry(stream, index, 0, makeEntryName("x")));
-    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(index.entryDetails[1].name, "b");
 }
 
 // ---------------------------------------------------------------- remove
@@ -552,15 +545,6 @@ TEST_F(RemoveEntry, TheStreamWorksForEveryOperationAfterwards) {
     EXPECT_EQ(extract(1), "CCCC");
     expectRemovedByTheBook(1);
     EXPECT_EQ(extract(0), "BBBB");
-}
-
-TEST_F(RemoveEntry, RefusesARowThatDoesNotExist) {
-    load();
-    ASSERT_EQ(add("a", "AAAA"), AppendResult::Appended);
-    const Bytes before = fileBytes();
-    EXPECT_EQ(removeEntry(stream, index, 1, path), RemoveResult::Failed);
-    EXPECT_EQ(fileBytes(), before);
-    EXPECT_EQ(index.entryCount, 1u);
 }
 
 TEST_F(RemoveEntry, RefusesAnIndexLongerThanTheFile) {
