@@ -3,9 +3,6 @@
 #include "tests/lifecycle/LifecycleFixture.h"
 #include "tests/support/ChildProcess.h"
 
-#include <csignal>
-#include <sys/resource.h>
-
 #include <sys/stat.h>
 
 namespace quorvane::test {
@@ -47,17 +44,12 @@ TEST_F(CreateSafeTest, CreatesOpensAndListsNothing) {
     EXPECT_EQ(state.safePath, chosen.string());
     EXPECT_EQ(std::filesystem::file_size(chosen), 48u);
     EXPECT_EQ(decryptedSafe(chosen, "fresh"), emptyContainerBytes());
+    struct stat status {};
+    ASSERT_EQ(::stat(chosen.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << "the new safe is private";
     EXPECT_EQ(folderListing(workDir), (std::vector<std::string>{"temp2"}))
         << "the plaintext of the new safe must not stay";
     EXPECT_EQ(folderListing(root), (std::vector<std::string>{"cwd", "new.cx", "work"}));
-}
-
-TEST_F(CreateSafeTest, NewSafeFileIsPrivate) {
-    answerNewSafe(chosen, "fresh");
-    createSafe(session);
-    struct stat status {};
-    ASSERT_EQ(::stat(chosen.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
 TEST_F(CreateSafeTest, CancelInThePickerDoesNothing) {
@@ -90,41 +82,43 @@ TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
     EXPECT_FALSE(std::filesystem::exists(chosen));
 }
 
-TEST_F(CreateSafeTest, EmptyPasswordMakesASafeUnderTheKeyOfTheEmptyText) {
+// A file already at the chosen path is replaced; the empty password makes a
+// safe under the key of the empty text.
+TEST_F(CreateSafeTest, ReplacesAnExistingFileAndTakesTheEmptyPassword) {
+    writeFile(chosen, std::string(10000, 'q'));
     answerNewSafe(chosen, "");
     createSafe(session);
     EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(std::filesystem::file_size(chosen), 48u);
     EXPECT_EQ(decryptedSafe(chosen, ""), emptyContainerBytes());
     EXPECT_EQ(decryptedSafe(chosen, "x"), std::nullopt);
 }
 
-TEST_F(CreateSafeTest, ReplacesAnExistingFileAtTheChosenPath) {
-    writeFile(chosen, std::string(10000, 'q'));
-    answerNewSafe(chosen, "pw");
-    createSafe(session);
-    EXPECT_EQ(std::filesystem::file_size(chosen), 48u);
-    EXPECT_EQ(decryptedSafe(chosen, "pw"), emptyContainerBytes());
-}
-
-TEST_F(CreateSafeTest, FolderWhereNoFileCanBeMadeSaysFileCreationFailedOnce) {
-    const auto nowhere = root / "no-such-folder" / "new.cx";
-    answerNewSafe(nowhere, "pw");
-    createSafe(session);
-    EXPECT_EQ(shell.events,
-              (Events{"pick-new", "password", "message:Error:File Creation Failed!"}));
-    EXPECT_EQ(shell.messages, (Messages{{"File Creation Failed!", "Error", MessageIcon::Error}}));
-    EXPECT_FALSE(isSafeOpen(state));
-    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+// A path in a missing folder, or one that is a folder: one message, and the
+// folder and what it holds stay.
+TEST_F(CreateSafeTest, APathWhereNoFileCanBeMadeSaysFileCreationFailedOnce) {
+    const auto folder = root / "a-folder";
+    std::filesystem::create_directory(folder);
+    writeFile(folder / "inside", "keep");
+    for (const auto& path : {root / "no-such-folder" / "new.cx", folder}) {
+        SCOPED_TRACE(path.string());
+        shell.clearRecords();
+        answerNewSafe(path, "pw");
+        createSafe(session);
+        EXPECT_EQ(shell.events,
+                  (Events{"pick-new", "password", "message:Error:File Creation Failed!"}));
+        EXPECT_EQ(shell.messages,
+                  (Messages{{"File Creation Failed!", "Error", MessageIcon::Error}}));
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+        EXPECT_EQ(readFile(folder / "inside"), "keep");
+    }
 }
 
 TEST_F(CreateSafeTest, FailedEncryptionShowsTheCipherMessageThenFileCreationFailed) {
     // A file size limit below the 48 bytes of the new safe makes its writing fail.
     const int code = runInChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-        limit.rlim_cur = 20;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const FileSizeLimit limit(20);
         answerNewSafe(chosen, "pw");
         createSafe(session);
         ASSERT_EQ(shell.messages.size(), 2u) << "cipher message, then the failure";
@@ -140,16 +134,6 @@ TEST_F(CreateSafeTest, FailedEncryptionShowsTheCipherMessageThenFileCreationFail
         EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
     });
     EXPECT_EQ(code, 0);
-}
-
-TEST_F(CreateSafeTest, ChosenPathThatIsAFolderFailsAndLeavesTheFolder) {
-    const auto folder = root / "a-folder";
-    std::filesystem::create_directory(folder);
-    writeFile(folder / "inside", "keep");
-    answerNewSafe(folder, "pw");
-    createSafe(session);
-    EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"File Creation Failed!"});
-    EXPECT_EQ(readFile(folder / "inside"), "keep");
 }
 
 TEST_F(CreateSafeTest, WithASafeOpenItIsSavedFirstThenTheNewOneIsListed) {

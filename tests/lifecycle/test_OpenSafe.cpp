@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 namespace quorvane::test {
 namespace {
 
@@ -239,26 +241,26 @@ TEST_F(StartupOpenTest, RightPasswordOpensBeforeTheWindowShows) {
     EXPECT_EQ(shell.rows.size(), 2u);
 }
 
-TEST_F(StartupOpenTest, WrongPasswordReturnsMinusOne) {
-    shell.passwordAnswers.push_back("nope");
-    EXPECT_EQ(openStartupSafe(session, safe.string()), -1);
-    EXPECT_EQ(shell.events, (Events{"password", "progress:Opening File Please Wait...", "hide",
-                                    "message:Error:Invalid File or Password"}));
-    EXPECT_FALSE(isSafeOpen(state));
-    EXPECT_EQ(state.safePath, safe.string());
-    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
-}
-
-TEST_F(StartupOpenTest, CancelTriesTheCancelMarkerAndReturnsMinusOne) {
-    shell.passwordAnswers.push_back(std::nullopt);
-    EXPECT_EQ(openStartupSafe(session, safe.string()), -1);
-    EXPECT_EQ(state.password, "!!!!K");
-    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
-}
-
-TEST_F(StartupOpenTest, MissingFileIsARefusal) {
-    shell.passwordAnswers.push_back("secret");
-    EXPECT_EQ(openStartupSafe(session, (root / "no-such.cx").string()), -1);
+// A wrong password, Cancel (which tries the cancel marker) or a missing file:
+// -1 after the refusal, and no plaintext left.
+TEST_F(StartupOpenTest, RefusalsReturnMinusOne) {
+    const std::vector<std::tuple<std::filesystem::path, std::optional<std::string>, std::string>>
+        cases = {{safe, "nope", "nope"},
+                 {safe, std::nullopt, "!!!!K"},
+                 {root / "no-such.cx", "secret", "secret"}};
+    for (const auto& [path, answer, password] : cases) {
+        SCOPED_TRACE(password + " for " + path.string());
+        shell.clearRecords();
+        shell.passwordAnswers.push_back(answer);
+        EXPECT_EQ(openStartupSafe(session, path.string()), -1);
+        EXPECT_EQ(shell.events, (Events{"password", "progress:Opening File Please Wait...", "hide",
+                                        "message:Error:Invalid File or Password"}));
+        EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+        EXPECT_EQ(state.password, password);
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_EQ(state.safePath, path.string());
+        EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+    }
 }
 
 TEST_F(StartupOpenTest, LongPathIsNoProblem) {

@@ -57,23 +57,21 @@ TEST_F(SaveCloseTest, SaveWritesTheChangesAndKeepsTheSafeOpen) {
 }
 
 TEST_F(SaveCloseTest, SaveWritesBytesStillBufferedInTheWorkingCopyStream) {
-    state.workingCopyStream.clear();
-    state.workingCopyStream.seekp(0);
-    state.workingCopyStream.write(changed.data(), static_cast<std::streamsize>(changed.size()));
-    saveSafe(session);
-    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
-}
-
-TEST_F(SaveCloseTest, SaveWritesPendingBytesEvenWhenTheStreamIsInAFailedState) {
     // An entry operation may leave the stream failed (a read past the end)
     // with bytes still buffered; a plain flush would then do nothing.
-    state.workingCopyStream.clear();
-    state.workingCopyStream.seekp(0);
-    state.workingCopyStream.write(changed.data(), static_cast<std::streamsize>(changed.size()));
-    state.workingCopyStream.setstate(std::ios::eofbit | std::ios::failbit);
-    saveSafe(session);
-    EXPECT_EQ(shell.messages, Messages{changesSaved});
-    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+    for (const bool failedStream : {false, true}) {
+        SCOPED_TRACE(failedStream ? "failed stream" : "good stream");
+        shell.clearRecords();
+        state.workingCopyStream.clear();
+        state.workingCopyStream.seekp(0);
+        state.workingCopyStream.write(changed.data(), static_cast<std::streamsize>(changed.size()));
+        if (failedStream)
+            state.workingCopyStream.setstate(std::ios::eofbit | std::ios::failbit);
+        saveSafe(session);
+        EXPECT_EQ(shell.messages, Messages{changesSaved});
+        EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+        writeSafe(safe, "pw", original);
+    }
 }
 
 TEST_F(SaveCloseTest, SavesInARowEachWriteTheLatestContent) {
@@ -105,32 +103,30 @@ TEST_F(SaveCloseTest, FailedSaveSaysSoKeepsTheSafeOpenAndALaterSaveWorks) {
     EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
 }
 
-TEST_F(SaveCloseTest, SaveAndExitWritesRemovesThePlaintextAndEndsTheWindow) {
-    rewriteWorkingCopy(changed);
-    EXPECT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
-    EXPECT_EQ(shell.events, (Events{"progress:Securely Closing Safe...", "hide", "destroy"}));
-    EXPECT_TRUE(shell.messages.empty());
-    EXPECT_FALSE(isSafeOpen(state));
-    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
-    EXPECT_EQ(folderListing(folder), std::vector<std::string>{"box.cx"});
-    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
-}
-
-TEST_F(SaveCloseTest, CloseBoxDoesTheSameWithItsOwnText) {
-    rewriteWorkingCopy(changed);
-    EXPECT_TRUE(closeRequested(session, CloseEntry::CloseBox));
-    EXPECT_EQ(shell.events, (Events{"progress:Closing Safe...", "hide", "destroy"}));
-    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
-    EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
-}
-
-TEST_F(SaveCloseTest, DestructionWritesButDoesNotDestroyAgain) {
-    rewriteWorkingCopy(changed);
-    EXPECT_TRUE(closeRequested(session, CloseEntry::Destroy));
-    EXPECT_EQ(shell.events, (Events{"progress:Closing Safe...", "hide"}));
-    EXPECT_FALSE(shell.windowDestroyed);
-    EXPECT_FALSE(isSafeOpen(state));
-    EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+// Each way of closing writes the changes and removes the plaintext; only
+// destruction, where the window is already going, does not end it again.
+TEST_F(SaveCloseTest, EveryCloseWritesRemovesThePlaintextAndEndsTheWindow) {
+    const std::vector<std::pair<CloseEntry, Events>> closes = {
+        {CloseEntry::SaveAndExit, {"progress:Securely Closing Safe...", "hide", "destroy"}},
+        {CloseEntry::CloseBox, {"progress:Closing Safe...", "hide", "destroy"}},
+        {CloseEntry::Destroy, {"progress:Closing Safe...", "hide"}},
+    };
+    for (const auto& [entry, events] : closes) {
+        SCOPED_TRACE(events.front());
+        if (!isSafeOpen(state))
+            openThroughOpenSafe(safe, "pw");
+        rewriteWorkingCopy(changed);
+        shell.clearRecords();
+        shell.windowDestroyed = false;
+        EXPECT_TRUE(closeRequested(session, entry));
+        EXPECT_EQ(shell.events, events);
+        EXPECT_TRUE(shell.messages.empty());
+        EXPECT_EQ(shell.windowDestroyed, entry != CloseEntry::Destroy);
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
+        EXPECT_EQ(folderListing(folder), std::vector<std::string>{"box.cx"});
+        EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+    }
 }
 
 TEST_F(SaveCloseTest, CloseSafeReportsClosedAndFailed) {
@@ -234,15 +230,6 @@ TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
     EXPECT_EQ(decryptedSafe(safe, "brand new"), original);
 }
 
-TEST_F(ChangePasswordTest, OkOnAnEmptyFieldMakesTheEmptyPassword) {
-    shell.passwordAnswers.push_back("");
-    changePassword(session);
-    EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"Your password has been changed."});
-    EXPECT_EQ(state.password, "");
-    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
-    EXPECT_EQ(decryptedSafe(safe, ""), original);
-}
-
 TEST_F(ChangePasswordTest, CancelPutsThePreviousPasswordBack) {
     shell.passwordAnswers.push_back(std::nullopt);
     changePassword(session);
@@ -261,20 +248,23 @@ TEST_F(ChangePasswordTest, WorksWithNoSafeOpen) {
     EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"Your password has been changed."});
 }
 
+// The next save already uses the new password, cut to the longest a
+// password may be; an empty field makes the empty password.
 TEST_F(ChangePasswordTest, SaveUsesTheNewPasswordAtOnce) {
-    shell.passwordAnswers.push_back("rekeyed");
-    changePassword(session);
-    saveSafe(session);
-    EXPECT_EQ(decryptedSafe(safe, "rekeyed"), original);
-}
-
-TEST_F(ChangePasswordTest, LongestPasswordIsTakenWhole) {
     const std::string longest(249, 'p');
-    shell.passwordAnswers.push_back(longest + "overflow");
-    changePassword(session);
-    EXPECT_EQ(state.password, longest);
-    saveSafe(session);
-    EXPECT_EQ(decryptedSafe(safe, longest), original);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"rekeyed", "rekeyed"}, {"", ""}, {longest + "overflow", longest}};
+    for (const auto& [typed, password] : cases) {
+        SCOPED_TRACE(typed);
+        shell.clearRecords();
+        shell.passwordAnswers.push_back(typed);
+        changePassword(session);
+        EXPECT_EQ(shell.messageTexts(),
+                  std::vector<std::string>{"Your password has been changed."});
+        EXPECT_EQ(state.password, password);
+        saveSafe(session);
+        EXPECT_EQ(decryptedSafe(safe, password), original);
+    }
 }
 
 } // namespace

@@ -24,14 +24,6 @@ const Events failedSave = {"progress:Saving Safe Please Wait...", "hide",
 const Events savedAndConfirmed = {"progress:Saving Safe Please Wait...", "hide",
                                   "message:Success!:Changes Saved"};
 
-std::string pseudoRandomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (auto& byte : bytes)
-        byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
 class SaveFaultTest : public LifecycleTest {
   protected:
     void SetUp() override {
@@ -40,9 +32,9 @@ class SaveFaultTest : public LifecycleTest {
         std::filesystem::create_directory(folder);
         safe = folder / "box.cx";
         // A few MiB, so that a save takes many writes and a kill can land inside it.
-        original = containerBytes({{"big.bin", pseudoRandomBytes(3u << 20, 1)}});
-        changed = containerBytes({{"big.bin", pseudoRandomBytes(3u << 20, 1)},
-                                  {"more.bin", pseudoRandomBytes(100000, 2)}});
+        original = containerBytes({{"big.bin", patternBytes(3u << 20, 1)}});
+        changed = containerBytes(
+            {{"big.bin", patternBytes(3u << 20, 1)}, {"more.bin", patternBytes(100000, 2)}});
         writeSafe(safe, "pw", original);
     }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -138,52 +139,45 @@ TEST(ReplaceFileAtomically, TakesARelativeNameInTheCurrentFolder) {
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"new.cx"});
 }
 
-TEST(ReplaceFileAtomically, AbandonedWriteLeavesTheOldFileAndNoTempFile) {
-    TempDir dir;
-    writeFile(dir / "safe.cx", "the old safe");
-    const ReplaceResult result =
-        replaceFileAtomically(dir / "safe.cx", [](std::ostream& out, std::string& message) {
-            out << "half of a new safe";
-            message = "encryption failed";
-            return false;
-        });
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, "encryption failed");
-    EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
+// A writer that gives up, or throws, after writing part of the new file.
+TEST(ReplaceFileAtomically, AFailingWriterLeavesTheOldFileAndNoTempFile) {
+    const std::vector<std::pair<std::string, std::function<bool(std::ostream&, std::string&)>>>
+        writers = {
+            {"encryption failed",
+             [](std::ostream& out, std::string& message) {
+                 out << "half of a new safe";
+                 message = "encryption failed";
+                 return false;
+             }},
+            {"out of memory",
+             [](std::ostream& out, std::string&) -> bool {
+                 out << "partial";
+                 throw std::runtime_error("out of memory");
+             }},
+        };
+    for (const auto& [reason, writer] : writers) {
+        SCOPED_TRACE(reason);
+        TempDir dir;
+        writeFile(dir / "safe.cx", "the old safe");
+        const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writer);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.reason, reason);
+        EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
+        EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
+    }
 }
 
-TEST(ReplaceFileAtomically, AWriterThatThrowsIsAFailure) {
-    TempDir dir;
-    writeFile(dir / "safe.cx", "the old safe");
-    const ReplaceResult result =
-        replaceFileAtomically(dir / "safe.cx", [](std::ostream& out, std::string&) -> bool {
-            out << "partial";
-            throw std::runtime_error("out of memory");
-        });
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, "out of memory");
-    EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
-}
-
-TEST(ReplaceFileAtomically, MissingFolderFailsWithAReason) {
-    TempDir dir;
-    const ReplaceResult result =
-        replaceFileAtomically(dir / "no-such-folder" / "safe.cx", writerOf("new"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.reason.empty());
-    EXPECT_TRUE(folderListing(dir.path()).empty());
-}
-
-TEST(ReplaceFileAtomically, AFolderAsTargetFails) {
+TEST(ReplaceFileAtomically, AMissingFolderOrAFolderAsTargetFailsWithAReason) {
     TempDir dir;
     fs::create_directory(dir / "folder");
-    const ReplaceResult result = replaceFileAtomically(dir / "folder", writerOf("new"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.reason.empty());
-    EXPECT_TRUE(fs::is_directory(dir / "folder"));
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"folder"});
+    for (const fs::path& target : {dir / "no-such-folder" / "safe.cx", dir / "folder"}) {
+        SCOPED_TRACE(target.string());
+        const ReplaceResult result = replaceFileAtomically(target, writerOf("new"));
+        EXPECT_FALSE(result.ok);
+        EXPECT_FALSE(result.reason.empty());
+        EXPECT_TRUE(fs::is_directory(dir / "folder"));
+        EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"folder"});
+    }
 }
 
 // Runs the replacement in a child that may not write into a read-only
