@@ -74,6 +74,32 @@ class DesktopProgramTest : public ::testing::Test {
     void makeTwoFileSafe() {
         test::makeSafe(safe, password, {{"letter.txt", "Dear reader"}, {"photo.jpg", "JFIF..."}});
     }
+
+    // Starts the program on the safe as `quorvane SAFE` does, answering the
+    // password dialog with typed; what the start-up open returned.
+    bool startOn(DesktopProgram& program, const std::string& typed) {
+        DialogScript script;
+        script.expectPassword(QString::fromStdString(typed));
+        const std::string path = safe.string();
+        const char* argv[] = {"quorvane", path.c_str()};
+        const bool opened = program.openStartupSafeIfGiven(readCommandLine(2, argv));
+        EXPECT_EQ(script.pending(), 0u);
+        return opened;
+    }
+
+    // Drops files on the window, keeping the originals, and waits until the
+    // list shows rows rows.
+    void dropKeeping(DesktopProgram& program, const std::vector<std::filesystem::path>& files,
+                     int rows) {
+        DialogScript script;
+        script.expectQuestion(
+            QStringLiteral("Delete Original File"),
+            QStringLiteral("Would you like to Securely Erase the original files?"), false);
+        dropFiles(&program.window(), files);
+        ASSERT_TRUE(script.waitUntilDone());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return program.window().entryList()->topLevelItemCount() == rows; }, 10000));
+    }
 };
 
 // --- the command line ---------------------------------------------------------
@@ -122,12 +148,7 @@ TEST_F(DesktopProgramTest, WithoutAnArgumentNothingIsAskedAndTheListIsEmpty) {
 TEST_F(DesktopProgramTest, TheRightPasswordAtStartUpListsTheSafesRows) {
     makeTwoFileSafe();
     DesktopProgram program;
-    DialogScript script;
-    script.expectPassword(QString::fromStdString(password));
-    const std::string path = safe.string();
-    const char* argv[] = {"quorvane", path.c_str()};
-    EXPECT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
-    EXPECT_EQ(script.pending(), 0u);
+    EXPECT_TRUE(startOn(program, password));
     EXPECT_EQ(
         shownRows(program.window().entryList()),
         (std::vector<ListRow>{{"0", "letter.txt", "11 Bytes"}, {"1", "photo.jpg", "7 Bytes"}}));
@@ -173,26 +194,11 @@ TEST_F(DesktopProgramTest, DroppedFilesGoIntoTheOpenSafeAndTheCloseBoxWritesIt) 
     makeTwoFileSafe();
     const std::string before = test::readFile(safe);
     DesktopProgram program;
-    {
-        DialogScript script;
-        script.expectPassword(QString::fromStdString(password));
-        const std::string path = safe.string();
-        const char* argv[] = {"quorvane", path.c_str()};
-        ASSERT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
-    }
+    ASSERT_TRUE(startOn(program, password));
     program.window().show();
     const auto zebra = folder.write("zebra.txt", "stripes");
     const auto aardvark = folder.write("aardvark.txt", "ants");
-    {
-        DialogScript script;
-        script.expectQuestion(
-            QStringLiteral("Delete Original File"),
-            QStringLiteral("Would you like to Securely Erase the original files?"), false);
-        dropFiles(&program.window(), {zebra, aardvark});
-        ASSERT_TRUE(script.waitUntilDone());
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return program.window().entryList()->topLevelItemCount() == 4; }, 10000));
-    }
+    dropKeeping(program, {zebra, aardvark}, 4);
     const std::vector<ListRow> expected = {{"0", "letter.txt", "11 Bytes"},
                                            {"1", "photo.jpg", "7 Bytes"},
                                            {"2", "zebra.txt", "7 Bytes"},
@@ -215,24 +221,9 @@ TEST_F(DesktopProgramTest, TerminationSignalsWriteTheSafeLikeTheCloseBox) {
     for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
         makeTwoFileSafe();
         DesktopProgram program;
-        {
-            DialogScript script;
-            script.expectPassword(QString::fromStdString(password));
-            const std::string path = safe.string();
-            const char* argv[] = {"quorvane", path.c_str()};
-            ASSERT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
-        }
+        ASSERT_TRUE(startOn(program, password));
         program.window().show();
-        {
-            DialogScript script;
-            script.expectQuestion(
-                QStringLiteral("Delete Original File"),
-                QStringLiteral("Would you like to Securely Erase the original files?"), false);
-            dropFiles(&program.window(), {folder.write("late.txt", "arrived late")});
-            ASSERT_TRUE(script.waitUntilDone());
-            ASSERT_TRUE(QTest::qWaitFor(
-                [&] { return program.window().entryList()->topLevelItemCount() == 3; }, 10000));
-        }
+        dropKeeping(program, {folder.write("late.txt", "arrived late")}, 3);
         const auto workingCopy = workingCopyPath(program.state());
         ASSERT_TRUE(std::filesystem::exists(workingCopy));
         DialogScript script;
@@ -264,13 +255,7 @@ TEST_F(DesktopProgramTest, ATerminationSignalWaitsForTheOpenDialog) {
 TEST_F(DesktopProgramTest, SaveAndExitWritesTheSafeUnderTheChangedPassword) {
     makeTwoFileSafe();
     DesktopProgram program;
-    {
-        DialogScript script;
-        script.expectPassword(QString::fromStdString(password));
-        const std::string path = safe.string();
-        const char* argv[] = {"quorvane", path.c_str()};
-        ASSERT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
-    }
+    ASSERT_TRUE(startOn(program, password));
     program.window().show();
     DialogScript script;
     script.expectPassword(QStringLiteral("battery staple"));
@@ -292,13 +277,7 @@ TEST_F(DesktopProgramTest, ACloseThatCannotWriteTheSafeKeepsTheWindowWhenTheUser
     safe = inner / "papers.cx";
     makeTwoFileSafe();
     DesktopProgram program;
-    {
-        DialogScript script;
-        script.expectPassword(QString::fromStdString(password));
-        const std::string path = safe.string();
-        const char* argv[] = {"quorvane", path.c_str()};
-        ASSERT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
-    }
+    ASSERT_TRUE(startOn(program, password));
     program.window().show();
     // The safe's folder disappears while the safe is open.
     std::filesystem::remove_all(inner);

@@ -155,38 +155,26 @@ TEST_F(AddFileCommand, NoToEitherQuestionKeepsTheOriginal) {
     EXPECT_FALSE(std::filesystem::exists(state.safePath));
 }
 
-TEST_F(AddFileCommand, SameNameTwiceGivesTwoEntriesNumberedInOrder) {
-    openEmptySafe();
-    addKeepingOriginal(source("same", "one"));
-    addKeepingOriginal(source("same", "second"));
-    EXPECT_EQ(shell.rows,
-              (std::vector<ListRow>{{"0", "same", "3 Bytes"}, {"1", "same", "6 Bytes"}}));
-    EXPECT_EQ(workingCopyBytes(), containerBytes({{"same", "one"}, {"same", "second"}}));
-}
-
-TEST_F(AddFileCommand, NamesOfFiftyAndSixtyCharactersKeepTheirFirstFiftyBytes) {
+// Names after the last '/', cut to the 50-byte field, the same name twice,
+// and sizes around the copy block: every file becomes its own row and record.
+TEST_F(AddFileCommand, EachAddedFileIsOneRowAndOneExactRecord) {
     openEmptySafe();
     const std::string fifty(50, 'f');
     const std::string sixty = std::string(50, 's') + "0123456789";
-    addKeepingOriginal(source(fifty, "x"));
-    addKeepingOriginal(source(sixty, "yy"));
-    EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", fifty, "1 Bytes"},
-                                                {"1", std::string(50, 's'), "2 Bytes"}}));
-    EXPECT_EQ(workingCopyBytes(), containerBytes({{fifty, "x"}, {sixty, "yy"}}));
-}
-
-TEST_F(AddFileCommand, SizesAroundTheCopyBlockAreStoredWhole) {
-    openEmptySafe();
-    const std::size_t block = StreamBlockSize;
-    std::vector<StoredFile> expected;
-    for (std::size_t size : {std::size_t{512}, std::size_t{513}, block, block + 1}) {
-        std::string name = "size" + std::to_string(size);
-        std::string content = patternBytes(size, static_cast<unsigned>(size));
-        addKeepingOriginal(source(name, content));
-        expected.push_back({name, content});
-        EXPECT_EQ(shell.rows.back().size, std::to_string(size) + " Bytes");
+    std::vector<StoredFile> added = {
+        {"same", "one"}, {"same", "second"}, {fifty, "x"}, {sixty, "yy"}};
+    for (std::size_t size :
+         {std::size_t{512}, std::size_t{513}, StreamBlockSize, StreamBlockSize + 1})
+        added.push_back(
+            {"size" + std::to_string(size), patternBytes(size, static_cast<unsigned>(size))});
+    std::vector<ListRow> rows;
+    for (const StoredFile& file : added) {
+        addKeepingOriginal(source(file.name, file.content));
+        rows.push_back({std::to_string(rows.size()), file.name.substr(0, 50),
+                        std::to_string(file.content.size()) + " Bytes"});
     }
-    EXPECT_EQ(workingCopyBytes(), containerBytes(expected));
+    EXPECT_EQ(shell.rows, rows);
+    EXPECT_EQ(workingCopyBytes(), containerBytes(added));
 }
 
 using DroppedFiles = EntriesTest;
@@ -330,40 +318,32 @@ class TooLargeFiles : public EntriesTest {
     }
 };
 
-TEST_F(TooLargeFiles, FourGiBIsRefusedInPlainWordsBeforeAnythingIsWritten) {
+// 4 GiB itself, and a file below it that with the safe's bytes and the new
+// record would not fit either.
+TEST_F(TooLargeFiles, AreRefusedInPlainWordsBeforeAnythingIsWritten) {
     openEmptySafe();
     addKeepingOriginal(source("small", "abc"));
     const std::string before = workingCopyBytes();
-    shell.clearRecords();
-    auto huge = sparse("huge", 0x100000000ull);
-    shell.addFilePickerAnswers.push_back(huge.string());
-    shell.yesNoAnswers = {true};
-    addFile(session);
+    for (const std::uint64_t size : {0x100000000ull, 0xFFFFFFFFull - 100}) {
+        SCOPED_TRACE(size);
+        shell.clearRecords();
+        auto huge = sparse("huge" + std::to_string(size), size);
+        shell.addFilePickerAnswers.push_back(huge.string());
+        shell.yesNoAnswers = {true};
+        addFile(session);
 
-    ASSERT_EQ(shell.events.size(), 3u);
-    EXPECT_EQ(shell.events[1], AskErase);
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0].caption, "Error");
-    EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u) << shell.messages[0].text;
-    EXPECT_NE(shell.messages[0].text.find(huge.string()), std::string::npos);
-    EXPECT_EQ(shell.busySteps, 1); // only the first, small add
-    EXPECT_TRUE(shell.progressTexts.empty());
-    EXPECT_EQ(workingCopyBytes(), before);
-    EXPECT_TRUE(std::filesystem::exists(huge));
-}
-
-TEST_F(TooLargeFiles, AFileThatWouldPushTheSafePastFourGiBIsRefusedToo) {
-    openEmptySafe();
-    addKeepingOriginal(source("small", "abc"));
-    const std::string before = workingCopyBytes();
-    shell.clearRecords();
-    // Below 4 GiB itself, but with the safe's bytes and the new record it is not.
-    addKeepingOriginal(sparse("almost", 0xFFFFFFFFull - 100));
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u);
-    EXPECT_TRUE(shell.progressTexts.empty());
-    EXPECT_EQ(workingCopyBytes(), before);
+        ASSERT_EQ(shell.events.size(), 3u);
+        EXPECT_EQ(shell.events[1], AskErase);
+        ASSERT_EQ(shell.messages.size(), 1u);
+        EXPECT_EQ(shell.messages[0].caption, "Error");
+        EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+        EXPECT_EQ(shell.messages[0].text.find(text::FileTooLarge), 0u) << shell.messages[0].text;
+        EXPECT_NE(shell.messages[0].text.find(huge.string()), std::string::npos);
+        EXPECT_EQ(shell.busySteps, 1); // only the first, small add
+        EXPECT_TRUE(shell.progressTexts.empty());
+        EXPECT_EQ(workingCopyBytes(), before);
+        EXPECT_TRUE(std::filesystem::exists(huge));
+    }
 }
 
 TEST_F(TooLargeFiles, StopADropLikeAnUnmeasurableFile) {
