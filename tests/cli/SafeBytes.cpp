@@ -35,11 +35,10 @@ void opensslSeal(const CliSandbox& box, const std::string& plaintext, const std:
     const fs::path plain = box.root() / "io" / "seal-in";
     const fs::path cipher = box.root() / "io" / "seal-out";
     writeFile(plain, plaintext);
-    int status = runProgram({"openssl", "enc", "-aes-256-cbc", "-K", passwordKeyHex(password),
-                             "-iv", ivHex, "-in", plain.string(), "-out", cipher.string()});
-    if (status != 0)
+    const std::string iv = hexToBytes(ivHex);
+    if (!test::opensslCbc(false, hexToBytes(passwordKeyHex(password)), iv, plain, cipher))
         throw std::runtime_error("openssl enc failed");
-    writeFile(safePath, hexToBytes(ivHex) + readFile(cipher));
+    writeFile(safePath, iv + readFile(cipher));
     fs::remove(plain);
     fs::remove(cipher);
 }
@@ -49,16 +48,12 @@ std::optional<std::string> opensslOpen(const CliSandbox& box, const fs::path& sa
     const std::string safe = readFile(safePath);
     if (safe.size() < 16)
         return std::nullopt;
-    std::string ivHex;
-    CryptoPP::StringSource source(safe.substr(0, 16), true,
-                                  new CryptoPP::HexEncoder(new CryptoPP::StringSink(ivHex)));
     const fs::path cipher = box.root() / "io" / "open-in";
     const fs::path plain = box.root() / "io" / "open-out";
     writeFile(cipher, safe.substr(16));
-    int status = runProgram({"openssl", "enc", "-d", "-aes-256-cbc", "-K", passwordKeyHex(password),
-                             "-iv", ivHex, "-in", cipher.string(), "-out", plain.string()});
     std::optional<std::string> container;
-    if (status == 0)
+    if (test::opensslCbc(true, hexToBytes(passwordKeyHex(password)), safe.substr(0, 16), cipher,
+                         plain))
         container = readFile(plain);
     std::error_code ignored;
     fs::remove(cipher, ignored);

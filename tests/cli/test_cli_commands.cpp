@@ -63,14 +63,11 @@ TEST_F(CliCommands, CreateInAMissingFolderFails) {
     EXPECT_FALSE(fs::exists(file("no")));
 }
 
-TEST_F(CliCommands, CreateWithARelativePathWritesIntoTheWorkingFolder) {
+TEST_F(CliCommands, EveryCommandTakesASafePathRelativeToTheWorkingFolder) {
     RunResult created = cli({"create", "here.cx"});
     EXPECT_EQ(created.exitCode, 0) << created.err;
     EXPECT_EQ(opensslOpen(box, box.cwd() / "here.cx", Password), emptyContainerBytes());
-    fs::remove(box.cwd() / "here.cx"); // the one thing the cwd may hold
-}
-
-TEST_F(CliCommands, EveryCommandTakesASafePathRelativeToTheWorkingFolder) {
+    fs::remove(box.cwd() / "here.cx");
     fs::copy_file(threeEntrySafe(), box.cwd() / "rel.cx");
     auto added = box.writeFile("added.txt", "added");
     EXPECT_EQ(cli({"rename", "rel.cx", "0", "first.txt"}).exitCode, 0);
