@@ -85,18 +85,14 @@ TEST(BusyBox, EscAndCloseRequestsLeaveItStanding) {
     EXPECT_EQ(visibleBusyBoxes(), 0);
 }
 
-TEST(BusyBox, ShowThenHideAtOnceLeavesNoBox) {
+TEST(BusyBox, BackToBackBoxesLeaveExactlyOne) {
     BusyBox busy;
     busy.show("Removing File...");
-    busy.hide();
+    busy.hide(); // at once
     QCoreApplication::processEvents();
     EXPECT_TRUE(busyBoxes().isEmpty());
     busy.hide(); // a second hide does nothing
     EXPECT_TRUE(busyBoxes().isEmpty());
-}
-
-TEST(BusyBox, BackToBackBoxesLeaveExactlyOne) {
-    BusyBox busy;
     for (int file = 1; file <= 3; ++file) {
         busy.show("Adding File " + std::to_string(file) + " of 3...");
         QCoreApplication::processEvents();
@@ -148,13 +144,16 @@ TEST(BusyBox, TheEventLoopTurnsAndTheBoxStaysUpWhileTheStepRuns) {
     EXPECT_TRUE(busyBoxes().isEmpty());
 }
 
-TEST(BusyBox, AStepThatEndsAtOnceDoesNotHang) {
+// Steps that end at once, with no box shown: none hangs, none shows a box.
+TEST(BusyBox, StepsThatEndAtOnceRunWithoutABox) {
     BusyBox busy;
     int runs = 0;
     for (int i = 0; i < 50; ++i)
         busy.run([&] { ++runs; });
     EXPECT_EQ(runs, 50);
     EXPECT_FALSE(busy.isBusy());
+    EXPECT_FALSE(busy.isShown());
+    EXPECT_TRUE(busyBoxes().isEmpty());
 }
 
 TEST(BusyBox, TheStepsExceptionReachesTheCaller) {
@@ -171,15 +170,6 @@ TEST(BusyBox, TheStepsExceptionReachesTheCaller) {
     EXPECT_FALSE(busy.isBusy());
     // The error box comes after hide(): nothing of the busy box stays above it.
     busy.hide();
-    EXPECT_TRUE(busyBoxes().isEmpty());
-}
-
-TEST(BusyBox, RunsWithoutABoxToo) {
-    BusyBox busy;
-    bool ran = false;
-    busy.run([&] { ran = true; });
-    EXPECT_TRUE(ran);
-    EXPECT_FALSE(busy.isShown());
     EXPECT_TRUE(busyBoxes().isEmpty());
 }
 

@@ -19,6 +19,8 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace quorvane::dialogs {
 namespace {
@@ -99,31 +101,26 @@ TEST(RenameDialog, CancelEscAndCloseBoxLeaveMinusOneNotTheTypedName) {
     }
 }
 
-TEST(RenameDialog, FiftyCharactersShownFortyNineTaken) {
-    const std::string name = renameWith([](const RenameView& view) {
-        QTest::keyClicks(view.edit, QString(60, QLatin1Char('n')));
-        EXPECT_EQ(view.edit->text().size(), 50);
-        view.ok->click();
-    });
-    EXPECT_EQ(name, std::string(49, 'n'));
-}
-
-TEST(RenameDialog, ANameIsCutOnAWholeCharacter) {
-    const std::string name = renameWith([](const RenameView& view) {
-        QTest::keyClicks(view.edit, QString(48, QLatin1Char('n')));
-        // Bytes 49 and 50: the character does not fit and is left out whole.
-        QTest::sendKeyEvent(QTest::Click, view.edit, Qt::Key_unknown, QString::fromUtf8("\xC3\xA9"),
-                            Qt::NoModifier);
-        view.ok->click();
-    });
-    EXPECT_EQ(name, std::string(48, 'n'));
-    const std::string fits = renameWith([](const RenameView& view) {
-        QTest::keyClicks(view.edit, QString(47, QLatin1Char('n')));
-        QTest::sendKeyEvent(QTest::Click, view.edit, Qt::Key_unknown, QString::fromUtf8("\xC3\xA9"),
-                            Qt::NoModifier);
-        view.ok->click();
-    });
-    EXPECT_EQ(fits, std::string(47, 'n') + "\xC3\xA9");
+// The edit shows 50 characters; the name takes 49 bytes at most, and a
+// character that does not fit whole is left out.
+TEST(RenameDialog, ANameIsCutAtFortyNineBytesOnAWholeCharacter) {
+    const std::vector<std::tuple<int, QString, std::string>> cases = {
+        {60, QString(), std::string(49, 'n')},
+        {48, QString::fromUtf8("\xC3\xA9"), std::string(48, 'n')}, // bytes 49 and 50
+        {47, QString::fromUtf8("\xC3\xA9"), std::string(47, 'n') + "\xC3\xA9"},
+    };
+    for (const auto& [count, character, expected] : cases) {
+        SCOPED_TRACE(count);
+        const std::string name = renameWith([&](const RenameView& view) {
+            QTest::keyClicks(view.edit, QString(count, QLatin1Char('n')));
+            if (!character.isEmpty())
+                QTest::sendKeyEvent(QTest::Click, view.edit, Qt::Key_unknown, character,
+                                    Qt::NoModifier);
+            EXPECT_EQ(view.edit->text().size(), std::min(count, 50) + character.size());
+            view.ok->click();
+        });
+        EXPECT_EQ(name, expected);
+    }
 }
 
 TEST(AboutDialog, ShowsCaptionIconNameVersionAndClosesOnOk) {
