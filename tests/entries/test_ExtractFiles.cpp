@@ -1,6 +1,7 @@
 #include "entries/ExtractTarget.h"
 #include "entries/Messages.h"
 #include "tests/entries/EntriesFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quorvane::test {
@@ -40,20 +40,21 @@ TEST_F(ExtractCommand, RowsZeroAndTwoOfThreeInOrderWithTheirProgressTexts) {
     EXPECT_EQ(session.CurrentRow, -1);
 }
 
-TEST_F(ExtractCommand, CancelledFolderQuestionWritesNothing) {
+// The folder question is asked even with no row selected; a cancel there,
+// or no row, writes nothing.
+TEST_F(ExtractCommand, CancelledFolderOrNoSelectedRowWritesNothing) {
     openContainer(containerBytes({{"a", "a"}}));
-    shell.selected = {0};
-    shell.folderAnswers.push_back(std::nullopt);
-    extractFiles(session);
-    EXPECT_EQ(shell.events, (std::vector<std::string>{AskFolder}));
-    EXPECT_TRUE(folderListing(out).empty());
-}
-
-TEST_F(ExtractCommand, NoSelectedRowStillAsksForTheFolderAndWritesNothing) {
-    openContainer(containerBytes({{"a", "a"}}));
-    extractRows({}, out);
-    EXPECT_EQ(shell.events, (std::vector<std::string>{AskFolder}));
-    EXPECT_TRUE(folderListing(out).empty());
+    const std::vector<std::pair<std::set<int>, std::optional<std::string>>> cases = {
+        {{0}, std::nullopt}, {{}, out.string()}};
+    for (const auto& [rows, folder] : cases) {
+        SCOPED_TRACE(folder.value_or("cancelled"));
+        shell.clearRecords();
+        shell.selected = rows;
+        shell.folderAnswers.push_back(folder);
+        extractFiles(session);
+        EXPECT_EQ(shell.events, (std::vector<std::string>{AskFolder}));
+        EXPECT_TRUE(folderListing(out).empty());
+    }
 }
 
 TEST_F(ExtractCommand, SameNamesGiveOneFileHoldingTheLaterRow) {
@@ -64,10 +65,12 @@ TEST_F(ExtractCommand, SameNamesGiveOneFileHoldingTheLaterRow) {
     EXPECT_TRUE(shell.messages.empty());
 }
 
+// An existing file is replaced without a question, in a folder path that
+// ends in a separator.
 TEST_F(ExtractCommand, AnExistingFileIsReplacedWithoutAQuestion) {
     openContainer(containerBytes({{"a.txt", "new"}}));
     writeFile(out / "a.txt", "an old and much longer content");
-    extractRows({0}, out);
+    extractRows({0}, out.string() + "/");
     EXPECT_EQ(readFile(out / "a.txt"), "new");
     EXPECT_TRUE(shell.questions.empty());
     EXPECT_TRUE(shell.messages.empty());
@@ -102,15 +105,6 @@ TEST_F(ExtractCommand, NewAndReplacedFilesGetTheModeTheUmaskAllows) {
     EXPECT_EQ(readFile(out / "replaced"), "r");
 }
 
-TEST_F(ExtractCommand, AFolderPathEndingInASeparatorStillWorks) {
-    openContainer(containerBytes({{"a", "aa"}}));
-    shell.selected = {0};
-    shell.folderAnswers.push_back(out.string() + "/");
-    extractFiles(session);
-    EXPECT_EQ(readFile(out / "a"), "aa");
-    EXPECT_TRUE(shell.messages.empty());
-}
-
 TEST_F(ExtractCommand, FewerSelectedRowsThanCountedEndsWithExtractionFailed) {
     openContainer(containerBytes({{"a", "aa"}, {"b", "bb"}}));
     shell.claimedSelectedCount = 3;
@@ -122,30 +116,28 @@ TEST_F(ExtractCommand, FewerSelectedRowsThanCountedEndsWithExtractionFailed) {
     EXPECT_EQ(folderListing(out), (std::vector<std::string>{"a", "b"}));
 }
 
+// What was added comes out byte for byte, its length the shown size, and
+// the long steps of both report their bytes to the busy box.
 TEST_F(ExtractCommand, ExtractedBytesAreTheAddedFileAndItsLengthTheShownSize) {
     openEmptySafe();
-    const std::string content = patternBytes(2 * StreamBlockSize + 3, 7);
+    const std::size_t size = 3 * StreamBlockSize + 11;
+    const std::string content = patternBytes(size, 7);
     addKeepingOriginal(source("big.bin", content));
     addKeepingOriginal(source("small.bin", "s"));
     ASSERT_EQ(shell.rows.size(), 2u);
-    EXPECT_EQ(shell.rows[0].size, std::to_string(content.size()) + " Bytes");
+    EXPECT_EQ(shell.rows[0].size, std::to_string(size) + " Bytes");
+    const auto whole = std::make_pair(std::uint64_t{size}, std::uint64_t{size});
+    EXPECT_NE(std::find(shell.byteReports.begin(), shell.byteReports.end(), whole),
+              shell.byteReports.end());
     shell.clearRecords();
+    shell.byteReports.clear();
     extractRows({0, 1}, out);
     EXPECT_EQ(readFile(out / "big.bin"), content);
     EXPECT_EQ(readFile(out / "small.bin"), "s");
     EXPECT_TRUE(shell.messages.empty());
-}
-
-TEST_F(ExtractCommand, LongStepsReportTheirBytesToTheBusyBox) {
-    openEmptySafe();
-    const std::size_t size = 3 * StreamBlockSize + 11;
-    addKeepingOriginal(source("big", patternBytes(size)));
     ASSERT_FALSE(shell.byteReports.empty());
-    EXPECT_EQ(shell.byteReports.back(), std::make_pair(std::uint64_t{size}, std::uint64_t{size}));
-    shell.byteReports.clear();
-    extractRows({0}, out);
-    ASSERT_FALSE(shell.byteReports.empty());
-    EXPECT_EQ(shell.byteReports.back(), std::make_pair(std::uint64_t{size}, std::uint64_t{size}));
+    EXPECT_NE(std::find(shell.byteReports.begin(), shell.byteReports.end(), whole),
+              shell.byteReports.end());
     for (const auto& [done, total] : shell.byteReports)
         EXPECT_LE(done, total);
 }
@@ -310,42 +302,27 @@ TEST_F(UnwritableTargets, AFolderThatIsNotThereIsReportedPerEntry) {
 }
 
 // The extraction runs as an unprivileged user in a child process (root
-// ignores file modes); the child hands back the messages it was shown.
+// ignores file modes) and checks there what it was shown.
 TEST_F(UnwritableTargets, AFolderTheUserMayNotWriteIntoIsReported) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to become another user";
     openContainer(containerBytes({{"a", "aaa"}, {"b", "bbb"}}));
     std::filesystem::permissions(root, std::filesystem::perms(0755));
     std::filesystem::permissions(out, std::filesystem::perms(0755));
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        extractRows({0, 1}, out);
-        std::string said;
-        for (const auto& message : shell.messages)
-            said += message.caption + "|" + message.text + "\n";
-        ssize_t written = ::write(pipeFds[1], said.data(), said.size());
-        ::_exit(written == static_cast<ssize_t>(said.size()) ? 0 : 4);
-    }
-    ::close(pipeFds[1]);
-    std::string said;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        said.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(said.find("Error|2 entries could not be written"), 0u) << said;
-    EXPECT_NE(said.find("Entry 1 \"b\": " + (out / "b").string() + ": " + std::strerror(EACCES)),
-              std::string::npos)
-        << said;
+    EXPECT_EQ(runInChild([&] {
+                  ASSERT_TRUE(::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+                              ::setuid(65534) == 0);
+                  extractRows({0, 1}, out);
+                  ASSERT_EQ(shell.messages.size(), 1u);
+                  const ShownMessage& said = shell.messages[0];
+                  EXPECT_EQ(said.caption, "Error");
+                  EXPECT_EQ(said.text.find("2 entries could not be written"), 0u) << said.text;
+                  EXPECT_NE(said.text.find("Entry 1 \"b\": " + (out / "b").string() + ": " +
+                                           std::strerror(EACCES)),
+                            std::string::npos)
+                      << said.text;
+              }),
+              0);
     EXPECT_TRUE(folderListing(out).empty());
 }
 
