@@ -27,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,13 +100,8 @@ TEST_F(MainWindowKeyboardTest, EveryControlOfTheWindowHasAnAccessibleName) {
     fillRows(2);
     showActive();
     expectEveryControlNamed(&window);
-}
-
-TEST_F(MainWindowKeyboardTest, ANarrowWindowKeepsEveryControlNamed) {
     // Too narrow for the six buttons: the toolbar folds the rest behind its
     // extension button, which a keyboard user then has to find by name.
-    fillRows(2);
-    showActive();
     window.resize(160, 300);
     QApplication::processEvents();
     expectEveryControlNamed(&window);
@@ -229,20 +225,19 @@ TEST(PasswordDialogScreenReader, TheTypedPasswordNeverReachesTheAccessibilityLay
     EXPECT_EQ(password, "!!!!K");
 }
 
-TEST(SmallDialogsScreenReader, RenameDialogControlsAreNamed) {
+TEST(SmallDialogsScreenReader, RenameDialogAndAboutBoxControlsAreNamed) {
     std::string newEntryName;
-    NextWindow dialog(NextWindow::Kind::ModalDialog,
-                      [](QWidget* shown) { expectEveryControlNamed(shown); });
-    dialogs::runRenameDialog(nullptr, newEntryName);
-    EXPECT_TRUE(dialog.visited()) << "no rename dialog appeared";
+    const std::vector<std::pair<const char*, std::function<void()>>> boxes = {
+        {"rename dialog", [&] { dialogs::runRenameDialog(nullptr, newEntryName); }},
+        {"About box", [] { dialogs::runAboutDialog(nullptr); }},
+    };
+    for (const auto& [name, run] : boxes) {
+        NextWindow dialog(NextWindow::Kind::ModalDialog,
+                          [](QWidget* shown) { expectEveryControlNamed(shown); });
+        run();
+        EXPECT_TRUE(dialog.visited()) << "no " << name << " appeared";
+    }
     EXPECT_EQ(newEntryName, "-1");
-}
-
-TEST(SmallDialogsScreenReader, AboutBoxControlsAreNamed) {
-    NextWindow dialog(NextWindow::Kind::ModalDialog,
-                      [](QWidget* shown) { expectEveryControlNamed(shown); });
-    dialogs::runAboutDialog(nullptr);
-    EXPECT_TRUE(dialog.visited()) << "no About box appeared";
 }
 
 } // namespace
