@@ -226,7 +226,8 @@ TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
     EXPECT_EQ(state.password, "brand new");
     EXPECT_EQ(decryptedSafe(safe, "pw"), original) << "nothing is written before the close";
     ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
-    EXPECT_EQ(decryptedSafe(safe, "pw"), std::nullopt);
+    // A wrong key passes the padding check about once in 256: compare contents.
+    EXPECT_NE(decryptedSafe(safe, "pw"), original);
     EXPECT_EQ(decryptedSafe(safe, "brand new"), original);
 }
 

@@ -26,7 +26,8 @@ std::string containerBytes(const std::vector<StoredFile>& files, std::uint32_t v
 // The 16 bytes of a freshly created container (the last word is never read).
 std::string emptyContainerBytes();
 
-// Encrypts container into a safe file at path under password; throws when
+// Encrypts container into a safe file at path under password, always with
+// the same IV (so wrong-password tests do not depend on chance); throws when
 // that fails.
 void writeSafe(const std::filesystem::path& path, const std::string& password,
                const std::string& container);
