@@ -38,15 +38,11 @@ TEST(WorkingDirectoryTest, EveryProcessPartGetsADirectoryOfItsOwn) {
 
 class PrivateFileTest : public LifecycleTest {};
 
-TEST_F(PrivateFileTest, NewFileIsCreatedEmptyWithMode0600) {
-    const auto path = workDir / "fresh";
-    ASSERT_TRUE(createPrivateFile(path));
-    EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-}
-
-TEST_F(PrivateFileTest, ExistingFileIsEmptiedAndNarrowedTo0600) {
+TEST_F(PrivateFileTest, NewOrExistingFileIsEmptyWithMode0600) {
     const auto path = workDir / "old";
+    ASSERT_TRUE(createPrivateFile(workDir / "fresh"));
+    EXPECT_EQ(modeOf(workDir / "fresh"), 0600u);
+    EXPECT_EQ(std::filesystem::file_size(workDir / "fresh"), 0u);
     writeFile(path, "old bytes");
     ::chmod(path.c_str(), 0644);
     ASSERT_TRUE(createPrivateFile(path));
@@ -68,6 +64,7 @@ TEST_F(PrivateFileTest, MissingFolderIsAFailure) {
     EXPECT_FALSE(createPrivateFile(root / "none" / "file"));
 }
 
+// The new safe's container is made beside the working copy, never over it.
 TEST_F(PrivateFileTest, WorkingFilesLiveInTheWorkingDirectory) {
     EXPECT_EQ(workingCopyPath(state), workDir / "temp2");
     EXPECT_EQ(newSafeContainerPath(state).parent_path(), workDir);
