@@ -41,7 +41,11 @@ int runWithWorkingDirectory(const Invocation& invocation) {
     CommandPasswords passwords;
     ExitCode code = ExitCode::Success;
     std::string error;
-    if (!acquirePasswords(invocation, passwords, code, error)) {
+    const bool acquired = acquirePasswords(invocation, passwords, code, error);
+    // A Ctrl-C at a prompt also ends the line being read: neither the empty
+    // password nor an error about it may go on once a signal has come.
+    guard.stopHereIfSignalled();
+    if (!acquired) {
         report(error);
         return toInt(code);
     }

@@ -3,10 +3,10 @@
 #include "cli/CliTexts.h"
 #include "lifecycle/SafeState.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,10 +15,13 @@ namespace quorvane {
 namespace {
 
 // The terminal settings to put back; shared with the signal watcher's thread.
+// No lock: the watcher reads it only once it has stopped the reading thread,
+// which may be stopped anywhere (holding a lock would then block the watcher).
+// active is set before echo goes off and cleared after it is back on, so at
+// every point where the reader can stop, active means saved is worth restoring.
 struct EchoState {
-    std::mutex mutex;
-    bool active = false;
-    int fd = -1;
+    std::atomic<bool> active{false};
+    std::atomic<int> fd{-1};
     termios saved{};
 };
 
@@ -100,15 +103,16 @@ void writeAll(int fd, const std::string& text) {
 
 bool echoOff(int fd) {
     EchoState& state = echoState();
-    std::lock_guard lock(state.mutex);
     if (::tcgetattr(fd, &state.saved) != 0)
         return false;
     termios quiet = state.saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0)
-        return false;
     state.fd = fd;
     state.active = true;
+    if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0) {
+        state.active = false;
+        return false;
+    }
     return true;
 }
 
@@ -116,7 +120,6 @@ bool echoOff(int fd) {
 
 void restoreTerminalEcho() {
     EchoState& state = echoState();
-    std::lock_guard lock(state.mutex);
     if (!state.active)
         return;
     ::tcsetattr(state.fd, TCSANOW, &state.saved);

@@ -13,6 +13,8 @@ bool readTerminalPassword(const char* prompt, std::string& password, std::string
 
 // Puts the terminal's echo back if a password is being read right now; for
 // the signal watcher, so that an interrupted prompt leaves a usable terminal.
+// Not for two threads at once: the watcher calls it with the reader stopped.
+// Takes no lock and no heap memory.
 void restoreTerminalEcho();
 
 } // namespace quorvane

@@ -1,17 +1,31 @@
 #include "cli/SignalGuard.h"
 
+#include "cli/FolderRemoval.h"
 #include "cli/PasswordInput.h"
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
-#include <pthread.h>
-#include <system_error>
+#include <semaphore.h>
 #include <unistd.h>
 
 namespace quorvane {
 
 namespace {
 
-sigset_t watchedSignals() {
+// Private signals: one stops the working thread where it stands, one tells
+// the watcher that the guard is going away.
+int parkSignal() {
+    return SIGRTMIN;
+}
+int wakeSignal() {
+    return SIGRTMIN + 1;
+}
+
+sem_t parkedSemaphore;
+std::atomic<bool> signalled{false};
+
+sigset_t endingSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
@@ -19,19 +33,55 @@ sigset_t watchedSignals() {
     return set;
 }
 
+sigset_t watchedSignals() {
+    sigset_t set = endingSignals();
+    sigaddset(&set, wakeSignal());
+    return set;
+}
+
+// Runs on the working thread: tells the watcher that it holds still, and
+// holds still until the process ends. Whatever call it interrupted (a write,
+// a file creation) has either completed or not begun.
+void parkHere(int) {
+    sem_post(&parkedSemaphore);
+    for (;;)
+        ::pause();
+}
+
+void installParking() {
+    struct sigaction action {};
+    action.sa_handler = parkHere;
+    sigemptyset(&action.sa_mask);
+    sigaction(parkSignal(), &action, nullptr);
+}
+
+bool signalPending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0)
+        return false;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        if (sigismember(&pending, signal) == 1)
+            return true;
+    return false;
+}
+
 } // namespace
 
-SignalGuard::SignalGuard() {
+SignalGuard::SignalGuard() : worker_(pthread_self()) {
+    sem_init(&parkedSemaphore, 0, 0);
+    installParking();
     sigset_t set = watchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     watcher_ = std::thread([this] { watch(); });
 }
 
 SignalGuard::~SignalGuard() {
-    stopping_ = true;
-    // The signal is blocked everywhere, so it only wakes the watcher's sigwait.
-    pthread_kill(watcher_.native_handle(), SIGINT);
+    // A signal that is already pending is taken before this one (sigwait
+    // takes the lowest number first), so it still ends the process properly.
+    pthread_kill(watcher_.native_handle(), wakeSignal());
     watcher_.join();
+    sem_destroy(&parkedSemaphore);
 }
 
 void SignalGuard::guardWorkingDirectory(const std::function<std::filesystem::path()>& make) {
@@ -39,19 +89,40 @@ void SignalGuard::guardWorkingDirectory(const std::function<std::filesystem::pat
     workDir_ = make();
 }
 
+void SignalGuard::stopHereIfSignalled() {
+    if (!signalled && !signalPending())
+        return;
+    // The watcher parks this thread; until it does, wait without working.
+    for (;;)
+        ::pause();
+}
+
 void SignalGuard::watch() {
     sigset_t set = watchedSignals();
     int signal = 0;
     while (sigwait(&set, &signal) != 0) {
     }
-    if (stopping_)
+    if (signal == wakeSignal())
         return;
-    restoreTerminalEcho();
-    std::lock_guard lock(mutex_);
-    if (!workDir_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(workDir_, ignored);
+    handle(signal);
+}
+
+void SignalGuard::handle(int signal) {
+    signalled = true;
+    // Taken for good: the directory is either fully made and named, or not
+    // begun, and the process ends with the lock held.
+    mutex_.lock();
+    // Removing while the working thread goes on would race with it: a working
+    // file created during the removal would keep the directory alive. So it
+    // is stopped first, wherever it is, even inside a long decryption.
+    pthread_kill(worker_, parkSignal());
+    while (sem_wait(&parkedSemaphore) != 0 && errno == EINTR) {
     }
+    // From here on only calls that need no heap and no lock the stopped
+    // thread could be holding.
+    restoreTerminalEcho();
+    if (!workDir_.empty())
+        removeFolderWithoutAllocating(workDir_.c_str());
     ::_exit(128 + signal);
 }
 

@@ -1,19 +1,22 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 
 namespace quorvane {
 
 // While it lives, an interrupt, hang-up, quit or termination signal does not
-// leave plaintext behind: a watcher thread puts the terminal's echo back,
-// removes the private working directory and ends the process with 128 + the
-// signal's number. The safe file needs no care: it is only ever replaced by
-// a rename, so it holds the old or the new safe at any moment.
-// Construct it first thing (it sets the signal mask that later threads inherit).
+// leave plaintext behind: a watcher thread first stops the thread that made
+// the guard (so that no working file can appear while it cleans up), then
+// puts the terminal's echo back, removes the private working directory and
+// ends the process with 128 + the signal's number. The safe file needs no
+// care: it is only ever replaced by a rename, so it holds the old or the new
+// safe at any moment.
+// Construct it first thing, on the thread that does the work (it sets the
+// signal mask that later threads inherit); one guard per process.
 class SignalGuard {
   public:
     SignalGuard();
@@ -25,12 +28,18 @@ class SignalGuard {
     // that no signal can be handled between the creation and the guarding.
     void guardWorkingDirectory(const std::function<std::filesystem::path()>& make);
 
+    // Called between steps: once a signal has come, the work must not go on
+    // (a Ctrl-C at a prompt also ends the line being read), so the calling
+    // thread waits here for the watcher to end the process.
+    void stopHereIfSignalled();
+
   private:
     void watch();
+    void handle(int signal);
 
     std::mutex mutex_; // held while the directory is made and while it is removed
     std::filesystem::path workDir_;
-    std::atomic<bool> stopping_{false};
+    pthread_t worker_;
     std::thread watcher_;
 };
 
