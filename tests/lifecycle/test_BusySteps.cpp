@@ -96,10 +96,15 @@ TEST_F(BusyStepTest, EveryRoadRunsItsLongStepsBusyWithProgress) {
     EXPECT_EQ(busyShell.busySteps, 2);
     EXPECT_GT(busyShell.progressReports.load(), 0) << "encryption reported no progress";
 
-    busyShell.openPickerAnswers.push_back(safe.string());
-    busyShell.passwordAnswers.push_back("wrong");
+    // Another safe for the refusal: the save before it gives this one a
+    // fresh random IV, which a wrong password chosen beforehand could pass.
+    const auto other = root / "other.cx";
+    writeSafe(other, "other", content);
+    busyShell.openPickerAnswers.push_back(other.string());
+    busyShell.passwordAnswers.push_back(refusedPasswordFor(other));
     openSafe(busySession); // saves, then a refused decryption
     EXPECT_EQ(busyShell.busySteps, 4);
+    EXPECT_FALSE(isSafeOpen(state));
 
     busyShell.openPickerAnswers.push_back(safe.string());
     busyShell.passwordAnswers.push_back("pw");

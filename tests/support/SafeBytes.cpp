@@ -5,8 +5,21 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <streambuf>
 
 namespace quorvane::test {
+
+namespace {
+
+// Takes every byte and keeps none: a decryption run only for its verdict
+// needs a working output, not the plaintext.
+class DiscardingBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+} // namespace
 
 std::string le32(std::uint32_t value) {
     std::string bytes(4, '\0');
@@ -64,6 +77,30 @@ std::optional<std::string> decryptedSafe(const std::filesystem::path& path,
     if (failed)
         return std::nullopt;
     return out.str();
+}
+
+bool refusesPassword(const std::filesystem::path& safe, const std::string& password) {
+    std::ifstream in(safe, std::ios::binary);
+    if (!in.is_open())
+        throw std::runtime_error("cannot read safe " + safe.string());
+    DiscardingBuffer discard;
+    std::ostream out(&discard);
+    bool failed = false;
+    std::string message;
+    decryptSafe(in, out, derivePasswordKey(password), failed, message);
+    return failed;
+}
+
+std::string refusedPasswordFor(const std::filesystem::path& safe, const std::string& base) {
+    // Each candidate is refused with a chance of about 255/256, so a handful
+    // of tries always suffices; the bound only keeps a broken safe from
+    // looping for ever.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string candidate = attempt == 0 ? base : base + std::to_string(attempt);
+        if (refusesPassword(safe, candidate))
+            return candidate;
+    }
+    throw std::runtime_error("no password refused by " + safe.string());
 }
 
 } // namespace quorvane::test

@@ -35,4 +35,14 @@ void writeSafe(const std::filesystem::path& path, const std::string& password,
 std::optional<std::string> decryptedSafe(const std::filesystem::path& path,
                                          const std::string& password);
 
+// Whether the safe's decryption under password is refused. Throws when the
+// file cannot be read at all, so a missing safe is never taken for a refusal.
+bool refusesPassword(const std::filesystem::path& safe, const std::string& password);
+// A password that the safe refuses: base, else base + "1", base + "2", ...
+// The format has no key check, so under a wrong key the padding comes out
+// valid for about one IV in 256; a safe written by the program has a random
+// IV, and a test that wants a refusal picks its wrong password here.
+std::string refusedPasswordFor(const std::filesystem::path& safe,
+                               const std::string& base = "wrong");
+
 } // namespace quorvane::test
