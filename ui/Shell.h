@@ -13,7 +13,7 @@ namespace quorvane {
 enum class MessageIcon { Error, Information };
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
 
     // A modal message box with one OK button.
@@ -49,7 +49,7 @@ public:
     virtual void deleteAllRows() = 0;
     virtual void insertRow(int row, const std::string& column0) = 0;
     virtual void setRowText(int row, int column, const std::string& text) = 0;
-    virtual int focusedRow() = 0;            // -1 when no row has the focus
+    virtual int focusedRow() = 0;               // -1 when no row has the focus
     virtual int nextSelectedRow(int after) = 0; // after -1: the first; -1 when none
     virtual int selectedCount() = 0;
 
