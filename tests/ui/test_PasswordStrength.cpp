@@ -69,7 +69,7 @@ TEST_P(ScoreTableTest, ScoreAndWord) {
     EXPECT_STREQ(word, c.word) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(PartExamples, ScoreTableTest, testing::ValuesIn(ScoreTable));
+INSTANTIATE_TEST_SUITE_P(ScoreExamples, ScoreTableTest, testing::ValuesIn(ScoreTable));
 
 TEST(StrengthWord, BandsAndPadding) {
     const struct {
