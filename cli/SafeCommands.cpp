@@ -62,14 +62,12 @@ ExitCode saveBack(CommandRun& run) {
 
 // Loading leaves out the rows of a damaged container from the first one that
 // points outside it on; the window lists the rest without a word, but a
-// script must learn that what it got is not the whole safe. The loading's own
-// report is asked for again (a read of the index only).
+// script must learn that what it got is not the whole safe.
 void reportDamage(CommandRun& run) {
-    SafeState& state = run.session.state;
-    ContainerIndex probe;
-    if (!readContainerIndex(state.workingCopyStream, probe).damaged)
+    const SafeState& state = run.session.state;
+    if (!state.indexDamaged)
         return;
-    run.shell.showMessage(clitext::damagedSafe(probe.entryDetails.size()), lifecycle_text::Error,
+    run.shell.showMessage(clitext::damagedSafe(state.entryDetails.size()), lifecycle_text::Error,
                           MessageIcon::Error);
 }
 

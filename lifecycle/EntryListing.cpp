@@ -21,6 +21,7 @@ std::string signedDecimal(std::uint32_t value) {
 
 void loadIndex(SafeState& state, Shell& shell) {
     IndexReadReport report = readContainerIndex(state.workingCopyStream, state);
+    state.indexDamaged = report.damaged;
     if (report.versionMismatch)
         shell.showMessage(lifecycle_text::IncompatibleFile, lifecycle_text::Error,
                           MessageIcon::Error);

@@ -21,6 +21,8 @@ struct SafeState : ContainerIndex {
     std::fstream workingCopyStream;
     bool cipherFailed = false;
     std::string cipherMessage;
+    // The last load left out rows that point outside the working copy.
+    bool indexDamaged = false;
     // The process's private working directory (see WorkingDirectory).
     std::filesystem::path workDir;
 };

@@ -62,33 +62,30 @@ std::string patternBytes(std::size_t size, unsigned seed = 7) {
 
 const std::string SampleIv = bytesOfHex("000102030405060708090A0B0C0D0E0F");
 
-// The library's own filter pipeline, as an independent reference for our
-// block-by-block encryption.
-std::string referenceEncrypt(const std::string& plaintext, const std::string& key,
-                             const std::string& iv) {
+// The library's own filter pipeline: an independent reference for our
+// block-by-block encryption, and (without padding) a way to build ciphertexts
+// whose last block carries whatever padding a test wants.
+std::string libraryEncrypt(const std::string& plaintext, const std::string& key,
+                           const std::string& iv,
+                           CryptoPP::BlockPaddingSchemeDef::BlockPaddingScheme padding) {
     CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Encryption cbc;
     cbc.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size(),
                      reinterpret_cast<const CryptoPP::byte*>(iv.data()), iv.size());
     std::string ciphertext;
-    CryptoPP::StringSource source(
-        plaintext, true,
-        new CryptoPP::StreamTransformationFilter(cbc, new CryptoPP::StringSink(ciphertext)));
+    CryptoPP::StringSource source(plaintext, true,
+                                  new CryptoPP::StreamTransformationFilter(
+                                      cbc, new CryptoPP::StringSink(ciphertext), padding));
     return ciphertext;
 }
 
-// Encrypts whole blocks with no padding at all, to build ciphertexts whose
-// last block carries whatever padding a test wants.
+std::string referenceEncrypt(const std::string& plaintext, const std::string& key,
+                             const std::string& iv) {
+    return libraryEncrypt(plaintext, key, iv, CryptoPP::BlockPaddingSchemeDef::DEFAULT_PADDING);
+}
+
 std::string encryptUnpadded(const std::string& plaintext, const std::string& key,
                             const std::string& iv) {
-    CryptoPP::CBC_Mode<CryptoPP::Rijndael>::Encryption cbc;
-    cbc.SetKeyWithIV(reinterpret_cast<const CryptoPP::byte*>(key.data()), key.size(),
-                     reinterpret_cast<const CryptoPP::byte*>(iv.data()), iv.size());
-    std::string ciphertext;
-    CryptoPP::StringSource source(
-        plaintext, true,
-        new CryptoPP::StreamTransformationFilter(cbc, new CryptoPP::StringSink(ciphertext),
-                                                 CryptoPP::BlockPaddingSchemeDef::NO_PADDING));
-    return ciphertext;
+    return libraryEncrypt(plaintext, key, iv, CryptoPP::BlockPaddingSchemeDef::NO_PADDING);
 }
 
 struct Outcome {
