@@ -26,7 +26,7 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
 DesktopProgram::DesktopProgram()
     : session_{state_, shell_}, window_(session_, [this] { return shell_.isBusy(); }),
       terminationWatch_([this] { endOnRequest(); }) {
-    state_.workDir = workingDirectory_.path();
+    state_.workDir = workingDirectory_.anchored();
     shell_.attachWindow(&window_);
 }
 

@@ -49,7 +49,7 @@ int runWithWorkingDirectory(const Invocation& invocation) {
         report(error);
         return toInt(code);
     }
-    return toInt(runSafeCommand(invocation, passwords, workDir->path(), std::cout, std::cerr));
+    return toInt(runSafeCommand(invocation, passwords, workDir->anchored(), std::cout, std::cerr));
 }
 
 } // namespace

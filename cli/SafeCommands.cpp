@@ -71,16 +71,23 @@ void reportDamage(CommandRun& run) {
                           MessageIcon::Error);
 }
 
-bool openSafeFile(CommandRun& run, const std::string& password) {
+// A refused password or file is NotOpened; a failure of the system (a full
+// temporary folder, a read error) or a safe open elsewhere is Failed, so
+// that a script never takes it for a wrong password.
+ExitCode openSafeFile(CommandRun& run, const std::string& password) {
     SafeState& state = run.session.state;
     state.safePath = absoluteSafePath(run.invocation.safePath);
     state.password = password;
     OpenResult result = openWorkingCopy(run.session, state.safePath, lifecycle_text::OpeningSafe,
                                         lifecycle_text::CouldNotOpenFile);
-    if (result != OpenResult::Done || !isSafeOpen(state))
-        return false;
+    if (result == OpenResult::Refused)
+        return ExitCode::NotOpened;
+    if (result == OpenResult::Failed)
+        return ExitCode::Failed;
+    if (!isSafeOpen(state))
+        return ExitCode::NotOpened;
     reportDamage(run);
-    return true;
+    return ExitCode::Success;
 }
 
 bool numbersInRange(CommandRun& run) {
@@ -179,8 +186,9 @@ ExitCode runPasswd(CommandRun& run, const std::string& newPassword) {
 }
 
 ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
-    if (!openSafeFile(run, passwords.current))
-        return ExitCode::NotOpened;
+    const ExitCode opened = openSafeFile(run, passwords.current);
+    if (opened != ExitCode::Success)
+        return opened;
     if (!numbersInRange(run))
         return ExitCode::BadUsage;
     switch (run.invocation.command) {

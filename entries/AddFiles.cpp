@@ -1,6 +1,7 @@
 #include "entries/AddSteps.h"
 #include "entries/Entries.h"
 #include "entries/Messages.h"
+#include "lifecycle/Lifecycle.h"
 
 namespace quorvane {
 
@@ -18,6 +19,8 @@ void addFile(Session& session) {
         shell.showMessage(text::UnableToOpenFile, text::CaptionUnknownError, MessageIcon::Error);
         return;
     }
+    if (refuseIfReadOnly(session))
+        return;
     SourceFile source;
     if (!measureSource(session, path, source))
         return;
@@ -33,6 +36,9 @@ void addFile(Session& session) {
 
 void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
     Shell& shell = session.shell;
+    // Said once, before the questions about erasing: none of the files can go in.
+    if (refuseIfReadOnly(session))
+        return;
     // Both questions come before any file is looked at; only two Yes erase.
     bool eraseWanted = shell.askYesNo(text::EraseOriginalsQuestion, text::CaptionDeleteOriginal);
     if (eraseWanted)

@@ -67,6 +67,8 @@ void reportAppendFailure(Session& session, const SourceFile& source, AppendResul
 
 bool storeSource(Session& session, const SourceFile& source, const std::string& progressText) {
     Shell& shell = session.shell;
+    if (refuseIfReadOnly(session))
+        return false;
     shell.ShowProgress(progressText);
     const std::string storedName = storedNameOf(source.path);
     const ProgressCallback progress = shell.byteProgress();
@@ -85,8 +87,7 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
 bool saveBeforeErasing(Session& session) {
     if (writeSafeFile(session, lifecycle_text::Saving))
         return true;
-    session.shell.showMessage(lifecycle_text::FailedToSave, lifecycle_text::Error,
-                              MessageIcon::Error);
+    showSaveFailed(session);
     return false;
 }
 

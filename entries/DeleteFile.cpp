@@ -1,6 +1,7 @@
 #include "entries/Entries.h"
 #include "entries/ListRefresh.h"
 #include "entries/Messages.h"
+#include "lifecycle/Lifecycle.h"
 #include "storage/Container.h"
 
 namespace quorvane {
@@ -16,6 +17,8 @@ void deleteFile(Session& session) {
         shell.showMessage(text::DeleteFailed, text::CaptionNoFileSelected, MessageIcon::Error);
         return;
     }
+    if (refuseIfReadOnly(session))
+        return;
     shell.ShowProgress(text::RemovingFile);
     if (!isSafeOpen(state)) {
         shell.HideProgress();
@@ -33,9 +36,15 @@ void deleteFile(Session& session) {
     shell.runBusy([&] {
         result = removeEntry(state.workingCopyStream, state, row, workingCopyPath(state), progress);
     });
+    // Records moved half-way no longer fit the index: what the working copy
+    // holds now must never become the safe.
+    if (result == RemoveResult::Torn)
+        state.readOnly = true;
     hideProgressAndRefresh(session);
     if (result == RemoveResult::Removed)
         shell.showMessage(text::FileDeleted, text::CaptionSuccessBang, MessageIcon::Information);
+    else if (result == RemoveResult::Torn)
+        shell.showMessage(text::DeleteTornWorkingCopy, text::CaptionError, MessageIcon::Error);
     else
         shell.showMessage(text::DeleteNotDone, text::CaptionError, MessageIcon::Error);
 }

@@ -1,5 +1,6 @@
 #include "entries/ListRefresh.h"
 
+#include "entries/Messages.h"
 #include "lifecycle/EntryListing.h"
 
 namespace quorvane {
@@ -7,6 +8,9 @@ namespace quorvane {
 void hideProgressAndRefresh(Session& session) {
     session.shell.HideProgress();
     refreshEntryList(session.state, session.shell);
+    if (session.state.indexReadFailed)
+        session.shell.showMessage(entries_text::WorkingCopyNotReadNow + session.state.failureReason,
+                                  entries_text::CaptionError, MessageIcon::Error);
 }
 
 } // namespace quorvane

@@ -56,7 +56,16 @@ inline constexpr const char* DeleteNotDone =
     "The file could not be deleted: the safe's working copy could not be rewritten. "
     "The list shows what the safe holds now.";
 inline constexpr const char* RenameNotWritten =
-    "The new name could not be written into the safe; the entry keeps its old name.";
+    "The new name could not be written into the safe's working copy. The safe file keeps its "
+    "last saved state; this session is now read-only: extract what you need, then open the "
+    "safe again.";
+inline constexpr const char* DeleteTornWorkingCopy =
+    "The file could not be deleted, and the safe's working copy was left incomplete. The safe "
+    "file keeps its last saved state; this session is now read-only: extract what you need, "
+    "then open the safe again.";
+inline constexpr const char* WorkingCopyNotReadNow =
+    "The safe's working copy could not be read again after the change, so this session is now "
+    "read-only: ";
 
 // One entry that Extract did not write, and why.
 struct ExtractProblem {

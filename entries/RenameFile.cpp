@@ -1,6 +1,7 @@
 #include "entries/Entries.h"
 #include "entries/Messages.h"
 #include "lifecycle/EntryListing.h"
+#include "lifecycle/Lifecycle.h"
 #include "storage/Container.h"
 
 namespace quorvane {
@@ -17,6 +18,8 @@ void renameFile(Session& session) {
         shell.showMessage(text::RenameFailed, text::CaptionUnknownError, MessageIcon::Error);
         return;
     }
+    if (refuseIfReadOnly(session))
+        return;
     shell.RenameDialog(newEntryName);
     if (newEntryName == "-1") // Cancel; a name typed as "-1" reads the same
         return;
@@ -25,6 +28,10 @@ void renameFile(Session& session) {
     const bool written =
         renameEntry(state.workingCopyStream, state, static_cast<std::size_t>(session.CurrentRow),
                     makeEntryName(newEntryName));
+    // A name field written only in part is neither the old name nor the new:
+    // the working copy is no longer what the user changed it to.
+    if (!written)
+        state.readOnly = true;
     refreshEntryList(state, shell);
     if (!written)
         shell.showMessage(text::RenameNotWritten, text::CaptionError, MessageIcon::Error);

@@ -20,11 +20,12 @@ void endWindow(Session& session, CloseEntry entry) {
 CloseResult closeSafe(Session& session, CloseEntry entry) {
     if (!isSafeOpen(session.state))
         return CloseResult::Closed;
-    if (!writeSafeFile(session, closingText(entry))) {
+    // A read-only session ends without a write and without a question: the
+    // safe file keeps its last good state.
+    if (!session.state.readOnly && !writeSafeFile(session, closingText(entry))) {
         // The safe stays open: the changes are still in the working copy and
         // the user can try again.
-        session.shell.showMessage(lifecycle_text::FailedToSave, lifecycle_text::Error,
-                                  MessageIcon::Error);
+        showSaveFailed(session);
         return CloseResult::Failed;
     }
     discardWorkingCopy(session.state);

@@ -5,6 +5,8 @@
 #include "storage/Container.h"
 #include "storage/SafeCipher.h"
 
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 namespace quorvane {
@@ -35,8 +37,9 @@ void createSafe(Session& session) {
     const std::filesystem::path container = newSafeContainerPath(state);
     std::error_code ignored;
     if (!writeEmptyContainer(container)) {
+        const std::string reason = std::strerror(errno);
         std::filesystem::remove(container, ignored);
-        showError(shell, lifecycle_text::FileCreationFailed);
+        showError(shell, withReason(lifecycle_text::FileCreationFailed, reason));
         return;
     }
     shell.PasswordDialog(state.password);
@@ -45,14 +48,20 @@ void createSafe(Session& session) {
         return;
     }
 
+    // A safe that another program has open must not be replaced under it.
+    SafeFileLock existing;
+    std::string notLocked;
+    if (existing.acquire(chosen, notLocked) == LockOutcome::Busy) {
+        std::filesystem::remove(container, ignored);
+        showError(shell, lifecycle_text::SafeInUse);
+        return;
+    }
     const std::string key = derivePasswordKey(state.password);
-    bool written =
-        encryptFileOnto(shell, container, chosen, key, state.cipherFailed, state.cipherMessage);
+    bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr);
+    existing.release();
     std::filesystem::remove(container, ignored);
     if (!written) {
-        if (state.cipherFailed)
-            showError(shell, state.cipherMessage);
-        showError(shell, lifecycle_text::FileCreationFailed);
+        showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));
         return;
     }
     shell.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,

@@ -22,6 +22,12 @@ std::string signedDecimal(std::uint32_t value) {
 void loadIndex(SafeState& state, Shell& shell) {
     IndexReadReport report = readContainerIndex(state.workingCopyStream, state);
     state.indexDamaged = report.damaged;
+    state.indexReadFailed = report.readFailed;
+    if (report.readFailed)
+        state.failureReason = report.readError;
+    // Never cleared here: a session that once lost its footing stays read-only.
+    if (!report.clean())
+        state.readOnly = true;
     if (report.versionMismatch)
         shell.showMessage(lifecycle_text::IncompatibleFile, lifecycle_text::Error,
                           MessageIcon::Error);

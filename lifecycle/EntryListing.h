@@ -7,6 +7,8 @@ namespace quorvane {
 
 // Loads the open working copy's header, index and entry details into state;
 // reports "Incompattible file" when the version word is not 2 and goes on.
+// A load that is not clean (that version, rows left out, a read error) makes
+// the session read-only; a read error is left for the caller to report.
 void loadIndex(SafeState& state, Shell& shell);
 
 // Empties the list; if no safe is open says "Unable to Read File!" and stops;

@@ -6,7 +6,10 @@
 
 namespace quorvane {
 
-enum class OpenResult { Refused, Done };
+// Refused: the password or the file was refused ("Invalid File or Password").
+// Failed: the system failed, or another program has the safe open; the user
+// was told why and no safe is open.
+enum class OpenResult { Refused, Failed, Done };
 enum class CloseResult { Closed, Failed };
 // Where a close comes from: Save & Exit, the window's close box, or the
 // window's destruction (which must not destroy the window again).
@@ -41,5 +44,14 @@ bool writeSafeFile(Session& session, const std::string& progressText);
 // (without "Changes Saved"). True when no safe is open or it was written; on
 // failure shows "Failed to Save file!" and returns false, the safe still open.
 bool saveBeforeSwitching(Session& session);
+
+// "Failed to Save file!" with the reason of the last failed write below it.
+void showSaveFailed(Session& session);
+// text, and the system's reason on a line below it when there is one.
+std::string withReason(const std::string& text, const std::string& reason);
+
+// For every command that changes the safe: when the session is read-only,
+// tells the user so and returns true; nothing may then be written.
+bool refuseIfReadOnly(Session& session);
 
 } // namespace quorvane

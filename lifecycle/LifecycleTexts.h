@@ -35,4 +35,18 @@ inline constexpr const char* CloseWithoutSaving = "Failed to Save file! Close wi
 
 inline constexpr const char* PasswordChanged = "Your password has been changed.";
 
+// Our own words for what earlier versions did not guard against.
+inline constexpr const char* ReadOnlySafe =
+    "This safe could not be read completely, so it is open read-only: its files can be "
+    "listed and extracted, but nothing can be added, deleted, renamed or saved, and the "
+    "safe file stays as it was.";
+inline constexpr const char* SafeInUse =
+    "This safe is open in another program. Only one program at a time can have a safe "
+    "open: close it there first.";
+inline constexpr const char* SafeNotRead = "The safe could not be read: ";
+inline constexpr const char* WorkingCopyNotWritten =
+    "The safe could not be opened: its working copy could not be written: ";
+inline constexpr const char* WorkingCopyNotRead =
+    "The safe could not be opened: its working copy could not be read: ";
+
 } // namespace quorvane::lifecycle_text

@@ -1,36 +1,84 @@
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace quorvane {
 
 namespace {
 
-void showError(Shell& shell, const char* text, const char* caption = lifecycle_text::Error) {
+void showError(Shell& shell, const std::string& text, const char* caption = lifecycle_text::Error) {
     shell.showMessage(text, caption, MessageIcon::Error);
 }
 
-// Decrypts the safe at source into the working copy. A refused decryption
-// leaves no working copy behind (decryptSafeFile removes what it wrote).
-void decryptIntoWorkingCopy(Session& session, const std::string& source) {
+enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed };
+
+// Removes what a refused decryption wrote: emptied first, in case another
+// name still links to the file, then unlinked.
+void discardPlaintext(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::resize_file(path, 0, ignored);
+    std::filesystem::remove(path, ignored);
+}
+
+// Decrypts the locked safe file into a new working copy. Bytes that do not
+// decrypt (a wrong password, not a safe) are Refused; a failed read of the
+// safe or a failed write of the working copy is the system's failure, with
+// its reason in state.failureReason.
+DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
+                                 const ProgressCallback& progress) {
+    const std::filesystem::path target = workingCopyPath(state);
+    const int out =
+        ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        state.failureReason = std::strerror(errno);
+        return DecryptOutcome::WriteFailed;
+    }
+    DescriptorInputBuffer safeBytes(state.safeLock.fd());
+    DescriptorOutputBuffer plainBytes(out);
+    std::istream in(&safeBytes);
+    std::ostream plain(&plainBytes);
+    decryptSafe(in, plain, key, state.cipherFailed, state.cipherMessage, progress);
+    const bool closed = ::close(out) == 0;
+    DecryptOutcome outcome = DecryptOutcome::Done;
+    if (safeBytes.lastError() != 0) {
+        state.failureReason = std::strerror(safeBytes.lastError());
+        outcome = DecryptOutcome::ReadFailed;
+    } else if (plainBytes.lastError() != 0 || (!closed && !state.cipherFailed)) {
+        state.failureReason =
+            std::strerror(plainBytes.lastError() != 0 ? plainBytes.lastError() : EIO);
+        outcome = DecryptOutcome::WriteFailed;
+    } else if (state.cipherFailed) {
+        outcome = DecryptOutcome::Refused;
+    }
+    if (outcome != DecryptOutcome::Done)
+        discardPlaintext(target);
+    return outcome;
+}
+
+DecryptOutcome decryptIntoWorkingCopy(Session& session) {
     SafeState& state = session.state;
     const std::string key = derivePasswordKey(state.password);
-    const std::filesystem::path target = workingCopyPath(state);
     ProgressCallback progress = session.shell.byteProgress();
+    DecryptOutcome outcome = DecryptOutcome::Refused;
     session.shell.runBusy([&] {
         try {
-            decryptSafeFile(source, target, key, state.cipherFailed, state.cipherMessage, progress);
-        } catch (const std::exception& failure) {
-            state.cipherFailed = true;
-            state.cipherMessage = failure.what();
-            std::error_code ignored;
-            std::filesystem::remove(target, ignored);
+            outcome = decryptLockedSafe(state, key, progress);
+        } catch (const std::exception& failure) { // e.g. no memory for the buffers
+            state.failureReason = failure.what();
+            outcome = DecryptOutcome::WriteFailed;
+            discardPlaintext(workingCopyPath(state));
         }
     });
+    return outcome;
 }
 
 void openWorkingCopyStream(SafeState& state) {
@@ -44,6 +92,26 @@ void openWorkingCopyStream(SafeState& state) {
     state.workingCopyStream.open(workingCopyPath(state), mode);
 }
 
+// Takes the safe file's lock. A safe that another program has open is
+// refused with our words; a file that cannot be opened at all goes on to
+// the decryption, which refuses it as it always has.
+bool lockSafeFile(Session& session, const std::string& sourcePath) {
+    std::string reason;
+    if (session.state.safeLock.acquire(sourcePath, reason) != LockOutcome::Busy)
+        return true;
+    session.shell.HideProgress();
+    showError(session.shell, lifecycle_text::SafeInUse);
+    return false;
+}
+
+OpenResult failedOpen(Session& session, const std::string& text) {
+    discardWorkingCopy(session.state);
+    session.shell.HideProgress();
+    session.shell.deleteAllRows();
+    showError(session.shell, text + session.state.failureReason);
+    return OpenResult::Failed;
+}
+
 } // namespace
 
 OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
@@ -51,8 +119,16 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
     SafeState& state = session.state;
     Shell& shell = session.shell;
     shell.ShowProgress(progressText);
-    decryptIntoWorkingCopy(session, sourcePath);
-    if (state.cipherFailed) {
+    if (!lockSafeFile(session, sourcePath))
+        return OpenResult::Failed;
+    const DecryptOutcome decrypted =
+        state.safeLock.held() ? decryptIntoWorkingCopy(session) : DecryptOutcome::Refused;
+    if (decrypted == DecryptOutcome::ReadFailed)
+        return failedOpen(session, lifecycle_text::SafeNotRead);
+    if (decrypted == DecryptOutcome::WriteFailed)
+        return failedOpen(session, lifecycle_text::WorkingCopyNotWritten);
+    if (decrypted == DecryptOutcome::Refused) {
+        state.safeLock.release();
         shell.HideProgress();
         showError(shell, lifecycle_text::InvalidFileOrPassword);
         return OpenResult::Refused;
@@ -65,6 +141,10 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
     shell.HideProgress();
     if (isSafeOpen(state)) {
         refreshEntryList(state, shell);
+        // A working copy that cannot be read is no safe to work on: nothing
+        // is known of what it holds.
+        if (state.indexReadFailed)
+            return failedOpen(session, lifecycle_text::WorkingCopyNotRead);
         shell.SetSafeButtonsEnabled(true);
     } else {
         // No plaintext stays behind for a safe that is not open.

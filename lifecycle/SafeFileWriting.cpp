@@ -1,6 +1,7 @@
 #include "lifecycle/SafeFileWriting.h"
 
 #include "storage/AtomicReplace.h"
+#include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
 
 #include <exception>
@@ -8,13 +9,30 @@
 
 namespace quorvane {
 
+namespace {
+
+// Reads the fresh safe back through its descriptor and compares what it
+// decrypts to with the plaintext it was made from.
+bool freshSafeMatches(int fd, const std::filesystem::path& plaintext, const std::string& key,
+                      std::string& message) {
+    DescriptorInputBuffer safeBytes(fd);
+    std::istream safe(&safeBytes);
+    std::ifstream plain(plaintext, std::ios::binary);
+    if (!plain.is_open()) {
+        message = "cannot read " + plaintext.string();
+        return false;
+    }
+    return safeDecryptsTo(safe, plain, key, message);
+}
+
+} // namespace
+
 bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
-                     const std::filesystem::path& target, const std::string& key,
-                     bool& cipherFailed, std::string& cipherMessage) {
+                     const std::filesystem::path& target, const std::string& key, SafeState& state,
+                     SafeFileLock* lock) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.byteProgress();
-    cipherFailed = false;
-    bool written = false;
+    state.cipherFailed = false;
     auto writeSafe = [&](std::ostream& out, std::string& message) {
         std::ifstream in(plaintext, std::ios::binary);
         // An unreadable plaintext would otherwise encrypt as an empty safe.
@@ -22,9 +40,9 @@ bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
             message = "cannot read " + plaintext.string();
             return false;
         }
-        encryptSafe(in, out, key, cipherFailed, cipherMessage, progress);
-        if (cipherFailed) {
-            message = cipherMessage;
+        encryptSafe(in, out, key, state.cipherFailed, state.cipherMessage, progress);
+        if (state.cipherFailed) {
+            message = state.cipherMessage;
             return false;
         }
         if (in.bad()) {
@@ -33,14 +51,28 @@ bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
         }
         return true;
     };
+    ReplaceGuard guard;
+    guard.verify = [&](int fd, std::string& message) {
+        return freshSafeMatches(fd, plaintext, key, message);
+    };
+    if (lock != nullptr) {
+        guard.lockFresh = true;
+        if (lock->held())
+            guard.expected = lock->identity();
+    }
+    ReplaceResult result;
     shell.runBusy([&] {
         try {
-            written = replaceFileAtomically(target, writeSafe).ok;
-        } catch (const std::exception&) {
-            written = false; // e.g. no memory: the old safe is still whole
+            result = replaceFileAtomically(target, writeSafe, guard);
+        } catch (const std::exception& failure) {
+            result.ok = false; // e.g. no memory: the old safe is still whole
+            result.reason = failure.what();
         }
     });
-    return written;
+    if (result.ok && lock != nullptr)
+        lock->adopt(result.lockedFd, result.identity);
+    state.failureReason = result.ok ? "" : result.reason;
+    return result.ok;
 }
 
 } // namespace quorvane

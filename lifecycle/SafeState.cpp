@@ -18,6 +18,10 @@ void discardWorkingCopy(SafeState& state) {
     state.workingCopyStream.clear();
     std::error_code ignored;
     std::filesystem::remove(workingCopyPath(state), ignored);
+    state.safeLock.release();
+    state.readOnly = false;
+    state.indexDamaged = false;
+    state.indexReadFailed = false;
 }
 
 } // namespace quorvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/ContainerIndex.h"
+#include "storage/SafeFileLock.h"
 
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,18 @@ struct SafeState : ContainerIndex {
     std::string cipherMessage;
     // The last load left out rows that point outside the working copy.
     bool indexDamaged = false;
+    // The last load met a read error of the system (its reason in failureReason).
+    bool indexReadFailed = false;
+    // Nothing of this session may reach the safe file: its container did not
+    // load completely (a wrong password whose padding happened to fit lands
+    // here too), or a change failed half-way. Listing and extracting go on;
+    // every change and every save is refused, so the safe file keeps its last
+    // good state. Only a new session clears it.
+    bool readOnly = false;
+    // Held from the open to the end of the session: one program at a time.
+    SafeFileLock safeLock;
+    // The system's reason for the last failed open or save, shown below the message.
+    std::string failureReason;
     // The process's private working directory (see WorkingDirectory).
     std::filesystem::path workDir;
 };
@@ -35,9 +48,9 @@ inline bool isSafeOpen(const SafeState& state) {
 std::filesystem::path workingCopyPath(const SafeState& state);      // "temp2"
 std::filesystem::path newSafeContainerPath(const SafeState& state); // plaintext of a new safe
 
-// Ends the open safe without writing it: closes workingCopyStream and removes
-// the working copy. Only for a safe whose changes were saved, or that the user
-// chose to give up.
+// Ends the open safe without writing it: closes workingCopyStream, removes
+// the working copy and lets go of the safe file's lock. Only for a safe whose changes were saved,
+// or that the user chose to give up.
 void discardWorkingCopy(SafeState& state);
 
 } // namespace quorvane

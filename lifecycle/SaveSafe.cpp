@@ -16,38 +16,60 @@ bool flushWorkingCopy(SafeState& state) {
     return !state.workingCopyStream.fail();
 }
 
-void showSaveFailed(Shell& shell) {
-    shell.showMessage(lifecycle_text::FailedToSave, lifecycle_text::Error, MessageIcon::Error);
+} // namespace
+
+void showSaveFailed(Session& session) {
+    session.shell.showMessage(withReason(lifecycle_text::FailedToSave, session.state.failureReason),
+                              lifecycle_text::Error, MessageIcon::Error);
 }
 
-} // namespace
+std::string withReason(const std::string& text, const std::string& reason) {
+    return reason.empty() ? text : text + "\n" + reason;
+}
+
+bool refuseIfReadOnly(Session& session) {
+    if (!isSafeOpen(session.state) || !session.state.readOnly)
+        return false;
+    session.shell.showMessage(lifecycle_text::ReadOnlySafe, lifecycle_text::Error,
+                              MessageIcon::Error);
+    return true;
+}
 
 bool writeSafeFile(Session& session, const std::string& progressText) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     if (!isSafeOpen(state))
         return false;
+    // The last line of defence: whatever asked for the write, a session that
+    // did not load cleanly never reaches the safe file.
+    if (state.readOnly) {
+        state.failureReason = lifecycle_text::ReadOnlySafe;
+        return false;
+    }
     shell.ShowProgress(progressText);
-    bool written =
-        flushWorkingCopy(state) &&
-        encryptFileOnto(shell, workingCopyPath(state), state.safePath,
-                        derivePasswordKey(state.password), state.cipherFailed, state.cipherMessage);
+    state.failureReason.clear();
+    bool written = flushWorkingCopy(state) &&
+                   encryptFileOnto(shell, workingCopyPath(state), state.safePath,
+                                   derivePasswordKey(state.password), state, &state.safeLock);
     shell.HideProgress();
     return written;
 }
 
 bool saveBeforeSwitching(Session& session) {
-    if (!isSafeOpen(session.state))
+    // A read-only session has nothing that may be written; the switch ends it.
+    if (!isSafeOpen(session.state) || session.state.readOnly)
         return true;
     if (writeSafeFile(session, lifecycle_text::Saving))
         return true;
-    showSaveFailed(session.shell);
+    showSaveFailed(session);
     return false;
 }
 
 void saveSafe(Session& session) {
+    if (refuseIfReadOnly(session))
+        return;
     if (isSafeOpen(session.state) && !writeSafeFile(session, lifecycle_text::Saving)) {
-        showSaveFailed(session.shell);
+        showSaveFailed(session);
         return;
     }
     session.shell.showMessage(lifecycle_text::ChangesSaved, lifecycle_text::SuccessBang,

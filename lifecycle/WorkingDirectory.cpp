@@ -1,14 +1,67 @@
 #include "lifecycle/WorkingDirectory.h"
 
+#include "storage/FileIdentity.h"
+
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace quorvane {
+
+namespace {
+
+[[noreturn]] void refuse(int error, const std::string& why) {
+    throw std::system_error(error, std::generic_category(), why);
+}
+
+// A folder where others may create files but cannot rename or remove ours:
+// either nobody else may write it, or it has the sticky bit (as /tmp has).
+bool othersCannotSwapEntries(const std::filesystem::path& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    const bool othersMayWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    return !othersMayWrite || (status.st_mode & S_ISVTX) != 0;
+}
+
+std::filesystem::path chooseParent() {
+    std::error_code noTemp;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(noTemp);
+    if (!noTemp && othersCannotSwapEntries(temp))
+        return temp;
+    // The per-user runtime folder belongs to us alone.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && *runtime == '/' && othersCannotSwapEntries(runtime))
+        return runtime;
+    refuse(EACCES, "the temporary directory " + temp.string() +
+                       " may be written by other users and lacks the sticky bit, so a private "
+                       "folder in it could be swapped; set TMPDIR to a folder of your own");
+}
+
+// Removes the plain files in the folder held by fd (it holds nothing else).
+void emptyFolder(int fd) {
+    const int listing = ::dup(fd);
+    DIR* folder = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (folder == nullptr) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            ::unlinkat(fd, name.c_str(), 0);
+    }
+    ::closedir(folder);
+}
+
+} // namespace
 
 bool createPrivateFile(const std::filesystem::path& path) {
     // O_NOFOLLOW: a link planted under the name must not redirect plaintext.
@@ -21,16 +74,36 @@ bool createPrivateFile(const std::filesystem::path& path) {
 }
 
 WorkingDirectory::WorkingDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvane-XXXXXX").string();
+    std::string pattern = (chooseParent() / "quorvane-XXXXXX").string();
     // mkdtemp makes the directory with mode 0700: no other user can look in.
     if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::system_error(errno, std::generic_category(), "cannot create working directory");
+        refuse(errno, "cannot create working directory");
     path_ = pattern;
+    fd_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status {};
+    const bool ours = fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_uid == ::geteuid() &&
+                      (status.st_mode & 07777) == 0700;
+    if (!ours) {
+        const int error = fd_ < 0 ? errno : EPERM;
+        if (fd_ >= 0)
+            ::close(fd_);
+        refuse(error, "the working directory " + pattern + " was replaced as it was made");
+    }
 }
 
 WorkingDirectory::~WorkingDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    emptyFolder(fd_);
+    // The name goes only while it still names our folder.
+    const std::optional<FileIdentity> held = identityOf(fd_);
+    struct stat atName {};
+    if (held && ::lstat(path_.c_str(), &atName) == 0 && S_ISDIR(atName.st_mode) &&
+        atName.st_dev == held->device && atName.st_ino == held->inode)
+        ::rmdir(path_.c_str());
+    ::close(fd_);
+}
+
+std::filesystem::path WorkingDirectory::anchored() const {
+    return descriptorPath(fd_);
 }
 
 } // namespace quorvane

@@ -1,13 +1,15 @@
 #include "storage/AtomicReplace.h"
 
+#include "storage/DescriptorBuffer.h"
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <streambuf>
 #include <system_error>
 #include <vector>
 
@@ -16,72 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t WriteBufferSize = 64 * 1024;
 constexpr int MaxLinkDepth = 40;
 
 std::string reasonOf(int error) {
     return std::strerror(error);
 }
-
-// An output buffer straight over a file descriptor, so that every failed
-// write(2) is seen with its errno (an ofstream keeps only a bad bit).
-class DescriptorBuffer : public std::streambuf {
-  public:
-    explicit DescriptorBuffer(int fd) : fd_(fd), buffer_(WriteBufferSize) {
-        setp(buffer_.data(), buffer_.data() + buffer_.size());
-    }
-
-    int lastError() const { return lastError_; }
-
-  protected:
-    int_type overflow(int_type ch) override {
-        if (!drain())
-            return traits_type::eof();
-        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(ch);
-            pbump(1);
-        }
-        return traits_type::not_eof(ch);
-    }
-
-    // Large pieces skip the buffer: the safe is written in 1 MiB blocks.
-    std::streamsize xsputn(const char* data, std::streamsize count) override {
-        if (count < static_cast<std::streamsize>(buffer_.size()))
-            return std::streambuf::xsputn(data, count);
-        if (!drain() || !writeAll(data, static_cast<std::size_t>(count)))
-            return 0;
-        return count;
-    }
-
-    int sync() override { return drain() ? 0 : -1; }
-
-  private:
-    bool drain() {
-        const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
-        const bool written = writeAll(pbase(), pending);
-        setp(buffer_.data(), buffer_.data() + buffer_.size());
-        return written;
-    }
-
-    bool writeAll(const char* data, std::size_t count) {
-        while (count > 0) {
-            const ssize_t written = ::write(fd_, data, count);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                lastError_ = written < 0 ? errno : ENOSPC;
-                return false;
-            }
-            data += written;
-            count -= static_cast<std::size_t>(written);
-        }
-        return true;
-    }
-
-    int fd_;
-    std::vector<char> buffer_;
-    int lastError_ = 0;
-};
 
 // Follows symbolic links by hand, so that a link whose target does not exist
 // yet still leads to that target rather than being replaced itself.
@@ -162,10 +103,11 @@ std::optional<FreshFile> makeFreshFile(const fs::path& target, int& error) {
     return FreshFile{pattern, fd};
 }
 
-// Writes the content and makes it durable. False with a reason on any failure.
+// Writes the content and makes it durable, then lets the guard read it back
+// from the disk. False with a reason on any failure.
 bool fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)>& writeContent,
-                   const FileOwnership& ownership, std::string& reason) {
-    DescriptorBuffer buffer(fd);
+                   const FileOwnership& ownership, const ReplaceGuard& guard, std::string& reason) {
+    DescriptorOutputBuffer buffer(fd);
     std::ostream out(&buffer);
     std::string message;
     const bool written = writeContent(out, message);
@@ -179,22 +121,56 @@ bool fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)
         return false;
     }
     int error = 0;
-    if (::fsync(fd) != 0) {
-        reason = reasonOf(errno);
-        return false;
-    }
     if (!applyOwnership(fd, ownership, error)) {
         reason = reasonOf(error);
         return false;
     }
+    if (::fsync(fd) != 0) {
+        reason = reasonOf(errno);
+        return false;
+    }
+    if (!guard.verify)
+        return true;
+    // Written back and clean now: dropping the pages makes the check read
+    // what the disk holds rather than what we just handed the kernel.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (::lseek(fd, 0, SEEK_SET) != 0 || !guard.verify(fd, reason)) {
+        if (reason.empty())
+            reason = reasonOf(errno);
+        return false;
+    }
     return true;
+}
+
+// The file at the target must still be the one the caller knows: another
+// program (one that ignores our lock, a sync tool, a copy) may have put its
+// own content there, which a rename would throw away unseen. A target that is
+// gone loses nothing by being written anew.
+bool targetUnchanged(const fs::path& target, const ReplaceGuard& guard, std::string& reason) {
+    if (!guard.expected)
+        return true;
+    const std::optional<FileIdentity> now = identityAt(target);
+    if (!now && errno == ENOENT)
+        return true;
+    if (now && *now == *guard.expected)
+        return true;
+    reason = now ? TargetChangedReason : reasonOf(errno);
+    return false;
+}
+
+bool lockFreshFile(int fd, std::string& reason) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    reason = reasonOf(errno);
+    return false;
 }
 
 } // namespace
 
 ReplaceResult replaceFileAtomically(
     const std::filesystem::path& target,
-    const std::function<bool(std::ostream& out, std::string& message)>& writeContent) {
+    const std::function<bool(std::ostream& out, std::string& message)>& writeContent,
+    const ReplaceGuard& guard) {
     ReplaceResult result;
     std::error_code resolveError;
     const fs::path resolved = resolveTarget(target, resolveError);
@@ -211,29 +187,31 @@ ReplaceResult replaceFileAtomically(
     }
     bool done = false;
     try {
-        done = fillFreshFile(fresh->fd, writeContent, ownership, result.reason);
+        done = fillFreshFile(fresh->fd, writeContent, ownership, guard, result.reason);
     } catch (const std::exception& failure) {
         result.reason = failure.what();
     }
-    if (::close(fresh->fd) != 0 && done) {
-        result.reason = reasonOf(errno);
-        done = false;
-    }
+    done = done && (!guard.lockFresh || lockFreshFile(fresh->fd, result.reason)) &&
+           targetUnchanged(resolved, guard, result.reason);
     if (done && ::rename(fresh->path.c_str(), resolved.c_str()) != 0) {
         result.reason = reasonOf(errno);
         done = false;
     }
     if (!done) {
         ::unlink(fresh->path.c_str());
+        ::close(fresh->fd);
         return result;
     }
-    // The new content is in place now; a folder that cannot be synced is still
-    // reported, since the rename may not survive a crash.
-    if (!syncFolder(resolved.parent_path(), error)) {
-        result.reason = reasonOf(error);
-        return result;
-    }
+    // From here the target holds the new content: whatever follows is reported
+    // but is no failure, or a caller would think the old file still stood.
     result.ok = true;
+    result.identity = identityOf(fresh->fd).value_or(FileIdentity{});
+    if (guard.lockFresh)
+        result.lockedFd = fresh->fd;
+    else if (::close(fresh->fd) != 0)
+        result.reason = reasonOf(errno);
+    if (!syncFolder(resolved.parent_path(), error))
+        result.reason = reasonOf(error);
     return result;
 }
 

@@ -1,28 +1,50 @@
 #pragma once
 
+#include "storage/FileIdentity.h"
+
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
 namespace quorvane {
 
 struct ReplaceResult {
-    bool ok = false;
-    std::string reason; // the system's reason on failure
+    bool ok = false;       // the target holds the new content
+    std::string reason;    // the system's reason on failure; a warning when ok
+    int lockedFd = -1;     // with ReplaceGuard::lockFresh: the new file, open and locked
+    FileIdentity identity; // of the new file, when ok
+};
+
+inline constexpr const char* TargetChangedReason =
+    "The safe file was changed by another program since it was opened; it was not replaced.";
+
+// What a replacement must make sure of beyond a whole, durable new file.
+struct ReplaceGuard {
+    // The file at the target must still be this one, unchanged, when the new
+    // one is put in its place; otherwise nothing is replaced.
+    std::optional<FileIdentity> expected;
+    // Called with the fresh file (complete, fsynced, its cached pages dropped,
+    // positioned at its start); false with a message refuses it.
+    std::function<bool(int fd, std::string& message)> verify;
+    // Lock the fresh file (flock) before it takes the target's name, and hand
+    // its descriptor to the caller, so that the lock on a file follows it.
+    bool lockFresh = false;
 };
 
 // Replaces the file at target with what writeContent writes, so that the old
 // file stays whole until the new one is complete on disk: the content goes to
 // a fresh file in target's own folder (a symlinked target is resolved first),
 // which is flushed, fsynced, given the old file's permissions (0600 for a new
-// file) and renamed over it; then the folder is fsynced. writeContent returns
-// false (and fills its message) to abandon the replacement. On any failure the
-// fresh file is removed and the target is untouched; the one exception is a
-// folder that cannot be fsynced after the rename, reported as a failure
-// although the target already holds the new content.
+// file), checked by the guard and renamed over it; then the folder is fsynced.
+// writeContent returns false (and fills its message) to abandon the
+// replacement. On any failure the fresh file is removed and the target is
+// untouched. A folder that cannot be fsynced after the rename leaves ok true
+// (the target holds the new content) with the reason as a warning.
 ReplaceResult replaceFileAtomically(
     const std::filesystem::path& target,
-    const std::function<bool(std::ostream& out, std::string& message)>& writeContent);
+    const std::function<bool(std::ostream& out, std::string& message)>& writeContent,
+    const ReplaceGuard& guard = {});
 
 } // namespace quorvane

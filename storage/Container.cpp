@@ -70,6 +70,31 @@ bool readAt(std::fstream& file, std::uint64_t position, char* bytes, std::size_t
     return complete;
 }
 
+// readAt for loading, where a failed read of the system (the stream's bad
+// bit) must stay apart from bytes that are missing or make no container: the
+// first is no reason to call the container damaged, the second is. The
+// stream's exception carries the system's reason, which its bad bit alone
+// would lose.
+bool loadAt(std::fstream& file, std::uint64_t position, char* bytes, std::size_t count,
+            IndexReadReport& report) {
+    const std::ios::iostate wanted = file.exceptions();
+    file.exceptions(std::ios::badbit);
+    bool complete = false;
+    try {
+        complete = readAt(file, position, bytes, count);
+    } catch (const std::ios_base::failure& failure) {
+        const std::error_code code = failure.code();
+        report.readFailed = true;
+        report.readError =
+            code.category() == std::system_category() || code.category() == std::generic_category()
+                ? code.message()
+                : failure.what();
+    }
+    file.clear();
+    file.exceptions(wanted);
+    return complete;
+}
+
 bool writeAt(std::fstream& file, std::uint64_t position, const char* bytes, std::size_t count) {
     file.seekp(static_cast<std::streamoff>(position));
     file.write(bytes, static_cast<std::streamsize>(count));
@@ -133,7 +158,7 @@ CopyOutcome copyBytes(std::istream& from, std::ostream& out, std::uint64_t lengt
 // Moves [source, end) down to destination; the two ranges may overlap, the
 // destination lies below the source, so a front-to-back copy is safe.
 bool moveBytesDown(std::fstream& file, std::uint64_t source, std::uint64_t destination,
-                   std::uint64_t end, const ProgressCallback& progress) {
+                   std::uint64_t end, const ProgressCallback& progress, bool& wroteAny) {
     const std::uint64_t total = end - source;
     std::vector<char> buffer = copyBuffer(total);
     reportProgress(progress, 0, total);
@@ -142,6 +167,7 @@ bool moveBytesDown(std::fstream& file, std::uint64_t source, std::uint64_t desti
             static_cast<std::size_t>(std::min<std::uint64_t>(end - source, buffer.size()));
         if (!readAt(file, source, buffer.data(), piece))
             return false;
+        wroteAny = true;
         if (!writeAt(file, destination, buffer.data(), piece))
             return false;
         source += piece;
@@ -163,7 +189,8 @@ std::string nameFromField(const char* field) {
 // Records written by this program never overlap and always precede the table;
 // a row that breaks this would make a later remove or append read or write
 // the wrong bytes, so it and every row after it are left out.
-bool loadRows(std::fstream& file, ContainerIndex& index, std::uint64_t rowsInTable) {
+bool loadRows(std::fstream& file, ContainerIndex& index, std::uint64_t rowsInTable,
+              IndexReadReport& report) {
     const std::uint64_t tableStart = index.indexOffset;
     const std::uint64_t recordSpace = tableStart - ContainerHeaderEnd;
     index.indexRows.reserve(
@@ -174,7 +201,7 @@ bool loadRows(std::fstream& file, ContainerIndex& index, std::uint64_t rowsInTab
         const std::uint64_t chunkRows =
             std::min<std::uint64_t>(rowsInTable - first, StreamBlockSize / IndexRowSize);
         table.resize(static_cast<std::size_t>(chunkRows * IndexRowSize));
-        if (!readAt(file, tableStart + first * IndexRowSize, table.data(), table.size()))
+        if (!loadAt(file, tableStart + first * IndexRowSize, table.data(), table.size(), report))
             return false;
         for (std::uint64_t i = 0; i < chunkRows; ++i) {
             const char* row = table.data() + i * IndexRowSize;
@@ -183,7 +210,7 @@ bool loadRows(std::fstream& file, ContainerIndex& index, std::uint64_t rowsInTab
                 tableStart - offset < EntryHeaderSize)
                 return false;
             char record[EntryHeaderSize];
-            if (!readAt(file, offset, record, sizeof record))
+            if (!loadAt(file, offset, record, sizeof record, report))
                 return false;
             const std::uint64_t size = getU64(record + EntryNameSize);
             if (size > tableStart - offset - EntryHeaderSize)
@@ -227,7 +254,7 @@ IndexReadReport readContainerIndex(std::fstream& workingCopy, ContainerIndex& in
     char header[ContainerHeaderSize] = {};
     const auto headerBytes =
         static_cast<std::size_t>(std::min<std::uint64_t>(loaded.workingCopyLength, sizeof header));
-    const bool headerRead = headerBytes > 0 && readAt(workingCopy, 0, header, headerBytes);
+    const bool headerRead = headerBytes > 0 && loadAt(workingCopy, 0, header, headerBytes, report);
     const bool headerComplete = headerRead && headerBytes == sizeof header;
     loaded.entryCount = getU32(header);
     loaded.formatVersion = getU32(header + 4);
@@ -238,13 +265,16 @@ IndexReadReport readContainerIndex(std::fstream& workingCopy, ContainerIndex& in
     const bool tableInside = headerComplete && tableStart >= ContainerHeaderEnd &&
                              tableStart <= loaded.workingCopyLength;
     if (!tableInside) {
-        report.damaged = true;
+        report.damaged = !report.readFailed;
     } else {
         // Never trust the count further than the file has room for rows.
         const std::uint64_t room = (loaded.workingCopyLength - tableStart) / IndexRowSize;
         const std::uint64_t rowsInTable = std::min<std::uint64_t>(loaded.entryCount, room);
-        const bool allRead = loadRows(workingCopy, loaded, rowsInTable);
+        const bool allRead = loadRows(workingCopy, loaded, rowsInTable, report);
         report.damaged = !allRead || rowsInTable < loaded.entryCount;
+    }
+    if (report.readFailed) {
+        report.damaged = false; // nothing is known about bytes that could not be read
     }
     // After a damaged load the count follows the rows actually loaded, so that
     // an append or remove writes an index that agrees with its header.
@@ -479,15 +509,18 @@ RemoveResult removeEntry(std::fstream& workingCopy, ContainerIndex& index, std::
     if (newEnd > ContainerLimit)
         return RemoveResult::Failed;
 
+    bool wroteAny = false;
+    const bool moved = moveBytesDown(workingCopy, source, destination, end, progress, wroteAny);
     const bool rewritten =
-        moveBytesDown(workingCopy, source, destination, end, progress) &&
-        writeIndexTable(workingCopy, newIndexOffset, rows) &&
+        moved && writeIndexTable(workingCopy, newIndexOffset, rows) &&
         writeHeader(workingCopy, static_cast<std::uint32_t>(rows.size()), index.formatVersion,
                     static_cast<std::uint32_t>(newIndexOffset)) &&
         workingCopy.flush();
     if (!rewritten) {
         reopenWorkingCopy(workingCopy, workingCopyPath);
-        return RemoveResult::Failed;
+        // Until the first byte is moved nothing is written; after that the
+        // old index no longer fits the records.
+        return moved || wroteAny ? RemoveResult::Torn : RemoveResult::Failed;
     }
     // From here the container is whole; only its length is still to change.
     const bool shortened =

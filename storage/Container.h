@@ -24,6 +24,10 @@ int createContainer(const std::filesystem::path& path);
 struct IndexReadReport {
     bool versionMismatch = false; // version word is not 2; the rows were read all the same
     bool damaged = false;         // rows pointing outside the file were left out
+    bool readFailed = false;      // the system failed to read the file: nothing said about damage
+    std::string readError;        // the system's reason, with readFailed
+
+    bool clean() const { return !versionMismatch && !damaged && !readFailed; }
 };
 
 // Reads the header, index rows, names and sizes of the open working copy into
@@ -64,12 +68,19 @@ EntryName makeEntryName(const std::string& name);
 bool renameEntry(std::fstream& workingCopy, const ContainerIndex& index, std::size_t row,
                  const EntryName& newName);
 
-enum class RemoveResult { Removed, Failed };
+enum class RemoveResult {
+    Removed,
+    Failed, // nothing was written: the working copy is as it was
+    Torn,   // a write failed while records were being moved: the container is no longer whole
+};
 
 // Removes entry row: later bytes move down by its size, the index is rewritten
 // without it, the header follows, then the file is cut to new end + 100 bytes.
-// Lowers index.entryCount by one on success. The stream stays open; on failure
-// the working copy is still a valid container.
+// Lowers index.entryCount by one on success. The stream stays open. The move
+// happens in place, so a failure in its middle leaves records where the old
+// index does not expect them: Torn, and the working copy must not be saved.
+// A failure once the new header is written (cutting the file) is Failed: the
+// container is whole and holds the new entries.
 RemoveResult removeEntry(std::fstream& workingCopy, ContainerIndex& index, std::size_t row,
                          const std::filesystem::path& workingCopyPath,
                          const ProgressCallback& progress = {});

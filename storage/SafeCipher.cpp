@@ -39,6 +39,8 @@ constexpr const char* SafeWithoutIv = "The safe file is too short to hold an IV"
 constexpr const char* SafeWithoutCiphertext = "The safe file holds no encrypted data";
 constexpr const char* NoRandomness = "Couldn't get random bytes from the system";
 constexpr const char* OutputIsTheSafe = "The decrypted file would overwrite the safe itself";
+constexpr const char* DecryptsToOtherBytes =
+    "The written safe file does not decrypt to the working copy";
 constexpr const char* UnknownFailure = "Unknown failure while encrypting or decrypting";
 
 const Byte* bytesOf(const std::string& text) {
@@ -267,7 +269,60 @@ void discardPlaintext(const std::filesystem::path& path) {
     std::filesystem::remove(path, ignored);
 }
 
+// An output that holds nothing: each piece written to it is compared with the
+// next bytes of a reference stream, and the first difference fails the write.
+class ComparingBuffer : public std::streambuf {
+  public:
+    explicit ComparingBuffer(std::istream& reference) : reference_(reference) {}
+
+    bool differed() const { return differed_; }
+    bool referenceUnreadable() const { return reference_.bad(); }
+
+  protected:
+    int_type overflow(int_type ch) override {
+        if (traits_type::eq_int_type(ch, traits_type::eof()))
+            return traits_type::not_eof(ch);
+        const char byte = traits_type::to_char_type(ch);
+        return xsputn(&byte, 1) == 1 ? ch : traits_type::eof();
+    }
+
+    std::streamsize xsputn(const char* data, std::streamsize count) override {
+        expected_.resize(static_cast<std::size_t>(count));
+        reference_.read(expected_.data(), count);
+        if (reference_.gcount() != count ||
+            std::memcmp(expected_.data(), data, static_cast<std::size_t>(count)) != 0) {
+            differed_ = true;
+            return 0;
+        }
+        return count;
+    }
+
+  private:
+    std::istream& reference_;
+    std::vector<char> expected_;
+    bool differed_ = false;
+};
+
 } // namespace
+
+bool safeDecryptsTo(std::istream& safe, std::istream& plaintext, const std::string& key,
+                    std::string& message) {
+    rewindToStart(plaintext);
+    ComparingBuffer comparison(plaintext);
+    std::ostream compared(&comparison);
+    bool failed = false;
+    decryptSafe(safe, compared, key, failed, message);
+    if (comparison.referenceUnreadable()) {
+        message = ReadFailed;
+        return false;
+    }
+    // A safe that decrypts to fewer bytes than the working copy differs too.
+    if (comparison.differed() || (!failed && plaintext.peek() != std::char_traits<char>::eof())) {
+        message = DecryptsToOtherBytes;
+        return false;
+    }
+    return !failed;
+}
 
 std::string derivePasswordKey(const std::string& password) {
     std::string key(CryptoPP::SHA256::DIGESTSIZE, '\0');

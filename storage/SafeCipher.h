@@ -42,4 +42,11 @@ void decryptSafeFile(const std::filesystem::path& safePath,
                      bool& cipherFailed, std::string& cipherMessage,
                      const ProgressCallback& progress = {});
 
+// Decrypts the safe read from `safe` and compares it, byte by byte as it comes,
+// with everything in `plaintext` from its start. True when they are the same;
+// otherwise false, with why in message (a difference, a safe that does not
+// decrypt, or a read error).
+bool safeDecryptsTo(std::istream& safe, std::istream& plaintext, const std::string& key,
+                    std::string& message);
+
 } // namespace quorvane

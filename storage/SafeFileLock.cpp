@@ -1,0 +1,82 @@
+#include "storage/SafeFileLock.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+// A replacement between our open and our lock sends us round again; more
+// than a few in a row means something keeps swapping the file.
+constexpr int MaxAttempts = 8;
+
+} // namespace
+
+SafeFileLock::~SafeFileLock() {
+    release();
+}
+
+void SafeFileLock::release() {
+    if (fd_ >= 0)
+        ::close(fd_); // closing the last descriptor ends the lock
+    fd_ = -1;
+    identity_ = {};
+}
+
+void SafeFileLock::adopt(int fd, const FileIdentity& identity) {
+    release();
+    fd_ = fd;
+    identity_ = identity;
+}
+
+LockOutcome SafeFileLock::acquire(const std::filesystem::path& path, std::string& reason) {
+    release();
+    for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            reason = std::strerror(errno);
+            return LockOutcome::Failed;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            reason = S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+            ::close(fd);
+            return LockOutcome::Failed;
+        }
+        int result = 0;
+        do
+            result = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error == EWOULDBLOCK)
+                return LockOutcome::Busy;
+            reason = std::strerror(error);
+            return LockOutcome::Failed;
+        }
+        // The holder before us may have renamed a new file over the name
+        // between our open and our lock: then we hold a file nobody reads.
+        const std::optional<FileIdentity> locked = identityOf(fd);
+        const std::optional<FileIdentity> atPath = identityAt(path);
+        if (locked && atPath && locked->sameFile(*atPath)) {
+            // Reading goes on normally from here; O_NONBLOCK only kept a FIFO
+            // planted under the name from stopping the open.
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            fd_ = fd;
+            identity_ = *locked;
+            return LockOutcome::Locked;
+        }
+        ::close(fd);
+    }
+    reason = std::strerror(EAGAIN);
+    return LockOutcome::Failed;
+}
+
+} // namespace quorvane

@@ -1,0 +1,52 @@
+#pragma once
+
+// The exclusive lock that a program holds on a safe file for as long as it has
+// the safe open, so that no second program (another window, a script with the
+// command-line tool) changes it at the same time and one of them silently
+// throws the other's changes away.
+//
+// The lock is flock(2) on a descriptor of the safe file itself. A save puts a
+// new file in place of the old one, so the lock moves with it: the fresh file
+// is locked before it is renamed over the safe (adopt), and whoever takes the
+// lock checks that its descriptor still holds the file at the path.
+
+#include "storage/FileIdentity.h"
+
+#include <filesystem>
+#include <string>
+
+namespace quorvane {
+
+enum class LockOutcome {
+    Locked,
+    Busy,   // another program holds the safe open
+    Failed, // the file could not be opened or locked: reason holds why
+};
+
+class SafeFileLock {
+  public:
+    SafeFileLock() = default;
+    ~SafeFileLock();
+    SafeFileLock(const SafeFileLock&) = delete;
+    SafeFileLock& operator=(const SafeFileLock&) = delete;
+
+    // Opens the file at path for reading and locks it, giving up any lock held
+    // before. reason is the system's reason on Failed.
+    LockOutcome acquire(const std::filesystem::path& path, std::string& reason);
+    // Takes over fd, already locked, as the held file (after a replacement);
+    // the file held before is let go.
+    void adopt(int fd, const FileIdentity& identity);
+    void release();
+
+    bool held() const { return fd_ >= 0; }
+    // The locked file, open for reading.
+    int fd() const { return fd_; }
+    // The file as it was when it was locked or last written by us.
+    const FileIdentity& identity() const { return identity_; }
+
+  private:
+    int fd_ = -1;
+    FileIdentity identity_;
+};
+
+} // namespace quorvane
