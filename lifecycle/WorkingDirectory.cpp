@@ -31,9 +31,11 @@ bool othersCannotSwapEntries(const std::filesystem::path& folder) {
 }
 
 std::filesystem::path chooseParent() {
-    std::error_code noTemp;
-    const std::filesystem::path temp = std::filesystem::temp_directory_path(noTemp);
-    if (!noTemp && othersCannotSwapEntries(temp))
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::filesystem::path temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    struct stat status {};
+    // A folder that is not there fails at mkdtemp with the system's own reason.
+    if (::stat(temp.c_str(), &status) != 0 || othersCannotSwapEntries(temp))
         return temp;
     // The per-user runtime folder belongs to us alone.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -44,8 +46,8 @@ std::filesystem::path chooseParent() {
                        "folder in it could be swapped; set TMPDIR to a folder of your own");
 }
 
-// Removes the plain files in the folder held by fd (it holds nothing else).
-void emptyFolder(int fd) {
+// Removes everything in the folder held by fd, folders in it included.
+void emptyFolder(int fd, int depth = 0) {
     const int listing = ::dup(fd);
     DIR* folder = listing < 0 ? nullptr : ::fdopendir(listing);
     if (folder == nullptr) {
@@ -55,8 +57,17 @@ void emptyFolder(int fd) {
     }
     while (const dirent* entry = ::readdir(folder)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            ::unlinkat(fd, name.c_str(), 0);
+        if (name == "." || name == ".." || ::unlinkat(fd, name.c_str(), 0) == 0)
+            continue;
+        // Deeper than the working folder ever gets (it holds plain files).
+        const int child =
+            depth < 8 ? ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                      : -1;
+        if (child >= 0) {
+            emptyFolder(child, depth + 1);
+            ::close(child);
+            ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+        }
     }
     ::closedir(folder);
 }

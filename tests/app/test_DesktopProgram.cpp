@@ -291,7 +291,8 @@ TEST_F(DesktopProgramTest, ACloseThatCannotWriteTheSafeKeepsTheWindowWhenTheUser
     // The safe's folder disappears while the safe is open.
     std::filesystem::remove_all(inner);
     DialogScript script;
-    script.expectMessage(QMessageBox::Critical, Error, QStringLiteral("Failed to Save file!"));
+    script.expectMessage(QMessageBox::Critical, Error,
+                         QStringLiteral("Failed to Save file!\nNo such file or directory"));
     script.expectQuestion(Error, QStringLiteral("Failed to Save file! Close without saving?"),
                           false);
     EXPECT_FALSE(program.window().close());

@@ -59,7 +59,8 @@ TEST_F(CliCommands, CreateInAMissingFolderFails) {
     auto safe = file("no/such/folder/new.cx");
     RunResult created = cli({"create", safe.string()});
     EXPECT_EQ(created.exitCode, 1);
-    EXPECT_EQ(created.err, "quorvane-cli: File Creation Failed!\n");
+    EXPECT_EQ(created.err,
+              "quorvane-cli: File Creation Failed!\nquorvane-cli: No such file or directory\n");
     EXPECT_FALSE(fs::exists(file("no")));
 }
 

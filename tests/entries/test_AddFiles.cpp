@@ -18,7 +18,8 @@ const std::string AskSure = "question:Delete Original File:Are you Sure?";
 const std::string Written = "message:Success:Written Successfully";
 const std::string NoFilesize = "message:Error:Unable to get filesize";
 const std::string Saving = "progress:Saving Safe Please Wait...";
-const std::string SaveFailed = "message:Error:Failed to Save file!";
+// The safe's folder is gone where a save fails here.
+const std::string SaveFailed = "message:Error:Failed to Save file!\nNo such file or directory";
 
 using AddFileCommand = EntriesTest;
 
@@ -283,7 +284,7 @@ TEST_F(DroppedFiles, AFailedSaveKeepsThatOriginalAndStopsTheDrop) {
               (std::vector<std::string>{
                   AskEraseAll, AskSure, "progress:Adding File 1 of 3...", "hide", Saving, "hide",
                   "progress:Removing Original File...", "hide", "progress:Adding File 2 of 3...",
-                  "hide", Saving, "hide", SaveFailed}));
+                  "hide", Saving, "hide", "message:Error:Failed to Save file!\nFile too large"}));
     EXPECT_FALSE(std::filesystem::exists(a));
     EXPECT_EQ(readFile(b), bContent);
     EXPECT_EQ(readFile(c), "third file");

@@ -210,7 +210,7 @@ TEST_F(OpenSafeTest, FailedSaveOfTheOpenSafeStopsWithItStillOpen) {
 
     EXPECT_EQ(shell.events,
               (Events{"pick-open:" + doomed.string(), "progress:Saving Safe Please Wait...", "hide",
-                      "message:Error:Failed to Save file!"}));
+                      "message:Error:Failed to Save file!\nNo such file or directory"}));
     EXPECT_EQ(shell.messages.back().icon, MessageIcon::Error);
     EXPECT_TRUE(isSafeOpen(state));
     EXPECT_EQ(state.safePath, doomed.string());

@@ -9,7 +9,9 @@ using Events = std::vector<std::string>;
 using Messages = std::vector<ShownMessage>;
 
 const ShownMessage changesSaved{"Changes Saved", "Success!", MessageIcon::Information};
-const ShownMessage failedToSave{"Failed to Save file!", "Error", MessageIcon::Error};
+// The folder of the safe is gone in these tests: the reason says so.
+const ShownMessage failedToSave{"Failed to Save file!\nNo such file or directory", "Error",
+                                MessageIcon::Error};
 
 class SaveCloseTest : public LifecycleTest {
   protected:
@@ -70,7 +72,10 @@ TEST_F(SaveCloseTest, SaveWritesBytesStillBufferedInTheWorkingCopyStream) {
         saveSafe(session);
         EXPECT_EQ(shell.messages, Messages{changesSaved});
         EXPECT_EQ(decryptedSafe(safe, "pw"), changed);
+        // Put back as the safe this session opened, so the next save may replace it.
         writeSafe(safe, "pw", original);
+        std::string notLocked;
+        ASSERT_EQ(state.safeLock.acquire(safe, notLocked), LockOutcome::Locked);
     }
 }
 
@@ -91,7 +96,7 @@ TEST_F(SaveCloseTest, FailedSaveSaysSoKeepsTheSafeOpenAndALaterSaveWorks) {
     moveFolderAway();
     saveSafe(session);
     EXPECT_EQ(shell.events, (Events{"progress:Saving Safe Please Wait...", "hide",
-                                    "message:Error:Failed to Save file!"}));
+                                    "message:Error:" + failedToSave.text}));
     EXPECT_EQ(shell.messages, Messages{failedToSave});
     EXPECT_TRUE(isSafeOpen(state));
     EXPECT_EQ(readFile(root / "moved" / "box.cx"), before);
@@ -177,7 +182,7 @@ TEST_F(SaveCloseTest, FailedCloseAsksAndNoKeepsEverythingOpen) {
     shell.yesNoAnswers.push_back(false);
     EXPECT_FALSE(closeRequested(session, CloseEntry::SaveAndExit));
     EXPECT_EQ(shell.events, (Events{"progress:Securely Closing Safe...", "hide",
-                                    "message:Error:Failed to Save file!",
+                                    "message:Error:" + failedToSave.text,
                                     "question:Error:Failed to Save file! Close without saving?"}));
     EXPECT_EQ(shell.messages, Messages{failedToSave});
     EXPECT_TRUE(isSafeOpen(state));
@@ -209,7 +214,7 @@ TEST_F(SaveCloseTest, FailedCloseOnDestructionAsksNothingAndLeavesNothing) {
     moveFolderAway();
     EXPECT_TRUE(closeRequested(session, CloseEntry::Destroy));
     EXPECT_EQ(shell.events,
-              (Events{"progress:Closing Safe...", "hide", "message:Error:Failed to Save file!"}));
+              (Events{"progress:Closing Safe...", "hide", "message:Error:" + failedToSave.text}));
     EXPECT_FALSE(isSafeOpen(state));
     EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
 }

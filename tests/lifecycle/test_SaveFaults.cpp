@@ -19,8 +19,11 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-const Events failedSave = {"progress:Saving Safe Please Wait...", "hide",
-                           "message:Error:Failed to Save file!"};
+// The message names the system's reason on its second line.
+Events failedSaveBecause(const std::string& reason) {
+    return {"progress:Saving Safe Please Wait...", "hide",
+            "message:Error:Failed to Save file!\n" + reason};
+}
 const Events savedAndConfirmed = {"progress:Saving Safe Please Wait...", "hide",
                                   "message:Success!:Changes Saved"};
 
@@ -47,9 +50,10 @@ class SaveFaultTest : public LifecycleTest {
     }
 
     // In the child: a save must fail and leave everything as it was.
-    void expectFailedSaveLeaves(const std::filesystem::path& safeNow, const std::string& bytes) {
+    void expectFailedSaveLeaves(const std::filesystem::path& safeNow, const std::string& bytes,
+                                const std::string& reason) {
         saveSafe(session);
-        EXPECT_EQ(shell.events, failedSave);
+        EXPECT_EQ(shell.events, failedSaveBecause(reason));
         EXPECT_TRUE(isSafeOpen(state));
         EXPECT_EQ(readFile(safeNow), bytes) << "the old safe must stay whole";
         EXPECT_EQ(folderListing(safeNow.parent_path()), std::vector<std::string>{"box.cx"})
@@ -82,7 +86,7 @@ TEST_F(SaveFaultTest, FullDiskKeepsTheOldSafeAndALaterSaveWorks) {
         const rlim_t hard = limit.rlim_max;
         limit.rlim_cur = 1u << 20; // well below the new safe's size
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-        expectFailedSaveLeaves(safe, before);
+        expectFailedSaveLeaves(safe, before, "File too large");
 
         limit.rlim_cur = hard;
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
@@ -113,7 +117,7 @@ TEST_F(SaveFaultTest, ReadOnlyFolderKeepsTheOldSafeAndALaterSaveWorks) {
         ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
         // Without this the test would prove nothing.
         ASSERT_FALSE(std::ofstream(folder / "probe").is_open()) << "folder still writable";
-        expectFailedSaveLeaves(safe, before);
+        expectFailedSaveLeaves(safe, before, "Permission denied");
 
         ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
         expectSaveWorks();
@@ -127,11 +131,11 @@ TEST_F(SaveFaultTest, VanishedFolderKeepsTheSafeOpenAndALaterSaveWorks) {
         const std::string before = readFile(safe);
         const auto aside = root / "aside";
         std::filesystem::rename(folder, aside);
-        expectFailedSaveLeaves(aside / "box.cx", before);
+        expectFailedSaveLeaves(aside / "box.cx", before, "No such file or directory");
 
         std::filesystem::remove_all(aside);
         saveSafe(session);
-        EXPECT_EQ(shell.events, failedSave);
+        EXPECT_EQ(shell.events, failedSaveBecause("No such file or directory"));
         EXPECT_TRUE(isSafeOpen(state));
         shell.clearRecords();
 
@@ -168,6 +172,7 @@ TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
                                 std::chrono::steady_clock::now() - started)
                                 .count();
     state.workingCopyStream.close();
+    state.safeLock.release(); // each child takes the lock of its own
 
     constexpr int kills = 200;
     int foundOld = 0;
@@ -180,6 +185,9 @@ TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
         const pid_t child = startChild([&] {
             state.workingCopyStream.open(workingCopyPath(state),
                                          std::ios::in | std::ios::out | std::ios::binary);
+            // As a program that has just opened the safe the parent put back.
+            std::string notLocked;
+            ASSERT_EQ(state.safeLock.acquire(safe, notLocked), LockOutcome::Locked);
             for (;;) {
                 writeSafeFile(session, "saving");
                 shell.clearRecords();
