@@ -52,6 +52,10 @@ std::string fileTooLargeFor(const std::string& path);
 std::string sourceUnreadable(const std::string& path, const std::string& reason);
 std::string safeNotWritten(const std::string& path);
 std::string originalChangedNotErased(const std::string& path);
+std::string originalIsLinkNotErased(const std::string& path);
+std::string originalHasOtherNamesNotErased(const std::string& path);
+std::string originalNotErased(const std::string& path, const std::string& reason);
+std::string originalNameNowAnotherFile(const std::string& path);
 inline constexpr const char* DeleteNotDone =
     "The file could not be deleted: the safe's working copy could not be rewritten. "
     "The list shows what the safe holds now.";
