@@ -77,5 +77,8 @@ inline constexpr const char* NameNotPlain =
 inline constexpr const char* TargetNotPlainFile =
     "something that is not an ordinary file (a folder, a link, a device) already has that name";
 inline constexpr const char* WorkingCopyUnreadable = "the safe's working copy could not be read";
+inline constexpr const char* TargetIsOpenSafe =
+    "that name in the chosen folder is the open safe's own file (under this or another name), "
+    "which extracting never replaces";
 
 } // namespace quorvane::entries_text
