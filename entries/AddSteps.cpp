@@ -7,7 +7,11 @@
 #include "storage/Container.h"
 #include "storage/FileRoutines.h"
 
-#include <filesystem>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quorvane {
 
@@ -91,22 +95,103 @@ bool saveBeforeErasing(Session& session) {
     return false;
 }
 
+namespace {
+
+// The original, opened once together with the folder that holds it, so that
+// the overwrite, the check of the name and the unlink all reach the same file
+// and the same folder, whatever is renamed or swapped in between.
+struct OpenedOriginal {
+    OpenedOriginal() = default;
+    OpenedOriginal(const OpenedOriginal&) = delete;
+    OpenedOriginal& operator=(const OpenedOriginal&) = delete;
+    ~OpenedOriginal() {
+        if (file >= 0)
+            ::close(file);
+        if (folder >= 0)
+            ::close(folder);
+    }
+
+    int folder = -1;
+    int file = -1;
+    std::string name;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Opens the original if it may be erased; else the reason to tell the user.
+std::string openOriginal(const SourceFile& source, OpenedOriginal& original) {
+    // Overwriting through a link would destroy whatever file it points to.
+    if (source.before.symbolicLink)
+        return text::originalIsLinkNotErased(source.path);
+    const std::string changed = text::originalChangedNotErased(source.path);
+    if (!source.before.taken || source.before.size != source.size)
+        return changed;
+    original.folder = ::open(folderOf(source.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (original.folder < 0)
+        return errno == ENOENT ? changed
+                               : text::originalNotErased(source.path, std::strerror(errno));
+    original.name = storedNameOf(source.path);
+    // O_NOFOLLOW: a link put in the original's place since it was stored is
+    // refused (ELOOP), not followed; O_NONBLOCK: a FIFO there does not hang us.
+    original.file = ::openat(original.folder, original.name.c_str(),
+                             O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (original.file < 0)
+        return errno == ENOENT || errno == ELOOP
+                   ? changed
+                   : text::originalNotErased(source.path, std::strerror(errno));
+    struct stat status {};
+    if (::fstat(original.file, &status) != 0)
+        return text::originalNotErased(source.path, std::strerror(errno));
+    if (!stillSameFile(source.before, snapshotOf(status)))
+        return changed;
+    // Another name would lose its content to the overwrite, and removing this
+    // name alone would leave the data on the disk.
+    if (status.st_nlink > 1)
+        return text::originalHasOtherNamesNotErased(source.path);
+    original.device = status.st_dev;
+    original.inode = status.st_ino;
+    return "";
+}
+
+// Two overwrites through the descriptor, then the name is removed if it still
+// names that file. What to tell the user, empty when all went well.
+std::string overwriteAndUnlink(const SourceFile& source, const OpenedOriginal& original) {
+    for (int pass = 0; pass < 2; ++pass)
+        if (int error = SecureEraseOpenFile(original.file); error != 0)
+            return text::originalNotErased(source.path, std::strerror(error));
+    struct stat now {};
+    if (::fstatat(original.folder, original.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return ""; // the name is gone already; the content was overwritten all the same
+    if (now.st_dev != original.device || now.st_ino != original.inode)
+        return text::originalNameNowAnotherFile(source.path);
+    // The original program leaves a failed deletion unreported.
+    ::unlinkat(original.folder, original.name.c_str(), 0);
+    return "";
+}
+
+} // namespace
+
 void eraseOriginal(Session& session, const SourceFile& source) {
     Shell& shell = session.shell;
-    const SourceSnapshot now = takeSourceSnapshot(source.path);
-    if (source.before.size != source.size || !stillSameFile(source.before, now)) {
-        shell.showMessage(text::originalChangedNotErased(source.path), text::CaptionError,
-                          MessageIcon::Error);
+    OpenedOriginal original;
+    std::string refusal = openOriginal(source, original);
+    if (!refusal.empty()) {
+        shell.showMessage(refusal, text::CaptionError, MessageIcon::Error);
         return;
     }
     shell.ShowProgress(text::RemovingOriginalFile);
-    shell.runBusy([&] {
-        SecureErase(source.path);
-        SecureErase(source.path);
-        std::error_code ignored; // the original program leaves a failed deletion unreported
-        std::filesystem::remove(source.path, ignored);
-    });
+    std::string problem;
+    shell.runBusy([&] { problem = overwriteAndUnlink(source, original); });
     shell.HideProgress();
+    if (!problem.empty())
+        shell.showMessage(problem, text::CaptionError, MessageIcon::Error);
 }
 
 } // namespace quorvane

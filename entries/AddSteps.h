@@ -41,7 +41,10 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
 bool saveBeforeErasing(Session& session);
 
 // Securely erases and deletes the original, but only while it is still the
-// file that was stored; otherwise it is left alone and the user is told.
+// file that was stored, is not a symbolic link and has no other name; it is
+// opened once and overwritten through that descriptor, and its name removed
+// only while it still names that file. Otherwise the original is left alone
+// (the stored copy stays) and the user is told why.
 void eraseOriginal(Session& session, const SourceFile& source);
 
 } // namespace quorvane

@@ -55,7 +55,7 @@ void extractFiles(Session& session) {
     if (!shell.ChooseFolder(folderPath, text::SelectADirectory))
         return;
 
-    const ExtractFolder folder(folderPath);
+    const ExtractFolder folder(folderPath, session.state.safePath);
     ExtractReport report;
     // The selection is asked for again before every file, as the list may say
     // more rows are selected than it then hands out.

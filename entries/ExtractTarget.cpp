@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,10 +19,17 @@ namespace quorvane {
 
 namespace text = entries_text;
 
-ExtractFolder::ExtractFolder(const std::string& path) {
+ExtractFolder::ExtractFolder(const std::string& path, const std::string& safePath) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0)
         openError_ = errno;
+    // Links followed: a safe opened through a link is the file it points to.
+    struct stat safe {};
+    if (!safePath.empty() && ::stat(safePath.c_str(), &safe) == 0) {
+        safeKnown_ = true;
+        safeDevice_ = safe.st_dev;
+        safeInode_ = safe.st_ino;
+    }
 }
 
 ExtractFolder::~ExtractFolder() {
@@ -41,22 +51,67 @@ TargetResult failed(int error) {
     return {TargetOutcome::Failed, std::strerror(error)};
 }
 
-// The existing target may only be an ordinary file, which the fresh file then
-// replaces; anything else under the name (a folder, a link, a FIFO) is left
-// alone. The rename below never follows a link, so this check only has to
-// give the clear reason.
-bool targetRefused(const ExtractFolder& folder, const std::string& name, TargetResult& refusal) {
+// The umask as the kernel shows it in /proc/self/status, where it does.
+std::optional<mode_t> umaskShownBySystem() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) != 0)
+            continue;
+        char* end = nullptr;
+        const unsigned long mask = std::strtoul(line.c_str() + 6, &end, 8);
+        if (end == line.c_str() + 6)
+            return std::nullopt;
+        return static_cast<mode_t>(mask & 0777);
+    }
+    return std::nullopt;
+}
+
+// umask(2) reads the mask only by setting it, for every thread at once: a file
+// another thread creates in that moment (the busy step runs on a worker) would
+// get the wrong mode. So it is read that way once, before main starts any
+// thread, and used only where the system does not show the mask.
+mode_t readUmaskAtStartUp() {
+    if (const auto shown = umaskShownBySystem())
+        return *shown;
+    const mode_t mask = ::umask(077);
+    ::umask(mask);
+    return mask;
+}
+
+const mode_t umaskAtStartUp = readUmaskAtStartUp();
+
+// The mode open(2) would give a file created under a new name.
+mode_t newFileMode() {
+    return 0666 & ~umaskShownBySystem().value_or(umaskAtStartUp);
+}
+
+// What the name in the folder stands for now: a refusal, or the mode the
+// extracted file takes. The existing target may only be an ordinary file other
+// than the open safe, which the fresh file then replaces; anything else under
+// the name (a folder, a link, a FIFO) is left alone. The rename below never
+// follows a link, so that check only has to give the clear reason. Under the
+// safe's own name the rename would put the entry in the safe's place; another
+// hard link of it may be the name the user opens it by, so both are refused.
+struct TargetCheck {
+    std::optional<TargetResult> refusal;
+    mode_t mode = 0;
+};
+
+TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name) {
     struct stat status {};
     if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISREG(status.st_mode))
-            return false;
-        refusal = skipped(text::TargetNotPlainFile);
-        return true;
+        if (!S_ISREG(status.st_mode))
+            return {skipped(text::TargetNotPlainFile), 0};
+        if (folder.isTheSafe(status.st_dev, status.st_ino))
+            return {skipped(text::TargetIsOpenSafe), 0};
+        // The permission bits only: bytes from a safe made anywhere must not
+        // become a set-user-id or set-group-id program.
+        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777)};
     }
     if (errno == ENOENT)
-        return false;
-    refusal = failed(errno);
-    return true;
+        return {std::nullopt, newFileMode()};
+    return {failed(errno), 0};
 }
 
 // Creates a new, empty file under a name nobody else uses, in the folder of
@@ -71,8 +126,10 @@ int createFreshFile(const ExtractFolder& folder, std::string& freshName, int& er
         char name[80];
         std::snprintf(name, sizeof name, ".quorvane-extract-%ld-%u-%llx",
                       static_cast<long>(::getpid()), counter++, tick);
+        // 0600 while the entry's plaintext goes in: the final mode is set
+        // once the file is complete.
         int fd =
-            ::openat(folder.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            ::openat(folder.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             freshName = name;
             return fd;
@@ -93,8 +150,6 @@ std::string fillFreshFile(int fd, const std::function<bool(std::ostream&)>& writ
     bool contentWhole = writeContent(out);
     out.flush();
     int writeError = buffer.error();
-    if (::close(fd) != 0 && writeError == 0)
-        writeError = errno;
     if (writeError == 0 && contentWhole && out.good())
         return "";
     return writeError != 0 ? std::strerror(writeError)
@@ -111,9 +166,9 @@ TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name
     if (folder.fd() < 0)
         return failed(folder.openError());
 
-    TargetResult refusal;
-    if (targetRefused(folder, name, refusal))
-        return refusal;
+    TargetCheck target = checkTarget(folder, name);
+    if (target.refusal)
+        return *target.refusal;
     std::string freshName;
     int createError = 0;
     int fd = createFreshFile(folder, freshName, createError);
@@ -121,6 +176,19 @@ TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name
         return failed(createError);
 
     std::string why = fillFreshFile(fd, writeContent);
+    if (why.empty()) {
+        // Looked at again now that the file is complete: the name may stand
+        // for something else by now, and the mode to keep is the one it has now.
+        target = checkTarget(folder, name);
+        if (!target.refusal && ::fchmod(fd, target.mode) != 0)
+            why = std::strerror(errno);
+    }
+    if (::close(fd) != 0 && why.empty())
+        why = std::strerror(errno);
+    if (target.refusal) {
+        ::unlinkat(folder.fd(), freshName.c_str(), 0);
+        return *target.refusal;
+    }
     if (why.empty()) {
         // Replaces the directory entry only: whatever the name stood for
         // before keeps its content, wherever else it is linked.

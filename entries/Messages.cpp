@@ -49,6 +49,34 @@ std::string originalChangedNotErased(const std::string& path) {
     return "The original file was changed after it was stored, so it was not erased:\n" + path;
 }
 
+std::string originalIsLinkNotErased(const std::string& path) {
+    return "The original is a symbolic link, so it was not erased: overwriting through a link "
+           "would destroy whatever file it points to now. The stored copy stays in the safe; "
+           "the link and its file were left as they are:\n" +
+           path;
+}
+
+std::string originalHasOtherNamesNotErased(const std::string& path) {
+    return "The original file has more than one name (hard links), so it was not erased: "
+           "overwriting it would destroy the content under its other names too, and deleting "
+           "this name alone would not remove the data. The stored copy stays in the safe; the "
+           "file was left as it is:\n" +
+           path;
+}
+
+std::string originalNotErased(const std::string& path, const std::string& reason) {
+    return "The original file could not be securely erased, so it was not deleted. The stored "
+           "copy stays in the safe:\n" +
+           path + "\n" + reason;
+}
+
+std::string originalNameNowAnotherFile(const std::string& path) {
+    return "The original file was overwritten, but meanwhile its name came to stand for another "
+           "file, so that name and that file were left as they are. The stored copy stays in "
+           "the safe:\n" +
+           path;
+}
+
 std::string printableName(const std::string& name) {
     // Names come from safes made anywhere; a line break or an escape
     // sequence in one must not reshape the message it is shown in.

@@ -52,6 +52,10 @@ std::string fileTooLargeFor(const std::string& path);
 std::string sourceUnreadable(const std::string& path, const std::string& reason);
 std::string safeNotWritten(const std::string& path);
 std::string originalChangedNotErased(const std::string& path);
+std::string originalIsLinkNotErased(const std::string& path);
+std::string originalHasOtherNamesNotErased(const std::string& path);
+std::string originalNotErased(const std::string& path, const std::string& reason);
+std::string originalNameNowAnotherFile(const std::string& path);
 inline constexpr const char* DeleteNotDone =
     "The file could not be deleted: the safe's working copy could not be rewritten. "
     "The list shows what the safe holds now.";
@@ -82,5 +86,8 @@ inline constexpr const char* NameNotPlain =
 inline constexpr const char* TargetNotPlainFile =
     "something that is not an ordinary file (a folder, a link, a device) already has that name";
 inline constexpr const char* WorkingCopyUnreadable = "the safe's working copy could not be read";
+inline constexpr const char* TargetIsOpenSafe =
+    "that name in the chosen folder is the open safe's own file (under this or another name), "
+    "which extracting never replaces";
 
 } // namespace quorvane::entries_text

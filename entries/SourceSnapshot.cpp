@@ -8,11 +8,10 @@
 
 namespace quorvane {
 
-namespace {
-
 SourceSnapshot snapshotOf(const struct stat& status) {
     SourceSnapshot snapshot;
     snapshot.taken = true;
+    snapshot.symbolicLink = S_ISLNK(status.st_mode);
     snapshot.device = status.st_dev;
     snapshot.inode = status.st_ino;
     snapshot.size = static_cast<std::uint64_t>(status.st_size);
@@ -21,11 +20,9 @@ SourceSnapshot snapshotOf(const struct stat& status) {
     return snapshot;
 }
 
-} // namespace
-
 SourceSnapshot takeSourceSnapshot(const std::string& path) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
+    if (::lstat(path.c_str(), &status) != 0)
         return {};
     return snapshotOf(status);
 }

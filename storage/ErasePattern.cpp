@@ -3,6 +3,7 @@
 #include "storage/Progress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -38,6 +39,28 @@ bool writeErasePattern(std::ostream& out, std::uint64_t count) {
         count -= piece;
     }
     return static_cast<bool>(out);
+}
+
+int writeErasePatternFromStart(int fd, std::uint64_t count) {
+    const std::string block = makePatternBlock(count);
+    std::uint64_t offset = 0;
+    while (offset < count) {
+        // After a short write the next one starts inside the block, where the
+        // pattern continues: the block holds whole patterns only.
+        const auto start = static_cast<std::size_t>(offset % block.size());
+        const auto piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - offset, block.size() - start));
+        const ssize_t written =
+            ::pwrite(fd, block.data() + start, piece, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return EIO;
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return 0;
 }
 
 bool syncFileToDisk(const std::filesystem::path& path) {

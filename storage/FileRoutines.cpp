@@ -4,9 +4,12 @@
 #include "storage/Progress.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quorvane {
@@ -59,21 +62,32 @@ void emptyFile(const std::filesystem::path& path) {
 } // namespace
 
 void SecureErase(const std::filesystem::path& path) {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    if (!file.is_open())
+    // Callers of the path form erase files of their own, so a link is followed
+    // as it always was; O_NONBLOCK keeps a FIFO under the name from hanging us.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return;
-    file.seekp(0, std::ios::end);
-    const std::streamoff end = file.tellp();
-    if (end <= 0)
-        return;
-    file.seekp(0);
+    SecureEraseOpenFile(fd);
+    ::close(fd);
+}
+
+int SecureEraseOpenFile(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return errno;
+    if (!S_ISREG(status.st_mode))
+        return EINVAL;
+    if (status.st_size <= 0)
+        return 0;
     // Whole patterns only: a length that is not a multiple of ten grows to the
     // next one, as erased files always have.
-    writeErasePattern(file, roundUpToWholePatterns(static_cast<std::uint64_t>(end)));
-    file.flush();
+    const int error = writeErasePatternFromStart(
+        fd, roundUpToWholePatterns(static_cast<std::uint64_t>(status.st_size)));
+    if (error != 0)
+        return error;
     // Forced to the disk before the caller deletes the file: otherwise the
     // overwrite may never leave the page cache and the old blocks keep the data.
-    syncFileToDisk(path);
+    return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 int moveFileBytes(const std::filesystem::path& source, const std::filesystem::path& target,

@@ -31,8 +31,11 @@ int HookedShell::selectedCount() {
 }
 
 ProgressCallback HookedShell::byteProgress() {
-    return
-        [this](std::uint64_t done, std::uint64_t total) { byteReports.emplace_back(done, total); };
+    return [this](std::uint64_t done, std::uint64_t total) {
+        byteReports.emplace_back(done, total);
+        if (duringStep)
+            duringStep();
+    };
 }
 
 void EntriesTest::SetUp() {

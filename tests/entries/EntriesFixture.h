@@ -29,6 +29,8 @@ class HookedShell : public ScriptedShell {
     int claimedSelectedCount = -1;
     // Every (done, total) that a long step reported through byteProgress.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> byteReports;
+    // Called at each of those reports, while the step is under way.
+    std::function<void()> duringStep;
 
     void runBusy(const std::function<void()>& step) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;

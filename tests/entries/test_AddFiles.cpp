@@ -473,5 +473,64 @@ TEST_F(UnreadableSources, AnOriginalChangedAfterStoringIsNotErased) {
     EXPECT_EQ(workingCopyBytes(), containerBytes({{"edited", "version one"}}));
 }
 
+// --- originals that must not be erased through their name ---
+
+using KeptOriginals = EntriesTest;
+
+// The picked name is a symbolic link to, or a second hard link of, another
+// name: that name's content must survive, and the user hears why.
+TEST_F(KeptOriginals, ALinkOrAFileWithAnotherNameIsNotErased) {
+    openEmptySafe();
+    const auto other = sources / "other";
+    const auto picked = sources / "picked";
+    using Told = std::string (*)(const std::string&);
+    for (const auto& [symbolic, told] :
+         {std::pair<bool, Told>{true, text::originalIsLinkNotErased},
+          std::pair<bool, Told>{false, text::originalHasOtherNamesNotErased}}) {
+        SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
+        writeFile(other, "shared content");
+        if (symbolic)
+            std::filesystem::create_symlink(other, picked);
+        else
+            std::filesystem::create_hard_link(other, picked);
+        shell.clearRecords();
+        shell.addFilePickerAnswers.push_back(picked.string());
+        shell.yesNoAnswers = {true, true};
+        addFile(session);
+
+        EXPECT_EQ(readFile(other), "shared content");
+        EXPECT_EQ(readFile(picked), "shared content");
+        EXPECT_EQ(shell.messageTexts(),
+                  (std::vector<std::string>{told(picked.string()), text::WrittenSuccessfully}));
+        std::filesystem::remove(picked);
+    }
+    EXPECT_EQ(workingCopyBytes(),
+              containerBytes({{"picked", "shared content"}, {"picked", "shared content"}}));
+}
+
+TEST_F(KeptOriginals, ALinkSwappedInJustBeforeTheOverwriteIsNotFollowed) {
+    openEmptySafe();
+    const auto victim = root / "victim";
+    writeFile(victim, "unrelated and precious");
+    auto path = source("secret", "top secret");
+    const auto movedAside = sources / "moved-aside";
+    shell.beforeStep = [&](int step) {
+        if (step != 2) // append, save, then the erase
+            return;
+        std::filesystem::rename(path, movedAside);
+        std::filesystem::create_symlink(victim, path);
+    };
+    shell.addFilePickerAnswers.push_back(path.string());
+    shell.yesNoAnswers = {true, true};
+    addFile(session);
+
+    EXPECT_EQ(readFile(victim), "unrelated and precious");
+    EXPECT_TRUE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(readFile(movedAside), "ABABABABAB"); // the file that was stored, erased
+    EXPECT_EQ(shell.messageTexts(),
+              (std::vector<std::string>{text::originalNameNowAnotherFile(path.string()),
+                                        text::WrittenSuccessfully}));
+}
+
 } // namespace
 } // namespace quorvane::test

@@ -90,19 +90,62 @@ TEST_F(ExtractCommand, AHardLinkInTheFolderIsReplacedNotWrittenThrough) {
     EXPECT_TRUE(shell.messages.empty());
 }
 
-TEST_F(ExtractCommand, NewAndReplacedFilesGetTheModeTheUmaskAllows) {
-    openContainer(containerBytes({{"new", "n"}, {"replaced", "r"}}));
-    writeFile(out / "replaced", "old");
-    std::filesystem::permissions(out / "replaced", std::filesystem::perms(0600));
-    const mode_t savedMask = ::umask(027);
-    extractRows({0, 1}, out);
-    ::umask(savedMask);
-    for (const char* name : {"new", "replaced"}) {
-        struct stat status {};
-        ASSERT_EQ(::stat((out / name).c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, 0640u) << name;
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// While an entry's plaintext is written only its owner may read it; then a new
+// name gets what the umask allows, and a replaced file keeps its permissions,
+// but no set-user-id bit is handed to the entry's bytes.
+TEST_F(ExtractCommand, FilesArePrivateWhileWrittenThenTakeTheirMode) {
+    const std::vector<std::tuple<std::string, mode_t, mode_t>> cases = {{"new", 0, 0640},
+                                                                        {"private", 0600, 0600},
+                                                                        {"shared", 0664, 0664},
+                                                                        {"program", 04755, 0755}};
+    std::vector<StoredFile> entries;
+    for (const auto& [name, before, after] : cases) {
+        entries.push_back({name, name});
+        if (before != 0) {
+            writeFile(out / name, "old");
+            ASSERT_EQ(::chmod((out / name).c_str(), before), 0);
+        }
     }
-    EXPECT_EQ(readFile(out / "replaced"), "r");
+    openContainer(containerBytes(entries));
+    std::set<mode_t> whileWritten; // of the hidden files the entries are written into
+    shell.duringStep = [&] {
+        for (const auto& item : std::filesystem::directory_iterator(out))
+            if (item.path().filename().string().front() == '.')
+                whileWritten.insert(modeOf(item.path()));
+    };
+    const mode_t savedMask = ::umask(027);
+    extractRows({0, 1, 2, 3}, out);
+    ::umask(savedMask);
+    EXPECT_EQ(whileWritten, std::set<mode_t>{0600});
+    for (const auto& [name, before, after] : cases) {
+        EXPECT_EQ(modeOf(out / name), after) << name;
+        EXPECT_EQ(readFile(out / name), name);
+    }
+}
+
+// Under its own name in its own folder, or under another hard link: the safe
+// keeps its bytes and the entry is reported as skipped.
+TEST_F(ExtractCommand, TheOpenSafeIsNeverReplaced) {
+    writeFile(state.safePath, "the safe's own bytes");
+    ASSERT_EQ(::link(state.safePath.c_str(), (out / "linked.cx").c_str()), 0);
+    openContainer(containerBytes({{"safe.cx", "entry"}, {"linked.cx", "entry"}}));
+    for (const auto& [row, folder] : {std::pair{0, root}, std::pair{1, out}}) {
+        const std::string name = row == 0 ? "safe.cx" : "linked.cx";
+        SCOPED_TRACE(name);
+        shell.clearRecords();
+        extractRows({row}, folder);
+        EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{text::skippedEntriesReport(
+                                            {{row, name, text::TargetIsOpenSafe}})});
+        EXPECT_EQ(readFile(state.safePath), "the safe's own bytes");
+        EXPECT_EQ(std::filesystem::hard_link_count(folder / name), 2u);
+    }
+    EXPECT_EQ(folderListing(root), (std::vector<std::string>{"out", "safe.cx", "sources", "work"}));
+    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"linked.cx"}));
 }
 
 TEST_F(ExtractCommand, FewerSelectedRowsThanCountedEndsWithExtractionFailed) {
