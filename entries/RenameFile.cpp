@@ -13,13 +13,13 @@ void renameFile(Session& session) {
     SafeState& state = session.state;
     std::string newEntryName;
     session.CurrentRow = shell.focusedRow();
+    if (session.CurrentRow != -1 && refuseIfReadOnly(session))
+        return;
     if (session.CurrentRow == -1 || !isSafeOpen(state) ||
         static_cast<std::size_t>(session.CurrentRow) >= state.indexRows.size()) {
         shell.showMessage(text::RenameFailed, text::CaptionUnknownError, MessageIcon::Error);
         return;
     }
-    if (refuseIfReadOnly(session))
-        return;
     shell.RenameDialog(newEntryName);
     if (newEntryName == "-1") // Cancel; a name typed as "-1" reads the same
         return;
