@@ -16,10 +16,26 @@ inline constexpr const char* NewPasswordPrompt = "New password: ";
 inline constexpr const char* RepeatNewPasswordPrompt = "Repeat new password: ";
 inline constexpr const char* PasswordsDiffer = "Passwords do not match";
 inline constexpr const char* PasswordTooLong = "password is longer than 249 bytes";
+inline constexpr const char* StandardInput = "standard input";
 inline constexpr const char* PasswordHasNul = "password contains a zero byte";
 inline constexpr const char* NoTerminal =
     "no terminal to ask for the password; use --password-file";
+inline constexpr const char* ConfirmEmptyPassword =
+    "The password is empty: anyone could open the safe. Use an empty password? [y/N] ";
+inline constexpr const char* EmptyPasswordNotConfirmed = "empty password not confirmed";
 
+// source: the password file's name, or StandardInput.
+inline std::string firstLineTooLong(const std::string& source) {
+    return source + ": the first line is longer than 249 bytes, the most a password may have";
+}
+
+// option: the option that named the password file.
+inline std::string emptyPasswordRefused(const std::string& option) {
+    return "the new password from " + option +
+           " is empty; give --allow-empty-password to use an empty password";
+}
+
+inline constexpr const char* NotARegularFile = "not a regular file";
 inline constexpr const char* SafeExists = "already exists; use --force to replace it";
 inline constexpr const char* NotADirectory = "is not a directory";
 inline constexpr const char* NoSuchEntry = "no entry with this number in the safe";
@@ -29,6 +45,9 @@ inline constexpr const char* NameIsCancelMarker =
 inline constexpr const char* NoWorkingFolder =
     "cannot create a private working folder in the temporary directory (TMPDIR): ";
 inline constexpr const char* ListNotWritten = "the list could not be written";
+inline constexpr const char* NotLoadedCleanly =
+    "nothing was added: a safe that did not load completely is not written";
+inline constexpr const char* OriginalNotDeleted = "stored, but the original could not be deleted";
 
 inline std::string damagedSafe(std::size_t readable) {
     return "The safe is damaged: entries from number " + std::to_string(readable) +

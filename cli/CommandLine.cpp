@@ -29,6 +29,7 @@ struct RawArguments {
     std::optional<std::string> passwordFile;
     std::optional<std::string> newPasswordFile;
     bool force = false;
+    bool allowEmptyPassword = false;
     bool eraseOriginals = false;
     bool help = false;
     bool version = false;
@@ -85,6 +86,8 @@ bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std:
                 return false;
         } else if (arg == "--force") {
             raw.force = true;
+        } else if (arg == "--allow-empty-password") {
+            raw.allowEmptyPassword = true;
         } else if (arg == "--erase-originals") {
             raw.eraseOriginals = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -124,6 +127,9 @@ bool parseNumbers(const std::vector<std::string>& words, std::size_t from, std::
 bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& error) {
     if (raw.force && command != CliCommand::Create)
         error = "--force belongs to create";
+    else if (raw.allowEmptyPassword && command != CliCommand::Create &&
+             command != CliCommand::Passwd)
+        error = "--allow-empty-password belongs to create and passwd";
     else if (raw.eraseOriginals && command != CliCommand::Add)
         error = "--erase-originals belongs to add";
     else if (raw.newPasswordFile && command != CliCommand::Passwd)
@@ -187,6 +193,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     invocation.passwordFile = raw.passwordFile;
     invocation.newPasswordFile = raw.newPasswordFile;
     invocation.force = raw.force;
+    invocation.allowEmptyPassword = raw.allowEmptyPassword;
     invocation.eraseOriginals = raw.eraseOriginals;
     parsed.ok = true;
     return parsed;

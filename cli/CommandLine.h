@@ -20,6 +20,7 @@ struct Invocation {
     std::optional<std::string> passwordFile;    // "-" is standard input
     std::optional<std::string> newPasswordFile; // passwd
     bool force = false;                         // create
+    bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
     bool eraseOriginals = false;                // add
 };
 

@@ -3,6 +3,9 @@
 #include "cli/CliTexts.h"
 #include "cli/PasswordInput.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace quorvane {
 
 namespace {
@@ -16,16 +19,48 @@ bool askOnce(const std::optional<std::string>& file, const char* prompt, std::st
     return ok;
 }
 
-// A password that makes a safe: from a file as it stands, on a terminal typed
+bool isYes(std::string answer) {
+    std::transform(answer.begin(), answer.end(), answer.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return answer == "y" || answer == "yes";
+}
+
+// A password that makes a safe. A safe under the empty password opens for
+// anyone who just presses Enter, and an empty file or an Enter pressed too
+// early is an easy way to get one unawares: from a file it takes
+// --allow-empty-password, and on a terminal a Yes in place of the repeat.
+struct NewPassword {
+    const std::optional<std::string>& file;
+    const char* option; // the option that names file
+    const char* prompt;
+    const char* repeatPrompt;
+    bool allowEmpty;
+};
+
+bool refuseEmpty(const NewPassword& asked, ExitCode& code, std::string& error) {
+    std::string answer;
+    if (asked.file) {
+        error = clitext::emptyPasswordRefused(asked.option);
+    } else if (readTerminalAnswer(clitext::ConfirmEmptyPassword, answer, error)) {
+        if (isYes(answer))
+            return true;
+        error = clitext::EmptyPasswordNotConfirmed;
+    }
+    code = ExitCode::BadUsage;
+    return false;
+}
+
+// From a file the password is taken as it stands; on a terminal it is typed
 // twice, since a typing error there would lock the safe for good.
-bool askNew(const std::optional<std::string>& file, const char* prompt, const char* repeatPrompt,
-            std::string& password, ExitCode& code, std::string& error) {
-    if (!askOnce(file, prompt, password, code, error))
+bool askNew(const NewPassword& asked, std::string& password, ExitCode& code, std::string& error) {
+    if (!askOnce(asked.file, asked.prompt, password, code, error))
         return false;
-    if (file)
+    if (password.empty() && !asked.allowEmpty)
+        return refuseEmpty(asked, code, error);
+    if (asked.file)
         return true;
     std::string repeated;
-    if (!askOnce(file, repeatPrompt, repeated, code, error))
+    if (!askOnce(asked.file, asked.repeatPrompt, repeated, code, error))
         return false;
     if (repeated != password) {
         error = clitext::PasswordsDiffer;
@@ -42,7 +77,8 @@ bool acquirePasswords(const Invocation& invocation, CommandPasswords& passwords,
     std::string next;
     switch (invocation.command) {
     case CliCommand::Create:
-        if (!askNew(invocation.passwordFile, clitext::PasswordPrompt, clitext::RepeatPasswordPrompt,
+        if (!askNew({invocation.passwordFile, "--password-file", clitext::PasswordPrompt,
+                     clitext::RepeatPasswordPrompt, invocation.allowEmptyPassword},
                     next, code, error))
             return false;
         passwords.next = next;
@@ -50,8 +86,9 @@ bool acquirePasswords(const Invocation& invocation, CommandPasswords& passwords,
     case CliCommand::Passwd:
         if (!askOnce(invocation.passwordFile, clitext::PasswordPrompt, passwords.current, code,
                      error) ||
-            !askNew(invocation.newPasswordFile, clitext::NewPasswordPrompt,
-                    clitext::RepeatNewPasswordPrompt, next, code, error))
+            !askNew({invocation.newPasswordFile, "--new-password-file", clitext::NewPasswordPrompt,
+                     clitext::RepeatNewPasswordPrompt, invocation.allowEmptyPassword},
+                    next, code, error))
             return false;
         passwords.next = next;
         return true;

@@ -3,6 +3,7 @@
 #include "cli/CliTexts.h"
 #include "lifecycle/SafeState.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -46,39 +47,81 @@ class FileDescriptor {
     bool owned_;
 };
 
-enum class LineEnd { Newline, EndOfInput, ReadError };
+// The longest first line a password can come in: 249 bytes and "\r\n".
+constexpr std::size_t LongestLine = PasswordLimit + 2;
 
-// Reads up to the first newline one byte at a time, so that nothing after the
-// line is consumed. Keeps only what could still be a password of legal length.
-LineEnd readLine(int fd, std::string& line, std::size_t& total) {
-    const std::size_t keep = PasswordLimit + 2; // room for a "\r" to drop
+enum class LineEnd { Newline, EndOfInput, ReadError, TooLong };
+
+ssize_t readSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
+// Reads the first line of a file or of standard input in blocks, and never
+// more than LongestLine bytes: a source without a line end (/dev/zero, a large
+// file named by mistake) is refused there instead of read to its end. Where
+// the source can seek, what was read past the line is given back, so that
+// standard input from a file is left just after the password's line.
+LineEnd readFirstLine(int fd, std::string& line) {
+    char buffer[LongestLine];
+    std::size_t held = 0;
+    while (held < LongestLine) {
+        ssize_t got = readSome(fd, buffer + held, LongestLine - held);
+        if (got < 0)
+            return LineEnd::ReadError;
+        if (got == 0) {
+            line.assign(buffer, held);
+            return LineEnd::EndOfInput;
+        }
+        const auto* newline = static_cast<const char*>(
+            std::memchr(buffer + held, '\n', static_cast<std::size_t>(got)));
+        held += static_cast<std::size_t>(got);
+        if (newline != nullptr) {
+            const std::size_t length = static_cast<std::size_t>(newline - buffer);
+            line.assign(buffer, length);
+            ::lseek(fd, -static_cast<off_t>(held - length - 1), SEEK_CUR);
+            return LineEnd::Newline;
+        }
+    }
+    return LineEnd::TooLong;
+}
+
+// Reads one typed line in blocks (a terminal hands over at most a line per
+// read) and keeps its first LongestLine bytes. Unlike a file, the line is
+// read to its end however long it is: what stayed unread would go to the
+// shell once the tool ends, to be run as a command.
+LineEnd readTypedLine(int fd, std::string& line, std::size_t& total) {
     line.clear();
     total = 0;
     for (;;) {
-        char byte = 0;
-        ssize_t got = ::read(fd, &byte, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
+        char block[512];
+        ssize_t got = readSome(fd, block, sizeof block);
         if (got < 0)
             return LineEnd::ReadError;
         if (got == 0)
             return LineEnd::EndOfInput;
-        if (byte == '\n')
+        const auto* newline =
+            static_cast<const char*>(std::memchr(block, '\n', static_cast<std::size_t>(got)));
+        const std::size_t taken = newline != nullptr ? static_cast<std::size_t>(newline - block)
+                                                     : static_cast<std::size_t>(got);
+        line.append(block, std::min(taken, LongestLine - line.size()));
+        total += taken;
+        if (newline != nullptr)
             return LineEnd::Newline;
-        if (line.size() < keep)
-            line.push_back(byte);
-        ++total;
     }
 }
 
-bool finishPassword(std::string& line, std::size_t total, std::string& password,
+// A line longer than LongestLine was cut there; one that long is refused
+// below in any case, since at most one "\r" is dropped from it.
+bool finishPassword(std::string& line, const std::string& tooLong, std::string& password,
                     std::string& error) {
-    if (total <= line.size() && !line.empty() && line.back() == '\r') {
+    if (!line.empty() && line.back() == '\r')
         line.pop_back();
-        --total;
-    }
-    if (total > PasswordLimit) {
-        error = clitext::PasswordTooLong;
+    if (line.size() > PasswordLimit) {
+        error = tooLong;
         return false;
     }
     if (line.find('\0') != std::string::npos) {
@@ -116,6 +159,15 @@ bool echoOff(int fd) {
     return true;
 }
 
+// Whether the controlling terminal opened as tty; false, with a message, when there is none.
+bool isTerminal(const FileDescriptor& tty, std::string& error) {
+    if (tty.get() < 0 || !::isatty(tty.get())) {
+        error = clitext::NoTerminal;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void restoreTerminalEcho() {
@@ -128,27 +180,34 @@ void restoreTerminalEcho() {
 
 bool readPasswordFile(const std::string& path, std::string& password, std::string& error) {
     const bool fromStdin = path == "-";
+    const std::string source = fromStdin ? clitext::StandardInput : path;
     FileDescriptor file(fromStdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC),
                         !fromStdin);
     if (file.get() < 0) {
-        error = path + ": " + std::strerror(errno);
+        error = source + ": " + std::strerror(errno);
         return false;
     }
     std::string line;
     std::size_t total = 0;
-    if (readLine(file.get(), line, total) == LineEnd::ReadError) {
-        error = path + ": " + std::strerror(errno);
+    // Standard input may be the terminal itself, and a line typed there is
+    // read to its end, as at the prompt.
+    const LineEnd end = ::isatty(file.get()) ? readTypedLine(file.get(), line, total)
+                                             : readFirstLine(file.get(), line);
+    if (end == LineEnd::ReadError) {
+        error = source + ": " + std::strerror(errno);
         return false;
     }
-    return finishPassword(line, total, password, error);
+    if (end == LineEnd::TooLong) {
+        error = clitext::firstLineTooLong(source);
+        return false;
+    }
+    return finishPassword(line, clitext::firstLineTooLong(source), password, error);
 }
 
 bool readTerminalPassword(const char* prompt, std::string& password, std::string& error) {
     FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
-    if (tty.get() < 0 || !::isatty(tty.get())) {
-        error = clitext::NoTerminal;
+    if (!isTerminal(tty, error))
         return false;
-    }
     // Echo goes off before the prompt shows: whatever is typed after the
     // prompt is then never echoed, nor thrown away by the switch.
     if (!echoOff(tty.get())) {
@@ -158,14 +217,26 @@ bool readTerminalPassword(const char* prompt, std::string& password, std::string
     writeAll(tty.get(), prompt);
     std::string line;
     std::size_t total = 0;
-    LineEnd end = readLine(tty.get(), line, total);
+    LineEnd end = readTypedLine(tty.get(), line, total);
     restoreTerminalEcho();
     writeAll(tty.get(), "\n");
     if (end != LineEnd::Newline && total == 0) {
         error = "no password given";
         return false;
     }
-    return finishPassword(line, total, password, error);
+    return finishPassword(line, clitext::PasswordTooLong, password, error);
+}
+
+bool readTerminalAnswer(const char* prompt, std::string& answer, std::string& error) {
+    FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
+    if (!isTerminal(tty, error))
+        return false;
+    writeAll(tty.get(), prompt);
+    std::size_t total = 0;
+    readTypedLine(tty.get(), answer, total);
+    if (!answer.empty() && answer.back() == '\r')
+        answer.pop_back();
+    return true;
 }
 
 } // namespace quorvane

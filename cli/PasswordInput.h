@@ -7,9 +7,14 @@ namespace quorvane {
 // Reads a password: the first line of a file ("-": standard input), or one
 // line typed on the controlling terminal with echo off. The line ending
 // ("\n" or "\r\n") is not part of it. Refuses more than 249 bytes (the key
-// depends on every byte taken, so nothing is cut off) and zero bytes.
+// depends on every byte taken, so nothing is cut off) and zero bytes. A file
+// is read no further than the longest line a password can come in.
 bool readPasswordFile(const std::string& path, std::string& password, std::string& error);
 bool readTerminalPassword(const char* prompt, std::string& password, std::string& error);
+
+// Asks a question on the controlling terminal, with echo on, and reads the
+// line typed in answer (without its line ending).
+bool readTerminalAnswer(const char* prompt, std::string& answer, std::string& error);
 
 // Puts the terminal's echo back if a password is being read right now; for
 // the signal watcher, so that an interrupted prompt leaves a usable terminal.

@@ -6,11 +6,16 @@
 #include "entries/AddSteps.h"
 #include "entries/Entries.h"
 #include "entries/Messages.h"
+#include "entries/SourceSnapshot.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "storage/Container.h"
 #include "storage/ContainerIndex.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvane {
@@ -119,11 +124,35 @@ ExitCode runList(CommandRun& run) {
     return outcome(run.shell);
 }
 
-// Adds the files in order, as a drop does, and stops at the first one refused.
-// The originals are erased only once the safe file holding them is written:
-// the working copy goes away when the tool ends, so until then it is no copy
-// to rely on.
+// The stored original is erased as the window erases it. Whatever happens to
+// it, the safe has changed by now: false (never a failure) when it was not
+// erased, because it was refused with a message, or because its deletion
+// failed silently and the path still names the file that was stored.
+bool eraseStoredOriginal(CommandRun& run, const SourceFile& source) {
+    const std::size_t errorsBefore = run.shell.errorTexts().size();
+    eraseOriginal(run.session, source);
+    if (run.shell.errorTexts().size() != errorsBefore)
+        return false;
+    const SourceSnapshot now = takeSourceSnapshot(source.path);
+    if (now.taken && now.device == source.before.device && now.inode == source.before.inode) {
+        report(run.errors, source.path + ": " + clitext::OriginalNotDeleted);
+        return false;
+    }
+    return true;
+}
+
+// All or nothing, so that exit status 1 always means an unchanged safe file:
+// the files are stored in order into the working copy, and the first one
+// refused ends the add before anything is saved. The originals are erased
+// only once the safe file holding them is written: the working copy goes away
+// when the tool ends, so until then it is no copy to rely on.
 ExitCode runAdd(CommandRun& run) {
+    // A damaged index or a foreign version was reported while opening; new
+    // rows written behind what did load would bury the rest for good.
+    if (run.shell.errorShown()) {
+        report(run.errors, clitext::NotLoadedCleanly);
+        return ExitCode::Failed;
+    }
     const auto& paths = run.invocation.files;
     const int count = static_cast<int>(paths.size());
     std::vector<SourceFile> stored;
@@ -131,19 +160,17 @@ ExitCode runAdd(CommandRun& run) {
         SourceFile source;
         if (!measureSource(run.session, paths[static_cast<std::size_t>(i)], source) ||
             !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count)))
-            break;
+            return ExitCode::Failed;
         stored.push_back(source);
     }
-    ExitCode code = outcome(run.shell);
-    if (stored.empty())
-        return code;
-    // What was stored stays, even when a later file was refused.
     if (saveBack(run) != ExitCode::Success)
         return ExitCode::Failed;
-    if (run.invocation.eraseOriginals)
-        for (const SourceFile& source : stored)
-            eraseOriginal(run.session, source);
-    return outcome(run.shell);
+    if (!run.invocation.eraseOriginals)
+        return ExitCode::Success;
+    bool allErased = true;
+    for (const SourceFile& source : stored)
+        allErased = eraseStoredOriginal(run, source) && allErased;
+    return allErased ? ExitCode::Success : ExitCode::StoredNotErased;
 }
 
 ExitCode runExtract(CommandRun& run) {
@@ -209,6 +236,30 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     }
 }
 
+// Asked before any password: a safe that cannot be read is known to fail
+// before anyone types a password for it or a script's password file is read.
+// The system's reason is shown, where opening would only say "Invalid File or
+// Password", as if the password were wrong.
+bool safeIsReadable(const std::string& path, std::string& reason) {
+    // O_NONBLOCK: a FIFO at the path must not hold the check up, waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    const bool known = ::fstat(fd, &status) == 0;
+    const int statError = errno;
+    ::close(fd);
+    if (!known)
+        reason = std::strerror(statError);
+    else if (S_ISDIR(status.st_mode))
+        reason = std::strerror(EISDIR);
+    else if (!S_ISREG(status.st_mode))
+        reason = clitext::NotARegularFile;
+    return reason.empty();
+}
+
 TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords& passwords) {
     TerminalAnswers answers;
     answers.password = passwords.next;
@@ -220,6 +271,11 @@ TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords&
 } // namespace
 
 ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) {
+    std::string reason;
+    if (invocation.command != CliCommand::Create && !safeIsReadable(invocation.safePath, reason)) {
+        report(errors, invocation.safePath + ": " + reason);
+        return ExitCode::NotOpened;
+    }
     std::error_code ignored;
     switch (invocation.command) {
     case CliCommand::Create:

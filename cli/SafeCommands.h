@@ -9,8 +9,9 @@
 
 namespace quorvane {
 
-// Checks that need no password and no safe (an existing file for create, the
-// folder of an extract, the new name of a rename). Reports to errors.
+// Checks that need no password (a safe file that can be read, an existing
+// file for create, the folder of an extract, the new name of a rename), made
+// before any password is asked or read. Reports to errors.
 ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors);
 
 // Runs a safe command through the window's own operations, with the private

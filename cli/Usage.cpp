@@ -5,13 +5,14 @@ namespace quorvane {
 namespace {
 
 constexpr const char* CommandLines =
-    "usage: quorvane-cli create  SAFE [--force]\n"
+    "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password]\n"
     "       quorvane-cli list    SAFE\n"
     "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
     "       quorvane-cli extract SAFE DIR [NUMBER...]\n"
     "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
     "       quorvane-cli delete  SAFE NUMBER\n"
     "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
+    "                                 [--allow-empty-password]\n"
     "       quorvane-cli --help | --version\n";
 
 constexpr const char* Details = R"(
@@ -26,8 +27,8 @@ Commands:
   list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),
                    TAB, NAME
   add SAFE FILE... store the files in this order, as a drop on the window
-                   does; the first file that cannot be stored ends the add,
-                   and the files stored before it stay. With
+                   does; all or nothing: the first file that cannot be
+                   stored ends the add, and the safe stays as it was. With
                    --erase-originals each stored original is overwritten and
                    deleted after the safe holding it has been written (and
                    only if it has not changed since it was stored)
@@ -47,12 +48,18 @@ Options (anywhere on the line; "--" ends them):
                          For create this is the new safe's password.
   --new-password-file F  passwd: the new password, read the same way
   --force                create: replace an existing file
+  --allow-empty-password create, passwd: accept an empty new password from a
+                         password file, and on the terminal without the
+                         [y/N] question
   --erase-originals      add: erase each original after it is stored
   --help, --version
 
 Without a password file the password is asked on the terminal without echo,
 twice for create and for the new password of passwd. A password has at most
-249 bytes. Passwords are never taken from the command line or the
+249 bytes; a password file whose first line is longer is refused. An empty
+new password is refused from a password file unless
+--allow-empty-password is given; typed on the terminal, it must be confirmed
+with y or yes. Passwords are never taken from the command line or the
 environment.
 
 In the names printed by list, a backslash, TAB, newline and carriage return
@@ -66,11 +73,16 @@ go to standard error, prefixed "quorvane-cli: ".
 Exit status:
   0  success
   1  the operation failed (a file refused, unreadable or unwritable, a name
-     skipped, the safe could not be written)
+     skipped, the safe could not be written); an add that fails leaves the
+     safe unchanged
   2  bad usage (unknown command or option, wrong arguments, an entry
-     number the safe does not have, no password to be had)
-  3  the safe could not be opened ("Invalid File or Password": wrong
-     password, not a safe, unreadable)
+     number the safe does not have, no password to be had, an empty new
+     password not allowed)
+  3  the safe could not be opened: missing or unreadable (with the system's
+     reason, before any password is asked), or "Invalid File or Password"
+     (wrong password, not a safe)
+  4  add: every file was stored and the safe written, but an original was
+     not erased (it changed meanwhile, or could not be deleted)
 )";
 
 } // namespace

@@ -102,7 +102,7 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
     if (pid == 0) {
         // A session of its own: no controlling terminal, so /dev/tty cannot open.
         ::setsid();
-        int inFd = ::open(in.c_str(), O_RDONLY);
+        int inFd = ::open(options.inputPath.value_or(in.string()).c_str(), O_RDONLY);
         int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (inFd < 0 || outFd < 0 || errFd < 0)
@@ -117,6 +117,8 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
             rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.killAfterSeconds)
+            ::alarm(*options.killAfterSeconds); // a pending alarm survives exec
         ::execv(command[0].c_str(), argvOf(command).data());
         ::_exit(127);
     }
@@ -152,11 +154,12 @@ TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
                 break; // EIO: the tool has ended and closed the terminal
             run.transcript.append(buffer, static_cast<std::size_t>(got));
         }
-        // Every prompt of the tool ends in "password: "; one line answers each.
+        // Every prompt of the tool ends in "password: " or "[y/N] "; one line answers each.
         std::size_t prompts = 0;
-        for (std::size_t at = 0; (at = run.transcript.find("word: ", at)) != std::string::npos;
-             at += 6)
-            ++prompts;
+        for (const std::string prompt : {"word: ", "[y/N] "})
+            for (std::size_t at = 0; (at = run.transcript.find(prompt, at)) != std::string::npos;
+                 at += prompt.size())
+                ++prompts;
         while (typed < prompts && typed < typedLines.size()) {
             std::string line = typedLines[typed++] + "\n";
             if (::write(master, line.data(), line.size()) < 0)

@@ -26,7 +26,10 @@ struct TerminalRun {
 };
 
 struct RunOptions {
-    std::string input;                   // standard input
+    std::string input;                    // standard input
+    std::optional<std::string> inputPath; // standard input from this file instead
+    // A tool that never ends is killed (SIGALRM) after this long, so that the test fails.
+    std::optional<unsigned> killAfterSeconds;
     std::optional<rlim_t> fileSizeLimit; // RLIMIT_FSIZE of the child
     std::optional<std::string> tmpDir;   // TMPDIR other than the sandbox's
 };
@@ -53,7 +56,8 @@ class CliSandbox {
     // Runs the tool without a controlling terminal (so it can never ask one).
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
     // Runs the tool on a pseudo-terminal and types one line after each
-    // password prompt that it shows ("\x03" is Ctrl-C, as a person types it).
+    // password prompt and [y/N] question that it shows ("\x03" is Ctrl-C, as
+    // a person types it).
     TerminalRun runOnTerminal(const std::vector<std::string>& args,
                               const std::vector<std::string>& typedLines) const;
 

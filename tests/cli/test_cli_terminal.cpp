@@ -39,6 +39,23 @@ TEST_F(CliTerminal, TwoDifferentPasswordsCreateNothing) {
     EXPECT_FALSE(fs::exists(safe));
 }
 
+TEST_F(CliTerminal, AnEmptyNewPasswordIsTakenOnlyWhenConfirmedOrAllowed) {
+    int n = 0;
+    using Case = std::tuple<std::string, bool, int>; // answer, --allow-empty-password, exit
+    for (const auto& [answer, allowed, exitCode] :
+         std::vector<Case>{{"n", false, 2}, {"", false, 2}, {"Yes", false, 0}, {"", true, 0}}) {
+        auto safe = file("empty" + std::to_string(n++) + ".cx");
+        std::vector<std::string> args{"create", safe.string()};
+        if (allowed)
+            args.push_back("--allow-empty-password");
+        TerminalRun run = box.runOnTerminal(args, {"", answer});
+        EXPECT_EQ(run.exitCode, exitCode) << run.transcript;
+        EXPECT_EQ(contains(run.transcript, "Use an empty password? [y/N] "), !allowed);
+        EXPECT_EQ(opensslOpen(box, safe, ""),
+                  exitCode == 0 ? std::optional(emptyContainerBytes()) : std::nullopt);
+    }
+}
+
 TEST_F(CliTerminal, OpeningAsksOnce) {
     auto safe = sealSafe({{"a.txt", "alpha"}});
     TerminalRun right = box.runOnTerminal({"list", safe.string()}, {Password});

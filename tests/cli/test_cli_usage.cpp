@@ -36,7 +36,8 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
           "quorvane-cli delete  SAFE NUMBER", "quorvane-cli passwd  SAFE [--new-password-file F]",
           "quorvane-cli --help | --version", "--password-file F", "\\\\, \\t, \\n and \\r",
           "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
-          "2  bad usage", "3  the safe could not be opened"})
+          "2  bad usage", "3  the safe could not be opened", "4  add: every file was stored",
+          "--allow-empty-password create, passwd"})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
@@ -49,8 +50,8 @@ TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
          {".B quorvane-cli create", ".B quorvane-cli list", ".B quorvane-cli add",
           ".B quorvane-cli extract", ".B quorvane-cli rename", ".B quorvane-cli delete",
           ".B quorvane-cli passwd", "\\-\\-password\\-file", "\\-\\-new\\-password\\-file",
-          "\\-\\-force", "\\-\\-erase\\-originals", ".SH EXIT STATUS", ".SH LIST FORMAT",
-          "lowercase hexadecimal", ".SH EXAMPLES"})
+          "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-allow\\-empty\\-password\n",
+          ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT", "lowercase hexadecimal", ".SH EXAMPLES"})
         EXPECT_TRUE(contains(page, part)) << "missing from the manual page: " << part;
 }
 
@@ -139,11 +140,72 @@ TEST_F(CliUsage, PasswordFileProblemsAreUsageErrors) {
     RunResult refused =
         box.run({"create", file("long.cx").string(), "--password-file", tooLong.string()});
     EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_EQ(refused.err, "quorvane-cli: password is longer than 249 bytes\n");
+    EXPECT_EQ(refused.err, "quorvane-cli: " + tooLong.string() +
+                               ": the first line is longer than 249 bytes, the most a password "
+                               "may have\n");
     EXPECT_FALSE(fs::exists(file("long.cx")));
 
     auto withZero = box.writeFile("zero", std::string("ab\0cd\n", 6));
     EXPECT_EQ(box.run({"list", safe, "--password-file", withZero.string()}).exitCode, 2);
+
+    // Sources without a line end are read no further than a password's line.
+    RunOptions zeros;
+    zeros.inputPath = "/dev/zero";
+    zeros.killAfterSeconds = 30;
+    for (const std::string source : {"/dev/zero", "-"}) {
+        RunResult endless = box.run({"list", safe, "--password-file", source}, zeros);
+        EXPECT_EQ(endless.exitCode, 2) << source;
+        EXPECT_TRUE(contains(endless.err, ": the first line is longer than 249")) << endless.err;
+    }
+}
+
+TEST_F(CliUsage, ASafeThatCannotBeReadIsRefusedBeforeAnyPasswordIsAsked) {
+    fs::create_directory(file("folder.cx"));
+    for (const auto& [safe, reason] : std::vector<std::pair<std::string, std::string>>{
+             {file("missing.cx").string(), "No such file or directory"},
+             {file("folder.cx").string(), "Is a directory"},
+             {"/dev/null", "not a regular file"}}) {
+        for (const std::vector<std::string>& args :
+             std::vector<std::vector<std::string>>{{"list", safe},
+                                                   {"add", safe, passwordFile},
+                                                   {"extract", safe, file("out").string()},
+                                                   {"rename", safe, "0", "x"},
+                                                   {"delete", safe, "0"},
+                                                   {"passwd", safe}}) {
+            // Neither a password file nor a terminal: asking would end in exit 2.
+            RunResult run = box.run(args);
+            EXPECT_EQ(run.exitCode, 3) << args[0] << " " << safe;
+            EXPECT_EQ(run.err, "quorvane-cli: " + safe + ": " + reason + "\n");
+        }
+    }
+}
+
+TEST_F(CliUsage, AnEmptyNewPasswordFromAFileTakesAllowEmptyPassword) {
+    const std::string empty = box.writeFile("empty", "").string();
+    int n = 0;
+    using Case = std::tuple<bool, std::string, std::string>; // passwd, source, standard input
+    for (const auto& [passwd, source, input] : std::vector<Case>{
+             {false, empty, ""}, {false, "-", "\n"}, {true, empty, ""}, {true, "-", "\r\n"}}) {
+        const std::string name = "s" + std::to_string(n++) + ".cx";
+        const fs::path safe = passwd ? sealSafe({{"a.txt", "alpha"}}, name) : file(name);
+        std::vector<std::string> args{"create", safe.string(), "--password-file", source};
+        if (passwd)
+            args = {"passwd",     safe.string(),         "--password-file",
+                    passwordFile, "--new-password-file", source};
+        const std::string before = readFile(safe);
+        RunOptions options;
+        options.input = input;
+        RunResult refused = box.run(args, options);
+        EXPECT_EQ(refused.exitCode, 2) << name;
+        EXPECT_TRUE(
+            contains(refused.err, args[args.size() - 2] + " is empty; give --allow-empty-password"))
+            << refused.err;
+        EXPECT_EQ(readFile(safe), before) << name;
+        args.push_back("--allow-empty-password");
+        EXPECT_EQ(box.run(args, options).exitCode, 0) << name;
+        EXPECT_EQ(opensslOpen(box, safe, ""),
+                  passwd ? containerBytes({{"a.txt", "alpha"}}) : emptyContainerBytes());
+    }
 }
 
 TEST_F(CliUsage, PasswordIsTheFirstLineWithoutItsLineEnding) {
@@ -166,8 +228,8 @@ TEST_F(CliUsage, PasswordIsTheFirstLineWithoutItsLineEnding) {
     for (const auto& c : cases) {
         auto passwordPath = box.writeFile("pw" + std::to_string(n), c.fileBytes);
         auto safe = file("case" + std::to_string(n++) + ".cx");
-        RunResult created =
-            box.run({"create", safe.string(), "--password-file", passwordPath.string()});
+        RunResult created = box.run({"create", safe.string(), "--password-file",
+                                     passwordPath.string(), "--allow-empty-password"});
         ASSERT_EQ(created.exitCode, 0) << created.err;
         auto container = opensslOpen(box, safe, c.password);
         ASSERT_TRUE(container.has_value()) << "safe not under \"" << c.password << "\"";
