@@ -33,6 +33,9 @@ int runWithWorkingDirectory(const Invocation& invocation) {
     std::optional<WorkingDirectory> workDir;
     try {
         guard.guardWorkingDirectory([&] { return workDir.emplace().path(); });
+    } catch (const UnsafeTemporaryDirectory& refusal) {
+        report(refusal.what());
+        return toInt(ExitCode::Failed);
     } catch (const std::system_error& failure) {
         report(std::string(clitext::NoWorkingFolder) + failure.code().message());
         return toInt(ExitCode::Failed);

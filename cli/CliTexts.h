@@ -45,8 +45,6 @@ inline constexpr const char* NameIsCancelMarker =
 inline constexpr const char* NoWorkingFolder =
     "cannot create a private working folder in the temporary directory (TMPDIR): ";
 inline constexpr const char* ListNotWritten = "the list could not be written";
-inline constexpr const char* NotLoadedCleanly =
-    "nothing was added: a safe that did not load completely is not written";
 inline constexpr const char* OriginalNotDeleted = "stored, but the original could not be deleted";
 
 inline std::string damagedSafe(std::size_t readable) {

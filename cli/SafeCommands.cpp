@@ -105,6 +105,11 @@ bool numbersInRange(CommandRun& run) {
     return true;
 }
 
+bool changesTheSafe(CliCommand command) {
+    return command == CliCommand::Add || command == CliCommand::Rename ||
+           command == CliCommand::Delete || command == CliCommand::Passwd;
+}
+
 ExitCode runCreate(CommandRun& run) {
     createSafe(run.session);
     if (!isSafeOpen(run.session.state))
@@ -147,12 +152,6 @@ bool eraseStoredOriginal(CommandRun& run, const SourceFile& source) {
 // only once the safe file holding them is written: the working copy goes away
 // when the tool ends, so until then it is no copy to rely on.
 ExitCode runAdd(CommandRun& run) {
-    // A damaged index or a foreign version was reported while opening; new
-    // rows written behind what did load would bury the rest for good.
-    if (run.shell.errorShown()) {
-        report(run.errors, clitext::NotLoadedCleanly);
-        return ExitCode::Failed;
-    }
     const auto& paths = run.invocation.files;
     const int count = static_cast<int>(paths.size());
     std::vector<SourceFile> stored;
@@ -216,6 +215,10 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     const ExitCode opened = openSafeFile(run, passwords.current);
     if (opened != ExitCode::Success)
         return opened;
+    // Before the numbers are looked at: what a safe that did not load
+    // cleanly seems to hold is no ground for any change.
+    if (changesTheSafe(run.invocation.command) && refuseIfReadOnly(run.session))
+        return ExitCode::Failed;
     if (!numbersInRange(run))
         return ExitCode::BadUsage;
     switch (run.invocation.command) {

@@ -41,9 +41,11 @@ std::filesystem::path chooseParent() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && *runtime == '/' && othersCannotSwapEntries(runtime))
         return runtime;
-    refuse(EACCES, "the temporary directory " + temp.string() +
-                       " may be written by other users and lacks the sticky bit, so a private "
-                       "folder in it could be swapped; set TMPDIR to a folder of your own");
+    throw UnsafeTemporaryDirectory(
+        EACCES, std::generic_category(),
+        "the temporary directory " + temp.string() +
+            " may be written by other users and lacks the sticky bit, so a private folder in "
+            "it could be swapped; set TMPDIR to a folder of your own");
 }
 
 // Removes everything in the folder held by fd, folders in it included.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <system_error>
 
 namespace quorvane {
 
@@ -17,6 +18,13 @@ bool createPrivateFile(const std::filesystem::path& path);
 // reached through that descriptor (anchored()), never by its name: where the
 // temporary directory lets others rename what is in it, a folder swapped in
 // under our name must not receive our plaintext nor hand us its own files.
+// Thrown when the temporary directory lets others rename what is in it and no
+// private place can be found instead; what() says so in full.
+class UnsafeTemporaryDirectory : public std::system_error {
+  public:
+    using std::system_error::system_error;
+};
+
 class WorkingDirectory {
   public:
     WorkingDirectory(); // throws std::system_error when it cannot be made safely

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -91,12 +92,16 @@ fs::path CliSandbox::passwordFile(const std::string& password) const {
 }
 
 RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions& options) const {
-    const fs::path in = root_ / "io" / "stdin";
-    const fs::path out = root_ / "io" / "stdout";
-    const fs::path err = root_ / "io" / "stderr";
+    // Numbered, so that runs at the same time (from several threads) keep apart.
+    static std::atomic<int> runs{0};
+    const std::string number = std::to_string(++runs);
+    const fs::path in = root_ / "io" / ("stdin-" + number);
+    const fs::path out = root_ / "io" / ("stdout-" + number);
+    const fs::path err = root_ / "io" / ("stderr-" + number);
     test::writeFile(in, options.input);
 
-    std::vector<std::string> command{cliBinary()};
+    std::vector<std::string> command = options.wrapper;
+    command.push_back(cliBinary());
     command.insert(command.end(), args.begin(), args.end());
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -113,6 +118,8 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
         prepareChild(*this);
         if (options.tmpDir)
             ::setenv("TMPDIR", options.tmpDir->c_str(), 1);
+        for (const auto& [name, value] : options.environment)
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
         if (options.fileSizeLimit) {
             rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);

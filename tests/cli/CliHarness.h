@@ -32,6 +32,11 @@ struct RunOptions {
     std::optional<unsigned> killAfterSeconds;
     std::optional<rlim_t> fileSizeLimit; // RLIMIT_FSIZE of the child
     std::optional<std::string> tmpDir;   // TMPDIR other than the sandbox's
+    // Variables set (or, without a value, removed) for the tool.
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+    // The tool runs under this command (a tracer that injects faults, say);
+    // its first word is a full path.
+    std::vector<std::string> wrapper;
 };
 
 // A private folder with three parts: "tmp" (the child's TMPDIR), "cwd" (its

@@ -201,8 +201,8 @@ TEST_F(CliCommands, AnAddThatExitsOneLeavesTheSafeAsItWasAndErasesNothing) {
     using Case = std::tuple<fs::path, std::string, std::string>; // safe, second file, message
     for (const auto& [safe, second, message] :
          std::vector<Case>{{fresh, empty, "Unable to get filesize"},
-                           {file("damaged.cx"), a, "not written"},
-                           {sealSafe({{"a.txt", "alpha"}}, "v3.cx", 3), a, "not written"}}) {
+                           {file("damaged.cx"), a, "open read-only"},
+                           {sealSafe({{"a.txt", "alpha"}}, "v3.cx", 3), a, "open read-only"}}) {
         box.writeFile("a.txt", "hello"); // again for every case, whatever the last one did
         const std::string before = readFile(safe);
         RunResult added = cli({"add", safe.string(), a, second, "--erase-originals"});

@@ -1,0 +1,211 @@
+// What must never cost a user a file, tried with the real tool as it meets
+// the world: a wrong password that decrypts, two programs on one safe, a
+// failing read or write at one chosen system call (injected with strace), a
+// full temporary folder and a temporary directory others may tamper with.
+
+#include "tests/cli/CliFixture.h"
+
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+using test::folderListing;
+
+constexpr const char* Strace = "/usr/bin/strace";
+
+class CliSafety : public CliTest {
+  protected:
+    // A password other than the right one under which the safe's padding still
+    // comes out valid, as it does for about one wrong key in 256.
+    std::string wrongPasswordThatDecrypts(const fs::path& safe) const {
+        for (int i = 0; i < 20000; ++i) {
+            const std::string candidate = "wrong " + std::to_string(i);
+            if (!test::refusesPassword(safe, candidate))
+                return candidate;
+        }
+        ADD_FAILURE() << "no wrong password decrypts the safe";
+        return "";
+    }
+
+    // Which of the tool's own calls of `call` is the nth one on the working
+    // copy once it is open for reading and writing, found in a dry run under
+    // strace. The safe and the files are put back afterwards.
+    int workingCopyCall(const std::vector<std::string>& args, const std::string& call, int nth,
+                        const std::vector<fs::path>& restore) {
+        std::vector<std::pair<fs::path, std::string>> saved;
+        for (const fs::path& path : restore)
+            saved.emplace_back(path, readFile(path));
+        const fs::path log = box.root() / "dry-run.log";
+        RunOptions dry;
+        dry.wrapper = {Strace, "-f", "-qq", "-e", "trace=openat," + call, "-o", log.string()};
+        cli(args, dry);
+        for (const auto& [path, bytes] : saved)
+            test::writeFile(path, bytes);
+
+        std::ifstream lines(log);
+        std::string line, mainPid, workingCopyFd;
+        int calls = 0;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::string pid, rest;
+            words >> pid;
+            std::getline(words >> std::ws, rest);
+            if (mainPid.empty())
+                mainPid = pid;
+            if (pid != mainPid)
+                continue;
+            if (rest.starts_with("openat(") && contains(rest, "/temp2\", O_RDWR"))
+                workingCopyFd = rest.substr(rest.rfind("= ") + 2);
+            if (!rest.starts_with(call + "("))
+                continue;
+            ++calls;
+            if (!workingCopyFd.empty() && rest.starts_with(call + "(" + workingCopyFd + ",") &&
+                --nth == 0)
+                return calls;
+        }
+        ADD_FAILURE() << "no such call on the working copy in the dry run";
+        return 0;
+    }
+
+    // The tool with `call` number `when` of its own failing with EIO.
+    RunResult cliWithFailingCall(const std::vector<std::string>& args, const std::string& call,
+                                 int when) {
+        RunOptions options;
+        options.wrapper = {Strace, "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
+                           "-e", "inject=" + call + ":error=EIO:when=" + std::to_string(when)};
+        return cli(args, options);
+    }
+};
+
+TEST_F(CliSafety, AWrongPasswordThatDecryptsNeverChangesTheSafe) {
+    const fs::path safe = sealSafe({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    const std::string before = readFile(safe);
+    const std::string wrong = box.passwordFile(wrongPasswordThatDecrypts(safe)).string();
+    const std::string newPassword = box.passwordFile("new password").string();
+    const fs::path original = box.writeFile("new.txt", "must stay");
+    const std::vector<std::vector<std::string>> changes = {
+        {"add", safe.string(), original.string(), "--erase-originals"},
+        {"delete", safe.string(), "0"},
+        {"rename", safe.string(), "0", "renamed"},
+        {"passwd", safe.string(), "--new-password-file", newPassword},
+    };
+    const std::vector<std::string> files = folderListing(safe.parent_path());
+    for (std::vector<std::string> args : changes) {
+        SCOPED_TRACE(args.front());
+        args.insert(args.end(), {"--password-file", wrong});
+        const RunResult run = box.run(args);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_TRUE(contains(run.err, "read-only")) << run.err;
+        EXPECT_EQ(readFile(safe), before);
+        EXPECT_EQ(readFile(original), "must stay");
+        EXPECT_EQ(folderListing(safe.parent_path()), files) << "nothing left beside the safe";
+    }
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t4\tb.txt\n") << "the right password still opens it";
+}
+
+TEST_F(CliSafety, ASecondProgramIsRefusedWhileTheFirstHasTheSafeOpen) {
+    const fs::path safe = sealSafe({{"a.txt", "alpha"}});
+    const fs::path first = box.writeFile("first.bin", test::patternBytes(1 << 20, 3));
+    const fs::path second = box.writeFile("second.txt", "second");
+    // The first run is held up in its save for a while, its lock taken.
+    RunOptions slowed;
+    slowed.wrapper = {Strace, "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                      "inject=fsync:delay_exit=2000000:when=1"};
+    auto firstRun = std::async(std::launch::async, [&] {
+        return cli({"add", safe.string(), first.string(), "--erase-originals"}, slowed);
+    });
+    // Its working copy exists once it holds the lock.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto workingCopyExists = [&] {
+        for (const auto& entry : fs::recursive_directory_iterator(box.tmp()))
+            if (entry.path().filename() == "temp2")
+                return true;
+        return false;
+    };
+    while (!workingCopyExists() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    const RunResult secondRun = cli({"add", safe.string(), second.string(), "--erase-originals"});
+    EXPECT_EQ(secondRun.exitCode, 1) << secondRun.err;
+    EXPECT_TRUE(contains(secondRun.err, "open in another program")) << secondRun.err;
+    EXPECT_EQ(readFile(second), "second") << "the refused run erased nothing";
+
+    const RunResult firstResult = firstRun.get();
+    EXPECT_EQ(firstResult.exitCode, 0) << firstResult.err;
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t1048576\tfirst.bin\n");
+}
+
+TEST_F(CliSafety, AFailedReadOrWriteOfTheWorkingCopyNeverReachesTheSafe) {
+    // Large entries: the stream then writes them straight through (writev).
+    const fs::path safe = sealSafe(
+        {{"a.bin", test::patternBytes(3u << 20, 1)}, {"b.bin", test::patternBytes(2u << 20, 2)}});
+    const std::string before = readFile(safe);
+    const fs::path original = box.writeFile("new.txt", "must stay");
+    struct Fault {
+        const char* what;
+        std::vector<std::string> args;
+        const char* call;
+        int nth;
+    };
+    const std::vector<Fault> faults = {
+        // The index is read at the open: an I/O error is no damaged safe.
+        {"read while loading",
+         {"add", safe.string(), original.string(), "--erase-originals"},
+         "read",
+         1},
+        // Deleting the first entry moves the second down in place.
+        {"write while moving", {"delete", safe.string(), "0"}, "writev", 1},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        const int when = workingCopyCall(fault.args, fault.call, fault.nth, {safe, original});
+        const RunResult run = cliWithFailingCall(fault.args, fault.call, when);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_EQ(readFile(safe), before);
+        EXPECT_EQ(readFile(original), "must stay");
+    }
+    EXPECT_EQ(listOf(safe), "0\t3145728\ta.bin\n1\t2097152\tb.bin\n");
+}
+
+TEST_F(CliSafety, AFullTemporaryFolderIsNoWrongPassword) {
+    const fs::path safe = sealSafe({{"a.bin", test::patternBytes(1 << 20, 2)}});
+    RunOptions full;
+    full.fileSizeLimit = 4096;
+    const RunResult run = cli({"list", safe.string()}, full);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_TRUE(contains(run.err, "File too large")) << run.err;
+    EXPECT_FALSE(contains(run.err, "Invalid File or Password")) << run.err;
+}
+
+TEST_F(CliSafety, ATemporaryDirectoryOthersMayRenameInIsNotUsed) {
+    const fs::path safe = sealSafe({{"a.txt", "alpha"}});
+    const fs::path open = box.root() / "open-to-all";
+    const fs::path runtime = box.root() / "runtime";
+    fs::create_directory(open);
+    fs::create_directory(runtime);
+    ::chmod(open.c_str(), 0777); // no sticky bit: anyone may rename our folder away
+    ::chmod(runtime.c_str(), 0700);
+    RunOptions options;
+    options.tmpDir = open.string();
+    options.environment = {{"XDG_RUNTIME_DIR", std::nullopt}};
+    RunResult refused = cli({"list", safe.string()}, options);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(contains(refused.err, "sticky bit")) << refused.err;
+
+    options.environment = {{"XDG_RUNTIME_DIR", runtime.string()}};
+    RunResult listed = cli({"list", safe.string()}, options);
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(listed.out, "0\t5\ta.txt\n");
+    EXPECT_EQ(folderListing(open), std::vector<std::string>{});
+    EXPECT_EQ(folderListing(runtime), std::vector<std::string>{});
+}
+
+} // namespace
+} // namespace quorvane::clitest
