@@ -382,6 +382,38 @@ TEST(SafeEncryption, EveryEncryptionHasItsOwnIv) {
     EXPECT_EQ(decryptText(second.output, key).output, EmptyContainer);
 }
 
+// The check a save makes before its new safe file may replace the old one.
+TEST(SafeVerification, OnlyTheVeryPlaintextPasses) {
+    const std::string key = derivePasswordKey("verify");
+    const std::string plaintext = test::patternBytes(3 * StreamBlockSize + 5, 4);
+    const std::string safe = encryptText(plaintext, key).output;
+    std::string flipped = plaintext;
+    flipped[2 * StreamBlockSize + 1] ^= 1;
+    const std::string torn = safe.substr(0, safe.size() - 16);
+    const struct {
+        const char* what;
+        std::string safe;
+        std::string reference;
+        std::string key;
+        bool passes;
+    } cases[] = {
+        {"the same bytes", safe, plaintext, key, true},
+        {"one bit differs", safe, flipped, key, false},
+        {"the safe holds less", safe, plaintext + "x", key, false},
+        {"the safe holds more", safe, plaintext.substr(0, plaintext.size() - 1), key, false},
+        {"a torn safe", torn, plaintext, key, false},
+        {"another key", safe, plaintext, derivePasswordKey("other"), false},
+    };
+    for (const auto& check : cases) {
+        SCOPED_TRACE(check.what);
+        std::istringstream safeIn(check.safe);
+        std::istringstream reference(check.reference);
+        std::string message;
+        EXPECT_EQ(safeDecryptsTo(safeIn, reference, check.key, message), check.passes);
+        EXPECT_EQ(message.empty(), check.passes) << message;
+    }
+}
+
 TEST(SafeEncryption, SuccessClearsTheFlagAndKeepsTheMessage) {
     std::istringstream in(EmptyContainer);
     std::ostringstream out;
