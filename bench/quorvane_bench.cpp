@@ -7,6 +7,8 @@
 //   quorvane-bench container SIZE_MIB PATH          a container holding one entry of that size
 //   quorvane-bench open SAFE PASSWORD               decrypt into the working copy, load the index
 //   quorvane-bench save SAFE PASSWORD               open, then time the save (encrypt + replace)
+//   quorvane-bench save-unchecked SAFE PASSWORD     the same save without reading the new file
+//                                                   back: what that check costs
 //   quorvane-bench add SAFE PASSWORD FILE           open, time adding FILE to the working copy
 //   quorvane-bench extract SAFE PASSWORD DIR        open, time extracting entry 0 into DIR
 //   quorvane-bench delete SAFE PASSWORD             open, time deleting entry 0
@@ -15,6 +17,7 @@
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/WorkingDirectory.h"
+#include "storage/AtomicReplace.h"
 #include "storage/Container.h"
 #include "storage/SafeCipher.h"
 
@@ -139,12 +142,33 @@ struct OpenedSafe {
     Session session{state, shell};
 
     bool open(const std::string& safe, const std::string& password) {
-        state.workDir = workDir.path();
+        state.workDir = workDir.anchored();
         state.password = password;
         shell.password = password;
         return openWorkingCopy(session, safe, "", "") == OpenResult::Done && isSafeOpen(state);
     }
 };
+
+// The save as it was before every new safe file was read back and compared:
+// the same encryption and replacement, locked the same way, no check.
+bool saveUnchecked(SafeState& state) {
+    state.workingCopyStream.flush();
+    const std::string key = derivePasswordKey(state.password);
+    ReplaceGuard guard;
+    guard.lockFresh = true;
+    const ReplaceResult result = replaceFileAtomically(
+        state.safePath,
+        [&](std::ostream& out, std::string& message) {
+            std::ifstream in(workingCopyPath(state), std::ios::binary);
+            bool failed = false;
+            encryptSafe(in, out, key, failed, message);
+            return !failed;
+        },
+        guard);
+    if (result.ok)
+        state.safeLock.adopt(result.lockedFd, result.identity);
+    return result.ok;
+}
 
 int timed(const char* what, const std::function<bool()>& step) {
     auto start = Clock::now();
@@ -178,6 +202,8 @@ int run(const std::vector<std::string>& args) {
     ::sync();
     if (op == "save")
         return timed("save", [&] { return writeSafeFile(safe.session, ""); });
+    if (op == "save-unchecked")
+        return timed("save", [&] { return saveUnchecked(safe.state); });
     if (op == "add" && args.size() == 5)
         return timed("add", [&] {
             addDroppedFiles(safe.session, {args[4]});
