@@ -1,6 +1,7 @@
 #include "storage/AtomicReplace.h"
 
 #include "storage/DescriptorBuffer.h"
+#include "storage/SafeFileLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -159,7 +160,7 @@ bool targetUnchanged(const fs::path& target, const ReplaceGuard& guard, std::str
 }
 
 bool lockFreshFile(int fd, std::string& reason) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || locksUnsupported(errno))
         return true;
     reason = reasonOf(errno);
     return false;

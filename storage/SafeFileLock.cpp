@@ -18,6 +18,10 @@ constexpr int MaxAttempts = 8;
 
 } // namespace
 
+bool locksUnsupported(int error) {
+    return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL;
+}
+
 SafeFileLock::~SafeFileLock() {
     release();
 }
@@ -53,12 +57,16 @@ LockOutcome SafeFileLock::acquire(const std::filesystem::path& path, std::string
         do
             result = ::flock(fd, LOCK_EX | LOCK_NB);
         while (result != 0 && errno == EINTR);
-        if (result != 0) {
-            const int error = errno;
+        if (result != 0 && errno == EWOULDBLOCK) {
             ::close(fd);
-            if (error == EWOULDBLOCK)
-                return LockOutcome::Busy;
-            reason = std::strerror(error);
+            return LockOutcome::Busy;
+        }
+        // A file system without flock (some network and user-space ones)
+        // still lets the safe open: the check before every replacement that
+        // the file is the one opened guards it there.
+        if (result != 0 && !locksUnsupported(errno)) {
+            reason = std::strerror(errno);
+            ::close(fd);
             return LockOutcome::Failed;
         }
         // The holder before us may have renamed a new file over the name

@@ -23,6 +23,9 @@ enum class LockOutcome {
     Failed, // the file could not be opened or locked: reason holds why
 };
 
+// Whether a failed flock(2) means the file system has no such locks at all.
+bool locksUnsupported(int error);
+
 class SafeFileLock {
   public:
     SafeFileLock() = default;

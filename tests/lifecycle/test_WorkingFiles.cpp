@@ -30,6 +30,29 @@ TEST(WorkingDirectoryTest, IsPrivateUnderTheTemporaryDirectoryAndGoesAwayWithIts
     EXPECT_FALSE(std::filesystem::exists(seen));
 }
 
+// Where others may rename what is in the temporary directory, a folder
+// swapped in under our name must neither get our plaintext nor give us its
+// files, and must not be removed in our place.
+TEST(WorkingDirectoryTest, FilesAreReachedThroughTheFolderMadeNotThroughItsName) {
+    std::filesystem::path aside;
+    std::filesystem::path name;
+    {
+        WorkingDirectory directory;
+        name = directory.path();
+        aside = name.string() + "-moved";
+        writeFile(directory.anchored() / "temp2", "ours");
+        std::filesystem::rename(name, aside);
+        std::filesystem::create_directory(name);
+        writeFile(name / "temp2", "theirs");
+        EXPECT_EQ(readFile(directory.anchored() / "temp2"), "ours");
+        writeFile(directory.anchored() / "temp2", "ours again");
+    }
+    EXPECT_EQ(readFile(name / "temp2"), "theirs");
+    EXPECT_EQ(folderListing(aside), std::vector<std::string>{}) << "our files are gone";
+    std::filesystem::remove_all(name);
+    std::filesystem::remove_all(aside);
+}
+
 TEST(WorkingDirectoryTest, EveryProcessPartGetsADirectoryOfItsOwn) {
     WorkingDirectory first;
     WorkingDirectory second;
