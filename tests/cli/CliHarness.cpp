@@ -103,6 +103,9 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
     std::vector<std::string> command = options.wrapper;
     command.push_back(cliBinary());
     command.insert(command.end(), args.begin(), args.end());
+    // The leak checker cannot run under a tracer; the other checks can.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string tracedAsanOptions = std::string(asan ? asan : "") + ":detect_leaks=0";
     pid_t pid = ::fork();
     if (pid == 0) {
         // A session of its own: no controlling terminal, so /dev/tty cannot open.
@@ -118,6 +121,8 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
         prepareChild(*this);
         if (options.tmpDir)
             ::setenv("TMPDIR", options.tmpDir->c_str(), 1);
+        if (!options.wrapper.empty())
+            ::setenv("ASAN_OPTIONS", tracedAsanOptions.c_str(), 1);
         for (const auto& [name, value] : options.environment)
             value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
         if (options.fileSizeLimit) {
