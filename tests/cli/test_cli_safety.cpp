@@ -1,15 +1,12 @@
 // What must never cost a user a file, tried with the real tool as it meets
-// the world: a wrong password that decrypts, two programs on one safe, a
-// failing read or write at one chosen system call (injected with strace), a
-// full temporary folder and a temporary directory others may tamper with.
+// the world: a wrong password that decrypts, a failing read or write at one chosen system call
+// (injected with strace), a full temporary folder and a temporary directory others may tamper with.
 
 #include "tests/cli/CliFixture.h"
 
 #include <fstream>
-#include <future>
 #include <sstream>
 #include <sys/stat.h>
-#include <thread>
 
 namespace quorvane::clitest {
 namespace {
@@ -114,40 +111,6 @@ TEST_F(CliSafety, AWrongPasswordThatDecryptsNeverChangesTheSafe) {
         EXPECT_EQ(folderListing(safe.parent_path()), files) << "nothing left beside the safe";
     }
     EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t4\tb.txt\n") << "the right password still opens it";
-}
-
-TEST_F(CliSafety, ASecondProgramIsRefusedWhileTheFirstHasTheSafeOpen) {
-    const fs::path safe = sealSafe({{"a.txt", "alpha"}});
-    const fs::path first = box.writeFile("first.bin", test::patternBytes(1 << 20, 3));
-    const fs::path second = box.writeFile("second.txt", "second");
-    // The first run is held up in its save for a while, its lock taken.
-    RunOptions slowed;
-    slowed.wrapper = {Strace,        "-f",        "-qq",
-                      "-o",          "/dev/null", "-e",
-                      "trace=fsync", "-e",        "inject=fsync:delay_exit=2000000:when=1"};
-    auto firstRun = std::async(std::launch::async, [&] {
-        return cli({"add", safe.string(), first.string(), "--erase-originals"}, slowed);
-    });
-    // Its working copy exists once it holds the lock.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    auto workingCopyExists = [&] {
-        for (const auto& entry : fs::recursive_directory_iterator(box.tmp()))
-            if (entry.path().filename() == "temp2")
-                return true;
-        return false;
-    };
-    while (!workingCopyExists() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-
-    const RunResult secondRun = cli({"add", safe.string(), second.string(), "--erase-originals"});
-    EXPECT_EQ(secondRun.exitCode, 1) << secondRun.err;
-    EXPECT_TRUE(contains(secondRun.err, "open in another program")) << secondRun.err;
-    EXPECT_EQ(readFile(second), "second") << "the refused run erased nothing";
-
-    const RunResult firstResult = firstRun.get();
-    EXPECT_EQ(firstResult.exitCode, 0) << firstResult.err;
-    EXPECT_FALSE(fs::exists(first));
-    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t1048576\tfirst.bin\n");
 }
 
 TEST_F(CliSafety, AFailedReadOrWriteOfTheWorkingCopyNeverReachesTheSafe) {
