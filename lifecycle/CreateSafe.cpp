@@ -1,13 +1,10 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
-#include "lifecycle/WorkingDirectory.h"
 #include "storage/Container.h"
 #include "storage/SafeCipher.h"
 
-#include <cerrno>
-#include <cstring>
-#include <system_error>
+#include <sstream>
 
 namespace quorvane {
 
@@ -15,12 +12,6 @@ namespace {
 
 void showError(Shell& shell, const std::string& text) {
     shell.showMessage(text, lifecycle_text::Error, MessageIcon::Error);
-}
-
-// The plaintext empty container is made in the private working directory, never
-// at the chosen path: a Cancel or a failure then leaves nothing there.
-bool writeEmptyContainer(const std::filesystem::path& container) {
-    return createPrivateFile(container) && createContainer(container) == 0;
 }
 
 } // namespace
@@ -34,32 +25,24 @@ void createSafe(Session& session) {
     if (!saveBeforeSwitching(session))
         return;
 
-    const std::filesystem::path container = newSafeContainerPath(state);
-    std::error_code ignored;
-    if (!writeEmptyContainer(container)) {
-        const std::string reason = std::strerror(errno);
-        std::filesystem::remove(container, ignored);
-        showError(shell, withReason(lifecycle_text::FileCreationFailed, reason));
-        return;
-    }
+    // The new safe's container is made in memory: no plaintext of it ever
+    // reaches a file, and a Cancel leaves nothing anywhere.
+    std::stringstream container;
+    writeEmptyContainer(container);
     shell.PasswordDialog(state.password);
-    if (state.password == PasswordCancelMarker) {
-        std::filesystem::remove(container, ignored);
+    if (state.password == PasswordCancelMarker)
         return;
-    }
 
     // A safe that another program has open must not be replaced under it.
     SafeFileLock existing;
     std::string notLocked;
     if (existing.acquire(chosen, notLocked) == LockOutcome::Busy) {
-        std::filesystem::remove(container, ignored);
         showError(shell, lifecycle_text::SafeInUse);
         return;
     }
     const std::string key = derivePasswordKey(state.password);
     bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr);
     existing.release();
-    std::filesystem::remove(container, ignored);
     if (!written) {
         showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));
         return;

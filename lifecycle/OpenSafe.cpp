@@ -3,6 +3,7 @@
 #include "lifecycle/LifecycleTexts.h"
 #include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
+#include "storage/WorkingCopyFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,46 +22,33 @@ void showError(Shell& shell, const std::string& text, const char* caption = life
 
 enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed };
 
-// Removes what a refused decryption wrote: emptied first, in case another
-// name still links to the file, then unlinked.
-void discardPlaintext(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::resize_file(path, 0, ignored);
-    std::filesystem::remove(path, ignored);
-}
-
 // Decrypts the locked safe file into a new working copy. Bytes that do not
 // decrypt (a wrong password, not a safe) are Refused; a failed read of the
 // safe or a failed write of the working copy is the system's failure, with
-// its reason in state.failureReason.
+// its reason in state.failureReason. Whatever was refused leaves no working
+// copy behind.
 DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
                                  const ProgressCallback& progress) {
-    const std::filesystem::path target = workingCopyPath(state);
-    const int out =
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (out < 0) {
+    WorkingCopyFile& workingCopy = state.workingCopyStream;
+    if (!workingCopy.create(workingCopyPath(state))) {
         state.failureReason = std::strerror(errno);
         return DecryptOutcome::WriteFailed;
     }
     DescriptorInputBuffer safeBytes(state.safeLock.fd());
-    DescriptorOutputBuffer plainBytes(out);
     std::istream in(&safeBytes);
-    std::ostream plain(&plainBytes);
-    decryptSafe(in, plain, key, state.cipherFailed, state.cipherMessage, progress);
-    const bool closed = ::close(out) == 0;
+    decryptSafe(in, workingCopy, key, state.cipherFailed, state.cipherMessage, progress);
     DecryptOutcome outcome = DecryptOutcome::Done;
     if (safeBytes.lastError() != 0) {
         state.failureReason = std::strerror(safeBytes.lastError());
         outcome = DecryptOutcome::ReadFailed;
-    } else if (plainBytes.lastError() != 0 || (!closed && !state.cipherFailed)) {
-        state.failureReason =
-            std::strerror(plainBytes.lastError() != 0 ? plainBytes.lastError() : EIO);
+    } else if (workingCopy.lastError() != 0) {
+        state.failureReason = std::strerror(workingCopy.lastError());
         outcome = DecryptOutcome::WriteFailed;
     } else if (state.cipherFailed) {
         outcome = DecryptOutcome::Refused;
     }
     if (outcome != DecryptOutcome::Done)
-        discardPlaintext(target);
+        discardWorkingCopy(state);
     return outcome;
 }
 
@@ -75,21 +63,10 @@ DecryptOutcome decryptIntoWorkingCopy(Session& session) {
         } catch (const std::exception& failure) { // e.g. no memory for the buffers
             state.failureReason = failure.what();
             outcome = DecryptOutcome::WriteFailed;
-            discardPlaintext(workingCopyPath(state));
+            discardWorkingCopy(state);
         }
     });
     return outcome;
-}
-
-void openWorkingCopyStream(SafeState& state) {
-    constexpr auto mode = std::ios::in | std::ios::out | std::ios::binary | std::ios::ate;
-    state.workingCopyStream.clear();
-    state.workingCopyStream.open(workingCopyPath(state), mode);
-    if (state.workingCopyStream.is_open())
-        return;
-    // One more try: the file was just written and a scanner may hold it briefly.
-    state.workingCopyStream.clear();
-    state.workingCopyStream.open(workingCopyPath(state), mode);
 }
 
 // Takes the safe file's lock. A safe that another program has open is
@@ -133,7 +110,6 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
         showError(shell, lifecycle_text::InvalidFileOrPassword);
         return OpenResult::Refused;
     }
-    openWorkingCopyStream(state);
     if (!isSafeOpen(state)) {
         shell.HideProgress();
         showError(shell, lifecycle_text::FailedToOpenFile, lifecycle_text::UnknownError);

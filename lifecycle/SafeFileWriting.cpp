@@ -5,7 +5,6 @@
 #include "storage/SafeCipher.h"
 
 #include <exception>
-#include <fstream>
 
 namespace quorvane {
 
@@ -13,40 +12,26 @@ namespace {
 
 // Reads the fresh safe back through its descriptor and compares what it
 // decrypts to with the plaintext it was made from.
-bool freshSafeMatches(int fd, const std::filesystem::path& plaintext, const std::string& key,
+bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
                       std::string& message) {
     DescriptorInputBuffer safeBytes(fd);
     std::istream safe(&safeBytes);
-    std::ifstream plain(plaintext, std::ios::binary);
-    if (!plain.is_open()) {
-        message = "cannot read " + plaintext.string();
-        return false;
-    }
-    return safeDecryptsTo(safe, plain, key, message);
+    plaintext.clear();
+    return safeDecryptsTo(safe, plaintext, key, message);
 }
 
 } // namespace
 
-bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
-                     const std::filesystem::path& target, const std::string& key, SafeState& state,
-                     SafeFileLock* lock) {
+bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
+                     const std::string& key, SafeState& state, SafeFileLock* lock) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.byteProgress();
     state.cipherFailed = false;
     auto writeSafe = [&](std::ostream& out, std::string& message) {
-        std::ifstream in(plaintext, std::ios::binary);
-        // An unreadable plaintext would otherwise encrypt as an empty safe.
-        if (!in.is_open()) {
-            message = "cannot read " + plaintext.string();
-            return false;
-        }
-        encryptSafe(in, out, key, state.cipherFailed, state.cipherMessage, progress);
+        plaintext.clear();
+        encryptSafe(plaintext, out, key, state.cipherFailed, state.cipherMessage, progress);
         if (state.cipherFailed) {
             message = state.cipherMessage;
-            return false;
-        }
-        if (in.bad()) {
-            message = "read error in " + plaintext.string();
             return false;
         }
         return true;
@@ -69,6 +54,7 @@ bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
             result.reason = failure.what();
         }
     });
+    plaintext.clear();
     if (result.ok && lock != nullptr)
         lock->adopt(result.lockedFd, result.identity);
     state.failureReason = result.ok ? "" : result.reason;

@@ -7,20 +7,20 @@
 #include "ui/Shell.h"
 
 #include <filesystem>
+#include <istream>
 #include <string>
 
 namespace quorvane {
 
-// Encrypts the file at plaintext under key onto target by atomic replacement,
-// as one busy step of shell. The fresh file is read back from the disk and
-// must decrypt to the plaintext before it replaces anything. With lock, the
+// Encrypts all of plaintext (from its start) under key onto target by atomic
+// replacement, as one busy step of shell. The fresh file is read back from the
+// disk and must decrypt to the plaintext before it replaces anything. With lock, the
 // file at target must still be the one lock holds (unchanged since it was
 // opened or last saved), and the lock moves to the new file. The result is
 // false on any failure, and target is then untouched; state.failureReason
 // says why, and state.cipherFailed / cipherMessage report a failure of the
 // cipher itself.
-bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
-                     const std::filesystem::path& target, const std::string& key, SafeState& state,
-                     SafeFileLock* lock);
+bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
+                     const std::string& key, SafeState& state, SafeFileLock* lock);
 
 } // namespace quorvane

@@ -8,11 +8,9 @@ std::filesystem::path workingCopyPath(const SafeState& state) {
     return state.workDir / "temp2";
 }
 
-std::filesystem::path newSafeContainerPath(const SafeState& state) {
-    return state.workDir / "newsafe";
-}
-
 void discardWorkingCopy(SafeState& state) {
+    // Nothing pending is worth writing: the file goes, and its key with it.
+    state.workingCopyStream.dropPending();
     if (state.workingCopyStream.is_open())
         state.workingCopyStream.close();
     state.workingCopyStream.clear();

@@ -2,9 +2,9 @@
 
 #include "storage/ContainerIndex.h"
 #include "storage/SafeFileLock.h"
+#include "storage/WorkingCopyFile.h"
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace quorvane {
@@ -15,11 +15,12 @@ inline constexpr std::size_t PasswordLimit = 249;
 inline constexpr const char* PasswordCancelMarker = "!!!!K";
 
 // The state of the one open safe. A safe is open exactly while
-// workingCopyStream is open on the working copy.
+// workingCopyStream is open on the working copy (encrypted on disk under a
+// key of this session; see WorkingCopyFile).
 struct SafeState : ContainerIndex {
     std::string safePath;
     std::string password;
-    std::fstream workingCopyStream;
+    WorkingCopyFile workingCopyStream;
     bool cipherFailed = false;
     std::string cipherMessage;
     // The last load left out rows that point outside the working copy.
@@ -45,8 +46,7 @@ inline bool isSafeOpen(const SafeState& state) {
 }
 
 // Working files, all inside the private working directory.
-std::filesystem::path workingCopyPath(const SafeState& state);      // "temp2"
-std::filesystem::path newSafeContainerPath(const SafeState& state); // plaintext of a new safe
+std::filesystem::path workingCopyPath(const SafeState& state); // "temp2"
 
 // Ends the open safe without writing it: closes workingCopyStream, removes
 // the working copy and lets go of the safe file's lock. Only for a safe whose changes were saved,

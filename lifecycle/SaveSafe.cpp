@@ -49,7 +49,7 @@ bool writeSafeFile(Session& session, const std::string& progressText) {
     shell.ShowProgress(progressText);
     state.failureReason.clear();
     bool written = flushWorkingCopy(state) &&
-                   encryptFileOnto(shell, workingCopyPath(state), state.safePath,
+                   encryptFileOnto(shell, state.workingCopyStream, state.safePath,
                                    derivePasswordKey(state.password), state, &state.safeLock);
     shell.HideProgress();
     return written;

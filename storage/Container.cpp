@@ -1,9 +1,11 @@
 #include "storage/Container.h"
 
 #include "storage/ErasePattern.h"
+#include "storage/WorkingCopyFile.h"
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -50,7 +52,7 @@ std::uint64_t getU64(const char* at) {
 }
 
 // The file's length, measured at its end (not from the header).
-std::optional<std::uint64_t> streamLength(std::fstream& file) {
+std::optional<std::uint64_t> streamLength(std::iostream& file) {
     file.clear();
     file.seekg(0, std::ios::end);
     const std::streamoff end = file.tellg();
@@ -61,7 +63,7 @@ std::optional<std::uint64_t> streamLength(std::fstream& file) {
     return static_cast<std::uint64_t>(end);
 }
 
-bool readAt(std::fstream& file, std::uint64_t position, char* bytes, std::size_t count) {
+bool readAt(std::iostream& file, std::uint64_t position, char* bytes, std::size_t count) {
     file.clear();
     file.seekg(static_cast<std::streamoff>(position));
     file.read(bytes, static_cast<std::streamsize>(count));
@@ -75,7 +77,7 @@ bool readAt(std::fstream& file, std::uint64_t position, char* bytes, std::size_t
 // first is no reason to call the container damaged, the second is. The
 // stream's exception carries the system's reason, which its bad bit alone
 // would lose.
-bool loadAt(std::fstream& file, std::uint64_t position, char* bytes, std::size_t count,
+bool loadAt(std::iostream& file, std::uint64_t position, char* bytes, std::size_t count,
             IndexReadReport& report) {
     const std::ios::iostate wanted = file.exceptions();
     file.exceptions(std::ios::badbit);
@@ -95,14 +97,14 @@ bool loadAt(std::fstream& file, std::uint64_t position, char* bytes, std::size_t
     return complete;
 }
 
-bool writeAt(std::fstream& file, std::uint64_t position, const char* bytes, std::size_t count) {
+bool writeAt(std::iostream& file, std::uint64_t position, const char* bytes, std::size_t count) {
     file.seekp(static_cast<std::streamoff>(position));
     file.write(bytes, static_cast<std::streamsize>(count));
     return static_cast<bool>(file);
 }
 
 // Writes rows as an index table at position, through a bounded buffer.
-bool writeIndexTable(std::fstream& file, std::uint64_t position,
+bool writeIndexTable(std::iostream& file, std::uint64_t position,
                      const std::vector<IndexRow>& rows) {
     file.seekp(static_cast<std::streamoff>(position));
     std::vector<char> buffer;
@@ -121,7 +123,7 @@ bool writeIndexTable(std::fstream& file, std::uint64_t position,
     return static_cast<bool>(file);
 }
 
-bool writeHeader(std::fstream& file, std::uint32_t entryCount, std::uint32_t version,
+bool writeHeader(std::iostream& file, std::uint32_t entryCount, std::uint32_t version,
                  std::uint32_t indexOffset) {
     char header[ContainerHeaderSize];
     putU32(header, entryCount);
@@ -157,7 +159,7 @@ CopyOutcome copyBytes(std::istream& from, std::ostream& out, std::uint64_t lengt
 
 // Moves [source, end) down to destination; the two ranges may overlap, the
 // destination lies below the source, so a front-to-back copy is safe.
-bool moveBytesDown(std::fstream& file, std::uint64_t source, std::uint64_t destination,
+bool moveBytesDown(std::iostream& file, std::uint64_t source, std::uint64_t destination,
                    std::uint64_t end, const ProgressCallback& progress, bool& wroteAny) {
     const std::uint64_t total = end - source;
     std::vector<char> buffer = copyBuffer(total);
@@ -189,7 +191,7 @@ std::string nameFromField(const char* field) {
 // Records written by this program never overlap and always precede the table;
 // a row that breaks this would make a later remove or append read or write
 // the wrong bytes, so it and every row after it are left out.
-bool loadRows(std::fstream& file, ContainerIndex& index, std::uint64_t rowsInTable,
+bool loadRows(std::iostream& file, ContainerIndex& index, std::uint64_t rowsInTable,
               IndexReadReport& report) {
     const std::uint64_t tableStart = index.indexOffset;
     const std::uint64_t recordSpace = tableStart - ContainerHeaderEnd;
@@ -227,10 +229,7 @@ bool loadRows(std::fstream& file, ContainerIndex& index, std::uint64_t rowsInTab
 
 } // namespace
 
-int createContainer(const std::filesystem::path& path) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open())
-        return 1;
+bool writeEmptyContainer(std::ostream& out) {
     // An empty container: no entries, version 2, and its (empty) index table
     // right after the header. The four bytes 307 behind it are what every
     // empty container has always carried; nothing reads them.
@@ -239,12 +238,20 @@ int createContainer(const std::filesystem::path& path) {
     putU32(bytes + 4, ContainerVersion);
     putU32(bytes + 8, static_cast<std::uint32_t>(ContainerHeaderSize));
     putU32(bytes + 12, 307);
-    file.write(bytes, sizeof bytes);
+    out.write(bytes, sizeof bytes);
+    return static_cast<bool>(out);
+}
+
+int createContainer(const std::filesystem::path& path) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.is_open())
+        return 1;
+    writeEmptyContainer(file);
     file.close();
     return file.fail() ? 1 : 0;
 }
 
-IndexReadReport readContainerIndex(std::fstream& workingCopy, ContainerIndex& index) {
+IndexReadReport readContainerIndex(std::iostream& workingCopy, ContainerIndex& index) {
     IndexReadReport report;
     ContainerIndex loaded;
     const std::optional<std::uint64_t> length = streamLength(workingCopy);
@@ -286,14 +293,41 @@ IndexReadReport readContainerIndex(std::fstream& workingCopy, ContainerIndex& in
 
 namespace {
 
+// The working copy of an open safe is a WorkingCopyFile (encrypted on disk);
+// the tools and tests also hand plain file streams. Dropping failed writes,
+// cutting and syncing go to whichever it is.
+//
 // A write that failed (disk full, file size limit) leaves its bytes pending in
 // the stream's buffer, and every later seek or flush tries them again, over
-// whatever is put back. Closing drops them; the stream is then opened again
-// the way an open safe holds it.
-void reopenWorkingCopy(std::fstream& file, const std::filesystem::path& path) {
-    file.close();
+// whatever is put back. They are dropped; a file stream is opened again the way
+// an open safe holds it.
+void reopenWorkingCopy(std::iostream& file, const std::filesystem::path& path) {
     file.clear();
-    file.open(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (auto* encrypted = dynamic_cast<WorkingCopyFile*>(&file)) {
+        encrypted->dropPending();
+        return;
+    }
+    if (auto* plain = dynamic_cast<std::fstream*>(&file)) {
+        plain->close();
+        plain->clear();
+        plain->open(path, std::ios::in | std::ios::out | std::ios::binary);
+    }
+}
+
+bool resizeWorkingCopy(std::iostream& file, const std::filesystem::path& path,
+                       std::uint64_t length) {
+    if (auto* encrypted = dynamic_cast<WorkingCopyFile*>(&file))
+        return encrypted->resize(length);
+    std::error_code error;
+    std::filesystem::resize_file(path, length, error);
+    return !error;
+}
+
+void syncWorkingCopy(std::iostream& file, const std::filesystem::path& path) {
+    if (auto* encrypted = dynamic_cast<WorkingCopyFile*>(&file))
+        encrypted->syncToDisk();
+    else
+        syncFileToDisk(path);
 }
 
 // What an append needs to give the container back as it was.
@@ -303,7 +337,7 @@ struct AppendBackup {
     std::vector<char> tail; // from the index offset on, bounded
 };
 
-std::optional<AppendBackup> takeAppendBackup(std::fstream& file, const ContainerIndex& index) {
+std::optional<AppendBackup> takeAppendBackup(std::iostream& file, const ContainerIndex& index) {
     AppendBackup backup;
     const std::optional<std::uint64_t> length = streamLength(file);
     if (!length)
@@ -327,7 +361,7 @@ std::optional<AppendBackup> takeAppendBackup(std::fstream& file, const Container
 // Puts back the old index table and header and cuts the file to its old
 // length. Without the path the stray bytes past the old end cannot be cut and
 // are overwritten with the erase pattern instead.
-void restoreAfterFailedAppend(std::fstream& file, const ContainerIndex& index,
+void restoreAfterFailedAppend(std::iostream& file, const ContainerIndex& index,
                               const AppendBackup& backup,
                               const std::filesystem::path& workingCopyPath) {
     if (!workingCopyPath.empty())
@@ -339,10 +373,9 @@ void restoreAfterFailedAppend(std::fstream& file, const ContainerIndex& index,
     file.clear();
     const std::uint64_t grownTo = streamLength(file).value_or(backup.length);
     if (grownTo > backup.length) {
-        std::error_code error;
-        if (!workingCopyPath.empty())
-            std::filesystem::resize_file(workingCopyPath, backup.length, error);
-        if (workingCopyPath.empty() || error) {
+        const bool cut =
+            !workingCopyPath.empty() && resizeWorkingCopy(file, workingCopyPath, backup.length);
+        if (!cut) {
             file.seekp(static_cast<std::streamoff>(backup.length));
             writeErasePattern(file, grownTo - backup.length);
             file.flush();
@@ -351,7 +384,7 @@ void restoreAfterFailedAppend(std::fstream& file, const ContainerIndex& index,
     file.clear();
 }
 
-bool writeRecordHead(std::fstream& file, std::uint32_t offset, const std::string& storedName,
+bool writeRecordHead(std::iostream& file, std::uint32_t offset, const std::string& storedName,
                      std::uint64_t size) {
     const EntryName name = makeEntryName(storedName);
     char head[EntryHeaderSize];
@@ -362,7 +395,7 @@ bool writeRecordHead(std::fstream& file, std::uint32_t offset, const std::string
 
 } // namespace
 
-AppendResult appendEntry(std::fstream& workingCopy, const ContainerIndex& index,
+AppendResult appendEntry(std::iostream& workingCopy, const ContainerIndex& index,
                          const std::string& sourcePath, const std::string& storedName,
                          std::uint64_t size, const ProgressCallback& progress,
                          const std::filesystem::path& workingCopyPath) {
@@ -419,7 +452,7 @@ AppendResult appendEntry(std::fstream& workingCopy, const ContainerIndex& index,
     return result;
 }
 
-bool extractEntryContent(std::fstream& workingCopy, const ContainerIndex& index, std::size_t row,
+bool extractEntryContent(std::iostream& workingCopy, const ContainerIndex& index, std::size_t row,
                          std::ostream& out, const ProgressCallback& progress) {
     if (row >= index.indexRows.size() || row >= index.entryDetails.size())
         return false;
@@ -438,7 +471,7 @@ EntryName makeEntryName(const std::string& name) {
     return field;
 }
 
-bool renameEntry(std::fstream& workingCopy, const ContainerIndex& index, std::size_t row,
+bool renameEntry(std::iostream& workingCopy, const ContainerIndex& index, std::size_t row,
                  const EntryName& newName) {
     if (row >= index.indexRows.size())
         return false;
@@ -455,17 +488,15 @@ namespace {
 // Cuts the working copy to `length`. The bytes beyond it held the tail of the
 // container before the move (stale plaintext), so they are overwritten with
 // the erase pattern and synced before the file gives them up.
-bool shortenWorkingCopy(std::fstream& file, const std::filesystem::path& path, std::uint64_t length,
-                        std::uint64_t oldLength) {
+bool shortenWorkingCopy(std::iostream& file, const std::filesystem::path& path,
+                        std::uint64_t length, std::uint64_t oldLength) {
     if (length >= oldLength)
         return true;
     file.seekp(static_cast<std::streamoff>(length));
     if (!writeErasePattern(file, oldLength - length) || !file.flush())
         return false;
-    syncFileToDisk(path);
-    std::error_code error;
-    std::filesystem::resize_file(path, length, error);
-    return !error;
+    syncWorkingCopy(file, path);
+    return resizeWorkingCopy(file, path, length);
 }
 
 std::vector<IndexRow> rowsWithout(const ContainerIndex& index, std::size_t removed,
@@ -484,7 +515,7 @@ std::vector<IndexRow> rowsWithout(const ContainerIndex& index, std::size_t remov
 
 } // namespace
 
-RemoveResult removeEntry(std::fstream& workingCopy, ContainerIndex& index, std::size_t row,
+RemoveResult removeEntry(std::iostream& workingCopy, ContainerIndex& index, std::size_t row,
                          const std::filesystem::path& workingCopyPath,
                          const ProgressCallback& progress) {
     if (row >= index.indexRows.size() || row >= index.entryDetails.size())

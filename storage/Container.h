@@ -11,11 +11,14 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
 #include <ostream>
 #include <string>
 
 namespace quorvane {
+
+// Writes the 16 bytes of an empty container to out; false when out failed.
+bool writeEmptyContainer(std::ostream& out);
 
 // Writes the 16-byte empty container at path (creating or truncating it).
 // Returns 0 when written, 1 when the file could not be created.
@@ -34,7 +37,7 @@ struct IndexReadReport {
 // index. Never reads, allocates or loops beyond what the file's length allows:
 // rows from the first one that points outside the file on are not loaded, so
 // row i stays entry i. Reporting to the user is the caller's business.
-IndexReadReport readContainerIndex(std::fstream& workingCopy, ContainerIndex& index);
+IndexReadReport readContainerIndex(std::iostream& workingCopy, ContainerIndex& index);
 
 enum class AppendResult {
     Appended,
@@ -49,14 +52,14 @@ enum class AppendResult {
 // workingCopyPath, its old length (without it the bytes past the old end stay,
 // overwritten with the erase pattern). The in-memory index is not changed; the
 // caller reloads it.
-AppendResult appendEntry(std::fstream& workingCopy, const ContainerIndex& index,
+AppendResult appendEntry(std::iostream& workingCopy, const ContainerIndex& index,
                          const std::string& sourcePath, const std::string& storedName,
                          std::uint64_t size, const ProgressCallback& progress = {},
                          const std::filesystem::path& workingCopyPath = {});
 
 // Writes the content of entry row (size from index.entryDetails) to out.
 // Returns false when the working copy could not be read in full or out failed.
-bool extractEntryContent(std::fstream& workingCopy, const ContainerIndex& index, std::size_t row,
+bool extractEntryContent(std::iostream& workingCopy, const ContainerIndex& index, std::size_t row,
                          std::ostream& out, const ProgressCallback& progress = {});
 
 using EntryName = std::array<char, EntryNameSize>;
@@ -65,7 +68,7 @@ using EntryName = std::array<char, EntryNameSize>;
 EntryName makeEntryName(const std::string& name);
 
 // Writes the 50 name bytes over entry row's name field. Returns false on a write error.
-bool renameEntry(std::fstream& workingCopy, const ContainerIndex& index, std::size_t row,
+bool renameEntry(std::iostream& workingCopy, const ContainerIndex& index, std::size_t row,
                  const EntryName& newName);
 
 enum class RemoveResult {
@@ -81,7 +84,7 @@ enum class RemoveResult {
 // index does not expect them: Torn, and the working copy must not be saved.
 // A failure once the new header is written (cutting the file) is Failed: the
 // container is whole and holds the new entries.
-RemoveResult removeEntry(std::fstream& workingCopy, ContainerIndex& index, std::size_t row,
+RemoveResult removeEntry(std::iostream& workingCopy, ContainerIndex& index, std::size_t row,
                          const std::filesystem::path& workingCopyPath,
                          const ProgressCallback& progress = {});
 

@@ -130,6 +130,22 @@ TEST_F(CliHostile, ADamagedSafeSaysThatItsListIsIncomplete) {
 
 // The tool's file-size limit is set so that the working copy fits and the new
 // safe (always longer by its IV and padding) does not.
+// A disk that fails the new safe file: its fsync (the first of the run; the
+// working copy never asks for one) reports an I/O error.
+RunOptions failingSafeSync() {
+    RunOptions options;
+    options.wrapper = {"/usr/bin/strace",
+                       "-f",
+                       "-qq",
+                       "-o",
+                       "/dev/null",
+                       "-e",
+                       "trace=fsync",
+                       "-e",
+                       "inject=fsync:error=EIO:when=1"};
+    return options;
+}
+
 TEST_F(CliHostile, AFailedSaveLeavesTheSafeAsItWasAndTheOriginalsInPlace) {
     auto safe = file("s.cx");
     ASSERT_EQ(cli({"create", safe.string()}).exitCode, 0);
@@ -138,9 +154,8 @@ TEST_F(CliHostile, AFailedSaveLeavesTheSafeAsItWasAndTheOriginalsInPlace) {
     auto original = box.writeFile("big.bin", std::string(size, 'b'));
     const auto filesBefore = treeOf(box.files());
 
-    RunOptions limited;
-    limited.fileSizeLimit = 12 + 58 + size + 8 + 1; // the working copy after the add, plus one
-    RunResult run = cli({"add", safe.string(), original.string(), "--erase-originals"}, limited);
+    RunResult run =
+        cli({"add", safe.string(), original.string(), "--erase-originals"}, failingSafeSync());
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(contains(run.err, "quorvane-cli: Failed to Save file!\n")) << run.err;
     EXPECT_EQ(readFile(safe), before);
@@ -155,17 +170,12 @@ TEST_F(CliHostile, AFailedSaveLeavesTheSafeAsItWasAndTheOriginalsInPlace) {
 TEST_F(CliHostile, AFailedSaveOfARenameOrDeleteLeavesTheSafeAsItWas) {
     auto safe = sealSafe({{"a.txt", std::string(1000, 'a')}, {"b.txt", "beta"}});
     const std::string before = readFile(safe);
-    const auto container = containerBytes({{"a.txt", std::string(1000, 'a')}, {"b.txt", "beta"}});
-    RunOptions limited;
-    limited.fileSizeLimit = container.size() + 1;
-    RunResult renamed = cli({"rename", safe.string(), "1", "renamed"}, limited);
+    RunResult renamed = cli({"rename", safe.string(), "1", "renamed"}, failingSafeSync());
     EXPECT_EQ(renamed.exitCode, 1);
     EXPECT_TRUE(contains(renamed.err, "Failed to Save file!")) << renamed.err;
     EXPECT_EQ(readFile(safe), before);
 
-    // A delete shrinks the container; a limit below the old safe still stops its write.
-    limited.fileSizeLimit = 16;
-    RunResult deleted = cli({"delete", safe.string(), "1"}, limited);
+    RunResult deleted = cli({"delete", safe.string(), "1"}, failingSafeSync());
     EXPECT_NE(deleted.exitCode, 0);
     EXPECT_EQ(readFile(safe), before);
     EXPECT_EQ(listOf(safe), "0\t1000\ta.txt\n1\t4\tb.txt\n");

@@ -31,16 +31,17 @@ class CliSafety : public CliTest {
     }
 
     // Which of the tool's own calls of `call` is the nth one on the working
-    // copy once it is open for reading and writing, found in a dry run under
-    // strace. The safe and the files are put back afterwards.
+    // copy (counted from its first `after` call, when given), found in a dry
+    // run under strace. The safe and the files are put back afterwards.
     int workingCopyCall(const std::vector<std::string>& args, const std::string& call, int nth,
-                        const std::vector<fs::path>& restore) {
+                        const std::string& after, const std::vector<fs::path>& restore) {
         std::vector<std::pair<fs::path, std::string>> saved;
         for (const fs::path& path : restore)
             saved.emplace_back(path, readFile(path));
         const fs::path log = box.root() / "dry-run.log";
         RunOptions dry;
-        dry.wrapper = {Strace, "-f", "-qq", "-e", "trace=openat," + call, "-o", log.string()};
+        dry.wrapper = {Strace, "-f",        "-qq", "-e", "trace=openat,pread64,pwrite64",
+                       "-o",   log.string()};
         cli(args, dry);
         for (const auto& [path, bytes] : saved)
             test::writeFile(path, bytes);
@@ -48,6 +49,7 @@ class CliSafety : public CliTest {
         std::ifstream lines(log);
         std::string line, mainPid, workingCopyFd;
         int calls = 0;
+        bool counting = after.empty();
         while (std::getline(lines, line)) {
             std::istringstream words(line);
             std::string pid, rest;
@@ -59,10 +61,13 @@ class CliSafety : public CliTest {
                 continue;
             if (rest.starts_with("openat(") && contains(rest, "/temp2\", O_RDWR"))
                 workingCopyFd = rest.substr(rest.rfind("= ") + 2);
+            const bool onWorkingCopy = !workingCopyFd.empty();
+            if (onWorkingCopy && rest.starts_with(after + "(" + workingCopyFd + ","))
+                counting = true;
             if (!rest.starts_with(call + "("))
                 continue;
             ++calls;
-            if (!workingCopyFd.empty() && rest.starts_with(call + "(" + workingCopyFd + ",") &&
+            if (counting && onWorkingCopy && rest.starts_with(call + "(" + workingCopyFd + ",") &&
                 --nth == 0)
                 return calls;
         }
@@ -124,21 +129,24 @@ TEST_F(CliSafety, AFailedReadOrWriteOfTheWorkingCopyNeverReachesTheSafe) {
         std::vector<std::string> args;
         const char* call;
         int nth;
+        const char* after;
     };
     const std::vector<Fault> faults = {
         // The index is loaded at the open (header, table, then each record's
         // head): a read error at the first record is no damaged safe.
         {"read while loading",
          {"add", safe.string(), original.string(), "--erase-originals"},
-         "read",
-         3},
-        // Deleting the first entry moves the second down in place; the second
-        // block fails, after the first has moved.
-        {"write while moving", {"delete", safe.string(), "0"}, "writev", 2},
+         "pread64",
+         3,
+         ""},
+        // Deleting the first entry moves the second down in place, once the
+        // index is loaded; the second write fails, after the first.
+        {"write while moving", {"delete", safe.string(), "0"}, "pwrite64", 2, "pread64"},
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
-        const int when = workingCopyCall(fault.args, fault.call, fault.nth, {safe, original});
+        const int when =
+            workingCopyCall(fault.args, fault.call, fault.nth, fault.after, {safe, original});
         const RunResult run = cliWithFailingCall(fault.args, fault.call, when);
         EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_TRUE(readFile(safe) == before) << "the safe file changed";

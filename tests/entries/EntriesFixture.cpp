@@ -1,5 +1,7 @@
 #include "tests/entries/EntriesFixture.h"
 
+#include "tests/support/WorkingCopyBytes.h"
+
 #include "lifecycle/EntryListing.h"
 #include "storage/SafeCipher.h"
 
@@ -60,10 +62,7 @@ void EntriesTest::TearDown() {
 }
 
 void EntriesTest::openContainer(const std::string& container) {
-    writeFile(workingCopyPath(state), container);
-    state.workingCopyStream.open(workingCopyPath(state),
-                                 std::ios::in | std::ios::out | std::ios::binary | std::ios::ate);
-    ASSERT_TRUE(state.workingCopyStream.is_open());
+    putWorkingCopy(state.workingCopyStream, workingCopyPath(state), container);
     refreshEntryList(state, shell);
     shell.clearRecords();
 }
@@ -73,9 +72,7 @@ void EntriesTest::openEmptySafe() {
 }
 
 std::string EntriesTest::workingCopyBytes() {
-    state.workingCopyStream.clear();
-    state.workingCopyStream.flush();
-    return readFile(workingCopyPath(state));
+    return workingCopyContent(state.workingCopyStream);
 }
 
 std::filesystem::path EntriesTest::source(const std::string& name, const std::string& content) {

@@ -273,12 +273,15 @@ TEST_F(DroppedFiles, AFailedSaveKeepsThatOriginalAndStopsTheDrop) {
     const std::string withA = containerBytes({{"a", "first file"}});
     const std::string withAB = containerBytes({{"a", "first file"}, {"b", bContent}});
     shell.yesNoAnswers = {true, true};
-    {
-        // A disk that fills up: the working copy still grows to hold b, but
-        // the encrypted safe, always a little longer, no longer fits.
-        FileSizeLimit limit(withAB.size() + 4);
-        addDroppedFiles(session, {a.string(), b.string(), c.string()});
-    }
+    // A disk that fills up once the working copy holds b: the save of b (the
+    // fifth long step) no longer fits.
+    std::optional<FileSizeLimit> diskFull;
+    shell.beforeStep = [&](int step) {
+        if (step == 4)
+            diskFull.emplace(withA.size() + 64);
+    };
+    addDroppedFiles(session, {a.string(), b.string(), c.string()});
+    diskFull.reset();
 
     EXPECT_EQ(shell.events,
               (std::vector<std::string>{

@@ -3,6 +3,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "storage/SafeCipher.h"
 #include "tests/entries/EntriesFixture.h"
+#include "tests/support/WorkingCopyBytes.h"
 
 namespace quorvane::test {
 namespace {
@@ -162,15 +163,12 @@ TEST_F(EntriesTest, AfterADeleteAddExtractRenameDeleteAndSaveWorkWithoutReopenin
     state.safePath = (root / "safe.cx").string();
     state.password = "correct horse";
     ASSERT_TRUE(writeSafeFile(session, "Saving..."));
-    bool failed = true;
-    std::string why;
-    const auto reopened = root / "reopened";
-    decryptSafeFile(state.safePath, reopened, derivePasswordKey(state.password), failed, why);
-    ASSERT_FALSE(failed) << why;
+    const std::optional<std::string> saved = decryptedSafe(state.safePath, state.password);
+    ASSERT_TRUE(saved.has_value());
 
     ScriptedShell fresh;
     SafeState other;
-    other.workingCopyStream.open(reopened, std::ios::in | std::ios::out | std::ios::binary);
+    putWorkingCopy(other.workingCopyStream, root / "reopened", *saved);
     refreshEntryList(other, fresh);
     EXPECT_EQ(fresh.rows, shell.rows);
     EXPECT_TRUE(fresh.messages.empty());

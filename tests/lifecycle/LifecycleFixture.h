@@ -5,6 +5,7 @@
 #include "tests/support/SafeBytes.h"
 #include "tests/support/ScriptedShell.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WorkingCopyBytes.h"
 
 #include <gtest/gtest.h>
 

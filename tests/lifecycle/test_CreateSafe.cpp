@@ -151,7 +151,7 @@ TEST_F(CreateSafeTest, WithASafeOpenItIsSavedFirstThenTheNewOneIsListed) {
     EXPECT_EQ(decryptedSafe(existing, "pw"), changed);
     EXPECT_EQ(state.safePath, chosen.string());
     EXPECT_TRUE(shell.rows.empty());
-    EXPECT_EQ(readFile(workingCopyPath(state)), emptyContainerBytes());
+    EXPECT_EQ(workingCopyContent(state.workingCopyStream), emptyContainerBytes());
 }
 
 TEST_F(CreateSafeTest, FailedSaveOfTheOpenSafeStopsBeforeAnythingIsCreated) {

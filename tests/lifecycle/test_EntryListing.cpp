@@ -9,10 +9,7 @@ namespace {
 class EntryListingTest : public LifecycleTest {
   protected:
     void openWorkingCopyHolding(const std::string& container) {
-        writeFile(workingCopyPath(state), container);
-        state.workingCopyStream.open(workingCopyPath(state), std::ios::in | std::ios::out |
-                                                                 std::ios::binary | std::ios::ate);
-        ASSERT_TRUE(isSafeOpen(state));
+        putWorkingCopy(state.workingCopyStream, workingCopyPath(state), container);
     }
 };
 

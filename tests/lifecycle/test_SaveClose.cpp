@@ -172,7 +172,7 @@ TEST_F(SaveCloseTest, ReopenedSafeEqualsWhatWasClosed) {
     shell.clearRecords();
     openThroughOpenSafe(safe, "pw");
     EXPECT_EQ(shell.rows, rows);
-    EXPECT_EQ(readFile(workingCopyPath(state)), changed);
+    EXPECT_EQ(workingCopyContent(state.workingCopyStream), changed);
 }
 
 TEST_F(SaveCloseTest, FailedCloseAsksAndNoKeepsEverythingOpen) {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <grp.h>
 #include <iostream>
 #include <random>
@@ -158,20 +159,17 @@ TEST_F(SaveFaultTest, KilledAfterASaveTheSafeHoldsTheSavedChanges) {
 TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
     // The child saves the changed working copy again and again; the parent kills
     // it at a random moment and then looks at what the safe file holds.
-    writeFile(workingCopyPath(state), changed);
+    putWorkingCopy(state.workingCopyStream, workingCopyPath(state), changed);
     state.safePath = safe.string();
     state.password = "pw";
     const std::string oldSafe = readFile(safe);
 
     // How long one save takes here, so that the kills spread over a few saves.
-    state.workingCopyStream.open(workingCopyPath(state),
-                                 std::ios::in | std::ios::out | std::ios::binary);
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(writeSafeFile(session, "calibrating"));
     const auto saveMicros = std::chrono::duration_cast<std::chrono::microseconds>(
                                 std::chrono::steady_clock::now() - started)
                                 .count();
-    state.workingCopyStream.close();
     state.safeLock.release(); // each child takes the lock of its own
 
     constexpr int kills = 200;
@@ -183,8 +181,6 @@ TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
     for (int round = 0; round < kills; ++round) {
         writeFile(safe, oldSafe);
         const pid_t child = startChild([&] {
-            state.workingCopyStream.open(workingCopyPath(state),
-                                         std::ios::in | std::ios::out | std::ios::binary);
             // As a program that has just opened the safe the parent put back.
             std::string notLocked;
             ASSERT_EQ(state.safeLock.acquire(safe, notLocked), LockOutcome::Locked);

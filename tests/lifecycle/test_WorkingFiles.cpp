@@ -87,17 +87,12 @@ TEST_F(PrivateFileTest, MissingFolderIsAFailure) {
     EXPECT_FALSE(createPrivateFile(root / "none" / "file"));
 }
 
-// The new safe's container is made beside the working copy, never over it.
 TEST_F(PrivateFileTest, WorkingFilesLiveInTheWorkingDirectory) {
     EXPECT_EQ(workingCopyPath(state), workDir / "temp2");
-    EXPECT_EQ(newSafeContainerPath(state).parent_path(), workDir);
-    EXPECT_NE(newSafeContainerPath(state), workingCopyPath(state));
 }
 
 TEST_F(PrivateFileTest, DiscardClosesTheStreamAndRemovesTheWorkingCopy) {
-    writeFile(workingCopyPath(state), emptyContainerBytes());
-    state.workingCopyStream.open(workingCopyPath(state),
-                                 std::ios::in | std::ios::out | std::ios::binary);
+    putWorkingCopy(state.workingCopyStream, workingCopyPath(state), emptyContainerBytes());
     ASSERT_TRUE(isSafeOpen(state));
     discardWorkingCopy(state);
     EXPECT_FALSE(isSafeOpen(state));
