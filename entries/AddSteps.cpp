@@ -161,18 +161,22 @@ std::string openOriginal(const SourceFile& source, OpenedOriginal& original) {
 }
 
 // Two overwrites through the descriptor, then the name is removed if it still
-// names that file. What to tell the user, empty when all went well.
-std::string overwriteAndUnlink(const SourceFile& source, const OpenedOriginal& original) {
+// names that file. What to tell the user, empty when all went well; deleted
+// says whether the name is gone.
+std::string overwriteAndUnlink(const SourceFile& source, const OpenedOriginal& original,
+                               bool& deleted) {
     for (int pass = 0; pass < 2; ++pass)
         if (int error = SecureEraseOpenFile(original.file); error != 0)
             return text::originalNotErased(source.path, std::strerror(error));
     struct stat now {};
-    if (::fstatat(original.folder, original.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
-        return ""; // the name is gone already; the content was overwritten all the same
+    if (::fstatat(original.folder, original.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+        deleted = true; // the name is gone already; the content was overwritten all the same
+        return "";
+    }
     if (now.st_dev != original.device || now.st_ino != original.inode)
         return text::originalNameNowAnotherFile(source.path);
     // The original program leaves a failed deletion unreported.
-    ::unlinkat(original.folder, original.name.c_str(), 0);
+    deleted = ::unlinkat(original.folder, original.name.c_str(), 0) == 0;
     return "";
 }
 
@@ -188,10 +192,20 @@ void eraseOriginal(Session& session, const SourceFile& source) {
     }
     shell.ShowProgress(text::RemovingOriginalFile);
     std::string problem;
-    shell.runBusy([&] { problem = overwriteAndUnlink(source, original); });
+    bool deleted = false;
+    EraseReach reach;
+    shell.runBusy([&] {
+        // Judged on the descriptor about to be overwritten, and before: the
+        // overwrite itself may move the extents it would be judged by.
+        reach = session.assessErase(original.file);
+        problem = overwriteAndUnlink(source, original, deleted);
+    });
     shell.HideProgress();
     if (!problem.empty())
         shell.showMessage(problem, text::CaptionError, MessageIcon::Error);
+    else if (deleted && !reach.reaches)
+        shell.showMessage(text::erasedButRecoverable(source.path, reach),
+                          text::CaptionDeleteOriginal, MessageIcon::Information);
 }
 
 } // namespace quorvane

@@ -77,6 +77,55 @@ std::string originalNameNowAnotherFile(const std::string& path) {
            path;
 }
 
+namespace {
+
+// Why the old blocks may have survived, to follow "because".
+std::string whyRecoverable(const EraseReach& reach) {
+    const std::string& what = reach.what;
+    switch (reach.why) {
+    case EraseObstacle::CopyOnWrite:
+        return what + " writes changes to new places (copy-on-write)";
+    case EraseObstacle::LogStructured:
+        return what + " writes changes to new places (log-structured)";
+    case EraseObstacle::DataJournal:
+        return what + " keeps a copy of the file's data in its journal (data=journal)";
+    case EraseObstacle::Overlay:
+        return "the overlay file system (" + what + ") leaves the file's lower layer untouched";
+    case EraseObstacle::Delegated:
+        return what + " hands the bytes to another machine or program, which decides where they go";
+    case EraseObstacle::SharedExtents:
+        return "its blocks are shared with another copy (a reflink or a snapshot), which keeps "
+               "them";
+    case EraseObstacle::PackedExtents:
+        return what +
+               " keeps it packed (inline, compressed or unaligned), not in blocks of its own";
+    case EraseObstacle::VirtualDisk:
+        return what + " is a virtual disk, and its host decides where the bytes go";
+    case EraseObstacle::SolidState:
+        return what + " is solid-state or thin-provisioned (non-rotational, or with discard) and "
+                      "decides itself where the bytes go";
+    case EraseObstacle::None:
+    case EraseObstacle::InMemory:
+    case EraseObstacle::Unknown:
+        break;
+    }
+    return "Quorvane cannot tell how " + (what.empty() ? std::string("this disk") : what) +
+           " stores changes";
+}
+
+} // namespace
+
+std::string erasedButRecoverable(const std::string& path, const EraseReach& reach) {
+    if (reach.why == EraseObstacle::InMemory)
+        return "The original file was deleted; it was kept in memory (" + reach.what +
+               "), not on a disk, so no disk blocks held it, though parts of it may have been "
+               "swapped out to disk: " +
+               path;
+    return "The original file was deleted, but its content may still be recoverable from this "
+           "disk because " +
+           whyRecoverable(reach) + ": " + path;
+}
+
 std::string printableName(const std::string& name) {
     // Names come from safes made anywhere; a line break or an escape
     // sequence in one must not reshape the message it is shown in.

@@ -4,6 +4,8 @@
 // The texts of the original program are kept as they were, typos included;
 // the ones further down are ours and say why something was refused.
 
+#include "storage/EraseReach.h"
+
 #include <string>
 #include <vector>
 
@@ -56,6 +58,9 @@ std::string originalIsLinkNotErased(const std::string& path);
 std::string originalHasOtherNamesNotErased(const std::string& path);
 std::string originalNotErased(const std::string& path, const std::string& reason);
 std::string originalNameNowAnotherFile(const std::string& path);
+// Told after an original was overwritten and deleted when the overwrite may
+// not have reached its old blocks; one line, the path at its end.
+std::string erasedButRecoverable(const std::string& path, const EraseReach& reach);
 inline constexpr const char* DeleteNotDone =
     "The file could not be deleted: the safe's working copy could not be rewritten. "
     "The list shows what the safe holds now.";

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "lifecycle/SafeState.h"
+#include "storage/EraseReach.h"
 #include "ui/Shell.h"
+
+#include <functional>
 
 namespace quorvane {
 
@@ -11,6 +14,10 @@ struct Session {
     Shell& shell;
     // The row a row command acts on (-1: none); commands set it themselves.
     int CurrentRow = -1;
+    // Judges, before an original is overwritten, whether the overwrite can
+    // reach its old blocks. Tests put a fixed verdict here, so that what they
+    // expect does not depend on the disk under their temporary folder.
+    std::function<EraseReach(int fd)> assessErase = assessOverwrite;
 };
 
 } // namespace quorvane

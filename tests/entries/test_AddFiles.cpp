@@ -1,6 +1,7 @@
 #include "entries/Messages.h"
 #include "tests/entries/EntriesFixture.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -533,6 +534,66 @@ TEST_F(KeptOriginals, ALinkSwappedInJustBeforeTheOverwriteIsNotFollowed) {
     EXPECT_EQ(shell.messageTexts(),
               (std::vector<std::string>{text::originalNameNowAnotherFile(path.string()),
                                         text::WrittenSuccessfully}));
+}
+
+// --- what the user hears when an overwrite may not reach the old blocks ---
+
+using ErasedOriginals = EntriesTest;
+
+// The verdict is taken inside the erase's busy step, on the descriptor that is
+// overwritten, before the overwrite; anything but "reaches" adds one message
+// after the erase, and "reaches" adds none.
+TEST_F(ErasedOriginals, AVerdictThatDoesNotReachIsToldAfterTheErase) {
+    openEmptySafe();
+    const auto path = sources / "secret.txt";
+    const std::string told = "message:Delete Original File:The original file was deleted, but "
+                             "its content may still be recoverable from this disk because btrfs "
+                             "writes changes to new places (copy-on-write): " +
+                             path.string();
+    using Case = std::pair<EraseReach, std::vector<std::string>>; // verdict, the extra message
+    for (const auto& [verdict, extra] :
+         {Case{{true, EraseObstacle::None, "sda"}, {}},
+          Case{{false, EraseObstacle::CopyOnWrite, "btrfs"}, {told}},
+          Case{{false, EraseObstacle::InMemory, "tmpfs"},
+               {"message:Delete Original File:" +
+                text::erasedButRecoverable(path.string(),
+                                           {false, EraseObstacle::InMemory, "tmpfs"})}}}) {
+        SCOPED_TRACE(verdict.what);
+        writeFile(path, "top secret");
+        bool busy = false;
+        shell.beforeStep = [&](int) { busy = true; };
+        shell.afterStep = [&](int) { busy = false; };
+        std::string judged;
+        session.assessErase = [&](int fd) {
+            std::string bytes(10, '\0');
+            bytes.resize(
+                static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(fd, bytes.data(), 10, 0))));
+            judged = (busy ? "busy " : "outside ") +
+                     std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd)).string() +
+                     " " + bytes;
+            return verdict;
+        };
+        shell.clearRecords();
+        shell.addFilePickerAnswers.push_back(path.string());
+        shell.yesNoAnswers = {true, true};
+        addFile(session);
+
+        EXPECT_EQ(judged, "busy " + path.string() + " top secret");
+        EXPECT_FALSE(std::filesystem::exists(path));
+        std::vector<std::string> expected = {"pick-add",
+                                             AskErase,
+                                             "progress:Adding File...",
+                                             "hide",
+                                             AskSure,
+                                             Saving,
+                                             "hide",
+                                             "progress:Removing Original File...",
+                                             "hide"};
+        expected.insert(expected.end(), extra.begin(), extra.end());
+        expected.push_back(Written);
+        EXPECT_EQ(shell.events, expected);
+        EXPECT_TRUE(extra.empty() || shell.messages.front().icon == MessageIcon::Information);
+    }
 }
 
 } // namespace
