@@ -52,7 +52,8 @@ TEST_F(CliTest, AKilledRunsFolderGoesAtTheNextRunAndALiveRunsFolderStays) {
     waiting.inputPath = pipe.string();
     const StartedRun live = box.start({"list", safe.string(), "--password-file", "-"}, waiting);
     const int writer = ::open(pipe.c_str(), O_WRONLY);
-    ASSERT_TRUE(waitFor([&] { return folderListing(box.tmp()).size() == 1; }));
+    // Under its final name once it is locked.
+    ASSERT_TRUE(waitFor([&] { return namesStartingWith(box.tmp(), "quorvane-").size() == 1; }));
     const std::vector<std::string> liveFolder = folderListing(box.tmp());
 
     // Killed at the save's first fsync: the working copy is written in full,
