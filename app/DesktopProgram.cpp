@@ -1,5 +1,6 @@
 #include "app/DesktopProgram.h"
 
+#include "app/GuardedApplication.h"
 #include "lifecycle/Lifecycle.h"
 
 #include <QApplication>
@@ -57,6 +58,9 @@ void DesktopProgram::endOnRequest() {
 void DesktopProgram::run() {
     window_.show();
     QApplication::exec();
+    // A step that failed with an exception may have left the working copy
+    // half changed: nothing of it is written, the program ends instead.
+    GuardedApplication::rethrowFromEventLoop();
     // The loop can end without the window's close sequence (the desktop
     // session ending, say); the safe is written all the same.
     if (isSafeOpen(state_))

@@ -1,8 +1,9 @@
 #include "app/TerminationWatch.h"
 
+#include "lifecycle/ProcessEnds.h"
+
 #include <QSocketNotifier>
 
-#include <array>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -11,8 +12,6 @@
 namespace quorvane {
 
 namespace {
-
-constexpr std::array<int, 3> WatchedSignals = {SIGTERM, SIGHUP, SIGINT};
 
 // [0] is written by the handler, [1] read on the GUI thread.
 int signalSockets[2] = {-1, -1};
@@ -45,14 +44,14 @@ TerminationWatch::TerminationWatch(std::function<void()> onTermination, QObject*
     }
     notifier_ = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationWatch::drain);
-    for (int signal : WatchedSignals)
+    for (int signal : EndingSignals)
         setHandler(signal, noteSignal);
 }
 
 TerminationWatch::~TerminationWatch() {
     if (notifier_ == nullptr)
         return;
-    for (int signal : WatchedSignals)
+    for (int signal : EndingSignals)
         setHandler(signal, SIG_DFL);
     ::close(signalSockets[0]);
     ::close(signalSockets[1]);

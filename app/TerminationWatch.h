@@ -8,8 +8,9 @@ class QSocketNotifier;
 
 namespace quorvane {
 
-// Turns SIGTERM, SIGHUP and SIGINT (the desktop session ending, a terminal
-// closing, Ctrl+C) into a call on the GUI thread, so that the program can
+// Turns every signal that would end the process (EndingSignals: the desktop
+// session ending, a terminal closing, Ctrl+C or Ctrl+\, a file size limit)
+// into a call on the GUI thread, so that the program can
 // write the open safe and remove its plaintext working copy instead of
 // dying with both left as they are. One watch at a time per process; the
 // signals get their default handling back when it goes.

@@ -6,9 +6,9 @@
 #include "cli/SafeCommands.h"
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
+#include "lifecycle/AbandonedFolders.h"
 #include "lifecycle/WorkingDirectory.h"
 
-#include <csignal>
 #include <iostream>
 #include <optional>
 #include <system_error>
@@ -31,6 +31,8 @@ int runWithWorkingDirectory(const Invocation& invocation) {
     // Declared first, so that it watches until the working directory is gone.
     SignalGuard guard;
     std::optional<WorkingDirectory> workDir;
+    // What earlier runs killed outright (SIGKILL, a crash) left behind.
+    removeAbandonedWorkingFolders();
     try {
         guard.guardWorkingDirectory([&] { return workDir.emplace().path(); });
     } catch (const UnsafeTemporaryDirectory& refusal) {
@@ -70,9 +72,6 @@ int runCli(const std::vector<std::string>& args) {
         std::cout << versionText() << std::flush;
         return toInt(ExitCode::Success);
     }
-    // A reader that goes away (list | head) must not kill the process before
-    // it has removed its working directory; the failed write is reported instead.
-    std::signal(SIGPIPE, SIG_IGN);
     ExitCode early = checkBeforeOpening(invocation, std::cerr);
     if (early != ExitCode::Success)
         return toInt(early);

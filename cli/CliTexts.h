@@ -47,6 +47,12 @@ inline constexpr const char* NoWorkingFolder =
 inline constexpr const char* ListNotWritten = "the list could not be written";
 inline constexpr const char* OriginalNotDeleted = "stored, but the original could not be deleted";
 
+inline constexpr const char* UnknownFailure = "unknown failure";
+// what: the failure that stopped the tool; nothing of the working folder remains.
+inline std::string internalError(const std::string& what) {
+    return "stopped by an internal error: " + what;
+}
+
 inline std::string damagedSafe(std::size_t readable) {
     return "The safe is damaged: entries from number " + std::to_string(readable) +
            " on could not be read.";

@@ -2,6 +2,8 @@
 
 #include "cli/FolderRemoval.h"
 #include "cli/PasswordInput.h"
+#include "lifecycle/ProcessEnds.h"
+#include "storage/UnfinishedFiles.h"
 
 #include <atomic>
 #include <cerrno>
@@ -28,7 +30,7 @@ std::atomic<bool> signalled{false};
 sigset_t endingSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    for (int signal : EndingSignals)
         sigaddset(&set, signal);
     return set;
 }
@@ -60,8 +62,11 @@ bool signalPending() {
     sigemptyset(&pending);
     if (sigpending(&pending) != 0)
         return false;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        if (sigismember(&pending, signal) == 1)
+    // Not SIGXFSZ: one raised by our own write stays pending on this thread
+    // for good (the write failed with EFBIG instead), and no watcher would
+    // come for it. One sent from outside reaches the watcher all the same.
+    for (int signal : EndingSignals)
+        if (signal != SIGXFSZ && sigismember(&pending, signal) == 1)
             return true;
     return false;
 }
@@ -121,6 +126,9 @@ void SignalGuard::handle(int signal) {
     // From here on only calls that need no heap and no lock the stopped
     // thread could be holding.
     restoreTerminalEcho();
+    // An entry half extracted into the user's folder, or a fresh safe file
+    // that was about to take the safe's name.
+    removeUnfinishedFiles();
     if (!workDir_.empty())
         removeFolderWithoutAllocating(workDir_.c_str());
     ::_exit(128 + signal);

@@ -8,11 +8,15 @@
 
 namespace quorvane {
 
-// While it lives, an interrupt, hang-up, quit or termination signal does not
-// leave plaintext behind: a watcher thread first stops the thread that made
-// the guard (so that no working file can appear while it cleans up), then
-// puts the terminal's echo back, removes the private working directory and
-// ends the process with 128 + the signal's number. The safe file needs no
+// While it lives, no signal that would end the process (an interrupt,
+// hang-up, quit, termination, a file size limit sent from outside: see
+// EndingSignals) leaves plaintext behind: a watcher thread first stops the
+// thread that made the guard (so that no working file can appear while it
+// cleans up), then puts the terminal's echo back, removes the unfinished file
+// of an extraction or a save, removes the private working directory and ends
+// the process with 128 + the signal's number. A file size limit reached by our
+// own write stays blocked on the writing thread: the write fails (EFBIG) and
+// is reported like any other failed write. The safe file needs no
 // care: it is only ever replaced by a rename, so it holds the old or the new
 // safe at any moment.
 // Construct it first thing, on the thread that does the work (it sets the

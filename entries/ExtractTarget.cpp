@@ -2,6 +2,7 @@
 
 #include "entries/FdOutputBuffer.h"
 #include "entries/Messages.h"
+#include "storage/UnfinishedFiles.h"
 
 #include <atomic>
 #include <cerrno>
@@ -117,7 +118,9 @@ TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name) {
 // Creates a new, empty file under a name nobody else uses, in the folder of
 // the target: O_EXCL makes sure it is ours and no link or existing file
 // (which may be a hard link to a file elsewhere) is ever written through.
-int createFreshFile(const ExtractFolder& folder, std::string& freshName, int& error) {
+// Noted as unfinished, so that a process stopped by a signal removes it.
+int createFreshFile(const ExtractFolder& folder, UnfinishedFile& note, std::string& freshName,
+                    int& error) {
     // Process, counter and clock make a clash unlikely; O_EXCL makes it harmless.
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -128,8 +131,8 @@ int createFreshFile(const ExtractFolder& folder, std::string& freshName, int& er
                       static_cast<long>(::getpid()), counter++, tick);
         // 0600 while the entry's plaintext goes in: the final mode is set
         // once the file is complete.
-        int fd =
-            ::openat(folder.fd(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = note.create(folder.fd(), name,
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             freshName = name;
             return fd;
@@ -171,11 +174,20 @@ TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name
         return *target.refusal;
     std::string freshName;
     int createError = 0;
-    int fd = createFreshFile(folder, freshName, createError);
+    UnfinishedFile note;
+    int fd = createFreshFile(folder, note, freshName, createError);
     if (fd < 0)
         return failed(createError);
 
-    std::string why = fillFreshFile(fd, writeContent);
+    std::string why;
+    try {
+        why = fillFreshFile(fd, writeContent);
+    } catch (...) {
+        // A cut-off file must not stay behind, whatever ended the writing.
+        ::close(fd);
+        ::unlinkat(folder.fd(), freshName.c_str(), 0);
+        throw;
+    }
     if (why.empty()) {
         // Looked at again now that the file is complete: the name may stand
         // for something else by now, and the mode to keep is the one it has now.

@@ -1,13 +1,17 @@
 #include "lifecycle/WorkingDirectory.h"
 
 #include "storage/FileIdentity.h"
+#include "storage/SafeFileLock.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
+#include <random>
+#include <stdio.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -30,7 +34,9 @@ bool othersCannotSwapEntries(const std::filesystem::path& folder) {
     return !othersMayWrite || (status.st_mode & S_ISVTX) != 0;
 }
 
-std::filesystem::path chooseParent() {
+} // namespace
+
+std::filesystem::path workingFolderParent() {
     const char* tmpdir = std::getenv("TMPDIR");
     const std::filesystem::path temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
     struct stat status {};
@@ -48,7 +54,55 @@ std::filesystem::path chooseParent() {
             "it could be swapped; set TMPDIR to a folder of your own");
 }
 
-// Removes everything in the folder held by fd, folders in it included.
+namespace {
+
+// Attempts at making the folder: a sweep by another process at start-up may
+// take a staging folder away in the moment before its lock is held.
+constexpr int MakeAttempts = 4;
+// Attempts at a final name nobody uses yet.
+constexpr int NameAttempts = 16;
+
+std::string randomSuffix() {
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::string suffix;
+    for (std::size_t i = 0; i < WorkingFolderSuffixLength; ++i)
+        suffix += Letters[random() % (sizeof Letters - 1)];
+    return suffix;
+}
+
+// Gives the staging folder a final name that nothing has yet. Returns 0 or
+// the errno of the failure; ENOENT when the staging folder was swept away.
+int renameToFinal(const std::filesystem::path& staging, std::filesystem::path& finalName) {
+    const std::string made = staging.filename().string();
+    std::string suffix = made.substr(made.size() - WorkingFolderSuffixLength);
+    for (int attempt = 0; attempt < NameAttempts; ++attempt, suffix = randomSuffix()) {
+        finalName = staging.parent_path() / (WorkingFolderPrefix + suffix);
+        if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, finalName.c_str(), RENAME_NOREPLACE) ==
+            0)
+            return 0;
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL)
+            return errno;
+        // A file system without the flag: a plain rename, to a name that is
+        // free a moment before (it could only replace an empty folder).
+        struct stat status {};
+        if (::lstat(finalName.c_str(), &status) == 0)
+            continue;
+        return ::rename(staging.c_str(), finalName.c_str()) == 0 ? 0 : errno;
+    }
+    return EEXIST;
+}
+
+} // namespace
+
+namespace {
+
+// Removes everything in the folder held by fd, folders in it included, the
+// lock excepted: it goes last, so that a folder never looks unlocked while
+// it still holds anything.
 void emptyFolder(int fd, int depth = 0) {
     const int listing = ::dup(fd);
     DIR* folder = listing < 0 ? nullptr : ::fdopendir(listing);
@@ -59,7 +113,8 @@ void emptyFolder(int fd, int depth = 0) {
     }
     while (const dirent* entry = ::readdir(folder)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == ".." || ::unlinkat(fd, name.c_str(), 0) == 0)
+        if (name == "." || name == ".." || (depth == 0 && name == WorkingFolderLock) ||
+            ::unlinkat(fd, name.c_str(), 0) == 0)
             continue;
         // Deeper than the working folder ever gets (it holds plain files).
         const int child =
@@ -87,11 +142,22 @@ bool createPrivateFile(const std::filesystem::path& path) {
 }
 
 WorkingDirectory::WorkingDirectory() {
-    std::string pattern = (chooseParent() / "quorvane-XXXXXX").string();
+    const std::filesystem::path parent = workingFolderParent();
+    for (int attempt = 1; !makeLockedFolder(parent); ++attempt)
+        if (attempt == MakeAttempts)
+            refuse(EAGAIN, "cannot create working directory");
+}
+
+// Makes the folder under a staging name, locks it and only then gives it its
+// final name, so that nobody ever sees a final folder whose lock is free while
+// we live. False when a sweep took the staging folder away meanwhile (a new
+// attempt is then worth making); throws on any other failure.
+bool WorkingDirectory::makeLockedFolder(const std::filesystem::path& parent) {
+    std::string pattern = (parent / (std::string(StagingFolderPrefix) + "XXXXXX")).string();
     // mkdtemp makes the directory with mode 0700: no other user can look in.
     if (::mkdtemp(pattern.data()) == nullptr)
         refuse(errno, "cannot create working directory");
-    path_ = pattern;
+    const std::filesystem::path staging = pattern;
     fd_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat status {};
     const bool ours = fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_uid == ::geteuid() &&
@@ -100,12 +166,53 @@ WorkingDirectory::WorkingDirectory() {
         const int error = fd_ < 0 ? errno : EPERM;
         if (fd_ >= 0)
             ::close(fd_);
+        fd_ = -1;
         refuse(error, "the working directory " + pattern + " was replaced as it was made");
     }
+    lockFd_ =
+        ::openat(fd_, WorkingFolderLock, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int error = lockFd_ < 0 ? errno : 0;
+    // A lock that someone else holds, or a lock file no longer in the folder,
+    // means a sweep is removing the staging folder under us.
+    if (error == 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno))
+        error = errno == EWOULDBLOCK ? ENOENT : errno;
+    struct stat lockStatus {};
+    if (error == 0 && (::fstat(lockFd_, &lockStatus) != 0 || lockStatus.st_nlink == 0))
+        error = ENOENT;
+    std::filesystem::path finalName;
+    if (error == 0)
+        error = renameToFinal(staging, finalName);
+    if (error == 0 && (::fstat(fd_, &status) != 0 || status.st_nlink == 0))
+        error = ENOENT;
+    if (error == 0) {
+        path_ = finalName;
+        return true;
+    }
+    giveUpStagingFolder(staging);
+    if (error == ENOENT)
+        return false;
+    refuse(error, "cannot create working directory");
+}
+
+// Removes what was made of a staging folder that did not become ours.
+void WorkingDirectory::giveUpStagingFolder(const std::filesystem::path& staging) {
+    emptyFolder(fd_);
+    ::unlinkat(fd_, WorkingFolderLock, 0);
+    const std::optional<FileIdentity> held = identityOf(fd_);
+    struct stat atName {};
+    if (held && ::lstat(staging.c_str(), &atName) == 0 && atName.st_dev == held->device &&
+        atName.st_ino == held->inode)
+        ::rmdir(staging.c_str());
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+    ::close(fd_);
+    lockFd_ = fd_ = -1;
 }
 
 WorkingDirectory::~WorkingDirectory() {
     emptyFolder(fd_);
+    ::unlinkat(fd_, WorkingFolderLock, 0);
+    ::close(lockFd_);
     // The name goes only while it still names our folder.
     const std::optional<FileIdentity> held = identityOf(fd_);
     struct stat atName {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <system_error>
 
@@ -10,9 +11,25 @@ namespace quorvane {
 // when it cannot be created; a symbolic link at path is refused.
 bool createPrivateFile(const std::filesystem::path& path);
 
+// Names under the temporary directory. A folder is made under a staging name
+// and takes its final name only once its lock is held, so that a folder under
+// the final name whose lock is free belongs to a process that is gone.
+inline constexpr const char* WorkingFolderPrefix = "quorvane-";
+inline constexpr const char* StagingFolderPrefix = ".quorvane-staging-";
+inline constexpr const char* WorkingFolderLock = "lock";
+// The length of the random part that mkdtemp gives both names.
+inline constexpr std::size_t WorkingFolderSuffixLength = 6;
+
+// The folder the working folders are made in: TMPDIR (or /tmp) where others
+// cannot swap what is in it, else the per-user runtime folder. Throws
+// UnsafeTemporaryDirectory when neither will do.
+std::filesystem::path workingFolderParent();
+
 // One private directory per process (mode 0700) under the system's temporary
 // directory, where the plaintext working copy and every intermediate live.
-// Removed with everything in it when the object goes away.
+// Removed with everything in it when the object goes away. It holds a lock
+// file, locked (flock) for as long as the object lives: a later process that
+// finds the lock free knows nobody works in the folder any more.
 //
 // The folder is held by a descriptor from its creation on, and its files are
 // reached through that descriptor (anchored()), never by its name: where the
@@ -39,8 +56,12 @@ class WorkingDirectory {
     std::filesystem::path anchored() const;
 
   private:
+    bool makeLockedFolder(const std::filesystem::path& parent);
+    void giveUpStagingFolder(const std::filesystem::path& staging);
+
     std::filesystem::path path_;
     int fd_ = -1;
+    int lockFd_ = -1;
 };
 
 } // namespace quorvane

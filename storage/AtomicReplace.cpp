@@ -2,6 +2,7 @@
 
 #include "storage/DescriptorBuffer.h"
 #include "storage/SafeFileLock.h"
+#include "storage/UnfinishedFiles.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,7 +12,9 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -88,21 +91,99 @@ bool syncFolder(const fs::path& folder, int& error) {
     return synced;
 }
 
-struct FreshFile {
-    fs::path path;
-    int fd = -1;
-};
-
-std::optional<FreshFile> makeFreshFile(const fs::path& target, int& error) {
-    std::string pattern =
-        (target.parent_path() / (target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return std::nullopt;
-    }
-    return FreshFile{pattern, fd};
+std::string randomSuffix() {
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::string suffix;
+    for (int i = 0; i < 6; ++i)
+        suffix += Letters[random() % (sizeof Letters - 1)];
+    return suffix;
 }
+
+// The new safe while it is written. Where the file system allows, it has no
+// name at all (O_TMPFILE) until it is complete and checked: a process killed
+// in the middle (SIGKILL, a crash, the power) leaves nothing beside the safe,
+// and nobody has to guess later which file there is clutter. It gets a name
+// only for the moment before the rename. Elsewhere it is a named file from
+// the start, as any save made before. Either way a name is noted as
+// unfinished, so that a process stopped by a signal removes it.
+class FreshFile {
+  public:
+    FreshFile() = default;
+    ~FreshFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (folder_ >= 0)
+            ::close(folder_);
+    }
+    FreshFile(const FreshFile&) = delete;
+    FreshFile& operator=(const FreshFile&) = delete;
+
+    bool make(const fs::path& target, int& error) {
+        target_ = target;
+        // O_PATH: a folder we may write but not list still takes the file.
+        folder_ = ::open(target.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder_ < 0) {
+            error = errno;
+            return false;
+        }
+        fd_ = ::openat(folder_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            return true;
+        return named(
+            [&](const char* name) {
+                fd_ = note_.create(folder_, name,
+                                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                return fd_ >= 0;
+            },
+            error);
+    }
+
+    // Gives an unnamed file a name beside the target, ready for the rename.
+    bool name(std::string& reason) {
+        int error = 0;
+        if (!path_.empty() ||
+            named([&](const char* name) { return note_.link(fd_, folder_, name); }, error))
+            return true;
+        reason = reasonOf(error);
+        return false;
+    }
+
+    void discard() {
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+        note_.forget();
+    }
+    void renamed() { note_.forget(); }
+
+    int fd() const { return fd_; }
+    const fs::path& path() const { return path_; }
+    // Hands the descriptor over: the caller closes it.
+    int release() { return std::exchange(fd_, -1); }
+
+  private:
+    // Tries a few unused names target.XXXXXX with attempt until one is taken.
+    bool named(const std::function<bool(const char*)>& attempt, int& error) {
+        for (int tries = 0; tries < 100; ++tries) {
+            const std::string name = target_.filename().string() + "." + randomSuffix();
+            if (attempt(name.c_str())) {
+                path_ = target_.parent_path() / name;
+                return true;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+        error = errno;
+        return false;
+    }
+
+    fs::path target_;
+    fs::path path_; // empty while the file has no name
+    int folder_ = -1;
+    int fd_ = -1;
+    UnfinishedFile note_;
+};
 
 // Writes the content and makes it durable, then lets the guard read it back
 // from the disk. False with a reason on any failure.
@@ -181,35 +262,35 @@ ReplaceResult replaceFileAtomically(
     }
     const FileOwnership ownership = ownershipOf(resolved);
     int error = 0;
-    const std::optional<FreshFile> fresh = makeFreshFile(resolved, error);
-    if (!fresh) {
+    FreshFile fresh;
+    if (!fresh.make(resolved, error)) {
         result.reason = reasonOf(error);
         return result;
     }
     bool done = false;
     try {
-        done = fillFreshFile(fresh->fd, writeContent, ownership, guard, result.reason);
+        done = fillFreshFile(fresh.fd(), writeContent, ownership, guard, result.reason);
     } catch (const std::exception& failure) {
         result.reason = failure.what();
     }
-    done = done && (!guard.lockFresh || lockFreshFile(fresh->fd, result.reason)) &&
-           targetUnchanged(resolved, guard, result.reason);
-    if (done && ::rename(fresh->path.c_str(), resolved.c_str()) != 0) {
+    done = done && (!guard.lockFresh || lockFreshFile(fresh.fd(), result.reason)) &&
+           fresh.name(result.reason) && targetUnchanged(resolved, guard, result.reason);
+    if (done && ::rename(fresh.path().c_str(), resolved.c_str()) != 0) {
         result.reason = reasonOf(errno);
         done = false;
     }
     if (!done) {
-        ::unlink(fresh->path.c_str());
-        ::close(fresh->fd);
+        fresh.discard();
         return result;
     }
+    fresh.renamed();
     // From here the target holds the new content: whatever follows is reported
     // but is no failure, or a caller would think the old file still stood.
     result.ok = true;
-    result.identity = identityOf(fresh->fd).value_or(FileIdentity{});
+    result.identity = identityOf(fresh.fd()).value_or(FileIdentity{});
     if (guard.lockFresh)
-        result.lockedFd = fresh->fd;
-    else if (::close(fresh->fd) != 0)
+        result.lockedFd = fresh.release();
+    else if (::close(fresh.release()) != 0)
         result.reason = reasonOf(errno);
     if (!syncFolder(resolved.parent_path(), error))
         result.reason = reasonOf(error);

@@ -220,7 +220,7 @@ TEST_F(DesktopProgramTest, DroppedFilesGoIntoTheOpenSafeAndTheCloseBoxWritesIt) 
 // --- closing ------------------------------------------------------------------------
 
 TEST_F(DesktopProgramTest, TerminationSignalsWriteTheSafeLikeTheCloseBox) {
-    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    for (int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGXFSZ, SIGUSR1, SIGALRM}) {
         makeTwoFileSafe();
         DesktopProgram program;
         ASSERT_TRUE(startOn(program, password));

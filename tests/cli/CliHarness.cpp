@@ -41,9 +41,6 @@ void prepareChild(const CliSandbox& box) {
     // The tool must work with no display at all.
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
-    // An ignored SIGXFSZ stays ignored across exec: a write past the limit then
-    // fails with EFBIG instead of killing the tool.
-    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int exitStatusOf(int status) {
@@ -92,6 +89,11 @@ fs::path CliSandbox::passwordFile(const std::string& password) const {
 }
 
 RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions& options) const {
+    return finish(start(args, options));
+}
+
+StartedRun CliSandbox::start(const std::vector<std::string>& args,
+                             const RunOptions& options) const {
     // Numbered, so that runs at the same time (from several threads) keep apart.
     static std::atomic<int> runs{0};
     const std::string number = std::to_string(++runs);
@@ -134,12 +136,16 @@ RunResult CliSandbox::run(const std::vector<std::string>& args, const RunOptions
         ::execv(command[0].c_str(), argvOf(command).data());
         ::_exit(127);
     }
+    return {pid, out, err};
+}
+
+RunResult CliSandbox::finish(const StartedRun& started) {
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    ::waitpid(started.pid, &status, 0);
     RunResult result;
     result.exitCode = exitStatusOf(status);
-    result.out = readFile(out);
-    result.err = readFile(err);
+    result.out = readFile(started.out);
+    result.err = readFile(started.err);
     return result;
 }
 

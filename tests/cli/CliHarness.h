@@ -39,6 +39,13 @@ struct RunOptions {
     std::vector<std::string> wrapper;
 };
 
+// A run of the tool that goes on while the test acts on it.
+struct StartedRun {
+    pid_t pid = -1; // the child: the tool, or its wrapper
+    std::filesystem::path out;
+    std::filesystem::path err;
+};
+
 // A private folder with three parts: "tmp" (the child's TMPDIR), "cwd" (its
 // working folder) and "files" (what the test prepares). Removed afterwards.
 class CliSandbox {
@@ -60,6 +67,9 @@ class CliSandbox {
 
     // Runs the tool without a controlling terminal (so it can never ask one).
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+    // The same in two halves: start returns at once, finish waits for the end.
+    StartedRun start(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+    static RunResult finish(const StartedRun& started);
     // Runs the tool on a pseudo-terminal and types one line after each
     // password prompt and [y/N] question that it shows ("\x03" is Ctrl-C, as
     // a person types it).

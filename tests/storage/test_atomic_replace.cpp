@@ -187,6 +187,23 @@ TEST(ReplaceFileAtomically, AFailingWriterLeavesTheOldFileAndNoTempFile) {
     }
 }
 
+// Killed outright in the middle of the save (nothing of ours runs after
+// SIGKILL): the new file had no name yet, so nothing is left beside the safe.
+TEST(ReplaceFileAtomically, AProcessKilledWhileWritingLeavesNothingBesideTheSafe) {
+    TempDir dir;
+    writeFile(dir / "safe.cx", "the old safe");
+    EXPECT_EQ(test::runInChild([&] {
+                  replaceFileAtomically(dir / "safe.cx", [](std::ostream& out, std::string&) {
+                      out << sampleContent(1 << 20, 'n') << std::flush;
+                      ::raise(SIGKILL);
+                      return true;
+                  });
+              }),
+              128 + SIGKILL);
+    EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
 TEST(ReplaceFileAtomically, AMissingFolderOrAFolderAsTargetFailsWithAReason) {
     TempDir dir;
     fs::create_directory(dir / "folder");
