@@ -12,8 +12,6 @@ namespace quorvane {
 
 namespace {
 
-using Byte = CryptoPP::byte;
-
 constexpr std::size_t SectorSize = 4096;
 // 256 KiB of decrypted sectors: large enough for the container's 1 MiB copies
 // to go out in few writes, small enough to keep memory flat.
@@ -55,9 +53,7 @@ bool WorkingCopyBuffer::create(const std::filesystem::path& path) {
         errno = EAGAIN;
         return false;
     }
-    const Byte zeroTweak[16] = {};
-    encryption_.SetKeyWithIV(key_.data(), SessionKey::Size, zeroTweak, sizeof zeroTweak);
-    decryption_.SetKeyWithIV(key_.data(), SessionKey::Size, zeroTweak, sizeof zeroTweak);
+    cipher_.setKey(key_.data(), SectorSize);
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0)
         return false;
@@ -105,22 +101,14 @@ bool WorkingCopyBuffer::readSectors(std::uint64_t first, std::size_t count, unsi
         got += static_cast<std::size_t>(n);
     }
     const std::size_t whole = got / SectorSize;
-    for (std::size_t i = 0; i < whole; ++i) {
-        decryption_.Resynchronize(FirstDataSector + first + i, CryptoPP::LITTLE_ENDIAN_ORDER);
-        decryption_.ProcessData(into + i * SectorSize, scratch_.data() + i * SectorSize,
-                                SectorSize);
-    }
+    cipher_.decrypt(FirstDataSector + first, whole, scratch_.data(), into);
     std::fill(into + whole * SectorSize, into + count * SectorSize, 0);
     return true;
 }
 
 bool WorkingCopyBuffer::writeSectors(std::uint64_t first, std::size_t count,
                                      const unsigned char* from) {
-    for (std::size_t i = 0; i < count; ++i) {
-        encryption_.Resynchronize(FirstDataSector + first + i, CryptoPP::LITTLE_ENDIAN_ORDER);
-        encryption_.ProcessData(scratch_.data() + i * SectorSize, from + i * SectorSize,
-                                SectorSize);
-    }
+    cipher_.encrypt(FirstDataSector + first, count, from, scratch_.data());
     std::size_t done = 0;
     while (done < count * SectorSize) {
         const ssize_t n = ::pwrite(fd_, scratch_.data() + done, count * SectorSize - done,
@@ -175,8 +163,7 @@ bool WorkingCopyBuffer::storeLength() {
     unsigned char header[SectorSize] = {};
     for (int i = 0; i < 8; ++i)
         header[i] = static_cast<unsigned char>((length_ >> (8 * i)) & 0xFFu);
-    encryption_.Resynchronize(HeaderSector, CryptoPP::LITTLE_ENDIAN_ORDER);
-    encryption_.ProcessData(header, header, SectorSize);
+    cipher_.encrypt(HeaderSector, 1, header, header);
     const ssize_t n = ::pwrite(fd_, header, SectorSize, fileOffset(HeaderSector));
     if (n != static_cast<ssize_t>(SectorSize))
         return failWith(n < 0 ? errno : ENOSPC);
@@ -342,8 +329,7 @@ void WorkingCopyBuffer::dropPending() {
     if (::pread(fd_, header, SectorSize, fileOffset(HeaderSector)) !=
         static_cast<ssize_t>(SectorSize))
         return;
-    decryption_.Resynchronize(HeaderSector, CryptoPP::LITTLE_ENDIAN_ORDER);
-    decryption_.ProcessData(header, header, SectorSize);
+    cipher_.decrypt(HeaderSector, 1, header, header);
     std::uint64_t stored = 0;
     for (int i = 7; i >= 0; --i)
         stored = (stored << 8) | header[i];

@@ -17,8 +17,7 @@
 
 #include "storage/SessionKey.h"
 
-#include <cryptopp/aes.h>
-#include <cryptopp/xts.h>
+#include "storage/XtsSectorCipher.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -74,8 +73,7 @@ class WorkingCopyBuffer : public std::streambuf {
 
     int fd_ = -1;
     SessionKey key_;
-    CryptoPP::XTS_Mode<CryptoPP::AES>::Encryption encryption_;
-    CryptoPP::XTS_Mode<CryptoPP::AES>::Decryption decryption_;
+    XtsSectorCipher cipher_;
     std::uint64_t length_ = 0;   // the container's length
     std::uint64_t position_ = 0; // where the next read or write happens
     bool lengthChanged_ = false;
