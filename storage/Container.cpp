@@ -492,6 +492,10 @@ bool shortenWorkingCopy(std::iostream& file, const std::filesystem::path& path,
                         std::uint64_t length, std::uint64_t oldLength) {
     if (length >= oldLength)
         return true;
+    // An encrypted working copy leaves only ciphertext under a key of this
+    // session in the blocks it gives up: nothing there to erase.
+    if (dynamic_cast<WorkingCopyFile*>(&file) != nullptr)
+        return resizeWorkingCopy(file, path, length);
     file.seekp(static_cast<std::streamoff>(length));
     if (!writeErasePattern(file, oldLength - length) || !file.flush())
         return false;

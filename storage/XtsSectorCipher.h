@@ -37,6 +37,7 @@ class XtsSectorCipher {
     CryptoPP::ECB_Mode<CryptoPP::AES>::Decryption dataDecryption_;
     CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption tweakEncryption_;
     std::vector<std::uint64_t> tweaks_; // two words (little-endian halves) per block
+    std::vector<unsigned char> starts_; // the sectors' first tweaks
 };
 
 } // namespace quorvane
