@@ -1,6 +1,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
+#include "lifecycle/SafeFormat.h"
 #include "lifecycle/WorkingDirectory.h"
 #include "storage/Container.h"
 #include "storage/SafeCipher.h"
@@ -25,7 +26,7 @@ bool writeEmptyContainer(const std::filesystem::path& container) {
 
 } // namespace
 
-void createSafe(Session& session) {
+void createSafe(Session& session, SafeFormat format) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     std::string chosen;
@@ -56,8 +57,16 @@ void createSafe(Session& session) {
         showError(shell, lifecycle_text::SafeInUse);
         return;
     }
+    std::unique_ptr<SealedKey> sealed;
+    if (format == SafeFormat::Sealed) {
+        sealed = deriveKeyForSealing(session, lifecycle_text::DerivingKey);
+        if (!sealed) {
+            std::filesystem::remove(container, ignored);
+            return;
+        }
+    }
     const std::string key = derivePasswordKey(state.password);
-    bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr);
+    bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr, sealed.get());
     existing.release();
     std::filesystem::remove(container, ignored);
     if (!written) {

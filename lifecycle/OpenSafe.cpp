@@ -1,6 +1,7 @@
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "lifecycle/SafeFormat.h"
 #include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
 
@@ -19,7 +20,7 @@ void showError(Shell& shell, const std::string& text, const char* caption = life
     shell.showMessage(text, caption, MessageIcon::Error);
 }
 
-enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed };
+enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed, Damaged };
 
 // Removes what a refused decryption wrote: emptied first, in case another
 // name still links to the file, then unlinked.
@@ -46,7 +47,7 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
     DescriptorOutputBuffer plainBytes(out);
     std::istream in(&safeBytes);
     std::ostream plain(&plainBytes);
-    decryptSafe(in, plain, key, state.cipherFailed, state.cipherMessage, progress);
+    const SafeRead read = readSafeInItsFormat(state, in, plain, key, progress);
     const bool closed = ::close(out) == 0;
     DecryptOutcome outcome = DecryptOutcome::Done;
     if (safeBytes.lastError() != 0) {
@@ -56,6 +57,8 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
         state.failureReason =
             std::strerror(plainBytes.lastError() != 0 ? plainBytes.lastError() : EIO);
         outcome = DecryptOutcome::WriteFailed;
+    } else if (read == SafeRead::KeyFailed || read == SafeRead::Damaged) {
+        outcome = read == SafeRead::Damaged ? DecryptOutcome::Damaged : DecryptOutcome::ReadFailed;
     } else if (state.cipherFailed) {
         outcome = DecryptOutcome::Refused;
     }
@@ -127,6 +130,8 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
         return failedOpen(session, lifecycle_text::SafeNotRead);
     if (decrypted == DecryptOutcome::WriteFailed)
         return failedOpen(session, lifecycle_text::WorkingCopyNotWritten);
+    if (decrypted == DecryptOutcome::Damaged)
+        return failedOpen(session, lifecycle_text::SealedSafeDamaged);
     if (decrypted == DecryptOutcome::Refused) {
         state.safeLock.release();
         shell.HideProgress();

@@ -1,5 +1,6 @@
 #include "lifecycle/SafeFileWriting.h"
 
+#include "lifecycle/SafeFormat.h"
 #include "storage/AtomicReplace.h"
 #include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
@@ -14,7 +15,7 @@ namespace {
 // Reads the fresh safe back through its descriptor and compares what it
 // decrypts to with the plaintext it was made from.
 bool freshSafeMatches(int fd, const std::filesystem::path& plaintext, const std::string& key,
-                      std::string& message) {
+                      const SealedKey* sealed, std::string& message) {
     DescriptorInputBuffer safeBytes(fd);
     std::istream safe(&safeBytes);
     std::ifstream plain(plaintext, std::ios::binary);
@@ -22,14 +23,14 @@ bool freshSafeMatches(int fd, const std::filesystem::path& plaintext, const std:
         message = "cannot read " + plaintext.string();
         return false;
     }
-    return safeDecryptsTo(safe, plain, key, message);
+    return safeReadsBackAs(safe, plain, key, sealed, message);
 }
 
 } // namespace
 
 bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
                      const std::filesystem::path& target, const std::string& key, SafeState& state,
-                     SafeFileLock* lock) {
+                     SafeFileLock* lock, const SealedKey* sealed) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.byteProgress();
     state.cipherFailed = false;
@@ -40,7 +41,7 @@ bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
             message = "cannot read " + plaintext.string();
             return false;
         }
-        encryptSafe(in, out, key, state.cipherFailed, state.cipherMessage, progress);
+        writeSafeInFormat(in, out, key, sealed, state.cipherFailed, state.cipherMessage, progress);
         if (state.cipherFailed) {
             message = state.cipherMessage;
             return false;
@@ -53,7 +54,7 @@ bool encryptFileOnto(Shell& shell, const std::filesystem::path& plaintext,
     };
     ReplaceGuard guard;
     guard.verify = [&](int fd, std::string& message) {
-        return freshSafeMatches(fd, plaintext, key, message);
+        return freshSafeMatches(fd, plaintext, key, sealed, message);
     };
     if (lock != nullptr) {
         guard.lockFresh = true;
