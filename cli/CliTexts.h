@@ -47,6 +47,10 @@ inline constexpr const char* NoWorkingFolder =
 inline constexpr const char* ListNotWritten = "the list could not be written";
 inline constexpr const char* OriginalNotDeleted = "stored, but the original could not be deleted";
 
+inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
+inline constexpr const char* UnreadableSealedHeader =
+    "the sealed header is cut short, of another format, or out of bounds";
+
 inline std::string damagedSafe(std::size_t readable) {
     return "The safe is damaged: entries from number " + std::to_string(readable) +
            " on could not be read.";
