@@ -94,6 +94,9 @@ SealedHeaderRead readHeaderBytes(std::istream& in, std::string& header,
         readUpTo(in, reinterpret_cast<unsigned char*>(header.data()), SealedHeaderSize);
     if (in.bad())
         return SealedHeaderRead::ReadFailed;
+    // A plain safe can be shorter than the header (an empty one is 48
+    // bytes): the end met here must not stop the plain reading from its start.
+    in.clear();
     header.resize(got);
     if (!hasSealSignature(header))
         return SealedHeaderRead::NotSealed;
