@@ -40,6 +40,9 @@ bool routeCommand(Session& session, QWidget* owner, int id) {
     case command::ChangePassword:
         changePassword(session);
         return true;
+    case command::SealSafe:
+        sealSafe(session);
+        return true;
     case command::About:
         dialogs::runAboutDialog(owner);
         return true;

@@ -6,6 +6,7 @@
 #include "app/WindowLayout.h"
 #include "entries/Entries.h"
 #include "lifecycle/Lifecycle.h"
+#include "lifecycle/SafeFormat.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -96,7 +97,11 @@ void MainWindow::buildMenus() {
             action->setData(item.id);
             const int id = item.id;
             connect(action, &QAction::triggered, this, [this, id] { routeCommand(id); });
+            if (id == command::SealSafe)
+                sealAction_ = action;
         }
+        // The safe may have been sealed or closed since the buttons were last switched.
+        connect(menu, &QMenu::aboutToShow, this, &MainWindow::updateSealAction);
     }
 }
 
@@ -163,6 +168,12 @@ void MainWindow::SetSafeButtonsEnabled(bool enabled) {
         if (QAction* action = toolbarAction(id))
             action->setEnabled(enabled);
     }
+    updateSealAction();
+}
+
+void MainWindow::updateSealAction() {
+    if (sealAction_ != nullptr)
+        sealAction_->setEnabled(isSafeOpen(session_.state) && !isSealed(session_.state));
 }
 
 QAction* MainWindow::toolbarAction(int id) const {

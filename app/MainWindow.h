@@ -39,7 +39,8 @@ class MainWindow : public QMainWindow {
     // Runs the command with this id, unless a long step is under way.
     void routeCommand(int id);
 
-    // Save, Add File, Delete and Extract only work with a safe open.
+    // Save, Add File, Delete and Extract only work with a safe open; Seal
+    // Safe only with a plain one.
     void SetSafeButtonsEnabled(bool enabled);
     // Closes the window for good and ends the event loop. A close that has
     // been decided this way does not ask the operations again.
@@ -50,6 +51,7 @@ class MainWindow : public QMainWindow {
     QToolBar* toolbar() const { return toolbar_; }
     // The toolbar's action for a command id, nullptr when it has no button.
     QAction* toolbarAction(int id) const;
+    QAction* sealAction() const { return sealAction_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +69,7 @@ class MainWindow : public QMainWindow {
     void rememberFocusedRow();
     void showRowMenu(const QPoint& globalPosition);
     void deliverDrop(const std::vector<std::string>& paths);
+    void updateSealAction();
 
     Session& session_;
     BusyQuery isBusy_;
@@ -75,6 +78,7 @@ class MainWindow : public QMainWindow {
     QToolBar* toolbar_ = nullptr;
     EntryListView* entryList_ = nullptr;
     std::map<int, QAction*> toolbarActions_;
+    QAction* sealAction_ = nullptr;
     bool ended_ = false;
 };
 

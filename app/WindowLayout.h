@@ -36,8 +36,9 @@ inline constexpr std::array<CommandItem, 3> EditMenu = {{
     {command::DeleteFile, "&Delete File"},
     {command::RenameFile, "&Rename File"},
 }};
-inline constexpr std::array<CommandItem, 1> SafeOptionsMenu = {{
+inline constexpr std::array<CommandItem, 2> SafeOptionsMenu = {{
     {command::ChangePassword, "&Change Password"},
+    {command::SealSafe, "&Seal Safe..."},
 }};
 inline constexpr std::array<CommandItem, 1> HelpMenu = {{
     {command::About, "&About ..."},

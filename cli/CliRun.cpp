@@ -4,6 +4,7 @@
 #include "cli/CommandLine.h"
 #include "cli/CommandPasswords.h"
 #include "cli/SafeCommands.h"
+#include "cli/SafeInfo.h"
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
 #include "lifecycle/AbandonedFolders.h"
@@ -75,6 +76,9 @@ int runCli(const std::vector<std::string>& args) {
     ExitCode early = checkBeforeOpening(invocation, std::cerr);
     if (early != ExitCode::Success)
         return toInt(early);
+    // Read from the header alone: no password, no working folder.
+    if (invocation.command == CliCommand::Info)
+        return toInt(printSafeInfo(invocation.safePath, std::cout, std::cerr));
     return runWithWorkingDirectory(invocation);
 }
 

@@ -52,6 +52,9 @@ inline constexpr const char* UnknownFailure = "unknown failure";
 inline std::string internalError(const std::string& what) {
     return "stopped by an internal error: " + what;
 }
+inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
+inline constexpr const char* UnreadableSealedHeader =
+    "the sealed header is cut short, of another format, or out of bounds";
 
 inline std::string damagedSafe(std::size_t readable) {
     return "The safe is damaged: entries from number " + std::to_string(readable) +

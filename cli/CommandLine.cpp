@@ -18,7 +18,8 @@ const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
         {"create", {CliCommand::Create, 1, 1}},  {"list", {CliCommand::List, 1, 1}},
         {"add", {CliCommand::Add, 2, SIZE_MAX}}, {"extract", {CliCommand::Extract, 2, SIZE_MAX}},
         {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, 2}},
-        {"passwd", {CliCommand::Passwd, 1, 1}},
+        {"passwd", {CliCommand::Passwd, 1, 1}},  {"seal", {CliCommand::Seal, 1, 1}},
+        {"info", {CliCommand::Info, 1, 1}},
     };
     return shapes;
 }
@@ -29,6 +30,7 @@ struct RawArguments {
     std::optional<std::string> passwordFile;
     std::optional<std::string> newPasswordFile;
     bool force = false;
+    bool sealed = false;
     bool allowEmptyPassword = false;
     bool eraseOriginals = false;
     bool help = false;
@@ -86,6 +88,8 @@ bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std:
                 return false;
         } else if (arg == "--force") {
             raw.force = true;
+        } else if (arg == "--sealed") {
+            raw.sealed = true;
         } else if (arg == "--allow-empty-password") {
             raw.allowEmptyPassword = true;
         } else if (arg == "--erase-originals") {
@@ -127,6 +131,8 @@ bool parseNumbers(const std::vector<std::string>& words, std::size_t from, std::
 bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& error) {
     if (raw.force && command != CliCommand::Create)
         error = "--force belongs to create";
+    else if (raw.sealed && command != CliCommand::Create)
+        error = "--sealed belongs to create";
     else if (raw.allowEmptyPassword && command != CliCommand::Create &&
              command != CliCommand::Passwd)
         error = "--allow-empty-password belongs to create and passwd";
@@ -134,6 +140,8 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
         error = "--erase-originals belongs to add";
     else if (raw.newPasswordFile && command != CliCommand::Passwd)
         error = "--new-password-file belongs to passwd";
+    else if (raw.passwordFile && command == CliCommand::Info)
+        error = "info asks for no password";
     else if (raw.passwordFile && raw.newPasswordFile && *raw.passwordFile == "-" &&
              *raw.newPasswordFile == "-")
         error = "standard input can give only one password";
@@ -193,6 +201,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     invocation.passwordFile = raw.passwordFile;
     invocation.newPasswordFile = raw.newPasswordFile;
     invocation.force = raw.force;
+    invocation.sealed = raw.sealed;
     invocation.allowEmptyPassword = raw.allowEmptyPassword;
     invocation.eraseOriginals = raw.eraseOriginals;
     parsed.ok = true;

@@ -6,7 +6,19 @@
 
 namespace quorvane {
 
-enum class CliCommand { Help, Version, Create, List, Add, Extract, Rename, Delete, Passwd };
+enum class CliCommand {
+    Help,
+    Version,
+    Create,
+    List,
+    Add,
+    Extract,
+    Rename,
+    Delete,
+    Passwd,
+    Seal,
+    Info,
+};
 
 // One run of the tool as the command line asks for it, checked for its shape
 // (operand counts, options that fit the command, numbers that are numbers).
@@ -20,6 +32,7 @@ struct Invocation {
     std::optional<std::string> passwordFile;    // "-" is standard input
     std::optional<std::string> newPasswordFile; // passwd
     bool force = false;                         // create
+    bool sealed = false;                        // create
     bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
     bool eraseOriginals = false;                // add
 };

@@ -9,6 +9,7 @@
 #include "entries/SourceSnapshot.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "lifecycle/SafeFormat.h"
 #include "storage/Container.h"
 #include "storage/ContainerIndex.h"
 
@@ -107,11 +108,12 @@ bool numbersInRange(CommandRun& run) {
 
 bool changesTheSafe(CliCommand command) {
     return command == CliCommand::Add || command == CliCommand::Rename ||
-           command == CliCommand::Delete || command == CliCommand::Passwd;
+           command == CliCommand::Delete || command == CliCommand::Passwd ||
+           command == CliCommand::Seal;
 }
 
 ExitCode runCreate(CommandRun& run) {
-    createSafe(run.session);
+    createSafe(run.session, run.invocation.sealed ? SafeFormat::Sealed : SafeFormat::Plain);
     if (!isSafeOpen(run.session.state))
         return ExitCode::Failed;
     return outcome(run.shell);
@@ -211,6 +213,17 @@ ExitCode runPasswd(CommandRun& run, const std::string& newPassword) {
     return worse(outcome(run.shell), saveBack(run));
 }
 
+// Seal Safe of the window, its question answered by the command itself. A
+// safe that is sealed already is left as it is.
+ExitCode runSeal(CommandRun& run) {
+    if (isSealed(run.session.state)) {
+        report(run.errors, clitext::AlreadySealed);
+        return ExitCode::Success;
+    }
+    sealSafe(run.session);
+    return isSealed(run.session.state) ? outcome(run.shell) : ExitCode::Failed;
+}
+
 ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     const ExitCode opened = openSafeFile(run, passwords.current);
     if (opened != ExitCode::Success)
@@ -234,6 +247,8 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
         return runDelete(run);
     case CliCommand::Passwd:
         return runPasswd(run, passwords.next.value_or(""));
+    case CliCommand::Seal:
+        return runSeal(run);
     default:
         return ExitCode::BadUsage;
     }
@@ -268,6 +283,7 @@ TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords&
     answers.password = passwords.next;
     answers.safePath = absoluteSafePath(invocation.safePath);
     answers.folder = invocation.folder;
+    answers.yes = invocation.command == CliCommand::Seal;
     return answers;
 }
 

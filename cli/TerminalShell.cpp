@@ -28,7 +28,7 @@ void TerminalShell::showMessage(const std::string& text, const std::string& /*ca
 // originals is the add command's own step, after the safe is written. Any
 // question (such as closing without saving) gets the answer that keeps data.
 bool TerminalShell::askYesNo(const std::string& /*text*/, const std::string& /*caption*/) {
-    return false;
+    return answers_.yes;
 }
 
 int TerminalShell::PasswordDialog(std::string& password) {

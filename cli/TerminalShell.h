@@ -22,6 +22,7 @@ struct TerminalAnswers {
     std::string folder;                  // ChooseFolder
     int focusedRow = -1;
     std::set<int> selectedRows;
+    bool yes = false; // the answer to every Yes/No question (the command itself asked)
 };
 
 class TerminalShell : public Shell {

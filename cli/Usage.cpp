@@ -5,7 +5,7 @@ namespace quorvane {
 namespace {
 
 constexpr const char* CommandLines =
-    "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password]\n"
+    "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password] [--sealed]\n"
     "       quorvane-cli list    SAFE\n"
     "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
     "       quorvane-cli extract SAFE DIR [NUMBER...]\n"
@@ -13,6 +13,8 @@ constexpr const char* CommandLines =
     "       quorvane-cli delete  SAFE NUMBER\n"
     "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
     "                                 [--allow-empty-password]\n"
+    "       quorvane-cli seal    SAFE\n"
+    "       quorvane-cli info    SAFE\n"
     "       quorvane-cli --help | --version\n";
 
 constexpr const char* Details = R"(
@@ -23,7 +25,7 @@ anything fails, the safe file stays as it was.
 
 Commands:
   create SAFE      write a new, empty safe; an existing file is refused
-                   unless --force is given
+                   unless --force is given; with --sealed it is sealed
   list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),
                    TAB, NAME
   add SAFE FILE... store the files in this order, as a drop on the window
@@ -40,7 +42,12 @@ Commands:
                    give an entry a new name (at most 49 bytes)
   delete SAFE NUMBER
                    remove an entry; later entries move up one number
-  passwd SAFE      encrypt the safe under a new password
+  passwd SAFE      encrypt the safe under a new password (a sealed safe gets
+                   a new salt with it)
+  seal SAFE        write the safe sealed (asks for its password)
+  info SAFE        print the safe's format without asking for a password:
+                   "format: plain", or "format: sealed" and a line
+                   "kdf: argon2id passes=N memory=NKiB"
 
 Options (anywhere on the line; "--" ends them):
   --password-file F      read the password from the first line of F ("-":
@@ -48,6 +55,7 @@ Options (anywhere on the line; "--" ends them):
                          For create this is the new safe's password.
   --new-password-file F  passwd: the new password, read the same way
   --force                create: replace an existing file
+  --sealed               create: make a sealed safe
   --allow-empty-password create, passwd: accept an empty new password from a
                          password file, and on the terminal without the
                          [y/N] question
@@ -61,6 +69,17 @@ new password is refused from a password file unless
 --allow-empty-password is given; typed on the terminal, it must be confirmed
 with y or yes. Passwords are never taken from the command line or the
 environment.
+
+Sealed safes: the key is derived from the password with Argon2id (a random
+salt per safe, 3 passes over 64 MiB), so that each guess at the password
+costs time and memory, and the content is sealed in pieces with
+XChaCha20-Poly1305, so that a wrong password, a changed or cut-off safe file
+and bytes added to it are refused instead of opening damaged. A plain safe
+has none of this: its key is the SHA-256 of the password and nothing detects
+a change. Sealing does not help against a weak password, does not protect
+the plaintext working copy while a safe is open, and a sealed safe can be
+read only by programs that know the sealed format. Every command works on
+both kinds; new safes are plain unless --sealed is given.
 
 In the names printed by list, a backslash, TAB, newline and carriage return
 are written as \\, \t, \n and \r, and every other byte below 0x20 and the
@@ -80,7 +99,9 @@ Exit status:
      password not allowed)
   3  the safe could not be opened: missing or unreadable (with the system's
      reason, before any password is asked), or "Invalid File or Password"
-     (wrong password, not a safe)
+     (wrong password, not a safe, a sealed header out of bounds); a sealed
+     safe changed or cut off after its first part is reported as damaged,
+     with status 1
   4  add: every file was stored and the safe written, but an original was
      not erased (it changed meanwhile, or could not be deleted)
 )";

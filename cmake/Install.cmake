@@ -100,9 +100,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Named as well as found by dpkg-shlibdeps: sealed safes cannot be opened
+# without it, so the package must never be installable without it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsodium23")
 if(TARGET quorvane)
     # Qt loads the SVG icon engine as a plug-in, which dpkg-shlibdeps cannot see.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6svg6")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
     # The password dialog starts an on-screen keyboard when one is installed.
     set(CPACK_DEBIAN_PACKAGE_SUGGESTS "onboard | xvkbd")

@@ -1,9 +1,11 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
+#include "lifecycle/SafeFormat.h"
 #include "storage/Container.h"
 #include "storage/SafeCipher.h"
 
+#include <memory>
 #include <sstream>
 
 namespace quorvane {
@@ -16,7 +18,7 @@ void showError(Shell& shell, const std::string& text) {
 
 } // namespace
 
-void createSafe(Session& session) {
+void createSafe(Session& session, SafeFormat format) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     std::string chosen;
@@ -40,8 +42,14 @@ void createSafe(Session& session) {
         showError(shell, lifecycle_text::SafeInUse);
         return;
     }
+    std::unique_ptr<SealedKey> sealed;
+    if (format == SafeFormat::Sealed) {
+        sealed = deriveKeyForSealing(session, lifecycle_text::DerivingKey);
+        if (!sealed)
+            return;
+    }
     const std::string key = derivePasswordKey(state.password);
-    bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr);
+    bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr, sealed.get());
     existing.release();
     if (!written) {
         showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));

@@ -15,8 +15,11 @@ enum class CloseResult { Closed, Failed };
 // window's destruction (which must not destroy the window again).
 enum class CloseEntry { SaveAndExit, CloseBox, Destroy };
 
-void createSafe(Session& session); // New Safe, 32779
-void openSafe(Session& session);   // Open Safe, 32771
+// The format a new safe is written in; the window's New Safe makes plain ones.
+enum class SafeFormat { Plain, Sealed };
+
+void createSafe(Session& session, SafeFormat format = SafeFormat::Plain); // New Safe, 32779
+void openSafe(Session& session);                                          // Open Safe, 32771
 // The start-up open of argument 1; -1 when the password was refused, else 0.
 int openStartupSafe(Session& session, const std::string& startupSafePath);
 OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
@@ -34,6 +37,10 @@ CloseResult closeSafe(Session& session, CloseEntry entry);
 // the window is going anyway, and a safe that could not be written is given up.
 bool closeRequested(Session& session, CloseEntry entry);
 void changePassword(Session& session); // Change Password, 32792
+// Seal Safe, 32793: after a Yes, writes the open plain safe sealed at once, as
+// Save writes it (read back before it replaces the file). Refused in a
+// read-only session; nothing happens without a safe or with a sealed one.
+void sealSafe(Session& session);
 
 // Encrypts the working copy into the safe file (atomic replacement); the
 // safe stays open. Used by Save, the close sequence and before switching safes.

@@ -49,4 +49,19 @@ inline constexpr const char* WorkingCopyNotWritten =
 inline constexpr const char* WorkingCopyNotRead =
     "The safe could not be opened: its working copy could not be read: ";
 
+// Sealed safes.
+inline constexpr const char* SealSafeCaption = "Seal Safe";
+inline constexpr const char* SealSafeQuestion =
+    "Sealing gives this safe a slow, salted key, so that its password takes far longer to "
+    "guess, and makes a safe file that was changed or cut off refuse to open instead of opening "
+    "damaged. Other programs that read .cx safes will not open a sealed safe.\n\n"
+    "Seal this safe now?";
+inline constexpr const char* Sealing = "Sealing Safe Please Wait...";
+inline constexpr const char* SafeSealed = "The safe is sealed.";
+inline constexpr const char* DerivingKey = "Deriving the Key Please Wait...";
+inline constexpr const char* KeyNotDerived = "The key of the sealed safe could not be derived: ";
+inline constexpr const char* SealedSafeDamaged =
+    "The safe could not be opened: the safe file is damaged or was changed since it was "
+    "written, so it does not match its seal.";
+
 } // namespace quorvane::lifecycle_text

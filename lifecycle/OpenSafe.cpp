@@ -1,6 +1,7 @@
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "lifecycle/SafeFormat.h"
 #include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
 #include "storage/WorkingCopyFile.h"
@@ -20,7 +21,7 @@ void showError(Shell& shell, const std::string& text, const char* caption = life
     shell.showMessage(text, caption, MessageIcon::Error);
 }
 
-enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed };
+enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed, Damaged };
 
 // Decrypts the locked safe file into a new working copy. Bytes that do not
 // decrypt (a wrong password, not a safe) are Refused; a failed read of the
@@ -36,7 +37,7 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
     }
     DescriptorInputBuffer safeBytes(state.safeLock.fd());
     std::istream in(&safeBytes);
-    decryptSafe(in, workingCopy, key, state.cipherFailed, state.cipherMessage, progress);
+    const SafeRead read = readSafeInItsFormat(state, in, workingCopy, key, progress);
     DecryptOutcome outcome = DecryptOutcome::Done;
     if (safeBytes.lastError() != 0) {
         state.failureReason = std::strerror(safeBytes.lastError());
@@ -44,6 +45,8 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
     } else if (workingCopy.lastError() != 0) {
         state.failureReason = std::strerror(workingCopy.lastError());
         outcome = DecryptOutcome::WriteFailed;
+    } else if (read == SafeRead::KeyFailed || read == SafeRead::Damaged) {
+        outcome = read == SafeRead::Damaged ? DecryptOutcome::Damaged : DecryptOutcome::ReadFailed;
     } else if (state.cipherFailed) {
         outcome = DecryptOutcome::Refused;
     }
@@ -104,6 +107,8 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
         return failedOpen(session, lifecycle_text::SafeNotRead);
     if (decrypted == DecryptOutcome::WriteFailed)
         return failedOpen(session, lifecycle_text::WorkingCopyNotWritten);
+    if (decrypted == DecryptOutcome::Damaged)
+        return failedOpen(session, lifecycle_text::SealedSafeDamaged);
     if (decrypted == DecryptOutcome::Refused) {
         state.safeLock.release();
         shell.HideProgress();

@@ -1,5 +1,6 @@
 #include "lifecycle/SafeFileWriting.h"
 
+#include "lifecycle/SafeFormat.h"
 #include "storage/AtomicReplace.h"
 #include "storage/DescriptorBuffer.h"
 #include "storage/SafeCipher.h"
@@ -13,23 +14,25 @@ namespace {
 // Reads the fresh safe back through its descriptor and compares what it
 // decrypts to with the plaintext it was made from.
 bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
-                      std::string& message) {
+                      const SealedKey* sealed, std::string& message) {
     DescriptorInputBuffer safeBytes(fd);
     std::istream safe(&safeBytes);
     plaintext.clear();
-    return safeDecryptsTo(safe, plaintext, key, message);
+    return safeReadsBackAs(safe, plaintext, key, sealed, message);
 }
 
 } // namespace
 
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
-                     const std::string& key, SafeState& state, SafeFileLock* lock) {
+                     const std::string& key, SafeState& state, SafeFileLock* lock,
+                     const SealedKey* sealed) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.byteProgress();
     state.cipherFailed = false;
     auto writeSafe = [&](std::ostream& out, std::string& message) {
         plaintext.clear();
-        encryptSafe(plaintext, out, key, state.cipherFailed, state.cipherMessage, progress);
+        writeSafeInFormat(plaintext, out, key, sealed, state.cipherFailed, state.cipherMessage,
+                          progress);
         if (state.cipherFailed) {
             message = state.cipherMessage;
             return false;
@@ -38,7 +41,7 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
     };
     ReplaceGuard guard;
     guard.verify = [&](int fd, std::string& message) {
-        return freshSafeMatches(fd, plaintext, key, message);
+        return freshSafeMatches(fd, plaintext, key, sealed, message);
     };
     if (lock != nullptr) {
         guard.lockFresh = true;

@@ -17,6 +17,7 @@ void discardWorkingCopy(SafeState& state) {
     std::error_code ignored;
     std::filesystem::remove(workingCopyPath(state), ignored);
     state.safeLock.release();
+    state.sealedKey.reset(); // wiped as it goes
     state.readOnly = false;
     state.indexDamaged = false;
     state.indexReadFailed = false;

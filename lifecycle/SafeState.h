@@ -2,9 +2,11 @@
 
 #include "storage/ContainerIndex.h"
 #include "storage/SafeFileLock.h"
+#include "storage/SealedSafe.h"
 #include "storage/WorkingCopyFile.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace quorvane {
@@ -39,6 +41,9 @@ struct SafeState : ContainerIndex {
     std::string failureReason;
     // The process's private working directory (see WorkingDirectory).
     std::filesystem::path workDir;
+    // A sealed safe's key, derived at the open (or when the safe was sealed or
+    // given a new password) and kept for its saves; null for a plain safe.
+    std::unique_ptr<SealedKey> sealedKey;
 };
 
 inline bool isSafeOpen(const SafeState& state) {

@@ -48,9 +48,10 @@ bool writeSafeFile(Session& session, const std::string& progressText) {
     }
     shell.ShowProgress(progressText);
     state.failureReason.clear();
-    bool written = flushWorkingCopy(state) &&
-                   encryptFileOnto(shell, state.workingCopyStream, state.safePath,
-                                   derivePasswordKey(state.password), state, &state.safeLock);
+    bool written =
+        flushWorkingCopy(state) && encryptFileOnto(shell, state.workingCopyStream, state.safePath,
+                                                   derivePasswordKey(state.password), state,
+                                                   &state.safeLock, state.sealedKey.get());
     shell.HideProgress();
     return written;
 }

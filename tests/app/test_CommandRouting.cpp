@@ -7,6 +7,7 @@
 #include "lifecycle/SafeState.h"
 #include "tests/app/DialogScript.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,17 @@ TEST_F(CommandRoutingTest, EachIdStartsItsOwnOperation) {
     }
 }
 
+// Seal Safe does nothing without a safe (the window greys it), so it is
+// routed with a plain safe open: its question comes first.
+TEST_F(CommandRoutingTest, SealSafeAsksBeforeItSealsTheOpenSafe) {
+    test::TempFolder folder;
+    ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
+    shell.yesNoAnswers = {false};
+    EXPECT_TRUE(routeCommand(session, nullptr, command::SealSafe));
+    ASSERT_EQ(shell.questions.size(), 1u);
+    EXPECT_EQ(shell.events, std::vector<std::string>{"question:Seal Safe:" + shell.questions[0]});
+}
+
 TEST_F(CommandRoutingTest, AboutShowsTheAboutBox) {
     test::DialogScript script;
     script.expectAbout();
@@ -75,7 +87,7 @@ TEST_F(CommandRoutingTest, IdsOutsideTheTableDoNothing) {
                    1000,  32770,
                    32775, 32776,
                    32777, 32782,
-                   32791, 32793,
+                   32791, 32794,
                    65535, 0x10000 + command::Save}) {
         EXPECT_FALSE(routeCommand(session, nullptr, id)) << id;
     }

@@ -10,6 +10,7 @@
 #include "lifecycle/SafeState.h"
 #include "tests/app/DialogScript.h"
 #include "tests/support/ScriptedShell.h"
+#include "tests/support/TestFiles.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -126,10 +127,11 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
         {"&File",
          {{"&New Safe", 32779}, {"&Open Safe", 32771}, {"&Save", 32772}, {"Save && E&xit", 105}}},
         {"&Edit", {{"&Add File", 32778}, {"&Delete File", 32780}, {"&Rename File", 32773}}},
-        {"&Safe Options", {{"&Change Password", 32792}}},
+        {"&Safe Options", {{"&Change Password", 32792}, {"&Seal Safe...", 32793}}},
         {"&Help", {{"&About ...", 104}}},
     };
-    // Menu items stay enabled whatever the safe buttons.
+    // Menu items stay enabled whatever the safe buttons, but for Seal Safe,
+    // which needs an open plain safe (none is open here).
     window.SetSafeButtonsEnabled(true);
     window.SetSafeButtonsEnabled(false);
     const QList<QAction*> menus = window.menuBar()->actions();
@@ -145,15 +147,47 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
             QAction* item = items[static_cast<qsizetype>(i)];
             EXPECT_EQ(item->text(), expected[m].second[i].text);
             EXPECT_EQ(item->data().toInt(), expected[m].second[i].id) << item->text().toStdString();
-            EXPECT_TRUE(item->isEnabled());
+            const bool enabled = expected[m].second[i].id != command::SealSafe;
+            EXPECT_EQ(item->isEnabled(), enabled) << item->text().toStdString();
             item->trigger();
-            ids.push_back(expected[m].second[i].id);
+            if (enabled)
+                ids.push_back(expected[m].second[i].id);
         }
     }
     // Each item routes its own id.
     EXPECT_EQ(routed, ids);
     // "&&" is a literal ampersand: a person reads "Save & Exit".
     EXPECT_EQ(QAction(QStringLiteral("Save && E&xit")).iconText(), QStringLiteral("Save & Exit"));
+}
+
+TEST_F(MainWindowTest, SealSafeIsGreyedUnlessAPlainSafeIsOpen) {
+    test::TempFolder folder;
+    QAction* seal = window.sealAction();
+    ASSERT_NE(seal, nullptr);
+    QMenu* safeOptions = window.menuBar()->actions()[2]->menu();
+    const struct {
+        const char* what;
+        bool open;
+        bool sealed;
+        bool enabled;
+    } cases[] = {{"no safe", false, false, false},
+                 {"plain safe", true, false, true},
+                 {"sealed safe", true, true, false},
+                 {"plain again", true, false, true}};
+    for (const auto& c : cases) {
+        state.workingCopyStream.close();
+        std::filesystem::remove(folder / "temp2");
+        if (c.open) {
+            ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
+        }
+        state.sealedKey = c.sealed ? std::make_unique<SealedKey>() : nullptr;
+        // Opening a safe switches the buttons; sealing one is seen when the menu opens.
+        if (c.sealed)
+            emit safeOptions->aboutToShow();
+        else
+            window.SetSafeButtonsEnabled(c.open);
+        EXPECT_EQ(seal->isEnabled(), c.enabled) << c.what;
+    }
 }
 
 // --- toolbar -----------------------------------------------------------------

@@ -1,0 +1,334 @@
+#include "storage/SealedSafe.h"
+
+#include <sodium.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+constexpr char Signature[SealSignatureSize + 1] = "QVSEAL\r\n";
+constexpr std::uint32_t FormatNumber = 1;
+constexpr unsigned char KdfArgon2id = 1;
+constexpr std::size_t StreamHeaderAt = SealedHeaderSize - 24;
+constexpr std::uint32_t PassesMost = 16;
+constexpr std::uint32_t MemoryLeastKiB = 8 * 1024;
+constexpr std::uint32_t MemoryMostKiB = 1024 * 1024;
+
+static_assert(SealedHeaderSize - StreamHeaderAt ==
+              crypto_secretstream_xchacha20poly1305_HEADERBYTES);
+static_assert(SealedPieceOverhead == crypto_secretstream_xchacha20poly1305_ABYTES);
+static_assert(SealKeySize == crypto_secretstream_xchacha20poly1305_KEYBYTES);
+
+constexpr const char* NotSealedText = "The safe file is not sealed";
+constexpr const char* UnacceptableText =
+    "The sealed safe's header is cut short, of another format, or out of bounds";
+constexpr const char* FirstPieceText = "The sealed safe does not open with this password";
+constexpr const char* LaterPieceText = "A part of the sealed safe does not match its seal";
+constexpr const char* NoFinalText = "The sealed safe ends before its last part";
+constexpr const char* TrailingText = "The sealed safe has bytes after its last part";
+constexpr const char* ReadFailedText = "Couldn't read the input file to the end";
+constexpr const char* WriteFailedText = "Couldn't write the whole output file";
+constexpr const char* NoSodiumText = "The cryptographic library could not be started";
+constexpr const char* NoKeyText = "Couldn't derive the key (not enough memory?)";
+constexpr const char* OtherBytesText = "The written safe file does not unseal to the working copy";
+
+bool sodiumReady() {
+    static const bool ready = ::sodium_init() >= 0;
+    return ready;
+}
+
+void putLe32(std::string& to, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        to.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+std::uint32_t le32At(const std::string& from, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(from[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+const unsigned char* bytesOf(const std::string& text) {
+    return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+// The whole format is read from the start of the file, wherever the caller
+// left the stream; one that cannot seek is read from where it stands.
+void rewindToStart(std::istream& in) {
+    in.seekg(0);
+    if (in.fail() && !in.bad())
+        in.clear();
+}
+
+std::size_t readUpTo(std::istream& in, unsigned char* to, std::size_t wanted) {
+    in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(wanted));
+    return static_cast<std::size_t>(in.gcount());
+}
+
+bool atEnd(std::istream& in) {
+    return in.peek() == std::char_traits<char>::eof();
+}
+
+std::optional<std::uint64_t> remainingBytes(std::istream& in) {
+    const std::streampos start = in.tellg();
+    if (start == std::streampos(-1))
+        return std::nullopt;
+    in.seekg(0, std::ios::end);
+    const std::streampos end = in.tellg();
+    in.seekg(start);
+    if (!in.good() || end == std::streampos(-1) || end < start)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(end - start);
+}
+
+SealedHeaderRead readHeaderBytes(std::istream& in, std::string& header,
+                                 SealParameters& parameters) {
+    rewindToStart(in);
+    header.assign(SealedHeaderSize, '\0');
+    const std::size_t got =
+        readUpTo(in, reinterpret_cast<unsigned char*>(header.data()), SealedHeaderSize);
+    if (in.bad())
+        return SealedHeaderRead::ReadFailed;
+    // A plain safe can be shorter than the header (an empty one is 48
+    // bytes): the end met here must not stop the plain reading from its start.
+    in.clear();
+    header.resize(got);
+    if (!hasSealSignature(header))
+        return SealedHeaderRead::NotSealed;
+    if (got < SealedHeaderSize || le32At(header, 8) != FormatNumber ||
+        static_cast<unsigned char>(header[12]) != KdfArgon2id)
+        return SealedHeaderRead::Unacceptable;
+    parameters.passes = le32At(header, 13);
+    parameters.memoryKiB = le32At(header, 17);
+    std::memcpy(parameters.salt.data(), header.data() + 21, SealSaltSize);
+    return sealParametersAccepted(parameters) ? SealedHeaderRead::Read
+                                              : SealedHeaderRead::Unacceptable;
+}
+
+// Where the unsealed pieces go: the output file, or a comparison.
+using PieceSink = std::function<bool(const unsigned char* data, std::size_t count)>;
+
+UnsealOutcome fail(UnsealOutcome outcome, const char* text, std::string& message) {
+    message = text;
+    return outcome;
+}
+
+UnsealOutcome unsealPieces(std::istream& in, const SealedKey& key, const PieceSink& sink,
+                           std::string& message, const ProgressCallback& progress) {
+    if (!sodiumReady())
+        return fail(UnsealOutcome::Refused, NoSodiumText, message);
+    std::string header;
+    SealParameters parameters;
+    switch (readHeaderBytes(in, header, parameters)) {
+    case SealedHeaderRead::ReadFailed:
+        return fail(UnsealOutcome::ReadFailed, ReadFailedText, message);
+    case SealedHeaderRead::NotSealed:
+        return fail(UnsealOutcome::Refused, NotSealedText, message);
+    case SealedHeaderRead::Unacceptable:
+        return fail(UnsealOutcome::Refused, UnacceptableText, message);
+    case SealedHeaderRead::Read:
+        break;
+    }
+    crypto_secretstream_xchacha20poly1305_state state;
+    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, bytesOf(header) + StreamHeaderAt,
+                                                        key.bytes()) != 0)
+        return fail(UnsealOutcome::Refused, FirstPieceText, message);
+    const std::optional<std::uint64_t> total = remainingBytes(in);
+    std::uint64_t done = 0;
+    std::vector<unsigned char> sealed(SealedPieceSize + SealedPieceOverhead);
+    std::vector<unsigned char> plain(SealedPieceSize);
+    for (bool first = true;; first = false) {
+        // A piece that does not open is a wrong password while it is the
+        // first (it also carries the header), and damage after that.
+        const UnsealOutcome broken = first ? UnsealOutcome::Refused : UnsealOutcome::Damaged;
+        const std::size_t count = readUpTo(in, sealed.data(), sealed.size());
+        if (in.bad())
+            return fail(UnsealOutcome::ReadFailed, ReadFailedText, message);
+        if (count == 0)
+            return fail(broken, first ? FirstPieceText : NoFinalText, message);
+        unsigned long long length = 0;
+        unsigned char tag = 0;
+        if (crypto_secretstream_xchacha20poly1305_pull(
+                &state, plain.data(), &length, &tag, sealed.data(), count,
+                first ? bytesOf(header) : nullptr, first ? header.size() : 0) != 0)
+            return fail(broken, first ? FirstPieceText : LaterPieceText, message);
+        if (!sink(plain.data(), static_cast<std::size_t>(length)))
+            return fail(UnsealOutcome::WriteFailed, WriteFailedText, message);
+        done += count;
+        if (total)
+            reportProgress(progress, done, *total);
+        if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) {
+            if (atEnd(in))
+                return UnsealOutcome::Done;
+            return in.bad() ? fail(UnsealOutcome::ReadFailed, ReadFailedText, message)
+                            : fail(UnsealOutcome::Damaged, TrailingText, message);
+        }
+        // Our pieces carry no other tag; one that does was not made here.
+        if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE)
+            return fail(UnsealOutcome::Damaged, LaterPieceText, message);
+    }
+}
+
+} // namespace
+
+bool sealParametersAccepted(const SealParameters& parameters) {
+    return parameters.passes >= 1 && parameters.passes <= PassesMost &&
+           parameters.memoryKiB >= MemoryLeastKiB && parameters.memoryKiB <= MemoryMostKiB;
+}
+
+bool hasSealSignature(const std::string& firstBytes) {
+    return firstBytes.size() >= SealSignatureSize &&
+           firstBytes.compare(0, SealSignatureSize, Signature) == 0;
+}
+
+SealedHeaderRead readSealedHeader(std::istream& in, SealParameters& parameters) {
+    std::string header;
+    return readHeaderBytes(in, header, parameters);
+}
+
+SealedKey::SealedKey() {
+    // Where the system refuses the lock (a low RLIMIT_MEMLOCK) the key still
+    // works; it is wiped all the same.
+    static_cast<void>(::sodium_mlock(key_.data(), key_.size()));
+}
+
+SealedKey::~SealedKey() {
+    ::sodium_munlock(key_.data(), key_.size()); // wipes before it unlocks
+    ::sodium_memzero(key_.data(), key_.size());
+}
+
+bool SealedKey::derive(const std::string& password, const SealParameters& parameters,
+                       std::string& message) {
+    if (!sodiumReady()) {
+        message = NoSodiumText;
+        return false;
+    }
+    if (!sealParametersAccepted(parameters)) {
+        message = UnacceptableText;
+        return false;
+    }
+    const unsigned long long memoryBytes = 1024ull * parameters.memoryKiB;
+    if (::crypto_pwhash(key_.data(), key_.size(), password.data(), password.size(),
+                        parameters.salt.data(), parameters.passes, memoryBytes,
+                        crypto_pwhash_ALG_ARGON2ID13) != 0) {
+        ::sodium_memzero(key_.data(), key_.size());
+        message = NoKeyText;
+        return false;
+    }
+    parameters_ = parameters;
+    return true;
+}
+
+std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::string& message,
+                                              std::uint32_t passes, std::uint32_t memoryKiB) {
+    if (!sodiumReady()) {
+        message = NoSodiumText;
+        return nullptr;
+    }
+    SealParameters parameters;
+    parameters.passes = passes;
+    parameters.memoryKiB = memoryKiB;
+    ::randombytes_buf(parameters.salt.data(), parameters.salt.size());
+    auto key = std::make_unique<SealedKey>();
+    if (!key->derive(password, parameters, message))
+        return nullptr;
+    return key;
+}
+
+bool sealStream(std::istream& in, std::ostream& out, const SealedKey& key, std::string& message,
+                const ProgressCallback& progress) {
+    if (!sodiumReady()) {
+        message = NoSodiumText;
+        return false;
+    }
+    rewindToStart(in);
+    const SealParameters& parameters = key.parameters();
+    std::string header(Signature, SealSignatureSize);
+    putLe32(header, FormatNumber);
+    header.push_back(static_cast<char>(KdfArgon2id));
+    putLe32(header, parameters.passes);
+    putLe32(header, parameters.memoryKiB);
+    header.append(reinterpret_cast<const char*>(parameters.salt.data()), SealSaltSize);
+    header.resize(SealedHeaderSize);
+    crypto_secretstream_xchacha20poly1305_state state;
+    crypto_secretstream_xchacha20poly1305_init_push(
+        &state, reinterpret_cast<unsigned char*>(header.data()) + StreamHeaderAt, key.bytes());
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+
+    const std::optional<std::uint64_t> total = remainingBytes(in);
+    std::uint64_t done = 0;
+    std::vector<unsigned char> plain(SealedPieceSize);
+    std::vector<unsigned char> sealed(SealedPieceSize + SealedPieceOverhead);
+    for (bool first = true; out; first = false) {
+        const std::size_t count = readUpTo(in, plain.data(), plain.size());
+        const bool last = count < plain.size() || atEnd(in);
+        if (in.bad()) {
+            message = ReadFailedText;
+            return false;
+        }
+        unsigned long long length = 0;
+        crypto_secretstream_xchacha20poly1305_push(
+            &state, sealed.data(), &length, plain.data(), count, first ? bytesOf(header) : nullptr,
+            first ? header.size() : 0,
+            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
+                 : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+        out.write(reinterpret_cast<const char*>(sealed.data()),
+                  static_cast<std::streamsize>(length));
+        done += count;
+        if (total)
+            reportProgress(progress, done, *total);
+        if (last)
+            break;
+    }
+    ::sodium_memzero(plain.data(), plain.size());
+    out.flush();
+    if (!out) {
+        message = WriteFailedText;
+        return false;
+    }
+    return true;
+}
+
+UnsealOutcome unsealStream(std::istream& in, std::ostream& out, const SealedKey& key,
+                           std::string& message, const ProgressCallback& progress) {
+    auto write = [&out](const unsigned char* data, std::size_t count) {
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
+        return static_cast<bool>(out);
+    };
+    UnsealOutcome outcome = unsealPieces(in, key, write, message, progress);
+    if (outcome == UnsealOutcome::Done && !out.flush())
+        outcome = fail(UnsealOutcome::WriteFailed, WriteFailedText, message);
+    return outcome;
+}
+
+bool safeUnsealsTo(std::istream& safe, std::istream& plaintext, const SealedKey& key,
+                   std::string& message) {
+    rewindToStart(plaintext);
+    std::vector<char> expected;
+    bool differed = false;
+    auto compare = [&](const unsigned char* data, std::size_t count) {
+        expected.resize(count);
+        plaintext.read(expected.data(), static_cast<std::streamsize>(count));
+        differed = static_cast<std::size_t>(plaintext.gcount()) != count ||
+                   std::memcmp(expected.data(), data, count) != 0;
+        return !differed;
+    };
+    const UnsealOutcome outcome = unsealPieces(safe, key, compare, message, {});
+    if (plaintext.bad()) {
+        message = ReadFailedText;
+        return false;
+    }
+    // A safe that unseals to fewer bytes than the working copy differs too.
+    if (differed || (outcome == UnsealOutcome::Done && !atEnd(plaintext))) {
+        message = OtherBytesText;
+        return false;
+    }
+    return outcome == UnsealOutcome::Done;
+}
+
+} // namespace quorvane

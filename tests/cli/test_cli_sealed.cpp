@@ -1,0 +1,123 @@
+// Sealed safes from the terminal: create --sealed, seal, info, and the other
+// commands on sealed safes, checked against the independent implementation.
+
+#include "tests/cli/CliFixture.h"
+#include "tests/support/SealedBytes.h"
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::patternBytes;
+using test::referenceSeal;
+using test::referenceUnseal;
+
+const std::string SealedDefaults = "format: sealed\nkdf: argon2id passes=3 memory=65536KiB\n";
+
+class CliSealed : public CliTest {
+  protected:
+    RunResult info(const fs::path& safe) const { return box.run({"info", safe.string()}); }
+};
+
+TEST_F(CliSealed, CreateSealedMakesASafeThatEveryCommandAndTheReferenceRead) {
+    const fs::path safe = file("new.cx");
+    RunResult created = cli({"create", safe.string(), "--sealed"});
+    ASSERT_EQ(created.exitCode, 0) << created.err;
+    EXPECT_EQ(info(safe).out, SealedDefaults);
+    const std::string big = patternBytes((1u << 20) + 3, 8);
+    const fs::path a = box.writeFile("a.bin", big), b = box.writeFile("b.txt", "bee");
+    ASSERT_EQ(cli({"add", safe.string(), a.string(), b.string()}).exitCode, 0);
+    ASSERT_EQ(cli({"rename", safe.string(), "1", "c.txt"}).exitCode, 0);
+    EXPECT_EQ(listOf(safe), "0\t1048579\ta.bin\n1\t3\tc.txt\n");
+    EXPECT_EQ(info(safe).out, SealedDefaults) << "changes keep the safe sealed";
+    EXPECT_EQ(referenceUnseal(safe, Password), containerBytes({{"a.bin", big}, {"c.txt", "bee"}}));
+    EXPECT_EQ(opensslOpen(box, safe, Password), std::nullopt);
+    fs::create_directory(file("out"));
+    ASSERT_EQ(cli({"extract", safe.string(), file("out").string(), "0"}).exitCode, 0);
+    EXPECT_EQ(readFile(file("out") / "a.bin"), big);
+}
+
+TEST_F(CliSealed, ASafeSealedByTheReferenceOpensAndKeepsItsSettings) {
+    const fs::path safe = file("ref.cx");
+    ASSERT_TRUE(referenceSeal(safe, Password, containerBytes({{"x", "why"}}), 2, 9000));
+    EXPECT_EQ(info(safe).out, "format: sealed\nkdf: argon2id passes=2 memory=9000KiB\n");
+    EXPECT_EQ(listOf(safe), "0\t3\tx\n");
+    ASSERT_EQ(cli({"delete", safe.string(), "0"}).exitCode, 0);
+    EXPECT_EQ(info(safe).out, "format: sealed\nkdf: argon2id passes=2 memory=9000KiB\n");
+    EXPECT_EQ(listOf(safe), "");
+    const std::optional<std::string> container = referenceUnseal(safe, Password);
+    ASSERT_TRUE(container);
+    EXPECT_EQ(container->substr(0, 4), le32(0)) << "no entries left";
+
+    RunResult wrong = box.run(
+        {"list", safe.string(), "--password-file", box.passwordFile("not the password").string()});
+    EXPECT_EQ(wrong.exitCode, 3);
+    EXPECT_TRUE(contains(wrong.err, "Invalid File or Password")) << wrong.err;
+}
+
+TEST_F(CliSealed, SealWritesAPlainSafeSealedOnceAndLeavesASealedOneAlone) {
+    const std::string container = containerBytes({{"n.txt", "notes"}});
+    const fs::path safe = sealSafe({{"n.txt", "notes"}});
+    EXPECT_EQ(info(safe).out, "format: plain\n");
+    RunResult sealed = cli({"seal", safe.string()});
+    ASSERT_EQ(sealed.exitCode, 0) << sealed.err;
+    EXPECT_TRUE(contains(sealed.err, "The safe is sealed.")) << sealed.err;
+    EXPECT_EQ(info(safe).out, SealedDefaults);
+    EXPECT_EQ(referenceUnseal(safe, Password), container);
+
+    const std::string before = readFile(safe);
+    RunResult again = cli({"seal", safe.string()});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_TRUE(contains(again.err, "sealed already")) << again.err;
+    EXPECT_EQ(readFile(safe), before);
+
+    ASSERT_EQ(
+        cli({"passwd", safe.string(), "--new-password-file", box.passwordFile("fresh").string()})
+            .exitCode,
+        0);
+    EXPECT_NE(readFile(safe).substr(21, 16), before.substr(21, 16)) << "a new salt";
+    EXPECT_EQ(referenceUnseal(safe, "fresh"), container);
+}
+
+TEST_F(CliSealed, InfoAsksNoPasswordAndDamageIsToldApartFromAWrongPassword) {
+    const fs::path safe = file("s.cx");
+    ASSERT_TRUE(referenceSeal(safe, Password, containerBytes({{"big", patternBytes(3u << 20)}})));
+    const std::string good = readFile(safe);
+    std::string endless = good, changed = good;
+    endless.replace(13, 4, "\xFF\xFF\xFF\xFF");
+    changed[good.size() - 5] = static_cast<char>(changed[good.size() - 5] ^ 1);
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string infoOut;
+        int infoCode;
+        int listCode;
+        const char* listSays;
+    } cases[] = {
+        {"whole", good, "format: sealed\nkdf: argon2id passes=1 memory=8192KiB\n", 0, 0, ""},
+        {"passes out of bounds", endless, "format: sealed\n", 1, 3, "Invalid File or Password"},
+        {"last piece changed", changed, "format: sealed\nkdf: argon2id passes=1 memory=8192KiB\n",
+         0, 1, "damaged or was changed"},
+        {"cut at a piece", good.substr(0, 61 + (1u << 20) + 17),
+         "format: sealed\n"
+         "kdf: argon2id passes=1 "
+         "memory=8192KiB\n",
+         0, 1, "damaged or was changed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(safe, c.bytes);
+        RunResult shown = info(safe); // no password file and no terminal: asking would fail
+        EXPECT_EQ(shown.out, c.infoOut);
+        EXPECT_EQ(shown.exitCode, c.infoCode) << shown.err;
+        RunResult listed = cli({"list", safe.string()});
+        EXPECT_EQ(listed.exitCode, c.listCode);
+        EXPECT_TRUE(contains(listed.err, c.listSays)) << listed.err;
+    }
+    EXPECT_EQ(cli({"info", safe.string()}).exitCode, 2) << "info takes no password";
+    EXPECT_EQ(cli({"list", safe.string(), "--sealed"}).exitCode, 2);
+}
+
+} // namespace
+} // namespace quorvane::clitest

@@ -1,0 +1,231 @@
+// The sealed format against an independent implementation, and every way in
+// which a sealed file can be wrong.
+
+#include "storage/SealedSafe.h"
+
+#include "tests/support/SealedBytes.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::patternBytes;
+using test::QuickMemoryKiB;
+using test::QuickPasses;
+using test::readFile;
+using test::writeFile;
+
+constexpr std::size_t MiB = 1u << 20;
+constexpr std::size_t Piece = MiB + SealedPieceOverhead; // a whole piece as stored
+const std::string Password = "sealed password";
+
+std::unique_ptr<SealedKey> quickKey(const std::string& password = Password) {
+    std::string message;
+    auto key = deriveNewSealedKey(password, message, QuickPasses, QuickMemoryKiB);
+    EXPECT_NE(key, nullptr) << message;
+    return key;
+}
+
+std::string sealed(const std::string& plain, const SealedKey& key) {
+    std::istringstream in(plain);
+    std::ostringstream out;
+    std::string message;
+    EXPECT_TRUE(sealStream(in, out, key, message)) << message;
+    return out.str();
+}
+
+// Unseals with a key derived from the file's own header, as opening does.
+UnsealOutcome unsealed(const std::string& safe, const std::string& password, std::string& plain) {
+    std::istringstream header(safe);
+    SealParameters parameters;
+    if (readSealedHeader(header, parameters) != SealedHeaderRead::Read)
+        return UnsealOutcome::Refused;
+    SealedKey key;
+    std::string message;
+    if (!key.derive(password, parameters, message))
+        return UnsealOutcome::Refused;
+    std::istringstream in(safe);
+    std::ostringstream out;
+    const UnsealOutcome outcome = unsealStream(in, out, key, message);
+    plain = out.str();
+    return outcome;
+}
+
+UnsealOutcome unsealed(const std::string& safe, const std::string& password = Password) {
+    std::string ignored;
+    return unsealed(safe, password, ignored);
+}
+
+class SealedSafeTest : public ::testing::Test {
+  protected:
+    test::TempFolder folder{"quorvane-sealed"};
+};
+
+TEST_F(SealedSafeTest, RoundTripsEverySizeAroundThePieceBoundaries) {
+    const auto key = quickKey();
+    const struct {
+        std::size_t size;
+        std::size_t pieces;
+    } cases[] = {{0, 1}, {1, 1}, {16, 1}, {MiB - 1, 1}, {MiB, 1}, {MiB + 1, 2}, {2 * MiB + 5, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string plain = patternBytes(c.size, static_cast<unsigned>(c.size));
+        const std::string safe = sealed(plain, *key);
+        EXPECT_EQ(safe.size(), SealedHeaderSize + c.size + c.pieces * SealedPieceOverhead);
+        std::string back;
+        EXPECT_EQ(unsealed(safe, Password, back), UnsealOutcome::Done);
+        EXPECT_EQ(back, plain);
+        std::istringstream safeIn(safe), plainIn(plain);
+        std::string message;
+        EXPECT_TRUE(safeUnsealsTo(safeIn, plainIn, *key, message)) << message;
+    }
+}
+
+TEST_F(SealedSafeTest, OursAndTheIndependentImplementationOpenEachOthersSafes) {
+    for (std::size_t size : {std::size_t{16}, MiB, 2 * MiB + 5}) {
+        SCOPED_TRACE(size);
+        const std::string plain = patternBytes(size, 3);
+        const fs::path theirs = folder / "theirs.cx";
+        ASSERT_TRUE(test::referenceSeal(theirs, Password, plain, 2, 9000));
+        std::string back;
+        EXPECT_EQ(unsealed(readFile(theirs), Password, back), UnsealOutcome::Done);
+        EXPECT_EQ(back, plain);
+        EXPECT_EQ(unsealed(readFile(theirs), "not it"), UnsealOutcome::Refused);
+
+        const fs::path ours = folder / "ours.cx";
+        writeFile(ours, sealed(plain, *quickKey()));
+        EXPECT_EQ(test::referenceUnseal(ours, Password), plain);
+        EXPECT_EQ(test::referenceUnseal(ours, "not it"), std::nullopt);
+    }
+}
+
+TEST_F(SealedSafeTest, EveryWrongPasswordIsRefused) {
+    const std::string safe = sealed("a small container", *quickKey());
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(unsealed(safe, Password + std::to_string(i)), UnsealOutcome::Refused) << i;
+    EXPECT_EQ(unsealed(safe, Password.substr(1)), UnsealOutcome::Refused);
+    EXPECT_EQ(unsealed(safe, ""), UnsealOutcome::Refused);
+}
+
+// A safe of three pieces (two whole ones and a short last one).
+class ChangedSealedSafeTest : public SealedSafeTest {
+  protected:
+    const std::string plain = patternBytes(2 * MiB + 5, 9);
+    const std::string safe = sealed(plain, *quickKey());
+};
+
+TEST_F(ChangedSealedSafeTest, OneFlippedByteAnywhereIsRefused) {
+    const struct {
+        const char* region;
+        std::size_t at;
+        UnsealOutcome expected;
+    } cases[] = {
+        {"signature", 3, UnsealOutcome::Refused},
+        {"format number", 8, UnsealOutcome::Refused},
+        {"key derivation", 12, UnsealOutcome::Refused},
+        {"passes", 13, UnsealOutcome::Refused},
+        {"memory", 17, UnsealOutcome::Refused},
+        {"salt", 30, UnsealOutcome::Refused},
+        {"stream header", 40, UnsealOutcome::Refused},
+        {"first piece", SealedHeaderSize + 100, UnsealOutcome::Refused},
+        {"first piece's tag", SealedHeaderSize + Piece - 1, UnsealOutcome::Refused},
+        {"second piece", SealedHeaderSize + Piece + 7, UnsealOutcome::Damaged},
+        {"third piece", SealedHeaderSize + 2 * Piece, UnsealOutcome::Damaged},
+        {"last byte", SealedHeaderSize + 2 * Piece + 5 + 16, UnsealOutcome::Damaged},
+    };
+    ASSERT_EQ(safe.size(), SealedHeaderSize + 2 * Piece + 5 + 17);
+    for (const auto& c : cases) {
+        std::string changed = safe;
+        changed[c.at] =
+            static_cast<char>(changed[c.at] ^ 0x02); // keeps passes and memory in bounds
+        EXPECT_EQ(unsealed(changed), c.expected) << c.region;
+    }
+}
+
+TEST_F(ChangedSealedSafeTest, ACutOrAnAppendedStreamIsRefused) {
+    const struct {
+        const char* where;
+        std::size_t length;
+        UnsealOutcome expected;
+    } cuts[] = {
+        {"inside the header", 40, UnsealOutcome::Refused},
+        {"before the first piece", SealedHeaderSize, UnsealOutcome::Refused},
+        {"inside the first piece", SealedHeaderSize + 1000, UnsealOutcome::Refused},
+        {"after the first piece", SealedHeaderSize + Piece, UnsealOutcome::Damaged},
+        {"inside the second piece", SealedHeaderSize + Piece + 1000, UnsealOutcome::Damaged},
+        {"after the second piece", SealedHeaderSize + 2 * Piece, UnsealOutcome::Damaged},
+        {"one byte short", safe.size() - 1, UnsealOutcome::Damaged},
+    };
+    for (const auto& cut : cuts)
+        EXPECT_EQ(unsealed(safe.substr(0, cut.length)), cut.expected) << cut.where;
+    for (const std::string& extra : {std::string(1, '\0'), safe.substr(SealedHeaderSize, 17)})
+        EXPECT_EQ(unsealed(safe + extra), UnsealOutcome::Damaged) << extra.size();
+}
+
+TEST_F(SealedSafeTest, HeaderValuesOutOfBoundsAreRefusedAsTheyAreRead) {
+    const std::string good = sealed("x", *quickKey());
+    auto withLe32 = [&](std::size_t at, std::uint32_t value) {
+        std::string header = good;
+        for (std::size_t i = 0; i < 4; ++i)
+            header[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+        return header;
+    };
+    std::string otherKdf = good;
+    otherKdf[12] = 2;
+    const struct {
+        const char* what;
+        std::string bytes;
+        SealedHeaderRead expected;
+    } cases[] = {
+        {"as written", good, SealedHeaderRead::Read},
+        {"16 passes", withLe32(13, 16), SealedHeaderRead::Read},
+        {"1 GiB", withLe32(17, 1024 * 1024), SealedHeaderRead::Read},
+        {"no passes", withLe32(13, 0), SealedHeaderRead::Unacceptable},
+        {"17 passes", withLe32(13, 17), SealedHeaderRead::Unacceptable},
+        {"endless passes", withLe32(13, 0xFFFFFFFF), SealedHeaderRead::Unacceptable},
+        {"below 8 MiB", withLe32(17, 8191), SealedHeaderRead::Unacceptable},
+        {"above 1 GiB", withLe32(17, 1024 * 1024 + 1), SealedHeaderRead::Unacceptable},
+        {"format 2", withLe32(8, 2), SealedHeaderRead::Unacceptable},
+        {"another derivation", otherKdf, SealedHeaderRead::Unacceptable},
+        {"cut header", good.substr(0, 60), SealedHeaderRead::Unacceptable},
+        {"signature only", good.substr(0, 8), SealedHeaderRead::Unacceptable},
+        {"signature cut", good.substr(0, 7), SealedHeaderRead::NotSealed},
+        {"plain safe", "QVSEAL\n\r" + good.substr(8), SealedHeaderRead::NotSealed},
+        {"empty", "", SealedHeaderRead::NotSealed},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.bytes);
+        SealParameters parameters;
+        EXPECT_EQ(readSealedHeader(in, parameters), c.expected) << c.what;
+        EXPECT_TRUE(in.good()) << c.what << ": a plain safe is read next from the same stream";
+        EXPECT_EQ(hasSealSignature(c.bytes), c.expected != SealedHeaderRead::NotSealed) << c.what;
+    }
+    SealedKey key;
+    std::string message;
+    SealParameters tooMuch;
+    tooMuch.memoryKiB = 2 * 1024 * 1024;
+    EXPECT_FALSE(key.derive(Password, tooMuch, message));
+}
+
+TEST_F(SealedSafeTest, ComparisonFindsAnyDifferenceFromTheWorkingCopy) {
+    const auto key = quickKey();
+    const std::string plain = patternBytes(MiB + 10, 4);
+    const std::string safe = sealed(plain, *key);
+    std::string otherByte = plain;
+    otherByte[MiB + 3] = static_cast<char>(otherByte[MiB + 3] ^ 1);
+    for (const std::string& reference : {otherByte, plain + "z", plain.substr(0, MiB)}) {
+        std::istringstream safeIn(safe), plainIn(reference);
+        std::string message;
+        EXPECT_FALSE(safeUnsealsTo(safeIn, plainIn, *key, message)) << reference.size();
+        EXPECT_FALSE(message.empty());
+    }
+}
+
+} // namespace
+} // namespace quorvane
