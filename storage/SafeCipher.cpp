@@ -1,5 +1,7 @@
 #include "storage/SafeCipher.h"
 
+#include "storage/StreamPosition.h"
+
 #include <cryptopp/aes.h>
 #include <cryptopp/filters.h>
 #include <cryptopp/hex.h>
@@ -64,19 +66,6 @@ void runReported(bool& cipherFailed, std::string& cipherMessage, Step&& step) {
     cipherFailed = !done;
     if (!done)
         cipherMessage = message;
-}
-
-// Bytes from the current read position to the end, when the stream can tell.
-std::optional<std::uint64_t> remainingBytes(std::istream& in) {
-    const std::streampos start = in.tellg();
-    if (start == std::streampos(-1))
-        return std::nullopt;
-    in.seekg(0, std::ios::end);
-    const std::streampos end = in.tellg();
-    in.seekg(start);
-    if (!in.good() || end == std::streampos(-1) || end < start)
-        return std::nullopt;
-    return static_cast<std::uint64_t>(end - start);
 }
 
 // Progress that is only passed on when the total is known.
@@ -240,15 +229,6 @@ bool streamsReady(std::istream& in, std::ostream& out, const char* inputText,
     return true;
 }
 
-// A safe always holds a whole container and a container comes from a whole
-// safe, so both safe routines start at the beginning of their input, wherever
-// the caller left it; a stream that cannot seek is read from where it stands.
-void rewindToStart(std::istream& in) {
-    in.seekg(0);
-    if (in.fail() && !in.bad())
-        in.clear();
-}
-
 // Creates (or empties) the plaintext file readable by its owner only, before
 // any plaintext goes into it; an existing file keeps its inode but loses any
 // wider mode it had.
@@ -287,6 +267,8 @@ class ComparingBuffer : public std::streambuf {
     }
 
     std::streamsize xsputn(const char* data, std::streamsize count) override {
+        if (count <= 0)
+            return 0;
         expected_.resize(static_cast<std::size_t>(count));
         reference_.read(expected_.data(), count);
         if (reference_.gcount() != count ||
