@@ -2,8 +2,11 @@
 
 #include "app/EntryListView.h"
 #include "app/MainWindow.h"
+#include "dialogs/Dialogs.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QTreeWidgetItem>
 
 namespace quorvane {
@@ -38,11 +41,25 @@ void QtShell::clearBusyBoxForDialog() {
         busyBox_.hide();
 }
 
+namespace {
+
+// The box's own layout sizes it to its text; a row as wide as the caption
+// keeps a window manager from cutting the caption.
+void widenForCaption(QMessageBox& box) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(dialogs::captionWidth(box), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+} // namespace
+
 void QtShell::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
     clearBusyBoxForDialog();
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                     shown(caption), shown(text), QMessageBox::Ok, owner());
     box.setDefaultButton(QMessageBox::Ok);
+    widenForCaption(box);
     box.exec();
 }
 
@@ -51,6 +68,7 @@ bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
     QMessageBox box(QMessageBox::Information, shown(caption), shown(text),
                     QMessageBox::Yes | QMessageBox::No, owner());
     box.setDefaultButton(QMessageBox::Yes);
+    widenForCaption(box);
     return box.exec() == QMessageBox::Yes;
 }
 

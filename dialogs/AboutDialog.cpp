@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace quorvane::dialogs {
 
@@ -55,6 +56,7 @@ void runAboutDialog(QWidget* owner) {
     auto* page = new QVBoxLayout(&dialog);
     page->addLayout(top);
     page->addLayout(bottom);
+    page->addItem(new QSpacerItem(captionWidth(dialog), 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
     page->setSizeConstraint(QLayout::SetFixedSize);
     dialog.exec();
 }

@@ -21,6 +21,11 @@ void runRenameDialog(QWidget* owner, std::string& newEntryName);
 // The About box: program icon, name, version, OK.
 void runAboutDialog(QWidget* owner);
 
+// How wide a window must be for a window manager to show its whole caption
+// in the title bar (with room for the title bar's buttons); small boxes are
+// made at least this wide, or "Success!" shows as "S... s!".
+int captionWidth(const QWidget& window);
+
 // The three file pickers: true and the chosen path (the file system's bytes),
 // false when cancelled, leaving path as it was. New Safe and Add File append
 // ".cx" to a name typed without a suffix; Add File not when a file of the

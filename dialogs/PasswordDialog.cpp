@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -134,6 +135,13 @@ void PasswordDialog::done(int result) {
 
 int runPasswordDialog(QWidget* owner, std::string& password) {
     PasswordDialog dialog(owner, password);
+    // Over a window that is not shown yet (the start-up open), a dialog would
+    // land in the screen's corner: it goes to the middle of the screen.
+    if (owner == nullptr || !owner->isVisible()) {
+        dialog.adjustSize();
+        if (const QScreen* screen = dialog.screen())
+            dialog.move(screen->availableGeometry().center() - dialog.rect().center());
+    }
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 

@@ -2,6 +2,7 @@
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
 #include "lifecycle/SafeFormat.h"
+#include "storage/AtomicReplace.h"
 #include "storage/Container.h"
 #include "storage/SafeCipher.h"
 
@@ -27,6 +28,12 @@ void createSafe(Session& session, SafeFormat format) {
     if (!saveBeforeSwitching(session))
         return;
 
+    // A path where no file can be made is told before the password is asked.
+    std::string unwritable;
+    if (!canReplaceFileAt(chosen, unwritable)) {
+        showError(shell, withReason(lifecycle_text::FileCreationFailed, unwritable));
+        return;
+    }
     // The new safe's container is made in memory: no plaintext of it ever
     // reaches a file, and a Cancel leaves nothing anywhere.
     std::stringstream container;

@@ -249,6 +249,23 @@ bool lockFreshFile(int fd, std::string& reason) {
 
 } // namespace
 
+bool canReplaceFileAt(const std::filesystem::path& target, std::string& reason) {
+    std::error_code resolveError;
+    const fs::path resolved = resolveTarget(target, resolveError);
+    if (resolveError || resolved.filename().empty() || fs::is_directory(resolved)) {
+        reason = resolveError ? resolveError.message() : reasonOf(EISDIR);
+        return false;
+    }
+    int error = 0;
+    FreshFile probe;
+    if (!probe.make(resolved, error)) {
+        reason = reasonOf(error);
+        return false;
+    }
+    probe.discard();
+    return true;
+}
+
 ReplaceResult replaceFileAtomically(
     const std::filesystem::path& target,
     const std::function<bool(std::ostream& out, std::string& message)>& writeContent,

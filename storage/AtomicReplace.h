@@ -42,6 +42,12 @@ struct ReplaceGuard {
 // replacement. On any failure the fresh file is removed and the target is
 // untouched. A folder that cannot be fsynced after the rename leaves ok true
 // (the target holds the new content) with the reason as a warning.
+// Whether a replacement of target could begin: its folder takes a fresh file
+// (made and removed again at once) and the target is no folder. Asked before
+// the user is asked anything, so that a path that cannot be written is told
+// at once; reason says why not.
+bool canReplaceFileAt(const std::filesystem::path& target, std::string& reason);
+
 ReplaceResult replaceFileAtomically(
     const std::filesystem::path& target,
     const std::function<bool(std::ostream& out, std::string& message)>& writeContent,

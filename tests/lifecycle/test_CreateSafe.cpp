@@ -109,7 +109,8 @@ TEST_F(CreateSafeTest, APathWhereNoFileCanBeMadeSaysFileCreationFailedOnce) {
         answerNewSafe(path, "pw");
         createSafe(session);
         const std::string text = "File Creation Failed!\n" + reason;
-        EXPECT_EQ(shell.events, (Events{"pick-new", "password", "message:Error:" + text}));
+        EXPECT_EQ(shell.events, (Events{"pick-new", "message:Error:" + text}))
+            << "told before the password is asked";
         EXPECT_EQ(shell.messages, (Messages{{text, "Error", MessageIcon::Error}}));
         EXPECT_FALSE(isSafeOpen(state));
         EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
