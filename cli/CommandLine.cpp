@@ -17,7 +17,7 @@ const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
     static const std::map<std::string, CommandShape, std::less<>> shapes = {
         {"create", {CliCommand::Create, 1, 1}},  {"list", {CliCommand::List, 1, 1}},
         {"add", {CliCommand::Add, 2, SIZE_MAX}}, {"extract", {CliCommand::Extract, 2, SIZE_MAX}},
-        {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, 2}},
+        {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, SIZE_MAX}},
         {"passwd", {CliCommand::Passwd, 1, 1}},  {"seal", {CliCommand::Seal, 1, 1}},
         {"info", {CliCommand::Info, 1, 1}},
     };

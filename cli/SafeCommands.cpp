@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,14 +198,21 @@ ExitCode runRename(CommandRun& run) {
     return saveBack(run);
 }
 
+// The numbers are those of the list before the run: taken from the highest
+// down, each deletion leaves the rows still to go where they were. The safe
+// is written once, after the last; a deletion that fails ends the run with
+// nothing written, so that the safe stays as it was.
 ExitCode runDelete(CommandRun& run) {
-    const std::size_t before = entryRows(run.session);
-    run.shell.answers().focusedRow = run.invocation.numbers.front();
-    deleteFile(run.session);
-    ExitCode code = outcome(run.shell);
-    if (entryRows(run.session) != before)
-        code = worse(code, saveBack(run));
-    return code;
+    const std::set<int, std::greater<>> rows(run.invocation.numbers.begin(),
+                                             run.invocation.numbers.end());
+    for (int row : rows) {
+        const std::size_t before = entryRows(run.session);
+        run.shell.answers().focusedRow = row;
+        deleteFile(run.session);
+        if (run.shell.errorShown() || entryRows(run.session) != before - 1)
+            return ExitCode::Failed;
+    }
+    return saveBack(run);
 }
 
 ExitCode runPasswd(CommandRun& run, const std::string& newPassword) {

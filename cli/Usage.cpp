@@ -10,7 +10,7 @@ constexpr const char* CommandLines =
     "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
     "       quorvane-cli extract SAFE DIR [NUMBER...]\n"
     "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
-    "       quorvane-cli delete  SAFE NUMBER\n"
+    "       quorvane-cli delete  SAFE NUMBER...\n"
     "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
     "                                 [--allow-empty-password]\n"
     "       quorvane-cli seal    SAFE\n"
@@ -40,8 +40,11 @@ Commands:
                    replaced; names that would lead outside DIR are skipped
   rename SAFE NUMBER NEWNAME
                    give an entry a new name (at most 49 bytes)
-  delete SAFE NUMBER
-                   remove an entry; later entries move up one number
+  delete SAFE NUMBER...
+                   remove the numbered entries (numbers as list shows them
+                   before the delete; one given twice counts once); later
+                   entries move up; one number the safe does not have
+                   refuses the whole delete
   passwd SAFE      encrypt the safe under a new password (a sealed safe gets
                    a new salt with it)
   seal SAFE        write the safe sealed (asks for its password)

@@ -343,6 +343,52 @@ TEST_F(CliCommands, DeleteRemovesOneEntryAndRenumbersTheRest) {
     EXPECT_EQ(listOf(safe), "");
 }
 
+TEST_F(CliCommands, DeleteOfSeveralNumbersTakesThemFromTheListBeforeTheRun) {
+    const struct {
+        std::vector<std::string> numbers;
+        std::string left;
+    } cases[] = {
+        {{"0", "2"}, "0\t256\tbeta.bin\n"},
+        {{"2", "0"}, "0\t256\tbeta.bin\n"},
+        {{"1", "2"}, "0\t5\talpha.txt\n"},
+        {{"0", "1", "1", "0"}, "0\t4\tgamma\n"},
+        {{"2", "1", "0"}, ""},
+    };
+    for (const auto& c : cases) {
+        auto safe = threeEntrySafe();
+        std::vector<std::string> args{"delete", safe.string()};
+        args.insert(args.end(), c.numbers.begin(), c.numbers.end());
+        RunResult run = cli(args);
+        EXPECT_EQ(run.exitCode, 0) << args[2] << run.err;
+        EXPECT_EQ(listOf(safe), c.left) << args[2];
+    }
+    // The safe is written once, after the last deletion: one rename over it.
+    auto traced = threeEntrySafe();
+    const fs::path trace = file("renames.trace");
+    RunOptions tracing;
+    tracing.wrapper = {"/usr/bin/strace",
+                       "-f",
+                       "-qq",
+                       "-o",
+                       trace.string(),
+                       "-e",
+                       "trace=rename,renameat,renameat2"};
+    ASSERT_EQ(cli({"delete", traced.string(), "2", "0", "1"}, tracing).exitCode, 0);
+    const std::string calls = readFile(trace);
+    std::size_t renames = 0;
+    for (std::size_t at = 0; (at = calls.find(traced.string() + "\"", at)) != std::string::npos;
+         ++at)
+        ++renames;
+    EXPECT_EQ(renames, 1u) << calls;
+    // One number out of range refuses all of them before anything changes.
+    auto safe = threeEntrySafe();
+    const std::string before = readFile(safe);
+    RunResult refused = cli({"delete", safe.string(), "0", "3", "1"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "quorvane-cli: 3: no entry with this number in the safe\n");
+    EXPECT_EQ(readFile(safe), before);
+}
+
 TEST_F(CliCommands, PasswdReencryptsUnderTheNewPassword) {
     auto safe = threeEntrySafe();
     auto fresh = box.passwordFile("a new password");
