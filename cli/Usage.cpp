@@ -8,9 +8,10 @@ constexpr const char* CommandLines =
     "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password] [--sealed]\n"
     "       quorvane-cli list    SAFE\n"
     "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
-    "       quorvane-cli extract SAFE DIR [NUMBER...]\n"
+    "       quorvane-cli extract SAFE DIR [NUMBER...] [--name NAME]...\n"
     "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
-    "       quorvane-cli delete  SAFE NUMBER...\n"
+    "       quorvane-cli rename  SAFE --name NAME NEWNAME\n"
+    "       quorvane-cli delete  SAFE {NUMBER | --name NAME}...\n"
     "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
     "                                 [--allow-empty-password]\n"
     "       quorvane-cli seal    SAFE\n"
@@ -63,6 +64,10 @@ Options (anywhere on the line; "--" ends them):
                          password file, and on the terminal without the
                          [y/N] question
   --erase-originals      add: erase each original after it is stored
+  --name NAME            extract, rename, delete: the entry stored under NAME
+                         (exactly, byte for byte), where a NUMBER is taken;
+                         may be given again for more entries. A NAME that no
+                         entry has, or that several have, is refused
   --help, --version
 
 Without a password file the password is asked on the terminal without echo,
@@ -98,7 +103,8 @@ Exit status:
      skipped, the safe could not be written); an add that fails leaves the
      safe unchanged
   2  bad usage (unknown command or option, wrong arguments, an entry
-     number the safe does not have, no password to be had, an empty new
+     number the safe does not have, a --name that names no entry or
+     several, no password to be had, an empty new
      password not allowed)
   3  the safe could not be opened: missing or unreadable (with the system's
      reason, before any password is asked), or "Invalid File or Password"

@@ -389,6 +389,51 @@ TEST_F(CliCommands, DeleteOfSeveralNumbersTakesThemFromTheListBeforeTheRun) {
     EXPECT_EQ(readFile(safe), before);
 }
 
+TEST_F(CliCommands, NameSelectsTheOneEntryStoredUnderIt) {
+    const auto twice = [this] {
+        return sealSafe({{"a", "1"}, {"b", "22"}, {"c", "333"}, {"a", "4444"}, {"", "55555"}});
+    };
+    const struct {
+        std::vector<std::string> args; // after the safe
+        int exitCode;
+        std::string err;
+        std::string left;
+    } cases[] = {
+        {{"delete", "--name", "b"}, 0, "File deleted\n", "0\t1\ta\n1\t3\tc\n2\t4\ta\n3\t5\t\n"},
+        {{"delete", "--name=c", "--name", "", "0", "--name", "c"},
+         0,
+         "File deleted\nFile deleted\nFile deleted\n",
+         "0\t2\tb\n1\t4\ta\n"},
+        {{"rename", "--name", "c", "d"}, 0, "", "0\t1\ta\n1\t2\tb\n2\t3\td\n3\t4\ta\n4\t5\t\n"},
+        {{"delete", "--name", "a"}, 2, "a: matches entries 0, 3; give a number\n", ""},
+        {{"rename", "--name", "a", "z"}, 2, "a: matches entries 0, 3; give a number\n", ""},
+        {{"delete", "1", "--name", "B"}, 2, "B: no entry of this name in the safe\n", ""},
+        {{"delete", "9", "--name", "b"}, 2, "9: no entry with this number in the safe\n", ""},
+    };
+    for (const auto& c : cases) {
+        auto safe = twice();
+        const std::string before = readFile(safe);
+        std::vector<std::string> args{c.args.front(), safe.string()};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        RunResult run = cli(args);
+        std::string expected;
+        for (std::size_t at = 0; at < c.err.size(); at = c.err.find('\n', at) + 1)
+            expected += "quorvane-cli: " + c.err.substr(at, c.err.find('\n', at) + 1 - at);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args[2] << run.err;
+        EXPECT_EQ(run.err, expected) << c.args[2];
+        if (c.exitCode == 0)
+            EXPECT_EQ(listOf(safe), c.left) << c.args[2];
+        else
+            EXPECT_EQ(readFile(safe), before) << c.args[2];
+    }
+    // extract writes the named entries only.
+    auto safe = twice();
+    fs::create_directory(file("out"));
+    ASSERT_EQ(cli({"extract", safe.string(), file("out").string(), "--name", "c", "1"}).exitCode,
+              0);
+    EXPECT_EQ(treeOf(file("out")), (std::vector<std::string>{"b", "c"}));
+}
+
 TEST_F(CliCommands, PasswdReencryptsUnderTheNewPassword) {
     auto safe = threeEntrySafe();
     auto fresh = box.passwordFile("a new password");

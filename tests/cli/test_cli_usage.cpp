@@ -33,12 +33,13 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
          {"quorvane-cli create  SAFE [--force]", "quorvane-cli list    SAFE",
           "quorvane-cli add     SAFE FILE... [--erase-originals]",
           "quorvane-cli extract SAFE DIR [NUMBER...]", "quorvane-cli rename  SAFE NUMBER NEWNAME",
-          "quorvane-cli delete  SAFE NUMBER...",
+          "quorvane-cli delete  SAFE {NUMBER | --name NAME}...",
           "quorvane-cli passwd  SAFE [--new-password-file F]", "quorvane-cli --help | --version",
           "--password-file F", "\\\\, \\t, \\n and \\r",
           "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
           "2  bad usage", "3  the safe could not be opened", "4  add: every file was stored",
-          "--allow-empty-password create, passwd"})
+          "--allow-empty-password create, passwd", "--name NAME            extract, rename, delete",
+          "quorvane-cli rename  SAFE --name NAME NEWNAME"})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
@@ -51,8 +52,9 @@ TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
          {".B quorvane-cli create", ".B quorvane-cli list", ".B quorvane-cli add",
           ".B quorvane-cli extract", ".B quorvane-cli rename", ".B quorvane-cli delete",
           ".B quorvane-cli passwd", "\\-\\-password\\-file", "\\-\\-new\\-password\\-file",
-          "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-allow\\-empty\\-password\n",
-          ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT", "lowercase hexadecimal", ".SH EXAMPLES"})
+          "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-name",
+          "\\-\\-allow\\-empty\\-password\n", ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT",
+          "lowercase hexadecimal", ".SH EXAMPLES"})
         EXPECT_TRUE(contains(page, part)) << "missing from the manual page: " << part;
 }
 
@@ -84,6 +86,12 @@ TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
         {"delete", safe, "-3"},
         {"delete", safe, "99999999999999999999"},
         {"delete", safe, "0", "one"},
+        {"delete", safe, "--name"},
+        {"list", safe, "--name", "a.txt"},
+        {"add", safe, "f", "--name", "a.txt"},
+        {"rename", safe, "0", "x", "--name", "a.txt"},
+        {"rename", safe, "x", "--name", "a.txt", "--name", "b"},
+        {"rename", safe, "--name", "a.txt"},
         {"passwd", safe, "extra"},
         {"list", safe, "--force"},
         {"create", safe, "--erase-originals"},
