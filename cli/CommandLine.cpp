@@ -19,7 +19,7 @@ const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
         {"add", {CliCommand::Add, 2, SIZE_MAX}}, {"extract", {CliCommand::Extract, 2, SIZE_MAX}},
         {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, SIZE_MAX}},
         {"passwd", {CliCommand::Passwd, 1, 1}},  {"seal", {CliCommand::Seal, 1, 1}},
-        {"info", {CliCommand::Info, 1, 1}},
+        {"info", {CliCommand::Info, 1, 1}},      {"help", {CliCommand::Help, 0, 1}},
     };
     return shapes;
 }
@@ -161,6 +161,8 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
         error = "--new-password-file belongs to passwd";
     else if (raw.passwordFile && command == CliCommand::Info)
         error = "info asks for no password";
+    else if (raw.passwordFile && command == CliCommand::Help)
+        error = "help asks for no password";
     else if (raw.passwordFile && raw.newPasswordFile && *raw.passwordFile == "-" &&
              *raw.newPasswordFile == "-")
         error = "standard input can give only one password";
@@ -169,6 +171,14 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
 
 bool fillOperands(const RawArguments& raw, Invocation& invocation, std::string& error) {
     const auto& words = raw.words;
+    if (invocation.command == CliCommand::Help) {
+        if (words.size() > 1 && commandShapes().count(words[1]) == 0) {
+            error = "help: unknown command " + words[1];
+            return false;
+        }
+        invocation.helpTopic = words.size() > 1 ? words[1] : "";
+        return true;
+    }
     invocation.safePath = words[1];
     switch (invocation.command) {
     case CliCommand::Add:

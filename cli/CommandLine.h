@@ -25,6 +25,7 @@ enum class CliCommand {
 struct Invocation {
     CliCommand command = CliCommand::Help;
     std::string safePath;
+    std::string helpTopic;                      // help: the command asked about (may be empty)
     std::vector<std::string> files;             // add
     std::string folder;                         // extract
     std::vector<int> numbers;                   // extract (may be empty), rename, delete
