@@ -48,6 +48,10 @@ inline std::string nameMatchesSeveral(const std::string& name, const std::vector
         numbers += (numbers.empty() ? "" : ", ") + std::to_string(row);
     return name + ": matches entries " + numbers + "; give a number";
 }
+// path: a file as the command line gives it; stored: the part of its name that the safe keeps.
+inline std::string nameShortened(const std::string& path, const std::string& stored) {
+    return path + ": stored as " + stored + " (names keep at most 50 bytes)";
+}
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
 inline constexpr const char* NameIsCancelMarker =
     "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";

@@ -189,6 +189,10 @@ ExitCode runAdd(CommandRun& run) {
             !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count)))
             return ExitCode::Failed;
         stored.push_back(source);
+        const std::string name = storedNameOf(source.path);
+        if (keptNameLength(name) < name.size())
+            report(run.errors,
+                   clitext::nameShortened(source.path, name.substr(0, keptNameLength(name))));
     }
     if (saveBack(run) != ExitCode::Success)
         return ExitCode::Failed;

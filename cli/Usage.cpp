@@ -37,7 +37,8 @@ Commands:
                    stored ends the add, and the safe stays as it was. With
                    --erase-originals each stored original is overwritten and
                    deleted after the safe holding it has been written (and
-                   only if it has not changed since it was stored)
+                   only if it has not changed since it was stored). A name
+                   keeps at most 50 bytes, cut between UTF-8 characters
   extract SAFE DIR [NUMBER...]
                    write the entries given by NUMBER or --name (all when
                    none is given) into DIR, which must exist; files of the same name are

@@ -434,6 +434,19 @@ TEST_F(CliCommands, NameSelectsTheOneEntryStoredUnderIt) {
     EXPECT_EQ(treeOf(file("out")), (std::vector<std::string>{"b", "c"}));
 }
 
+TEST_F(CliCommands, AddSaysWhenANameIsCutAndCutsItBetweenCharacters) {
+    auto safe = sealSafe({});
+    const std::string fits = std::string(46, 'f') + "\xe2\x82\xac.";       // 50 bytes
+    const std::string cut = std::string(49, 'c') + "\xc3\xa9\xe2\x82\xac"; // 54 bytes
+    const auto kept = box.writeFile(fits, "1");
+    const auto shortened = box.writeFile(cut, "2");
+    RunResult run = cli({"add", safe.string(), kept.string(), shortened.string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "quorvane-cli: " + shortened.string() + ": stored as " +
+                           std::string(49, 'c') + " (names keep at most 50 bytes)\n");
+    EXPECT_EQ(listOf(safe), "0\t1\t" + fits + "\n1\t1\t" + std::string(49, 'c') + "\n");
+}
+
 TEST_F(CliCommands, PasswdReencryptsUnderTheNewPassword) {
     auto safe = threeEntrySafe();
     auto fresh = box.passwordFile("a new password");
