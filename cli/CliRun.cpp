@@ -24,7 +24,7 @@ void report(const std::string& text) {
 
 int usageError(const std::string& error) {
     report(error);
-    std::cerr << shortUsage() << "Try 'quorvane-cli --help' for more.\n";
+    std::cerr << "Try 'quorvane-cli --help'.\n";
     return toInt(ExitCode::BadUsage);
 }
 
@@ -66,7 +66,10 @@ int runCli(const std::vector<std::string>& args) {
         return usageError(parsed.error);
     const Invocation& invocation = parsed.invocation;
     if (invocation.command == CliCommand::Help) {
-        std::cout << helpText() << std::flush;
+        // The parser let through only topics that are commands.
+        std::cout << (invocation.helpTopic.empty() ? helpText()
+                                                   : commandHelp(invocation.helpTopic).value_or(""))
+                  << std::flush;
         return toInt(ExitCode::Success);
     }
     if (invocation.command == CliCommand::Version) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace quorvane::clitext {
 
@@ -39,6 +40,18 @@ inline constexpr const char* NotARegularFile = "not a regular file";
 inline constexpr const char* SafeExists = "already exists; use --force to replace it";
 inline constexpr const char* NotADirectory = "is not a directory";
 inline constexpr const char* NoSuchEntry = "no entry with this number in the safe";
+inline constexpr const char* NoEntryOfThisName = "no entry of this name in the safe";
+// rows: the numbers of the entries that carry name, at least two.
+inline std::string nameMatchesSeveral(const std::string& name, const std::vector<int>& rows) {
+    std::string numbers;
+    for (int row : rows)
+        numbers += (numbers.empty() ? "" : ", ") + std::to_string(row);
+    return name + ": matches entries " + numbers + "; give a number";
+}
+// path: a file as the command line gives it; stored: the part of its name that the safe keeps.
+inline std::string nameShortened(const std::string& path, const std::string& stored) {
+    return path + ": stored as " + stored + " (names keep at most 50 bytes)";
+}
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
 inline constexpr const char* NameIsCancelMarker =
     "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";

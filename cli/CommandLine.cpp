@@ -17,9 +17,9 @@ const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
     static const std::map<std::string, CommandShape, std::less<>> shapes = {
         {"create", {CliCommand::Create, 1, 1}},  {"list", {CliCommand::List, 1, 1}},
         {"add", {CliCommand::Add, 2, SIZE_MAX}}, {"extract", {CliCommand::Extract, 2, SIZE_MAX}},
-        {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, 2}},
+        {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, SIZE_MAX}},
         {"passwd", {CliCommand::Passwd, 1, 1}},  {"seal", {CliCommand::Seal, 1, 1}},
-        {"info", {CliCommand::Info, 1, 1}},
+        {"info", {CliCommand::Info, 1, 1}},      {"help", {CliCommand::Help, 0, 1}},
     };
     return shapes;
 }
@@ -29,6 +29,7 @@ struct RawArguments {
     std::vector<std::string> words; // the command and its operands, in order
     std::optional<std::string> passwordFile;
     std::optional<std::string> newPasswordFile;
+    std::vector<std::string> names;
     bool force = false;
     bool sealed = false;
     bool allowEmptyPassword = false;
@@ -43,16 +44,25 @@ ParsedCommandLine failure(std::string error) {
     return parsed;
 }
 
-// Takes the value of an option given as "--name VALUE" or "--name=VALUE".
-bool takeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-                     std::optional<std::string>& value, std::string& error) {
+// The value of an option given as "--option VALUE" or "--option=VALUE".
+bool takeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+               std::string& given) {
     const std::string& arg = args[i];
-    std::string given;
     if (arg.size() > name.size() && arg[name.size()] == '=') {
         given = arg.substr(name.size() + 1);
     } else if (i + 1 < args.size()) {
         given = args[++i];
     } else {
+        return false;
+    }
+    return true;
+}
+
+// Takes the value of a password file option, given at most once.
+bool takeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                     std::optional<std::string>& value, std::string& error) {
+    std::string given;
+    if (!takeValue(args, i, name, given)) {
         error = name + " needs a file name";
         return false;
     }
@@ -86,6 +96,12 @@ bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std:
         } else if (isOption(arg, "--new-password-file")) {
             if (!takeOptionValue(args, i, "--new-password-file", raw.newPasswordFile, error))
                 return false;
+        } else if (isOption(arg, "--name")) {
+            // Any name may be asked for, the empty one too: stored names can be anything.
+            if (!takeValue(args, i, "--name", raw.names.emplace_back())) {
+                error = "--name needs an entry name";
+                return false;
+            }
         } else if (arg == "--force") {
             raw.force = true;
         } else if (arg == "--sealed") {
@@ -138,10 +154,15 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
         error = "--allow-empty-password belongs to create and passwd";
     else if (raw.eraseOriginals && command != CliCommand::Add)
         error = "--erase-originals belongs to add";
+    else if (!raw.names.empty() && command != CliCommand::Extract &&
+             command != CliCommand::Rename && command != CliCommand::Delete)
+        error = "--name belongs to extract, rename and delete";
     else if (raw.newPasswordFile && command != CliCommand::Passwd)
         error = "--new-password-file belongs to passwd";
     else if (raw.passwordFile && command == CliCommand::Info)
         error = "info asks for no password";
+    else if (raw.passwordFile && command == CliCommand::Help)
+        error = "help asks for no password";
     else if (raw.passwordFile && raw.newPasswordFile && *raw.passwordFile == "-" &&
              *raw.newPasswordFile == "-")
         error = "standard input can give only one password";
@@ -150,6 +171,14 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
 
 bool fillOperands(const RawArguments& raw, Invocation& invocation, std::string& error) {
     const auto& words = raw.words;
+    if (invocation.command == CliCommand::Help) {
+        if (words.size() > 1 && commandShapes().count(words[1]) == 0) {
+            error = "help: unknown command " + words[1];
+            return false;
+        }
+        invocation.helpTopic = words.size() > 1 ? words[1] : "";
+        return true;
+    }
     invocation.safePath = words[1];
     switch (invocation.command) {
     case CliCommand::Add:
@@ -159,8 +188,13 @@ bool fillOperands(const RawArguments& raw, Invocation& invocation, std::string& 
         invocation.folder = words[2];
         return parseNumbers(words, 3, invocation.numbers, error);
     case CliCommand::Rename:
-        invocation.newName = words[3];
-        return parseNumbers({words.begin(), words.begin() + 3}, 2, invocation.numbers, error);
+        // One entry: a NUMBER before NEWNAME, or one --name.
+        if (raw.names.size() + words.size() - 3 != 1) {
+            error = "rename: give one entry, by NUMBER or by --name";
+            return false;
+        }
+        invocation.newName = words.back();
+        return parseNumbers({words.begin(), words.end() - 1}, 2, invocation.numbers, error);
     case CliCommand::Delete:
         return parseNumbers(words, 2, invocation.numbers, error);
     default:
@@ -191,7 +225,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         return failure("unknown command " + raw.words[0]);
     invocation.command = shape->second.command;
     const std::size_t operands = raw.words.size() - 1;
-    if (operands < shape->second.minOperands)
+    // An entry named with --name stands for its NUMBER.
+    const bool named = !raw.names.empty() && (invocation.command == CliCommand::Rename ||
+                                              invocation.command == CliCommand::Delete);
+    if (operands + (named ? 1 : 0) < shape->second.minOperands)
         return failure(raw.words[0] + ": too few arguments");
     if (operands > shape->second.maxOperands)
         return failure(raw.words[0] + ": too many arguments");
@@ -204,6 +241,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     invocation.sealed = raw.sealed;
     invocation.allowEmptyPassword = raw.allowEmptyPassword;
     invocation.eraseOriginals = raw.eraseOriginals;
+    invocation.names = raw.names;
     parsed.ok = true;
     return parsed;
 }

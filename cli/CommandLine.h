@@ -25,9 +25,11 @@ enum class CliCommand {
 struct Invocation {
     CliCommand command = CliCommand::Help;
     std::string safePath;
+    std::string helpTopic;                      // help: the command asked about (may be empty)
     std::vector<std::string> files;             // add
     std::string folder;                         // extract
     std::vector<int> numbers;                   // extract (may be empty), rename, delete
+    std::vector<std::string> names;             // --name: entries chosen by their stored name
     std::string newName;                        // rename
     std::optional<std::string> passwordFile;    // "-" is standard input
     std::optional<std::string> newPasswordFile; // passwd

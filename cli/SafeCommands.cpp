@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +38,8 @@ struct CommandRun {
     TerminalShell& shell;
     std::ostream& out;
     std::ostream& errors;
+    // The entries the command works on: its numbers, then those its --name options found.
+    std::vector<int> numbers;
 };
 
 ExitCode outcome(const TerminalShell& shell) {
@@ -96,8 +100,30 @@ ExitCode openSafeFile(CommandRun& run, const std::string& password) {
     return ExitCode::Success;
 }
 
+// Every --name must pick out exactly one entry; its number joins the others.
+bool resolveNames(CommandRun& run) {
+    const auto& details = run.session.state.entryDetails;
+    for (const std::string& name : run.invocation.names) {
+        std::vector<int> matches;
+        for (std::size_t row = 0; row < details.size(); ++row) {
+            if (details[row].name == name)
+                matches.push_back(static_cast<int>(row));
+        }
+        if (matches.empty()) {
+            report(run.errors, name + ": " + clitext::NoEntryOfThisName);
+            return false;
+        }
+        if (matches.size() > 1) {
+            report(run.errors, clitext::nameMatchesSeveral(name, matches));
+            return false;
+        }
+        run.numbers.push_back(matches.front());
+    }
+    return true;
+}
+
 bool numbersInRange(CommandRun& run) {
-    for (int number : run.invocation.numbers) {
+    for (int number : run.numbers) {
         if (static_cast<std::size_t>(number) >= entryRows(run.session)) {
             report(run.errors, std::to_string(number) + ": " + clitext::NoSuchEntry);
             return false;
@@ -163,6 +189,10 @@ ExitCode runAdd(CommandRun& run) {
             !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count)))
             return ExitCode::Failed;
         stored.push_back(source);
+        const std::string name = storedNameOf(source.path);
+        if (keptNameLength(name) < name.size())
+            report(run.errors,
+                   clitext::nameShortened(source.path, name.substr(0, keptNameLength(name))));
     }
     if (saveBack(run) != ExitCode::Success)
         return ExitCode::Failed;
@@ -177,18 +207,18 @@ ExitCode runAdd(CommandRun& run) {
 ExitCode runExtract(CommandRun& run) {
     std::set<int>& selected = run.shell.answers().selectedRows;
     selected.clear();
-    if (run.invocation.numbers.empty()) {
+    if (run.numbers.empty()) {
         for (std::size_t row = 0; row < entryRows(run.session); ++row)
             selected.insert(static_cast<int>(row));
     } else {
-        selected.insert(run.invocation.numbers.begin(), run.invocation.numbers.end());
+        selected.insert(run.numbers.begin(), run.numbers.end());
     }
     extractFiles(run.session);
     return outcome(run.shell);
 }
 
 ExitCode runRename(CommandRun& run) {
-    run.shell.answers().focusedRow = run.invocation.numbers.front();
+    run.shell.answers().focusedRow = run.numbers.front();
     run.shell.answers().newEntryName = run.invocation.newName;
     renameFile(run.session);
     if (run.shell.errorShown())
@@ -196,14 +226,20 @@ ExitCode runRename(CommandRun& run) {
     return saveBack(run);
 }
 
+// The numbers are those of the list before the run: taken from the highest
+// down, each deletion leaves the rows still to go where they were. The safe
+// is written once, after the last; a deletion that fails ends the run with
+// nothing written, so that the safe stays as it was.
 ExitCode runDelete(CommandRun& run) {
-    const std::size_t before = entryRows(run.session);
-    run.shell.answers().focusedRow = run.invocation.numbers.front();
-    deleteFile(run.session);
-    ExitCode code = outcome(run.shell);
-    if (entryRows(run.session) != before)
-        code = worse(code, saveBack(run));
-    return code;
+    const std::set<int, std::greater<>> rows(run.numbers.begin(), run.numbers.end());
+    for (int row : rows) {
+        const std::size_t before = entryRows(run.session);
+        run.shell.answers().focusedRow = row;
+        deleteFile(run.session);
+        if (run.shell.errorShown() || entryRows(run.session) != before - 1)
+            return ExitCode::Failed;
+    }
+    return saveBack(run);
 }
 
 ExitCode runPasswd(CommandRun& run, const std::string& newPassword) {
@@ -232,7 +268,7 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     // cleanly seems to hold is no ground for any change.
     if (changesTheSafe(run.invocation.command) && refuseIfReadOnly(run.session))
         return ExitCode::Failed;
-    if (!numbersInRange(run))
+    if (!numbersInRange(run) || !resolveNames(run))
         return ExitCode::BadUsage;
     switch (run.invocation.command) {
     case CliCommand::List:
@@ -333,7 +369,7 @@ ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& pa
     state.workDir = workDir;
     TerminalShell shell(answersFor(invocation, passwords), errors, ::isatty(STDERR_FILENO) == 1);
     Session session{state, shell};
-    CommandRun run{invocation, session, shell, out, errors};
+    CommandRun run{invocation, session, shell, out, errors, invocation.numbers};
 
     ExitCode code =
         invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);

@@ -1,5 +1,7 @@
 #include "cli/Usage.h"
 
+#include <functional>
+
 namespace quorvane {
 
 namespace {
@@ -8,13 +10,15 @@ constexpr const char* CommandLines =
     "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password] [--sealed]\n"
     "       quorvane-cli list    SAFE\n"
     "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
-    "       quorvane-cli extract SAFE DIR [NUMBER...]\n"
+    "       quorvane-cli extract SAFE DIR [NUMBER...] [--name NAME]...\n"
     "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
-    "       quorvane-cli delete  SAFE NUMBER\n"
+    "       quorvane-cli rename  SAFE --name NAME NEWNAME\n"
+    "       quorvane-cli delete  SAFE {NUMBER | --name NAME}...\n"
     "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
     "                                 [--allow-empty-password]\n"
     "       quorvane-cli seal    SAFE\n"
     "       quorvane-cli info    SAFE\n"
+    "       quorvane-cli help    [COMMAND]\n"
     "       quorvane-cli --help | --version\n";
 
 constexpr const char* Details = R"(
@@ -33,21 +37,28 @@ Commands:
                    stored ends the add, and the safe stays as it was. With
                    --erase-originals each stored original is overwritten and
                    deleted after the safe holding it has been written (and
-                   only if it has not changed since it was stored)
+                   only if it has not changed since it was stored). A name
+                   keeps at most 50 bytes, cut between UTF-8 characters
   extract SAFE DIR [NUMBER...]
-                   write the numbered entries (all when none is given) into
-                   DIR, which must exist; files of the same name are
+                   write the entries given by NUMBER or --name (all when
+                   none is given) into DIR, which must exist; files of the same name are
                    replaced; names that would lead outside DIR are skipped
   rename SAFE NUMBER NEWNAME
-                   give an entry a new name (at most 49 bytes)
-  delete SAFE NUMBER
-                   remove an entry; later entries move up one number
+                   give an entry a new name (at most 49 bytes); the entry
+                   may be given by --name NAME instead of NUMBER
+  delete SAFE NUMBER...
+                   remove the numbered entries (numbers as list shows them
+                   before the delete; one given twice counts once); later
+                   entries move up; one number the safe does not have
+                   refuses the whole delete; entries may be given by
+                   --name NAME as well
   passwd SAFE      encrypt the safe under a new password (a sealed safe gets
                    a new salt with it)
   seal SAFE        write the safe sealed (asks for its password)
   info SAFE        print the safe's format without asking for a password:
                    "format: plain", or "format: sealed" and a line
                    "kdf: argon2id passes=N memory=NKiB"
+  help [COMMAND]   print this text, or only COMMAND's usage and description
 
 Options (anywhere on the line; "--" ends them):
   --password-file F      read the password from the first line of F ("-":
@@ -60,6 +71,10 @@ Options (anywhere on the line; "--" ends them):
                          password file, and on the terminal without the
                          [y/N] question
   --erase-originals      add: erase each original after it is stored
+  --name NAME            extract, rename, delete: the entry stored under NAME
+                         (exactly, byte for byte), where a NUMBER is taken;
+                         may be given again for more entries. A NAME that no
+                         entry has, or that several have, is refused
   --help, --version
 
 Without a password file the password is asked on the terminal without echo,
@@ -95,7 +110,8 @@ Exit status:
      skipped, the safe could not be written); an add that fails leaves the
      safe unchanged
   2  bad usage (unknown command or option, wrong arguments, an entry
-     number the safe does not have, no password to be had, an empty new
+     number the safe does not have, a --name that names no entry or
+     several, no password to be had, an empty new
      password not allowed)
   3  the safe could not be opened: missing or unreadable (with the system's
      reason, before any password is asked), or "Invalid File or Password"
@@ -106,10 +122,48 @@ Exit status:
      not erased (it changed meanwhile, or could not be deleted)
 )";
 
+// The lines of text from which on, one at a time, up to (not with) the first
+// for which ends() is true.
+std::string linesFrom(const std::string& text, std::size_t from,
+                      const std::function<bool(const std::string&)>& ends) {
+    std::string taken;
+    for (std::size_t end; from < text.size(); from = end + 1) {
+        end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(from, end - from);
+        if (!taken.empty() && ends(line))
+            break;
+        taken += line + '\n';
+    }
+    return taken;
+}
+
 } // namespace
 
-std::string shortUsage() {
-    return CommandLines;
+// Taken from the full help, so that the two never tell different stories: the
+// command's lines of the usage (with the line that continues one) and its
+// paragraph under "Commands:".
+std::optional<std::string> commandHelp(const std::string& command) {
+    const std::string lines = CommandLines;
+    const std::string details = Details;
+    std::string usage;
+    // Each usage line is "usage: " or as many spaces, then the tool's name.
+    const std::string start = "quorvane-cli " + command + " ";
+    for (std::size_t at = 0; (at = lines.find(start, at)) != std::string::npos; ++at) {
+        const std::size_t lineStart = at - 7;
+        usage += linesFrom(lines, lineStart, [](const std::string& line) {
+            return line.find("quorvane-cli") != std::string::npos;
+        });
+    }
+    const std::size_t section = details.find("\nCommands:\n");
+    const std::size_t paragraph = details.find("\n  " + command + " ", section);
+    if (usage.empty() || section == std::string::npos || paragraph == std::string::npos)
+        return std::nullopt;
+    usage.replace(0, 7, "usage: ");
+    return usage + "\n" + linesFrom(details, paragraph + 1, [](const std::string& line) {
+               return line.size() < 3 || line[2] != ' ';
+           });
 }
 
 std::string helpText() {

@@ -465,9 +465,23 @@ bool extractEntryContent(std::iostream& workingCopy, const ContainerIndex& index
     return copied;
 }
 
+std::size_t keptNameLength(const std::string& name) {
+    if (name.size() <= EntryNameSize)
+        return name.size();
+    const auto continues = [&](std::size_t at) {
+        return (static_cast<unsigned char>(name[at]) & 0xC0) == 0x80;
+    };
+    // The byte after the cut continues a character: the cut goes back to the
+    // character's first byte, which is at most three bytes back.
+    std::size_t cut = EntryNameSize;
+    while (cut > EntryNameSize - 3 && continues(cut))
+        --cut;
+    return continues(cut) ? EntryNameSize : cut;
+}
+
 EntryName makeEntryName(const std::string& name) {
     EntryName field{};
-    std::memcpy(field.data(), name.data(), std::min(name.size(), field.size()));
+    std::memcpy(field.data(), name.data(), keptNameLength(name));
     return field;
 }
 

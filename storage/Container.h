@@ -64,7 +64,12 @@ bool extractEntryContent(std::iostream& workingCopy, const ContainerIndex& index
 
 using EntryName = std::array<char, EntryNameSize>;
 
-// The 50-byte name field for a name: its first 50 bytes, zero-padded.
+// How much of a name its 50-byte field keeps: all of it when it fits, else
+// the first 50 bytes less a UTF-8 character that the 50th byte would cut in
+// two. Bytes that are no UTF-8 around the cut are cut at 50.
+std::size_t keptNameLength(const std::string& name);
+
+// The 50-byte name field for a name: its first keptNameLength bytes, zero-padded.
 EntryName makeEntryName(const std::string& name);
 
 // Writes the 50 name bytes over entry row's name field. Returns false on a write error.

@@ -343,6 +343,76 @@ TEST_F(CliCommands, DeleteRemovesOneEntryAndRenumbersTheRest) {
     EXPECT_EQ(listOf(safe), "");
 }
 
+// Numbers are those of the list before the run, however many and in whatever order.
+TEST_F(CliCommands, DeleteRenameAndExtractTakeEntriesByNumbersAndNames) {
+    const auto twice = [this] {
+        return sealSafe({{"a", "1"}, {"b", "22"}, {"c", "333"}, {"a", "4444"}, {"", "55555"}});
+    };
+    const std::string deleted = "File deleted\n";
+    const struct {
+        std::vector<std::string> args; // after the safe
+        int exitCode;
+        std::string err;
+        std::string left;
+    } cases[] = {
+        {{"delete", "0", "4"}, 0, deleted + deleted, "0\t2\tb\n1\t3\tc\n2\t4\ta\n"},
+        {{"delete", "3", "1", "1", "3"}, 0, deleted + deleted, "0\t1\ta\n1\t3\tc\n2\t5\t\n"},
+        {{"delete", "--name", "b"}, 0, deleted, "0\t1\ta\n1\t3\tc\n2\t4\ta\n3\t5\t\n"},
+        {{"delete", "--name=c", "--name", "", "0", "--name", "c"},
+         0,
+         deleted + deleted + deleted,
+         "0\t2\tb\n1\t4\ta\n"},
+        {{"rename", "--name", "c", "d"}, 0, "", "0\t1\ta\n1\t2\tb\n2\t3\td\n3\t4\ta\n4\t5\t\n"},
+        {{"delete", "0", "5", "1"}, 2, "5: no entry with this number in the safe\n", ""},
+        {{"delete", "--name", "a"}, 2, "a: matches entries 0, 3; give a number\n", ""},
+        {{"rename", "--name", "a", "z"}, 2, "a: matches entries 0, 3; give a number\n", ""},
+        {{"delete", "1", "--name", "B"}, 2, "B: no entry of this name in the safe\n", ""},
+    };
+    for (const auto& c : cases) {
+        auto safe = twice();
+        const std::string before = readFile(safe);
+        std::vector<std::string> args{c.args.front(), safe.string()};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        RunResult run = cli(args);
+        std::string expected;
+        for (std::size_t at = 0; at < c.err.size(); at = c.err.find('\n', at) + 1)
+            expected += "quorvane-cli: " + c.err.substr(at, c.err.find('\n', at) + 1 - at);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args[2] << run.err;
+        EXPECT_EQ(run.err, expected) << c.args[2];
+        EXPECT_EQ(c.exitCode == 0 ? listOf(safe) : readFile(safe),
+                  c.exitCode == 0 ? c.left : before)
+            << c.args[2];
+    }
+    auto safe = twice();
+    fs::create_directory(file("out"));
+    ASSERT_EQ(cli({"extract", safe.string(), file("out").string(), "--name", "c", "1"}).exitCode,
+              0);
+    EXPECT_EQ(treeOf(file("out")), (std::vector<std::string>{"b", "c"}));
+    // Several deletions, one save: one rename over the safe.
+    const fs::path trace = file("renames.trace");
+    RunOptions tracing;
+    tracing.wrapper = {"/usr/bin/strace", "-f", "-o", trace.string(), "-e", "trace=/^rename"};
+    ASSERT_EQ(cli({"delete", safe.string(), "2", "0", "1"}, tracing).exitCode, 0);
+    const std::string calls = readFile(trace);
+    std::size_t renames = 0;
+    for (std::size_t at = 0; (at = calls.find(safe.string() + "\"", at)) != std::string::npos; ++at)
+        ++renames;
+    EXPECT_EQ(renames, 1u) << calls;
+}
+
+TEST_F(CliCommands, AddSaysWhenANameIsCutAndCutsItBetweenCharacters) {
+    auto safe = sealSafe({});
+    const std::string fits = std::string(46, 'f') + "\xe2\x82\xac.";       // 50 bytes
+    const std::string cut = std::string(49, 'c') + "\xc3\xa9\xe2\x82\xac"; // 54 bytes
+    const auto kept = box.writeFile(fits, "1");
+    const auto shortened = box.writeFile(cut, "2");
+    RunResult run = cli({"add", safe.string(), kept.string(), shortened.string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "quorvane-cli: " + shortened.string() + ": stored as " +
+                           std::string(49, 'c') + " (names keep at most 50 bytes)\n");
+    EXPECT_EQ(listOf(safe), "0\t1\t" + fits + "\n1\t1\t" + std::string(49, 'c') + "\n");
+}
+
 TEST_F(CliCommands, PasswdReencryptsUnderTheNewPassword) {
     auto safe = threeEntrySafe();
     auto fresh = box.passwordFile("a new password");

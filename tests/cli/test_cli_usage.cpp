@@ -25,6 +25,8 @@ std::string commandOutput(const std::string& command) {
 
 using CliUsage = CliTest;
 
+constexpr const char* TryHelp = "\nTry 'quorvane-cli --help'.\n";
+
 TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
     RunResult help = box.run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
@@ -33,14 +35,39 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
          {"quorvane-cli create  SAFE [--force]", "quorvane-cli list    SAFE",
           "quorvane-cli add     SAFE FILE... [--erase-originals]",
           "quorvane-cli extract SAFE DIR [NUMBER...]", "quorvane-cli rename  SAFE NUMBER NEWNAME",
-          "quorvane-cli delete  SAFE NUMBER", "quorvane-cli passwd  SAFE [--new-password-file F]",
-          "quorvane-cli --help | --version", "--password-file F", "\\\\, \\t, \\n and \\r",
+          "quorvane-cli delete  SAFE {NUMBER | --name NAME}...",
+          "quorvane-cli passwd  SAFE [--new-password-file F]", "quorvane-cli --help | --version",
+          "--password-file F", "\\\\, \\t, \\n and \\r",
           "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
           "2  bad usage", "3  the safe could not be opened", "4  add: every file was stored",
-          "--allow-empty-password create, passwd"})
+          "--allow-empty-password create, passwd", "--name NAME "})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
+}
+
+TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
+    const std::string full = box.run({"--help"}).out;
+    RunResult help = box.run({"help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, full);
+    EXPECT_EQ(box.run({"help", "list"}).out, "usage: quorvane-cli list    SAFE\n\n"
+                                             "  list SAFE        one line per stored file: NUMBER, "
+                                             "TAB, SIZE (bytes),\n                   TAB, NAME\n");
+    const std::vector<std::string> commands = {"create", "list",   "add",  "extract", "rename",
+                                               "delete", "passwd", "seal", "info",    "help"};
+    for (const auto& command : commands) {
+        RunResult part = box.run({"help", command});
+        EXPECT_EQ(part.exitCode, 0) << command;
+        // Its own usage lines and paragraph, and no other command's.
+        for (const auto& other : commands) {
+            EXPECT_EQ(contains(part.out, "quorvane-cli " + other + " "), other == command)
+                << part.out;
+            EXPECT_EQ(contains(part.out, "\n  " + other + " "), other == command) << part.out;
+        }
+    }
+    EXPECT_TRUE(
+        contains(box.run({"help", "passwd"}).out, "[--allow-empty-password]\n\n  passwd SAFE"));
 }
 
 TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
@@ -49,9 +76,10 @@ TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
     for (const char* part :
          {".B quorvane-cli create", ".B quorvane-cli list", ".B quorvane-cli add",
           ".B quorvane-cli extract", ".B quorvane-cli rename", ".B quorvane-cli delete",
-          ".B quorvane-cli passwd", "\\-\\-password\\-file", "\\-\\-new\\-password\\-file",
-          "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-allow\\-empty\\-password\n",
-          ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT", "lowercase hexadecimal", ".SH EXAMPLES"})
+          ".B quorvane-cli passwd", ".B quorvane-cli help", "\\-\\-password\\-file",
+          "\\-\\-new\\-password\\-file", "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-name",
+          "\\-\\-allow\\-empty\\-password\n", ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT",
+          "lowercase hexadecimal", ".SH EXAMPLES"})
         EXPECT_TRUE(contains(page, part)) << "missing from the manual page: " << part;
 }
 
@@ -82,7 +110,13 @@ TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
         {"delete", safe, "1.5"},
         {"delete", safe, "-3"},
         {"delete", safe, "99999999999999999999"},
-        {"delete", safe, "0", "1"},
+        {"delete", safe, "0", "one"},
+        {"delete", safe, "--name"},
+        {"list", safe, "--name", "a.txt"},
+        {"add", safe, "f", "--name", "a.txt"},
+        {"rename", safe, "0", "x", "--name", "a.txt"},
+        {"rename", safe, "x", "--name", "a.txt", "--name", "b"},
+        {"rename", safe, "--name", "a.txt"},
         {"passwd", safe, "extra"},
         {"list", safe, "--force"},
         {"create", safe, "--erase-originals"},
@@ -92,6 +126,10 @@ TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
         {"list", safe, "--password-file", "a", "--password-file", "b"},
         {"passwd", safe, "--password-file", "-", "--new-password-file", "-"},
         {"list", safe, "--bogus"},
+        {"help", "nothing"},
+        {"help", safe},
+        {"help", "list", "add"},
+        {"help", "list", "--password-file", "f"},
     };
     for (const auto& args : badLines) {
         std::string shown;
@@ -99,8 +137,11 @@ TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
             shown += arg + " ";
         RunResult run = box.run(args);
         EXPECT_EQ(run.exitCode, 2) << shown;
+        // One line that says what is wrong, and where to read more.
         EXPECT_EQ(run.err.rfind("quorvane-cli: ", 0), 0u) << shown << run.err;
-        EXPECT_TRUE(contains(run.err, "usage: quorvane-cli create  SAFE [--force]")) << shown;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - std::string(TryHelp).size())
+            << shown << run.err;
+        EXPECT_TRUE(run.err.ends_with(TryHelp)) << shown << run.err;
         EXPECT_EQ(run.out, "") << shown;
     }
     EXPECT_EQ(readFile(safe), before);

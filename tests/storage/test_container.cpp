@@ -166,6 +166,32 @@ TEST_F(WorkingCopyTest, NamesOfFiftyAndSixtyBytesFillTheFieldWithoutTerminator) 
     EXPECT_EQ(u32At(bytes, 12 + 50 + 4), 0u);
 }
 
+TEST(EntryNameField, ALongNameIsCutBeforeACharacterThatWouldNotFitWhole) {
+    const std::string a48(48, 'a');
+    const std::string a47(47, 'a');
+    const struct {
+        std::string name;
+        std::size_t kept;
+    } cases[] = {
+        {std::string(50, 'a'), 50},
+        {std::string(51, 'a'), 50},
+        {a48 + "\xc3\xa9" + "x", 50},            // two-byte character ends at 50
+        {std::string(49, 'a') + "\xc3\xa9", 49}, // and one that would end at 51
+        {a48 + "\xe2\x82\xac", 48},              // three bytes over the cut
+        {a47 + "\xf0\x9f\x94\x91", 47},          // four bytes, one past the field
+        {a48 + "\xf0\x9f\x94\x91", 48},
+        {a47 + "\x80\x80\x80\x80\x80", 50}, // no UTF-8: the plain cut
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keptNameLength(c.name), c.kept) << c.name;
+        const EntryName field = makeEntryName(c.name);
+        EXPECT_EQ(std::string(field.data(), c.kept), c.name.substr(0, c.kept));
+        EXPECT_EQ(std::string(field.data() + c.kept, field.size() - c.kept),
+                  std::string(field.size() - c.kept, '\0'));
+    }
+}
+
 class AppendContentSize : public WorkingCopyTest,
                           public ::testing::WithParamInterface<std::size_t> {};
 
