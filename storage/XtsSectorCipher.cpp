@@ -74,22 +74,24 @@ void XtsSectorCipher::makeTweaks(std::uint64_t firstSector, std::size_t sectors)
     }
 }
 
-void XtsSectorCipher::encrypt(std::uint64_t firstSector, std::size_t sectors,
-                              const unsigned char* in, unsigned char* out) {
+// Both directions are the same three passes; only the block cipher differs.
+void XtsSectorCipher::run(CryptoPP::StreamTransformation& blocks, std::uint64_t firstSector,
+                          std::size_t sectors, const unsigned char* in, unsigned char* out) {
     const std::size_t length = sectors * sectorSize_;
     makeTweaks(firstSector, sectors);
     mask(in, out, tweaks_.data(), length);
-    dataEncryption_.ProcessData(out, out, length);
+    blocks.ProcessData(out, out, length);
     mask(out, out, tweaks_.data(), length);
+}
+
+void XtsSectorCipher::encrypt(std::uint64_t firstSector, std::size_t sectors,
+                              const unsigned char* in, unsigned char* out) {
+    run(dataEncryption_, firstSector, sectors, in, out);
 }
 
 void XtsSectorCipher::decrypt(std::uint64_t firstSector, std::size_t sectors,
                               const unsigned char* in, unsigned char* out) {
-    const std::size_t length = sectors * sectorSize_;
-    makeTweaks(firstSector, sectors);
-    mask(in, out, tweaks_.data(), length);
-    dataDecryption_.ProcessData(out, out, length);
-    mask(out, out, tweaks_.data(), length);
+    run(dataDecryption_, firstSector, sectors, in, out);
 }
 
 } // namespace quorvane

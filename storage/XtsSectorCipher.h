@@ -31,6 +31,8 @@ class XtsSectorCipher {
 
   private:
     void makeTweaks(std::uint64_t firstSector, std::size_t sectors);
+    void run(CryptoPP::StreamTransformation& blocks, std::uint64_t firstSector, std::size_t sectors,
+             const unsigned char* in, unsigned char* out);
 
     std::size_t sectorSize_ = 0;
     CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption dataEncryption_;
