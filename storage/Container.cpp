@@ -1,6 +1,7 @@
 #include "storage/Container.h"
 
 #include "storage/ErasePattern.h"
+#include "storage/BackgroundStreams.h"
 #include "storage/WorkingCopyFile.h"
 
 #include <algorithm>
@@ -137,8 +138,11 @@ enum class CopyOutcome { Copied, ReadShort, WriteFailed };
 // Copies length bytes from `from` to `out`, reporting each block. A source
 // that gives fewer bytes than asked for is a failure, never padded.
 
-CopyOutcome copyBytes(std::istream& from, std::ostream& out, std::uint64_t length,
+CopyOutcome copyBytes(std::istream& source, std::ostream& out, std::uint64_t length,
                       const ProgressCallback& progress) {
+    // The source is read by a thread of its own while the block before is
+    // written: one side of the copy passes through the working copy's cipher.
+    ReadAheadStream from(source, length);
     std::vector<char> buffer = copyBuffer(length);
     std::uint64_t done = 0;
     reportProgress(progress, 0, length);

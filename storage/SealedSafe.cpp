@@ -1,5 +1,6 @@
 #include "storage/SealedSafe.h"
 
+#include "storage/BackgroundStreams.h"
 #include "storage/StreamPosition.h"
 
 #include <sodium.h>
@@ -100,13 +101,13 @@ UnsealOutcome fail(UnsealOutcome outcome, const char* text, std::string& message
     return outcome;
 }
 
-UnsealOutcome unsealPieces(std::istream& in, const SealedKey& key, const PieceSink& sink,
+UnsealOutcome unsealPieces(std::istream& source, const SealedKey& key, const PieceSink& sink,
                            std::string& message, const ProgressCallback& progress) {
     if (!sodiumReady())
         return fail(UnsealOutcome::Refused, NoSodiumText, message);
     std::string header;
     SealParameters parameters;
-    switch (readHeaderBytes(in, header, parameters)) {
+    switch (readHeaderBytes(source, header, parameters)) {
     case SealedHeaderRead::ReadFailed:
         return fail(UnsealOutcome::ReadFailed, ReadFailedText, message);
     case SealedHeaderRead::NotSealed:
@@ -120,7 +121,9 @@ UnsealOutcome unsealPieces(std::istream& in, const SealedKey& key, const PieceSi
     if (crypto_secretstream_xchacha20poly1305_init_pull(&state, bytesOf(header) + StreamHeaderAt,
                                                         key.bytes()) != 0)
         return fail(UnsealOutcome::Refused, FirstPieceText, message);
-    const std::optional<std::uint64_t> total = remainingBytes(in);
+    const std::optional<std::uint64_t> total = remainingBytes(source);
+    // The pieces are read by a thread of their own while the one before is opened.
+    ReadAheadStream in(source, total);
     std::uint64_t done = 0;
     std::vector<unsigned char> sealed(SealedPieceSize + SealedPieceOverhead);
     std::vector<unsigned char> plain(SealedPieceSize);
@@ -222,13 +225,13 @@ std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::
     return key;
 }
 
-bool sealStream(std::istream& in, std::ostream& out, const SealedKey& key, std::string& message,
-                const ProgressCallback& progress) {
+bool sealStream(std::istream& source, std::ostream& sink, const SealedKey& key,
+                std::string& message, const ProgressCallback& progress) {
     if (!sodiumReady()) {
         message = NoSodiumText;
         return false;
     }
-    rewindToStart(in);
+    rewindToStart(source);
     const SealParameters& parameters = key.parameters();
     std::string header(Signature, SealSignatureSize);
     putLe32(header, FormatNumber);
@@ -240,9 +243,12 @@ bool sealStream(std::istream& in, std::ostream& out, const SealedKey& key, std::
     crypto_secretstream_xchacha20poly1305_state state;
     crypto_secretstream_xchacha20poly1305_init_push(
         &state, reinterpret_cast<unsigned char*>(header.data()) + StreamHeaderAt, key.bytes());
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    sink.write(header.data(), static_cast<std::streamsize>(header.size()));
 
-    const std::optional<std::uint64_t> total = remainingBytes(in);
+    // Reading and writing each get a thread while the pieces are sealed.
+    const std::optional<std::uint64_t> total = remainingBytes(source);
+    ReadAheadStream in(source, total);
+    WriteBehindStream out(sink);
     std::uint64_t done = 0;
     std::vector<unsigned char> plain(SealedPieceSize);
     std::vector<unsigned char> sealed(SealedPieceSize + SealedPieceOverhead);
@@ -276,8 +282,9 @@ bool sealStream(std::istream& in, std::ostream& out, const SealedKey& key, std::
     return true;
 }
 
-UnsealOutcome unsealStream(std::istream& in, std::ostream& out, const SealedKey& key,
+UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
                            std::string& message, const ProgressCallback& progress) {
+    WriteBehindStream out(sink);
     auto write = [&out](const unsigned char* data, std::size_t count) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
         return static_cast<bool>(out);

@@ -115,7 +115,13 @@ TEST_F(CliTest, ASignalDuringAnExtractionLeavesNoHiddenFileAndNoWorkingFolder) {
         std::vector<std::string> args = {"extract", safe.string(), out.string(), "--password-file",
                                          passwordFile};
         const StartedRun started = box.start(args, slowed);
-        ASSERT_TRUE(waitFor([&] { return !namesStartingWith(out, HiddenPrefix).empty(); }));
+        // a.bin is written whole while its mode waits.
+        const auto aWritten = [&] {
+            const auto names = namesStartingWith(out, HiddenPrefix);
+            std::error_code ignored;
+            return !names.empty() && fs::file_size(out / names.front(), ignored) == 64u << 10;
+        };
+        ASSERT_TRUE(waitFor(aWritten));
         const std::string hidden = namesStartingWith(out, HiddenPrefix).front();
         const pid_t tool = std::stoi(hidden.substr(std::string(HiddenPrefix).size()));
         const int sent =
