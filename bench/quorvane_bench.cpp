@@ -166,7 +166,8 @@ bool saveUnchecked(SafeState& state) {
     const ReplaceResult result = replaceFileAtomically(
         state.safePath,
         [&](std::ostream& out, std::string& message) {
-            std::ifstream in(workingCopyPath(state), std::ios::binary);
+            std::iostream& in = state.workingCopyStream;
+            in.clear();
             bool failed = false;
             encryptSafe(in, out, key, failed, message);
             return !failed;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <ios>
 #include <unistd.h>
 
@@ -11,11 +12,33 @@ namespace quorvane {
 namespace {
 
 constexpr std::size_t BufferSize = 64 * 1024;
+// Every this many bytes the disk is told to start writing them.
+constexpr std::uint64_t WritebackStep = 8u << 20;
 
 } // namespace
 
 DescriptorOutputBuffer::DescriptorOutputBuffer(int fd) : fd_(fd), buffer_(BufferSize) {
     setp(buffer_.data(), buffer_.data() + buffer_.size());
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    writtenTo_ = writebackFrom_ = at > 0 ? static_cast<std::uint64_t>(at) : 0;
+}
+
+// A safe is written in one go and then made durable with fsync: left alone,
+// the kernel would hold all of it dirty and start the disk only then. Starting
+// the disk on each step as it is written lets it work while the cipher makes
+// the next, and waiting for the step before keeps the dirty pages few. Errors
+// are left to the fsync that follows (a file system may not support this).
+void DescriptorOutputBuffer::startWriteback() {
+    if (writtenTo_ - writebackFrom_ < WritebackStep)
+        return;
+    const auto length = static_cast<off_t>(writtenTo_ - writebackFrom_);
+    ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_), length, SYNC_FILE_RANGE_WRITE);
+    if (writebackFrom_ >= WritebackStep)
+        ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_ - WritebackStep),
+                          static_cast<off_t>(WritebackStep),
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER);
+    writebackFrom_ = writtenTo_;
 }
 
 DescriptorOutputBuffer::int_type DescriptorOutputBuffer::overflow(int_type ch) {
@@ -60,7 +83,9 @@ bool DescriptorOutputBuffer::writeAll(const char* data, std::size_t count) {
         }
         data += written;
         count -= static_cast<std::size_t>(written);
+        writtenTo_ += static_cast<std::uint64_t>(written);
     }
+    startWriteback();
     return true;
 }
 

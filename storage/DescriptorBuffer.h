@@ -5,6 +5,7 @@
 // failed open or save must tell the user the system's reason. The descriptor
 // stays the caller's.
 
+#include <cstdint>
 #include <streambuf>
 #include <vector>
 
@@ -23,10 +24,13 @@ class DescriptorOutputBuffer : public std::streambuf {
   private:
     bool drain();
     bool writeAll(const char* data, std::size_t count);
+    void startWriteback();
 
     int fd_;
     std::vector<char> buffer_;
     int lastError_ = 0;
+    std::uint64_t writtenTo_ = 0;     // the file offset after the last write
+    std::uint64_t writebackFrom_ = 0; // where the bytes not yet sent to the disk start
 };
 
 class DescriptorInputBuffer : public std::streambuf {
