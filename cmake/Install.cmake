@@ -46,8 +46,24 @@ function(quorvane_install_icon svg name context)
         return()
     endif()
     set(folder ${PROJECT_BINARY_DIR}/icons/${context})
+    # Small sizes have drawings of their own beside the icon, ICON-16.svg and
+    # the like; one made for up to two pixels more serves a size as well.
+    get_filename_component(drawings_folder ${svg} DIRECTORY)
+    get_filename_component(stem ${svg} NAME_WE)
     set(outputs)
+    set(sizes)
+    set(drawings)
     foreach(size ${QUORVANE_ICON_SIZES})
+        set(argument ${size})
+        foreach(extra 0 1 2)
+            math(EXPR drawn "${size} + ${extra}")
+            set(drawing ${drawings_folder}/${stem}-${drawn}.svg)
+            if(argument STREQUAL "${size}" AND EXISTS ${drawing})
+                set(argument ${size}=${drawing})
+                list(APPEND drawings ${drawing})
+            endif()
+        endforeach()
+        list(APPEND sizes ${argument})
         list(APPEND outputs ${folder}/${size}x${size}/${name}.png)
         install(FILES ${folder}/${size}x${size}/${name}.png
             DESTINATION ${hicolor}/${size}x${size}/${context})
@@ -56,8 +72,8 @@ function(quorvane_install_icon svg name context)
     # would fail the build without telling anything about the product.
     add_custom_command(OUTPUT ${outputs}
         COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen
-            $<TARGET_FILE:quorvane-render-icon> ${svg} ${folder} ${name} ${QUORVANE_ICON_SIZES}
-        DEPENDS quorvane-render-icon ${svg}
+            $<TARGET_FILE:quorvane-render-icon> ${svg} ${folder} ${name} ${sizes}
+        DEPENDS quorvane-render-icon ${svg} ${drawings}
         COMMENT "Rendering the ${name} icon"
         VERBATIM)
     add_custom_target(quorvane_icon_${name} ALL DEPENDS ${outputs})
