@@ -2,17 +2,29 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
 namespace quorvane {
 
-// The one-line progress indicator of a terminal: "<text> <done>/<total> bytes
-// <speed> MB/s", redrawn in place at most ten times a second (and once more
-// when a step completes, so that the last figure is the true one).
+using ProgressClock = std::chrono::steady_clock;
+
+// The figures of a progress line after its text: "42% 10485760/25165824 bytes
+// 8.5 MB/s 0:02 left"; the time left is given only while bytes remain.
+std::string progressFigures(std::uint64_t done, std::uint64_t total,
+                            ProgressClock::duration elapsed);
+
+// The one-line progress indicator of a terminal: "<text> <figures>", redrawn
+// in place at most ten times a second (and once more when a step completes,
+// so that the last figure is the true one). A step that ends within half a
+// second draws nothing: a line that flashes by tells nothing.
 class ProgressLine {
   public:
-    explicit ProgressLine(std::ostream& out) : out_(out) {}
+    using Now = std::function<ProgressClock::time_point()>;
+
+    explicit ProgressLine(std::ostream& out, Now now = ProgressClock::now)
+        : out_(out), now_(std::move(now)) {}
 
     void start(const std::string& text); // a new busy box: nothing drawn yet
     void update(std::uint64_t done, std::uint64_t total);
@@ -20,17 +32,18 @@ class ProgressLine {
     void finish();
 
   private:
-    using Clock = std::chrono::steady_clock;
-    void draw(std::uint64_t done, std::uint64_t total, Clock::time_point now);
+    void draw(std::uint64_t done, std::uint64_t total, ProgressClock::time_point now);
 
     std::ostream& out_;
+    Now now_;
     std::string text_;
-    bool drawn_ = false;
+    bool drawn_ = false;     // a line is on the screen
+    bool stepDrawn_ = false; // this step has drawn it
     bool stepStarted_ = false;
     std::uint64_t lastDone_ = 0;
     std::uint64_t lastTotal_ = 0;
-    Clock::time_point stepStart_{};
-    Clock::time_point lastDraw_{};
+    ProgressClock::time_point stepStart_{};
+    ProgressClock::time_point lastDraw_{};
 };
 
 } // namespace quorvane

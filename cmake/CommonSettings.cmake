@@ -12,3 +12,20 @@ if(QUORVANE_SANITIZE)
         -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(quorvane_settings INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Debian's hardening for every program built here: stack canaries, position
+# independent executables (address space randomisation), and a GOT that is
+# resolved at start and then made read-only. Every target gets them, so the
+# tests run the code built the way the shipped programs are.
+include(CheckPIESupported)
+check_pie_supported()
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+target_compile_options(quorvane_settings INTERFACE -fstack-protector-strong)
+target_link_options(quorvane_settings INTERFACE LINKER:-z,relro,-z,now)
+# The checked libc calls need the optimiser to know buffer sizes, and the
+# sanitizers check the same accesses themselves (and clash with the checked
+# variants), so only the optimised, unsanitized builds get them.
+if(NOT QUORVANE_SANITIZE AND NOT QUORVANE_FUZZ)
+    target_compile_definitions(quorvane_settings INTERFACE
+        $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:_FORTIFY_SOURCE=2>)
+endif()

@@ -1,6 +1,7 @@
 # What `cmake --install` puts under the prefix and what `cpack -G DEB` packs:
 # the two programs, the desktop entry, the file type of safes, the icons in
-# the hicolor theme and the man page.
+# the hicolor theme, the man pages, the AppStream metadata, the bash
+# completion of quorvane-cli and Debian's copyright and changelog.
 
 include(GNUInstallDirs)
 
@@ -19,22 +20,48 @@ install(FILES ${QUORVANE_RESOURCES}/quorvane.desktop
 install(FILES ${QUORVANE_RESOURCES}/quorvane-mime.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quorvane.xml)
 
-# Debian policy wants man pages compressed; -n keeps the archive free of the
-# build time so that two builds give the same bytes.
-set(QUORVANE_MAN_PAGE ${PROJECT_SOURCE_DIR}/cli/quorvane-cli.1)
+# Debian policy wants man pages and changelogs compressed; -n keeps the
+# archive free of the build time so that two builds give the same bytes.
 find_program(QUORVANE_GZIP gzip)
-if(EXISTS ${QUORVANE_MAN_PAGE} AND QUORVANE_GZIP)
-    set(compressed ${PROJECT_BINARY_DIR}/man/quorvane-cli.1.gz)
+function(quorvane_install_compressed source name destination)
+    if(NOT QUORVANE_GZIP)
+        install(FILES ${source} DESTINATION ${destination} RENAME ${name})
+        return()
+    endif()
+    set(compressed ${PROJECT_BINARY_DIR}/compressed/${name}.gz)
     add_custom_command(OUTPUT ${compressed}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-        COMMAND ${QUORVANE_GZIP} -9n -c ${QUORVANE_MAN_PAGE} > ${compressed}
-        DEPENDS ${QUORVANE_MAN_PAGE}
-        COMMENT "Compressing the man page of quorvane-cli"
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/compressed
+        COMMAND ${QUORVANE_GZIP} -9n -c ${source} > ${compressed}
+        DEPENDS ${source}
+        COMMENT "Compressing ${name}"
         VERBATIM)
-    add_custom_target(quorvane_man_page ALL DEPENDS ${compressed})
-    install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-elseif(EXISTS ${QUORVANE_MAN_PAGE})
-    install(FILES ${QUORVANE_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    string(MAKE_C_IDENTIFIER ${name} target)
+    add_custom_target(quorvane_gzip_${target} ALL DEPENDS ${compressed})
+    install(FILES ${compressed} DESTINATION ${destination})
+endfunction()
+
+quorvane_install_compressed(${PROJECT_SOURCE_DIR}/cli/quorvane-cli.1 quorvane-cli.1
+    ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET quorvane)
+    quorvane_install_compressed(${PROJECT_SOURCE_DIR}/app/quorvane.1 quorvane.1
+        ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# What Debian wants beside every package's files: the licences and the
+# history of the package. The package is built from this tree itself, with
+# no Debian revision in its version, so it is a native package, whose
+# changelog is called changelog.gz (changelog.Debian.gz is for packages made
+# from someone else's release).
+set(QUORVANE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/quorvane)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${QUORVANE_DOC_DIR})
+quorvane_install_compressed(${PROJECT_SOURCE_DIR}/packaging/changelog changelog
+    ${QUORVANE_DOC_DIR})
+
+install(FILES ${PROJECT_SOURCE_DIR}/cli/quorvane-cli.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quorvane-cli)
+if(TARGET quorvane)
+    install(FILES ${QUORVANE_RESOURCES}/org.quorvane.Quorvane.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 endif()
 
 # Icons: the SVGs go in as they are; the PNG sizes are rendered from them at
@@ -46,8 +73,24 @@ function(quorvane_install_icon svg name context)
         return()
     endif()
     set(folder ${PROJECT_BINARY_DIR}/icons/${context})
+    # Small sizes have drawings of their own beside the icon, ICON-16.svg and
+    # the like; one made for up to two pixels more serves a size as well.
+    get_filename_component(drawings_folder ${svg} DIRECTORY)
+    get_filename_component(stem ${svg} NAME_WE)
     set(outputs)
+    set(sizes)
+    set(drawings)
     foreach(size ${QUORVANE_ICON_SIZES})
+        set(argument ${size})
+        foreach(extra 0 1 2)
+            math(EXPR drawn "${size} + ${extra}")
+            set(drawing ${drawings_folder}/${stem}-${drawn}.svg)
+            if(argument STREQUAL "${size}" AND EXISTS ${drawing})
+                set(argument ${size}=${drawing})
+                list(APPEND drawings ${drawing})
+            endif()
+        endforeach()
+        list(APPEND sizes ${argument})
         list(APPEND outputs ${folder}/${size}x${size}/${name}.png)
         install(FILES ${folder}/${size}x${size}/${name}.png
             DESTINATION ${hicolor}/${size}x${size}/${context})
@@ -56,8 +99,8 @@ function(quorvane_install_icon svg name context)
     # would fail the build without telling anything about the product.
     add_custom_command(OUTPUT ${outputs}
         COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 QT_QPA_PLATFORM=offscreen
-            $<TARGET_FILE:quorvane-render-icon> ${svg} ${folder} ${name} ${QUORVANE_ICON_SIZES}
-        DEPENDS quorvane-render-icon ${svg}
+            $<TARGET_FILE:quorvane-render-icon> ${svg} ${folder} ${name} ${sizes}
+        DEPENDS quorvane-render-icon ${svg} ${drawings}
         COMMENT "Rendering the ${name} icon"
         VERBATIM)
     add_custom_target(quorvane_icon_${name} ALL DEPENDS ${outputs})
@@ -92,7 +135,7 @@ set(CPACK_PACKAGE_DESCRIPTION "Quorvane keeps any number of ordinary files insid
 file, a safe (.cx). The desktop program creates and opens safes, adds,
 extracts, renames and deletes the files in them and changes their password;
 quorvane-cli does the same from a terminal or a script.")
-set(CPACK_PACKAGE_CONTACT "Quorvane developers <quorvane@localhost>")
+set(CPACK_PACKAGE_CONTACT "Quorvane developers <developers@quorvane.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")

@@ -70,7 +70,9 @@ FileOwnership ownershipOf(const fs::path& path) {
 // new file is ours, as any newly saved file would be).
 bool applyOwnership(int fd, const FileOwnership& ownership, int& error) {
     if (ownership.owner && (*ownership.owner != ::geteuid() || *ownership.group != ::getegid()))
-        static_cast<void>(::fchown(fd, *ownership.owner, *ownership.group));
+        if (::fchown(fd, *ownership.owner, *ownership.group) != 0) {
+            // Not ours to give away: the file stays ours, as said above.
+        }
     if (::fchmod(fd, ownership.mode) != 0) {
         error = errno;
         return false;
