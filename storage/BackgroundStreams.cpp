@@ -8,7 +8,7 @@ namespace quorvane {
 
 ReadAheadBuffer::ReadAheadBuffer(std::istream& source, std::optional<std::uint64_t> limit,
                                  std::size_t blockSize)
-    : source_(source), left_(limit) {
+    : source_(source), left_(limit), blocks_(BackgroundBlocks) {
     for (Block& block : blocks_)
         block.bytes.resize(blockSize);
     setg(nullptr, nullptr, nullptr);
@@ -47,13 +47,13 @@ bool ReadAheadBuffer::fill(Block& block) {
 
 void ReadAheadBuffer::readAll() {
     for (;;) {
-        int at = 0;
+        std::size_t at = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return stopping_ || filled_ < 2; });
+            changed_.wait(lock, [this] { return stopping_ || filled_ < blocks_.size(); });
             if (stopping_)
                 return;
-            at = (next_ + filled_) % 2;
+            at = (next_ + filled_) % blocks_.size();
         }
         // The caller never touches a block that is not yet filled.
         const bool more = fill(blocks_[at]);
@@ -75,7 +75,7 @@ bool ReadAheadBuffer::takeNextBlock() {
     std::unique_lock<std::mutex> lock(mutex_);
     if (eback() != nullptr) {
         --filled_;
-        next_ = (next_ + 1) % 2;
+        next_ = (next_ + 1) % blocks_.size();
         setg(nullptr, nullptr, nullptr);
         changed_.notify_all();
     }
@@ -110,10 +110,11 @@ std::streamsize ReadAheadBuffer::xsgetn(char* data, std::streamsize count) {
     return done;
 }
 
-WriteBehindBuffer::WriteBehindBuffer(std::ostream& sink, std::size_t blockSize) : sink_(sink) {
-    for (auto& block : blocks_)
-        block.resize(blockSize);
-    setp(blocks_[0].data(), blocks_[0].data() + blockSize);
+WriteBehindBuffer::WriteBehindBuffer(std::ostream& sink, std::size_t blockSize)
+    : sink_(sink), blocks_(BackgroundBlocks) {
+    for (Block& block : blocks_)
+        block.bytes.resize(blockSize);
+    setp(blocks_[0].bytes.data(), blocks_[0].bytes.data() + blockSize);
     writer_ = std::thread([this] { writeAll(); });
 }
 
@@ -129,40 +130,39 @@ WriteBehindBuffer::~WriteBehindBuffer() {
 void WriteBehindBuffer::writeAll() {
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return pending_ || stopping_; });
-        if (!pending_)
+        changed_.wait(lock, [this] { return pending_ > 0 || stopping_; });
+        if (pending_ == 0)
             return;
-        const std::vector<char>& block = blocks_[1 - current_];
-        const std::size_t count = pendingCount_;
-        const bool flushSink = flushPending_;
+        const Block& block = blocks_[oldest_];
         lock.unlock();
         bool written = false;
         try {
-            sink_.write(block.data(), static_cast<std::streamsize>(count));
-            if (flushSink)
+            sink_.write(block.bytes.data(), static_cast<std::streamsize>(block.count));
+            if (block.flushAfter)
                 sink_.flush();
             written = static_cast<bool>(sink_);
         } catch (const std::exception&) { // the sink was told to throw, or no memory
         }
         lock.lock();
-        pending_ = false;
+        oldest_ = (oldest_ + 1) % blocks_.size();
+        --pending_;
         failed_ = failed_ || !written;
         changed_.notify_all();
     }
 }
 
-// Waits for the thread to finish the block before, then hands it the one the
-// caller filled and gives the caller the other. False once a write failed.
+// Hands the thread the block the caller filled and gives the caller the next
+// one, once the thread has written it. False once a write failed.
 bool WriteBehindBuffer::handOver(bool flushSink) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !pending_; });
+    changed_.wait(lock, [this] { return pending_ + 1 < blocks_.size() || failed_; });
     if (failed_)
         return false;
-    pendingCount_ = static_cast<std::size_t>(pptr() - pbase());
-    flushPending_ = flushSink;
-    pending_ = true;
-    current_ = 1 - current_;
-    std::vector<char>& next = blocks_[current_];
+    Block& filled = blocks_[(oldest_ + pending_) % blocks_.size()];
+    filled.count = static_cast<std::size_t>(pptr() - pbase());
+    filled.flushAfter = flushSink;
+    ++pending_;
+    std::vector<char>& next = blocks_[(oldest_ + pending_) % blocks_.size()].bytes;
     setp(next.data(), next.data() + next.size());
     changed_.notify_all();
     return true;
@@ -170,7 +170,7 @@ bool WriteBehindBuffer::handOver(bool flushSink) {
 
 bool WriteBehindBuffer::waitUntilWritten() {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !pending_; });
+    changed_.wait(lock, [this] { return pending_ == 0; });
     return !failed_;
 }
 

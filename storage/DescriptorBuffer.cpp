@@ -26,18 +26,14 @@ DescriptorOutputBuffer::DescriptorOutputBuffer(int fd) : fd_(fd), buffer_(Buffer
 // A safe is written in one go and then made durable with fsync: left alone,
 // the kernel would hold all of it dirty and start the disk only then. Starting
 // the disk on each step as it is written lets it work while the cipher makes
-// the next, and waiting for the step before keeps the dirty pages few. Errors
-// are left to the fsync that follows (a file system may not support this).
+// the next, and leaves the fsync little to wait for. (Waiting for each step
+// as well, to keep the dirty pages few, made a save of 1 GiB a fifth slower.)
+// Errors are left to the fsync that follows; a file system may not support this.
 void DescriptorOutputBuffer::startWriteback() {
     if (writtenTo_ - writebackFrom_ < WritebackStep)
         return;
-    const auto length = static_cast<off_t>(writtenTo_ - writebackFrom_);
-    ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_), length, SYNC_FILE_RANGE_WRITE);
-    if (writebackFrom_ >= WritebackStep)
-        ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_ - WritebackStep),
-                          static_cast<off_t>(WritebackStep),
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                              SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_),
+                      static_cast<off_t>(writtenTo_ - writebackFrom_), SYNC_FILE_RANGE_WRITE);
     writebackFrom_ = writtenTo_;
 }
 

@@ -13,9 +13,9 @@ namespace quorvane {
 namespace {
 
 constexpr std::size_t SectorSize = 4096;
-// 1 MiB of decrypted sectors: as large as the container's copies
-// to go out in few writes, small enough to keep memory flat.
-constexpr std::size_t WindowSectors = 256;
+// 256 KiB of decrypted sectors: as large as the blocks the copies move in (see
+// BackgroundStreams.h), small enough to keep memory flat.
+constexpr std::size_t WindowSectors = 64;
 constexpr std::size_t WindowBytes = WindowSectors * SectorSize;
 constexpr std::uint64_t HeaderSector = 0; // holds the container's length
 constexpr std::uint64_t FirstDataSector = 1;
