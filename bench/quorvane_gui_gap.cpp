@@ -1,9 +1,10 @@
-// Opens a safe in the real window and saves it, while a 10 ms timer notes how
-// late each of its ticks comes: the longest time the event loop did not turn
-// (the window could not repaint or answer) during each step, in milliseconds.
+// Opens a safe in the real window, saves it and closes it, while a 10 ms timer
+// notes how late each of its ticks comes: the longest time the event loop did
+// not turn (the window could not repaint or answer) during each step, in
+// milliseconds.
 // Every dialog is answered as a user would: the password typed, OK pressed.
 //
-//   quorvane-gui-gap SAFE PASSWORD     prints "open MS", "save MS", "save-again MS"
+//   quorvane-gui-gap SAFE PASSWORD     prints "open MS", "save MS", "save-again MS", "close MS"
 
 #include "app/DesktopProgram.h"
 #include "lifecycle/Lifecycle.h"
@@ -99,7 +100,9 @@ int main(int argc, char** argv) {
                 saveSafe(program.session());
                 std::printf("%s %lld\n", save, static_cast<long long>(meter.longestGap()));
             }
+            meter.reset();
             program.endOnRequest(); // writes the safe once more and removes the working copy
+            std::printf("close %lld\n", static_cast<long long>(meter.longestGap()));
             QApplication::quit();
         },
         Qt::QueuedConnection);

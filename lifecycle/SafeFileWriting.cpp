@@ -56,10 +56,12 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
             result.ok = false; // e.g. no memory: the old safe is still whole
             result.reason = failure.what();
         }
+        // Inside the step: closing the old safe's last descriptor frees all
+        // of its blocks, which takes a while for a large safe.
+        if (result.ok && lock != nullptr)
+            lock->adopt(result.lockedFd, result.identity);
     });
     plaintext.clear();
-    if (result.ok && lock != nullptr)
-        lock->adopt(result.lockedFd, result.identity);
     state.failureReason = result.ok ? "" : result.reason;
     return result.ok;
 }
