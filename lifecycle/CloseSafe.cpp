@@ -22,7 +22,8 @@ CloseResult closeSafe(Session& session, CloseEntry entry) {
         return CloseResult::Closed;
     // A read-only session ends without a write and without a question: the
     // safe file keeps its last good state.
-    if (!session.state.readOnly && !writeSafeFile(session, closingText(entry))) {
+    if (!session.state.readOnly &&
+        !writeSafeFile(session, closingText(entry), AfterWrite::EndSession)) {
         // The safe stays open: the changes are still in the working copy and
         // the user can try again.
         showSaveFailed(session);

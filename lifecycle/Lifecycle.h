@@ -42,15 +42,26 @@ void changePassword(Session& session); // Change Password, 32792
 // read-only session; nothing happens without a safe or with a sealed one.
 void sealSafe(Session& session);
 
+// What becomes of the session once its safe file is written.
+enum class AfterWrite {
+    KeepOpen,
+    // The working copy is removed in a long step of its own under the same
+    // busy box: the system takes about 0.2 s per GiB to drop its pages,
+    // which must not hold up the window.
+    EndSession,
+};
+
 // Encrypts the working copy into the safe file (atomic replacement); the
-// safe stays open. Used by Save, the close sequence and before switching safes.
-// Shows progressText in the busy box and hides it again; shows no message.
-bool writeSafeFile(Session& session, const std::string& progressText);
+// safe stays open unless asked otherwise (and the write succeeded). Used by
+// Save, the close sequence and before switching safes. Shows progressText in
+// the busy box and hides it again; shows no message.
+bool writeSafeFile(Session& session, const std::string& progressText,
+                   AfterWrite after = AfterWrite::KeepOpen);
 
 // Before Open Safe or New Safe replaces the open safe: writes it as Save does
 // (without "Changes Saved"). True when no safe is open or it was written; on
 // failure shows "Failed to Save file!" and returns false, the safe still open.
-bool saveBeforeSwitching(Session& session);
+bool saveBeforeSwitching(Session& session, AfterWrite after = AfterWrite::KeepOpen);
 
 // "Failed to Save file!" with the reason of the last failed write below it.
 void showSaveFailed(Session& session);

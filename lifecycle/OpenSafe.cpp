@@ -143,9 +143,9 @@ void openSafe(Session& session) {
     std::string chosen = state.safePath;
     if (!shell.pickSafeToOpen(chosen))
         return;
-    if (!saveBeforeSwitching(session))
+    if (!saveBeforeSwitching(session, AfterWrite::EndSession))
         return;
-    discardWorkingCopy(state);
+    discardWorkingCopy(state); // what a read-only session leaves
     shell.deleteAllRows();
     state.safePath = chosen;
     // The result is not looked at: after Cancel the cancel marker is tried as

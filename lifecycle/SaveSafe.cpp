@@ -35,7 +35,7 @@ bool refuseIfReadOnly(Session& session) {
     return true;
 }
 
-bool writeSafeFile(Session& session, const std::string& progressText) {
+bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite after) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     if (!isSafeOpen(state))
@@ -52,15 +52,17 @@ bool writeSafeFile(Session& session, const std::string& progressText) {
         flushWorkingCopy(state) && encryptFileOnto(shell, state.workingCopyStream, state.safePath,
                                                    derivePasswordKey(state.password), state,
                                                    &state.safeLock, state.sealedKey.get());
+    if (written && after == AfterWrite::EndSession)
+        shell.runBusy([&] { discardWorkingCopy(state); });
     shell.HideProgress();
     return written;
 }
 
-bool saveBeforeSwitching(Session& session) {
+bool saveBeforeSwitching(Session& session, AfterWrite after) {
     // A read-only session has nothing that may be written; the switch ends it.
     if (!isSafeOpen(session.state) || session.state.readOnly)
         return true;
-    if (writeSafeFile(session, lifecycle_text::Saving))
+    if (writeSafeFile(session, lifecycle_text::Saving, after))
         return true;
     showSaveFailed(session);
     return false;

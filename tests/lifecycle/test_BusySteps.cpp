@@ -102,8 +102,8 @@ TEST_F(BusyStepTest, EveryRoadRunsItsLongStepsBusyWithProgress) {
     writeSafe(other, "other", content);
     busyShell.openPickerAnswers.push_back(other.string());
     busyShell.passwordAnswers.push_back(refusedPasswordFor(other));
-    openSafe(busySession); // saves, then a refused decryption
-    EXPECT_EQ(busyShell.busySteps, 4);
+    openSafe(busySession); // saves, ends the session, then a refused decryption
+    EXPECT_EQ(busyShell.busySteps, 5);
     EXPECT_FALSE(isSafeOpen(state));
 
     busyShell.openPickerAnswers.push_back(safe.string());
@@ -111,7 +111,7 @@ TEST_F(BusyStepTest, EveryRoadRunsItsLongStepsBusyWithProgress) {
     openSafe(busySession);
     EXPECT_TRUE(isSafeOpen(state));
     EXPECT_TRUE(closeRequested(busySession, CloseEntry::CloseBox));
-    EXPECT_EQ(busyShell.busySteps, 6);
+    EXPECT_EQ(busyShell.busySteps, 8); // the save, and the working copy's removal
     EXPECT_EQ(decryptedSafe(safe, "pw"), content);
 }
 
