@@ -167,12 +167,15 @@ TEST_F(CliSafety, AFailureInTheMiddleOfAStreamedOpenOrSaveChangesNothing) {
         std::vector<std::string> strace;
         const char* reason;
     };
-    const std::vector<Fault> faults = {
+    std::vector<Fault> faults = {
         {{"-P", safe.string(), "-e", "trace=read", "-e", "inject=read:error=EIO:when=4"},
          "Input/output error"},
-        // Counted in each thread: the tool's own message loses a line too.
-        {{"-e", "trace=write", "-e", "inject=write:error=ENOSPC:when=4"}, "Failed to Save file!"},
     };
+#ifndef __SANITIZE_ADDRESS__ // its runtime makes write calls of its own, which upset the count
+    // Counted in each thread: the tool's own message loses a line too.
+    faults.push_back(
+        {{"-e", "trace=write", "-e", "inject=write:error=ENOSPC:when=4"}, "Failed to Save file!"});
+#endif
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.reason);
         RunOptions options;
