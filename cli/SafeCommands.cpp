@@ -243,10 +243,17 @@ ExitCode runDelete(CommandRun& run) {
 }
 
 ExitCode runPasswd(CommandRun& run, const std::string& newPassword) {
+    // The window says the password has been changed before any save; here it
+    // is said once the safe under the new password is written, or not at all.
+    run.shell.holdNotices();
     changePassword(run.session);
-    if (run.session.state.password != newPassword)
-        return ExitCode::Failed;
-    return worse(outcome(run.shell), saveBack(run));
+    ExitCode result = ExitCode::Failed;
+    if (run.session.state.password == newPassword) {
+        const ExitCode changed = outcome(run.shell);
+        result = worse(changed, saveBack(run));
+    }
+    run.shell.releaseNotices(result == ExitCode::Success);
+    return result;
 }
 
 // Seal Safe of the window, its question answered by the command itself. A

@@ -11,6 +11,25 @@ TerminalShell::TerminalShell(TerminalAnswers answers, std::ostream& errors, bool
 
 void TerminalShell::showMessage(const std::string& text, const std::string& /*caption*/,
                                 MessageIcon icon) {
+    if (icon == MessageIcon::Error) {
+        errorShown_ = true;
+        errorTexts_.push_back(text);
+    } else if (holding_) {
+        heldNotices_.push_back(text);
+        return;
+    }
+    print(text);
+}
+
+void TerminalShell::releaseNotices(bool show) {
+    holding_ = false;
+    for (const std::string& text : heldNotices_)
+        if (show)
+            print(text);
+    heldNotices_.clear();
+}
+
+void TerminalShell::print(const std::string& text) {
     progress_.finish();
     // A box may hold several lines; each gets the prefix, so that every line
     // on standard error says where it comes from.
@@ -18,10 +37,6 @@ void TerminalShell::showMessage(const std::string& text, const std::string& /*ca
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         errors_ << clitext::MessagePrefix << text.substr(start, end - start) << '\n';
     errors_ << clitext::MessagePrefix << text.substr(start) << '\n' << std::flush;
-    if (icon == MessageIcon::Error) {
-        errorShown_ = true;
-        errorTexts_.push_back(text);
-    }
 }
 
 // The commands ask nothing of the operations' questions: an erase of the

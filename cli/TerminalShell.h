@@ -55,6 +55,12 @@ class TerminalShell : public Shell {
     // The command fills in what it learns once the safe is open (all rows for an extract).
     TerminalAnswers& answers() { return answers_; }
 
+    // Messages other than errors wait while held, until they are let go
+    // (shown) or dropped: a notice such as "Your password has been changed."
+    // is true only once the safe is written.
+    void holdNotices() { holding_ = true; }
+    void releaseNotices(bool show);
+
     // What happened, for the exit code.
     bool errorShown() const { return errorShown_; }
     const std::vector<std::string>& errorTexts() const { return errorTexts_; }
@@ -63,6 +69,8 @@ class TerminalShell : public Shell {
     bool windowDestroyed() const { return windowDestroyed_; }
 
   private:
+    void print(const std::string& text);
+
     TerminalAnswers answers_;
     std::ostream& errors_;
     bool progressOnTerminal_;
@@ -72,6 +80,8 @@ class TerminalShell : public Shell {
     std::vector<std::vector<std::string>> rows_;
     bool buttonsEnabled_ = false;
     bool windowDestroyed_ = false;
+    bool holding_ = false;
+    std::vector<std::string> heldNotices_;
 };
 
 } // namespace quorvane

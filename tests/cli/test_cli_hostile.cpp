@@ -178,6 +178,14 @@ TEST_F(CliHostile, AFailedSaveOfARenameOrDeleteLeavesTheSafeAsItWas) {
     RunResult deleted = cli({"delete", safe.string(), "1"}, failingSafeSync());
     EXPECT_NE(deleted.exitCode, 0);
     EXPECT_EQ(readFile(safe), before);
+
+    // A new password that did not reach the safe is not announced as changed.
+    RunResult changed =
+        cli({"passwd", safe.string(), "--new-password-file", box.passwordFile("fresh").string()},
+            failingSafeSync());
+    EXPECT_EQ(changed.exitCode, 1);
+    EXPECT_FALSE(contains(changed.err, "has been changed")) << changed.err;
+    EXPECT_EQ(readFile(safe), before);
     EXPECT_EQ(listOf(safe), "0\t1000\ta.txt\n1\t4\tb.txt\n");
 }
 
