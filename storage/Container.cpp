@@ -1,7 +1,7 @@
 #include "storage/Container.h"
 
-#include "storage/ErasePattern.h"
 #include "storage/BackgroundStreams.h"
+#include "storage/ErasePattern.h"
 #include "storage/WorkingCopyFile.h"
 
 #include <algorithm>
@@ -135,11 +135,10 @@ bool writeHeader(std::iostream& file, std::uint32_t entryCount, std::uint32_t ve
 
 enum class CopyOutcome { Copied, ReadShort, WriteFailed };
 
-// Copies length bytes from `from` to `out`, reporting each block. A source
+// Copies length bytes from `source` to `out`, reporting each block. A source
 // that gives fewer bytes than asked for is a failure, never padded.
-
-CopyOutcome copyBytes(std::istream& source, std::ostream& out, std::uint64_t length,
-                      const ProgressCallback& progress) {
+CopyOutcome copyBlocks(std::istream& source, std::ostream& out, std::uint64_t length,
+                       const ProgressCallback& progress) {
     // The source is read by a thread of its own while the block before is
     // written: one side of the copy passes through the working copy's cipher.
     ReadAheadStream from(source, length);
@@ -159,6 +158,17 @@ CopyOutcome copyBytes(std::istream& source, std::ostream& out, std::uint64_t len
         reportProgress(progress, done, length);
     }
     return CopyOutcome::Copied;
+}
+
+// A copy that cannot start its thread or get its blocks fails like a write,
+// so that the caller puts the working copy back as it was.
+CopyOutcome copyBytes(std::istream& source, std::ostream& out, std::uint64_t length,
+                      const ProgressCallback& progress) {
+    try {
+        return copyBlocks(source, out, length, progress);
+    } catch (const std::exception&) {
+        return CopyOutcome::WriteFailed;
+    }
 }
 
 // Moves [source, end) down to destination; the two ranges may overlap, the
