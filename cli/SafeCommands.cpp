@@ -380,7 +380,7 @@ ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& pa
 
     ExitCode code =
         invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);
-    state.workingCopyStream.close();
+    state.workingCopy.reset();
     return code;
 }
 

@@ -14,6 +14,9 @@ struct ExtractReport {
     std::vector<entries_text::ExtractProblem> failed;
 };
 
+// Up to this size a copy is a short step (see Shell::runShortStep).
+constexpr std::uint64_t ShortCopyLimit = 4 * StreamBlockSize;
+
 bool rowIsLoaded(const SafeState& state, int row) {
     return row >= 0 && static_cast<std::size_t>(row) < state.entryDetails.size() &&
            static_cast<std::size_t>(row) < state.indexRows.size();
@@ -26,11 +29,15 @@ void extractRow(Session& session, const ExtractFolder& folder, const std::string
     const std::string name = state.entryDetails[entry].name;
     const ProgressCallback progress = session.shell.byteProgress();
     TargetResult result;
-    session.shell.runBusy([&] {
+    const auto extract = [&] {
         result = writeEntryFile(folder, name, [&](std::ostream& out) {
-            return extractEntryContent(state.workingCopyStream, state, entry, out, progress);
+            return extractEntryContent(*state.workingCopy, state, entry, out, progress);
         });
-    });
+    };
+    if (state.entryDetails[entry].size <= ShortCopyLimit)
+        session.shell.runShortStep(extract);
+    else
+        session.shell.runBusy(extract);
     if (result.outcome == TargetOutcome::Skipped)
         report.skipped.push_back({row, name, result.detail});
     else if (result.outcome == TargetOutcome::Failed)

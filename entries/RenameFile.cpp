@@ -26,13 +26,16 @@ void renameFile(Session& session) {
     // Any text is taken, "/" included: Extract refuses names that are no
     // plain file names, so a stored name can never lead out of a folder.
     const bool written =
-        renameEntry(state.workingCopyStream, state, static_cast<std::size_t>(session.CurrentRow),
+        renameEntry(*state.workingCopy, state, static_cast<std::size_t>(session.CurrentRow),
                     makeEntryName(newEntryName));
     // A name field written only in part is neither the old name nor the new:
     // the working copy is no longer what the user changed it to.
     if (!written)
         state.readOnly = true;
-    refreshEntryList(state, shell);
+    if (written)
+        showEntryList(state, shell);
+    else
+        refreshEntryList(state, shell);
     if (!written)
         shell.showMessage(text::RenameNotWritten, text::CaptionError, MessageIcon::Error);
 }

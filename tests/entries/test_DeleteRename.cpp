@@ -168,7 +168,7 @@ TEST_F(EntriesTest, AfterADeleteAddExtractRenameDeleteAndSaveWorkWithoutReopenin
 
     ScriptedShell fresh;
     SafeState other;
-    putWorkingCopy(other.workingCopyStream, root / "reopened", *saved);
+    putWorkingCopy(other.workingCopy, root / "reopened", *saved);
     refreshEntryList(other, fresh);
     EXPECT_EQ(fresh.rows, shell.rows);
     EXPECT_TRUE(fresh.messages.empty());
