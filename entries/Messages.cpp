@@ -1,5 +1,7 @@
 #include "entries/Messages.h"
 
+#include "entries/NameText.h"
+
 #include <cstdio>
 
 namespace quorvane::entries_text {
@@ -31,6 +33,25 @@ std::string extractingFileOf(int number, int count) {
 
 std::string fileTooLargeFor(const std::string& path) {
     return std::string(FileTooLarge) + "\n" + path;
+}
+
+std::string passedOverReport(const std::vector<PassedOver>& passedOver) {
+    std::string lines;
+    for (const auto& item : passedOver)
+        lines += "\n" + escapedName(item.path) + ": " + item.why;
+    return std::to_string(passedOver.size()) +
+           (passedOver.size() == 1 ? " file in the added folders was"
+                                   : " files in the added folders were") +
+           " not added:" + lines;
+}
+
+std::string unableToGetFilesizeOf(const std::string& path) {
+    return std::string(UnableToGetFilesize) + "\n" + escapedName(path);
+}
+
+std::string folderNotListed(const std::string& path, const std::string& reason) {
+    return "Nothing was added: the content of this folder could not be listed:\n" +
+           escapedName(path) + "\n" + reason;
 }
 
 std::string sourceUnreadable(const std::string& path, const std::string& reason) {
@@ -127,20 +148,27 @@ std::string erasedButRecoverable(const std::string& path, const EraseReach& reac
 }
 
 std::string printableName(const std::string& name) {
-    // Names come from safes made anywhere; a line break or an escape
-    // sequence in one must not reshape the message it is shown in.
-    std::string shown = "\"";
-    for (char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
-            shown += escaped;
-        } else {
-            shown += c;
+    return "\"" + escapedName(name) + "\"";
+}
+
+std::string escapedName(const std::string& name) {
+    // Names come from safes made anywhere; a line break, an escape sequence
+    // or a mark that turns the text around must not reshape the message it
+    // is shown in, nor a byte that is no UTF-8 become one on the way.
+    std::string shown;
+    for (std::size_t at = 0; at < name.size();) {
+        if (const std::size_t length = printableSequenceAt(name, at); length > 0) {
+            shown.append(name, at, length);
+            at += length;
+            continue;
         }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                      static_cast<unsigned>(static_cast<unsigned char>(name[at])));
+        shown += escaped;
+        ++at;
     }
-    return shown + "\"";
+    return shown;
 }
 
 std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped) {
@@ -148,6 +176,15 @@ std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped) {
            " not extracted, so that nothing is written outside the chosen folder and nothing "
            "there but ordinary files is replaced:" +
            problemLines(skipped);
+}
+
+std::string renamedEntriesReport(const std::vector<ExtractProblem>& renamed) {
+    std::string lines;
+    for (const auto& entry : renamed)
+        lines += "\nEntry " + std::to_string(entry.entryNumber) + " " + printableName(entry.name) +
+                 " was written as " + printableName(entry.detail);
+    return std::to_string(renamed.size()) + (renamed.size() == 1 ? " entry was" : " entries were") +
+           " written under a new name, as a file of its name had already been extracted:" + lines;
 }
 
 std::string failedEntriesReport(const std::vector<ExtractProblem>& failed) {
