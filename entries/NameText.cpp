@@ -1,5 +1,7 @@
 #include "entries/NameText.h"
 
+#include <cstdio>
+
 namespace quorvane {
 
 namespace {
@@ -55,6 +57,30 @@ std::size_t printableSequenceAt(const std::string& name, std::size_t at) {
     std::size_t length = 0;
     const char32_t point = utf8CodePointAt(name, at, length);
     return length == 0 || actsInsteadOfShowing(point) ? 0 : length;
+}
+
+std::string withActingCharactersEscaped(const std::string& name) {
+    std::string shown;
+    for (std::size_t at = 0; at < name.size();) {
+        std::size_t length = 0;
+        const char32_t point = utf8CodePointAt(name, at, length);
+        if (length == 0) {
+            shown += name[at++];
+            continue;
+        }
+        if (!actsInsteadOfShowing(point)) {
+            shown.append(name, at, length);
+        } else {
+            for (std::size_t i = 0; i < length; ++i) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                              static_cast<unsigned>(static_cast<unsigned char>(name[at + i])));
+                shown += escaped;
+            }
+        }
+        at += length;
+    }
+    return shown;
 }
 
 bool isUtf8(const std::string& name) {

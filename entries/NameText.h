@@ -16,6 +16,11 @@ namespace quorvane {
 // a bidirectional control, or a byte that starts no valid UTF-8 sequence).
 std::size_t printableSequenceAt(const std::string& name, std::size_t at);
 
+// The name with every character that would act instead of showing written
+// as \xNN per byte; bytes that are no UTF-8 are kept, for a display that
+// shows them as replacement characters anyway (the window's list).
+std::string withActingCharactersEscaped(const std::string& name);
+
 // True when the whole name is valid UTF-8 (controls included).
 bool isUtf8(const std::string& name);
 
