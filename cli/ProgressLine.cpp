@@ -101,7 +101,7 @@ std::string progressFigures(std::uint64_t done, std::uint64_t total,
 void ProgressLine::start(const std::string& text) {
     if (batch_.active) {
         // A small file reports no bytes: the line moves on at its start.
-        drawBatch(false);
+        drawBatch();
         return;
     }
     finish();
@@ -112,7 +112,7 @@ void ProgressLine::start(const std::string& text) {
 void ProgressLine::update(std::uint64_t done, std::uint64_t total) {
     if (batch_.active) {
         batch_.fileDone = std::min(done, batch_.fileSize);
-        drawBatch(done == total);
+        drawBatch();
         return;
     }
     const auto now = now_();
@@ -157,15 +157,16 @@ void ProgressLine::endBatch() {
     finish();
 }
 
-void ProgressLine::drawBatch(bool last) {
+void ProgressLine::drawBatch() {
     const auto now = now_();
     // Counted from the start of the command, not of the file: each of a
     // thousand small files ends well within half a second.
     if (now - batch_.started < ShowAfter)
         return;
-    if (drawn_ && !last && now - lastDraw_ < RedrawInterval)
-        return;
     const std::uint64_t done = std::min(batch_.doneBefore + batch_.fileDone, batch_.totalBytes);
+    // At most ten times a second, and once more for the last figure.
+    if (drawn_ && done < batch_.totalBytes && now - lastDraw_ < RedrawInterval)
+        return;
     out_ << '\r'
          << batchFigures(batch_.number, batch_.count, done, batch_.totalBytes, now - batch_.started)
          << "\033[K" << std::flush;

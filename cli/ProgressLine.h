@@ -52,7 +52,7 @@ class ProgressLine {
 
   private:
     void draw(std::uint64_t done, std::uint64_t total, ProgressClock::time_point now);
-    void drawBatch(bool last);
+    void drawBatch();
 
     struct Batch {
         bool active = false;

@@ -79,36 +79,12 @@ TEST_F(CliFoldersAndNames, AFolderAddsEveryRegularFileBelowItAndListsWhatItLeave
     EXPECT_EQ(readFile(out / "IMG_0001 (3).JPG"), "from camera b");
 }
 
-// A source that cannot be read or measured is named with the system's
-// reason, and nothing is stored: all or nothing over the whole command.
-TEST_F(CliFoldersAndNames, ASourceThatCannotBeReadIsNamedAndNothingIsStored) {
-    auto safe = sealSafe({{"a", "a"}});
-    const std::string before = readFile(safe);
-    const auto good = box.writeFile("good.txt", "good");
-    ASSERT_EQ(::mkfifo(file("fifo").c_str(), 0600), 0);
-    const auto empty = box.writeFile("empty.txt", "");
-    const std::vector<std::pair<fs::path, std::string>> cases = {
-        {file("missing.txt"), "No such file or directory"},
-        {file("fifo"), "not a regular file (a FIFO, a device or a socket)"},
-        {empty, "empty; a safe stores no empty files"},
-    };
-    for (const auto& [path, reason] : cases) {
-        RunResult run = cli({"add", safe.string(), good.string(), path.string()});
-        EXPECT_EQ(run.exitCode, 1) << path;
-        EXPECT_EQ(run.err, "quorvane-cli: " + path.string() + ": " + reason + "\n");
-        EXPECT_EQ(readFile(safe), before) << path;
-    }
-}
-
 TEST_F(CliFoldersAndNames, RenameRefusesANameThatExtractingWouldRefuse) {
     auto safe = sealSafe({{"a.txt", "a"}});
     const std::string before = readFile(safe);
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"", "the new name is empty"},
-        {"..", "\".\" and \"..\" stand for folders"},
         {"../evil.txt", "the new name holds \"/\""},
-        {"a/b", "the new name holds \"/\""},
-        {"two\nlines", "control character"},
         {"\x1b[2J", "control character"},
     };
     for (const auto& [name, why] : refused) {

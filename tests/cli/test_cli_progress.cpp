@@ -110,7 +110,8 @@ TEST(ProgressLine, AnAddOfManyFilesDrawsOneLineFromHalfASecondOn) {
     file(100ms, 2);
     bytes(200ms, 50); // drawn: 600 ms in
     bytes(50ms, 60);  // too soon after the last one
-    file(150ms, 3);   // drawn as the third file starts
+    bytes(20ms, 100); // a file's end is no reason to draw either
+    file(130ms, 3);   // drawn as the third file starts
     bytes(50ms, 100); // the last figure always
     line.endBatch();
     EXPECT_EQ(out.str(), "\rAdding file 2 of 3, 150 B of 300 B, 0:01 left\033[K"
