@@ -265,10 +265,11 @@ TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
         std::string placedAs;
         // Replaces the directory entry only: whatever the name stood for
         // before keeps its content, wherever else it is linked.
-        const int error =
-            target.clash ? placeUnderFreeName(folder, freshName, name, placedAs)
-            : ::renameat(folder.fd(), freshName.c_str(), folder.fd(), name.c_str()) == 0 ? 0
-                                                                                         : errno;
+        int error = 0;
+        if (target.clash)
+            error = placeUnderFreeName(folder, freshName, name, placedAs);
+        else if (::renameat(folder.fd(), freshName.c_str(), folder.fd(), name.c_str()) != 0)
+            error = errno;
         if (error == 0) {
             folder.noteWritten(written.st_dev, written.st_ino);
             return {TargetOutcome::Written, "", placedAs};
