@@ -175,7 +175,7 @@ bool eraseStoredOriginal(CommandRun& run, const SourceFile& source) {
         return false;
     const SourceSnapshot now = takeSourceSnapshot(source.path);
     if (now.taken && now.device == source.before.device && now.inode == source.before.inode) {
-        report(run.errors, source.path + ": " + clitext::OriginalNotDeleted);
+        report(run.errors, escapeEntryName(source.path) + ": " + clitext::OriginalNotDeleted);
         return false;
     }
     return true;

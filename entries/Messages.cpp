@@ -32,7 +32,7 @@ std::string extractingFileOf(int number, int count) {
 }
 
 std::string fileTooLargeFor(const std::string& path) {
-    return std::string(FileTooLarge) + "\n" + path;
+    return std::string(FileTooLarge) + "\n" + escapedName(path);
 }
 
 std::string passedOverReport(const std::vector<PassedOver>& passedOver) {
@@ -57,24 +57,25 @@ std::string folderNotListed(const std::string& path, const std::string& reason) 
 std::string sourceUnreadable(const std::string& path, const std::string& reason) {
     return "The file could not be read, so it was not stored and the original was left as it "
            "is:\n" +
-           path + "\n" + reason;
+           escapedName(path) + "\n" + reason;
 }
 
 std::string safeNotWritten(const std::string& path) {
     return "The file was not stored: the safe's working copy could not be written. The safe "
            "is as it was and the original was left as it is:\n" +
-           path;
+           escapedName(path);
 }
 
 std::string originalChangedNotErased(const std::string& path) {
-    return "The original file was changed after it was stored, so it was not erased:\n" + path;
+    return "The original file was changed after it was stored, so it was not erased:\n" +
+           escapedName(path);
 }
 
 std::string originalIsLinkNotErased(const std::string& path) {
     return "The original is a symbolic link, so it was not erased: overwriting through a link "
            "would destroy whatever file it points to now. The stored copy stays in the safe; "
            "the link and its file were left as they are:\n" +
-           path;
+           escapedName(path);
 }
 
 std::string originalHasOtherNamesNotErased(const std::string& path) {
@@ -82,20 +83,20 @@ std::string originalHasOtherNamesNotErased(const std::string& path) {
            "overwriting it would destroy the content under its other names too, and deleting "
            "this name alone would not remove the data. The stored copy stays in the safe; the "
            "file was left as it is:\n" +
-           path;
+           escapedName(path);
 }
 
 std::string originalNotErased(const std::string& path, const std::string& reason) {
     return "The original file could not be securely erased, so it was not deleted. The stored "
            "copy stays in the safe:\n" +
-           path + "\n" + reason;
+           escapedName(path) + "\n" + reason;
 }
 
 std::string originalNameNowAnotherFile(const std::string& path) {
     return "The original file was overwritten, but meanwhile its name came to stand for another "
            "file, so that name and that file were left as they are. The stored copy stays in "
            "the safe:\n" +
-           path;
+           escapedName(path);
 }
 
 namespace {
@@ -141,10 +142,10 @@ std::string erasedButRecoverable(const std::string& path, const EraseReach& reac
         return "The original file was deleted; it was kept in memory (" + reach.what +
                "), not on a disk, so no disk blocks held it, though parts of it may have been "
                "swapped out to disk: " +
-               path;
+               escapedName(path);
     return "The original file was deleted, but its content may still be recoverable from this "
            "disk because " +
-           whyRecoverable(reach) + ": " + path;
+           whyRecoverable(reach) + ": " + escapedName(path);
 }
 
 std::string printableName(const std::string& name) {

@@ -43,7 +43,8 @@ TEST_F(CliFoldersAndNames, AFolderAddsEveryRegularFileBelowItAndListsWhatItLeave
     test::writeFile(library / "empty", "");
     fs::create_symlink(library / "2024" / "notes.txt", library / "link-to-notes");
     fs::create_directory_symlink(box.root(), library / "link-to-sandbox");
-    ASSERT_EQ(::mkfifo((library / "fifo").c_str(), 0600), 0);
+    // A hostile name in the folder is shown escaped.
+    ASSERT_EQ(::mkfifo((library / "fifo\x1b[2J").c_str(), 0600), 0);
 
     RunResult added = cli({"add", safe.string(), library.string()});
     EXPECT_EQ(added.exitCode, 0) << added.err;
@@ -52,7 +53,7 @@ TEST_F(CliFoldersAndNames, AFolderAddsEveryRegularFileBelowItAndListsWhatItLeave
     EXPECT_EQ(added.err, prefix + (library / "empty").string() +
                              ": not added: empty; a safe stores no "
                              "empty files\n" +
-                             prefix + (library / "fifo").string() +
+                             prefix + (library / "fifo\\x1b[2J").string() +
                              ": not added: not a regular file (a FIFO, a device or a socket)\n" +
                              prefix + (library / "link-to-notes").string() +
                              ": not added: a symbolic link, which is not followed\n" + prefix +
