@@ -34,6 +34,7 @@ struct RawArguments {
     bool sealed = false;
     bool allowEmptyPassword = false;
     bool eraseOriginals = false;
+    bool json = false;
     bool help = false;
     bool version = false;
 };
@@ -110,6 +111,8 @@ bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std:
             raw.allowEmptyPassword = true;
         } else if (arg == "--erase-originals") {
             raw.eraseOriginals = true;
+        } else if (arg == "--json") {
+            raw.json = true;
         } else if (arg == "--help" || arg == "-h") {
             raw.help = true;
         } else if (arg == "--version") {
@@ -154,6 +157,8 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
         error = "--allow-empty-password belongs to create and passwd";
     else if (raw.eraseOriginals && command != CliCommand::Add)
         error = "--erase-originals belongs to add";
+    else if (raw.json && command != CliCommand::List && command != CliCommand::Info)
+        error = "--json belongs to list and info";
     else if (!raw.names.empty() && command != CliCommand::Extract &&
              command != CliCommand::Rename && command != CliCommand::Delete)
         error = "--name belongs to extract, rename and delete";
@@ -241,6 +246,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     invocation.sealed = raw.sealed;
     invocation.allowEmptyPassword = raw.allowEmptyPassword;
     invocation.eraseOriginals = raw.eraseOriginals;
+    invocation.json = raw.json;
     invocation.names = raw.names;
     parsed.ok = true;
     return parsed;

@@ -37,6 +37,7 @@ struct Invocation {
     bool sealed = false;                        // create
     bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
     bool eraseOriginals = false;                // add
+    bool json = false;                          // list, info: one JSON document
 };
 
 struct ParsedCommandLine {

@@ -43,7 +43,7 @@ bool measureSource(Session& session, const std::string& path, SourceFile& source
     source.path = path;
     source.size = fileSize(path);
     if (source.size == 0) {
-        session.shell.showMessage(text::UnableToGetFilesize, text::CaptionError,
+        session.shell.showMessage(text::unableToGetFilesizeOf(path), text::CaptionError,
                                   MessageIcon::Error);
         return false;
     }
