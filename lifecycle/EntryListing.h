@@ -3,6 +3,9 @@
 #include "lifecycle/SafeState.h"
 #include "ui/Shell.h"
 
+#include <cstdint>
+#include <string>
+
 namespace quorvane {
 
 // Loads the open working copy's header, index and entry details into state;
@@ -12,7 +15,10 @@ namespace quorvane {
 void loadIndex(SafeState& state, Shell& shell);
 
 // Empties the list; if no safe is open says "Unable to Read File!" and stops;
-// else loads the index and inserts one row per entry ("%d", name, "%d Bytes").
+// else loads the index and inserts one row per entry ("%d", name, sizeText).
 void refreshEntryList(SafeState& state, Shell& shell);
+
+// The size column's text: the stored size as the unsigned number it is, "N Bytes".
+std::string sizeText(std::uint32_t size);
 
 } // namespace quorvane
