@@ -77,6 +77,11 @@ int QtShell::PasswordDialog(std::string& password) {
     return dialogs::runPasswordDialog(owner(), password);
 }
 
+int QtShell::ConfirmPasswordDialog(std::string& confirmation) {
+    clearBusyBoxForDialog();
+    return dialogs::runConfirmPasswordDialog(owner(), confirmation);
+}
+
 void QtShell::RenameDialog(std::string& newEntryName) {
     clearBusyBoxForDialog();
     dialogs::runRenameDialog(owner(), newEntryName);

@@ -34,6 +34,8 @@ inline constexpr const char* Saving = "Saving Safe Please Wait...";
 inline constexpr const char* CloseWithoutSaving = "Failed to Save file! Close without saving?";
 
 inline constexpr const char* PasswordChanged = "Your password has been changed.";
+// Ours: a new password and its confirmation differ.
+inline constexpr const char* PasswordsDoNotMatch = "The passwords do not match.";
 
 // Our own words for what earlier versions did not guard against.
 inline constexpr const char* ReadOnlySafe =

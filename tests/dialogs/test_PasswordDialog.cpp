@@ -60,7 +60,8 @@ bool complete(const PasswordView& view) {
 }
 
 // Runs the dialog with play() acting as the user; returns the dialog's result.
-int runWith(std::string& password, const std::function<void(const PasswordView&)>& play) {
+int runWith(std::string& password, const std::function<void(const PasswordView&)>& play,
+            int (*run)(QWidget*, std::string&) = runPasswordDialog) {
     ModalAnswer answer([&](QWidget* modal) {
         const PasswordView view = viewOf(modal);
         if (!complete(view)) {
@@ -71,7 +72,7 @@ int runWith(std::string& password, const std::function<void(const PasswordView&)
         }
         play(view);
     });
-    const int result = runPasswordDialog(nullptr, password);
+    const int result = run(nullptr, password);
     EXPECT_TRUE(answer.answered());
     return result;
 }
@@ -130,6 +131,46 @@ TEST(PasswordDialog, ControlsInCreationOrderWithTheirTexts) {
         EXPECT_EQ(shown, expected);
         view.cancel->click();
     });
+}
+
+// A new password is typed a second time into the same dialog; only its title
+// says that this one confirms the first.
+TEST(PasswordDialog, TheConfirmationIsTheSameDialogUnderItsOwnTitle) {
+    const auto textsOf = [](const QDialog* dialog) {
+        QStringList shown;
+        for (const QWidget* child : dialog->findChildren<QWidget*>()) {
+            if (const auto* button = qobject_cast<const QAbstractButton*>(child))
+                shown << button->text();
+            else if (const auto* label = qobject_cast<const QLabel*>(child))
+                shown << label->text();
+        }
+        return shown;
+    };
+    QStringList first;
+    std::string password;
+    runWith(password, [&](const PasswordView& view) {
+        first = textsOf(view.dialog);
+        view.cancel->click();
+    });
+    const struct {
+        bool ok;
+        int result;
+        std::string left;
+    } cases[] = {{true, 1, "again"}, {false, 0, "!!!!K"}};
+    for (const auto& c : cases) {
+        std::string confirmation = "left over";
+        const int result = runWith(
+            confirmation,
+            [&](const PasswordView& view) {
+                EXPECT_EQ(view.dialog->windowTitle(), "Confirm Password");
+                EXPECT_EQ(textsOf(view.dialog), first);
+                QTest::keyClicks(view.edit, QStringLiteral("again"));
+                (c.ok ? view.ok : view.cancel)->click();
+            },
+            runConfirmPasswordDialog);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(confirmation, c.left);
+    }
 }
 
 TEST(PasswordDialog, TabOrderIsOkCancelEditKeyboard) {

@@ -33,7 +33,7 @@ TEST_F(CreateSafeTest, CreatesOpensAndListsNothing) {
     answerNewSafe(chosen, "fresh");
     createSafe(session);
 
-    Events expected = {"pick-new", "password"};
+    Events expected = {"pick-new", "password", "confirm-password"};
     expected.insert(expected.end(), createdAndOpened.begin(), createdAndOpened.end());
     EXPECT_EQ(shell.events, expected);
     EXPECT_EQ(shell.messages,
@@ -69,6 +69,39 @@ TEST_F(CreateSafeTest, CancelInThePasswordDialogLeavesNoFileAnywhere) {
     EXPECT_FALSE(isSafeOpen(state));
 }
 
+// The new password is typed twice. Only the same text twice makes the safe;
+// otherwise nothing is made and the safe that was open keeps its password.
+TEST_F(CreateSafeTest, TheNewPasswordIsConfirmedAndAMismatchMakesNothing) {
+    const auto existing = root / "existing.cx";
+    writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
+    const struct {
+        std::optional<std::string> confirmation;
+        Events after;
+    } cases[] = {{"fresh!", {"message:Error:The passwords do not match."}},
+                 {"Fresh", {"message:Error:The passwords do not match."}},
+                 {std::nullopt, {}},
+                 {"fresh", createdAndOpened}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.confirmation.value_or("(Cancel)"));
+        openThroughOpenSafe(existing, "pw");
+        shell.clearRecords();
+        answerNewSafe(chosen, "fresh");
+        shell.confirmAnswers.push_back(c.confirmation);
+        createSafe(session);
+
+        Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password",
+                           "confirm-password"};
+        expected.insert(expected.end(), c.after.begin(), c.after.end());
+        EXPECT_EQ(shell.events, expected);
+        const bool made = c.confirmation == "fresh";
+        EXPECT_EQ(std::filesystem::exists(chosen), made);
+        EXPECT_EQ(state.safePath, made ? chosen.string() : existing.string());
+        EXPECT_EQ(state.password, made ? "fresh" : "pw");
+        EXPECT_TRUE(isSafeOpen(state));
+    }
+    EXPECT_EQ(decryptedSafe(chosen, "fresh"), emptyContainerBytes());
+}
+
 TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
     const auto existing = root / "existing.cx";
     writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
@@ -78,6 +111,7 @@ TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
     createSafe(session);
     EXPECT_TRUE(isSafeOpen(state));
     EXPECT_EQ(state.safePath, existing.string());
+    EXPECT_EQ(state.password, "pw") << "the open safe would be saved under the cancel marker";
     EXPECT_EQ(shell.rows.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(chosen));
 }
@@ -146,7 +180,8 @@ TEST_F(CreateSafeTest, WithASafeOpenItIsSavedFirstThenTheNewOneIsListed) {
     answerNewSafe(chosen, "fresh");
     createSafe(session);
 
-    Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password"};
+    Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password",
+                       "confirm-password"};
     expected.insert(expected.end(), createdAndOpened.begin(), createdAndOpened.end());
     EXPECT_EQ(shell.events, expected);
     EXPECT_EQ(decryptedSafe(existing, "pw"), changed);

@@ -84,7 +84,7 @@ TEST_F(OpenSafeTest, CancelInThePasswordDialogTriesTheCancelMarkerAndRefuses) {
     openSafe(session);
     EXPECT_EQ(shell.events,
               (Events{"pick-open:", "password", "progress:Opening Safe Please Wait...", "hide",
-                      "message:Error:Invalid File or Password"}));
+                      "message:Error:Invalid File or Password", "buttons:off"}));
     EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
     EXPECT_EQ(state.password, "!!!!K");
     EXPECT_FALSE(isSafeOpen(state));
@@ -116,6 +116,33 @@ TEST_F(OpenSafeTest, WrongPasswordRefusesAndLeavesNothingThenTheRightOneOpens) {
     openThroughOpenSafe(safe, "secret");
     EXPECT_TRUE(shell.messages.empty());
     EXPECT_EQ(shell.rows.size(), 2u);
+}
+
+// The safe that was open has ended on the way, so an open that does not go
+// through leaves the state "no safe open", toolbar included.
+TEST_F(OpenSafeTest, AFailedOpenAfterAnOpenSafeSwitchesTheSafeButtonsOff) {
+    const auto notASafe = root / "not-a-safe.cx";
+    writeFile(notASafe, std::string(4096, '\x5A'));
+    const auto folder = root / "a-folder.cx";
+    std::filesystem::create_directory(folder);
+    const std::pair<std::filesystem::path, std::string> cases[] = {
+        {safe, "wrong"}, {notASafe, "secret"}, {folder, "secret"}, {root / "missing.cx", "x"}};
+    for (const auto& [path, password] : cases) {
+        SCOPED_TRACE(path.string());
+        openThroughOpenSafe(safe, "secret");
+        ASSERT_TRUE(shell.buttonsEnabled);
+        shell.clearRecords();
+        shell.openPickerAnswers.push_back(path.string());
+        shell.passwordAnswers.push_back(password);
+        openSafe(session);
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_TRUE(shell.rows.empty());
+        EXPECT_FALSE(shell.buttonsEnabled);
+        ASSERT_FALSE(shell.events.empty());
+        EXPECT_EQ(shell.events.back(), "buttons:off");
+        ASSERT_EQ(shell.messages.size(), 1u);
+        EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+    }
 }
 
 TEST_F(OpenSafeTest, FilesThatAreNoSafeAreRefused) {
@@ -252,7 +279,7 @@ TEST_F(StartupOpenTest, RefusalsReturnMinusOne) {
         shell.passwordAnswers.push_back(answer);
         EXPECT_EQ(openStartupSafe(session, path.string()), -1);
         EXPECT_EQ(shell.events, (Events{"password", "progress:Opening File Please Wait...", "hide",
-                                        "message:Error:Invalid File or Password"}));
+                                        "message:Error:Invalid File or Password", "buttons:off"}));
         EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
         EXPECT_EQ(state.password, password);
         EXPECT_FALSE(isSafeOpen(state));

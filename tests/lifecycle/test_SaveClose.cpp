@@ -224,8 +224,8 @@ class ChangePasswordTest : public SaveCloseTest {};
 TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
     shell.passwordAnswers.push_back("brand new");
     changePassword(session);
-    EXPECT_EQ(shell.events,
-              (Events{"password", "message:Success:Your password has been changed."}));
+    EXPECT_EQ(shell.events, (Events{"password", "confirm-password",
+                                    "message:Success:Your password has been changed."}));
     EXPECT_EQ(shell.messages,
               (Messages{{"Your password has been changed.", "Success", MessageIcon::Information}}));
     EXPECT_EQ(state.password, "brand new");
@@ -234,6 +234,30 @@ TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
     // A wrong key passes the padding check about once in 256: compare contents.
     EXPECT_NE(decryptedSafe(safe, "pw"), original);
     EXPECT_EQ(decryptedSafe(safe, "brand new"), original);
+}
+
+// A mistyped new password would lock the safe for good: it is typed twice,
+// and a confirmation that differs (or a Cancel there) changes nothing.
+TEST_F(ChangePasswordTest, TheNewPasswordIsConfirmedAndAMismatchChangesNothing) {
+    const struct {
+        std::optional<std::string> confirmation;
+        Events after;
+    } cases[] = {{"brand mew", {"message:Error:The passwords do not match."}},
+                 {"", {"message:Error:The passwords do not match."}},
+                 {std::nullopt, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.confirmation.value_or("(Cancel)"));
+        shell.clearRecords();
+        shell.passwordAnswers.push_back("brand new");
+        shell.confirmAnswers.push_back(c.confirmation);
+        changePassword(session);
+        Events expected = {"password", "confirm-password"};
+        expected.insert(expected.end(), c.after.begin(), c.after.end());
+        EXPECT_EQ(shell.events, expected);
+        EXPECT_EQ(state.password, "pw");
+    }
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), original);
 }
 
 TEST_F(ChangePasswordTest, CancelPutsThePreviousPasswordBack) {
