@@ -18,6 +18,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -25,9 +26,11 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,12 +60,34 @@ class MainWindowTest : public ::testing::Test {
     }
 
     void fillRows(int count) {
+        EntryListView* list = window.entryList();
         for (int row = 0; row < count; ++row) {
-            auto* item = new QTreeWidgetItem(QStringList{QString::number(row),
-                                                         QStringLiteral("file%1.txt").arg(row),
-                                                         QStringLiteral("%1 Bytes").arg(row + 1)});
-            window.entryList()->addTopLevelItem(item);
+            list->insertEntry(row, QString::number(row));
+            list->setEntryText(row, 1, QStringLiteral("file%1.txt").arg(row));
+            list->setEntryText(row, 2, QStringLiteral("%1 Bytes").arg(row + 1));
         }
+    }
+
+    // Rows as the port fills them: entry i with its name and size text.
+    void fillNamed(const std::vector<std::pair<QString, QString>>& rows) {
+        EntryListView* list = window.entryList();
+        list->clearEntries();
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+            list->insertEntry(row, QString::number(row));
+            list->setEntryText(row, 1, rows[static_cast<std::size_t>(row)].first);
+            list->setEntryText(row, 2, rows[static_cast<std::size_t>(row)].second);
+        }
+    }
+
+    // The entries of the rows shown, top to bottom.
+    std::vector<int> shownEntries() {
+        QApplication::processEvents(); // a sort after new rows waits for the event loop
+        std::vector<int> entries;
+        EntryListView* list = window.entryList();
+        for (int at = 0; at < list->topLevelItemCount(); ++at)
+            if (!list->topLevelItem(at)->isHidden())
+                entries.push_back(EntryListView::entryOf(list->topLevelItem(at)));
+        return entries;
     }
 
     QWidget* viewport() { return window.entryList()->viewport(); }
@@ -291,7 +316,7 @@ TEST_F(MainWindowTest, AltQuestionMarkAndAltSlashOpenTheAboutBox) {
 TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EntryListView* list = window.entryList();
     EXPECT_EQ(list->objectName(), QStringLiteral("EntryList"));
-    EXPECT_EQ(window.centralWidget(), list);
+    EXPECT_EQ(list->parentWidget(), window.centralWidget());
     ASSERT_EQ(list->columnCount(), 3);
     const std::vector<std::pair<QString, int>> expected = {
         {"File Number", 128}, {"Filename", 293}, {"Size", 80}};
@@ -305,7 +330,9 @@ TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(list->rootIsDecorated());
-    EXPECT_FALSE(list->isSortingEnabled());
+    // A header click sorts; until then the rows stand in entry order.
+    EXPECT_TRUE(list->isSortingEnabled());
+    EXPECT_EQ(list->sortColumn(), -1);
     EXPECT_FALSE(list->accessibleName().isEmpty());
 }
 
@@ -315,7 +342,8 @@ TEST_F(MainWindowTest, ListFillsTheWindowBelowTheToolbarDownToItsBottomEdge) {
     for (const QSize size : {QSize(517, 500), QSize(800, 300), QSize(400, 640)}) {
         window.resize(size);
         QTest::qWait(20);
-        const QRect list = window.entryList()->geometry();
+        const QRect list(window.entryList()->mapTo(&window, QPoint(0, 0)),
+                         window.entryList()->size());
         const QRect bar = window.toolbar()->geometry();
         EXPECT_GE(list.top(), bar.bottom()) << "the list starts under the toolbar";
         EXPECT_EQ(list.bottom(), window.rect().bottom()) << "nothing hangs below the window";
@@ -328,6 +356,137 @@ TEST_F(MainWindowTest, ListFillsTheWindowBelowTheToolbarDownToItsBottomEdge) {
     const QRect last = list->visualItemRect(list->topLevelItem(39));
     EXPECT_GE(last.top(), 0);
     EXPECT_LE(last.bottom(), list->viewport()->rect().bottom());
+}
+
+// The filter shows the rows whose name holds its text, whatever the case; the
+// commands then see only those rows, each as the entry it shows.
+TEST_F(MainWindowTest, TheNameFilterShowsMatchingRowsAndCommandsSeeOnlyThose) {
+    fillNamed({{"IMG_0001.JPG", "1 Bytes"},
+               {"notes.txt", "2 Bytes"},
+               {"img_0002.jpg", "3 Bytes"},
+               {"\u00c9t\u00e9 \u00e0 Arles.png", "4 Bytes"},
+               {"\u5199\u771f.jpg", "5 Bytes"}});
+    EntryListView* list = window.entryList();
+    QLineEdit* filter = window.nameFilter();
+    ASSERT_NE(filter, nullptr);
+    EXPECT_FALSE(filter->accessibleName().isEmpty());
+    const std::vector<std::pair<QString, std::vector<int>>> cases = {
+        {"img", {0, 2}}, {".JPG", {0, 2, 4}}, {"\u00e9T\u00c9", {3}},
+        {"\u771f", {4}}, {"zzz", {}},         {"", {0, 1, 2, 3, 4}}};
+    for (const auto& [text, shown] : cases) {
+        SCOPED_TRACE(text.toStdString());
+        filter->clear();
+        list->setCurrentItem(list->entryItem(1));
+        list->selectAll();
+        filter->setText(text);
+        EXPECT_EQ(shownEntries(), shown);
+        EXPECT_EQ(list->selectedCount(), static_cast<int>(shown.size()));
+        std::vector<int> selected;
+        for (int row = list->nextSelectedRow(-1); row != -1; row = list->nextSelectedRow(row))
+            selected.push_back(row);
+        EXPECT_EQ(selected, shown) << "a hidden row must not be extracted";
+        const bool oneShown = std::find(shown.begin(), shown.end(), 1) != shown.end();
+        EXPECT_EQ(list->focusedRow(), oneShown ? 1 : -1) << "a hidden row must not be acted on";
+    }
+}
+
+TEST_F(MainWindowTest, CtrlFGoesToTheFilterAndEscEmptiesIt) {
+    fillRows(3);
+    showActive();
+    window.entryList()->setFocus();
+    QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), window.nameFilter());
+    QTest::keyClicks(window.nameFilter(), QStringLiteral("file1"));
+    EXPECT_EQ(shownEntries(), std::vector<int>{1});
+    QTest::keyClick(window.nameFilter(), Qt::Key_Escape);
+    EXPECT_TRUE(window.nameFilter()->text().isEmpty());
+    EXPECT_EQ(shownEntries(), (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(routed.empty());
+}
+
+// A click on a header sorts by that column, a second one the other way
+// round: numbers and sizes as numbers, names without regard to case. The
+// rows keep the entries they show, and a refill keeps the order chosen.
+TEST_F(MainWindowTest, HeaderClicksSortAndEveryRowKeepsItsEntry) {
+    const std::vector<std::pair<QString, QString>> rows = {
+        {"b.txt", "10 Bytes"},  {"A.txt", "9 Bytes"},  {"c.txt", "4294967216 Bytes"},
+        {"a.txt", "100 Bytes"}, {"B2.txt", "0 Bytes"}, {"d", "9 Bytes"},
+        {"e", "1 Bytes"},       {"f", "1 Bytes"},      {"g", "1 Bytes"},
+        {"h", "1 Bytes"},       {"i", "1 Bytes"}};
+    fillNamed(rows);
+    showActive();
+    QHeaderView* header = window.entryList()->header();
+    const auto clickHeader = [&](int column) {
+        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+    };
+    const struct {
+        int column;
+        std::vector<int> order;
+    } clicks[] = {{2, {4, 6, 7, 8, 9, 10, 1, 5, 0, 3, 2}},
+                  {2, {2, 3, 0, 5, 1, 10, 9, 8, 7, 6, 4}},
+                  {1, {1, 3, 0, 4, 2, 5, 6, 7, 8, 9, 10}},
+                  {0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+                  {0, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}}};
+    for (const auto& click : clicks) {
+        clickHeader(click.column);
+        EXPECT_EQ(shownEntries(), click.order) << "column " << click.column;
+    }
+    // The top row is entry 10; the commands get that entry, not row 0.
+    EntryListView* list = window.entryList();
+    QTest::mouseClick(viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->topLevelItem(0)).center());
+    EXPECT_EQ(session.CurrentRow, 10);
+    EXPECT_EQ(list->focusedRow(), 10);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("10"));
+    fillNamed(rows);
+    EXPECT_EQ(shownEntries(), clicks[4].order);
+}
+
+// The name column takes the room a wider window gives, and a name longer
+// than that room is shown whole.
+TEST_F(MainWindowTest, TheNameColumnTakesTheRoomTheWindowGives) {
+    fillRows(3);
+    showActive();
+    EntryListView* list = window.entryList();
+    for (const int width : {517, 900, 1300}) {
+        window.resize(width, 500);
+        QTest::qWait(20);
+        const int room = list->viewport()->width() - list->columnWidth(0) - list->columnWidth(2);
+        EXPECT_EQ(list->columnWidth(1), std::max(room, 293)) << width;
+    }
+    const QString longName(400, QLatin1Char('W'));
+    list->setEntryText(1, 1, longName);
+    EXPECT_GE(list->columnWidth(1), list->fontMetrics().horizontalAdvance(longName));
+}
+
+TEST_F(MainWindowTest, TheTitleNamesTheOpenSafeAndSaysWhenItIsSealed) {
+    test::TempFolder folder;
+    const struct {
+        const char* path;
+        bool open;
+        bool sealed;
+        QString title;
+    } cases[] = {{"/home/u/notes.cx", true, false, "notes.cx \u2014 Quorvane"},
+                 {"/home/u/notes.cx", true, true, "notes.cx (sealed) \u2014 Quorvane"},
+                 {"/home/u/caf\xc3\xa9 [*].cx", true, false, "caf\u00e9 [*].cx \u2014 Quorvane"},
+                 {"/home/u/notes.cx", false, false, "Quorvane"}};
+    window.winId(); // the title as the window system gets it
+    for (const auto& c : cases) {
+        state.workingCopyStream.close();
+        std::filesystem::remove(folder / "temp2");
+        if (c.open) {
+            ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
+        }
+        state.safePath = c.path;
+        state.sealedKey = c.sealed ? std::make_unique<SealedKey>() : nullptr;
+        // Opening switches the buttons; sealing is a command of its own.
+        if (c.sealed)
+            window.routeCommand(command::SealSafe);
+        else
+            window.SetSafeButtonsEnabled(c.open);
+        EXPECT_EQ(window.windowHandle()->title(), c.title);
+    }
 }
 
 TEST_F(MainWindowTest, TakingTheFocusDoesNotFocusARow) {
