@@ -2,6 +2,7 @@
 
 #include "app/WindowLayout.h"
 
+#include <QCollator>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -25,8 +26,19 @@ qlonglong sortKeyOf(int column, const QString& text) {
     return number.toLongLong();
 }
 
-// A row of the list. Names sort without regard to case; rows that sort alike
-// keep the order of their entries.
+// Names sort as a file manager sorts them: without regard to case, accented
+// letters beside their plain ones, and "IMG_2" before "IMG_10".
+const QCollator& nameOrder() {
+    static const QCollator collator = [] {
+        QCollator made;
+        made.setCaseSensitivity(Qt::CaseInsensitive);
+        made.setNumericMode(true);
+        return made;
+    }();
+    return collator;
+}
+
+// A row of the list. Rows that sort alike keep the order of their entries.
 class EntryItem : public QTreeWidgetItem {
   public:
     using QTreeWidgetItem::QTreeWidgetItem;
@@ -36,7 +48,7 @@ class EntryItem : public QTreeWidgetItem {
         if (column == NameColumn) {
             const QString mine = text(column);
             const QString theirs = other.text(column);
-            if (const int order = mine.compare(theirs, Qt::CaseInsensitive); order != 0)
+            if (const int order = nameOrder().compare(mine, theirs); order != 0)
                 return order < 0;
             if (const int order = mine.compare(theirs); order != 0)
                 return order < 0;
