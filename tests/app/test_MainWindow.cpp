@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -68,25 +69,23 @@ class MainWindowTest : public ::testing::Test {
         }
     }
 
-    // Rows as the port fills them: entry i with its name and size text.
+    // Entry i with this name and size, as the port fills the list.
     void fillNamed(const std::vector<std::pair<QString, QString>>& rows) {
-        EntryListView* list = window.entryList();
-        list->clearEntries();
+        window.entryList()->clearEntries();
         for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
-            list->insertEntry(row, QString::number(row));
-            list->setEntryText(row, 1, rows[static_cast<std::size_t>(row)].first);
-            list->setEntryText(row, 2, rows[static_cast<std::size_t>(row)].second);
+            window.entryList()->insertEntry(row, QString::number(row));
+            window.entryList()->setEntryText(row, 1, rows[static_cast<std::size_t>(row)].first);
+            window.entryList()->setEntryText(row, 2, rows[static_cast<std::size_t>(row)].second);
         }
     }
 
-    // The entries of the rows shown, top to bottom.
+    // The entries of the rows shown, top to bottom (a sort waits for the event loop).
     std::vector<int> shownEntries() {
-        QApplication::processEvents(); // a sort after new rows waits for the event loop
+        QApplication::processEvents();
         std::vector<int> entries;
-        EntryListView* list = window.entryList();
-        for (int at = 0; at < list->topLevelItemCount(); ++at)
-            if (!list->topLevelItem(at)->isHidden())
-                entries.push_back(EntryListView::entryOf(list->topLevelItem(at)));
+        for (int at = 0; at < window.entryList()->topLevelItemCount(); ++at)
+            if (QTreeWidgetItem* item = window.entryList()->topLevelItem(at); !item->isHidden())
+                entries.push_back(EntryListView::entryOf(item));
         return entries;
     }
 
@@ -364,130 +363,97 @@ TEST_F(MainWindowTest, TheNameFilterShowsMatchingRowsAndCommandsSeeOnlyThose) {
     fillNamed({{"IMG_0001.JPG", "1 Bytes"},
                {"notes.txt", "2 Bytes"},
                {"img_0002.jpg", "3 Bytes"},
-               {"\u00c9t\u00e9 \u00e0 Arles.png", "4 Bytes"},
-               {"\u5199\u771f.jpg", "5 Bytes"}});
+               {"\u00c9t\u00e9 \u00e0 Arles.png", "4 Bytes"}});
     EntryListView* list = window.entryList();
-    QLineEdit* filter = window.nameFilter();
-    ASSERT_NE(filter, nullptr);
-    EXPECT_FALSE(filter->accessibleName().isEmpty());
     const std::vector<std::pair<QString, std::vector<int>>> cases = {
-        {"img", {0, 2}}, {".JPG", {0, 2, 4}}, {"\u00e9T\u00c9", {3}},
-        {"\u771f", {4}}, {"zzz", {}},         {"", {0, 1, 2, 3, 4}}};
+        {"img", {0, 2}}, {"\u00e9T\u00c9", {3}}, {"zzz", {}}, {"", {0, 1, 2, 3}}};
     for (const auto& [text, shown] : cases) {
-        SCOPED_TRACE(text.toStdString());
-        filter->clear();
+        window.nameFilter()->clear();
         list->setCurrentItem(list->entryItem(1));
         list->selectAll();
-        filter->setText(text);
-        EXPECT_EQ(shownEntries(), shown);
-        EXPECT_EQ(list->selectedCount(), static_cast<int>(shown.size()));
+        window.nameFilter()->setText(text);
+        EXPECT_EQ(shownEntries(), shown) << text.toStdString();
         std::vector<int> selected;
         for (int row = list->nextSelectedRow(-1); row != -1; row = list->nextSelectedRow(row))
             selected.push_back(row);
         EXPECT_EQ(selected, shown) << "a hidden row must not be extracted";
-        const bool oneShown = std::find(shown.begin(), shown.end(), 1) != shown.end();
-        EXPECT_EQ(list->focusedRow(), oneShown ? 1 : -1) << "a hidden row must not be acted on";
+        EXPECT_EQ(list->selectedCount(), static_cast<int>(shown.size()));
+        EXPECT_EQ(list->focusedRow(), text.isEmpty() ? 1 : -1) << "nor deleted or renamed";
     }
-}
-
-TEST_F(MainWindowTest, CtrlFGoesToTheFilterAndEscEmptiesIt) {
-    fillRows(3);
+    // Ctrl+F goes to the field, Esc empties it.
     showActive();
-    window.entryList()->setFocus();
     QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::focusWidget(), window.nameFilter());
-    QTest::keyClicks(window.nameFilter(), QStringLiteral("file1"));
+    ASSERT_EQ(QApplication::focusWidget(), window.nameFilter());
+    QTest::keyClicks(window.nameFilter(), QStringLiteral("notes"));
     EXPECT_EQ(shownEntries(), std::vector<int>{1});
     QTest::keyClick(window.nameFilter(), Qt::Key_Escape);
-    EXPECT_TRUE(window.nameFilter()->text().isEmpty());
-    EXPECT_EQ(shownEntries(), (std::vector<int>{0, 1, 2}));
-    EXPECT_TRUE(routed.empty());
+    EXPECT_EQ(shownEntries(), (std::vector<int>{0, 1, 2, 3}));
 }
 
-// A click on a header sorts by that column, a second one the other way
-// round: numbers and sizes as numbers, names without regard to case and with
-// the numbers in them in their order. The rows keep the entries they show,
-// and a refill keeps the order chosen.
+// A header click sorts by that column, a second one the other way round:
+// numbers and sizes as numbers, names without regard to case and with their
+// numbers in order. Rows keep their entries; a refill keeps the order.
 TEST_F(MainWindowTest, HeaderClicksSortAndEveryRowKeepsItsEntry) {
     const std::vector<std::pair<QString, QString>> rows = {
-        {"b.txt", "10 Bytes"},  {"A.txt", "9 Bytes"},  {"c.txt", "4294967216 Bytes"},
-        {"a.txt", "100 Bytes"}, {"B2.txt", "0 Bytes"}, {"d", "9 Bytes"},
-        {"IMG_10", "1 Bytes"},  {"IMG_9", "1 Bytes"},  {"g", "1 Bytes"},
-        {"h", "1 Bytes"},       {"i", "1 Bytes"}};
+        {"b.txt", "10 Bytes"},   {"A.txt", "9 Bytes"}, {"c.txt", "4294967216 Bytes"},
+        {"IMG_10", "100 Bytes"}, {"IMG_9", "0 Bytes"}, {"a.txt", "9 Bytes"},
+        {"d", "1 Bytes"},        {"e", "1 Bytes"},     {"f", "1 Bytes"},
+        {"g", "1 Bytes"},        {"h", "1 Bytes"}};
     fillNamed(rows);
     showActive();
     QHeaderView* header = window.entryList()->header();
-    const auto clickHeader = [&](int column) {
+    const std::pair<int, std::vector<int>> clicks[] = {{2, {4, 6, 7, 8, 9, 10, 1, 5, 0, 3, 2}},
+                                                       {2, {2, 3, 0, 5, 1, 10, 9, 8, 7, 6, 4}},
+                                                       {1, {1, 5, 0, 2, 6, 7, 8, 9, 10, 4, 3}},
+                                                       {0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+                                                       {0, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}}};
+    for (const auto& [column, order] : clicks) {
         const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
-    };
-    const struct {
-        int column;
-        std::vector<int> order;
-    } clicks[] = {{2, {4, 6, 7, 8, 9, 10, 1, 5, 0, 3, 2}},
-                  {2, {2, 3, 0, 5, 1, 10, 9, 8, 7, 6, 4}},
-                  {1, {1, 3, 0, 4, 2, 5, 8, 9, 10, 7, 6}},
-                  {0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
-                  {0, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}}};
-    for (const auto& click : clicks) {
-        clickHeader(click.column);
-        EXPECT_EQ(shownEntries(), click.order) << "column " << click.column;
+        EXPECT_EQ(shownEntries(), order) << "column " << column;
     }
-    // The top row is entry 10; the commands get that entry, not row 0.
     EntryListView* list = window.entryList();
     QTest::mouseClick(viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->topLevelItem(0)).center());
-    EXPECT_EQ(session.CurrentRow, 10);
-    EXPECT_EQ(list->focusedRow(), 10);
-    EXPECT_EQ(list->topLevelItem(0)->text(0), QStringLiteral("10"));
+    EXPECT_EQ(session.CurrentRow, 10) << "the top row shows entry 10";
     fillNamed(rows);
-    EXPECT_EQ(shownEntries(), clicks[4].order);
+    EXPECT_EQ(shownEntries(), clicks[4].second);
 }
 
-// The name column takes the room a wider window gives, and a name longer
-// than that room is shown whole.
+// The name column takes the room a wider window gives.
 TEST_F(MainWindowTest, TheNameColumnTakesTheRoomTheWindowGives) {
     fillRows(3);
     showActive();
     EntryListView* list = window.entryList();
-    for (const int width : {517, 900, 1300}) {
+    for (const int width : {517, 1300}) {
         window.resize(width, 500);
         QTest::qWait(20);
         const int room = list->viewport()->width() - list->columnWidth(0) - list->columnWidth(2);
         EXPECT_EQ(list->columnWidth(1), std::max(room, 293)) << width;
     }
-    const QString longName(400, QLatin1Char('W'));
-    list->setEntryText(1, 1, longName);
-    EXPECT_GE(list->columnWidth(1), list->fontMetrics().horizontalAdvance(longName));
 }
 
 TEST_F(MainWindowTest, TheTitleNamesTheOpenSafeAndSaysWhenItIsSealed) {
     test::TempFolder folder;
-    const struct {
-        const char* path;
-        bool open;
-        bool sealed;
-        QString title;
-    } cases[] = {{"/home/u/notes.cx", true, false, "notes.cx \u2014 Quorvane"},
-                 {"/home/u/notes.cx", true, true, "notes.cx (sealed) \u2014 Quorvane"},
-                 {"/home/u/caf\xc3\xa9 [*].cx", true, false, "caf\u00e9 [*].cx \u2014 Quorvane"},
-                 {"/home/u/notes.cx", false, false, "Quorvane"}};
+    const std::tuple<const char*, bool, QString> cases[] = {
+        {"/u/notes.cx", false, "notes.cx \u2014 Quorvane"},
+        {"/u/notes.cx", true, "notes.cx (sealed) \u2014 Quorvane"},
+        {"/u/caf\xc3\xa9 [*].cx", false, "caf\u00e9 [*].cx \u2014 Quorvane"}};
     window.winId(); // the title as the window system gets it
-    for (const auto& c : cases) {
-        state.workingCopyStream.close();
-        std::filesystem::remove(folder / "temp2");
-        if (c.open) {
-            ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
-        }
-        state.safePath = c.path;
-        state.sealedKey = c.sealed ? std::make_unique<SealedKey>() : nullptr;
-        // Opening switches the buttons; sealing is a command of its own.
-        if (c.sealed)
+    ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
+    for (const auto& [path, sealed, title] : cases) {
+        state.safePath = path;
+        state.sealedKey = sealed ? std::make_unique<SealedKey>() : nullptr;
+        // Opening switches the buttons on; sealing is a command of its own.
+        if (sealed)
             window.routeCommand(command::SealSafe);
         else
-            window.SetSafeButtonsEnabled(c.open);
-        EXPECT_EQ(window.windowHandle()->title(), c.title);
+            window.SetSafeButtonsEnabled(true);
+        EXPECT_EQ(window.windowHandle()->title(), title);
     }
+    state.workingCopyStream.close();
+    window.SetSafeButtonsEnabled(false);
+    EXPECT_EQ(window.windowHandle()->title(), QStringLiteral("Quorvane"));
 }
 
 TEST_F(MainWindowTest, TakingTheFocusDoesNotFocusARow) {

