@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class QLineEdit;
 class QToolBar;
 
 namespace quorvane {
@@ -48,6 +49,8 @@ class MainWindow : public QMainWindow {
     bool hasEnded() const { return ended_; }
 
     EntryListView* entryList() const { return entryList_; }
+    // The field above the list that filters its rows by name.
+    QLineEdit* nameFilter() const { return nameFilter_; }
     QToolBar* toolbar() const { return toolbar_; }
     // The toolbar's action for a command id, nullptr when it has no button.
     QAction* toolbarAction(int id) const;
@@ -70,6 +73,8 @@ class MainWindow : public QMainWindow {
     void showRowMenu(const QPoint& globalPosition);
     void deliverDrop(const std::vector<std::string>& paths);
     void updateSealAction();
+    // The title bar names the open safe, and says when it is sealed.
+    void updateTitle();
 
     Session& session_;
     BusyQuery isBusy_;
@@ -77,6 +82,7 @@ class MainWindow : public QMainWindow {
     DropHandler dropHandler_;
     QToolBar* toolbar_ = nullptr;
     EntryListView* entryList_ = nullptr;
+    QLineEdit* nameFilter_ = nullptr;
     std::map<int, QAction*> toolbarActions_;
     QAction* sealAction_ = nullptr;
     bool ended_ = false;

@@ -8,7 +8,6 @@
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QSpacerItem>
-#include <QTreeWidgetItem>
 
 namespace quorvane {
 
@@ -78,6 +77,11 @@ int QtShell::PasswordDialog(std::string& password) {
     return dialogs::runPasswordDialog(owner(), password);
 }
 
+int QtShell::ConfirmPasswordDialog(std::string& confirmation) {
+    clearBusyBoxForDialog();
+    return dialogs::runConfirmPasswordDialog(owner(), confirmation);
+}
+
 void QtShell::RenameDialog(std::string& newEntryName) {
     clearBusyBoxForDialog();
     dialogs::runRenameDialog(owner(), newEntryName);
@@ -117,34 +121,22 @@ void QtShell::runBusy(const std::function<void()>& step) {
 
 void QtShell::deleteAllRows() {
     if (window_ != nullptr)
-        window_->entryList()->clear();
+        window_->entryList()->clearEntries();
 }
 
+// The list's rows are entries, whatever order and filter the user chose.
 void QtShell::insertRow(int row, const std::string& column0) {
-    if (window_ == nullptr)
-        return;
-    EntryListView* list = window_->entryList();
-    auto* item = new QTreeWidgetItem(QStringList{shown(column0)});
-    for (int column = 0; column < list->columnCount(); ++column)
-        item->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
-    const int count = list->topLevelItemCount();
-    const int at = row < 0 || row > count ? count : row;
-    list->insertTopLevelItem(at, item);
-    list->widenColumnToFit(at, 0);
+    if (window_ != nullptr)
+        window_->entryList()->insertEntry(row, shown(column0));
 }
 
 void QtShell::setRowText(int row, int column, const std::string& text) {
-    if (window_ == nullptr)
-        return;
-    EntryListView* list = window_->entryList();
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    if (item == nullptr || column < 0 || column >= list->columnCount())
-        return;
-    // A stored name from a safe made anywhere may hold a line break or a
-    // mark that turns the text around: shown escaped, never acted on.
-    item->setText(column, shown(withActingCharactersEscaped(text)));
-    // A long name or size is shown whole rather than cut off.
-    list->widenColumnToFit(row, column);
+    // A long name or size is shown whole rather than cut off. A stored name
+    // from a safe made anywhere may hold a line break or a mark that turns the
+    // text around: shown escaped, never acted on.
+    if (window_ != nullptr)
+        window_->entryList()->setEntryText(row, column,
+                                           shown(withActingCharactersEscaped(text)));
 }
 
 int QtShell::focusedRow() {

@@ -28,6 +28,7 @@ class QtShell : public Shell {
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int PasswordDialog(std::string& password) override;
+    int ConfirmPasswordDialog(std::string& confirmation) override;
     void RenameDialog(std::string& newEntryName) override;
     bool pickSafeToOpen(std::string& path) override;
     bool pickNewSafe(std::string& path) override;

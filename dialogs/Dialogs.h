@@ -13,6 +13,8 @@ namespace quorvane::dialogs {
 // on every change and at OK; returns 1 for OK, 0 for Cancel/Esc/close box,
 // which leave "!!!!K".
 int runPasswordDialog(QWidget* owner, std::string& password);
+// The same dialog titled "Confirm Password", for typing a new password again.
+int runConfirmPasswordDialog(QWidget* owner, std::string& confirmation);
 
 // "Dialog" / "Enter New Filename:": leaves the typed name (at most 49 bytes,
 // cut on a whole UTF-8 character) in newEntryName, or "-1" on Cancel.

@@ -22,6 +22,8 @@ void createSafe(Session& session, SafeFormat format = SafeFormat::Plain); // New
 void openSafe(Session& session);                                          // Open Safe, 32771
 // The start-up open of argument 1; -1 when the password was refused, else 0.
 int openStartupSafe(Session& session, const std::string& startupSafePath);
+// The shared second half of the three; an open that does not go through
+// switches the safe buttons off.
 OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
                            const std::string& progressText, const std::string& notOpenMessage);
 
@@ -37,6 +39,10 @@ CloseResult closeSafe(Session& session, CloseEntry entry);
 // the window is going anyway, and a safe that could not be written is given up.
 bool closeRequested(Session& session, CloseEntry entry);
 void changePassword(Session& session); // Change Password, 32792
+// A new password (New Safe, Change Password) is typed twice: after the password
+// dialog took it, asks for it again. True when the confirmation is the same;
+// false after Cancel, and after "The passwords do not match." when it differs.
+bool confirmNewPassword(Shell& shell, const std::string& password);
 // Seal Safe, 32793: after a Yes, writes the open plain safe sealed at once, as
 // Save writes it (read back before it replaces the file). Refused in a
 // read-only session; nothing happens without a safe or with a sealed one.

@@ -37,6 +37,8 @@ inline constexpr const char* SafeChangedInPlace =
     "The safe file was changed by another program while it was open. Nothing was written to "
     "it; the safe is open read-only. Close it and open it again to see what it holds now.";
 inline constexpr const char* PasswordChanged = "Your password has been changed.";
+// Ours: a new password and its confirmation differ.
+inline constexpr const char* PasswordsDoNotMatch = "The passwords do not match.";
 
 // Our own words for what earlier versions did not guard against.
 inline constexpr const char* ReadOnlySafe =

@@ -139,10 +139,8 @@ OpenResult failedOpen(Session& session, const std::string& text) {
     return OpenResult::Failed;
 }
 
-} // namespace
-
-OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
-                           const std::string& progressText, const std::string& notOpenMessage) {
+OpenResult decryptAndList(Session& session, const std::string& sourcePath,
+                          const std::string& progressText, const std::string& notOpenMessage) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     shell.ShowProgress(progressText);
@@ -180,6 +178,19 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
         shell.showMessage(notOpenMessage, lifecycle_text::Error, MessageIcon::Error);
     }
     return OpenResult::Done;
+}
+
+} // namespace
+
+OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
+                           const std::string& progressText, const std::string& notOpenMessage) {
+    const OpenResult result = decryptAndList(session, sourcePath, progressText, notOpenMessage);
+    // Whatever was open before has ended on the way here, so an open that did
+    // not go through leaves no safe open, and the toolbar says so: Save, Add
+    // File, Delete and Extract are greyed as they are at start.
+    if (!isSafeOpen(session.state))
+        session.shell.SetSafeButtonsEnabled(false);
+    return result;
 }
 
 void openSafe(Session& session) {

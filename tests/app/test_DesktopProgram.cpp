@@ -259,8 +259,17 @@ TEST_F(DesktopProgramTest, SaveAndExitWritesTheSafeUnderTheChangedPassword) {
     DesktopProgram program;
     ASSERT_TRUE(startOn(program, password));
     program.window().show();
+    EXPECT_EQ(program.window().windowTitle(), QStringLiteral("papers.cx \u2014 Quorvane"));
     DialogScript script;
+    // A confirmation that differs changes nothing; the same text twice does.
     script.expectPassword(QStringLiteral("battery staple"));
+    script.expectPassword(QStringLiteral("battery stapel"), QStringLiteral("Confirm Password"));
+    script.expectMessage(QMessageBox::Critical, Error,
+                         QStringLiteral("The passwords do not match."));
+    menuItem(program.window(), command::ChangePassword)->trigger();
+    EXPECT_EQ(program.state().password, password);
+    script.expectPassword(QStringLiteral("battery staple"));
+    script.expectPassword(QStringLiteral("battery staple"), QStringLiteral("Confirm Password"));
     script.expectMessage(QMessageBox::Information, QStringLiteral("Success"),
                          QStringLiteral("Your password has been changed."));
     menuItem(program.window(), command::ChangePassword)->trigger();

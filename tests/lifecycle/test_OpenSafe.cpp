@@ -87,7 +87,7 @@ TEST_F(OpenSafeTest, CancelInThePasswordDialogTriesTheCancelMarkerAndRefuses) {
     openSafe(session);
     EXPECT_EQ(shell.events,
               (Events{"pick-open:", "password", "progress:Opening Safe Please Wait...", "hide",
-                      "message:Error:Invalid File or Password"}));
+                      "message:Error:Invalid File or Password", "buttons:off"}));
     EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
     EXPECT_EQ(state.password, "!!!!K");
     EXPECT_FALSE(isSafeOpen(state));
@@ -119,6 +119,28 @@ TEST_F(OpenSafeTest, WrongPasswordRefusesAndLeavesNothingThenTheRightOneOpens) {
     openThroughOpenSafe(safe, "secret");
     EXPECT_TRUE(shell.messages.empty());
     EXPECT_EQ(shell.rows.size(), 2u);
+}
+
+// The safe that was open has ended on the way, so an open that does not go
+// through leaves the state "no safe open", toolbar included.
+TEST_F(OpenSafeTest, AFailedOpenAfterAnOpenSafeSwitchesTheSafeButtonsOff) {
+    const auto notASafe = root / "not-a-safe.cx";
+    writeFile(notASafe, std::string(4096, '\x5A'));
+    std::filesystem::create_directory(root / "folder.cx");
+    const std::pair<std::filesystem::path, std::string> cases[] = {
+        {safe, "wrong"}, {notASafe, "secret"}, {root / "folder.cx", "secret"}};
+    for (const auto& [path, password] : cases) {
+        openThroughOpenSafe(safe, "secret");
+        shell.clearRecords();
+        shell.openPickerAnswers.push_back(path.string());
+        shell.passwordAnswers.push_back(password);
+        openSafe(session);
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_TRUE(shell.rows.empty());
+        EXPECT_FALSE(shell.buttonsEnabled) << path;
+        EXPECT_EQ(shell.events.back(), "buttons:off");
+        EXPECT_EQ(shell.messages.size(), 1u);
+    }
 }
 
 TEST_F(OpenSafeTest, FilesThatAreNoSafeAreRefused) {
@@ -254,7 +276,7 @@ TEST_F(StartupOpenTest, RefusalsReturnMinusOne) {
         shell.passwordAnswers.push_back(answer);
         EXPECT_EQ(openStartupSafe(session, path.string()), -1);
         EXPECT_EQ(shell.events, (Events{"password", "progress:Opening File Please Wait...", "hide",
-                                        "message:Error:Invalid File or Password"}));
+                                        "message:Error:Invalid File or Password", "buttons:off"}));
         EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
         EXPECT_EQ(state.password, password);
         EXPECT_FALSE(isSafeOpen(state));
