@@ -17,6 +17,24 @@ void showError(Shell& shell, const std::string& text) {
     shell.showMessage(text, lifecycle_text::Error, MessageIcon::Error);
 }
 
+class PasswordKeptUnlessCreated {
+  public:
+    explicit PasswordKeptUnlessCreated(std::string& password)
+        : password_(password), previous_(password) {}
+    ~PasswordKeptUnlessCreated() {
+        if (!created_)
+            password_ = previous_;
+    }
+    PasswordKeptUnlessCreated(const PasswordKeptUnlessCreated&) = delete;
+    PasswordKeptUnlessCreated& operator=(const PasswordKeptUnlessCreated&) = delete;
+    void release() { created_ = true; }
+
+  private:
+    std::string& password_;
+    const std::string previous_;
+    bool created_ = false;
+};
+
 } // namespace
 
 void createSafe(Session& session, SafeFormat format) {
@@ -38,8 +56,12 @@ void createSafe(Session& session, SafeFormat format) {
     // reaches a file, and a Cancel leaves nothing anywhere.
     std::stringstream container;
     writeEmptyContainer(container);
-    shell.PasswordDialog(state.password);
-    if (state.password == PasswordCancelMarker)
+    // The dialog writes into the password as it is typed, and the safe that
+    // is open keeps its own until the new one is made: whatever ends the
+    // creation puts it back. Cancel is the dialog's answer, never its text:
+    // the cancel marker is a password like any other.
+    PasswordKeptUnlessCreated kept(state.password);
+    if (shell.PasswordDialog(state.password) == 0)
         return;
 
     // A safe that another program has open must not be replaced under it.
@@ -62,6 +84,7 @@ void createSafe(Session& session, SafeFormat format) {
         showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));
         return;
     }
+    kept.release();
     shell.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,
                       MessageIcon::Information);
 

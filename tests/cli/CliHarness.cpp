@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
@@ -194,6 +195,72 @@ TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
     ::waitpid(pid, &status, 0);
     termios settings{};
     run.echoAtEnd = ::tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    ::close(master);
+    run.exitCode = exitStatusOf(status);
+    return run;
+}
+
+namespace {
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++count;
+    return count;
+}
+
+// Appends what the terminal shows until until() holds or the time is up;
+// false when the terminal has closed.
+bool readTerminalUntil(int master, std::string& transcript, const std::function<bool()>& until,
+                       std::chrono::steady_clock::duration patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!until() && std::chrono::steady_clock::now() < deadline) {
+        pollfd waiting{master, POLLIN, 0};
+        if (::poll(&waiting, 1, 100) <= 0)
+            continue;
+        char buffer[4096];
+        ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            return false;
+        transcript.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+} // namespace
+
+TerminalRun CliSandbox::runShellOnTerminal(const std::vector<ShellTurn>& turns) const {
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        prepareChild(*this);
+        ::setenv("PS1", "$ ", 1);
+        ::execl("/bin/bash", "bash", "--norc", "--noprofile", "-i", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    TerminalRun run;
+    bool open = true;
+    for (const ShellTurn& turn : turns) {
+        const auto seen = [&] {
+            return countOf(run.transcript, turn.awaited) >=
+                   static_cast<std::size_t>(turn.occurrence);
+        };
+        open = open && readTerminalUntil(master, run.transcript, seen, std::chrono::seconds(15));
+        if (!open || ::write(master, turn.typed.data(), turn.typed.size()) < 0)
+            break;
+    }
+    if (open)
+        readTerminalUntil(
+            master, run.transcript, [] { return false; }, std::chrono::seconds(30));
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+        ::usleep(20000);
+    if (::kill(pid, 0) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        ADD_FAILURE() << "the shell did not end; transcript:\n" << run.transcript;
+    }
     ::close(master);
     run.exitCode = exitStatusOf(status);
     return run;

@@ -1,8 +1,10 @@
 // Open Safe and the start-up open: every road, in order, with its texts.
 
 #include "tests/lifecycle/LifecycleFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <tuple>
 
@@ -137,11 +139,39 @@ TEST_F(OpenSafeTest, FilesThatAreNoSafeAreRefused) {
         EXPECT_FALSE(isSafeOpen(state));
         EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
     }
-    shell.clearRecords();
-    shell.openPickerAnswers.push_back((root / "missing.cx").string());
-    shell.passwordAnswers.push_back("secret");
-    openSafe(session);
-    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+}
+
+// What cannot be read is told with the system's reason before any password
+// is asked, and the open safe stays open; as the tool tells it.
+TEST_F(OpenSafeTest, ASafeThatCannotBeReadIsToldBeforeThePassword) {
+    const auto fifo = root / "fifo.cx";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto locked = root / "locked.cx";
+    writeSafe(locked, "secret", firstContainer);
+    ::chmod(locked.c_str(), 0);
+    const std::vector<std::pair<std::filesystem::path, std::string>> cases = {
+        {root / "missing.cx", "No such file or directory"},
+        {root, "Is a directory"},
+        {fifo, "not a regular file"},
+        {locked, "Permission denied"}};
+    openThroughOpenSafe(safe, "secret");
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path.string());
+        // Root reads everything: the unreadable case is tried as another user.
+        const int code = runInChild([&, path = path, reason = reason] {
+            if (reason == "Permission denied" && ::geteuid() == 0) {
+                ASSERT_EQ(::setresuid(1001, 1001, 1001), 0);
+            }
+            shell.clearRecords();
+            shell.openPickerAnswers.push_back(path.string());
+            openSafe(session);
+            EXPECT_EQ(shell.events,
+                      (Events{"pick-open:" + safe.string(),
+                              "message:Error:The safe could not be read: " + reason}));
+            EXPECT_TRUE(isSafeOpen(state));
+        });
+        EXPECT_EQ(code, 0);
+    }
 }
 
 TEST_F(OpenSafeTest, EmptySafeListsNothingAndSaysNothing) {
@@ -239,13 +269,11 @@ TEST_F(StartupOpenTest, RightPasswordOpensBeforeTheWindowShows) {
     EXPECT_EQ(shell.rows.size(), 2u);
 }
 
-// A wrong password, Cancel (which tries the cancel marker) or a missing file:
-// -1 after the refusal, and no plaintext left.
+// A wrong password or Cancel (which tries the cancel marker): -1 after the
+// refusal, and no plaintext left.
 TEST_F(StartupOpenTest, RefusalsReturnMinusOne) {
     const std::vector<std::tuple<std::filesystem::path, std::optional<std::string>, std::string>>
-        cases = {{safe, "nope", "nope"},
-                 {safe, std::nullopt, "!!!!K"},
-                 {root / "no-such.cx", "secret", "secret"}};
+        cases = {{safe, "nope", "nope"}, {safe, std::nullopt, "!!!!K"}};
     for (const auto& [path, answer, password] : cases) {
         SCOPED_TRACE(password + " for " + path.string());
         shell.clearRecords();
@@ -259,6 +287,14 @@ TEST_F(StartupOpenTest, RefusalsReturnMinusOne) {
         EXPECT_EQ(state.safePath, path.string());
         EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
     }
+}
+
+// A missing file asks no password: the window shows, with no safe open.
+TEST_F(StartupOpenTest, AMissingSafeIsToldWithoutAskingThePassword) {
+    EXPECT_EQ(openStartupSafe(session, (root / "no-such.cx").string()), 0);
+    EXPECT_EQ(shell.events,
+              (Events{"message:Error:The safe could not be read: No such file or directory"}));
+    EXPECT_FALSE(isSafeOpen(state));
 }
 
 TEST_F(StartupOpenTest, LongPathIsNoProblem) {
