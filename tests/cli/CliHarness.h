@@ -40,10 +40,10 @@ struct RunOptions {
 };
 
 // One turn with an interactive shell: once the transcript shows awaited for
-// the occurrence-th time (or after a while without it), typed is typed.
+// the occurrence-th time, typed is typed.
 struct ShellTurn {
     std::string awaited;
-    int occurrence = 1;
+    std::size_t occurrence = 1;
     std::string typed;
 };
 
@@ -86,8 +86,7 @@ class CliSandbox {
 
     // Runs an interactive bash (no start-up files, prompt "$ ") on a
     // pseudo-terminal, in cwd() with TMPDIR at tmp(), as a person with job
-    // control at hand: the turns in order, then the shell's end. exitCode is
-    // the shell's.
+    // control at hand: the turns in order; the last one ends the shell.
     TerminalRun runShellOnTerminal(const std::vector<ShellTurn>& turns) const;
 
     // Names of whatever is left in tmp() and cwd(), for "nothing left behind".

@@ -253,10 +253,8 @@ TEST_F(FilePickers, CancelledPickersReturnFalseAndKeepThePath) {
 // Qt's dialog keeps the folders it saw in the settings all Qt programs share;
 // after each picker no folder of ours is there, and another program's stay.
 TEST_F(FilePickers, NoPickerLeavesAFolderNameInTheSharedSettings) {
-    const QString config = root_.filePath(QStringLiteral("config"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
-    const QString shared = config + QStringLiteral("/QtProject.conf");
-    ASSERT_TRUE(QDir().mkpath(config));
+    const QString shared = root_.filePath(QStringLiteral("QtProject.conf"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root_.path());
     QFile before(shared);
     ASSERT_TRUE(before.open(QIODevice::WriteOnly));
     before.write("[FileDialog]\nhistory=file:///srv/another-program\n");
@@ -265,20 +263,17 @@ TEST_F(FilePickers, NoPickerLeavesAFolderNameInTheSharedSettings) {
         [](std::string& path) { return pickSafeToOpen(nullptr, path); },
         [](std::string& path) { return pickNewSafe(nullptr, path); },
         [](std::string& path) { return pickFileToAdd(nullptr, path); },
-        [](std::string& path) { return ChooseFolder(nullptr, path, "Select a Directory"); },
-    };
-    for (std::size_t i = 0; i < pickers.size(); ++i) {
-        SCOPED_TRACE(i);
-        std::string path = bytesOf(pathOf("first.cx"));
-        const ModalAnswer answer = answerPicker([&](QFileDialog* picker) {
-            picker->setDirectory(folder_);
-            if (picker->fileMode() != QFileDialog::Directory)
-                typeFileName(picker, picker->acceptMode() == QFileDialog::AcceptSave
-                                         ? QStringLiteral("fresh.cx")
-                                         : QStringLiteral("first.cx"));
-            acceptPicker(picker);
+        [](std::string& path) { return ChooseFolder(nullptr, path, "Select a Directory"); }};
+    for (const auto& picker : pickers) {
+        std::string path;
+        const ModalAnswer answer = answerPicker([&](QFileDialog* dialog) {
+            dialog->setDirectory(folder_);
+            if (dialog->fileMode() != QFileDialog::Directory)
+                typeFileName(dialog, dialog->acceptMode() == QFileDialog::AcceptSave ? "fresh.cx"
+                                                                                     : "first.cx");
+            acceptPicker(dialog);
         });
-        EXPECT_TRUE(pickers[i](path));
+        EXPECT_TRUE(picker(path));
         QFile after(shared);
         ASSERT_TRUE(after.open(QIODevice::ReadOnly));
         const QByteArray kept = after.readAll();
