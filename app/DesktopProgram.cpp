@@ -23,11 +23,12 @@ constexpr int EndRetryMilliseconds = 250;
 std::atomic<DesktopProgram*> runningProgram{nullptr};
 
 // Qt ends the process with exit(1) when the connection to the display breaks
-// (the X server killed, a log-out, a dropped ssh -X): from inside whatever
-// event loop runs, with nothing before it that the program could act on (it
-// goes through Xlib's I/O error handler or straight to exit, and Qt 6 gives
-// no way into either). exit() runs this handler first, on the thread that
-// called it, with the program's objects still in place below.
+// (the X server killed, a log-out, a dropped ssh -X), from inside whatever
+// event loop runs. It gets there two ways: through Xlib's I/O error handler,
+// which the native interface would let a program replace, and straight from
+// its own processing of X events, which nothing can hook. Both end in exit(),
+// which runs this handler first, on the thread that called it, with the
+// program's objects still in place below.
 extern "C" void endRunningProgramWithoutDisplay() {
     if (DesktopProgram* program = runningProgram.exchange(nullptr))
         program->endWithoutDisplay();
