@@ -5,9 +5,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "storage/UnfinishedFiles.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <atomic>
@@ -78,12 +76,9 @@ bool DesktopProgram::closeOpenDialog() {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || qobject_cast<dialogs::BusyDialog*>(modal) != nullptr)
         return false;
-    // A message box's escape button is the answer a person gets with Esc: No
-    // of a question, OK of an information box.
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    if (box != nullptr && box->escapeButton() != nullptr)
-        box->escapeButton()->click();
-    else if (auto* dialog = qobject_cast<QDialog*>(modal))
+    // Rejected, a question says No (the shell takes only Yes for Yes), an
+    // information box is done with, a picker or password dialog cancelled.
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
         dialog->reject();
     else
         modal->close();
