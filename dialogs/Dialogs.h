@@ -54,6 +54,9 @@ class BusyBox {
     void run(const std::function<void()>& step);
     bool isBusy() const;  // true while run() is under way
     bool isShown() const; // a box is on screen
+    // Waits until the step that run() started has ended, from a caller that
+    // cannot wait for run() to return (the process ending under it).
+    void waitForStep();
 
   private:
     struct Impl;

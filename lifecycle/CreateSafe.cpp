@@ -38,10 +38,11 @@ void createSafe(Session& session, SafeFormat format) {
     // reaches a file, and a Cancel leaves nothing anywhere.
     std::stringstream container(emptyContainerBytes());
     // Typed twice, and kept aside until the new safe is written: a safe that
-    // is still open keeps its own password whatever happens here.
+    // is still open keeps its own password whatever happens here. Cancel is
+    // the dialog's answer, never its text: the cancel marker is a password
+    // like any other.
     std::string typed;
-    shell.PasswordDialog(typed);
-    if (typed == PasswordCancelMarker || !confirmNewPassword(shell, typed))
+    if (shell.PasswordDialog(typed) == 0 || !confirmNewPassword(shell, typed))
         return;
 
     // A safe that another program has open must not be replaced under it.

@@ -20,7 +20,8 @@ enum class SafeFormat { Plain, Sealed };
 
 void createSafe(Session& session, SafeFormat format = SafeFormat::Plain); // New Safe, 32779
 void openSafe(Session& session);                                          // Open Safe, 32771
-// The start-up open of argument 1; -1 when the password was refused, else 0.
+// The start-up open of argument 1; -1 when the password was refused, else 0
+// (also when the file could not be read: that is told before any password).
 int openStartupSafe(Session& session, const std::string& startupSafePath);
 // The shared second half of the three; an open that does not go through
 // switches the safe buttons off.

@@ -49,6 +49,7 @@ inline constexpr const char* SafeInUse =
     "This safe is open in another program. Only one program at a time can have a safe "
     "open: close it there first.";
 inline constexpr const char* SafeNotRead = "The safe could not be read: ";
+inline constexpr const char* NotARegularFile = "not a regular file";
 inline constexpr const char* WorkingCopyNotWritten =
     "The safe could not be opened: its working copy could not be written: ";
 inline constexpr const char* WorkingCopyNotRead =

@@ -107,6 +107,17 @@ TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
     EXPECT_EQ(state.password, "pw") << "the open safe would be saved under the cancel marker";
     EXPECT_EQ(shell.rows.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(chosen));
+    // The open safe is written under its own password, not the dialog's text.
+    EXPECT_EQ(state.password, "pw");
+}
+
+// Cancel is the dialog's answer: the text of its cancel marker, typed and
+// confirmed, is a password like any other.
+TEST_F(CreateSafeTest, TheCancelMarkerTypedAndConfirmedMakesASafe) {
+    answerNewSafe(chosen, "!!!!K");
+    createSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(decryptedSafe(chosen, "!!!!K"), emptyContainerBytes());
 }
 
 // A file already at the chosen path is replaced; the empty password makes a
