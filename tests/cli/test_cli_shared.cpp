@@ -1,0 +1,124 @@
+// quorvane-cli used by several people on one machine: a safe in a folder that
+// a group shares, a safe or a file that an access control list opens to
+// others. Each person is a real user (numeric ids need no passwd entry); who
+// may read what afterwards is tried as each of them.
+
+#include "tests/cli/CliFixture.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t Owner = 1001;    // made the safe; in the team
+constexpr uid_t Teammate = 1002; // in the team
+constexpr uid_t Outsider = 1003; // in no group of the safe's, named in ACLs
+constexpr gid_t Team = 2000;
+
+std::vector<std::string> asUser(uid_t uid, gid_t extraGroup) {
+    return {"/usr/bin/setpriv",
+            "--reuid=" + std::to_string(uid),
+            "--regid=" + std::to_string(uid),
+            "--groups=" + std::to_string(extraGroup),
+            "/usr/bin/env",
+            "TMPDIR=/tmp"};
+}
+
+bool readableBy(uid_t uid, gid_t extraGroup, const fs::path& path) {
+    std::vector<std::string> command = asUser(uid, extraGroup);
+    command.insert(command.end(), {"/usr/bin/cat", path.string()});
+    return runProgram(command) == 0;
+}
+
+class SharedFolder : public CliTest {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to act as other users";
+        CliTest::SetUp();
+        // The others must reach the password and the files to add.
+        for (const fs::path& folder : {box.root(), box.files()})
+            fs::permissions(folder, fs::perms(0755));
+        fs::permissions(passwordFile, fs::perms(0644));
+    }
+};
+
+// A group member's save keeps the safe's group and says that the owner
+// changed; a save keeps the safe's ACL; an extraction over a file with an ACL
+// keeps that ACL. Before, the first gave the safe the saver's own group (its
+// owner locked out), and the others dropped the ACL and left its mask as the
+// group's bits (the users it named locked out, the whole group let in).
+TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
+    const struct {
+        const char* what;
+        bool extract; // over report.txt beside the safe; else a file is added to the safe
+        const char* acl;
+        uid_t actor;
+        bool told; // that the file's owner or group changed
+        std::vector<std::pair<uid_t, bool>> readers;
+    } cases[] = {
+        {"a teammate adds to a team safe",
+         false,
+         "u::rw-,g::rw-,o::---",
+         Teammate,
+         true,
+         {{Owner, true}, {Teammate, true}, {Outsider, false}}},
+        {"the owner adds to a safe its ACL opens to one other",
+         false,
+         "u::rw-,u:1003:rw-,g::---,m::rw-,o::---",
+         Owner,
+         false,
+         {{Owner, true}, {Teammate, false}, {Outsider, true}}},
+        {"the owner extracts over a file its ACL opens to one other",
+         true,
+         "u::rw-,u:1003:r--,g::---,m::r--,o::---",
+         Owner,
+         false,
+         {{Owner, true}, {Teammate, false}, {Outsider, true}}},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Not set-group-id: a fresh file there gets its maker's group.
+        const fs::path folder = box.root() / ("team-" + std::to_string(round++));
+        fs::create_directory(folder);
+        ASSERT_EQ(::chown(folder.c_str(), 0, Team), 0);
+        fs::permissions(folder, fs::perms(0775));
+        const fs::path safe = folder / "team.cx";
+        fs::rename(sealSafe({{"report.txt", "the stored report"}}), safe);
+        const fs::path added = box.writeFile("added.txt", "added by " + std::to_string(c.actor));
+        fs::permissions(added, fs::perms(0644));
+        const fs::path target = c.extract ? folder / "report.txt" : safe;
+        if (c.extract)
+            writeFile(target, "the old report");
+        for (const fs::path& file : {safe, target}) {
+            ASSERT_EQ(::chown(file.c_str(), Owner, Team), 0);
+            ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+        }
+        ASSERT_EQ(runProgram({"setfacl", "--set", c.acl, target.string()}), 0);
+
+        RunOptions options;
+        options.wrapper = asUser(c.actor, Team);
+        const RunResult run =
+            c.extract
+                ? cli({"extract", safe.string(), folder.string(), "--name", "report.txt"}, options)
+                : cli({"add", safe.string(), added.string()}, options);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(contains(run.err, "could not be kept"), c.told) << run.err;
+        struct stat status {};
+        ASSERT_EQ(::stat(target.c_str(), &status), 0);
+        EXPECT_EQ(status.st_gid, Team);
+        for (const auto& [reader, allowed] : c.readers)
+            EXPECT_EQ(readableBy(reader, reader == Outsider ? Outsider : Team, target), allowed)
+                << "user " << reader;
+        if (c.extract) {
+            EXPECT_EQ(readFile(target), "the stored report");
+        }
+    }
+}
+
+} // namespace
+} // namespace quorvane::clitest
