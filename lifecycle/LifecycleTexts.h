@@ -54,9 +54,9 @@ inline constexpr const char* AccessChanged =
     "The safe was saved, but the new safe file could not keep everything of the old one's "
     "access:";
 inline constexpr const char* OwnerNotKept =
-    "- its owner %s could not be kept: it now belongs to %s";
+    "- it could not keep its owner (%s): it now belongs to %s";
 inline constexpr const char* GroupNotKept =
-    "- its group %s could not be kept: its group is now %s, which is given no access";
+    "- it could not keep its group (%s): its group is now %s, which is given no access";
 inline constexpr const char* AccessListNotKept =
     "- its access control list (ACL) could not be copied (%s): only the owner, the group's "
     "own entry and others keep access";

@@ -66,17 +66,20 @@ std::string accessNoticeFor(const AccessKept& kept) {
     namespace text = lifecycle_text;
     if (kept.all())
         return "";
-    std::string notice = text::AccessChanged;
+    std::vector<std::string> lines = {text::AccessChanged};
     if (!kept.owner)
-        notice += "\n" + filledIn(text::OwnerNotKept,
-                                  {userCalled(kept.ownerWas), userCalled(kept.ownerNow)});
+        lines.push_back(
+            filledIn(text::OwnerNotKept, {userCalled(kept.ownerWas), userCalled(kept.ownerNow)}));
     if (!kept.group)
-        notice += "\n" + filledIn(text::GroupNotKept,
-                                  {groupCalled(kept.groupWas), groupCalled(kept.groupNow)});
+        lines.push_back(
+            filledIn(text::GroupNotKept, {groupCalled(kept.groupWas), groupCalled(kept.groupNow)}));
     if (!kept.accessList)
-        notice += "\n" + filledIn(text::AccessListNotKept, {std::strerror(kept.accessListError)});
+        lines.push_back(filledIn(text::AccessListNotKept, {std::strerror(kept.accessListError)}));
     if (!kept.attributes)
-        notice += "\n" + filledIn(text::AttributesNotKept, {std::strerror(kept.attributesError)});
+        lines.push_back(filledIn(text::AttributesNotKept, {std::strerror(kept.attributesError)}));
+    std::string notice;
+    for (const std::string& line : lines)
+        notice.append(notice.empty() ? "" : "\n").append(line);
     return notice;
 }
 

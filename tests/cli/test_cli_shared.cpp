@@ -107,7 +107,7 @@ TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
                 ? cli({"extract", safe.string(), folder.string(), "--name", "report.txt"}, options)
                 : cli({"add", safe.string(), added.string()}, options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(contains(run.err, "could not be kept"), c.told) << run.err;
+        EXPECT_EQ(contains(run.err, "could not keep its owner (user 1001)"), c.told) << run.err;
         struct stat status {};
         ASSERT_EQ(::stat(target.c_str(), &status), 0);
         EXPECT_EQ(status.st_gid, Team);
