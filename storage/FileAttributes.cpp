@@ -102,7 +102,9 @@ AttributesCopied copyAttributes(int fd, const ExtendedAttributes& from, bool oth
     }
     if (!othersToo)
         return copied;
-    for (const auto& [name, value] : from.items) {
+    for (const auto& item : from.items) {
+        const std::string& name = item.first;
+        const std::string& value = item.second;
         if (name == AccessAclAttribute)
             continue;
         // One the file has already (a security label the system gave it) is
