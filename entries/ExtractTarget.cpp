@@ -166,6 +166,12 @@ int createFreshFile(const ExtractFolder& folder, UnfinishedFile& note, std::stri
     int fd = ::openat(folder.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0)
         return fd;
+    // A file system without unnamed files says so with one of these (EISDIR
+    // from kernels that predate them); any other failure is the folder's.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        error = errno;
+        return -1;
+    }
     if (underHiddenName(freshName, [&](const char* name) {
             fd = note.create(folder.fd(), name,
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
