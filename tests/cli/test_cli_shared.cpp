@@ -59,47 +59,28 @@ class SharedFolder : public CliTest {
 // A group member's save keeps the safe's group and says that the owner
 // changed; a save keeps the safe's ACL, or where it cannot be set narrows to
 // what the ACL's own group entry allowed and says so; an extraction over a
-// file with an ACL keeps that ACL. Before, the first gave the safe the saver's own group (its
-// owner locked out), and the others dropped the ACL and left its mask as the
-// group's bits (the users it named locked out, the whole group let in).
+// file with an ACL keeps that ACL. Before, the first gave the safe the saver's
+// own group (its owner locked out), and the others dropped the ACL and left
+// its mask as the group's bits (the users it named locked out, the group let in).
 TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
+    enum Act { Add, AddAclRefused, Extract }; // the refusal is injected
     const struct {
         const char* what;
-        bool extract; // over report.txt beside the safe; else a file is added to the safe
-        const char* acl;
+        Act act; // Extract: over report.txt beside the safe
         uid_t actor;
-        bool aclRefused;  // the file system refuses to set an ACL (injected)
-        const char* told; // after the save; "" for nothing
-        std::vector<std::pair<uid_t, bool>> readers;
+        const char* acl;
+        const char* readers; // whether Owner, Teammate and Outsider may read it after
+        const char* told;    // after the save; "" for nothing
     } cases[] = {
-        {"a teammate adds to a team safe",
-         false,
-         "u::rw-,g::rw-,o::---",
-         Teammate,
-         false,
-         "- it could not keep its owner (user 1001): it now belongs to user 1002",
-         {{Owner, true}, {Teammate, true}, {Outsider, false}}},
-        {"the owner adds to a safe its ACL opens to one other",
-         false,
-         "u::rw-,u:1003:rw-,g::---,m::rw-,o::---",
-         Owner,
-         false,
-         "",
-         {{Owner, true}, {Teammate, false}, {Outsider, true}}},
-        {"the owner adds to it where the ACL cannot be set: narrowed",
-         false,
-         "u::rw-,u:1003:rw-,g::---,m::rw-,o::---",
-         Owner,
-         true,
-         "- its access control list (ACL) could not be copied (Operation not supported)",
-         {{Owner, true}, {Teammate, false}, {Outsider, false}}},
-        {"the owner extracts over a file its ACL opens to one other",
-         true,
-         "u::rw-,u:1003:r--,g::---,m::r--,o::---",
-         Owner,
-         false,
-         "",
-         {{Owner, true}, {Teammate, false}, {Outsider, true}}},
+        {"a teammate adds to a team safe", Add, Teammate, "u::rw-,g::rw-,o::---", "yyn",
+         "- it could not keep its owner (user 1001): it now belongs to user 1002"},
+        {"the owner adds to a safe its ACL opens to one other", Add, Owner,
+         "u::rw-,u:1003:rw-,g::---,m::rw-,o::---", "yny", ""},
+        {"the same where the ACL cannot be set: narrowed", AddAclRefused, Owner,
+         "u::rw-,u:1003:rw-,g::---,m::rw-,o::---", "ynn",
+         "- its access control list (ACL) could not be copied (Operation not supported)"},
+        {"the owner extracts over a file its ACL opens to one other", Extract, Owner,
+         "u::rw-,u:1003:r--,g::---,m::r--,o::---", "yny", ""},
     };
     int round = 0;
     for (const auto& c : cases) {
@@ -113,8 +94,8 @@ TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
         fs::rename(sealSafe({{"report.txt", "the stored report"}}), safe);
         const fs::path added = box.writeFile("added.txt", "added by " + std::to_string(c.actor));
         fs::permissions(added, fs::perms(0644));
-        const fs::path target = c.extract ? folder / "report.txt" : safe;
-        if (c.extract)
+        const fs::path target = c.act == Extract ? folder / "report.txt" : safe;
+        if (c.act == Extract)
             writeFile(target, "the old report");
         for (const fs::path& file : {safe, target}) {
             ASSERT_EQ(::chown(file.c_str(), Owner, Team), 0);
@@ -124,14 +105,14 @@ TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
 
         RunOptions options;
         options.wrapper = asUser(c.actor, Team);
-        if (c.aclRefused)
+        if (c.act == AddAclRefused)
             options.wrapper.insert(options.wrapper.end(),
                                    {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e",
                                     "trace=fsetxattr", "-e", "inject=fsetxattr:error=EOPNOTSUPP"});
         const std::vector<std::string> copy = runsTheCopy();
         options.wrapper.insert(options.wrapper.end(), copy.begin(), copy.end());
         const RunResult run =
-            c.extract
+            c.act == Extract
                 ? cli({"extract", safe.string(), folder.string(), "--name", "report.txt"}, options)
                 : cli({"add", safe.string(), added.string()}, options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -140,12 +121,12 @@ TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
         struct stat status {};
         ASSERT_EQ(::stat(target.c_str(), &status), 0);
         EXPECT_EQ(status.st_gid, Team);
-        for (const auto& [reader, allowed] : c.readers)
-            EXPECT_EQ(readableBy(reader, reader == Outsider ? Outsider : Team, target), allowed)
-                << "user " << reader;
-        if (c.extract) {
-            EXPECT_EQ(readFile(target), "the stored report");
-        }
+        const uid_t readers[] = {Owner, Teammate, Outsider};
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(readableBy(readers[i], readers[i] == Outsider ? Outsider : Team, target),
+                      c.readers[i] == 'y')
+                << "user " << readers[i];
+        EXPECT_EQ(readFile(target) == "the stored report", c.act == Extract);
     }
 }
 
