@@ -72,6 +72,7 @@ void createSafe(Session& session, SafeFormat format) {
     }
     shell.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,
                       MessageIcon::Information);
+    tellAccessChanged(session);
 
     // The safe that was open was saved above; it ends here without another write.
     discardWorkingCopy(state);

@@ -61,7 +61,8 @@ enum class AfterWrite {
 // Encrypts the working copy into the safe file (atomic replacement); the
 // safe stays open unless asked otherwise (and the write succeeded). Used by
 // Save, the close sequence and before switching safes. Shows progressText in
-// the busy box and hides it again; shows no message.
+// the busy box and hides it again; shows no message, except after a write that
+// could not keep the old safe file's owner, group or ACL (tellAccessChanged).
 bool writeSafeFile(Session& session, const std::string& progressText,
                    AfterWrite after = AfterWrite::KeepOpen);
 
@@ -70,6 +71,9 @@ bool writeSafeFile(Session& session, const std::string& progressText,
 // failure shows "Failed to Save file!" and returns false, the safe still open.
 bool saveBeforeSwitching(Session& session, AfterWrite after = AfterWrite::KeepOpen);
 
+// After a write of the safe file: tells what of the old file's access the new
+// one could not keep, if anything (an information box).
+void tellAccessChanged(Session& session);
 // "Failed to Save file!" with the reason of the last failed write below it.
 void showSaveFailed(Session& session);
 // text, and the system's reason on a line below it when there is one.

@@ -55,6 +55,20 @@ inline constexpr const char* WorkingCopyNotWritten =
 inline constexpr const char* WorkingCopyNotRead =
     "The safe could not be opened: its working copy could not be read: ";
 
+// After a save that could not keep who may use the safe file.
+inline constexpr const char* AccessChanged =
+    "The safe was saved, but the new safe file could not keep everything of the old one's "
+    "access:";
+inline constexpr const char* OwnerNotKept =
+    "- it could not keep its owner (%s): it now belongs to %s";
+inline constexpr const char* GroupNotKept =
+    "- it could not keep its group (%s): its group is now %s, which is given no access";
+inline constexpr const char* AccessListNotKept =
+    "- its access control list (ACL) could not be copied (%s): only the owner, the group's "
+    "own entry and others keep access";
+inline constexpr const char* AttributesNotKept =
+    "- some of its other extended attributes could not be copied (%s)";
+
 // Sealed safes.
 inline constexpr const char* SealSafeCaption = "Seal Safe";
 inline constexpr const char* SealSafeQuestion =
