@@ -56,7 +56,7 @@ std::string shortSize(std::uint64_t bytes) {
         scale *= 1000;
         ++unit;
     }
-    char buffer[32];
+    char buffer[64]; // room for any two 64-bit numbers and a unit
     // Rounded down, so that a size is never shown as more than it is.
     if (unit > 0 && bytes / scale < 10)
         std::snprintf(buffer, sizeof buffer, "%llu.%llu %s",
