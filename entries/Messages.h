@@ -125,6 +125,10 @@ inline constexpr const char* NameNotPlain =
 inline constexpr const char* TargetNotPlainFile =
     "something that is not an ordinary file (a folder, a link, a device) already has that name";
 inline constexpr const char* WorkingCopyUnreadable = "the safe's working copy could not be read";
+// Said after the reason when an entry could not be written in full, or not put
+// in place once it was.
+inline constexpr const char* IncompleteFileRemoved = "; the incomplete file was removed";
+inline constexpr const char* ExtractedCopyRemoved = "; the extracted copy was removed";
 inline constexpr const char* TargetIsOpenSafe =
     "that name in the chosen folder is the open safe's own file (under this or another name), "
     "which extracting never replaces";
