@@ -9,11 +9,11 @@
 #include "entries/ExtractTarget.h"
 #include "entries/FolderSources.h"
 #include "entries/Messages.h"
-#include "entries/SourceSnapshot.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
 #include "lifecycle/SafeReadable.h"
+#include "storage/files/SourceSnapshot.h"
 #include "storage/format/Container.h"
 #include "storage/format/ContainerIndex.h"
 
