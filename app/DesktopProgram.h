@@ -5,7 +5,7 @@
 #include "app/TerminationWatch.h"
 #include "lifecycle/SafeState.h"
 #include "lifecycle/Session.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <string>
 #include <thread>

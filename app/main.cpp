@@ -2,7 +2,7 @@
 #include "app/DisplayCheck.h"
 #include "app/GuardedApplication.h"
 #include "app/ProgramIcons.h"
-#include "lifecycle/AbandonedFolders.h"
+#include "storage/files/AbandonedFolders.h"
 #include "lifecycle/ProcessEnds.h"
 
 #include <QMessageBox>

@@ -22,7 +22,7 @@
 #include "entries/Entries.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 #include "storage/files/AtomicReplace.h"
 #include "storage/format/Container.h"
 #include "storage/format/SafeCipher.h"

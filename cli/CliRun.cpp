@@ -7,8 +7,8 @@
 #include "cli/SafeInfo.h"
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
-#include "lifecycle/AbandonedFolders.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/AbandonedFolders.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <iostream>
 #include <optional>

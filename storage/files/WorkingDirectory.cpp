@@ -1,4 +1,4 @@
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include "storage/files/FileIdentity.h"
 #include "storage/files/SafeFileLock.h"
