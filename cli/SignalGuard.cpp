@@ -1,8 +1,8 @@
 #include "cli/SignalGuard.h"
 
-#include "cli/FolderRemoval.h"
 #include "cli/PasswordInput.h"
 #include "lifecycle/ProcessEnds.h"
+#include "storage/files/FolderRemoval.h"
 #include "storage/files/UnfinishedFiles.h"
 
 #include <atomic>

@@ -6,6 +6,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "storage/files/FileRoutines.h"
+#include "storage/files/OriginalErase.h"
 #include "storage/format/Container.h"
 #include "storage/workingcopy/PlainFile.h"
 
@@ -57,6 +58,23 @@ bool measureSource(Session& session, const std::string& path, SourceFile& source
 }
 
 namespace {
+
+// The system's reason why a source that appendEntry could not read in full is
+// unreadable, as far as it can be found out afterwards.
+std::string describeUnreadableSource(const std::string& path, std::uint64_t expectedSize) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat status {};
+    std::string reason = text::SourceNotReadInFull;
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode))
+        reason = std::strerror(EISDIR);
+    else if (::fstat(fd, &status) == 0 &&
+             static_cast<std::uint64_t>(status.st_size) != expectedSize)
+        reason = text::sourceLengthChanged(status.st_size, expectedSize);
+    ::close(fd);
+    return reason;
+}
 
 void reportAppendFailure(Session& session, const SourceFile& source, AppendResult result) {
     std::string message;
@@ -116,113 +134,63 @@ bool saveBeforeErasing(Session& session) {
 
 namespace {
 
-// The original, opened once together with the folder that holds it, so that
-// the overwrite, the check of the name and the unlink all reach the same file
-// and the same folder, whatever is renamed or swapped in between.
-struct OpenedOriginal {
-    OpenedOriginal() = default;
-    OpenedOriginal(const OpenedOriginal&) = delete;
-    OpenedOriginal& operator=(const OpenedOriginal&) = delete;
-    ~OpenedOriginal() {
-        if (file >= 0)
-            ::close(file);
-        if (folder >= 0)
-            ::close(folder);
-    }
-
-    int folder = -1;
-    int file = -1;
-    std::string name;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Opens the original if it may be erased; else the reason to tell the user.
-std::string openOriginal(const SourceFile& source, OpenedOriginal& original) {
-    // Overwriting through a link would destroy whatever file it points to.
-    if (source.before.symbolicLink)
-        return text::originalIsLinkNotErased(source.path);
-    const std::string changed = text::originalChangedNotErased(source.path);
-    if (!source.before.taken || source.before.size != source.size)
-        return changed;
-    original.folder = ::open(folderOf(source.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (original.folder < 0)
-        return errno == ENOENT ? changed
-                               : text::originalNotErased(source.path, std::strerror(errno));
-    original.name = storedNameOf(source.path);
-    // O_NOFOLLOW: a link put in the original's place since it was stored is
-    // refused (ELOOP), not followed; O_NONBLOCK: a FIFO there does not hang us.
-    original.file = ::openat(original.folder, original.name.c_str(),
-                             O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (original.file < 0)
-        return errno == ENOENT || errno == ELOOP
-                   ? changed
-                   : text::originalNotErased(source.path, std::strerror(errno));
-    struct stat status {};
-    if (::fstat(original.file, &status) != 0)
-        return text::originalNotErased(source.path, std::strerror(errno));
-    if (!stillSameFile(source.before, snapshotOf(status)))
-        return changed;
-    // Another name would lose its content to the overwrite, and removing this
-    // name alone would leave the data on the disk.
-    if (status.st_nlink > 1)
-        return text::originalHasOtherNamesNotErased(source.path);
-    original.device = status.st_dev;
-    original.inode = status.st_ino;
-    return "";
-}
-
-// Two overwrites through the descriptor, then the name is removed if it still
-// names that file. What to tell the user, empty when all went well; deleted
-// says whether the name is gone.
-std::string overwriteAndUnlink(const SourceFile& source, const OpenedOriginal& original,
-                               bool& deleted) {
-    for (int pass = 0; pass < 2; ++pass)
-        if (int error = SecureEraseOpenFile(original.file); error != 0)
-            return text::originalNotErased(source.path, std::strerror(error));
-    struct stat now {};
-    if (::fstatat(original.folder, original.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-        deleted = true; // the name is gone already; the content was overwritten all the same
+// What to tell the user when the original may not be erased; empty when it
+// was opened to be.
+std::string refusalOf(const SourceFile& source, const OriginalOpening& opening) {
+    switch (opening.outcome) {
+    case OriginalCheck::Opened:
         return "";
+    case OriginalCheck::IsLink:
+        return text::originalIsLinkNotErased(source.path);
+    case OriginalCheck::Changed:
+        return text::originalChangedNotErased(source.path);
+    case OriginalCheck::HasOtherNames:
+        return text::originalHasOtherNamesNotErased(source.path);
+    case OriginalCheck::Failed:
+        break;
     }
-    if (now.st_dev != original.device || now.st_ino != original.inode)
+    return text::originalNotErased(source.path, std::strerror(opening.error));
+}
+
+// What to tell the user about the overwrite and the unlink, empty when all
+// went well.
+std::string problemOf(const SourceFile& source, const OriginalErasing& erasing) {
+    switch (erasing.outcome) {
+    case OriginalErase::Erased:
+        return "";
+    case OriginalErase::NameNowAnotherFile:
         return text::originalNameNowAnotherFile(source.path);
-    // The original program leaves a failed deletion unreported.
-    deleted = ::unlinkat(original.folder, original.name.c_str(), 0) == 0;
-    return "";
+    case OriginalErase::OverwriteFailed:
+        break;
+    }
+    return text::originalNotErased(source.path, std::strerror(erasing.error));
 }
 
 } // namespace
 
 void eraseOriginal(Session& session, const SourceFile& source) {
     Shell& shell = session.shell;
-    OpenedOriginal original;
-    std::string refusal = openOriginal(source, original);
+    OriginalToErase original;
+    std::string refusal =
+        refusalOf(source, openOriginalToErase(source.path, source.before, source.size, original));
     if (!refusal.empty()) {
         shell.showMessage(refusal, text::CaptionError, MessageIcon::Error);
         return;
     }
     shell.ShowProgress(text::RemovingOriginalFile);
-    std::string problem;
-    bool deleted = false;
+    OriginalErasing erasing;
     EraseReach reach;
     shell.runBusy([&] {
         // Judged on the descriptor about to be overwritten, and before: the
         // overwrite itself may move the extents it would be judged by.
         reach = session.assessErase(original.file);
-        problem = overwriteAndUnlink(source, original, deleted);
+        erasing = eraseAndUnlink(original);
     });
     shell.HideProgress();
+    const std::string problem = problemOf(source, erasing);
     if (!problem.empty())
         shell.showMessage(problem, text::CaptionError, MessageIcon::Error);
-    else if (deleted && !reach.reaches)
+    else if (erasing.deleted && !reach.reaches)
         shell.showMessage(text::erasedButRecoverable(source.path, reach),
                           text::CaptionDeleteOriginal, MessageIcon::Information);
 }

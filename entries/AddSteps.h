@@ -2,8 +2,8 @@
 
 // The steps that the Add File command and a drop share, one file at a time.
 
-#include "entries/SourceSnapshot.h"
 #include "lifecycle/Session.h"
+#include "storage/files/SourceSnapshot.h"
 
 #include <cstdint>
 #include <string>

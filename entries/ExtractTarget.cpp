@@ -1,50 +1,14 @@
 #include "entries/ExtractTarget.h"
 
-#include "entries/FdOutputBuffer.h"
 #include "entries/Messages.h"
 #include "entries/NameText.h"
-#include "storage/files/FileAttributes.h"
-#include "storage/files/FileIdentity.h"
-#include "storage/files/UnfinishedFiles.h"
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quorvane {
 
 namespace text = entries_text;
-
-ExtractFolder::ExtractFolder(const std::string& path, const std::string& safePath) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0)
-        openError_ = errno;
-    // Links followed: a safe opened through a link is the file it points to.
-    struct stat safe {};
-    if (!safePath.empty() && ::stat(safePath.c_str(), &safe) == 0) {
-        safeKnown_ = true;
-        safeDevice_ = safe.st_dev;
-        safeInode_ = safe.st_ino;
-    }
-}
-
-ExtractFolder::~ExtractFolder() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-bool isPlainEntryName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
-}
 
 const char* newNameRefusal(const std::string& name) {
     if (name.empty())
@@ -63,305 +27,34 @@ const char* newNameRefusal(const std::string& name) {
     return nullptr;
 }
 
-std::string numberedName(const std::string& name, int number) {
-    const std::string mark = " (" + std::to_string(number) + ")";
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0)
-        return name + mark;
-    return name.substr(0, dot) + mark + name.substr(dot);
-}
-
-namespace {
-
-TargetResult skipped(const char* why) {
-    return {TargetOutcome::Skipped, why, ""};
-}
-TargetResult failed(int error) {
-    return {TargetOutcome::Failed, std::strerror(error), ""};
-}
-
-// The umask as the kernel shows it in /proc/self/status, where it does.
-std::optional<mode_t> umaskShownBySystem() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) != 0)
-            continue;
-        char* end = nullptr;
-        const unsigned long mask = std::strtoul(line.c_str() + 6, &end, 8);
-        if (end == line.c_str() + 6)
-            return std::nullopt;
-        return static_cast<mode_t>(mask & 0777);
-    }
-    return std::nullopt;
-}
-
-// umask(2) reads the mask only by setting it, for every thread at once: a file
-// another thread creates in that moment (the busy step runs on a worker) would
-// get the wrong mode. So it is read that way once, before main starts any
-// thread, and used only where the system does not show the mask.
-mode_t readUmaskAtStartUp() {
-    if (const auto shown = umaskShownBySystem())
-        return *shown;
-    const mode_t mask = ::umask(077);
-    ::umask(mask);
-    return mask;
-}
-
-const mode_t umaskAtStartUp = readUmaskAtStartUp();
-
-// The mode open(2) would give a file created under a new name.
-mode_t newFileMode() {
-    return 0666 & ~umaskShownBySystem().value_or(umaskAtStartUp);
-}
-
-// What the name in the folder stands for now: a refusal, or the mode the
-// extracted file takes. The existing target may only be an ordinary file other
-// than the open safe, which the fresh file then replaces; anything else under
-// the name (a folder, a link, a FIFO) is left alone. The rename below never
-// follows a link, so that check only has to give the clear reason. Under the
-// safe's own name the rename would put the entry in the safe's place; another
-// hard link of it may be the name the user opens it by, so both are refused.
-// A file that this extraction wrote under the name is no refusal, but a
-// clash: the entry goes under a free name beside it.
-struct TargetCheck {
-    std::optional<TargetResult> refusal;
-    mode_t mode = 0;
-    bool clash = false;
-    gid_t group = 0; // of the replaced file
-    // The replaced file's attributes (its access ACL is what counts); none
-    // for a new name.
-    std::optional<ExtendedAttributes> attributes;
-};
-
-TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name) {
-    struct stat status {};
-    if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(status.st_mode))
-            return {skipped(text::TargetNotPlainFile), 0, false, 0, std::nullopt};
-        if (folder.isTheSafe(status.st_dev, status.st_ino))
-            return {skipped(text::TargetIsOpenSafe), 0, false, 0, std::nullopt};
-        if (folder.wroteFile(status.st_dev, status.st_ino))
-            return {std::nullopt, newFileMode(), true, 0, std::nullopt};
-        // The permission bits only: bytes from a safe made anywhere must not
-        // become a set-user-id or set-group-id program. Under an ACL the
-        // group bits are its mask, which alone would let the file's whole
-        // group read what the ACL kept from it: the ACL goes along.
-        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777), false, status.st_gid,
-                attributesAt((descriptorPath(folder.fd()) / name).string())};
-    }
-    if (errno == ENOENT)
-        return {std::nullopt, newFileMode(), false, 0, std::nullopt};
-    return {failed(errno), 0, false, 0, std::nullopt};
-}
-
-// Gives the complete fresh file the first numbered name beside name that
-// nothing in the folder has, without ever replacing anything: a name taken
-// in the meantime is simply passed over. The name it got, or the errno.
-int placeUnderFreeName(const ExtractFolder& folder, const std::string& freshName,
-                       const std::string& name, std::string& placedAs) {
-    for (int number = 2; number < 100000; ++number) {
-        const std::string candidate = numberedName(name, number);
-        int result = ::renameat2(folder.fd(), freshName.c_str(), folder.fd(), candidate.c_str(),
-                                 RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without RENAME_NOREPLACE: a new link fails as
-            // well when the name is taken.
-            result = ::linkat(folder.fd(), freshName.c_str(), folder.fd(), candidate.c_str(), 0);
-            if (result == 0)
-                ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        }
-        if (result == 0) {
-            placedAs = candidate;
-            return 0;
-        }
-        if (errno != EEXIST)
-            return errno;
-    }
-    return EEXIST;
-}
-
-// A hidden name nobody else uses, beside the target: process, counter and
-// clock make a clash unlikely; O_EXCL (or linkat) makes it harmless.
-std::string hiddenName() {
-    static std::atomic<unsigned> counter{0};
-    const auto tick = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    char name[80];
-    std::snprintf(name, sizeof name, ".quorvane-extract-%ld-%u-%llx", static_cast<long>(::getpid()),
-                  counter++, tick);
-    return name;
-}
-
-// Tries hidden names with attempt until one is taken; errno on failure.
-template <typename Attempt> bool underHiddenName(std::string& freshName, const Attempt& attempt) {
-    for (int tries = 0; tries < 100; ++tries) {
-        const std::string name = hiddenName();
-        if (attempt(name.c_str())) {
-            freshName = name;
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    errno = EEXIST;
-    return false;
-}
-
-// Creates the new, empty file the entry is written into, in the folder of the
-// target, so that no link or existing file (which may be a hard link to a
-// file elsewhere) is ever written through. Where the file system allows it has
-// no name (O_TMPFILE, freshName empty) until it is complete: a process killed
-// in the middle (SIGKILL, the out-of-memory killer, a crash) leaves no cut-off
-// plaintext in the user's folder, where nothing would remove it later.
-// Elsewhere it is a hidden file from the start (O_EXCL), noted as unfinished
-// so that a process stopped by a signal removes it.
-int createFreshFile(const ExtractFolder& folder, UnfinishedFile& note, std::string& freshName,
-                    int& error) {
-    // 0600 while the entry's plaintext goes in: the final mode is set
-    // once the file is complete.
-    int fd = ::openat(folder.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    // A file system without unnamed files says so with one of these (EISDIR
-    // from kernels that predate them); any other failure is the folder's.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        error = errno;
-        return -1;
-    }
-    if (underHiddenName(freshName, [&](const char* name) {
-            fd = note.create(folder.fd(), name,
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            return fd >= 0;
-        }))
-        return fd;
-    error = errno;
-    return -1;
-}
-
-// Gives the complete file a hidden name for the rename into place, where it
-// has none yet; errno on failure.
-int nameFreshFile(const ExtractFolder& folder, int fd, UnfinishedFile& note,
-                  std::string& freshName) {
-    if (!freshName.empty() || underHiddenName(freshName, [&](const char* name) {
-            return note.link(fd, folder.fd(), name);
-        }))
-        return 0;
-    return errno;
-}
-
-// The access of the file being replaced, given to the fresh one: its group
-// where the user may give it (a group that could not be kept had no access,
-// so it gets none), its ACL (or none, as it had none) and its mode. Where the
-// ACL cannot be set, the users and groups it named get nothing and the file's
-// group only what the ACL's own group entry gave it, never the mask that the
-// mode's group bits show under an ACL.
-int takeAccessOf(int fd, const TargetCheck& target) {
-    mode_t mode = target.mode;
-    if (!target.attributes)
-        return ::fchmod(fd, mode) == 0 ? 0 : errno;
-    struct stat fresh {};
-    const bool groupKept =
-        ::fstat(fd, &fresh) == 0 &&
-        (fresh.st_gid == target.group || ::fchown(fd, static_cast<uid_t>(-1), target.group) == 0);
-    const std::string* acl = target.attributes->find(AccessAclAttribute);
-    ExtendedAttributes onlyAcl;
-    if (acl != nullptr)
-        onlyAcl.items.emplace_back(AccessAclAttribute,
-                                   groupKept ? *acl : withOwningGroupBits(*acl, 0));
-    else if (!groupKept)
-        mode &= ~static_cast<mode_t>(070);
-    if (copyAttributes(fd, onlyAcl, false).accessAclError != 0 && acl != nullptr) {
-        const mode_t groupBits = groupKept ? aclOwningGroupBits(*acl).value_or(0) : 0;
-        mode = (mode & ~static_cast<mode_t>(070)) | (mode & (groupBits << 3));
-    }
-    return ::fchmod(fd, mode) == 0 ? 0 : errno;
-}
-
-// Fills the open fresh file; the system's reason (or ours) when it failed.
-std::string fillFreshFile(int fd, const std::function<bool(std::ostream&)>& writeContent) {
-    FdOutputBuffer buffer(fd);
-    std::ostream out(&buffer);
-    bool contentWhole = writeContent(out);
-    out.flush();
-    int writeError = buffer.error();
-    if (writeError == 0 && contentWhole && out.good())
-        return "";
-    return writeError != 0 ? std::strerror(writeError)
-           : contentWhole  ? std::strerror(EIO)
-                           : text::WorkingCopyUnreadable;
-}
-
-} // namespace
-
 TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent) {
-    if (!isPlainEntryName(name))
+    const PlacementResult placed = placeExtractedFile(folder, name, writeContent);
+    const auto skipped = [](const char* why) {
+        return TargetResult{TargetOutcome::Skipped, why, ""};
+    };
+    const auto failed = [](const std::string& why) {
+        return TargetResult{TargetOutcome::Failed, why, ""};
+    };
+    switch (placed.outcome) {
+    case Placement::Placed:
+        return {TargetOutcome::Written, "", placed.placedAs};
+    case Placement::NameNotPlain:
         return skipped(text::NameNotPlain);
-    if (folder.fd() < 0)
-        return failed(folder.openError());
-
-    TargetCheck target = checkTarget(folder, name);
-    if (target.refusal)
-        return *target.refusal;
-    std::string freshName;
-    int createError = 0;
-    UnfinishedFile note;
-    int fd = createFreshFile(folder, note, freshName, createError);
-    if (fd < 0)
-        return failed(createError);
-
-    std::string why;
-    try {
-        why = fillFreshFile(fd, writeContent);
-    } catch (...) {
-        // A cut-off file must not stay behind, whatever ended the writing.
-        ::close(fd);
-        if (!freshName.empty())
-            ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        throw;
+    case Placement::NotPlainFile:
+        return skipped(text::TargetNotPlainFile);
+    case Placement::IsOpenSafe:
+        return skipped(text::TargetIsOpenSafe);
+    case Placement::Failed:
+        return failed(std::strerror(placed.error));
+    case Placement::SourceUnreadable:
+        return failed(std::string(text::WorkingCopyUnreadable) + text::IncompleteFileRemoved);
+    case Placement::NotWritten:
+        return failed(std::strerror(placed.error) + std::string(text::IncompleteFileRemoved));
+    case Placement::NotPlaced:
+        return failed(std::strerror(placed.error) + std::string(text::ExtractedCopyRemoved));
     }
-    if (why.empty()) {
-        // Looked at again now that the file is complete: the name may stand
-        // for something else by now, and the mode to keep is the one it has now.
-        target = checkTarget(folder, name);
-        int error = 0;
-        if (!target.refusal && (error = takeAccessOf(fd, target)) == 0)
-            error = nameFreshFile(folder, fd, note, freshName);
-        if (error != 0)
-            why = std::strerror(error);
-    }
-    struct stat written {};
-    if (why.empty() && ::fstat(fd, &written) != 0)
-        why = std::strerror(errno);
-    if (::close(fd) != 0 && why.empty())
-        why = std::strerror(errno);
-    if (target.refusal) {
-        if (!freshName.empty())
-            ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        return *target.refusal;
-    }
-    if (why.empty()) {
-        std::string placedAs;
-        // Replaces the directory entry only: whatever the name stood for
-        // before keeps its content, wherever else it is linked.
-        int error = 0;
-        if (target.clash)
-            error = placeUnderFreeName(folder, freshName, name, placedAs);
-        else if (::renameat(folder.fd(), freshName.c_str(), folder.fd(), name.c_str()) != 0)
-            error = errno;
-        if (error == 0) {
-            folder.noteWritten(written.st_dev, written.st_ino);
-            return {TargetOutcome::Written, "", placedAs};
-        }
-        why = std::string(std::strerror(error)) + "; the extracted copy was removed";
-        ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        return {TargetOutcome::Failed, why, ""};
-    }
-    // A cut-off file must not stay behind, under any name.
-    if (!freshName.empty())
-        ::unlinkat(folder.fd(), freshName.c_str(), 0);
-    return {TargetOutcome::Failed, why + "; the incomplete file was removed", ""};
+    return failed(std::strerror(EIO));
 }
 
 } // namespace quorvane

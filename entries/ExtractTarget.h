@@ -1,68 +1,23 @@
 #pragma once
 
-// Writing one extracted entry into the chosen folder without ever leaving it.
-// Stored names come from safes made anywhere, so a name is used only when it
-// is a plain file name, and the bytes go into a fresh file created relative to
-// the folder (unnamed until it is complete where the file system allows, else
-// under a hidden name with O_EXCL), which is then renamed over the name: neither "../x",
-// "a/b", a symbolic link nor a hard link placed in the folder can send the
-// bytes elsewhere or change a file outside it. Nor may an entry named like the
-// open safe, extracted into the safe's folder, put itself in the safe's place.
+// Writing one extracted entry into the chosen folder, in the words the user
+// is told: the file-system side (the folder held open, the checks of what
+// stands under the name, the fresh file renamed into place) is in
+// storage/files/ExtractedFile.h.
+
+#include "storage/files/ExtractedFile.h"
 
 #include <functional>
 #include <ostream>
-#include <set>
 #include <string>
-#include <sys/types.h>
-#include <utility>
 
 namespace quorvane {
-
-// The chosen folder, opened once for all the entries of one extraction, with
-// the one file no entry may replace under any of its names: the open safe's
-// (its device and inode, taken once here; none when safePath names nothing).
-class ExtractFolder {
-  public:
-    ExtractFolder(const std::string& path, const std::string& safePath);
-    ~ExtractFolder();
-    ExtractFolder(const ExtractFolder&) = delete;
-    ExtractFolder& operator=(const ExtractFolder&) = delete;
-
-    int fd() const { return fd_; }
-    int openError() const { return openError_; } // errno when the folder could not be opened
-    bool isTheSafe(dev_t device, ino_t inode) const {
-        return safeKnown_ && device == safeDevice_ && inode == safeInode_;
-    }
-
-    // The files this extraction has put in the folder, by device and inode:
-    // known by what they are, not by their names, so that a folder that
-    // folds case or normalises names still shows a second entry the first
-    // one's file.
-    void noteWritten(dev_t device, ino_t inode) { written_.insert({device, inode}); }
-    bool wroteFile(dev_t device, ino_t inode) const { return written_.count({device, inode}) > 0; }
-
-  private:
-    int fd_ = -1;
-    int openError_ = 0;
-    bool safeKnown_ = false;
-    dev_t safeDevice_ = 0;
-    ino_t safeInode_ = 0;
-    std::set<std::pair<dev_t, ino_t>> written_;
-};
-
-// A name that can only mean a file directly inside the folder.
-bool isPlainEntryName(const std::string& name);
 
 // Why a name given to Rename would be refused (one of the texts of
 // Messages.h), nullptr when it is a name extracting writes as it is. Control
 // characters go further than extracting, which writes the names of old safes
 // as they are: a new name has no reason to hold one.
 const char* newNameRefusal(const std::string& name);
-
-// The name a clashing entry takes instead of name: "(number)" before the
-// extension ("IMG_0001 (2).JPG"), or at the end when there is none (a name
-// that only starts with a dot has none: ".profile (2)").
-std::string numberedName(const std::string& name, int number);
 
 enum class TargetOutcome { Written, Skipped, Failed };
 
@@ -72,15 +27,8 @@ struct TargetResult {
     std::string writtenAs; // the free name it went under instead of its own, if it did
 };
 
-// Lets writeContent fill a fresh file in folder (private, mode 0600, while it is
-// written) and puts it in place under name, replacing an ordinary file of that
-// name other than the open safe. The new file takes the permissions of the one
-// it replaces, its access ACL included (its links are not carried over), or under a new name 0666 less
-// the umask. A file that this extraction wrote is never replaced: the entry
-// then goes under the first numbered name that nothing in the folder has.
-// writeContent returns false when its source could not be read. On any
-// failure the fresh file is removed and an existing file of that name is left
-// as it was.
+// Puts the entry that writeContent writes into folder under name, as
+// placeExtractedFile does, and says the outcome in the texts of Messages.h.
 TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent);
 

@@ -60,6 +60,11 @@ std::string sourceUnreadable(const std::string& path, const std::string& reason)
            escapedName(path) + "\n" + reason;
 }
 
+std::string sourceLengthChanged(std::int64_t now, std::uint64_t measured) {
+    return "It is " + std::to_string(now) + " bytes long now, not the " + std::to_string(measured) +
+           " bytes it had when it was measured.";
+}
+
 std::string safeNotWritten(const std::string& path) {
     return "The file was not stored: the safe's working copy could not be written. The safe "
            "is as it was and the original was left as it is:\n" +

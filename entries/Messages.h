@@ -7,6 +7,7 @@
 #include "entries/FolderSources.h"
 #include "storage/files/EraseReach.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ inline constexpr const char* FileTooLarge =
     "The file is too large: a safe holds files smaller than 4 GiB and at most 4 GiB in all.";
 std::string fileTooLargeFor(const std::string& path);
 std::string sourceUnreadable(const std::string& path, const std::string& reason);
+// The reasons given there when the system gives none.
+inline constexpr const char* SourceNotReadInFull = "It could not be read in full.";
+std::string sourceLengthChanged(std::int64_t now, std::uint64_t measured);
 std::string safeNotWritten(const std::string& path);
 std::string originalChangedNotErased(const std::string& path);
 std::string originalIsLinkNotErased(const std::string& path);
@@ -125,6 +129,10 @@ inline constexpr const char* NameNotPlain =
 inline constexpr const char* TargetNotPlainFile =
     "something that is not an ordinary file (a folder, a link, a device) already has that name";
 inline constexpr const char* WorkingCopyUnreadable = "the safe's working copy could not be read";
+// Said after the reason when an entry could not be written in full, or not put
+// in place once it was.
+inline constexpr const char* IncompleteFileRemoved = "; the incomplete file was removed";
+inline constexpr const char* ExtractedCopyRemoved = "; the extracted copy was removed";
 inline constexpr const char* TargetIsOpenSafe =
     "that name in the chosen folder is the open safe's own file (under this or another name), "
     "which extracting never replaces";

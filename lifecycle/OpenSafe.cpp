@@ -3,8 +3,8 @@
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
 #include "lifecycle/SafeReadable.h"
+#include "storage/files/DescriptorBuffer.h"
 #include "storage/format/SafeCipher.h"
-#include "storage/workingcopy/DescriptorBuffer.h"
 #include "storage/workingcopy/FileStreams.h"
 #include "storage/workingcopy/ReadThroughSafe.h"
 

@@ -1,9 +1,9 @@
 #include "storage/files/AtomicReplace.h"
 
+#include "storage/files/DescriptorBuffer.h"
 #include "storage/files/FileAttributes.h"
 #include "storage/files/SafeFileLock.h"
 #include "storage/files/UnfinishedFiles.h"
-#include "storage/workingcopy/DescriptorBuffer.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

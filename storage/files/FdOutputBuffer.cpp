@@ -1,4 +1,4 @@
-#include "entries/FdOutputBuffer.h"
+#include "storage/files/FdOutputBuffer.h"
 
 #include <cerrno>
 #include <unistd.h>

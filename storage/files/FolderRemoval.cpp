@@ -1,4 +1,4 @@
-#include "cli/FolderRemoval.h"
+#include "storage/files/FolderRemoval.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "storage/workingcopy/DescriptorBuffer.h"
+#include "storage/files/DescriptorBuffer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -29,8 +29,4 @@ SourceSnapshot snapshotOf(const struct stat& status);
 // True when both snapshots were taken and describe the same unchanged file.
 bool stillSameFile(const SourceSnapshot& before, const SourceSnapshot& now);
 
-// The system's reason why a source that appendEntry could not read in full is
-// unreadable, as far as it can be found out afterwards.
-std::string describeUnreadableSource(const std::string& path, std::uint64_t expectedSize);
-
 } // namespace quorvane
