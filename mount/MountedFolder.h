@@ -1,0 +1,86 @@
+#pragma once
+
+// The open safe mounted as a folder (FUSE): one thread serves the kernel's
+// requests one at a time, each under the session's lock (the container is not
+// thread-safe, and the window works on it too), and writes the safe file by
+// itself once the folder has been quiet for a while. No other user can enter
+// the folder (no allow_other), and the kernel keeps none of its files' pages
+// (direct_io): what a program reads is decrypted for that read alone.
+
+#include "mount/SafeAccess.h"
+#include "mount/SafeFolder.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct fuse;
+
+namespace quorvane {
+
+struct MountSettings {
+    bool readOnly = false;
+    // The safe file is written once no file has been written for quietPeriod,
+    // and not more often than every saveInterval: a save rewrites the whole safe.
+    std::chrono::milliseconds quietPeriod{10'000};
+    std::chrono::milliseconds saveInterval{60'000};
+};
+
+class MountedFolder {
+  public:
+    // save writes the safe file (called on the serving thread, under lock);
+    // it returns false, with the reason, when the write failed.
+    using SaveSafe = std::function<bool(std::string& reason)>;
+
+    MountedFolder(SafeState& state, std::recursive_mutex& lock, MountSettings settings,
+                  SaveSafe save);
+    ~MountedFolder(); // unmounts if still mounted
+    MountedFolder(const MountedFolder&) = delete;
+    MountedFolder& operator=(const MountedFolder&) = delete;
+
+    // Mounts the folder on dir (an empty folder); false with the reason.
+    bool mount(const std::filesystem::path& dir, std::string& reason);
+    // Serves until the folder is unmounted, from outside (fusermount3 -u,
+    // umount) or after stop(); returns once it is.
+    void serve();
+    // Callable from any thread and from the watcher of signals: ends serve().
+    // Unless forced, serving goes on until no file of the folder is open.
+    void stop(bool force);
+
+    // Files of the folder that programs have open now (any thread).
+    std::size_t openFiles() const { return openFiles_.load(); }
+    // Called on the serving thread, outside the lock, after the folder
+    // changed the entries.
+    std::function<void()> onChange;
+    // Called on the serving thread when a timed save failed.
+    std::function<void(const std::string& reason)> onSaveFailed;
+    // Whether the folder changed the safe since its last save (under lock).
+    bool unsaved() const { return folder_.changed(); }
+    void markSaved() { folder_.markSaved(); }
+
+  private:
+    void saveIfDue();
+    int waitTimeout() const;
+
+    std::recursive_mutex& lock_;
+    MountSettings settings_;
+    SaveSafe save_;
+    SafeAccess access_;
+    SafeFolder folder_;
+    struct fuse* fuse_ = nullptr;
+    bool mounted_ = false;
+    int wakeFd_ = -1;
+    std::atomic<int> stopAsked_{0}; // 0 none, 1 when no file is open, 2 at once
+    std::atomic<std::size_t> openFiles_{0};
+    std::chrono::steady_clock::time_point lastSave_{};
+    bool saveFailedLast_ = false;
+};
+
+// The folder a mount's dead remains point at, for the sweep: "quorvane:PID".
+std::string mountSourceName();
+
+} // namespace quorvane
