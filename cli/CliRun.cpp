@@ -8,6 +8,7 @@
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
 #include "lifecycle/AbandonedFolders.h"
+#include "lifecycle/DeadMounts.h"
 #include "lifecycle/WorkingDirectory.h"
 
 #include <iostream>
@@ -33,6 +34,7 @@ int runWithWorkingDirectory(const Invocation& invocation) {
     SignalGuard guard;
     std::optional<WorkingDirectory> workDir;
     // What earlier runs killed outright (SIGKILL, a crash) left behind.
+    removeDeadMounts();
     removeAbandonedWorkingFolders();
     try {
         guard.guardWorkingDirectory([&] { return workDir.emplace().path(); });
@@ -55,7 +57,8 @@ int runWithWorkingDirectory(const Invocation& invocation) {
         report(error);
         return toInt(code);
     }
-    return toInt(runSafeCommand(invocation, passwords, workDir->anchored(), std::cout, std::cerr));
+    return toInt(
+        runSafeCommand(invocation, passwords, workDir->anchored(), std::cout, std::cerr, &guard));
 }
 
 } // namespace

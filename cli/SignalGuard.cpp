@@ -102,14 +102,27 @@ void SignalGuard::stopHereIfSignalled() {
         ::pause();
 }
 
+void SignalGuard::divert(std::function<bool(int)> handler) {
+    std::lock_guard lock(divertMutex_);
+    diverted_ = std::move(handler);
+}
+
 void SignalGuard::watch() {
     sigset_t set = watchedSignals();
-    int signal = 0;
-    while (sigwait(&set, &signal) != 0) {
-    }
-    if (signal == wakeSignal())
+    for (;;) {
+        int signal = 0;
+        while (sigwait(&set, &signal) != 0) {
+        }
+        if (signal == wakeSignal())
+            return;
+        {
+            std::lock_guard lock(divertMutex_);
+            if (diverted_ && diverted_(signal))
+                continue;
+        }
+        handle(signal);
         return;
-    handle(signal);
+    }
 }
 
 void SignalGuard::handle(int signal) {

@@ -75,6 +75,7 @@ int getStatus(const char* path, struct stat* status, fuse_file_info* info) {
     if (isRoot(path)) {
         status->st_mode = S_IFDIR | 0700;
         status->st_nlink = 2;
+        status->st_mtime = status->st_ctime = status->st_atime = folderOf().mountedAt();
         return 0;
     }
     SafeFolder::Status file;
@@ -91,7 +92,8 @@ int getStatus(const char* path, struct stat* status, fuse_file_info* info) {
 
 int readFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
                fuse_readdir_flags) {
-    if (!isRoot(path))
+    // Without a path (nullpath_ok) it can only be the folder itself.
+    if (path != nullptr && !isRoot(path))
         return -ENOTDIR;
     fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags{});
     fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags{});

@@ -66,6 +66,7 @@ class SafeFolder {
     // flags as renameat2(2) gives them.
     int rename(const std::string& from, const std::string& to, unsigned flags);
 
+    std::time_t mountedAt() const { return mountedAt_; }
     // Open handles: a file in the folder that some program still has open.
     std::size_t openHandles() const { return handles_; }
     // The container changed through the folder since markSaved().
