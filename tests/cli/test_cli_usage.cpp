@@ -40,7 +40,8 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
           "--password-file F", "\\\\, \\t, \\n and \\r",
           "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
           "2  bad usage", "3  the safe could not be opened", "4  add: every file was stored",
-          "--allow-empty-password create, passwd", "--name NAME "})
+          "--allow-empty-password create, passwd", "--name NAME ",
+          "quorvane-cli mount   SAFE DIR [--read-only]", "--read-only            mount"})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
@@ -54,8 +55,8 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
     EXPECT_EQ(box.run({"help", "list"}).out, "usage: quorvane-cli list    SAFE\n\n"
                                              "  list SAFE        one line per stored file: NUMBER, "
                                              "TAB, SIZE (bytes),\n                   TAB, NAME\n");
-    const std::vector<std::string> commands = {"create", "list",   "add",  "extract", "rename",
-                                               "delete", "passwd", "seal", "info",    "help"};
+    const std::vector<std::string> commands = {"create", "list", "add",  "extract", "rename", "delete",
+                                               "passwd", "seal", "info", "mount",   "help"};
     for (const auto& command : commands) {
         RunResult part = box.run({"help", command});
         EXPECT_EQ(part.exitCode, 0) << command;
@@ -76,7 +77,8 @@ TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
     for (const char* part :
          {".B quorvane-cli create", ".B quorvane-cli list", ".B quorvane-cli add",
           ".B quorvane-cli extract", ".B quorvane-cli rename", ".B quorvane-cli delete",
-          ".B quorvane-cli passwd", ".B quorvane-cli help", "\\-\\-password\\-file",
+          ".B quorvane-cli passwd", ".B quorvane-cli help", ".B quorvane-cli mount",
+          "\\-\\-read\\-only", ".SH THE SAFE AS A FOLDER", "\\-\\-password\\-file",
           "\\-\\-new\\-password\\-file", "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-name",
           "\\-\\-allow\\-empty\\-password\n", ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT",
           "lowercase hexadecimal", ".SH EXAMPLES"})
