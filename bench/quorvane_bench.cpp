@@ -23,10 +23,10 @@
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/WorkingDirectory.h"
-#include "storage/AtomicReplace.h"
-#include "storage/Container.h"
-#include "storage/SafeCipher.h"
-#include "storage/SealedSafe.h"
+#include "storage/files/AtomicReplace.h"
+#include "storage/format/Container.h"
+#include "storage/format/SafeCipher.h"
+#include "storage/format/SealedSafe.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/ContainerIndex.h"
+#include "storage/format/ContainerIndex.h"
 
 #include <cstddef>
 #include <string>

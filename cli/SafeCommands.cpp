@@ -11,8 +11,8 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
-#include "storage/Container.h"
-#include "storage/ContainerIndex.h"
+#include "storage/format/Container.h"
+#include "storage/format/ContainerIndex.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "cli/SafeInfo.h"
 
 #include "cli/CliTexts.h"
-#include "storage/SealedSafe.h"
+#include "storage/format/SealedSafe.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include "cli/FolderRemoval.h"
 #include "cli/PasswordInput.h"
 #include "lifecycle/ProcessEnds.h"
-#include "storage/UnfinishedFiles.h"
+#include "storage/files/UnfinishedFiles.h"
 
 #include <atomic>
 #include <cerrno>

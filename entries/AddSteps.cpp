@@ -4,8 +4,8 @@
 #include "entries/Messages.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
-#include "storage/Container.h"
-#include "storage/FileRoutines.h"
+#include "storage/format/Container.h"
+#include "storage/files/FileRoutines.h"
 
 #include <cerrno>
 #include <cstring>

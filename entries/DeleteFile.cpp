@@ -2,7 +2,7 @@
 #include "entries/ListRefresh.h"
 #include "entries/Messages.h"
 #include "lifecycle/Lifecycle.h"
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 namespace quorvane {
 

@@ -1,7 +1,7 @@
 #include "entries/Entries.h"
 #include "entries/ExtractTarget.h"
 #include "entries/Messages.h"
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 namespace quorvane {
 

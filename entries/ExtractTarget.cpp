@@ -2,7 +2,7 @@
 
 #include "entries/FdOutputBuffer.h"
 #include "entries/Messages.h"
-#include "storage/UnfinishedFiles.h"
+#include "storage/files/UnfinishedFiles.h"
 
 #include <atomic>
 #include <cerrno>

@@ -4,7 +4,7 @@
 // The texts of the original program are kept as they were, typos included;
 // the ones further down are ours and say why something was refused.
 
-#include "storage/EraseReach.h"
+#include "storage/files/EraseReach.h"
 
 #include <string>
 #include <vector>

@@ -2,7 +2,7 @@
 #include "entries/Messages.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 namespace quorvane {
 

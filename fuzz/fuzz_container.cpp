@@ -3,7 +3,7 @@
 // loaded must each leave a container that loads with the rows they promise.
 
 #include "fuzz/FuzzScratch.h"
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 #include <fstream>
 #include <sstream>

@@ -3,8 +3,8 @@
 // which then loads as a container without reading beyond it.
 
 #include "fuzz/FuzzScratch.h"
-#include "storage/Container.h"
-#include "storage/SafeCipher.h"
+#include "storage/format/Container.h"
+#include "storage/format/SafeCipher.h"
 
 #include <fstream>
 #include <sstream>

@@ -2,9 +2,9 @@
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
 #include "lifecycle/SafeFormat.h"
-#include "storage/AtomicReplace.h"
-#include "storage/Container.h"
-#include "storage/SafeCipher.h"
+#include "storage/files/AtomicReplace.h"
+#include "storage/format/Container.h"
+#include "storage/format/SafeCipher.h"
 
 #include <memory>
 #include <sstream>

@@ -1,7 +1,7 @@
 #include "lifecycle/EntryListing.h"
 
 #include "lifecycle/LifecycleTexts.h"
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,9 +2,9 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
-#include "storage/DescriptorBuffer.h"
-#include "storage/SafeCipher.h"
-#include "storage/WorkingCopyFile.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
+#include "storage/format/SafeCipher.h"
+#include "storage/workingcopy/WorkingCopyFile.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "lifecycle/SafeFileWriting.h"
 
 #include "lifecycle/SafeFormat.h"
-#include "storage/AtomicReplace.h"
-#include "storage/DescriptorBuffer.h"
-#include "storage/SafeCipher.h"
+#include "storage/files/AtomicReplace.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
+#include "storage/format/SafeCipher.h"
 
 #include <exception>
 

@@ -2,7 +2,7 @@
 
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
 #include <exception>
 

@@ -2,12 +2,12 @@
 
 // The two formats of a safe file side by side: the plain one (AES-256-CBC
 // under the SHA-256 of the password, the default) and the sealed one (see
-// storage/SealedSafe.h). Opening, saving and the read-back check of a save
+// storage/format/SealedSafe.h). Opening, saving and the read-back check of a save
 // choose between them here and nowhere else.
 
 #include "lifecycle/Session.h"
 #include "storage/Progress.h"
-#include "storage/SealedSafe.h"
+#include "storage/format/SealedSafe.h"
 
 #include <istream>
 #include <memory>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "storage/ContainerIndex.h"
-#include "storage/SafeFileLock.h"
-#include "storage/SealedSafe.h"
-#include "storage/WorkingCopyFile.h"
+#include "storage/format/ContainerIndex.h"
+#include "storage/files/SafeFileLock.h"
+#include "storage/format/SealedSafe.h"
+#include "storage/workingcopy/WorkingCopyFile.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,7 +1,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
 namespace quorvane {
 

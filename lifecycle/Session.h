@@ -1,7 +1,7 @@
 #pragma once
 
 #include "lifecycle/SafeState.h"
-#include "storage/EraseReach.h"
+#include "storage/files/EraseReach.h"
 #include "ui/Shell.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #include "lifecycle/WorkingDirectory.h"
 
-#include "storage/FileIdentity.h"
-#include "storage/SafeFileLock.h"
+#include "storage/files/FileIdentity.h"
+#include "storage/files/SafeFileLock.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include "tests/support/WorkingCopyBytes.h"
 
 #include "lifecycle/EntryListing.h"
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
 #include <algorithm>
 #include <csignal>

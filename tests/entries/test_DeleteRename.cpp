@@ -1,7 +1,7 @@
 #include "entries/Messages.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 #include "tests/entries/EntriesFixture.h"
 #include "tests/support/WorkingCopyBytes.h"
 

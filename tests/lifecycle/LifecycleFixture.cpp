@@ -1,7 +1,7 @@
 #include "tests/lifecycle/LifecycleFixture.h"
 
 #include "lifecycle/EntryListing.h"
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
 #include <algorithm>
 #include <fstream>

@@ -3,7 +3,7 @@
 // away unseen.
 
 #include "lifecycle/LifecycleTexts.h"
-#include "storage/AtomicReplace.h"
+#include "storage/files/AtomicReplace.h"
 #include "tests/lifecycle/LifecycleFixture.h"
 #include "tests/support/ChildProcess.h"
 

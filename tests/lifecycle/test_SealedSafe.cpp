@@ -5,7 +5,7 @@
 
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
-#include "storage/SealedSafe.h"
+#include "storage/format/SealedSafe.h"
 #include "tests/support/SealedBytes.h"
 
 namespace quorvane::test {

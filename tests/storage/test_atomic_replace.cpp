@@ -1,4 +1,4 @@
-#include "storage/AtomicReplace.h"
+#include "storage/files/AtomicReplace.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"

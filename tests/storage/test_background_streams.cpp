@@ -2,7 +2,7 @@
 // bytes, in order, stop at their limit, and carry a failure of the wrapped
 // stream to the caller at the place it happened.
 
-#include "storage/BackgroundStreams.h"
+#include "storage/workingcopy/BackgroundStreams.h"
 
 #include <gtest/gtest.h>
 

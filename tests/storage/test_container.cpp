@@ -1,4 +1,4 @@
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 #include "TempFolder.h"
 #include "tests/support/ChildProcess.h"

@@ -1,4 +1,4 @@
-#include "storage/EraseReach.h"
+#include "storage/files/EraseReach.h"
 
 #include "TempFolder.h"
 #include "tests/support/ChildProcess.h"

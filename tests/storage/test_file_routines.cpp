@@ -1,4 +1,4 @@
-#include "storage/FileRoutines.h"
+#include "storage/files/FileRoutines.h"
 
 #include "TempFolder.h"
 #include "tests/support/ChildProcess.h"

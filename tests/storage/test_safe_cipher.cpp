@@ -1,4 +1,4 @@
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"

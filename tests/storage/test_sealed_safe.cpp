@@ -1,7 +1,7 @@
 // The sealed format against an independent implementation, and every way in
 // which a sealed file can be wrong.
 
-#include "storage/SealedSafe.h"
+#include "storage/format/SealedSafe.h"
 
 #include "tests/support/SealedBytes.h"
 #include "tests/support/TestFiles.h"

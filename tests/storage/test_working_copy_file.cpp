@@ -2,8 +2,8 @@
 // every read, write, seek and resize the container code makes, while the file
 // on disk never shows what it holds.
 
-#include "storage/WorkingCopyFile.h"
-#include "storage/XtsSectorCipher.h"
+#include "storage/workingcopy/WorkingCopyFile.h"
+#include "storage/workingcopy/XtsSectorCipher.h"
 
 #include "tests/support/TestFiles.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/SafeBytes.h"
 
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
 #include <fstream>
 #include <sstream>

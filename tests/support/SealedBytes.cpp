@@ -1,6 +1,6 @@
 #include "tests/support/SealedBytes.h"
 
-#include "storage/SealedSafe.h"
+#include "storage/format/SealedSafe.h"
 #include "tests/support/TestFiles.h"
 
 #include <fstream>

@@ -3,7 +3,7 @@
 // The working copy is encrypted on disk: tests put a container into it and
 // read it back through its stream, as the program does.
 
-#include "storage/WorkingCopyFile.h"
+#include "storage/workingcopy/WorkingCopyFile.h"
 
 #include <filesystem>
 #include <string>

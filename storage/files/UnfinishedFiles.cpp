@@ -1,6 +1,6 @@
-#include "storage/UnfinishedFiles.h"
+#include "storage/files/UnfinishedFiles.h"
 
-#include "storage/FileIdentity.h"
+#include "storage/files/FileIdentity.h"
 
 #include <array>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "storage/FileIdentity.h"
+#include "storage/files/FileIdentity.h"
 
 #include <sys/stat.h>
 

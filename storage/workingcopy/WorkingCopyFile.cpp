@@ -1,4 +1,4 @@
-#include "storage/WorkingCopyFile.h"
+#include "storage/workingcopy/WorkingCopyFile.h"
 
 #include <algorithm>
 #include <cerrno>

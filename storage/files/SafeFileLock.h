@@ -10,7 +10,7 @@
 // is locked before it is renamed over the safe (adopt), and whoever takes the
 // lock checks that its descriptor still holds the file at the path.
 
-#include "storage/FileIdentity.h"
+#include "storage/files/FileIdentity.h"
 
 #include <filesystem>
 #include <string>

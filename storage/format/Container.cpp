@@ -1,8 +1,8 @@
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
-#include "storage/BackgroundStreams.h"
-#include "storage/ErasePattern.h"
-#include "storage/WorkingCopyFile.h"
+#include "storage/workingcopy/BackgroundStreams.h"
+#include "storage/files/ErasePattern.h"
+#include "storage/workingcopy/WorkingCopyFile.h"
 
 #include <algorithm>
 #include <cstring>

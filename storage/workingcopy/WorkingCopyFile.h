@@ -15,9 +15,9 @@
 // reason (the stream turns it into its bad bit); a failed write fails the
 // flush, and lastError() keeps the reason.
 
-#include "storage/SessionKey.h"
+#include "storage/workingcopy/SessionKey.h"
 
-#include "storage/XtsSectorCipher.h"
+#include "storage/workingcopy/XtsSectorCipher.h"
 
 #include <cstdint>
 #include <filesystem>

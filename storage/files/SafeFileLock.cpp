@@ -1,4 +1,4 @@
-#include "storage/SafeFileLock.h"
+#include "storage/files/SafeFileLock.h"
 
 #include <cerrno>
 #include <cstring>

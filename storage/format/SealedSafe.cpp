@@ -1,7 +1,7 @@
-#include "storage/SealedSafe.h"
+#include "storage/format/SealedSafe.h"
 
-#include "storage/BackgroundStreams.h"
-#include "storage/StreamPosition.h"
+#include "storage/workingcopy/BackgroundStreams.h"
+#include "storage/format/StreamPosition.h"
 
 #include <sodium.h>
 

@@ -1,7 +1,7 @@
-#include "storage/SafeCipher.h"
+#include "storage/format/SafeCipher.h"
 
-#include "storage/BackgroundStreams.h"
-#include "storage/StreamPosition.h"
+#include "storage/workingcopy/BackgroundStreams.h"
+#include "storage/format/StreamPosition.h"
 
 #include <cryptopp/aes.h>
 #include <cryptopp/filters.h>

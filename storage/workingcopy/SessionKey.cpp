@@ -1,4 +1,4 @@
-#include "storage/SessionKey.h"
+#include "storage/workingcopy/SessionKey.h"
 
 #include <cryptopp/misc.h>
 #include <cryptopp/osrng.h>

@@ -1,6 +1,6 @@
-#include "storage/FileRoutines.h"
+#include "storage/files/FileRoutines.h"
 
-#include "storage/ErasePattern.h"
+#include "storage/files/ErasePattern.h"
 #include "storage/Progress.h"
 
 #include <algorithm>

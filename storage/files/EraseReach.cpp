@@ -1,4 +1,4 @@
-#include "storage/EraseReach.h"
+#include "storage/files/EraseReach.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,8 +1,8 @@
-#include "storage/AtomicReplace.h"
+#include "storage/files/AtomicReplace.h"
 
-#include "storage/DescriptorBuffer.h"
-#include "storage/SafeFileLock.h"
-#include "storage/UnfinishedFiles.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
+#include "storage/files/SafeFileLock.h"
+#include "storage/files/UnfinishedFiles.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

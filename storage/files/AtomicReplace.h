@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/FileIdentity.h"
+#include "storage/files/FileIdentity.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "storage/XtsSectorCipher.h"
+#include "storage/workingcopy/XtsSectorCipher.h"
 
 #include <cstring>
 

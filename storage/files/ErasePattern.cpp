@@ -1,4 +1,4 @@
-#include "storage/ErasePattern.h"
+#include "storage/files/ErasePattern.h"
 
 #include "storage/Progress.h"
 

@@ -6,7 +6,7 @@
 //   12 entry records: 50-byte name, u64 size, content
 //   index offset: one (u32 entry number, u32 entry offset) row per entry
 
-#include "storage/ContainerIndex.h"
+#include "storage/format/ContainerIndex.h"
 #include "storage/Progress.h"
 
 #include <array>

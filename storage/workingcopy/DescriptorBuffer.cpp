@@ -1,4 +1,4 @@
-#include "storage/DescriptorBuffer.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
 
 #include <algorithm>
 #include <cerrno>

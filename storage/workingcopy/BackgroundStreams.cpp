@@ -1,4 +1,4 @@
-#include "storage/BackgroundStreams.h"
+#include "storage/workingcopy/BackgroundStreams.h"
 
 #include <algorithm>
 #include <cstring>
