@@ -3,7 +3,7 @@
 #include "mount/MountedFolder.h"
 
 #include "mount/FolderNames.h"
-#include "storage/ContainerIndex.h"
+#include "storage/format/ContainerIndex.h"
 
 #include <algorithm>
 #include <cerrno>

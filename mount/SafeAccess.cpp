@@ -2,7 +2,7 @@
 
 #include "entries/AddSteps.h"
 #include "lifecycle/WorkingDirectory.h"
-#include "storage/Container.h"
+#include "storage/format/Container.h"
 
 #include <algorithm>
 #include <cerrno>
