@@ -45,7 +45,7 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
     settings.readOnly = invocation.readOnly || state.readOnly;
     if (state.readOnly && !invocation.readOnly)
         report(errors, clitext::FolderReadOnly);
-    std::recursive_mutex lock;
+    SessionLock lock;
     MountedFolder folder(state, lock, settings, [&](std::string& reason) {
         const bool written = writeSafeFile(session, lifecycle_text::Saving);
         reason = state.failureReason;

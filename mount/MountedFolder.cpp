@@ -25,8 +25,23 @@ namespace {
 // kernel hands them over in one request.
 constexpr unsigned TransferSize = 1u << 20;
 
-SafeFolder& folderOf() {
-    return *static_cast<SafeFolder*>(fuse_get_context()->private_data);
+MountedFolder::Served& served() {
+    return *static_cast<MountedFolder::Served*>(fuse_get_context()->private_data);
+}
+
+// Runs one request's work on the folder under the session's lock. The
+// window may hold the lock for a whole command; past FolderLockWait the
+// request fails (EBUSY) rather than wait for a command that may itself be
+// waiting for this folder.
+template <typename Work> auto withFolder(Work&& work) -> decltype(work(served().folder)) {
+    MountedFolder::Served& here = served();
+    std::unique_lock hold(here.lock, std::defer_lock);
+    if (!hold.try_lock_for(FolderLockWait))
+        return -EBUSY;
+    auto result = work(here.folder);
+    here.openFiles.store(here.folder.openHandles());
+    here.changes.store(here.folder.changeCount());
+    return result;
 }
 
 // Paths are "/" or "/NAME": the folder is flat.
@@ -75,11 +90,13 @@ int getStatus(const char* path, struct stat* status, fuse_file_info* info) {
     if (isRoot(path)) {
         status->st_mode = S_IFDIR | 0700;
         status->st_nlink = 2;
-        status->st_mtime = status->st_ctime = status->st_atime = folderOf().mountedAt();
+        status->st_mtime = status->st_ctime = status->st_atime = served().folder.mountedAt();
         return 0;
     }
     SafeFolder::Status file;
-    if (const int failed = folderOf().status(nameFor(path, info), file); failed < 0)
+    const std::string name = nameFor(path, info);
+    if (const int failed = withFolder([&](SafeFolder& f) { return f.status(name, file); });
+        failed < 0)
         return failed;
     status->st_mode = S_IFREG | 0600;
     status->st_nlink = 1;
@@ -95,16 +112,24 @@ int readFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse
     // Without a path (nullpath_ok) it can only be the folder itself.
     if (path != nullptr && !isRoot(path))
         return -ENOTDIR;
+    std::vector<std::string> names;
+    if (const int failed = withFolder([&](SafeFolder& f) {
+            names = f.names();
+            return 0;
+        });
+        failed < 0)
+        return failed;
     fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags{});
     fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags{});
-    for (const std::string& name : folderOf().names())
+    for (const std::string& name : names)
         fill(buffer, name.c_str(), nullptr, 0, fuse_fill_dir_flags{});
     return 0;
 }
 
 int openWith(const char* path, fuse_file_info* info, bool create) {
     SafeFolder::Handle* handle = nullptr;
-    const int result = folderOf().open(nameOf(path), info->flags, create, handle);
+    const int result = withFolder(
+        [&](SafeFolder& f) { return f.open(nameOf(path), info->flags, create, handle); });
     if (result < 0)
         return result;
     info->fh = reinterpret_cast<std::uint64_t>(handle);
@@ -123,41 +148,51 @@ int createFile(const char* path, mode_t mode, fuse_file_info* info) {
 }
 
 int readFile(const char*, char* into, size_t count, off_t offset, fuse_file_info* info) {
-    return static_cast<int>(
-        folderOf().read(*handleOf(info), static_cast<std::uint64_t>(offset), into, count));
+    return static_cast<int>(withFolder([&](SafeFolder& f) {
+        return f.read(*handleOf(info), static_cast<std::uint64_t>(offset), into, count);
+    }));
 }
 
 int writeFile(const char*, const char* from, size_t count, off_t offset, fuse_file_info* info) {
-    return static_cast<int>(
-        folderOf().write(*handleOf(info), static_cast<std::uint64_t>(offset), from, count));
+    return static_cast<int>(withFolder([&](SafeFolder& f) {
+        return f.write(*handleOf(info), static_cast<std::uint64_t>(offset), from, count);
+    }));
 }
 
 int truncateFile(const char* path, off_t size, fuse_file_info* info) {
     if (size < 0)
         return -EINVAL;
-    return folderOf().truncate(nameFor(path, info), handleOf(info),
-                               static_cast<std::uint64_t>(size));
+    const std::string name = nameFor(path, info);
+    return withFolder([&](SafeFolder& f) {
+        return f.truncate(name, handleOf(info), static_cast<std::uint64_t>(size));
+    });
 }
 
 int flushFile(const char*, fuse_file_info* info) {
-    return folderOf().flush(*handleOf(info));
+    return withFolder([&](SafeFolder& f) { return f.flush(*handleOf(info)); });
 }
 
 int syncFile(const char*, int, fuse_file_info* info) {
-    return folderOf().sync(*handleOf(info));
+    return withFolder([&](SafeFolder& f) { return f.sync(*handleOf(info)); });
 }
 
+// Waits as long as it takes: nobody waits for a release (close has returned),
+// and the handle must not be lost.
 int releaseFile(const char*, fuse_file_info* info) {
-    folderOf().release(handleOf(info));
+    MountedFolder::Served& here = served();
+    std::lock_guard hold(here.lock);
+    here.folder.release(handleOf(info));
+    here.openFiles.store(here.folder.openHandles());
+    here.changes.store(here.folder.changeCount());
     return 0;
 }
 
 int unlinkFile(const char* path) {
-    return folderOf().unlink(nameOf(path));
+    return withFolder([&](SafeFolder& f) { return f.unlink(nameOf(path)); });
 }
 
 int renameFile(const char* from, const char* to, unsigned flags) {
-    return folderOf().rename(nameOf(from), nameOf(to), flags);
+    return withFolder([&](SafeFolder& f) { return f.rename(nameOf(from), nameOf(to), flags); });
 }
 
 // One flat folder: no sub-folders, links or special files.
@@ -228,7 +263,7 @@ std::string mountSourceName() {
     return "quorvane:" + std::to_string(::getpid());
 }
 
-MountedFolder::MountedFolder(SafeState& state, std::recursive_mutex& lock, MountSettings settings,
+MountedFolder::MountedFolder(SafeState& state, SessionLock& lock, MountSettings settings,
                              SaveSafe save)
     : lock_(lock), settings_(settings), save_(std::move(save)), access_(state),
       folder_(access_, settings.readOnly) {
@@ -259,7 +294,7 @@ bool MountedFolder::mount(const std::filesystem::path& dir, std::string& reason)
         argv.push_back(word.data());
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
     static const fuse_operations operations = folderOperations();
-    fuse_ = fuse_new(&args, &operations, sizeof operations, &folder_);
+    fuse_ = fuse_new(&args, &operations, sizeof operations, &served_);
     fuse_opt_free_args(&args);
     if (fuse_ == nullptr) {
         reason = "the folder could not be set up";
@@ -342,16 +377,9 @@ void MountedFolder::serve() {
                 mounted_ = received < 0 && received != -ENODEV;
                 break;
             }
-            unsigned changes = 0;
-            unsigned before = 0;
-            {
-                std::lock_guard hold(lock_);
-                before = folder_.changeCount();
-                fuse_session_process_buf(session, &buffer);
-                changes = folder_.changeCount() - before;
-                openFiles_.store(folder_.openHandles());
-            }
-            if (changes != 0 && onChange)
+            const unsigned before = changes_.load();
+            fuse_session_process_buf(session, &buffer);
+            if (changes_.load() != before && onChange)
                 onChange();
         }
         saveIfDue();

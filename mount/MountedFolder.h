@@ -22,6 +22,16 @@ struct fuse;
 
 namespace quorvane {
 
+// Held by whoever works on the open safe: the folder's thread for each
+// request, the window for each of its commands. Recursive, because the
+// window's commands nest (a local event loop runs while one waits).
+using SessionLock = std::recursive_timed_mutex;
+
+// How long a request of the folder waits for the window's command to end
+// before it fails with EBUSY: a command of the window that reads or writes
+// the folder itself (a file added from it) must not wait for ever.
+inline constexpr std::chrono::seconds FolderLockWait{30};
+
 struct MountSettings {
     bool readOnly = false;
     // The safe file is written once no file has been written for quietPeriod,
@@ -36,8 +46,7 @@ class MountedFolder {
     // it returns false, with the reason, when the write failed.
     using SaveSafe = std::function<bool(std::string& reason)>;
 
-    MountedFolder(SafeState& state, std::recursive_mutex& lock, MountSettings settings,
-                  SaveSafe save);
+    MountedFolder(SafeState& state, SessionLock& lock, MountSettings settings, SaveSafe save);
     ~MountedFolder(); // unmounts if still mounted
     MountedFolder(const MountedFolder&) = delete;
     MountedFolder& operator=(const MountedFolder&) = delete;
@@ -62,20 +71,30 @@ class MountedFolder {
     bool unsaved() const { return folder_.changed(); }
     void markSaved() { folder_.markSaved(); }
 
+    // What the kernel's requests reach, on the serving thread.
+    struct Served {
+        SafeFolder& folder;
+        SessionLock& lock;
+        std::atomic<std::size_t>& openFiles;
+        std::atomic<unsigned>& changes;
+    };
+
   private:
     void saveIfDue();
     int waitTimeout() const;
 
-    std::recursive_mutex& lock_;
+    SessionLock& lock_;
     MountSettings settings_;
     SaveSafe save_;
     SafeAccess access_;
     SafeFolder folder_;
+    std::atomic<std::size_t> openFiles_{0};
+    std::atomic<unsigned> changes_{0};
+    Served served_{folder_, lock_, openFiles_, changes_};
     struct fuse* fuse_ = nullptr;
     bool mounted_ = false;
     int wakeFd_ = -1;
     std::atomic<int> stopAsked_{0}; // 0 none, 1 when no file is open, 2 at once
-    std::atomic<std::size_t> openFiles_{0};
     std::chrono::steady_clock::time_point lastSave_{};
     bool saveFailedLast_ = false;
 };

@@ -51,7 +51,7 @@ class TimedSave : public EntriesTest {
         return done();
     }
 
-    std::recursive_mutex lock;
+    SessionLock lock;
     std::filesystem::path dir;
 };
 
