@@ -1,6 +1,9 @@
 #include "app/DesktopProgram.h"
 
+#include "app/CommandRouting.h"
 #include "app/GuardedApplication.h"
+#include "entries/Entries.h"
+#include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 
 #include <QApplication>
@@ -11,6 +14,19 @@ namespace quorvane {
 namespace {
 
 constexpr int EndRetryMilliseconds = 250;
+constexpr int FollowRetryMilliseconds = 200;
+
+// Marks a command of the window as under way while it lives.
+struct CommandRunning {
+    explicit CommandRunning(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+    ~CommandRunning() { flag_ = before_; }
+    CommandRunning(const CommandRunning&) = delete;
+    CommandRunning& operator=(const CommandRunning&) = delete;
+
+  private:
+    bool& flag_;
+    bool before_;
+};
 
 } // namespace
 
@@ -29,6 +45,35 @@ DesktopProgram::DesktopProgram()
       terminationWatch_([this] { endOnRequest(); }) {
     state_.workDir = workingDirectory_.anchored();
     shell_.attachWindow(&window_);
+    window_.setCommandHandler([this](int id) {
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        quorvane::routeCommand(session_, &window_, id, &folder_);
+    });
+    window_.setDropHandler([this](const std::vector<std::string>& paths) {
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        addDroppedFiles(session_, paths);
+    });
+    window_.setRowOpenHandler([this](int row) {
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        folder_.openRow(row);
+    });
+    window_.setSafeEndingHandler([this] { folder_.unmount(); });
+    QObject::connect(&folder_, &OpenFolder::entriesChanged, &window_, [this] { followFolder(); });
+}
+
+void DesktopProgram::followFolder() {
+    if (window_.hasEnded() || !isSafeOpen(state_))
+        return;
+    if (commandRunning_ || shell_.isBusy()) {
+        QTimer::singleShot(FollowRetryMilliseconds, &window_, [this] { followFolder(); });
+        return;
+    }
+    CommandRunning running(commandRunning_);
+    std::lock_guard hold(lock_);
+    refreshEntryList(state_, shell_);
 }
 
 DesktopProgram::~DesktopProgram() {
@@ -63,6 +108,7 @@ void DesktopProgram::run() {
     GuardedApplication::rethrowFromEventLoop();
     // The loop can end without the window's close sequence (the desktop
     // session ending, say); the safe is written all the same.
+    folder_.unmount();
     if (isSafeOpen(state_))
         closeSafe(session_, CloseEntry::Destroy);
 }

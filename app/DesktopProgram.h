@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "app/OpenFolder.h"
 #include "app/QtShell.h"
 #include "app/TerminationWatch.h"
 #include "lifecycle/SafeState.h"
@@ -41,18 +42,27 @@ class DesktopProgram {
     Session& session() { return session_; }
     SafeState& state() { return state_; }
     const WorkingDirectory& workingDirectory() const { return workingDirectory_; }
+    OpenFolder& folder() { return folder_; }
 
     // Ends the program as the close box would, once no dialog is open and no
     // long step runs: the safe is written and the working copy removed.
     void endOnRequest();
 
   private:
+    // The list shows the entries again after the folder changed them, once
+    // no command of the window is under way.
+    void followFolder();
+
     WorkingDirectory workingDirectory_;
     SafeState state_;
     QtShell shell_;
     Session session_;
     MainWindow window_;
     TerminationWatch terminationWatch_;
+    // Held by each command of the window and by each request of the folder.
+    SessionLock lock_;
+    OpenFolder folder_{session_, lock_};
+    bool commandRunning_ = false;
 };
 
 } // namespace quorvane

@@ -1,0 +1,19 @@
+#pragma once
+
+// What the window says about the open safe's folder.
+
+namespace quorvane::folder_text {
+
+inline constexpr const char* Caption = "Open as Folder";
+inline constexpr const char* NotMounted = "The safe could not be opened as a folder.";
+inline constexpr const char* NameNotShown =
+    "This file's name cannot be used in a folder, so it cannot be opened there. Extract it "
+    "instead.";
+inline constexpr const char* StillOpen =
+    "A file in the safe's folder is still open in another program.\n\nWait until it is closed? "
+    "(No closes the folder now: what that program has not saved to it is lost.)";
+inline constexpr const char* TimedSaveFailed =
+    "The safe could not be written after the changes made in its folder. It is tried again in a "
+    "minute; Save tries at once.";
+
+} // namespace quorvane::folder_text
