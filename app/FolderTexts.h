@@ -2,6 +2,8 @@
 
 // What the window says about the open safe's folder.
 
+#include <string>
+
 namespace quorvane::folder_text {
 
 inline constexpr const char* Caption = "Open as Folder";
@@ -12,6 +14,13 @@ inline constexpr const char* NameNotShown =
 inline constexpr const char* StillOpen =
     "A file in the safe's folder is still open in another program.\n\nWait until it is closed? "
     "(No closes the folder now: what that program has not saved to it is lost.)";
+// Where no file manager could be started for it.
+inline std::string openAt(const std::string& dir) {
+    return "The safe is open as the folder " + dir + "\nIt closes with the safe.";
+}
+inline std::string noProgramFor(const std::string& file) {
+    return "No program was found to open " + file;
+}
 inline constexpr const char* TimedSaveFailed =
     "The safe could not be written after the changes made in its folder. It is tried again in a "
     "minute; Save tries at once.";

@@ -111,7 +111,9 @@ bool OpenFolder::mount() {
 void OpenFolder::showFolder() {
     if (!isSafeOpen(session_.state) || !mount())
         return;
-    openUrl(urlOf(dir_));
+    if (!openUrl(urlOf(dir_)))
+        session_.shell.showMessage(folder_text::openAt(dir_.string()), folder_text::Caption,
+                                   MessageIcon::Information);
 }
 
 void OpenFolder::openRow(int row) {
@@ -127,8 +129,9 @@ void OpenFolder::openRow(int row) {
                                    MessageIcon::Error);
         return;
     }
-    if (mount())
-        openUrl(urlOf(dir_ / *name));
+    if (mount() && !openUrl(urlOf(dir_ / *name)))
+        session_.shell.showMessage(folder_text::noProgramFor((dir_ / *name).string()),
+                                   folder_text::Caption, MessageIcon::Error);
 }
 
 void OpenFolder::unmount() {
