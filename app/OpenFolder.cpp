@@ -22,6 +22,9 @@ namespace {
 // How long one wait for the folder's open files lasts before the question
 // comes again.
 constexpr auto WaitForClose = std::chrono::seconds(10);
+// The kernel tells the folder that a file was closed a moment after close()
+// returned to its program: no question for a file closed just now.
+constexpr auto ClosingGrace = std::chrono::milliseconds(1000);
 constexpr int PollMilliseconds = 100;
 
 QUrl urlOf(const std::filesystem::path& path) {
@@ -134,22 +137,28 @@ void OpenFolder::openRow(int row) {
                                    folder_text::Caption, MessageIcon::Error);
 }
 
+// Waits with the window alive, so that it repaints and its timers run,
+// until no file of the folder is open or the time is up.
+void OpenFolder::waitForOpenFiles(std::chrono::milliseconds longest) {
+    const auto until = std::chrono::steady_clock::now() + longest;
+    while (!ended_ && folder_->openFiles() != 0 && std::chrono::steady_clock::now() < until) {
+        QEventLoop pause;
+        QTimer::singleShot(PollMilliseconds, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+}
+
 void OpenFolder::unmount() {
     if (folder_ == nullptr)
         return;
+    waitForOpenFiles(ClosingGrace);
     bool force = false;
     while (!ended_ && folder_->openFiles() != 0) {
         if (!session_.shell.askYesNo(folder_text::StillOpen, folder_text::Caption)) {
             force = true;
             break;
         }
-        // Waits with the window alive, so that it repaints and its timers run.
-        const auto until = std::chrono::steady_clock::now() + WaitForClose;
-        while (!ended_ && folder_->openFiles() != 0 && std::chrono::steady_clock::now() < until) {
-            QEventLoop pause;
-            QTimer::singleShot(PollMilliseconds, &pause, &QEventLoop::quit);
-            pause.exec();
-        }
+        waitForOpenFiles(WaitForClose);
     }
     stopServing(force);
 }

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -52,6 +53,7 @@ class OpenFolder : public QObject {
   private:
     bool mount();
     void stopServing(bool force);
+    void waitForOpenFiles(std::chrono::milliseconds longest);
     std::filesystem::path freeMountPoint() const;
 
     Session& session_;

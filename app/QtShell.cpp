@@ -3,6 +3,7 @@
 #include "app/EntryListView.h"
 #include "app/MainWindow.h"
 #include "dialogs/Dialogs.h"
+#include "entries/NameText.h"
 
 #include <QGridLayout>
 #include <QMessageBox>
@@ -139,7 +140,9 @@ void QtShell::setRowText(int row, int column, const std::string& text) {
     QTreeWidgetItem* item = list->topLevelItem(row);
     if (item == nullptr || column < 0 || column >= list->columnCount())
         return;
-    item->setText(column, shown(text));
+    // A stored name from a safe made anywhere may hold a line break or a
+    // mark that turns the text around: shown escaped, never acted on.
+    item->setText(column, shown(withActingCharactersEscaped(text)));
     // A long name or size is shown whole rather than cut off.
     list->widenColumnToFit(row, column);
 }

@@ -36,6 +36,7 @@ class QtShell : public Shell {
     void ShowProgress(const std::string& text) override;
     void HideProgress() override;
     void runBusy(const std::function<void()>& step) override;
+    void runShortStep(const std::function<void()>& step) override { step(); }
     void deleteAllRows() override;
     void insertRow(int row, const std::string& column0) override;
     void setRowText(int row, int column, const std::string& text) override;

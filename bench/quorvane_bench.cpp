@@ -27,10 +27,13 @@
 #include "storage/format/Container.h"
 #include "storage/format/SafeCipher.h"
 #include "storage/format/SealedSafe.h"
+#include "storage/workingcopy/FileStreams.h"
+#include "storage/workingcopy/PlainFile.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -131,12 +134,14 @@ int makeContainer(long sizeMiB, const char* path) {
             content.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
     }
-    if (createContainer(path) != 0)
+    int error = 0;
+    const auto container = PlainFile::open(path, O_RDWR | O_CREAT | O_TRUNC, error);
+    const auto content = PlainFile::open(source, O_RDONLY, error);
+    if (!container || !content || !writeEmptyContainer(*container))
         return fail("cannot create container");
-    std::fstream container(path, std::ios::in | std::ios::out | std::ios::binary);
     ContainerIndex index;
-    readContainerIndex(container, index);
-    auto result = appendEntry(container, index, source, "content.bin",
+    readContainerIndex(*container, index);
+    auto result = appendEntry(*container, index, *content, "content.bin",
                               static_cast<std::uint64_t>(sizeMiB) << 20);
     std::remove(source.c_str());
     return result == AppendResult::Appended ? 0 : fail("append failed");
@@ -159,15 +164,13 @@ struct OpenedSafe {
 // The save as it was before every new safe file was read back and compared:
 // the same encryption and replacement, locked the same way, no check.
 bool saveUnchecked(SafeState& state) {
-    state.workingCopyStream.flush();
     const std::string key = derivePasswordKey(state.password);
     ReplaceGuard guard;
     guard.lockFresh = true;
     const ReplaceResult result = replaceFileAtomically(
         state.safePath,
         [&](std::ostream& out, std::string& message) {
-            std::iostream& in = state.workingCopyStream;
-            in.clear();
+            FileInputStream in(*state.workingCopy);
             bool failed = false;
             encryptSafe(in, out, key, failed, message);
             return !failed;

@@ -84,7 +84,7 @@ int runCli(const std::vector<std::string>& args) {
         return toInt(early);
     // Read from the header alone: no password, no working folder.
     if (invocation.command == CliCommand::Info)
-        return toInt(printSafeInfo(invocation.safePath, std::cout, std::cerr));
+        return toInt(printSafeInfo(invocation.safePath, invocation.json, std::cout, std::cerr));
     return runWithWorkingDirectory(invocation);
 }
 

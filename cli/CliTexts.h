@@ -52,6 +52,14 @@ inline std::string nameMatchesSeveral(const std::string& name, const std::vector
 inline std::string nameShortened(const std::string& path, const std::string& stored) {
     return path + ": stored as " + stored + " (names keep at most 50 bytes)";
 }
+// path: a file added; stored: its name in the safe, which an entry had already.
+inline std::string nameTaken(const std::string& path, const std::string& stored) {
+    return path + ": stored as " + stored + ", which another entry already has";
+}
+// path: something in an added folder that was not stored, and why.
+inline std::string passedOver(const std::string& path, const std::string& why) {
+    return path + ": not added: " + why;
+}
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
 inline constexpr const char* NameIsCancelMarker =
     "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";
@@ -81,6 +89,9 @@ inline std::string timedSaveFailed(const std::string& reason) {
     return "the safe could not be written (" + reason + "); it is tried again in a minute";
 }
 inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
+inline constexpr const char* PlainHasNoSignature =
+    "the plain format has no signature, so any file that is not sealed shows as plain; only "
+    "its password can tell whether it is a safe";
 inline constexpr const char* UnreadableSealedHeader =
     "the sealed header is cut short, of another format, or out of bounds";
 

@@ -36,6 +36,7 @@ struct RawArguments {
     bool allowEmptyPassword = false;
     bool eraseOriginals = false;
     bool readOnly = false;
+    bool json = false;
     bool help = false;
     bool version = false;
 };
@@ -114,6 +115,8 @@ bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std:
             raw.eraseOriginals = true;
         } else if (arg == "--read-only") {
             raw.readOnly = true;
+        } else if (arg == "--json") {
+            raw.json = true;
         } else if (arg == "--help" || arg == "-h") {
             raw.help = true;
         } else if (arg == "--version") {
@@ -160,6 +163,8 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
         error = "--erase-originals belongs to add";
     else if (raw.readOnly && command != CliCommand::Mount)
         error = "--read-only belongs to mount";
+    else if (raw.json && command != CliCommand::List && command != CliCommand::Info)
+        error = "--json belongs to list and info";
     else if (!raw.names.empty() && command != CliCommand::Extract &&
              command != CliCommand::Rename && command != CliCommand::Delete)
         error = "--name belongs to extract, rename and delete";
@@ -251,6 +256,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     invocation.allowEmptyPassword = raw.allowEmptyPassword;
     invocation.eraseOriginals = raw.eraseOriginals;
     invocation.readOnly = raw.readOnly;
+    invocation.json = raw.json;
     invocation.names = raw.names;
     parsed.ok = true;
     return parsed;

@@ -39,6 +39,7 @@ struct Invocation {
     bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
     bool eraseOriginals = false;                // add
     bool readOnly = false;                      // mount
+    bool json = false;                          // list, info: one JSON document
 };
 
 struct ParsedCommandLine {

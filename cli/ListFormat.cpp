@@ -1,35 +1,34 @@
 #include "cli/ListFormat.h"
 
+#include "entries/NameText.h"
+
 namespace quorvane {
 
 std::string escapeEntryName(const std::string& name) {
     static constexpr char HexDigits[] = "0123456789abcdef";
     std::string escaped;
     escaped.reserve(name.size());
-    for (char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (byte) {
-        case '\\':
+    for (std::size_t at = 0; at < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[at]);
+        const std::size_t length = printableSequenceAt(name, at);
+        if (byte == '\\') {
             escaped += "\\\\";
-            break;
-        case '\t':
+        } else if (byte == '\t') {
             escaped += "\\t";
-            break;
-        case '\n':
+        } else if (byte == '\n') {
             escaped += "\\n";
-            break;
-        case '\r':
+        } else if (byte == '\r') {
             escaped += "\\r";
-            break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                escaped += "\\x";
-                escaped += HexDigits[byte >> 4];
-                escaped += HexDigits[byte & 0x0F];
-            } else {
-                escaped += c;
-            }
+        } else if (length > 0) {
+            escaped.append(name, at, length);
+            at += length;
+            continue;
+        } else {
+            escaped += "\\x";
+            escaped += HexDigits[byte >> 4];
+            escaped += HexDigits[byte & 0x0F];
         }
+        ++at;
     }
     return escaped;
 }

@@ -1,7 +1,10 @@
 #include "cli/ProgressLine.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
 
 namespace quorvane {
 
@@ -25,7 +28,55 @@ std::string clockTime(std::uint64_t seconds) {
     return buffer;
 }
 
+// Seconds left at the pace so far, rounded up: "0:00 left" would be untrue
+// while bytes remain.
+std::uint64_t secondsLeft(std::uint64_t done, std::uint64_t total, double seconds) {
+    const double rate = static_cast<double>(done) / seconds;
+    return static_cast<std::uint64_t>(std::ceil(static_cast<double>(total - done) / rate));
+}
+
 } // namespace
+
+std::string groupedCount(std::uint64_t count) {
+    const std::string digits = std::to_string(count);
+    std::string grouped;
+    for (std::size_t at = 0; at < digits.size(); ++at) {
+        if (at > 0 && (digits.size() - at) % 3 == 0)
+            grouped += ',';
+        grouped += digits[at];
+    }
+    return grouped;
+}
+
+std::string shortSize(std::uint64_t bytes) {
+    static constexpr const char* Units[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+    std::size_t unit = 0;
+    std::uint64_t scale = 1;
+    while (unit + 1 < std::size(Units) && bytes / scale >= 1000) {
+        scale *= 1000;
+        ++unit;
+    }
+    char buffer[32];
+    // Rounded down, so that a size is never shown as more than it is.
+    if (unit > 0 && bytes / scale < 10)
+        std::snprintf(buffer, sizeof buffer, "%llu.%llu %s",
+                      static_cast<unsigned long long>(bytes / scale),
+                      static_cast<unsigned long long>(bytes % scale / (scale / 10)), Units[unit]);
+    else
+        std::snprintf(buffer, sizeof buffer, "%llu %s",
+                      static_cast<unsigned long long>(bytes / scale), Units[unit]);
+    return buffer;
+}
+
+std::string batchFigures(std::uint64_t number, std::uint64_t count, std::uint64_t done,
+                         std::uint64_t total, ProgressClock::duration elapsed) {
+    std::string line = "Adding file " + groupedCount(number) + " of " + groupedCount(count) + ", " +
+                       shortSize(done) + " of " + shortSize(total);
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    if (seconds > 0.0 && done > 0 && done < total)
+        line += ", " + clockTime(secondsLeft(done, total, seconds)) + " left";
+    return line;
+}
 
 std::string progressFigures(std::uint64_t done, std::uint64_t total,
                             ProgressClock::duration elapsed) {
@@ -41,21 +92,29 @@ std::string progressFigures(std::uint64_t done, std::uint64_t total,
         char speed[32];
         std::snprintf(speed, sizeof speed, "%.1f MB/s", rate / 1e6);
         figures += speed;
-        // Rounded up: "0:00 left" would be untrue while bytes remain.
-        const double left = std::ceil(static_cast<double>(total - done) / rate);
         if (done < total)
-            figures += ' ' + clockTime(static_cast<std::uint64_t>(left)) + " left";
+            figures += ' ' + clockTime(secondsLeft(done, total, seconds)) + " left";
     }
     return figures;
 }
 
 void ProgressLine::start(const std::string& text) {
+    if (batch_.active) {
+        // A small file reports no bytes: the line moves on at its start.
+        drawBatch();
+        return;
+    }
     finish();
     text_ = text;
     stepStarted_ = false;
 }
 
 void ProgressLine::update(std::uint64_t done, std::uint64_t total) {
+    if (batch_.active) {
+        batch_.fileDone = std::min(done, batch_.fileSize);
+        drawBatch();
+        return;
+    }
     const auto now = now_();
     // One busy box may cover several byte-moving steps; each starts its own count.
     if (!stepStarted_ || done < lastDone_ || total != lastTotal_) {
@@ -78,6 +137,40 @@ void ProgressLine::draw(std::uint64_t done, std::uint64_t total, ProgressClock::
          << std::flush;
     drawn_ = true;
     stepDrawn_ = true;
+    lastDraw_ = now;
+}
+
+void ProgressLine::startBatch(std::uint64_t count, std::uint64_t totalBytes) {
+    finish();
+    batch_ = Batch{true, count, totalBytes, 0, 0, 0, 0, now_()};
+}
+
+void ProgressLine::startBatchFile(std::uint64_t number, std::uint64_t size) {
+    batch_.doneBefore += batch_.fileSize;
+    batch_.number = number;
+    batch_.fileSize = size;
+    batch_.fileDone = 0;
+}
+
+void ProgressLine::endBatch() {
+    batch_.active = false;
+    finish();
+}
+
+void ProgressLine::drawBatch() {
+    const auto now = now_();
+    // Counted from the start of the command, not of the file: each of a
+    // thousand small files ends well within half a second.
+    if (now - batch_.started < ShowAfter)
+        return;
+    const std::uint64_t done = std::min(batch_.doneBefore + batch_.fileDone, batch_.totalBytes);
+    // At most ten times a second, and once more for the last figure.
+    if (drawn_ && done < batch_.totalBytes && now - lastDraw_ < RedrawInterval)
+        return;
+    out_ << '\r'
+         << batchFigures(batch_.number, batch_.count, done, batch_.totalBytes, now - batch_.started)
+         << "\033[K" << std::flush;
+    drawn_ = true;
     lastDraw_ = now;
 }
 

@@ -1,11 +1,14 @@
 #include "cli/SafeCommands.h"
 
 #include "cli/CliTexts.h"
+#include "cli/JsonText.h"
 #include "cli/ListFormat.h"
 #include "cli/MountCommand.h"
 #include "cli/TerminalShell.h"
 #include "entries/AddSteps.h"
 #include "entries/Entries.h"
+#include "entries/ExtractTarget.h"
+#include "entries/FolderSources.h"
 #include "entries/Messages.h"
 #include "entries/SourceSnapshot.h"
 #include "lifecycle/Lifecycle.h"
@@ -21,6 +24,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace quorvane {
 
@@ -149,8 +153,11 @@ ExitCode runCreate(CommandRun& run) {
 
 ExitCode runList(CommandRun& run) {
     const auto& details = run.session.state.entryDetails;
-    for (std::size_t row = 0; row < details.size(); ++row)
-        run.out << formatListLine(row, details[row]);
+    if (run.invocation.json)
+        run.out << entriesJson(details);
+    else
+        for (std::size_t row = 0; row < details.size(); ++row)
+            run.out << formatListLine(row, details[row]);
     run.out.flush();
     if (!run.out) {
         report(run.errors, clitext::ListNotWritten);
@@ -170,10 +177,50 @@ bool eraseStoredOriginal(CommandRun& run, const SourceFile& source) {
         return false;
     const SourceSnapshot now = takeSourceSnapshot(source.path);
     if (now.taken && now.device == source.before.device && now.inode == source.before.inode) {
-        report(run.errors, source.path + ": " + clitext::OriginalNotDeleted);
+        report(run.errors, escapeEntryName(source.path) + ": " + clitext::OriginalNotDeleted);
         return false;
     }
     return true;
+}
+
+// Every file to store, its folders walked, each checked before anything is
+// stored: a file that cannot be read or measured is named with the system's
+// reason. What a folder held that is not stored is listed, one line each.
+bool gatherSources(CommandRun& run, std::vector<SourceFile>& sources) {
+    const SourceList list = expandSources(run.invocation.files);
+    if (!list.unlistedFolder.empty()) {
+        report(run.errors, escapeEntryName(list.unlistedFolder) + ": " + list.unlistedWhy);
+        return false;
+    }
+    for (const PassedOver& item : list.passedOver)
+        report(run.errors, clitext::passedOver(escapeEntryName(item.path), item.why));
+    for (const std::string& path : list.files) {
+        SourceFile& source = sources.emplace_back();
+        source.path = path;
+        if (const std::string problem = sourceProblem(path, source.size); !problem.empty()) {
+            report(run.errors, escapeEntryName(path) + ": " + problem);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Says what the list will show of a file just stored: a name cut to the
+// field's 50 bytes, and a name that another entry has as well (extracting
+// both then puts the later one under a numbered name).
+void reportStoredName(CommandRun& run, const SourceFile& source,
+                      std::unordered_set<std::string>& storedNames) {
+    const std::string name = storedNameOf(source.path);
+    const std::string stored = name.substr(0, keptNameLength(name));
+    // Through the shell, which ends the progress line first.
+    if (stored.size() < name.size())
+        run.shell.showMessage(
+            clitext::nameShortened(escapeEntryName(source.path), escapeEntryName(stored)), "",
+            MessageIcon::Information);
+    if (!storedNames.insert(stored).second)
+        run.shell.showMessage(
+            clitext::nameTaken(escapeEntryName(source.path), escapeEntryName(stored)), "",
+            MessageIcon::Information);
 }
 
 // All or nothing, so that exit status 1 always means an unchanged safe file:
@@ -182,20 +229,37 @@ bool eraseStoredOriginal(CommandRun& run, const SourceFile& source) {
 // only once the safe file holding them is written: the working copy goes away
 // when the tool ends, so until then it is no copy to rely on.
 ExitCode runAdd(CommandRun& run) {
-    const auto& paths = run.invocation.files;
-    const int count = static_cast<int>(paths.size());
+    std::vector<SourceFile> sources;
+    if (!gatherSources(run, sources))
+        return ExitCode::Failed;
+    const auto& details = run.session.state.entryDetails;
+    std::unordered_set<std::string> storedNames;
+    for (const EntryDetail& entry : details)
+        storedNames.insert(entry.name);
+    std::uint64_t totalBytes = 0;
+    for (const SourceFile& source : sources)
+        totalBytes += source.size;
+
+    const int count = static_cast<int>(sources.size());
+    if (count > 1)
+        run.shell.startAddBatch(sources.size(), totalBytes);
     std::vector<SourceFile> stored;
     for (int i = 0; i < count; ++i) {
         SourceFile source;
-        if (!measureSource(run.session, paths[static_cast<std::size_t>(i)], source) ||
-            !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count)))
+        const std::string& path = sources[static_cast<std::size_t>(i)].path;
+        run.shell.startAddBatchFile(static_cast<std::uint64_t>(i) + 1,
+                                    sources[static_cast<std::size_t>(i)].size);
+        if (!measureSource(run.session, path, source) ||
+            !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count))) {
+            run.shell.endAddBatch();
             return ExitCode::Failed;
+        }
         stored.push_back(source);
-        const std::string name = storedNameOf(source.path);
-        if (keptNameLength(name) < name.size())
-            report(run.errors,
-                   clitext::nameShortened(source.path, name.substr(0, keptNameLength(name))));
+        reportStoredName(run, source, storedNames);
     }
+    run.shell.endAddBatch();
+    if (stored.empty())
+        return ExitCode::Success;
     if (saveBack(run) != ExitCode::Success)
         return ExitCode::Failed;
     if (!run.invocation.eraseOriginals)
@@ -369,6 +433,10 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
             report(errors, clitext::NameIsCancelMarker);
             return ExitCode::BadUsage;
         }
+        if (const char* refusal = newNameRefusal(invocation.newName)) {
+            report(errors, refusal);
+            return ExitCode::BadUsage;
+        }
         return ExitCode::Success;
     default:
         return ExitCode::Success;
@@ -386,7 +454,7 @@ ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& pa
 
     ExitCode code =
         invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);
-    state.workingCopyStream.close();
+    state.workingCopy.reset();
     return code;
 }
 

@@ -84,7 +84,24 @@ void TerminalShell::ShowProgress(const std::string& text) {
 }
 
 void TerminalShell::HideProgress() {
-    progress_.finish();
+    // Within an add of several files the line stays for the next one.
+    if (!progress_.inBatch())
+        progress_.finish();
+}
+
+void TerminalShell::startAddBatch(std::uint64_t count, std::uint64_t totalBytes) {
+    if (progressOnTerminal_)
+        progress_.startBatch(count, totalBytes);
+}
+
+void TerminalShell::startAddBatchFile(std::uint64_t number, std::uint64_t size) {
+    if (progress_.inBatch())
+        progress_.startBatchFile(number, size);
+}
+
+void TerminalShell::endAddBatch() {
+    if (progress_.inBatch())
+        progress_.endBatch();
 }
 
 // Nothing else runs in a terminal while a step works, so it runs right here.

@@ -55,6 +55,12 @@ class TerminalShell : public Shell {
     // The command fills in what it learns once the safe is open (all rows for an extract).
     TerminalAnswers& answers() { return answers_; }
 
+    // An add of several files: one progress line over them all (see
+    // ProgressLine), each file announced before it is stored.
+    void startAddBatch(std::uint64_t count, std::uint64_t totalBytes);
+    void startAddBatchFile(std::uint64_t number, std::uint64_t size);
+    void endAddBatch();
+
     // Messages other than errors wait while held, until they are let go
     // (shown) or dropped: a notice such as "Your password has been changed."
     // is true only once the safe is written.

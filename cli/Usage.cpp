@@ -8,7 +8,7 @@ namespace {
 
 constexpr const char* CommandLines =
     "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password] [--sealed]\n"
-    "       quorvane-cli list    SAFE\n"
+    "       quorvane-cli list    SAFE [--json]\n"
     "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
     "       quorvane-cli extract SAFE DIR [NUMBER...] [--name NAME]...\n"
     "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
@@ -17,7 +17,7 @@ constexpr const char* CommandLines =
     "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
     "                                 [--allow-empty-password]\n"
     "       quorvane-cli seal    SAFE\n"
-    "       quorvane-cli info    SAFE\n"
+    "       quorvane-cli info    SAFE [--json]\n"
     "       quorvane-cli mount   SAFE DIR [--read-only]\n"
     "       quorvane-cli help    [COMMAND]\n"
     "       quorvane-cli --help | --version\n";
@@ -32,21 +32,32 @@ Commands:
   create SAFE      write a new, empty safe; an existing file is refused
                    unless --force is given; with --sealed it is sealed
   list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),
-                   TAB, NAME
+                   TAB, NAME; with --json one JSON document instead
   add SAFE FILE... store the files in this order, as a drop on the window
-                   does; all or nothing: the first file that cannot be
-                   stored ends the add, and the safe stays as it was. With
+                   does; a FILE that is a folder stands for every regular
+                   file in it and below, in the order of their paths
+                   (links are not followed; links, other kinds of file and
+                   empty files are listed and left out); all or nothing:
+                   the first file that cannot be read or stored is named
+                   and ends the add, and the safe stays as it was. With
                    --erase-originals each stored original is overwritten and
                    deleted after the safe holding it has been written (and
                    only if it has not changed since it was stored). A name
-                   keeps at most 50 bytes, cut between UTF-8 characters
+                   keeps at most 50 bytes, cut between UTF-8 characters;
+                   a stored name that another entry has too is reported
   extract SAFE DIR [NUMBER...]
                    write the entries given by NUMBER or --name (all when
-                   none is given) into DIR, which must exist; files of the same name are
-                   replaced; names that would lead outside DIR are skipped
+                   none is given) into DIR, which must exist; files of the
+                   same name that were there before are replaced, but a
+                   file this extraction wrote never is: a later entry of
+                   the same name goes under "NAME (2).EXT" (the next free
+                   number), one line each; names that would lead outside
+                   DIR are skipped
   rename SAFE NUMBER NEWNAME
                    give an entry a new name (at most 49 bytes); the entry
-                   may be given by --name NAME instead of NUMBER
+                   may be given by --name NAME instead of NUMBER. A name
+                   extracting could not write (empty, ".", "..", with "/"
+                   or a control character) is refused with status 2
   delete SAFE NUMBER...
                    remove the numbered entries (numbers as list shows them
                    before the delete; one given twice counts once); later
@@ -57,8 +68,11 @@ Commands:
                    a new salt with it)
   seal SAFE        write the safe sealed (asks for its password)
   info SAFE        print the safe's format without asking for a password:
-                   "format: plain", or "format: sealed" and a line
-                   "kdf: argon2id passes=N memory=NKiB"
+                   "format: plain" and a note that the plain format has no
+                   signature (any file that is not sealed shows as plain),
+                   or "format: sealed" and a line
+                   "kdf: argon2id passes=N memory=NKiB"; with --json one
+                   JSON document
   mount SAFE DIR   show the safe as the folder DIR (an empty folder) that
                    any program can read and write, until Ctrl-C, SIGTERM
                    or 'fusermount3 -u DIR'; then write the safe if it
@@ -87,6 +101,10 @@ Options (anywhere on the line; "--" ends them):
                          [y/N] question
   --erase-originals      add: erase each original after it is stored
   --read-only            mount: a folder whose files cannot be changed
+  --json                 list, info: print one JSON document: list gives
+                         {"entries":[{"number","name","size"}...]}, with
+                         "name_hex" (the stored bytes) where a name is not
+                         UTF-8; info gives "format", "signature" and "kdf"
   --name NAME            extract, rename, delete: the entry stored under NAME
                          (exactly, byte for byte), where a NUMBER is taken;
                          may be given again for more entries. A NAME that no
@@ -114,10 +132,14 @@ both kinds; new safes are plain unless --sealed is given.
 
 In the names printed by list, a backslash, TAB, newline and carriage return
 are written as \\, \t, \n and \r, and every other byte below 0x20 and the
-byte 0x7f as \xHH with two lowercase hexadecimal digits. Other bytes are
-printed as they are stored.
+byte 0x7f as \xHH with two lowercase hexadecimal digits, as are the bytes of
+C1 controls, line separators and direction marks, and bytes that are no
+UTF-8. Other bytes are printed as they are stored. Messages show stored
+names the same way.
 
-On a terminal, long steps show a progress line on standard error. Messages
+On a terminal, long steps show a progress line on standard error; an add of
+several files shows one line over all of them ("Adding file 2,345 of 5,000,
+640 MB of 1.4 GB, 0:42 left") once it has run for half a second. Messages
 go to standard error, prefixed "quorvane-cli: ".
 
 Exit status:

@@ -1,5 +1,6 @@
 #include "entries/AddSteps.h"
 #include "entries/Entries.h"
+#include "entries/FolderSources.h"
 #include "entries/Messages.h"
 #include "lifecycle/Lifecycle.h"
 
@@ -44,7 +45,19 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
     if (eraseWanted)
         eraseWanted = shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal);
 
-    const int count = static_cast<int>(paths.size());
+    // A dropped folder stands for the files in it and below; what it holds
+    // that cannot be stored is listed once, before the first file goes in.
+    const SourceList sources = expandSources(paths);
+    if (!sources.unlistedFolder.empty()) {
+        shell.showMessage(text::folderNotListed(sources.unlistedFolder, sources.unlistedWhy),
+                          text::CaptionError, MessageIcon::Error);
+        return;
+    }
+    if (!sources.passedOver.empty())
+        shell.showMessage(text::passedOverReport(sources.passedOver), text::CaptionNotAdded,
+                          MessageIcon::Information);
+    const std::vector<std::string>& files = sources.files;
+    const int count = static_cast<int>(files.size());
     for (int i = 0; i < count; ++i) {
         if (!isSafeOpen(session.state)) {
             shell.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
@@ -52,7 +65,7 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         }
         SourceFile source;
         // A refused file ends the drop; the files added before it stay.
-        if (!measureSource(session, paths[static_cast<std::size_t>(i)], source))
+        if (!measureSource(session, files[static_cast<std::size_t>(i)], source))
             return;
         if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
             return;

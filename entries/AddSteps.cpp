@@ -2,10 +2,12 @@
 
 #include "entries/ListRefresh.h"
 #include "entries/Messages.h"
+#include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
-#include "storage/format/Container.h"
 #include "storage/files/FileRoutines.h"
+#include "storage/format/Container.h"
+#include "storage/workingcopy/PlainFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +18,13 @@
 namespace quorvane {
 
 namespace text = entries_text;
+
+namespace {
+
+// Up to this size a copy is a short step (see Shell::runShortStep).
+constexpr std::uint64_t ShortCopyLimit = 4 * StreamBlockSize;
+
+} // namespace
 
 std::string storedNameOf(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -34,7 +43,7 @@ bool measureSource(Session& session, const std::string& path, SourceFile& source
     source.path = path;
     source.size = fileSize(path);
     if (source.size == 0) {
-        session.shell.showMessage(text::UnableToGetFilesize, text::CaptionError,
+        session.shell.showMessage(text::unableToGetFilesizeOf(path), text::CaptionError,
                                   MessageIcon::Error);
         return false;
     }
@@ -76,14 +85,24 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     shell.ShowProgress(progressText);
     const std::string storedName = storedNameOf(source.path);
     const ProgressCallback progress = shell.byteProgress();
-    AppendResult result = AppendResult::WriteFailed;
-    shell.runBusy([&] {
-        result = appendEntry(session.state.workingCopyStream, session.state, source.path,
-                             storedName, source.size, progress, workingCopyPath(session.state));
-    });
-    hideProgressAndRefresh(session);
-    if (result == AppendResult::Appended)
+    AppendResult result = AppendResult::SourceUnreadable;
+    int error = 0;
+    const std::unique_ptr<PlainFile> from = PlainFile::open(source.path, O_RDONLY, error);
+    const auto append = [&] {
+        result = appendEntry(*session.state.workingCopy, session.state, *from, storedName,
+                             source.size, progress);
+    };
+    if (from && source.size <= ShortCopyLimit)
+        shell.runShortStep(append);
+    else if (from)
+        shell.runBusy(append);
+    if (result == AppendResult::Appended) {
+        shell.HideProgress();
+        showAddedRow(session.state, shell);
         return true;
+    }
+    // The container was put back as it was; the list is read from it again.
+    hideProgressAndRefresh(session);
     reportAppendFailure(session, source, result);
     return false;
 }

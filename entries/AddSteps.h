@@ -24,8 +24,8 @@ std::string storedNameOf(const std::string& path);
 // size field is read back as 32 bits, and every offset is 32 bits.
 bool exceedsContainer(const ContainerIndex& index, std::uint64_t size);
 
-// Measures the source; tells the user and returns false when it cannot be
-// stored (size 0 or unknown, too large). Nothing has been written then.
+// Measures the source; tells the user which file and returns false when it
+// cannot be stored (size 0 or unknown, too large). Nothing has been written then.
 bool measureSource(Session& session, const std::string& path, SourceFile& source);
 
 // Appends the measured source under the busy box with progressText and

@@ -1,6 +1,7 @@
 #include "entries/Entries.h"
 #include "entries/ListRefresh.h"
 #include "entries/Messages.h"
+#include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "storage/format/Container.h"
 
@@ -33,14 +34,17 @@ void deleteFile(Session& session) {
     }
     const ProgressCallback progress = shell.byteProgress();
     RemoveResult result = RemoveResult::Failed;
-    shell.runBusy([&] {
-        result = removeEntry(state.workingCopyStream, state, row, workingCopyPath(state), progress);
-    });
+    shell.runBusy([&] { result = removeEntry(*state.workingCopy, state, row, progress); });
     // Records moved half-way no longer fit the index: what the working copy
     // holds now must never become the safe.
     if (result == RemoveResult::Torn)
         state.readOnly = true;
-    hideProgressAndRefresh(session);
+    if (result == RemoveResult::Torn) {
+        hideProgressAndRefresh(session); // the list shows what the working copy holds now
+    } else {
+        shell.HideProgress();
+        showEntryList(state, shell);
+    }
     if (result == RemoveResult::Removed)
         shell.showMessage(text::FileDeleted, text::CaptionSuccessBang, MessageIcon::Information);
     else if (result == RemoveResult::Torn)

@@ -2,6 +2,7 @@
 
 #include "entries/FdOutputBuffer.h"
 #include "entries/Messages.h"
+#include "entries/NameText.h"
 #include "storage/files/UnfinishedFiles.h"
 
 #include <atomic>
@@ -43,13 +44,38 @@ bool isPlainEntryName(const std::string& name) {
            name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
+const char* newNameRefusal(const std::string& name) {
+    if (name.empty())
+        return text::RenameRefusedEmpty;
+    if (name == "." || name == "..")
+        return text::RenameRefusedDots;
+    if (name.find('/') != std::string::npos)
+        return text::RenameRefusedSeparator;
+    for (std::size_t at = 0; at < name.size();) {
+        std::size_t length = 0;
+        const char32_t point = utf8CodePointAt(name, at, length);
+        if (length > 0 && (point < 0x20 || (point >= 0x7F && point <= 0x9F)))
+            return text::RenameRefusedControl;
+        at += length > 0 ? length : 1;
+    }
+    return nullptr;
+}
+
+std::string numberedName(const std::string& name, int number) {
+    const std::string mark = " (" + std::to_string(number) + ")";
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return name + mark;
+    return name.substr(0, dot) + mark + name.substr(dot);
+}
+
 namespace {
 
 TargetResult skipped(const char* why) {
-    return {TargetOutcome::Skipped, why};
+    return {TargetOutcome::Skipped, why, ""};
 }
 TargetResult failed(int error) {
-    return {TargetOutcome::Failed, std::strerror(error)};
+    return {TargetOutcome::Failed, std::strerror(error), ""};
 }
 
 // The umask as the kernel shows it in /proc/self/status, where it does.
@@ -94,25 +120,56 @@ mode_t newFileMode() {
 // follows a link, so that check only has to give the clear reason. Under the
 // safe's own name the rename would put the entry in the safe's place; another
 // hard link of it may be the name the user opens it by, so both are refused.
+// A file that this extraction wrote under the name is no refusal, but a
+// clash: the entry goes under a free name beside it.
 struct TargetCheck {
     std::optional<TargetResult> refusal;
     mode_t mode = 0;
+    bool clash = false;
 };
 
 TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name) {
     struct stat status {};
     if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(status.st_mode))
-            return {skipped(text::TargetNotPlainFile), 0};
+            return {skipped(text::TargetNotPlainFile), 0, false};
         if (folder.isTheSafe(status.st_dev, status.st_ino))
-            return {skipped(text::TargetIsOpenSafe), 0};
+            return {skipped(text::TargetIsOpenSafe), 0, false};
+        if (folder.wroteFile(status.st_dev, status.st_ino))
+            return {std::nullopt, newFileMode(), true};
         // The permission bits only: bytes from a safe made anywhere must not
         // become a set-user-id or set-group-id program.
-        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777)};
+        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777), false};
     }
     if (errno == ENOENT)
-        return {std::nullopt, newFileMode()};
-    return {failed(errno), 0};
+        return {std::nullopt, newFileMode(), false};
+    return {failed(errno), 0, false};
+}
+
+// Gives the complete fresh file the first numbered name beside name that
+// nothing in the folder has, without ever replacing anything: a name taken
+// in the meantime is simply passed over. The name it got, or the errno.
+int placeUnderFreeName(const ExtractFolder& folder, const std::string& freshName,
+                       const std::string& name, std::string& placedAs) {
+    for (int number = 2; number < 100000; ++number) {
+        const std::string candidate = numberedName(name, number);
+        int result = ::renameat2(folder.fd(), freshName.c_str(), folder.fd(), candidate.c_str(),
+                                 RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without RENAME_NOREPLACE: a new link fails as
+            // well when the name is taken.
+            result = ::linkat(folder.fd(), freshName.c_str(), folder.fd(), candidate.c_str(), 0);
+            if (result == 0)
+                ::unlinkat(folder.fd(), freshName.c_str(), 0);
+        }
+        if (result == 0) {
+            placedAs = candidate;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
 }
 
 // Creates a new, empty file under a name nobody else uses, in the folder of
@@ -162,7 +219,7 @@ std::string fillFreshFile(int fd, const std::function<bool(std::ostream&)>& writ
 
 } // namespace
 
-TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name,
+TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent) {
     if (!isPlainEntryName(name))
         return skipped(text::NameNotPlain);
@@ -195,6 +252,9 @@ TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name
         if (!target.refusal && ::fchmod(fd, target.mode) != 0)
             why = std::strerror(errno);
     }
+    struct stat written {};
+    if (why.empty() && ::fstat(fd, &written) != 0)
+        why = std::strerror(errno);
     if (::close(fd) != 0 && why.empty())
         why = std::strerror(errno);
     if (target.refusal) {
@@ -202,17 +262,25 @@ TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name
         return *target.refusal;
     }
     if (why.empty()) {
+        std::string placedAs;
         // Replaces the directory entry only: whatever the name stood for
         // before keeps its content, wherever else it is linked.
-        if (::renameat(folder.fd(), freshName.c_str(), folder.fd(), name.c_str()) == 0)
-            return {TargetOutcome::Written, ""};
-        why = std::string(std::strerror(errno)) + "; the extracted copy was removed";
+        int error = 0;
+        if (target.clash)
+            error = placeUnderFreeName(folder, freshName, name, placedAs);
+        else if (::renameat(folder.fd(), freshName.c_str(), folder.fd(), name.c_str()) != 0)
+            error = errno;
+        if (error == 0) {
+            folder.noteWritten(written.st_dev, written.st_ino);
+            return {TargetOutcome::Written, "", placedAs};
+        }
+        why = std::string(std::strerror(error)) + "; the extracted copy was removed";
         ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        return {TargetOutcome::Failed, why};
+        return {TargetOutcome::Failed, why, ""};
     }
     // A cut-off file must not stay behind, under any name.
     ::unlinkat(folder.fd(), freshName.c_str(), 0);
-    return {TargetOutcome::Failed, why + "; the incomplete file was removed"};
+    return {TargetOutcome::Failed, why + "; the incomplete file was removed", ""};
 }
 
 } // namespace quorvane

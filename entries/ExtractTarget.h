@@ -10,8 +10,10 @@
 
 #include <functional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 
 namespace quorvane {
 
@@ -31,32 +33,54 @@ class ExtractFolder {
         return safeKnown_ && device == safeDevice_ && inode == safeInode_;
     }
 
+    // The files this extraction has put in the folder, by device and inode:
+    // known by what they are, not by their names, so that a folder that
+    // folds case or normalises names still shows a second entry the first
+    // one's file.
+    void noteWritten(dev_t device, ino_t inode) { written_.insert({device, inode}); }
+    bool wroteFile(dev_t device, ino_t inode) const { return written_.count({device, inode}) > 0; }
+
   private:
     int fd_ = -1;
     int openError_ = 0;
     bool safeKnown_ = false;
     dev_t safeDevice_ = 0;
     ino_t safeInode_ = 0;
+    std::set<std::pair<dev_t, ino_t>> written_;
 };
 
 // A name that can only mean a file directly inside the folder.
 bool isPlainEntryName(const std::string& name);
 
+// Why a name given to Rename would be refused (one of the texts of
+// Messages.h), nullptr when it is a name extracting writes as it is. Control
+// characters go further than extracting, which writes the names of old safes
+// as they are: a new name has no reason to hold one.
+const char* newNameRefusal(const std::string& name);
+
+// The name a clashing entry takes instead of name: "(number)" before the
+// extension ("IMG_0001 (2).JPG"), or at the end when there is none (a name
+// that only starts with a dot has none: ".profile (2)").
+std::string numberedName(const std::string& name, int number);
+
 enum class TargetOutcome { Written, Skipped, Failed };
 
 struct TargetResult {
     TargetOutcome outcome = TargetOutcome::Failed;
-    std::string detail; // why it was skipped or failed
+    std::string detail;    // why it was skipped or failed
+    std::string writtenAs; // the free name it went under instead of its own, if it did
 };
 
 // Lets writeContent fill a fresh file in folder (private, mode 0600, while it is
 // written) and puts it in place under name, replacing an ordinary file of that
 // name other than the open safe. The new file takes the permissions of the one
 // it replaces (its links are not carried over), or under a new name 0666 less
-// the umask. writeContent returns false when its source could not be read. On
-// any failure the fresh file is removed and an existing file of that name is
-// left as it was.
-TargetResult writeEntryFile(const ExtractFolder& folder, const std::string& name,
+// the umask. A file that this extraction wrote is never replaced: the entry
+// then goes under the first numbered name that nothing in the folder has.
+// writeContent returns false when its source could not be read. On any
+// failure the fresh file is removed and an existing file of that name is left
+// as it was.
+TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent);
 
 } // namespace quorvane

@@ -1,5 +1,7 @@
 #include "entries/Messages.h"
 
+#include "entries/NameText.h"
+
 #include <cstdio>
 
 namespace quorvane::entries_text {
@@ -30,30 +32,50 @@ std::string extractingFileOf(int number, int count) {
 }
 
 std::string fileTooLargeFor(const std::string& path) {
-    return std::string(FileTooLarge) + "\n" + path;
+    return std::string(FileTooLarge) + "\n" + escapedName(path);
+}
+
+std::string passedOverReport(const std::vector<PassedOver>& passedOver) {
+    std::string lines;
+    for (const auto& item : passedOver)
+        lines += "\n" + escapedName(item.path) + ": " + item.why;
+    return std::to_string(passedOver.size()) +
+           (passedOver.size() == 1 ? " file in the added folders was"
+                                   : " files in the added folders were") +
+           " not added:" + lines;
+}
+
+std::string unableToGetFilesizeOf(const std::string& path) {
+    return std::string(UnableToGetFilesize) + "\n" + escapedName(path);
+}
+
+std::string folderNotListed(const std::string& path, const std::string& reason) {
+    return "Nothing was added: the content of this folder could not be listed:\n" +
+           escapedName(path) + "\n" + reason;
 }
 
 std::string sourceUnreadable(const std::string& path, const std::string& reason) {
     return "The file could not be read, so it was not stored and the original was left as it "
            "is:\n" +
-           path + "\n" + reason;
+           escapedName(path) + "\n" + reason;
 }
 
 std::string safeNotWritten(const std::string& path) {
     return "The file was not stored: the safe's working copy could not be written. The safe "
            "is as it was and the original was left as it is:\n" +
-           path;
+           escapedName(path);
 }
 
 std::string originalChangedNotErased(const std::string& path) {
-    return "The original file was changed after it was stored, so it was not erased:\n" + path;
+    return "The original file was changed after it was stored, so it was not erased:\n" +
+           escapedName(path);
 }
 
 std::string originalIsLinkNotErased(const std::string& path) {
     return "The original is a symbolic link, so it was not erased: overwriting through a link "
            "would destroy whatever file it points to now. The stored copy stays in the safe; "
            "the link and its file were left as they are:\n" +
-           path;
+           escapedName(path);
 }
 
 std::string originalHasOtherNamesNotErased(const std::string& path) {
@@ -61,20 +83,20 @@ std::string originalHasOtherNamesNotErased(const std::string& path) {
            "overwriting it would destroy the content under its other names too, and deleting "
            "this name alone would not remove the data. The stored copy stays in the safe; the "
            "file was left as it is:\n" +
-           path;
+           escapedName(path);
 }
 
 std::string originalNotErased(const std::string& path, const std::string& reason) {
     return "The original file could not be securely erased, so it was not deleted. The stored "
            "copy stays in the safe:\n" +
-           path + "\n" + reason;
+           escapedName(path) + "\n" + reason;
 }
 
 std::string originalNameNowAnotherFile(const std::string& path) {
     return "The original file was overwritten, but meanwhile its name came to stand for another "
            "file, so that name and that file were left as they are. The stored copy stays in "
            "the safe:\n" +
-           path;
+           escapedName(path);
 }
 
 namespace {
@@ -120,27 +142,34 @@ std::string erasedButRecoverable(const std::string& path, const EraseReach& reac
         return "The original file was deleted; it was kept in memory (" + reach.what +
                "), not on a disk, so no disk blocks held it, though parts of it may have been "
                "swapped out to disk: " +
-               path;
+               escapedName(path);
     return "The original file was deleted, but its content may still be recoverable from this "
            "disk because " +
-           whyRecoverable(reach) + ": " + path;
+           whyRecoverable(reach) + ": " + escapedName(path);
 }
 
 std::string printableName(const std::string& name) {
-    // Names come from safes made anywhere; a line break or an escape
-    // sequence in one must not reshape the message it is shown in.
-    std::string shown = "\"";
-    for (char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
-            shown += escaped;
-        } else {
-            shown += c;
+    return "\"" + escapedName(name) + "\"";
+}
+
+std::string escapedName(const std::string& name) {
+    // Names come from safes made anywhere; a line break, an escape sequence
+    // or a mark that turns the text around must not reshape the message it
+    // is shown in, nor a byte that is no UTF-8 become one on the way.
+    std::string shown;
+    for (std::size_t at = 0; at < name.size();) {
+        if (const std::size_t length = printableSequenceAt(name, at); length > 0) {
+            shown.append(name, at, length);
+            at += length;
+            continue;
         }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X",
+                      static_cast<unsigned>(static_cast<unsigned char>(name[at])));
+        shown += escaped;
+        ++at;
     }
-    return shown + "\"";
+    return shown;
 }
 
 std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped) {
@@ -148,6 +177,15 @@ std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped) {
            " not extracted, so that nothing is written outside the chosen folder and nothing "
            "there but ordinary files is replaced:" +
            problemLines(skipped);
+}
+
+std::string renamedEntriesReport(const std::vector<ExtractProblem>& renamed) {
+    std::string lines;
+    for (const auto& entry : renamed)
+        lines += "\nEntry " + std::to_string(entry.entryNumber) + " " + printableName(entry.name) +
+                 " was written as " + printableName(entry.detail);
+    return std::to_string(renamed.size()) + (renamed.size() == 1 ? " entry was" : " entries were") +
+           " written under a new name, as a file of its name had already been extracted:" + lines;
 }
 
 std::string failedEntriesReport(const std::vector<ExtractProblem>& failed) {

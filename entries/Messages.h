@@ -4,6 +4,7 @@
 // The texts of the original program are kept as they were, typos included;
 // the ones further down are ours and say why something was refused.
 
+#include "entries/FolderSources.h"
 #include "storage/files/EraseReach.h"
 
 #include <string>
@@ -32,6 +33,19 @@ inline constexpr const char* RemovingOriginalFile = "Removing Original File...";
 inline constexpr const char* WrittenSuccessfully = "Written Successfully";
 inline constexpr const char* SafeNotOpen = "Safe Not open";
 
+// What an added folder held that is not stored, and why.
+inline constexpr const char* CaptionNotAdded = "Not Added";
+inline constexpr const char* PassedOverLink = "a symbolic link, which is not followed";
+inline constexpr const char* PassedOverNotRegular =
+    "not a regular file (a FIFO, a device or a socket)";
+inline constexpr const char* PassedOverEmpty = "empty; a safe stores no empty files";
+// One line per path, escaped: "PATH: why".
+std::string passedOverReport(const std::vector<PassedOver>& passedOver);
+// "Unable to get filesize" with the path below it.
+std::string unableToGetFilesizeOf(const std::string& path);
+// A folder of a drop whose content could not be listed: nothing was added.
+std::string folderNotListed(const std::string& path, const std::string& reason);
+
 // Extracting.
 inline constexpr const char* SelectADirectory = "Select a Directory";
 inline constexpr const char* ExtractionFailed = "Extraction failed.";
@@ -41,6 +55,18 @@ inline constexpr const char* DeleteFailed = "Delete failed.";
 inline constexpr const char* RemovingFile = "Removing File...";
 inline constexpr const char* FileDeleted = "File deleted";
 inline constexpr const char* RenameFailed = "Rename failed.";
+// A new name that extracting would refuse, refused by Rename and why.
+inline constexpr const char* RenameRefusedEmpty =
+    "The entry was not renamed: the new name is empty, and an entry without a name cannot be "
+    "extracted.";
+inline constexpr const char* RenameRefusedSeparator =
+    "The entry was not renamed: the new name holds \"/\", which separates folders; an entry "
+    "is extracted as one file, so its name cannot hold one.";
+inline constexpr const char* RenameRefusedDots =
+    "The entry was not renamed: \".\" and \"..\" stand for folders, not for a file.";
+inline constexpr const char* RenameRefusedControl =
+    "The entry was not renamed: the new name holds a control character (a line break, a tab, "
+    "an escape), which would garble it wherever it is shown.";
 
 // "Adding File %d of %d..."
 std::string addingFileOf(int number, int count);
@@ -82,8 +108,16 @@ struct ExtractProblem {
     std::string name;
     std::string detail;
 };
-// A stored name as it can be shown safely: control bytes as \xNN, in quotes.
+// A stored name as it can be shown safely, in quotes: every byte of what
+// would act on a terminal or a text box rather than show (controls, C1
+// controls, line separators, direction marks) and every byte that is no
+// UTF-8 as \xNN.
 std::string printableName(const std::string& name);
+// The same without the quotes, for a name inside a path.
+std::string escapedName(const std::string& name);
+// The entries that went under a free name because a file of their own name
+// had been written by the same extraction; detail: the name each went under.
+std::string renamedEntriesReport(const std::vector<ExtractProblem>& renamed);
 std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped);
 std::string failedEntriesReport(const std::vector<ExtractProblem>& failed);
 inline constexpr const char* NameNotPlain =

@@ -1,4 +1,5 @@
 #include "entries/Entries.h"
+#include "entries/ExtractTarget.h"
 #include "entries/Messages.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
@@ -23,16 +24,23 @@ void renameFile(Session& session) {
     shell.RenameDialog(newEntryName);
     if (newEntryName == "-1") // Cancel; a name typed as "-1" reads the same
         return;
-    // Any text is taken, "/" included: Extract refuses names that are no
-    // plain file names, so a stored name can never lead out of a folder.
+    // A name that extracting would refuse would keep the entry in the safe
+    // for good; the entry keeps its old name instead.
+    if (const char* refusal = newNameRefusal(newEntryName)) {
+        shell.showMessage(refusal, text::CaptionError, MessageIcon::Error);
+        return;
+    }
     const bool written =
-        renameEntry(state.workingCopyStream, state, static_cast<std::size_t>(session.CurrentRow),
+        renameEntry(*state.workingCopy, state, static_cast<std::size_t>(session.CurrentRow),
                     makeEntryName(newEntryName));
     // A name field written only in part is neither the old name nor the new:
     // the working copy is no longer what the user changed it to.
     if (!written)
         state.readOnly = true;
-    refreshEntryList(state, shell);
+    if (written)
+        showEntryList(state, shell);
+    else
+        refreshEntryList(state, shell);
     if (!written)
         shell.showMessage(text::RenameNotWritten, text::CaptionError, MessageIcon::Error);
 }

@@ -4,6 +4,10 @@
 
 #include "fuzz/FuzzScratch.h"
 #include "storage/format/Container.h"
+#include "storage/workingcopy/PlainFile.h"
+
+#include <fcntl.h>
+#include <memory>
 
 #include <fstream>
 #include <sstream>
@@ -24,7 +28,14 @@ std::string fileText(const std::filesystem::path& path) {
     return text.str();
 }
 
-IndexReadReport loadChecked(std::fstream& stream, ContainerIndex& index) {
+// The index an operation kept in step must be what a fresh load gives.
+void checkKeptIndex(RandomAccessFile& stream, const ContainerIndex& kept) {
+    ContainerIndex fresh;
+    readContainerIndex(stream, fresh);
+    check(fresh == kept, "the kept index differs from a fresh load");
+}
+
+IndexReadReport loadChecked(RandomAccessFile& stream, ContainerIndex& index) {
     const IndexReadReport report = readContainerIndex(stream, index);
     check(index.indexRows.size() == index.entryDetails.size(), "rows and details differ");
     check(index.entryCount == index.indexRows.size(), "count differs from the rows loaded");
@@ -37,7 +48,7 @@ IndexReadReport loadChecked(std::fstream& stream, ContainerIndex& index) {
     return report;
 }
 
-std::vector<std::string> extractAll(std::fstream& stream, const ContainerIndex& index) {
+std::vector<std::string> extractAll(RandomAccessFile& stream, const ContainerIndex& index) {
     std::vector<std::string> contents;
     for (std::size_t row = 0; row < index.indexRows.size(); ++row) {
         std::ostringstream out;
@@ -49,40 +60,43 @@ std::vector<std::string> extractAll(std::fstream& stream, const ContainerIndex& 
     return contents;
 }
 
-void renameFirst(std::fstream& stream, ContainerIndex& index) {
+void renameFirst(RandomAccessFile& stream, ContainerIndex& index) {
     const std::size_t rows = index.indexRows.size();
     check(renameEntry(stream, index, 0, makeEntryName("renamed")), "rename failed");
+    checkKeptIndex(stream, index);
     loadChecked(stream, index);
     check(index.indexRows.size() == rows, "rename changed the rows");
     check(index.entryDetails[0].name == "renamed", "rename did not take");
 }
 
-void removeOne(std::fstream& stream, ContainerIndex& index, const std::filesystem::path& path,
-               std::size_t row) {
+void removeOne(RandomAccessFile& stream, ContainerIndex& index, std::size_t row) {
     std::vector<std::string> contents = extractAll(stream, index);
-    check(removeEntry(stream, index, row, path) == RemoveResult::Removed, "remove failed");
-    check(stream.is_open() && stream.good(), "remove left the stream unusable");
+    check(removeEntry(stream, index, row) == RemoveResult::Removed, "remove failed");
+    checkKeptIndex(stream, index);
     const IndexReadReport report = loadChecked(stream, index);
     check(!report.damaged, "remove left a damaged container");
     contents.erase(contents.begin() + static_cast<std::ptrdiff_t>(row));
     check(extractAll(stream, index) == contents, "remove changed other entries");
 }
 
-void appendOne(std::fstream& stream, ContainerIndex& index, const std::filesystem::path& path) {
+void appendOne(RandomAccessFile& stream, ContainerIndex& index, const std::filesystem::path& path) {
     const std::filesystem::path source = scratchFolder() / "source";
     writeFile(source, reinterpret_cast<const std::uint8_t*>(AddedContent.data()),
               AddedContent.size());
-    stream.flush();
     const std::string before = fileText(path);
     const std::size_t rows = index.indexRows.size();
+    int error = 0;
+    const std::unique_ptr<PlainFile> sourceFile = PlainFile::open(source, O_RDONLY, error);
+    check(sourceFile != nullptr, "cannot open the source");
+    const ContainerIndex old = index;
     const AppendResult result =
-        appendEntry(stream, index, source.string(), "added", AddedContent.size(), {}, path);
-    check(stream.good(), "append left the stream unusable");
+        appendEntry(stream, index, *sourceFile, "added", AddedContent.size());
     if (result != AppendResult::Appended) {
-        stream.flush();
         check(fileText(path) == before, "a refused append changed the container");
+        check(index == old, "a refused append changed the index");
         return;
     }
+    checkKeptIndex(stream, index);
     const IndexReadReport report = loadChecked(stream, index);
     check(!report.damaged, "append left a damaged container");
     check(index.indexRows.size() == rows + 1, "append did not add one row");
@@ -94,8 +108,10 @@ void appendOne(std::fstream& stream, ContainerIndex& index, const std::filesyste
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::filesystem::path path = scratchFolder() / "temp2";
     writeFile(path, data, size);
-    std::fstream stream(path, std::ios::in | std::ios::out | std::ios::binary);
-    check(stream.is_open(), "cannot open the working copy");
+    int error = 0;
+    const std::unique_ptr<PlainFile> file = PlainFile::open(path, O_RDWR, error);
+    check(file != nullptr, "cannot open the working copy");
+    RandomAccessFile& stream = *file;
 
     ContainerIndex index;
     loadChecked(stream, index);
@@ -105,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!index.indexRows.empty()) {
         renameFirst(stream, index);
         const std::size_t row = size > 0 ? data[size - 1] % index.indexRows.size() : 0;
-        removeOne(stream, index, path, row);
+        removeOne(stream, index, row);
     }
     appendOne(stream, index, path);
     return 0;

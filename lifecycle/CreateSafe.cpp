@@ -36,8 +36,7 @@ void createSafe(Session& session, SafeFormat format) {
     }
     // The new safe's container is made in memory: no plaintext of it ever
     // reaches a file, and a Cancel leaves nothing anywhere.
-    std::stringstream container;
-    writeEmptyContainer(container);
+    std::stringstream container(emptyContainerBytes());
     shell.PasswordDialog(state.password);
     if (state.password == PasswordCancelMarker)
         return;

@@ -20,7 +20,7 @@ std::string signedDecimal(std::uint32_t value) {
 } // namespace
 
 void loadIndex(SafeState& state, Shell& shell) {
-    IndexReadReport report = readContainerIndex(state.workingCopyStream, state);
+    IndexReadReport report = readContainerIndex(*state.workingCopy, state);
     state.indexDamaged = report.damaged;
     state.indexReadFailed = report.readFailed;
     if (report.readFailed)
@@ -33,6 +33,31 @@ void loadIndex(SafeState& state, Shell& shell) {
                           MessageIcon::Error);
 }
 
+namespace {
+
+void showRow(SafeState& state, Shell& shell, std::size_t i) {
+    const int row = static_cast<int>(i);
+    shell.insertRow(row, signedDecimal(state.indexRows[i].entryNumber));
+    shell.setRowText(row, 1, state.entryDetails[i].name);
+    shell.setRowText(row, 2, signedDecimal(state.entryDetails[i].size) + " Bytes");
+}
+
+} // namespace
+
+void showEntryList(SafeState& state, Shell& shell) {
+    shell.deleteAllRows();
+    // A damaged container loads fewer rows than its header counts: list only
+    // the rows that were loaded, so that row i stays entry i.
+    const std::size_t rows = std::min(state.indexRows.size(), state.entryDetails.size());
+    for (std::size_t i = 0; i < rows; ++i)
+        showRow(state, shell, i);
+}
+
+void showAddedRow(SafeState& state, Shell& shell) {
+    if (!state.indexRows.empty() && state.indexRows.size() == state.entryDetails.size())
+        showRow(state, shell, state.indexRows.size() - 1);
+}
+
 void refreshEntryList(SafeState& state, Shell& shell) {
     shell.deleteAllRows();
     if (!isSafeOpen(state)) {
@@ -41,15 +66,7 @@ void refreshEntryList(SafeState& state, Shell& shell) {
         return;
     }
     loadIndex(state, shell);
-    // A damaged container loads fewer rows than its header counts: list only
-    // the rows that were loaded, so that row i stays entry i.
-    std::size_t rows = std::min(state.indexRows.size(), state.entryDetails.size());
-    for (std::size_t i = 0; i < rows; ++i) {
-        int row = static_cast<int>(i);
-        shell.insertRow(row, signedDecimal(state.indexRows[i].entryNumber));
-        shell.setRowText(row, 1, state.entryDetails[i].name);
-        shell.setRowText(row, 2, signedDecimal(state.entryDetails[i].size) + " Bytes");
-    }
+    showEntryList(state, shell);
 }
 
 } // namespace quorvane

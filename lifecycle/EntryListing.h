@@ -13,6 +13,13 @@ void loadIndex(SafeState& state, Shell& shell);
 
 // Empties the list; if no safe is open says "Unable to Read File!" and stops;
 // else loads the index and inserts one row per entry ("%d", name, "%d Bytes").
+// For an open, and after a change that failed half-way: a change that worked
+// keeps the index in step itself, and the list follows with the two below.
 void refreshEntryList(SafeState& state, Shell& shell);
+
+// The list anew from the index in memory, without reading the working copy.
+void showEntryList(SafeState& state, Shell& shell);
+// Adds the row of the entry appended last.
+void showAddedRow(SafeState& state, Shell& shell);
 
 } // namespace quorvane

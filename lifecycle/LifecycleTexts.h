@@ -33,6 +33,9 @@ inline constexpr const char* Saving = "Saving Safe Please Wait...";
 // Asked after a failed save at closing: the only way to lose the changes.
 inline constexpr const char* CloseWithoutSaving = "Failed to Save file! Close without saving?";
 
+inline constexpr const char* SafeChangedInPlace =
+    "The safe file was changed by another program while it was open. Nothing was written to "
+    "it; the safe is open read-only. Close it and open it again to see what it holds now.";
 inline constexpr const char* PasswordChanged = "Your password has been changed.";
 
 // Our own words for what earlier versions did not guard against.

@@ -2,9 +2,10 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
-#include "storage/workingcopy/DescriptorBuffer.h"
 #include "storage/format/SafeCipher.h"
-#include "storage/workingcopy/WorkingCopyFile.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
+#include "storage/workingcopy/FileStreams.h"
+#include "storage/workingcopy/ReadThroughSafe.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,32 +24,78 @@ void showError(Shell& shell, const std::string& text, const char* caption = life
 
 enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed, Damaged };
 
-// Decrypts the locked safe file into a new working copy. Bytes that do not
-// decrypt (a wrong password, not a safe) are Refused; a failed read of the
-// safe or a failed write of the working copy is the system's failure, with
-// its reason in state.failureReason. Whatever was refused leaves no working
-// copy behind.
-DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
-                                 const ProgressCallback& progress) {
-    WorkingCopyFile& workingCopy = state.workingCopyStream;
-    if (!workingCopy.create(workingCopyPath(state))) {
-        state.failureReason = std::strerror(errno);
-        return DecryptOutcome::WriteFailed;
+// A plain safe is read where it is needed: the padding of its last block is
+// checked now (what a whole decryption checks), and the header and index are
+// read through the cipher by the load that follows. Nothing is written.
+DecryptOutcome openPlainSafe(SafeState& state, const std::string& key) {
+    SafeOpening opening = SafeOpening::ReadFailed;
+    int error = 0;
+    std::unique_ptr<ReadThroughSafe> base =
+        ReadThroughSafe::open(state.safeLock.fd(), plainCipherKey(key), opening, error);
+    if (opening == SafeOpening::NotASafe)
+        return DecryptOutcome::Refused;
+    if (!base) {
+        state.failureReason = std::strerror(error);
+        return DecryptOutcome::ReadFailed;
     }
+    state.cipherFailed = false;
+    state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state), std::move(base));
+    return DecryptOutcome::Done;
+}
+
+// A sealed safe is a chained, authenticated stream: it is checked and
+// decrypted whole into a working copy of its own. Bytes that do not decrypt
+// are Refused; a failed read of the safe or a failed write of the working copy
+// is the system's failure, with its reason in state.failureReason.
+DecryptOutcome openSealedSafe(SafeState& state, const std::string& key,
+                              const ProgressCallback& progress) {
+    state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state));
     DescriptorInputBuffer safeBytes(state.safeLock.fd());
     std::istream in(&safeBytes);
-    const SafeRead read = readSafeInItsFormat(state, in, workingCopy, key, progress);
-    DecryptOutcome outcome = DecryptOutcome::Done;
+    SafeRead read = SafeRead::Refused;
+    {
+        FileOutputStream plain(*state.workingCopy);
+        read = readSafeInItsFormat(state, in, plain, key, progress);
+        plain.flush();
+    }
     if (safeBytes.lastError() != 0) {
         state.failureReason = std::strerror(safeBytes.lastError());
-        outcome = DecryptOutcome::ReadFailed;
-    } else if (workingCopy.lastError() != 0) {
-        state.failureReason = std::strerror(workingCopy.lastError());
-        outcome = DecryptOutcome::WriteFailed;
-    } else if (read == SafeRead::KeyFailed || read == SafeRead::Damaged) {
-        outcome = read == SafeRead::Damaged ? DecryptOutcome::Damaged : DecryptOutcome::ReadFailed;
-    } else if (state.cipherFailed) {
-        outcome = DecryptOutcome::Refused;
+        return DecryptOutcome::ReadFailed;
+    }
+    if (state.workingCopy->lastError() != 0) {
+        state.failureReason = std::strerror(state.workingCopy->lastError());
+        return DecryptOutcome::WriteFailed;
+    }
+    if (read == SafeRead::KeyFailed || read == SafeRead::Damaged)
+        return read == SafeRead::Damaged ? DecryptOutcome::Damaged : DecryptOutcome::ReadFailed;
+    return state.cipherFailed ? DecryptOutcome::Refused : DecryptOutcome::Done;
+}
+
+// Whether the locked safe file is sealed, from its first bytes.
+SealedHeaderRead sealedHeaderOf(int fd) {
+    DescriptorInputBuffer safeBytes(fd);
+    std::istream in(&safeBytes);
+    SealParameters parameters;
+    return readSealedHeader(in, parameters);
+}
+
+// Opens the locked safe file into a working copy, in its format. Whatever
+// was refused leaves no working copy behind.
+DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
+                                 const ProgressCallback& progress) {
+    state.sealedKey.reset();
+    state.cipherFailed = true;
+    DecryptOutcome outcome = DecryptOutcome::Refused;
+    switch (sealedHeaderOf(state.safeLock.fd())) {
+    case SealedHeaderRead::NotSealed:
+        outcome = openPlainSafe(state, key);
+        break;
+    case SealedHeaderRead::Read:
+        outcome = openSealedSafe(state, key, progress);
+        break;
+    case SealedHeaderRead::Unacceptable: // refused before any work on the key
+    case SealedHeaderRead::ReadFailed:
+        break;
     }
     if (outcome != DecryptOutcome::Done)
         discardWorkingCopy(state);

@@ -2,8 +2,8 @@
 
 #include "lifecycle/SafeFormat.h"
 #include "storage/files/AtomicReplace.h"
-#include "storage/workingcopy/DescriptorBuffer.h"
 #include "storage/format/SafeCipher.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
 
 #include <exception>
 
@@ -25,7 +25,7 @@ bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
 
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
                      const std::string& key, SafeState& state, SafeFileLock* lock,
-                     const SealedKey* sealed) {
+                     const SealedKey* sealed, const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.byteProgress();
     state.cipherFailed = false;
@@ -60,6 +60,8 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
         // of its blocks, which takes a while for a large safe.
         if (result.ok && lock != nullptr)
             lock->adopt(result.lockedFd, result.identity);
+        if (result.ok && whenReplaced)
+            whenReplaced();
     });
     plaintext.clear();
     state.failureReason = result.ok ? "" : result.reason;

@@ -7,6 +7,7 @@
 #include "ui/Shell.h"
 
 #include <filesystem>
+#include <functional>
 #include <istream>
 #include <string>
 
@@ -20,9 +21,11 @@ namespace quorvane {
 // safe is written sealed under that key instead (key is then not used). The result is
 // false on any failure, and target is then untouched; state.failureReason
 // says why, and state.cipherFailed / cipherMessage report a failure of the
-// cipher itself.
+// cipher itself. whenReplaced runs in the same busy step once the new file
+// is in place (and holds the lock).
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
                      const std::string& key, SafeState& state, SafeFileLock* lock,
-                     const SealedKey* sealed = nullptr);
+                     const SealedKey* sealed = nullptr,
+                     const std::function<void()>& whenReplaced = {});
 
 } // namespace quorvane

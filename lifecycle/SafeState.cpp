@@ -9,11 +9,8 @@ std::filesystem::path workingCopyPath(const SafeState& state) {
 }
 
 void discardWorkingCopy(SafeState& state) {
-    // Nothing pending is worth writing: the file goes, and its key with it.
-    state.workingCopyStream.dropPending();
-    if (state.workingCopyStream.is_open())
-        state.workingCopyStream.close();
-    state.workingCopyStream.clear();
+    // The sector file goes, and its key with it.
+    state.workingCopy.reset();
     std::error_code ignored;
     std::filesystem::remove(workingCopyPath(state), ignored);
     state.safeLock.release();

@@ -3,7 +3,7 @@
 #include "storage/format/ContainerIndex.h"
 #include "storage/files/SafeFileLock.h"
 #include "storage/format/SealedSafe.h"
-#include "storage/workingcopy/WorkingCopyFile.h"
+#include "storage/workingcopy/WorkingCopy.h"
 
 #include <filesystem>
 #include <memory>
@@ -16,13 +16,13 @@ inline constexpr std::size_t PasswordLimit = 249;
 // Left in the password by a cancelled password dialog.
 inline constexpr const char* PasswordCancelMarker = "!!!!K";
 
-// The state of the one open safe. A safe is open exactly while
-// workingCopyStream is open on the working copy (encrypted on disk under a
-// key of this session; see WorkingCopyFile).
+// The state of the one open safe. A safe is open exactly while there is a
+// working copy (read through from the safe file, and what was changed kept
+// encrypted under a key of this session; see WorkingCopy).
 struct SafeState : ContainerIndex {
     std::string safePath;
     std::string password;
-    WorkingCopyFile workingCopyStream;
+    std::unique_ptr<WorkingCopy> workingCopy;
     bool cipherFailed = false;
     std::string cipherMessage;
     // The last load left out rows that point outside the working copy.
@@ -47,13 +47,13 @@ struct SafeState : ContainerIndex {
 };
 
 inline bool isSafeOpen(const SafeState& state) {
-    return state.workingCopyStream.is_open();
+    return state.workingCopy != nullptr;
 }
 
 // Working files, all inside the private working directory.
 std::filesystem::path workingCopyPath(const SafeState& state); // "temp2"
 
-// Ends the open safe without writing it: closes workingCopyStream, removes
+// Ends the open safe without writing it: drops the working copy, removes
 // the working copy and lets go of the safe file's lock. Only for a safe whose changes were saved,
 // or that the user chose to give up.
 void discardWorkingCopy(SafeState& state);

@@ -1,19 +1,59 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFileWriting.h"
+#include "lifecycle/SafeFormat.h"
 #include "storage/format/SafeCipher.h"
+#include "storage/workingcopy/FileStreams.h"
+#include "storage/workingcopy/ReadThroughSafe.h"
+
+#include <cstring>
 
 namespace quorvane {
 
 namespace {
 
-// Pushes what the entry operations wrote through workingCopyStream to the file,
-// where the encryption reads it through a stream of its own. The error state is
-// cleared first: a stream that saw the end of the file would not flush at all.
-bool flushWorkingCopy(SafeState& state) {
-    state.workingCopyStream.clear();
-    state.workingCopyStream.flush();
-    return !state.workingCopyStream.fail();
+// A safe file changed in place under the session (by a program that ignores
+// the lock) is never overwritten nor read on as if nothing had happened.
+bool safeFileUnchanged(SafeState& state) {
+    if (state.workingCopy->unchanged())
+        return true;
+    state.readOnly = true;
+    state.failureReason = lifecycle_text::SafeChangedInPlace;
+    return false;
+}
+
+// A save that failed because the working copy could not be read says the
+// system's reason, not the cipher's "could not read its input"; a safe file
+// changed in place under it ends every later write.
+void noteWorkingCopyFailure(SafeState& state) {
+    const int error = state.workingCopy->lastError();
+    if (error == 0)
+        return;
+    state.failureReason = failureText(error);
+    if (error == SafeChangedInPlace) {
+        state.readOnly = true;
+        state.failureReason = lifecycle_text::SafeChangedInPlace;
+    }
+}
+
+// After the fresh safe replaced the old one it holds exactly what the working
+// copy holds: from now on the working copy reads through it, and what was
+// kept in encrypted sectors is given up. A sealed safe cannot be read through
+// and keeps its working copy whole.
+void readThroughNewSafe(SafeState& state, const std::string& key) {
+    if (isSealed(state))
+        return;
+    SafeOpening opening = SafeOpening::ReadFailed;
+    int error = 0;
+    std::unique_ptr<ReadThroughSafe> base =
+        ReadThroughSafe::open(state.safeLock.fd(), plainCipherKey(key), opening, error);
+    if (base && base->length() == state.workingCopy->length()) {
+        state.workingCopy->rebase(std::move(base));
+        return;
+    }
+    // The old safe file is gone: what still reads through it cannot be trusted.
+    state.readOnly = true;
+    state.failureReason = base ? lifecycle_text::SafeChangedInPlace : std::strerror(error);
 }
 
 } // namespace
@@ -46,12 +86,28 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
         state.failureReason = lifecycle_text::ReadOnlySafe;
         return false;
     }
+    if (!safeFileUnchanged(state))
+        return false;
     shell.ShowProgress(progressText);
     state.failureReason.clear();
-    bool written =
-        flushWorkingCopy(state) && encryptFileOnto(shell, state.workingCopyStream, state.safePath,
-                                                   derivePasswordKey(state.password), state,
-                                                   &state.safeLock, state.sealedKey.get());
+    const std::string key = derivePasswordKey(state.password);
+    bool written = true;
+    // A safe that is being sealed no longer reads as a plain safe once written.
+    if (isSealed(state) && state.workingCopy->base() != nullptr)
+        shell.runBusy([&] { written = state.workingCopy->detachBase(); });
+    if (!written)
+        state.failureReason = std::strerror(state.workingCopy->lastError());
+    {
+        FileInputStream plaintext(*state.workingCopy);
+        const auto readThrough = [&] {
+            if (after == AfterWrite::KeepOpen)
+                readThroughNewSafe(state, key);
+        };
+        written = written && encryptFileOnto(shell, plaintext, state.safePath, key, state,
+                                             &state.safeLock, state.sealedKey.get(), readThrough);
+    }
+    if (!written)
+        noteWorkingCopyFailure(state);
     if (written && after == AfterWrite::EndSession)
         shell.runBusy([&] { discardWorkingCopy(state); });
     shell.HideProgress();

@@ -17,7 +17,9 @@ std::size_t extensionStart(const std::string& name) {
 
 } // namespace
 
-std::string numberedName(const std::string& name, int number) {
+std::string folderNumberedName(const std::string& name, int number) {
+    if (std::string numbered = numberedName(name, number); numbered.size() <= FolderNameLimit)
+        return numbered;
     const std::size_t split = extensionStart(name);
     std::string stem = name.substr(0, split);
     std::string extension = name.substr(split);
@@ -37,8 +39,8 @@ std::string numberedName(const std::string& name, int number) {
 }
 
 std::vector<std::optional<std::string>> folderNames(const std::vector<std::string>& storedNames) {
-    // Numbered names never take the name that another entry is stored under.
-    const std::set<std::string> stored(storedNames.begin(), storedNames.end());
+    // As extracting all into an empty folder: an entry whose name an earlier
+    // one took goes under the first numbered name that none has taken.
     std::set<std::string> shown;
     std::vector<std::optional<std::string>> names;
     names.reserve(storedNames.size());
@@ -48,11 +50,8 @@ std::vector<std::optional<std::string>> folderNames(const std::vector<std::strin
             continue;
         }
         std::string candidate = name;
-        for (int number = 2; shown.count(candidate) != 0; ++number) {
-            candidate = numberedName(name, number);
-            if (stored.count(candidate) != 0)
-                candidate = name; // taken: try the next number
-        }
+        for (int number = 2; shown.count(candidate) != 0; ++number)
+            candidate = folderNumberedName(name, number);
         shown.insert(candidate);
         names.emplace_back(std::move(candidate));
     }

@@ -12,13 +12,15 @@ namespace quorvane {
 // The longest name a file in the folder may have: the entry's name field.
 inline constexpr std::size_t FolderNameLimit = 50;
 
-// "stem (n).ext": the number goes before the extension, as extracting all
-// gives a second file of one name; the stem is cut (never inside a UTF-8
-// character) so that the whole stays within FolderNameLimit bytes.
-std::string numberedName(const std::string& name, int number);
+// The numbered name extracting all gives a second file of one name ("stem
+// (n).ext"), with the stem cut (never inside a UTF-8 character) where the
+// whole would pass FolderNameLimit bytes: a name in the folder must be one
+// an entry can be stored under.
+std::string folderNumberedName(const std::string& name, int number);
 
-// One name per entry, in the order of the entries: an entry's own name, or,
-// when an earlier entry shows under it already, the first free numbered name.
+// One name per entry, in the order of the entries, as extracting all into an
+// empty folder names the files: an entry's own name, or, when an earlier
+// entry shows under it already, the first numbered name still free.
 // A name that can mean nothing but a file in one folder is shown; others
 // ("", ".", "..", with a '/') are nullopt, as extracting skips them.
 std::vector<std::optional<std::string>> folderNames(const std::vector<std::string>& storedNames);

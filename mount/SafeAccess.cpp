@@ -1,68 +1,58 @@
 #include "mount/SafeAccess.h"
 
 #include "entries/AddSteps.h"
-#include "lifecycle/WorkingDirectory.h"
 #include "storage/format/Container.h"
+#include "storage/workingcopy/WorkingCopy.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace quorvane {
 
+namespace {
+
+// The reason a file's last failure gives, as the errno a program sees.
+int failureOf(const RandomAccessFile& file) {
+    const int error = file.lastError();
+    return error > 0 ? -error : -EIO;
+}
+
+} // namespace
+
 struct StagedFile::Parts {
-    std::filesystem::path path;
-    int fd = -1;
+    explicit Parts(std::filesystem::path path) : sectors(std::move(path)) {}
+    WorkingCopy sectors;
 };
 
 StagedFile::StagedFile(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 
 StagedFile::~StagedFile() {
-    if (parts_->fd >= 0)
-        ::close(parts_->fd);
-    std::error_code ignored;
-    std::filesystem::remove(parts_->path, ignored);
+    parts_->sectors.discard();
 }
 
 std::uint64_t StagedFile::length() const {
-    const off_t end = ::lseek(parts_->fd, 0, SEEK_END);
-    return end < 0 ? 0 : static_cast<std::uint64_t>(end);
+    return parts_->sectors.length();
 }
 
 std::int64_t StagedFile::read(std::uint64_t offset, char* into, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got =
-            ::pread(parts_->fd, into + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -errno;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
+    const std::uint64_t end = length();
+    if (offset >= end)
+        return 0;
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, end - offset));
+    if (!parts_->sectors.readAt(offset, into, count))
+        return failureOf(parts_->sectors);
+    return static_cast<std::int64_t>(count);
 }
 
 std::int64_t StagedFile::write(std::uint64_t offset, const char* from, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t put =
-            ::pwrite(parts_->fd, from + done, count - done, static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0)
-            return -errno;
-        done += static_cast<std::size_t>(put);
-    }
-    return static_cast<std::int64_t>(done);
+    if (!parts_->sectors.writeAt(offset, from, count))
+        return failureOf(parts_->sectors);
+    return static_cast<std::int64_t>(count);
 }
 
 int StagedFile::resize(std::uint64_t length) {
-    return ::ftruncate(parts_->fd, static_cast<off_t>(length)) == 0 ? 0 : -errno;
+    return parts_->sectors.resize(length) ? 0 : failureOf(parts_->sectors);
 }
 
 std::size_t SafeAccess::entryCount() const {
@@ -87,40 +77,24 @@ bool SafeAccess::fits(std::uint64_t size) const {
 
 std::int64_t SafeAccess::read(std::size_t row, std::uint64_t offset, char* into,
                               std::size_t count) {
-    if (row >= entryCount())
+    if (!isSafeOpen(state_) || row >= entryCount())
         return -ENOENT;
-    const std::uint64_t size = entrySize(row);
-    if (offset >= size)
-        return 0;
-    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
-    WorkingCopyFile& stream = state_.workingCopyStream;
-    stream.clear();
-    stream.seekg(
-        static_cast<std::streamoff>(state_.indexRows[row].entryOffset + EntryHeaderSize + offset));
-    stream.read(into, static_cast<std::streamsize>(count));
-    const auto got = stream.gcount();
-    if (static_cast<std::size_t>(got) != count) {
-        stream.clear();
-        return -EIO;
-    }
-    return got;
+    const std::int64_t got =
+        readEntryContent(*state_.workingCopy, state_, row, offset, into, count);
+    return got < 0 ? failureOf(*state_.workingCopy) : got;
 }
 
 std::unique_ptr<StagedFile> SafeAccess::stage(int& error) {
-    auto parts = std::make_unique<StagedFile::Parts>();
-    parts->path = state_.workDir / ("folder-" + std::to_string(++stagedCount_));
-    if (!createPrivateFile(parts->path)) {
-        error = errno != 0 ? errno : EIO;
+    // The sector file is made at the first write, in the private working folder.
+    const std::filesystem::path path =
+        state_.workDir / ("folder-" + std::to_string(++stagedCount_));
+    try {
+        return std::unique_ptr<StagedFile>(
+            new StagedFile(std::make_unique<StagedFile::Parts>(path)));
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
         return nullptr;
     }
-    parts->fd = ::open(parts->path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (parts->fd < 0) {
-        error = errno;
-        std::error_code ignored;
-        std::filesystem::remove(parts->path, ignored);
-        return nullptr;
-    }
-    return std::unique_ptr<StagedFile>(new StagedFile(std::move(parts)));
 }
 
 int SafeAccess::copyEntry(std::size_t row, StagedFile& staged) {
@@ -138,49 +112,50 @@ int SafeAccess::copyEntry(std::size_t row, StagedFile& staged) {
     return 0;
 }
 
-int SafeAccess::reload() {
-    const IndexReadReport report = readContainerIndex(state_.workingCopyStream, state_);
-    if (!report.clean()) {
-        state_.readOnly = true;
-        return -EIO;
-    }
-    return 0;
-}
-
 int SafeAccess::store(StagedFile& staged, const std::string& name) {
     if (readOnly())
         return -EROFS;
     const std::uint64_t size = staged.length();
     if (!fits(size))
         return -EFBIG;
-    const AppendResult result =
-        appendEntry(state_.workingCopyStream, state_, staged.parts_->path.string(), name, size, {},
-                    workingCopyPath(state_));
-    const int reloaded = reload();
-    if (result == AppendResult::TooLarge)
+    // A failed append puts the container back as it was.
+    switch (appendEntry(*state_.workingCopy, state_, staged.parts_->sectors, name, size)) {
+    case AppendResult::Appended:
+        return 0;
+    case AppendResult::TooLarge:
         return -EFBIG;
-    if (result != AppendResult::Appended)
-        return -EIO;
-    return reloaded;
+    case AppendResult::SourceUnreadable:
+        return failureOf(staged.parts_->sectors);
+    case AppendResult::WriteFailed:
+        break;
+    }
+    return failureOf(*state_.workingCopy);
 }
 
 int SafeAccess::remove(std::size_t row) {
     if (readOnly())
         return -EROFS;
-    const RemoveResult result =
-        removeEntry(state_.workingCopyStream, state_, row, workingCopyPath(state_));
-    if (result == RemoveResult::Torn)
+    switch (removeEntry(*state_.workingCopy, state_, row)) {
+    case RemoveResult::Removed:
+        return 0;
+    case RemoveResult::Torn:
+        // Records moved half-way no longer fit the index: never to be saved.
         state_.readOnly = true;
-    const int reloaded = reload();
-    return result == RemoveResult::Removed ? reloaded : -EIO;
+        break;
+    case RemoveResult::Failed:
+        break;
+    }
+    return failureOf(*state_.workingCopy);
 }
 
 int SafeAccess::rename(std::size_t row, const std::string& name) {
     if (readOnly())
         return -EROFS;
-    const bool renamed = renameEntry(state_.workingCopyStream, state_, row, makeEntryName(name));
-    const int reloaded = reload();
-    return renamed ? reloaded : -EIO;
+    if (renameEntry(*state_.workingCopy, state_, row, makeEntryName(name)))
+        return 0;
+    // A name field written in part is neither name: as the window does.
+    state_.readOnly = true;
+    return failureOf(*state_.workingCopy);
 }
 
 } // namespace quorvane

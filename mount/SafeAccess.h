@@ -15,8 +15,9 @@
 
 namespace quorvane {
 
-// A file being written through the folder. Its bytes never reach the disk in
-// plaintext; it becomes an entry only when it is stored.
+// A file being written through the folder: a working copy with no base, so
+// its bytes reach the disk only encrypted, in sectors under a key of this
+// session. It becomes an entry only when it is stored.
 class StagedFile {
   public:
     ~StagedFile();
@@ -67,8 +68,6 @@ class SafeAccess {
     int rename(std::size_t row, const std::string& name);
 
   private:
-    int reload();
-
     SafeState& state_;
     unsigned stagedCount_ = 0;
 };

@@ -42,6 +42,10 @@ class Shell {
     // Runs one long step (no port calls, no widgets inside it) so that the
     // busy box keeps moving; exceptions of the step reach the caller.
     virtual void runBusy(const std::function<void()>& step) = 0;
+    // The same for a step that ends within a few milliseconds (a small
+    // file's copy): handing it to another thread would cost more than the
+    // step, so a shell may run it right away.
+    virtual void runShortStep(const std::function<void()>& step) { runBusy(step); }
     // Where a long step reports bytes done; callable from the step's thread.
     virtual ProgressCallback byteProgress() { return {}; }
 

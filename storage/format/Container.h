@@ -5,24 +5,25 @@
 //   0  u32 entry count    4  u32 version (2)    8  u32 index offset
 //   12 entry records: 50-byte name, u64 size, content
 //   index offset: one (u32 entry number, u32 entry offset) row per entry
+//
+// Every operation works on a RandomAccessFile and keeps the in-memory index
+// in step with what it wrote, so that a change costs what it touches, never a
+// reload of every record.
 
-#include "storage/format/ContainerIndex.h"
 #include "storage/Progress.h"
+#include "storage/format/ContainerIndex.h"
+#include "storage/workingcopy/RandomAccessFile.h"
 
 #include <array>
-#include <filesystem>
-#include <iostream>
 #include <ostream>
 #include <string>
 
 namespace quorvane {
 
-// Writes the 16 bytes of an empty container to out; false when out failed.
-bool writeEmptyContainer(std::ostream& out);
-
-// Writes the 16-byte empty container at path (creating or truncating it).
-// Returns 0 when written, 1 when the file could not be created.
-int createContainer(const std::filesystem::path& path);
+// The 16 bytes of an empty container.
+std::string emptyContainerBytes();
+// Writes them as the whole of file.
+bool writeEmptyContainer(RandomAccessFile& file);
 
 struct IndexReadReport {
     bool versionMismatch = false; // version word is not 2; the rows were read all the same
@@ -37,7 +38,7 @@ struct IndexReadReport {
 // index. Never reads, allocates or loops beyond what the file's length allows:
 // rows from the first one that points outside the file on are not loaded, so
 // row i stays entry i. Reporting to the user is the caller's business.
-IndexReadReport readContainerIndex(std::iostream& workingCopy, ContainerIndex& index);
+IndexReadReport readContainerIndex(RandomAccessFile& workingCopy, ContainerIndex& index);
 
 enum class AppendResult {
     Appended,
@@ -46,21 +47,25 @@ enum class AppendResult {
     WriteFailed,      // the working copy could not be written
 };
 
-// Appends a record for the file at sourcePath at the index offset, then the
-// index table with the new row, then the header (written last). On any failure
-// the container is put back as it was: old index table, old header, and, given
-// workingCopyPath, its old length (without it the bytes past the old end stay,
-// overwritten with the erase pattern). The in-memory index is not changed; the
-// caller reloads it.
-AppendResult appendEntry(std::iostream& workingCopy, const ContainerIndex& index,
-                         const std::string& sourcePath, const std::string& storedName,
-                         std::uint64_t size, const ProgressCallback& progress = {},
-                         const std::filesystem::path& workingCopyPath = {});
+// Appends a record of size bytes read from source (from its start) at the
+// index offset, then the index table with the new row, then the header
+// (written last). On success the row and its details are added to index. On
+// any failure the container is put back as it was: old index table, old
+// header, old length. Bytes that the new container no longer points to are
+// zeros.
+AppendResult appendEntry(RandomAccessFile& workingCopy, ContainerIndex& index,
+                         RandomAccessFile& source, const std::string& storedName,
+                         std::uint64_t size, const ProgressCallback& progress = {});
 
 // Writes the content of entry row (size from index.entryDetails) to out.
 // Returns false when the working copy could not be read in full or out failed.
-bool extractEntryContent(std::iostream& workingCopy, const ContainerIndex& index, std::size_t row,
-                         std::ostream& out, const ProgressCallback& progress = {});
+bool extractEntryContent(RandomAccessFile& workingCopy, const ContainerIndex& index,
+                         std::size_t row, std::ostream& out, const ProgressCallback& progress = {});
+
+// Reads up to count bytes of entry row's content from offset on; the number
+// read (0 at or past its end), or -1 when the working copy could not be read.
+std::int64_t readEntryContent(RandomAccessFile& workingCopy, const ContainerIndex& index,
+                              std::size_t row, std::uint64_t offset, void* into, std::size_t count);
 
 using EntryName = std::array<char, EntryNameSize>;
 
@@ -72,8 +77,9 @@ std::size_t keptNameLength(const std::string& name);
 // The 50-byte name field for a name: its first keptNameLength bytes, zero-padded.
 EntryName makeEntryName(const std::string& name);
 
-// Writes the 50 name bytes over entry row's name field. Returns false on a write error.
-bool renameEntry(std::iostream& workingCopy, const ContainerIndex& index, std::size_t row,
+// Writes the 50 name bytes over entry row's name field
+// and keeps the new name in index. Returns false on a write error.
+bool renameEntry(RandomAccessFile& workingCopy, ContainerIndex& index, std::size_t row,
                  const EntryName& newName);
 
 enum class RemoveResult {
@@ -84,13 +90,14 @@ enum class RemoveResult {
 
 // Removes entry row: later bytes move down by its size, the index is rewritten
 // without it, the header follows, then the file is cut to new end + 100 bytes.
-// Lowers index.entryCount by one on success. The stream stays open. The move
-// happens in place, so a failure in its middle leaves records where the old
-// index does not expect them: Torn, and the working copy must not be saved.
-// A failure once the new header is written (cutting the file) is Failed: the
-// container is whole and holds the new entries.
-RemoveResult removeEntry(std::iostream& workingCopy, ContainerIndex& index, std::size_t row,
-                         const std::filesystem::path& workingCopyPath,
+// The removed record's head, the moved-down old index table and the bytes
+// behind the new table are overwritten with zeros. On success index describes
+// the new container. The move happens in place, so a failure in its middle
+// leaves records where the old index does not expect them: Torn, and the
+// working copy must not be saved. A failure once the new header is written
+// (cutting the file) is Failed: the container is whole and index holds the
+// new entries.
+RemoveResult removeEntry(RandomAccessFile& workingCopy, ContainerIndex& index, std::size_t row,
                          const ProgressCallback& progress = {});
 
 } // namespace quorvane

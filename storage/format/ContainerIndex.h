@@ -10,6 +10,8 @@ namespace quorvane {
 struct IndexRow {
     std::uint32_t entryNumber = 0;
     std::uint32_t entryOffset = 0;
+
+    bool operator==(const IndexRow&) const = default;
 };
 
 // What the list shows of an entry: the low 32 bits of its stored size and its
@@ -17,6 +19,8 @@ struct IndexRow {
 struct EntryDetail {
     std::uint32_t size = 0;
     std::string name;
+
+    bool operator==(const EntryDetail&) const = default;
 };
 
 // The in-memory view of a loaded container, replaced as a whole by every load.
@@ -30,6 +34,8 @@ struct ContainerIndex {
     std::uint64_t workingCopyLength = 0;
     std::vector<IndexRow> indexRows;
     std::vector<EntryDetail> entryDetails;
+
+    bool operator==(const ContainerIndex&) const = default;
 };
 
 inline constexpr std::uint32_t ContainerVersion = 2;

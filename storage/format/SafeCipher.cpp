@@ -1,7 +1,7 @@
 #include "storage/format/SafeCipher.h"
 
-#include "storage/workingcopy/BackgroundStreams.h"
 #include "storage/format/StreamPosition.h"
+#include "storage/workingcopy/BackgroundStreams.h"
 
 #include <cryptopp/aes.h>
 #include <cryptopp/filters.h>
@@ -318,6 +318,10 @@ std::string derivePasswordKey(const std::string& password) {
     CryptoPP::SHA256().CalculateDigest(reinterpret_cast<Byte*>(key.data()), bytesOf(password),
                                        password.size());
     return key;
+}
+
+std::string plainCipherKey(const std::string& key) {
+    return fromHexIfHex(key);
 }
 
 std::string randomBytes(std::size_t n) {

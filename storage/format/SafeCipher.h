@@ -18,6 +18,10 @@ bool isHexText(const std::string& text); // only "0123456789ABCDEF"
 std::string toHexUnlessHex(const std::string& text);
 std::string fromHexIfHex(const std::string& text);
 
+// The bytes the plain format's cipher is keyed with, for a key from
+// derivePasswordKey (the hex reading that the stream routines give every key).
+std::string plainCipherKey(const std::string& key);
+
 // Key and IV may be raw bytes or uppercase hex text (fromHexIfHex).
 void cbcEncryptStream(std::istream& in, std::ostream& out, const std::string& key,
                       const std::string& iv, bool& cipherFailed, std::string& cipherMessage,

@@ -61,7 +61,7 @@ TEST_F(CommandRoutingTest, EachIdStartsItsOwnOperation) {
 // routed with a plain safe open: its question comes first.
 TEST_F(CommandRoutingTest, SealSafeAsksBeforeItSealsTheOpenSafe) {
     test::TempFolder folder;
-    ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
+    state.workingCopy = std::make_unique<WorkingCopy>(folder / "temp2");
     shell.yesNoAnswers = {false};
     EXPECT_TRUE(routeCommand(session, nullptr, command::SealSafe));
     ASSERT_EQ(shell.questions.size(), 1u);

@@ -178,10 +178,10 @@ TEST_F(MainWindowTest, SealSafeIsGreyedUnlessAPlainSafeIsOpen) {
                  {"sealed safe", true, true, false},
                  {"plain again", true, false, true}};
     for (const auto& c : cases) {
-        state.workingCopyStream.close();
+        state.workingCopy.reset();
         std::filesystem::remove(folder / "temp2");
         if (c.open) {
-            ASSERT_TRUE(state.workingCopyStream.create(folder / "temp2"));
+            state.workingCopy = std::make_unique<WorkingCopy>(folder / "temp2");
         }
         state.sealedKey = c.sealed ? std::make_unique<SealedKey>() : nullptr;
         // Opening a safe switches the buttons; sealing one is seen when the menu opens.

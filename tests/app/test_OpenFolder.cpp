@@ -10,7 +10,9 @@
 #include "tests/app/DialogScript.h"
 #include "tests/app/SafeFixture.h"
 
+#include <QAbstractButton>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -132,11 +134,17 @@ TEST_F(OpenFolderTest, TheCloseWaitsForAFileStillOpenInTheFolderWhenAsked) {
         ASSERT_GE(fd, 0);
         ASSERT_EQ(::write(fd, "draft", 5), 5);
         test::DialogScript script;
-        script.expectQuestion(QString::fromUtf8(folder_text::Caption),
-                              QString::fromUtf8(folder_text::StillOpen), wait);
         bool closed = false;
-        if (wait)
-            QTimer::singleShot(500, [&] { closed = ::close(fd) == 0; });
+        script.expect("the question whether to wait", [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QString::fromUtf8(folder_text::Caption));
+            EXPECT_EQ(box->text(), QString::fromUtf8(folder_text::StillOpen));
+            // The other program closes its file a while after the answer.
+            if (wait)
+                QTimer::singleShot(300, [&] { closed = ::close(fd) == 0; });
+            box->button(wait ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
         EXPECT_TRUE(program.window().close());
         EXPECT_TRUE(script.waitUntilDone());
         EXPECT_FALSE(isMounted(dir));

@@ -83,6 +83,26 @@ TEST_F(QtShellTest, RowsAreInsertedFilledAndEmptied) {
     EXPECT_EQ(list->topLevelItemCount(), 0);
 }
 
+// A name from a safe made anywhere cannot break its row into lines or turn
+// the text around; other characters show as they are.
+TEST_F(QtShellTest, ANameThatWouldActInsteadOfShowingIsShownEscaped) {
+    const std::vector<std::pair<std::string, QString>> names = {
+        {"two\nlines", QStringLiteral("two\\x0Alines")},
+        {"gpj.\xe2\x80\xae"
+         "exe",
+         QStringLiteral("gpj.\\xE2\\x80\\xAEexe")},
+        {"line\xe2\x80\xa8"
+         "sep",
+         QStringLiteral("line\\xE2\\x80\\xA8sep")},
+        {"caf\xc3\xa9", QStringLiteral("caf\u00e9")},
+    };
+    shell.insertRow(0, "0");
+    for (const auto& [name, cellText] : names) {
+        shell.setRowText(0, 1, name);
+        EXPECT_EQ(cell(0, 1), cellText) << name;
+    }
+}
+
 TEST_F(QtShellTest, ColumnsWidenForTextThatWouldBeCutButNeverNarrow) {
     shell.insertRow(0, "0");
     shell.setRowText(0, 1, "a.txt");

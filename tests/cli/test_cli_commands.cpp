@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace quorvane::clitest {
 namespace {
@@ -166,10 +167,12 @@ TEST_F(CliCommands, AddOfARefusedFileChangesNothing) {
     auto empty = box.writeFile("empty.txt", "");
     RunResult refused = cli({"add", safe.string(), empty.string(), "--erase-originals"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "quorvane-cli: Unable to get filesize\n");
+    EXPECT_EQ(refused.err,
+              "quorvane-cli: " + empty.string() + ": empty; a safe stores no empty files\n");
     RunResult missing = cli({"add", safe.string(), file("missing.txt").string()});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "quorvane-cli: Unable to get filesize\n");
+    EXPECT_EQ(missing.err,
+              "quorvane-cli: " + file("missing.txt").string() + ": No such file or directory\n");
     EXPECT_EQ(readFile(safe), before); // not even rewritten under a new IV
     EXPECT_TRUE(fs::exists(empty));
 }
@@ -177,10 +180,16 @@ TEST_F(CliCommands, AddOfARefusedFileChangesNothing) {
 TEST_F(CliCommands, AnUnreadableFileIsRefusedOnLinesThatAllCarryThePrefix) {
     auto safe = threeEntrySafe();
     const std::string before = readFile(safe);
+    // A folder is added with what it holds: a FIFO in it is listed and left
+    // out, and a file too large for the safe ends the add.
     fs::create_directory(file("a folder"));
+    ASSERT_EQ(::mkfifo(file("a folder/fifo").c_str(), 0600), 0);
+    test::writeFile(file("a folder/huge.bin"), "");
+    fs::resize_file(file("a folder/huge.bin"), 4ull << 30); // sparse
     RunResult refused = cli({"add", safe.string(), file("a folder").string()});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(contains(refused.err, "Is a directory")) << refused.err;
+    EXPECT_TRUE(contains(refused.err, "fifo: not added")) << refused.err;
+    EXPECT_TRUE(contains(refused.err, "4 GiB")) << refused.err;
     std::size_t lines = 0;
     for (std::size_t at = 0, end; (end = refused.err.find('\n', at)) != std::string::npos;
          at = end + 1, ++lines)
@@ -211,7 +220,7 @@ TEST_F(CliCommands, AnAddThatExitsOneLeavesTheSafeAsItWasAndErasesNothing) {
     const std::string a = file("a.txt").string(), empty = box.writeFile("empty", "").string();
     using Case = std::tuple<fs::path, std::string, std::string>; // safe, second file, message
     for (const auto& [safe, second, message] :
-         std::vector<Case>{{fresh, empty, "Unable to get filesize"},
+         std::vector<Case>{{fresh, empty, "empty; a safe stores no empty files"},
                            {file("damaged.cx"), a, "open read-only"},
                            {sealSafe({{"a.txt", "alpha"}}, "v3.cx", 3), a, "open read-only"}}) {
         box.writeFile("a.txt", "hello"); // again for every case, whatever the last one did
@@ -271,12 +280,16 @@ TEST_F(CliCommands, ExtractWritesAllEntriesOrTheNumberedOnes) {
     EXPECT_EQ(readFile(file("some/gamma")), "3rd!");
 }
 
-TEST_F(CliCommands, ExtractOfTwoEntriesOfOneNameLeavesTheLaterOne) {
+TEST_F(CliCommands, ExtractOfTwoEntriesOfOneNameKeepsBothAndSaysSo) {
     auto safe = sealSafe({{"same.txt", "earlier"}, {"other", "x"}, {"same.txt", "later"}});
     fs::create_directory(file("out"));
     RunResult run = cli({"extract", safe.string(), file("out").string()});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(readFile(file("out/same.txt")), "later");
+    EXPECT_EQ(readFile(file("out/same.txt")), "earlier");
+    EXPECT_EQ(readFile(file("out/same (2).txt")), "later");
+    EXPECT_TRUE(contains(run.err, "quorvane-cli: Entry 2 \"same.txt\" was written as \"same "
+                                  "(2).txt\"\n"))
+        << run.err;
 }
 
 TEST_F(CliCommands, ExtractChecksItsFolderAndNumbers) {
@@ -312,9 +325,9 @@ TEST_F(CliCommands, RenameChangesOnlyTheName) {
     EXPECT_EQ(
         opensslOpen(box, safe, Password),
         containerBytes({{"alpha.txt", "first"}, {"renamed.bin", allBytes()}, {"gamma", "3rd!"}}));
-    // An empty name is stored as the window stores it.
-    EXPECT_EQ(cli({"rename", safe.string(), "0", ""}).exitCode, 0);
-    EXPECT_EQ(listOf(safe), "0\t5\t\n1\t256\trenamed.bin\n2\t4\tgamma\n");
+    // An empty name could never be extracted: refused, as the window refuses it.
+    EXPECT_EQ(cli({"rename", safe.string(), "0", ""}).exitCode, 2);
+    EXPECT_EQ(listOf(safe), "0\t5\talpha.txt\n1\t256\trenamed.bin\n2\t4\tgamma\n");
 }
 
 TEST_F(CliCommands, RenameAndDeleteOfAMissingEntryChangeNothing) {

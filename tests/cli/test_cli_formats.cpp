@@ -76,8 +76,14 @@ TEST_F(CliFormats, ListEscapesEveryByteThatWouldBreakALine) {
         {"\xc3\xbc"
          "ber caf\xc3\xa9",
          "\xc3\xbc"
-         "ber caf\xc3\xa9"}, // UTF-8 kept as is
-        {std::string("\xff\x80 high"), std::string("\xff\x80 high")},
+         "ber caf\xc3\xa9"},                               // UTF-8 kept as is
+        {std::string("\xff\x80 high"), "\\xff\\x80 high"}, // no UTF-8
+        {"c1 \xc2\x9b"
+         "2J",
+         "c1 \\xc2\\x9b2J"}, // a C1 control
+        {"rlo \xe2\x80\xae"
+         "txt",
+         "rlo \\xe2\\x80\\xaetxt"}, // a direction mark
         {"", ""},
         {std::string(50, '\t'),
          [] {

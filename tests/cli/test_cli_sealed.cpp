@@ -59,7 +59,9 @@ TEST_F(CliSealed, ASafeSealedByTheReferenceOpensAndKeepsItsSettings) {
 TEST_F(CliSealed, SealWritesAPlainSafeSealedOnceAndLeavesASealedOneAlone) {
     const std::string container = containerBytes({{"n.txt", "notes"}});
     const fs::path safe = sealSafe({{"n.txt", "notes"}});
-    EXPECT_EQ(info(safe).out, "format: plain\n");
+    EXPECT_EQ(info(safe).out, "format: plain\nnote: the plain format has no signature, so any "
+                              "file that is not sealed shows as plain; only its password can "
+                              "tell whether it is a safe\n");
     RunResult sealed = cli({"seal", safe.string()});
     ASSERT_EQ(sealed.exitCode, 0) << sealed.err;
     EXPECT_TRUE(contains(sealed.err, "The safe is sealed.")) << sealed.err;

@@ -52,11 +52,12 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
     RunResult help = box.run({"help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out, full);
-    EXPECT_EQ(box.run({"help", "list"}).out, "usage: quorvane-cli list    SAFE\n\n"
-                                             "  list SAFE        one line per stored file: NUMBER, "
-                                             "TAB, SIZE (bytes),\n                   TAB, NAME\n");
-    const std::vector<std::string> commands = {"create", "list", "add",  "extract", "rename", "delete",
-                                               "passwd", "seal", "info", "mount",   "help"};
+    EXPECT_EQ(box.run({"help", "list"}).out,
+              "usage: quorvane-cli list    SAFE [--json]\n\n"
+              "  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),\n"
+              "                   TAB, NAME; with --json one JSON document instead\n");
+    const std::vector<std::string> commands = {"create", "list",   "add",  "extract", "rename",
+                                               "delete", "passwd", "seal", "info",    "mount", "help"};
     for (const auto& command : commands) {
         RunResult part = box.run({"help", command});
         EXPECT_EQ(part.exitCode, 0) << command;
@@ -74,14 +75,29 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
 TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
     const std::string page = readFile(fs::path(QUORVANE_SOURCE_DIR) / "cli" / "quorvane-cli.1");
     ASSERT_TRUE(contains(page, ".TH QUORVANE-CLI 1"));
-    for (const char* part :
-         {".B quorvane-cli create", ".B quorvane-cli list", ".B quorvane-cli add",
-          ".B quorvane-cli extract", ".B quorvane-cli rename", ".B quorvane-cli delete",
-          ".B quorvane-cli passwd", ".B quorvane-cli help", ".B quorvane-cli mount",
-          "\\-\\-read\\-only", ".SH THE SAFE AS A FOLDER", "\\-\\-password\\-file",
-          "\\-\\-new\\-password\\-file", "\\-\\-force", "\\-\\-erase\\-originals", "\\-\\-name",
-          "\\-\\-allow\\-empty\\-password\n", ".SH EXIT STATUS", ".B 4\n", ".SH LIST FORMAT",
-          "lowercase hexadecimal", ".SH EXAMPLES"})
+    for (const char* part : {".B quorvane-cli create",
+                             ".B quorvane-cli list",
+                             ".B quorvane-cli add",
+                             ".B quorvane-cli extract",
+                             ".B quorvane-cli rename",
+                             ".B quorvane-cli delete",
+                             ".B quorvane-cli passwd",
+                             ".B quorvane-cli help",
+                             ".B quorvane-cli mount",
+                             "\\-\\-read\\-only",
+                             ".SH THE SAFE AS A FOLDER",
+                             "\\-\\-password\\-file",
+                             "\\-\\-new\\-password\\-file",
+                             "\\-\\-force",
+                             "\\-\\-erase\\-originals",
+                             "\\-\\-name",
+                             "\\-\\-allow\\-empty\\-password\n",
+                             ".SH EXIT STATUS",
+                             ".B 4\n",
+                             ".SH LIST FORMAT",
+                             "lowercase hexadecimal",
+                             ".SH EXAMPLES",
+                             "\\-\\-json"})
         EXPECT_TRUE(contains(page, part)) << "missing from the manual page: " << part;
 }
 

@@ -59,13 +59,13 @@ void EntriesTest::SetUp() {
 }
 
 void EntriesTest::TearDown() {
-    if (state.workingCopyStream.is_open())
-        state.workingCopyStream.close();
+    if (state.workingCopy)
+        state.workingCopy.reset();
     removeTree(root);
 }
 
 void EntriesTest::openContainer(const std::string& container) {
-    putWorkingCopy(state.workingCopyStream, workingCopyPath(state), container);
+    putWorkingCopy(state.workingCopy, workingCopyPath(state), container);
     refreshEntryList(state, shell);
     shell.clearRecords();
 }
@@ -75,7 +75,7 @@ void EntriesTest::openEmptySafe() {
 }
 
 std::string EntriesTest::workingCopyBytes() {
-    return workingCopyContent(state.workingCopyStream);
+    return workingCopyContent(*state.workingCopy);
 }
 
 std::filesystem::path EntriesTest::source(const std::string& name, const std::string& content) {

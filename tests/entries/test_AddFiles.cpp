@@ -17,7 +17,10 @@ const std::string AskEraseAll =
     "question:Delete Original File:Would you like to Securely Erase the original files?";
 const std::string AskSure = "question:Delete Original File:Are you Sure?";
 const std::string Written = "message:Success:Written Successfully";
-const std::string NoFilesize = "message:Error:Unable to get filesize";
+// The refusal of a file that cannot be measured names it below the text.
+std::string noFilesize(const std::filesystem::path& path) {
+    return "message:Error:Unable to get filesize\n" + path.string();
+}
 const std::string Saving = "progress:Saving Safe Please Wait...";
 // The safe's folder is gone where a save fails here.
 const std::string SaveFailed = "message:Error:Failed to Save file!\nNo such file or directory";
@@ -65,7 +68,7 @@ TEST_F(AddFileCommand, EmptyOrMissingFileIsRefusedBeforeAnythingIsWritten) {
     for (const auto& path : {source("empty", ""), sources / "does-not-exist"}) {
         shell.clearRecords();
         addKeepingOriginal(path);
-        EXPECT_EQ(shell.events, (std::vector<std::string>{"pick-add", AskErase, NoFilesize}))
+        EXPECT_EQ(shell.events, (std::vector<std::string>{"pick-add", AskErase, noFilesize(path)}))
             << path;
         EXPECT_EQ(shell.messages.back().icon, MessageIcon::Error);
     }
@@ -190,7 +193,7 @@ TEST_F(DroppedFiles, ThreeWithTheSecondEmptyAddsTheFirstAndStops) {
     addDroppedFiles(session, {first.string(), empty.string(), third.string()});
 
     EXPECT_EQ(shell.events, (std::vector<std::string>{AskEraseAll, "progress:Adding File 1 of 3...",
-                                                      "hide", NoFilesize}));
+                                                      "hide", noFilesize(empty)}));
     EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "first", "3 Bytes"}}));
     EXPECT_EQ(workingCopyBytes(), containerBytes({{"first", "111"}}));
 }
@@ -368,6 +371,42 @@ TEST_F(TooLargeFiles, StopADropLikeAnUnmeasurableFile) {
     EXPECT_EQ(readFile(third), "3");
 }
 
+// A dropped folder stands for every regular file in it and below, in the
+// order of their paths; links are not followed, and links, FIFOs and empty
+// files are listed in one box before the first file goes in.
+TEST_F(DroppedFiles, AFolderAddsItsRegularFilesAndListsWhatItLeavesOut) {
+    openEmptySafe();
+    const auto folder = sources / "photos";
+    std::filesystem::create_directories(folder / "b-sub" / "deeper");
+    std::filesystem::create_directory(sources / "elsewhere");
+    writeFile(folder / "c.jpg", "ccc");
+    writeFile(folder / "a.jpg", "a");
+    writeFile(folder / "b-sub" / "deeper" / "a.jpg", "deep");
+    writeFile(folder / "empty.txt", "");
+    writeFile(sources / "elsewhere" / "linked.txt", "must not be added");
+    std::filesystem::create_symlink(sources / "elsewhere" / "linked.txt", folder / "file-link");
+    std::filesystem::create_directory_symlink(sources / "elsewhere", folder / "folder-link");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    const auto single = source("single.txt", "1");
+    shell.yesNoAnswers = {false};
+    addDroppedFiles(session, {folder.string(), single.string()});
+
+    const std::string passedOver =
+        "message:Not Added:4 files in the added folders were not added:\n" +
+        (folder / "empty.txt").string() + ": " + text::PassedOverEmpty + "\n" +
+        (folder / "fifo").string() + ": " + text::PassedOverNotRegular + "\n" +
+        (folder / "file-link").string() + ": " + text::PassedOverLink + "\n" +
+        (folder / "folder-link").string() + ": " + text::PassedOverLink;
+    ASSERT_GE(shell.events.size(), 2u);
+    EXPECT_EQ(shell.events[1], passedOver);
+    EXPECT_EQ(shell.progressTexts,
+              (std::vector<std::string>{"Adding File 1 of 4...", "Adding File 2 of 4...",
+                                        "Adding File 3 of 4...", "Adding File 4 of 4..."}));
+    EXPECT_EQ(
+        workingCopyBytes(),
+        containerBytes({{"a.jpg", "a"}, {"a.jpg", "deep"}, {"c.jpg", "ccc"}, {"single.txt", "1"}}));
+}
+
 // --- sources that cannot be read in full ---
 
 using UnreadableSources = EntriesTest;
@@ -406,7 +445,7 @@ TEST_F(UnreadableSources, AFolderIsReportedWithTheSystemsReason) {
     auto folder = sources / "a-folder";
     std::filesystem::create_directory(folder);
     addKeepingOriginal(folder);
-    if (shell.messages.size() == 1 && shell.messages[0].text == text::UnableToGetFilesize)
+    if (shell.messages.size() == 1 && shell.messages[0].text == text::unableToGetFilesizeOf(folder))
         GTEST_SKIP() << "this file system gives folders no size";
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_NE(shell.messages[0].text.find("Is a directory"), std::string::npos)

@@ -117,29 +117,43 @@ TEST_F(RenameCommand, WritesOnlyTheFiftyNameBytesOfTheFocusedRowAndSaysNothing) 
     EXPECT_EQ(workingCopyBytes().size(), before.size());
 }
 
-TEST_F(RenameCommand, AcceptsAnyTextAndExtractKeepsItInsideTheFolder) {
+// A name that extracting would refuse is refused with the reason, and the
+// entry keeps its name; any other text is taken.
+TEST_F(RenameCommand, RefusesEveryNameThatExtractingWouldRefuse) {
     openContainer(containerBytes(threeFiles()));
+    const std::string before = workingCopyBytes();
+    const std::vector<std::pair<std::string, const char*>> refused = {
+        {"", text::RenameRefusedEmpty},
+        {".", text::RenameRefusedDots},
+        {"..", text::RenameRefusedDots},
+        {"../up", text::RenameRefusedSeparator},
+        {"a/b", text::RenameRefusedSeparator},
+        {"/", text::RenameRefusedSeparator},
+        {"line\nbreak", text::RenameRefusedControl},
+        {"tab\there", text::RenameRefusedControl},
+        {"\x1b[31mred", text::RenameRefusedControl},
+        {"del\x7f", text::RenameRefusedControl},
+        {"c1 \xc2\x9b", text::RenameRefusedControl},
+    };
     shell.focused = 0;
-    shell.renameAnswers = {std::string(""), std::string("beta"), std::string("../up"),
-                           std::string(49, 'n')};
-    renameFile(session);
-    EXPECT_EQ(shell.rows[0].name, "");
-    renameFile(session);
-    EXPECT_EQ(shell.rows[0].name, "beta"); // names need not be unique
-    renameFile(session);
-    EXPECT_EQ(shell.rows[0].name, "../up");
-    shell.focused = 1;
-    renameFile(session);
-    EXPECT_EQ(shell.rows[1].name, std::string(49, 'n'));
-    EXPECT_TRUE(shell.messages.empty());
-
-    const auto chosen = out / "chosen";
-    std::filesystem::create_directory(chosen);
-    extractRows({0, 1}, chosen);
-    EXPECT_FALSE(std::filesystem::exists(out / "up"));
-    EXPECT_EQ(folderListing(chosen), (std::vector<std::string>{std::string(49, 'n')}));
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_NE(shell.messages[0].text.find("Entry 0 \"../up\""), std::string::npos);
+    for (const auto& [name, reason] : refused) {
+        shell.clearRecords();
+        shell.renameAnswers = {name};
+        renameFile(session);
+        EXPECT_EQ(shell.events,
+                  (std::vector<std::string>{"rename", std::string("message:Error:") + reason}))
+            << name;
+        EXPECT_EQ(workingCopyBytes(), before) << name;
+    }
+    for (const std::string& name :
+         std::vector<std::string>{"beta", "...", ".hidden", "back\\slash",
+                                  "caf\xc3\xa9 \xf0\x9f\x93\xb7", std::string(49, 'n')}) {
+        shell.clearRecords();
+        shell.renameAnswers = {name};
+        renameFile(session);
+        EXPECT_EQ(shell.events, (std::vector<std::string>{"rename"})) << name;
+        EXPECT_EQ(shell.rows[0].name, name);
+    }
 }
 
 // Delete replaces the working copy's file; everything after it must work on
@@ -168,7 +182,7 @@ TEST_F(EntriesTest, AfterADeleteAddExtractRenameDeleteAndSaveWorkWithoutReopenin
 
     ScriptedShell fresh;
     SafeState other;
-    putWorkingCopy(other.workingCopyStream, root / "reopened", *saved);
+    putWorkingCopy(other.workingCopy, root / "reopened", *saved);
     refreshEntryList(other, fresh);
     EXPECT_EQ(fresh.rows, shell.rows);
     EXPECT_TRUE(fresh.messages.empty());

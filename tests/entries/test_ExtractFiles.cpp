@@ -57,12 +57,74 @@ TEST_F(ExtractCommand, CancelledFolderOrNoSelectedRowWritesNothing) {
     }
 }
 
-TEST_F(ExtractCommand, SameNamesGiveOneFileHoldingTheLaterRow) {
-    openContainer(containerBytes({{"x", "first, and longer"}, {"y", "y"}, {"x", "second"}}));
-    extractRows({0, 2}, out);
-    EXPECT_EQ(folderListing(out), (std::vector<std::string>{"x"}));
-    EXPECT_EQ(readFile(out / "x"), "second");
-    EXPECT_TRUE(shell.messages.empty());
+// Within one extraction no entry replaces a file that the same extraction
+// wrote: it goes under the next free numbered name, and one box lists each
+// renaming. A file that was in the folder before is replaced, as always.
+TEST_F(ExtractCommand, AClashingNameGoesUnderTheNextFreeNumberedName) {
+    using Files = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* what;
+        std::vector<StoredFile> entries;
+        Files before; // in the folder before the extraction
+        Files after;  // the whole folder after it
+        std::vector<std::string> renamings;
+    };
+    const std::vector<Case> cases = {
+        {"two of one name",
+         {{"x", "first"}, {"y", "y"}, {"x", "second"}},
+         {},
+         {{"x", "first"}, {"x (2)", "second"}, {"y", "y"}},
+         {"Entry 2 \"x\" was written as \"x (2)\""}},
+        {"the number goes before the extension, past names already taken",
+         {{"IMG.JPG", "1"}, {"IMG.JPG", "2"}, {"IMG.JPG", "3"}},
+         {{"IMG (2).JPG", "kept"}},
+         {{"IMG (2).JPG", "kept"}, {"IMG (3).JPG", "2"}, {"IMG (4).JPG", "3"}, {"IMG.JPG", "1"}},
+         {"Entry 1 \"IMG.JPG\" was written as \"IMG (3).JPG\"",
+          "Entry 2 \"IMG.JPG\" was written as \"IMG (4).JPG\""}},
+        {"a file there before is replaced, the second entry is not",
+         {{"a.txt", "new"}, {"a.txt", "newer"}},
+         {{"a.txt", "old"}},
+         {{"a (2).txt", "newer"}, {"a.txt", "new"}},
+         {"Entry 1 \"a.txt\" was written as \"a (2).txt\""}},
+        {"a numbered name this extraction gave is not replaced either",
+         {{"a.txt", "1"}, {"a.txt", "2"}, {"a (2).txt", "3"}},
+         {},
+         {{"a (2) (2).txt", "3"}, {"a (2).txt", "2"}, {"a.txt", "1"}},
+         {"Entry 1 \"a.txt\" was written as \"a (2).txt\"",
+          "Entry 2 \"a (2).txt\" was written as \"a (2) (2).txt\""}},
+        {"a leading dot is no extension",
+         {{".profile", "1"}, {".profile", "2"}},
+         {},
+         {{".profile", "1"}, {".profile (2)", "2"}},
+         {"Entry 1 \".profile\" was written as \".profile (2)\""}},
+    };
+    int folderNumber = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto folder = out / std::to_string(folderNumber++);
+        std::filesystem::create_directory(folder);
+        for (const auto& [name, content] : c.before)
+            writeFile(folder / name, content);
+        openContainer(containerBytes(c.entries));
+        std::set<int> rows;
+        for (int row = 0; row < static_cast<int>(c.entries.size()); ++row)
+            rows.insert(row);
+        extractRows(rows, folder);
+
+        Files after;
+        for (const std::string& name : folderListing(folder))
+            after.emplace_back(name, readFile(folder / name));
+        EXPECT_EQ(after, c.after);
+        ASSERT_EQ(shell.messages.size(), 1u);
+        EXPECT_EQ(shell.messages[0].icon, MessageIcon::Information);
+        std::string expected = std::to_string(c.renamings.size()) +
+                               (c.renamings.size() == 1 ? " entry was" : " entries were") +
+                               " written under a new name, as a file of its name had already "
+                               "been extracted:";
+        for (const std::string& line : c.renamings)
+            expected += "\n" + line;
+        EXPECT_EQ(shell.messages[0].text, expected);
+    }
 }
 
 // An existing file is replaced without a question, in a folder path that
@@ -290,6 +352,32 @@ TEST_F(HostileNames, ALinkPlacedInTheFolderIsNotFollowed) {
 TEST_F(HostileNames, ControlBytesInANameAreShownEscaped) {
     EXPECT_EQ(text::printableName("a\nb\x1b[31m"), "\"a\\x0Ab\\x1B[31m\"");
     EXPECT_EQ(text::printableName("plain"), "\"plain\"");
+}
+
+// What a terminal or a text box would act on instead of showing, and bytes
+// that are no UTF-8 (which a terminal may take for a C1 control), are shown
+// as \xNN; every other character as itself.
+TEST_F(HostileNames, EveryNameIsShownInPrintableCharactersOnly) {
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"csi \xc2\x9b"
+         "2J",
+         "csi \\xC2\\x9B2J"}, // C1 CSI, as UTF-8
+        {"lone \x9b"
+         "2J",
+         "lone \\x9B2J"}, // C1 CSI, a raw byte
+        {"gpj.\xe2\x80\xae"
+         "exe",
+         "gpj.\\xE2\\x80\\xAEexe"}, // right-to-left override
+        {"line\xe2\x80\xa8"
+         "sep",
+         "line\\xE2\\x80\\xA8sep"},           // U+2028
+        {"cut \xc3", "cut \\xC3"},            // a sequence cut off
+        {"over \xc0\xaf", "over \\xC0\\xAF"}, // an overlong "/"
+        {"caf\xc3\xa9 \xe5\x86\x99\xe7\x9c\x9f \xf0\x9f\x93\xb7",
+         "caf\xc3\xa9 \xe5\x86\x99\xe7\x9c\x9f \xf0\x9f\x93\xb7"}, // kept as it is
+    };
+    for (const auto& [name, shown] : names)
+        EXPECT_EQ(text::printableName(name), "\"" + shown + "\"") << shown;
 }
 
 // --- targets that cannot be written ---

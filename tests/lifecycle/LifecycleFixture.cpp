@@ -28,8 +28,8 @@ void LifecycleTest::SetUp() {
 }
 
 void LifecycleTest::TearDown() {
-    if (state.workingCopyStream.is_open())
-        state.workingCopyStream.close();
+    if (state.workingCopy)
+        state.workingCopy.reset();
     std::filesystem::current_path(originalCwd_);
     EXPECT_EQ(folderListing(scratchCwd), std::vector<std::string>{})
         << "files left in the current directory";
@@ -46,10 +46,7 @@ void LifecycleTest::openThroughOpenSafe(const std::filesystem::path& safe,
 
 void LifecycleTest::rewriteWorkingCopy(const std::string& container) {
     ASSERT_TRUE(isSafeOpen(state));
-    state.workingCopyStream.clear();
-    state.workingCopyStream.seekp(0);
-    state.workingCopyStream.write(container.data(), static_cast<std::streamsize>(container.size()));
-    ASSERT_TRUE(state.workingCopyStream.good());
+    ASSERT_TRUE(state.workingCopy->writeAt(0, container.data(), container.size()));
     refreshEntryList(state, shell);
 }
 

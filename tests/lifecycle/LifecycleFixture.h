@@ -27,7 +27,7 @@ class LifecycleTest : public ::testing::Test {
 
     // Opens the safe through Open Safe with password; asserts that it opened.
     void openThroughOpenSafe(const std::filesystem::path& safe, const std::string& password);
-    // Replaces the working copy's content through workingCopyStream (left
+    // Replaces the working copy's content through the working copy (left
     // unflushed, as an entry operation leaves it) and refreshes the list.
     void rewriteWorkingCopy(const std::string& container);
 

@@ -89,7 +89,7 @@ TEST_F(BusyStepTest, EveryRoadRunsItsLongStepsBusyWithProgress) {
     busyShell.passwordAnswers.push_back("pw");
     ASSERT_EQ(openStartupSafe(busySession, safe.string()), 0);
     EXPECT_EQ(busyShell.busySteps, 1);
-    EXPECT_GT(busyShell.progressReports.load(), 0) << "decryption reported no progress";
+    EXPECT_EQ(busyShell.progressReports.load(), 0) << "a plain safe is not decrypted at the open";
 
     busyShell.progressReports = 0;
     saveSafe(busySession);

@@ -9,7 +9,7 @@ namespace {
 class EntryListingTest : public LifecycleTest {
   protected:
     void openWorkingCopyHolding(const std::string& container) {
-        putWorkingCopy(state.workingCopyStream, workingCopyPath(state), container);
+        putWorkingCopy(state.workingCopy, workingCopyPath(state), container);
     }
 };
 
@@ -50,7 +50,7 @@ TEST_F(EntryListingTest, RefreshReplacesEveryEarlierRow) {
     openWorkingCopyHolding(containerBytes({{"one", "1"}, {"two", "22"}}));
     refreshEntryList(state, shell);
     ASSERT_EQ(shell.rows.size(), 2u);
-    state.workingCopyStream.close();
+    state.workingCopy.reset();
     openWorkingCopyHolding(containerBytes({{"three", "333"}}));
     refreshEntryList(state, shell);
     EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "three", "3 Bytes"}}));
@@ -79,8 +79,8 @@ TEST_F(EntryListingTest, DamagedContainerListsOnlyRowsThatLieInsideTheFile) {
     hugeCount.replace(0, 4, le32(0x7FFFFFFF));
     for (const std::string& container : {farOffset, hugeCount}) {
         SCOPED_TRACE(container.size());
-        if (state.workingCopyStream.is_open())
-            state.workingCopyStream.close();
+        if (state.workingCopy)
+            state.workingCopy.reset();
         openWorkingCopyHolding(container);
         refreshEntryList(state, shell);
         EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "first", "5 Bytes"}}));

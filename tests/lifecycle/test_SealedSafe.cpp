@@ -78,7 +78,7 @@ TEST_F(SealedSafeTest, OpensThroughTheSameStepsAsAPlainSafe) {
                                     "progress:Opening Safe Please Wait...", "hide", "buttons:on"}));
     EXPECT_TRUE(isSealed(state));
     EXPECT_EQ(shell.busySteps, 1) << "the key is derived inside the busy step";
-    EXPECT_EQ(workingCopyContent(state.workingCopyStream), container);
+    EXPECT_EQ(workingCopyContent(*state.workingCopy), container);
     EXPECT_EQ(shell.rows.size(), 2u);
 }
 
@@ -185,7 +185,6 @@ TEST_F(SealPlainSafeTest, NoReadOnlyOrAFailedWriteLeaveThePlainSafe) {
     {
         // The sealed file cannot be written whole: the save fails and says why.
         rewriteWorkingCopy(containerBytes({{"big", patternBytes(2 * MiB, 2)}}));
-        state.workingCopyStream.flush();
         shell.clearRecords();
         shell.yesNoAnswers.push_back(true);
         FileSizeLimit full(MiB);

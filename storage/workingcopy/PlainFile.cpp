@@ -1,0 +1,80 @@
+#include "storage/workingcopy/PlainFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+std::unique_ptr<PlainFile> PlainFile::open(const std::filesystem::path& path, int flags, int& error,
+                                           unsigned mode) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<PlainFile>(fd);
+}
+
+PlainFile::PlainFile(int fd) : fd_(fd) {}
+
+PlainFile::~PlainFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool PlainFile::failWith(int error) {
+    lastError_ = error;
+    return false;
+}
+
+bool PlainFile::readAt(std::uint64_t offset, void* into, std::size_t count) {
+    lastError_ = 0;
+    auto* out = static_cast<char*>(into);
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd_, out + got, count - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return failWith(errno);
+        if (n == 0)
+            return false; // past the end
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PlainFile::writeAt(std::uint64_t offset, const void* from, std::size_t count) {
+    lastError_ = 0;
+    const auto* in = static_cast<const char*>(from);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failWith(n < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::uint64_t PlainFile::length() const {
+    struct stat status {};
+    return ::fstat(fd_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+bool PlainFile::resize(std::uint64_t length) {
+    lastError_ = 0;
+    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 || failWith(errno);
+}
+
+bool PlainFile::sync() {
+    lastError_ = 0;
+    return ::fsync(fd_) == 0 || failWith(errno);
+}
+
+} // namespace quorvane

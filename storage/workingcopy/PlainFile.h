@@ -1,0 +1,40 @@
+#pragma once
+
+// A RandomAccessFile straight over a descriptor: the source of an add, and
+// the containers of the tools, tests and benchmarks.
+
+#include "storage/workingcopy/RandomAccessFile.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace quorvane {
+
+class PlainFile : public RandomAccessFile {
+  public:
+    // Opens path with open(2)'s flags and mode (O_CLOEXEC is added); null with
+    // errno in error when it cannot.
+    static std::unique_ptr<PlainFile> open(const std::filesystem::path& path, int flags, int& error,
+                                           unsigned mode = 0600);
+    // Takes over fd, which is closed with the object.
+    explicit PlainFile(int fd);
+    ~PlainFile() override;
+    PlainFile(const PlainFile&) = delete;
+    PlainFile& operator=(const PlainFile&) = delete;
+
+    bool readAt(std::uint64_t offset, void* into, std::size_t count) override;
+    bool writeAt(std::uint64_t offset, const void* from, std::size_t count) override;
+    std::uint64_t length() const override;
+    bool resize(std::uint64_t length) override;
+    bool sync() override;
+    int lastError() const override { return lastError_; }
+    int fd() const { return fd_; }
+
+  private:
+    bool failWith(int error);
+
+    int fd_ = -1;
+    int lastError_ = 0;
+};
+
+} // namespace quorvane

@@ -1,0 +1,13 @@
+#include "storage/workingcopy/RandomAccessFile.h"
+
+#include <cstring>
+
+namespace quorvane {
+
+std::string failureText(int error) {
+    if (error == SafeChangedInPlace)
+        return "The safe file was changed in place by another program";
+    return std::strerror(error);
+}
+
+} // namespace quorvane
