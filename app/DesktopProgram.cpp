@@ -73,7 +73,8 @@ void DesktopProgram::followFolder() {
     }
     CommandRunning running(commandRunning_);
     std::lock_guard hold(lock_);
-    refreshEntryList(state_, shell_);
+    // The folder kept the index in memory in step with what it changed.
+    showEntryList(state_, shell_);
 }
 
 DesktopProgram::~DesktopProgram() {
