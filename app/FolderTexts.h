@@ -21,6 +21,10 @@ inline std::string openAt(const std::string& dir) {
 inline std::string noProgramFor(const std::string& file) {
     return "No program was found to open " + file;
 }
+inline std::string notStored(const std::string& name) {
+    return name + " could not be stored in the safe. It stays in the folder and is tried again "
+                  "before the next save.";
+}
 inline constexpr const char* TimedSaveFailed =
     "The safe could not be written after the changes made in its folder. It is tried again in a "
     "minute; Save tries at once.";

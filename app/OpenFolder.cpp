@@ -94,6 +94,15 @@ bool OpenFolder::mount() {
             },
             Qt::QueuedConnection);
     };
+    folder_->onStoreFailed = [this](const std::string& name, const std::string& reason) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, name, reason] {
+                session_.shell.showMessage(withReason(folder_text::notStored(name), reason),
+                                           folder_text::Caption, MessageIcon::Error);
+            },
+            Qt::QueuedConnection);
+    };
     std::string reason = dir_.empty() ? std::string(std::strerror(EACCES)) : std::string();
     if (dir_.empty() || !folder_->mount(dir_, reason)) {
         folder_.reset();

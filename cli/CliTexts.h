@@ -85,6 +85,11 @@ inline std::string folderOpen(const std::string& dir) {
     return "The safe is open as the folder " + dir + "; close it with Ctrl-C or 'fusermount3 -u " +
            dir + "'.\n";
 }
+// name: a file closed in the folder that could not become an entry.
+inline std::string notStored(const std::string& name, const std::string& reason) {
+    return name + ": could not be stored in the safe (" + reason +
+           "); it stays in the folder and is tried again before the next save";
+}
 inline std::string timedSaveFailed(const std::string& reason) {
     return "the safe could not be written (" + reason + "); it is tried again in a minute";
 }

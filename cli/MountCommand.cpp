@@ -54,6 +54,9 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
     folder.onSaveFailed = [&](const std::string& reason) {
         report(errors, clitext::timedSaveFailed(reason));
     };
+    folder.onStoreFailed = [&](const std::string& name, const std::string& reason) {
+        report(errors, clitext::notStored(name, reason));
+    };
     const std::filesystem::path dir = absoluteFolder(invocation.folder);
     std::string reason;
     if (!folder.mount(dir, reason)) {

@@ -168,10 +168,6 @@ int truncateFile(const char* path, off_t size, fuse_file_info* info) {
     });
 }
 
-int flushFile(const char*, fuse_file_info* info) {
-    return withFolder([&](SafeFolder& f) { return f.flush(*handleOf(info)); });
-}
-
 int syncFile(const char*, int, fuse_file_info* info) {
     return withFolder([&](SafeFolder& f) { return f.sync(*handleOf(info)); });
 }
@@ -182,6 +178,8 @@ int releaseFile(const char*, fuse_file_info* info) {
     MountedFolder::Served& here = served();
     std::lock_guard hold(here.lock);
     here.folder.release(handleOf(info));
+    for (auto& failure : here.folder.takeStoreFailures())
+        here.storeFailures.push_back(std::move(failure));
     here.openFiles.store(here.folder.openHandles());
     here.changes.store(here.folder.changeCount());
     return 0;
@@ -240,7 +238,6 @@ fuse_operations folderOperations() {
     operations.read = readFile;
     operations.write = writeFile;
     operations.truncate = truncateFile;
-    operations.flush = flushFile;
     operations.fsync = syncFile;
     operations.release = releaseFile;
     operations.unlink = unlinkFile;
@@ -331,10 +328,25 @@ int MountedFolder::waitTimeout() const {
     return static_cast<int>(std::min<long long>(wait + 1, 60'000));
 }
 
+void MountedFolder::storeClosedFiles() {
+    std::lock_guard hold(lock_);
+    folder_.storeClosedFiles();
+    for (auto& failure : folder_.takeStoreFailures())
+        served_.storeFailures.push_back(std::move(failure));
+}
+
+void MountedFolder::reportStoreFailures() {
+    for (const auto& [name, error] : std::exchange(served_.storeFailures, {}))
+        if (onStoreFailed)
+            onStoreFailed(name, std::strerror(error));
+}
+
 void MountedFolder::saveIfDue() {
     std::string reason;
     {
         std::lock_guard hold(lock_);
+        if (!served_.storeFailures.empty() || folder_.changed())
+            storeClosedFiles();
         const auto now = std::chrono::steady_clock::now();
         if (!folder_.changed() || now < folder_.lastWrite() + settings_.quietPeriod ||
             now < lastSave_ + settings_.saveInterval)
@@ -383,8 +395,12 @@ void MountedFolder::serve() {
                 onChange();
         }
         saveIfDue();
+        reportStoreFailures();
     }
     std::free(buffer.mem);
+    // What was closed but not stored gets a last try before the final save.
+    storeClosedFiles();
+    reportStoreFailures();
     if (mounted_) {
         fuse_unmount(fuse_);
         mounted_ = false;

@@ -17,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct fuse;
 
@@ -67,6 +69,9 @@ class MountedFolder {
     std::function<void()> onChange;
     // Called on the serving thread when a timed save failed.
     std::function<void(const std::string& reason)> onSaveFailed;
+    // Called on the serving thread when a closed file could not be stored
+    // (it stays in the folder and is tried again before each save).
+    std::function<void(const std::string& name, const std::string& reason)> onStoreFailed;
     // Whether the folder changed the safe since its last save (under lock).
     bool unsaved() const { return folder_.changed(); }
     void markSaved() { folder_.markSaved(); }
@@ -77,10 +82,14 @@ class MountedFolder {
         SessionLock& lock;
         std::atomic<std::size_t>& openFiles;
         std::atomic<unsigned>& changes;
+        // Files that could not be stored, for the serving thread to report.
+        std::vector<std::pair<std::string, int>> storeFailures{};
     };
 
   private:
     void saveIfDue();
+    void storeClosedFiles();
+    void reportStoreFailures();
     int waitTimeout() const;
 
     SessionLock& lock_;

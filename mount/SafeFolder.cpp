@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <utility>
 
 namespace quorvane {
 
@@ -258,25 +259,47 @@ int SafeFolder::truncate(const std::string& name, Handle* handle, std::uint64_t 
     return result;
 }
 
-int SafeFolder::flush(Handle& handle) {
-    if (!handle.writer || handle.pending->writers != 1)
-        return 0;
-    return commit(*handle.pending);
-}
-
 int SafeFolder::sync(Handle& handle) {
     return handle.writer ? commit(*handle.pending) : 0;
 }
 
+// Stored at the release rather than at close() (flush): the copy into the
+// container costs about as much as the writing did, and the program that
+// closed the file need not wait for it.
 void SafeFolder::release(Handle* handle) {
     if (const std::shared_ptr<Pending> pending = handle->pending) {
-        if (handle->writer && --pending->writers == 0)
-            commit(*pending); // a failure was reported by the flush before
-        if (--pending->handles == 0)
+        if (handle->writer && --pending->writers == 0) {
+            if (const int failed = commit(*pending); failed < 0 && pending->name)
+                storeFailures_.emplace_back(*pending->name, -failed);
+        }
+        // Kept while it holds what could not be stored.
+        if (--pending->handles == 0 && !(pending->dirty && pending->name))
             forget(pending);
     }
     --handles_;
     delete handle;
+}
+
+int SafeFolder::storeClosedFiles() {
+    int first = 0;
+    std::vector<std::shared_ptr<Pending>> closed;
+    for (const auto& [name, pending] : pending_)
+        if (pending->handles == 0 && pending->dirty)
+            closed.push_back(pending);
+    for (const std::shared_ptr<Pending>& pending : closed) {
+        const int result = commit(*pending);
+        if (result < 0) {
+            storeFailures_.emplace_back(*pending->name, -result);
+            first = first == 0 ? result : first;
+        } else {
+            forget(pending);
+        }
+    }
+    return first;
+}
+
+std::vector<std::pair<std::string, int>> SafeFolder::takeStoreFailures() {
+    return std::exchange(storeFailures_, {});
 }
 
 int SafeFolder::unlink(const std::string& name) {

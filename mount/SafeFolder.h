@@ -55,13 +55,20 @@ class SafeFolder {
     std::int64_t write(Handle& handle, std::uint64_t offset, const char* from, std::size_t count);
     // handle may be null (a truncate by name).
     int truncate(const std::string& name, Handle* handle, std::uint64_t size);
-    // A close of one descriptor (several for a duplicated one): a file that
-    // only this handle writes becomes its entry now, so that close() reports
-    // a failure.
-    int flush(Handle& handle);
+    // fsync: the file becomes its entry now, and a failure reaches the
+    // program that asked.
     int sync(Handle& handle);
-    // Commits what flush left and forgets the handle.
+    // The last close of a handle (the kernel sends it after close() has
+    // returned): a file whose last writer this was becomes its entry. One
+    // that cannot be stored stays in the folder as it is, is listed by
+    // takeStoreFailures(), and is tried again by storeClosedFiles().
     void release(Handle* handle);
+    // Stores every closed file that could not be stored before. 0, or the
+    // first failure (-errno).
+    int storeClosedFiles();
+    // The files that could not be stored since the last call, with the
+    // system's reason.
+    std::vector<std::pair<std::string, int>> takeStoreFailures();
     int unlink(const std::string& name);
     // flags as renameat2(2) gives them.
     int rename(const std::string& from, const std::string& to, unsigned flags);
@@ -100,6 +107,7 @@ class SafeFolder {
     std::map<std::string, std::time_t> modified_;
     std::time_t mountedAt_;
     std::size_t handles_ = 0;
+    std::vector<std::pair<std::string, int>> storeFailures_;
     bool changed_ = false;
     unsigned changeCount_ = 0;
     Clock::time_point lastWrite_{};
