@@ -34,7 +34,6 @@ int runWithWorkingDirectory(const Invocation& invocation) {
     SignalGuard guard;
     std::optional<WorkingDirectory> workDir;
     // What earlier runs killed outright (SIGKILL, a crash) left behind.
-    removeDeadMounts();
     removeAbandonedWorkingFolders();
     try {
         guard.guardWorkingDirectory([&] { return workDir.emplace().path(); });
@@ -79,6 +78,9 @@ int runCli(const std::vector<std::string>& args) {
         std::cout << versionText() << std::flush;
         return toInt(ExitCode::Success);
     }
+    // What a killed mount left behind, before DIR of a mount is looked at:
+    // a dead mount there would read as a folder that cannot be entered.
+    removeDeadMounts();
     ExitCode early = checkBeforeOpening(invocation, std::cerr);
     if (early != ExitCode::Success)
         return toInt(early);
