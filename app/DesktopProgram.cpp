@@ -2,12 +2,17 @@
 
 #include "app/CommandRouting.h"
 #include "app/GuardedApplication.h"
+#include "dialogs/BusyDialog.h"
 #include "entries/Entries.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
+#include "storage/files/UnfinishedFiles.h"
 
 #include <QApplication>
 #include <QTimer>
+
+#include <atomic>
+#include <cstdlib>
 
 namespace quorvane {
 
@@ -28,6 +33,21 @@ struct CommandRunning {
     bool before_;
 };
 
+// The program whose window may be up; none outside its lifetime.
+std::atomic<DesktopProgram*> runningProgram{nullptr};
+
+// Qt ends the process with exit(1) when the connection to the display breaks
+// (the X server killed, a log-out, a dropped ssh -X), from inside whatever
+// event loop runs. It gets there two ways: through Xlib's I/O error handler,
+// which the native interface would let a program replace, and straight from
+// its own processing of X events, which nothing can hook. Both end in exit(),
+// which runs this handler first, on the thread that called it, with the
+// program's objects still in place below.
+extern "C" void endRunningProgramWithoutDisplay() {
+    if (DesktopProgram* program = runningProgram.exchange(nullptr))
+        program->endWithoutDisplay();
+}
+
 } // namespace
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
@@ -41,10 +61,15 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
 }
 
 DesktopProgram::DesktopProgram()
-    : session_{state_, shell_}, window_(session_, [this] { return shell_.isBusy(); }),
+    : guiThread_(std::this_thread::get_id()), session_{state_, shell_},
+      window_(session_, [this] { return shell_.isBusy(); }),
       terminationWatch_([this] { endOnRequest(); }) {
     state_.workDir = workingDirectory_.anchored();
     shell_.attachWindow(&window_);
+    // Once per process; it does nothing while no program lives.
+    static const bool exitHandled = std::atexit(endRunningProgramWithoutDisplay) == 0;
+    static_cast<void>(exitHandled);
+    runningProgram = this;
     window_.setCommandHandler([this](int id) {
         CommandRunning running(commandRunning_);
         std::lock_guard hold(lock_);
@@ -78,6 +103,7 @@ void DesktopProgram::followFolder() {
 }
 
 DesktopProgram::~DesktopProgram() {
+    runningProgram = nullptr;
     // Nothing may speak to a window that is going away.
     shell_.attachWindow(nullptr);
 }
@@ -88,27 +114,73 @@ bool DesktopProgram::openStartupSafeIfGiven(const CommandLine& commandLine) {
     return openStartupSafe(session_, commandLine.StartupSafePath) != -1;
 }
 
+bool DesktopProgram::closeOpenDialog() {
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        return true;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || qobject_cast<dialogs::BusyDialog*>(modal) != nullptr)
+        return false;
+    // Rejected, a question says No (the shell takes only Yes for Yes), an
+    // information box is done with, a picker or password dialog cancelled.
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->reject();
+    else
+        modal->close();
+    return true;
+}
+
 void DesktopProgram::endOnRequest() {
     if (window_.hasEnded())
         return;
-    // An operation waiting for an answer, or in the middle of a long step,
-    // finishes first; closing under it would pull the safe away.
-    if (shell_.isBusy() || QApplication::activeModalWidget() != nullptr ||
-        QApplication::activePopupWidget() != nullptr) {
+    shell_.setAnswering(QtShell::Answering::KeepData);
+    // The operation that asked goes on with the answer and ends; one in the
+    // middle of a long step finishes it first, since closing under it would
+    // pull the safe away.
+    if (closeOpenDialog() || shell_.isBusy()) {
         QTimer::singleShot(EndRetryMilliseconds, &window_, [this] { endOnRequest(); });
         return;
     }
     window_.close();
+    // A safe that could not be written keeps the window and its changes in
+    // the working copy; from here on the user answers again.
+    if (!window_.hasEnded())
+        shell_.setAnswering(QtShell::Answering::User);
+}
+
+void DesktopProgram::endWithoutDisplay() {
+    shell_.setAnswering(QtShell::Answering::NoDisplay);
+    // Operations run on the GUI thread only, and that is where Qt ends the
+    // process; from any other thread the session may be half changed under
+    // it, and nothing is written. A long step under way cannot be finished
+    // by its operation any more: it is waited for, and nothing it may have
+    // left half done is written either.
+    if (std::this_thread::get_id() == guiThread_) {
+        // The folder's thread must not work on the safe while it is written.
+        folder_.unmountNow();
+        if (shell_.isBusy())
+            shell_.waitForLongStep();
+        else if (isSafeOpen(state_))
+            closeSafe(session_, CloseEntry::Destroy);
+    }
+    removeUnfinishedFiles();
+    workingDirectory_.remove();
 }
 
 void DesktopProgram::run() {
-    window_.show();
-    QApplication::exec();
+    // A termination request during the start-up open has ended the program
+    // before its window was shown.
+    if (!window_.hasEnded()) {
+        window_.show();
+        QApplication::exec();
+    }
     // A step that failed with an exception may have left the working copy
     // half changed: nothing of it is written, the program ends instead.
     GuardedApplication::rethrowFromEventLoop();
     // The loop can end without the window's close sequence (the desktop
-    // session ending, say); the safe is written all the same.
+    // session ending, say); the safe is written all the same. (The process
+    // can also end inside the loop: see endWithoutDisplay.)
     folder_.unmount();
     if (isSafeOpen(state_))
         closeSafe(session_, CloseEntry::Destroy);

@@ -6,9 +6,10 @@
 #include "app/TerminationWatch.h"
 #include "lifecycle/SafeState.h"
 #include "lifecycle/Session.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <string>
+#include <thread>
 
 namespace quorvane {
 
@@ -44,15 +45,29 @@ class DesktopProgram {
     const WorkingDirectory& workingDirectory() const { return workingDirectory_; }
     OpenFolder& folder() { return folder_; }
 
-    // Ends the program as the close box would, once no dialog is open and no
-    // long step runs: the safe is written and the working copy removed.
+    // Ends the program as the close box would, without waiting for anyone
+    // (a termination request: the session manager kills what stays): the
+    // dialog or menu that is open is closed with the answer that keeps data
+    // (No, Cancel, OK; a password or file picker is cancelled), every later
+    // box is answered so at once, and once no long step runs the close
+    // sequence writes the safe and removes the working copy.
     void endOnRequest();
+
+    // For a process that ends from inside Qt, with no way back to the event
+    // loop (the display's connection broke): the close sequence without
+    // questions and without widgets, then the working folder removed.
+    void endWithoutDisplay();
 
   private:
     // The list shows the entries again after the folder changed them, once
     // no command of the window is under way.
     void followFolder();
 
+    // Closes the open pop-up menu or modal dialog, if any, with the answer
+    // that keeps data; the busy box is none. True when one was open.
+    bool closeOpenDialog();
+
+    std::thread::id guiThread_;
     WorkingDirectory workingDirectory_;
     SafeState state_;
     QtShell shell_;

@@ -9,11 +9,13 @@
 #include "lifecycle/SafeFormat.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -22,6 +24,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+
+#include <filesystem>
 
 namespace quorvane {
 
@@ -140,8 +144,30 @@ void MainWindow::buildToolbar() {
 }
 
 void MainWindow::buildEntryList() {
-    entryList_ = new EntryListView(this);
-    setCentralWidget(entryList_);
+    auto* page = new QWidget(this);
+    nameFilter_ = new QLineEdit(page);
+    nameFilter_->setObjectName(QStringLiteral("NameFilter"));
+    nameFilter_->setAccessibleName(text(layout::FilterName));
+    nameFilter_->setPlaceholderText(text(layout::FilterPlaceholder));
+    nameFilter_->setClearButtonEnabled(true);
+    // Files dropped here are files to add, as anywhere else in the window,
+    // not text for the field.
+    nameFilter_->setAcceptDrops(false);
+    entryList_ = new EntryListView(page);
+
+    auto* filterRow = new QHBoxLayout;
+    constexpr int FilterMargin = 4;
+    filterRow->setContentsMargins(FilterMargin, FilterMargin, FilterMargin, FilterMargin);
+    filterRow->addWidget(nameFilter_);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addLayout(filterRow);
+    column->addWidget(entryList_, 1);
+    setCentralWidget(page);
+    setTabOrder(nameFilter_, entryList_);
+
+    connect(nameFilter_, &QLineEdit::textChanged, entryList_, &EntryListView::setNameFilter);
     connect(entryList_, &EntryListView::clickedAnywhere, this, &MainWindow::rememberFocusedRow);
     connect(entryList_, &EntryListView::rowMenuRequested, this, &MainWindow::showRowMenu);
     // A double-click, or Enter on the focused row.
@@ -156,6 +182,17 @@ void MainWindow::openActivatedRow() {
 }
 
 void MainWindow::buildShortcuts() {
+    // Ctrl+F goes to the filter field; Esc there empties it.
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this, [this] {
+        nameFilter_->setFocus(Qt::ShortcutFocusReason);
+        nameFilter_->selectAll();
+    });
+    auto* clearFilter = new QShortcut(QKeySequence(Qt::Key_Escape), nameFilter_);
+    clearFilter->setContext(Qt::WidgetShortcut);
+    connect(clearFilter, &QShortcut::activated, nameFilter_, &QLineEdit::clear);
+
     // Alt+"?" and Alt+"/" open the About box. Where "?" needs Shift the key
     // arrives as Alt+Shift+"?" (or, from some layouts, Alt+Shift+"/"), so
     // those forms are bound too. Several of them may match one key press;
@@ -183,6 +220,8 @@ void MainWindow::routeCommand(int id) {
         (id == command::NewSafe || id == command::OpenSafe || id == command::SaveAndExit))
         safeEndingHandler_();
     commandHandler_(id);
+    // Sealing, for one, changes what the title says without switching buttons.
+    updateTitle();
 }
 
 void MainWindow::SetSafeButtonsEnabled(bool enabled) {
@@ -191,6 +230,23 @@ void MainWindow::SetSafeButtonsEnabled(bool enabled) {
             action->setEnabled(enabled);
     }
     updateSealAction();
+    updateTitle();
+}
+
+void MainWindow::updateTitle() {
+    const SafeState& state = session_.state;
+    QString title = text(layout::WindowTitle);
+    if (isSafeOpen(state)) {
+        const std::string name = std::filesystem::path(state.safePath).filename().string();
+        QString safe = QFile::decodeName(QByteArray::fromStdString(name));
+        // "[*]" in a title is Qt's mark for unsaved changes; doubled it shows as itself.
+        safe.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+        if (isSealed(state))
+            safe += text(layout::SealedInTitle);
+        title = safe + text(layout::TitleSeparator) + title;
+    }
+    if (title != windowTitle())
+        setWindowTitle(title);
 }
 
 void MainWindow::updateSealAction() {
@@ -284,6 +340,7 @@ void MainWindow::deliverDrop(const std::vector<std::string>& paths) {
         return;
     }
     dropHandler_(paths);
+    updateTitle();
 }
 
 QMenu* MainWindow::createPopupMenu() {

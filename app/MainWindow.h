@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class QLineEdit;
 class QToolBar;
 
 namespace quorvane {
@@ -56,6 +57,8 @@ class MainWindow : public QMainWindow {
     bool hasEnded() const { return ended_; }
 
     EntryListView* entryList() const { return entryList_; }
+    // The field above the list that filters its rows by name.
+    QLineEdit* nameFilter() const { return nameFilter_; }
     QToolBar* toolbar() const { return toolbar_; }
     // The toolbar's action for a command id, nullptr when it has no button.
     QAction* toolbarAction(int id) const;
@@ -80,6 +83,8 @@ class MainWindow : public QMainWindow {
     void deliverDrop(const std::vector<std::string>& paths);
     void updateSealAction();
     void openActivatedRow();
+    // The title bar names the open safe, and says when it is sealed.
+    void updateTitle();
 
     Session& session_;
     BusyQuery isBusy_;
@@ -89,6 +94,7 @@ class MainWindow : public QMainWindow {
     SafeEndingHandler safeEndingHandler_;
     QToolBar* toolbar_ = nullptr;
     EntryListView* entryList_ = nullptr;
+    QLineEdit* nameFilter_ = nullptr;
     std::map<int, QAction*> toolbarActions_;
     QAction* sealAction_ = nullptr;
     QAction* folderAction_ = nullptr;

@@ -42,6 +42,9 @@ class OpenFolder : public QObject {
     // unmounts. While a file of the folder is still open, asks whether to
     // wait for it or to close the folder anyway.
     void unmount();
+    // The same without asking or waiting: for a program ending without its
+    // display, where nobody can be asked.
+    void unmountNow() { stopServing(true); }
 
     // How a folder or file is handed to the desktop (tests record instead).
     std::function<bool(const QUrl&)> openUrl;

@@ -4,11 +4,13 @@
 #include "app/MainWindow.h"
 #include "dialogs/Dialogs.h"
 #include "entries/NameText.h"
+#include "lifecycle/SafeState.h"
 
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QSpacerItem>
-#include <QTreeWidgetItem>
+
+#include <cstdio>
 
 namespace quorvane {
 
@@ -33,6 +35,14 @@ bool QtShell::isBusyBoxShown() const {
     return busyBox_.isShown();
 }
 
+void QtShell::waitForLongStep() {
+    busyBox_.waitForStep();
+}
+
+MainWindow* QtShell::reachableWindow() const {
+    return hasDisplay() ? window_ : nullptr;
+}
+
 QWidget* QtShell::owner() const {
     return window_;
 }
@@ -41,6 +51,16 @@ void QtShell::clearBusyBoxForDialog() {
     if (busyBox_.isShown() && !busyBox_.isBusy())
         busyBox_.hide();
 }
+
+namespace {
+
+// A box that nobody sees still leaves its text where a log of the session
+// keeps it: a failed save at the end must not go unsaid.
+void reportUnseen(const std::string& text) {
+    std::fprintf(stderr, "quorvane: %s\n", text.c_str());
+}
+
+} // namespace
 
 namespace {
 
@@ -56,6 +76,10 @@ void widenForCaption(QMessageBox& box) {
 } // namespace
 
 void QtShell::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
+    if (answersItself()) {
+        reportUnseen(text);
+        return;
+    }
     clearBusyBoxForDialog();
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                     shown(caption), shown(text), QMessageBox::Ok, owner());
@@ -64,7 +88,11 @@ void QtShell::showMessage(const std::string& text, const std::string& caption, M
     box.exec();
 }
 
+// Every question the operations ask is one where No keeps data: an original
+// stays, an unsaved safe stays open, a plain safe stays plain.
 bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
+    if (answersItself())
+        return false;
     clearBusyBoxForDialog();
     QMessageBox box(QMessageBox::Information, shown(caption), shown(text),
                     QMessageBox::Yes | QMessageBox::No, owner());
@@ -74,97 +102,119 @@ bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
 }
 
 int QtShell::PasswordDialog(std::string& password) {
+    if (answersItself()) {
+        password = PasswordCancelMarker;
+        return 0;
+    }
     clearBusyBoxForDialog();
     return dialogs::runPasswordDialog(owner(), password);
 }
 
+int QtShell::ConfirmPasswordDialog(std::string& confirmation) {
+    if (answersItself()) {
+        confirmation = PasswordCancelMarker;
+        return 0;
+    }
+    clearBusyBoxForDialog();
+    return dialogs::runConfirmPasswordDialog(owner(), confirmation);
+}
+
 void QtShell::RenameDialog(std::string& newEntryName) {
+    if (answersItself()) {
+        newEntryName = "-1";
+        return;
+    }
     clearBusyBoxForDialog();
     dialogs::runRenameDialog(owner(), newEntryName);
 }
 
 bool QtShell::pickSafeToOpen(std::string& path) {
+    if (answersItself())
+        return false;
     clearBusyBoxForDialog();
     return dialogs::pickSafeToOpen(owner(), path);
 }
 
 bool QtShell::pickNewSafe(std::string& path) {
+    if (answersItself())
+        return false;
     clearBusyBoxForDialog();
     return dialogs::pickNewSafe(owner(), path);
 }
 
 bool QtShell::pickFileToAdd(std::string& path) {
+    if (answersItself())
+        return false;
     clearBusyBoxForDialog();
     return dialogs::pickFileToAdd(owner(), path);
 }
 
 bool QtShell::ChooseFolder(std::string& path, const std::string& title) {
+    if (answersItself())
+        return false;
     clearBusyBoxForDialog();
     return dialogs::ChooseFolder(owner(), path, title);
 }
 
 void QtShell::ShowProgress(const std::string& text) {
-    busyBox_.show(text);
+    if (hasDisplay())
+        busyBox_.show(text);
 }
 
 void QtShell::HideProgress() {
-    busyBox_.hide();
+    if (hasDisplay())
+        busyBox_.hide();
 }
 
 void QtShell::runBusy(const std::function<void()>& step) {
-    busyBox_.run(step);
+    if (hasDisplay())
+        busyBox_.run(step);
+    else
+        step();
 }
 
 void QtShell::deleteAllRows() {
-    if (window_ != nullptr)
-        window_->entryList()->clear();
+    if (MainWindow* window = reachableWindow())
+        window->entryList()->clearEntries();
 }
 
+// The list's rows are entries, whatever order and filter the user chose.
 void QtShell::insertRow(int row, const std::string& column0) {
-    if (window_ == nullptr)
-        return;
-    EntryListView* list = window_->entryList();
-    auto* item = new QTreeWidgetItem(QStringList{shown(column0)});
-    for (int column = 0; column < list->columnCount(); ++column)
-        item->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
-    const int count = list->topLevelItemCount();
-    const int at = row < 0 || row > count ? count : row;
-    list->insertTopLevelItem(at, item);
-    list->widenColumnToFit(at, 0);
+    if (MainWindow* window = reachableWindow())
+        window->entryList()->insertEntry(row, shown(column0));
 }
 
 void QtShell::setRowText(int row, int column, const std::string& text) {
-    if (window_ == nullptr)
-        return;
-    EntryListView* list = window_->entryList();
-    QTreeWidgetItem* item = list->topLevelItem(row);
-    if (item == nullptr || column < 0 || column >= list->columnCount())
-        return;
-    // A stored name from a safe made anywhere may hold a line break or a
-    // mark that turns the text around: shown escaped, never acted on.
-    item->setText(column, shown(withActingCharactersEscaped(text)));
-    // A long name or size is shown whole rather than cut off.
-    list->widenColumnToFit(row, column);
+    // A long name or size is shown whole rather than cut off. A stored name
+    // from a safe made anywhere may hold a line break or a mark that turns the
+    // text around: shown escaped, never acted on.
+    if (MainWindow* window = reachableWindow())
+        window->entryList()->setEntryText(row, column, shown(withActingCharactersEscaped(text)));
 }
 
 int QtShell::focusedRow() {
-    return window_ == nullptr ? -1 : window_->entryList()->focusedRow();
+    MainWindow* window = reachableWindow();
+    return window == nullptr ? -1 : window->entryList()->focusedRow();
 }
 
 int QtShell::nextSelectedRow(int after) {
-    return window_ == nullptr ? -1 : window_->entryList()->nextSelectedRow(after);
+    MainWindow* window = reachableWindow();
+    return window == nullptr ? -1 : window->entryList()->nextSelectedRow(after);
 }
 
 int QtShell::selectedCount() {
-    return window_ == nullptr ? 0 : window_->entryList()->selectedCount();
+    MainWindow* window = reachableWindow();
+    return window == nullptr ? 0 : window->entryList()->selectedCount();
 }
 
 void QtShell::SetSafeButtonsEnabled(bool enabled) {
-    if (window_ != nullptr)
-        window_->SetSafeButtonsEnabled(enabled);
+    if (MainWindow* window = reachableWindow())
+        window->SetSafeButtonsEnabled(enabled);
 }
 
 void QtShell::destroyMainWindow() {
+    if (!hasDisplay())
+        return;
     // The close sequence leaves its busy box up; it goes with the window.
     if (!busyBox_.isBusy())
         busyBox_.hide();

@@ -18,16 +18,29 @@ class QtShell : public Shell {
     QtShell(const QtShell&) = delete;
     QtShell& operator=(const QtShell&) = delete;
 
+    // Who answers the boxes. User: they are shown and wait for an answer.
+    // KeepData: nobody may be there to answer (the program is asked to end),
+    // so none is shown; each gets the answer that keeps data at once (No,
+    // Cancel, OK) and its text goes to standard error. NoDisplay: the same,
+    // and no widget at all is touched (the display is gone): no busy box, long
+    // steps run right here, the list and toolbar are left alone.
+    enum class Answering { User, KeepData, NoDisplay };
+    void setAnswering(Answering answering) { answering_ = answering; }
+
     void attachWindow(MainWindow* window) { window_ = window; }
     MainWindow* window() const { return window_; }
     // True while a long step runs; the window then takes no commands.
     bool isBusy() const;
     bool isBusyBoxShown() const;
+    // Waits for the long step under way to end, where its caller never gets
+    // back to wait for it (the process ending from inside the event loop).
+    void waitForLongStep();
 
     void showMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int PasswordDialog(std::string& password) override;
+    int ConfirmPasswordDialog(std::string& confirmation) override;
     void RenameDialog(std::string& newEntryName) override;
     bool pickSafeToOpen(std::string& path) override;
     bool pickNewSafe(std::string& path) override;
@@ -47,6 +60,10 @@ class QtShell : public Shell {
     void destroyMainWindow() override;
 
   private:
+    bool answersItself() const { return answering_ != Answering::User; }
+    bool hasDisplay() const { return answering_ != Answering::NoDisplay; }
+    // The window, or nullptr where no widget may be touched.
+    MainWindow* reachableWindow() const;
     QWidget* owner() const;
     // A box that asks or tells must never sit under the busy box, where it
     // could be neither seen nor answered.
@@ -54,6 +71,7 @@ class QtShell : public Shell {
 
     MainWindow* window_ = nullptr;
     dialogs::BusyBox busyBox_;
+    Answering answering_ = Answering::User;
 };
 
 } // namespace quorvane

@@ -12,6 +12,10 @@
 namespace quorvane::layout {
 
 inline constexpr const char* WindowTitle = "Quorvane";
+// With a safe open the title bar names it: "notes.cx — Quorvane", and
+// "notes.cx (sealed) — Quorvane" for a sealed one.
+inline constexpr const char* TitleSeparator = " \u2014 ";
+inline constexpr const char* SealedInTitle = " (sealed)";
 inline constexpr int FirstWidth = 517;
 inline constexpr int FirstHeight = 500;
 
@@ -85,6 +89,10 @@ struct ListColumn {
     const char* header;
     int width;
 };
+
+// The field above the list that shows only the rows whose name holds its text.
+inline constexpr const char* FilterName = "Filter by name";
+inline constexpr const char* FilterPlaceholder = "Filter by name (Ctrl+F)";
 
 inline constexpr std::array<ListColumn, 3> EntryListColumns = {{
     {"File Number", 128},

@@ -2,9 +2,9 @@
 #include "app/DisplayCheck.h"
 #include "app/GuardedApplication.h"
 #include "app/ProgramIcons.h"
-#include "lifecycle/AbandonedFolders.h"
 #include "lifecycle/DeadMounts.h"
 #include "lifecycle/ProcessEnds.h"
+#include "storage/files/AbandonedFolders.h"
 
 #include <QMessageBox>
 

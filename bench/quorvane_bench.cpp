@@ -22,7 +22,7 @@
 #include "entries/Entries.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 #include "storage/files/AtomicReplace.h"
 #include "storage/format/Container.h"
 #include "storage/format/SafeCipher.h"
@@ -67,6 +67,7 @@ class BenchShell : public Shell {
         out = password;
         return 1;
     }
+    int ConfirmPasswordDialog(std::string& out) override { return PasswordDialog(out); }
     void RenameDialog(std::string& name) override { name = "-1"; }
     bool pickSafeToOpen(std::string&) override { return false; }
     bool pickNewSafe(std::string&) override { return false; }

@@ -7,9 +7,9 @@
 #include "cli/SafeInfo.h"
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
-#include "lifecycle/AbandonedFolders.h"
 #include "lifecycle/DeadMounts.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/AbandonedFolders.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <iostream>
 #include <optional>

@@ -36,7 +36,6 @@ inline std::string emptyPasswordRefused(const std::string& option) {
            " is empty; give --allow-empty-password to use an empty password";
 }
 
-inline constexpr const char* NotARegularFile = "not a regular file";
 inline constexpr const char* SafeExists = "already exists; use --force to replace it";
 inline constexpr const char* NotADirectory = "is not a directory";
 inline constexpr const char* NoSuchEntry = "no entry with this number in the safe";

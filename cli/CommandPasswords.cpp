@@ -10,10 +10,23 @@ namespace quorvane {
 
 namespace {
 
+// Standard input named as the password file may be the terminal itself: what
+// is typed there is asked for and read as at the prompt, never echoed.
+bool typedFromStandardInput(const std::optional<std::string>& file) {
+    return file && *file == "-" && standardInputIsTerminal();
+}
+
+// No file, or standard input at a terminal: someone types the password.
+bool typed(const std::optional<std::string>& file) {
+    return !file || typedFromStandardInput(file);
+}
+
 bool askOnce(const std::optional<std::string>& file, const char* prompt, std::string& password,
              ExitCode& code, std::string& error) {
-    const bool ok = file ? readPasswordFile(*file, password, error)
-                         : readTerminalPassword(prompt, password, error);
+    const bool ok = typedFromStandardInput(file)
+                        ? readStandardInputPassword(prompt, password, error)
+                    : file ? readPasswordFile(*file, password, error)
+                           : readTerminalPassword(prompt, password, error);
     if (!ok)
         code = ExitCode::BadUsage;
     return ok;
@@ -39,7 +52,7 @@ struct NewPassword {
 
 bool refuseEmpty(const NewPassword& asked, ExitCode& code, std::string& error) {
     std::string answer;
-    if (asked.file) {
+    if (!typed(asked.file)) {
         error = clitext::emptyPasswordRefused(asked.option);
     } else if (readTerminalAnswer(clitext::ConfirmEmptyPassword, answer, error)) {
         if (isYes(answer))
@@ -50,14 +63,15 @@ bool refuseEmpty(const NewPassword& asked, ExitCode& code, std::string& error) {
     return false;
 }
 
-// From a file the password is taken as it stands; on a terminal it is typed
-// twice, since a typing error there would lock the safe for good.
+// From a file the password is taken as it stands; on a terminal (standard
+// input included) it is typed twice, since a typing error there would lock
+// the safe for good.
 bool askNew(const NewPassword& asked, std::string& password, ExitCode& code, std::string& error) {
     if (!askOnce(asked.file, asked.prompt, password, code, error))
         return false;
     if (password.empty() && !asked.allowEmpty)
         return refuseEmpty(asked, code, error);
-    if (asked.file)
+    if (!typed(asked.file))
         return true;
     std::string repeated;
     if (!askOnce(asked.file, asked.repeatPrompt, repeated, code, error))

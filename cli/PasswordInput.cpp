@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,14 +17,22 @@ namespace quorvane {
 namespace {
 
 // The terminal settings to put back; shared with the signal watcher's thread.
-// No lock: the watcher reads it only once it has stopped the reading thread,
-// which may be stopped anywhere (holding a lock would then block the watcher).
-// active is set before echo goes off and cleared after it is back on, so at
-// every point where the reader can stop, active means saved is worth restoring.
+// The watcher's last call, on the way out, takes no lock: it reads the state
+// only once it has stopped the reading thread, which may be stopped anywhere
+// (holding a lock would then block the watcher). active is set before echo
+// goes off and cleared after it is back on, so at every point where the
+// reader can stop, active means saved is worth restoring.
+// A job stop (Ctrl-Z) and its continuation leave the reader running: there
+// the watcher and the reader take turns through the lock, so that echo never
+// goes off again behind a reader that has just put it back.
 struct EchoState {
     std::atomic<bool> active{false};
     std::atomic<int> fd{-1};
+    std::atomic<int> promptFd{-1};
+    std::atomic<const char*> prompt{nullptr};
     termios saved{};
+    termios quiet{};
+    std::mutex turning;
 };
 
 EchoState& echoState() {
@@ -144,19 +153,49 @@ void writeAll(int fd, const std::string& text) {
     }
 }
 
-bool echoOff(int fd) {
+bool echoOff(int fd, int promptFd, const char* prompt) {
     EchoState& state = echoState();
+    std::lock_guard lock(state.turning);
     if (::tcgetattr(fd, &state.saved) != 0)
         return false;
-    termios quiet = state.saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    state.quiet = state.saved;
+    state.quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     state.fd = fd;
+    state.promptFd = promptFd;
+    state.prompt = prompt;
     state.active = true;
-    if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0) {
+    if (::tcsetattr(fd, TCSAFLUSH, &state.quiet) != 0) {
         state.active = false;
         return false;
     }
     return true;
+}
+
+void echoBackOn() {
+    std::lock_guard lock(echoState().turning);
+    restoreTerminalEcho();
+}
+
+// Echo goes off before the prompt shows: whatever is typed after the prompt
+// is then never echoed, nor thrown away by the switch. The prompt goes to
+// promptFd, the line is read from fd.
+bool readTypedPassword(int fd, int promptFd, const char* prompt, std::string& password,
+                       std::string& error) {
+    if (!echoOff(fd, promptFd, prompt)) {
+        error = clitext::NoTerminal;
+        return false;
+    }
+    writeAll(promptFd, prompt);
+    std::string line;
+    std::size_t total = 0;
+    LineEnd end = readTypedLine(fd, line, total);
+    echoBackOn();
+    writeAll(promptFd, "\n");
+    if (end != LineEnd::Newline && total == 0) {
+        error = "no password given";
+        return false;
+    }
+    return finishPassword(line, clitext::PasswordTooLong, password, error);
 }
 
 // Whether the controlling terminal opened as tty; false, with a message, when there is none.
@@ -208,23 +247,39 @@ bool readTerminalPassword(const char* prompt, std::string& password, std::string
     FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
     if (!isTerminal(tty, error))
         return false;
-    // Echo goes off before the prompt shows: whatever is typed after the
-    // prompt is then never echoed, nor thrown away by the switch.
-    if (!echoOff(tty.get())) {
-        error = clitext::NoTerminal;
-        return false;
-    }
-    writeAll(tty.get(), prompt);
-    std::string line;
-    std::size_t total = 0;
-    LineEnd end = readTypedLine(tty.get(), line, total);
-    restoreTerminalEcho();
-    writeAll(tty.get(), "\n");
-    if (end != LineEnd::Newline && total == 0) {
-        error = "no password given";
-        return false;
-    }
-    return finishPassword(line, clitext::PasswordTooLong, password, error);
+    return readTypedPassword(tty.get(), tty.get(), prompt, password, error);
+}
+
+bool standardInputIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool readStandardInputPassword(const char* prompt, std::string& password, std::string& error) {
+    // A shell opens the terminal for reading and writing and hands it on as
+    // standard input; one opened for reading only gets the prompt on
+    // standard error, which shows on a terminal as well.
+    const int flags = ::fcntl(STDIN_FILENO, F_GETFL);
+    const int promptFd = flags >= 0 && (flags & O_ACCMODE) == O_RDWR ? STDIN_FILENO : STDERR_FILENO;
+    return readTypedPassword(STDIN_FILENO, promptFd, prompt, password, error);
+}
+
+void giveTerminalBackForStop() {
+    EchoState& state = echoState();
+    std::lock_guard lock(state.turning);
+    if (state.active)
+        ::tcsetattr(state.fd, TCSANOW, &state.saved);
+}
+
+void takeTerminalAgainAfterStop(bool showPrompt) {
+    EchoState& state = echoState();
+    std::lock_guard lock(state.turning);
+    // In the background (bg) the terminal is not ours to set: the read stops
+    // the job again (SIGTTIN) until it comes to the foreground.
+    if (!state.active || ::tcgetpgrp(state.fd) != ::getpgrp())
+        return;
+    ::tcsetattr(state.fd, TCSANOW, &state.quiet);
+    if (showPrompt)
+        writeAll(state.promptFd, state.prompt.load());
 }
 
 bool readTerminalAnswer(const char* prompt, std::string& answer, std::string& error) {

@@ -16,6 +16,21 @@ bool readTerminalPassword(const char* prompt, std::string& password, std::string
 // line typed in answer (without its line ending).
 bool readTerminalAnswer(const char* prompt, std::string& answer, std::string& error);
 
+// Whether standard input is a terminal; a password from "-" is then typed,
+// and read as at the prompt: the prompt shown, echo off, the line read from
+// standard input.
+bool standardInputIsTerminal();
+bool readStandardInputPassword(const char* prompt, std::string& password, std::string& error);
+
+// For the signal watcher, around a job stop (Ctrl-Z) while a password is being
+// read: the shell then puts its own terminal modes back, echo on, and keeps
+// them when the job goes on. So the terminal is given back as it was before
+// the prompt, and once the job runs in the foreground again echo goes off
+// again (with the prompt shown again, where showPrompt says so). Nothing
+// happens when no password is being read.
+void giveTerminalBackForStop();
+void takeTerminalAgainAfterStop(bool showPrompt);
+
 // Puts the terminal's echo back if a password is being read right now; for
 // the signal watcher, so that an interrupted prompt leaves a usable terminal.
 // Not for two threads at once: the watcher calls it with the reader stopped.

@@ -14,15 +14,12 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
+#include "lifecycle/SafeReadable.h"
 #include "storage/format/Container.h"
 #include "storage/format/ContainerIndex.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -65,14 +62,14 @@ std::size_t entryRows(const Session& session) {
 }
 
 // Writes the changed safe back with the window's save: a fresh file renamed
-// over the safe, so that a failure leaves the safe file as it was.
+// over the safe, so that a failure leaves the safe file as it was. A failure
+// is told as the window tells it, with the reason on the line below.
 ExitCode saveBack(CommandRun& run) {
     const std::size_t errorsBefore = run.shell.errorTexts().size();
     if (writeSafeFile(run.session, lifecycle_text::Saving))
         return ExitCode::Success;
     if (run.shell.errorTexts().size() == errorsBefore)
-        run.shell.showMessage(lifecycle_text::FailedToSave, lifecycle_text::Error,
-                              MessageIcon::Error);
+        showSaveFailed(run.session);
     return ExitCode::Failed;
 }
 
@@ -365,30 +362,6 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     }
 }
 
-// Asked before any password: a safe that cannot be read is known to fail
-// before anyone types a password for it or a script's password file is read.
-// The system's reason is shown, where opening would only say "Invalid File or
-// Password", as if the password were wrong.
-bool safeIsReadable(const std::string& path, std::string& reason) {
-    // O_NONBLOCK: a FIFO at the path must not hold the check up, waiting for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    struct stat status {};
-    const bool known = ::fstat(fd, &status) == 0;
-    const int statError = errno;
-    ::close(fd);
-    if (!known)
-        reason = std::strerror(statError);
-    else if (S_ISDIR(status.st_mode))
-        reason = std::strerror(EISDIR);
-    else if (!S_ISREG(status.st_mode))
-        reason = clitext::NotARegularFile;
-    return reason.empty();
-}
-
 TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords& passwords) {
     TerminalAnswers answers;
     answers.password = passwords.next;
@@ -400,6 +373,8 @@ TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords&
 
 } // namespace
 
+// Asked before any password: a safe that cannot be read is known to fail
+// before anyone types a password for it or a script's password file is read.
 ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) {
     std::string reason;
     if (invocation.command != CliCommand::Create && !safeIsReadable(invocation.safePath, reason)) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <semaphore.h>
 #include <unistd.h>
 
@@ -35,10 +36,37 @@ sigset_t endingSignals() {
     return set;
 }
 
+// The job-control pair too: a stop (Ctrl-Z) and the continuation after it
+// come to the watcher, which gives the terminal back around the stop.
 sigset_t watchedSignals() {
     sigset_t set = endingSignals();
     sigaddset(&set, wakeSignal());
+    sigaddset(&set, SIGTSTP);
+    sigaddset(&set, SIGCONT);
     return set;
+}
+
+sigset_t only(int signal) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    return set;
+}
+
+// Stops the whole job as SIGTSTP would have, with the terminal's echo back on
+// for the shell. Once it goes on, the SIGCONT that woke it is taken here, and
+// echo goes off again for the password still being read. A stop the system
+// throws away (a job that no shell controls) goes on at once, without one.
+void stopTheJob() {
+    giveTerminalBackForStop();
+    const sigset_t stop = only(SIGTSTP);
+    pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+    ::raise(SIGTSTP); // its default action, on this thread: the process stops here
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    const sigset_t resumed = only(SIGCONT);
+    const timespec noWait{};
+    const bool wasStopped = sigtimedwait(&resumed, nullptr, &noWait) == SIGCONT;
+    takeTerminalAgainAfterStop(wasStopped);
 }
 
 // Runs on the working thread: tells the watcher that it holds still, and
@@ -107,21 +135,25 @@ void SignalGuard::divert(std::function<bool(int)> handler) {
     diverted_ = std::move(handler);
 }
 
+bool SignalGuard::takenByDiversion(int signal) {
+    std::lock_guard lock(divertMutex_);
+    return diverted_ && diverted_(signal);
+}
+
 void SignalGuard::watch() {
-    sigset_t set = watchedSignals();
+    const sigset_t set = watchedSignals();
     for (;;) {
         int signal = 0;
-        while (sigwait(&set, &signal) != 0) {
-        }
+        if (sigwait(&set, &signal) != 0)
+            continue;
         if (signal == wakeSignal())
             return;
-        {
-            std::lock_guard lock(divertMutex_);
-            if (diverted_ && diverted_(signal))
-                continue;
-        }
-        handle(signal);
-        return;
+        if (signal == SIGTSTP)
+            stopTheJob();
+        else if (signal == SIGCONT) // a stop from outside (SIGSTOP), then fg
+            takeTerminalAgainAfterStop(true);
+        else if (!takenByDiversion(signal))
+            handle(signal);
     }
 }
 

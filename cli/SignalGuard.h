@@ -18,7 +18,9 @@ namespace quorvane {
 // own write stays blocked on the writing thread: the write fails (EFBIG) and
 // is reported like any other failed write. The safe file needs no
 // care: it is only ever replaced by a rename, so it holds the old or the new
-// safe at any moment.
+// safe at any moment. A job stop (Ctrl-Z) at a password prompt gives the
+// shell its terminal back with echo on, and echo goes off again when the job
+// is continued in the foreground.
 // Construct it first thing, on the thread that does the work (it sets the
 // signal mask that later threads inherit); one guard per process.
 class SignalGuard {
@@ -44,6 +46,7 @@ class SignalGuard {
 
   private:
     void watch();
+    bool takenByDiversion(int signal);
     void handle(int signal);
 
     std::mutex divertMutex_;

@@ -55,6 +55,10 @@ int TerminalShell::PasswordDialog(std::string& password) {
     return 1;
 }
 
+int TerminalShell::ConfirmPasswordDialog(std::string& confirmation) {
+    return PasswordDialog(confirmation);
+}
+
 void TerminalShell::RenameDialog(std::string& newEntryName) {
     newEntryName = answers_.newEntryName;
 }

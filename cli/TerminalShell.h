@@ -34,6 +34,9 @@ class TerminalShell : public Shell {
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int PasswordDialog(std::string& password) override;
+    // The command line has had the new password typed twice already (or read
+    // it from a file): the confirmation repeats it.
+    int ConfirmPasswordDialog(std::string& confirmation) override;
     void RenameDialog(std::string& newEntryName) override;
     bool pickSafeToOpen(std::string& path) override;
     bool pickNewSafe(std::string& path) override;

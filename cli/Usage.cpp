@@ -91,7 +91,8 @@ Commands:
 
 Options (anywhere on the line; "--" ends them):
   --password-file F      read the password from the first line of F ("-":
-                         standard input); the line ending is not part of it.
+                         standard input; at a terminal it is typed as at the
+                         prompt); the line ending is not part of it.
                          For create this is the new safe's password.
   --new-password-file F  passwd: the new password, read the same way
   --force                create: replace an existing file

@@ -15,6 +15,7 @@ namespace quorvane::dialogs {
 struct BusyBox::Impl {
     std::unique_ptr<BusyDialog> box;
     bool busy = false;
+    QFuture<void> step;
 };
 
 namespace {
@@ -78,6 +79,7 @@ void BusyBox::run(const std::function<void()>& step) {
             failure = std::current_exception();
         }
     });
+    impl_->step = future;
     QEventLoop loop;
     QFutureWatcher<void> watcher;
     QObject::connect(&watcher, &QFutureWatcher<void>::finished, &loop, &QEventLoop::quit);
@@ -91,6 +93,11 @@ void BusyBox::run(const std::function<void()>& step) {
 
 bool BusyBox::isBusy() const {
     return impl_->busy;
+}
+
+void BusyBox::waitForStep() {
+    if (impl_->busy)
+        impl_->step.waitForFinished();
 }
 
 bool BusyBox::isShown() const {

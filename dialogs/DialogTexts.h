@@ -6,6 +6,8 @@
 namespace quorvane::dialogs::texts {
 
 inline constexpr const char* PasswordCaption = "Enter Password";
+// Ours: the title of the second dialog that a new password is typed into.
+inline constexpr const char* ConfirmPasswordCaption = "Confirm Password";
 inline constexpr const char* PasswordPrompt = "Enter your Password:";
 inline constexpr const char* OnScreenKeyboard = "Use on-screen keyboard";
 inline constexpr const char* WarningLine1 =

@@ -13,6 +13,8 @@ namespace quorvane::dialogs {
 // on every change and at OK; returns 1 for OK, 0 for Cancel/Esc/close box,
 // which leave "!!!!K".
 int runPasswordDialog(QWidget* owner, std::string& password);
+// The same dialog titled "Confirm Password", for typing a new password again.
+int runConfirmPasswordDialog(QWidget* owner, std::string& confirmation);
 
 // "Dialog" / "Enter New Filename:": leaves the typed name (at most 49 bytes,
 // cut on a whole UTF-8 character) in newEntryName, or "-1" on Cancel.
@@ -52,6 +54,9 @@ class BusyBox {
     void run(const std::function<void()>& step);
     bool isBusy() const;  // true while run() is under way
     bool isShown() const; // a box is on screen
+    // Waits until the step that run() started has ended, from a caller that
+    // cannot wait for run() to return (the process ending under it).
+    void waitForStep();
 
   private:
     struct Impl;

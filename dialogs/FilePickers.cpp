@@ -6,10 +6,44 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSettings>
+#include <QVariantMap>
 
 namespace quorvane::dialogs {
 
 namespace {
+
+// Qt's file dialog writes the folders it visited (history, lastVisited) into
+// the settings that every Qt program of the user shares
+// (~/.config/QtProject.conf) when it closes, where they outlive the program;
+// a folder's name can tell what a safe holds. Each picker therefore leaves
+// the dialog's settings as it found them: another program's entries stay,
+// ours go.
+class NoFolderHistory {
+  public:
+    NoFolderHistory() {
+        QSettings settings(QSettings::UserScope, QStringLiteral("QtProject"));
+        settings.beginGroup(group());
+        for (const QString& key : settings.childKeys())
+            found_.insert(key, settings.value(key));
+    }
+    ~NoFolderHistory() {
+        QSettings settings(QSettings::UserScope, QStringLiteral("QtProject"));
+        settings.remove(group());
+        settings.beginGroup(group());
+        for (auto entry = found_.cbegin(); entry != found_.cend(); ++entry)
+            settings.setValue(entry.key(), entry.value());
+        settings.endGroup();
+        settings.sync();
+    }
+    NoFolderHistory(const NoFolderHistory&) = delete;
+    NoFolderHistory& operator=(const NoFolderHistory&) = delete;
+
+  private:
+    static QString group() { return QStringLiteral("FileDialog"); }
+
+    QVariantMap found_;
+};
 
 QString localPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -30,6 +64,7 @@ QFileDialog::Options pickerOptions() {
 // selected, and overwriting confirmed only where asked.
 QString runSaveKindPicker(QWidget* owner, const QStringList& filters, bool confirmOverwrite,
                           const QString& defaultSuffix) {
+    const NoFolderHistory noHistory; // made first, so that it goes after the dialog
     QFileDialog picker(owner);
     picker.setOptions(pickerOptions());
     picker.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
@@ -70,6 +105,7 @@ bool handBack(const QString& chosen, std::string& path) {
 bool pickSafeToOpen(QWidget* owner, std::string& path) {
     const QStringList filters = safeFilters();
     QString selected = filters.front();
+    const NoFolderHistory noHistory;
     return handBack(QFileDialog::getOpenFileName(owner, QString(), localPath(path),
                                                  filters.join(QStringLiteral(";;")), &selected,
                                                  pickerOptions()),
@@ -91,6 +127,7 @@ bool pickFileToAdd(QWidget* owner, std::string& path) {
 }
 
 bool ChooseFolder(QWidget* owner, std::string& path, const std::string& title) {
+    const NoFolderHistory noHistory;
     const QString chosen = QFileDialog::getExistingDirectory(owner, QString::fromStdString(title),
                                                              QString(), QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty() || !QFileInfo(chosen).isDir())

@@ -30,9 +30,9 @@ QLabel* makeLabel(const char* text, QWidget* parent) {
 
 } // namespace
 
-PasswordDialog::PasswordDialog(QWidget* owner, std::string& password)
+PasswordDialog::PasswordDialog(QWidget* owner, std::string& password, const char* caption)
     : QDialog(owner), password_(password) {
-    setWindowTitle(QString::fromUtf8(texts::PasswordCaption));
+    setWindowTitle(QString::fromUtf8(caption));
     createControls();
     layOutControls();
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
@@ -133,8 +133,10 @@ void PasswordDialog::done(int result) {
     QDialog::done(result);
 }
 
-int runPasswordDialog(QWidget* owner, std::string& password) {
-    PasswordDialog dialog(owner, password);
+namespace {
+
+int runWithCaption(QWidget* owner, std::string& password, const char* caption) {
+    PasswordDialog dialog(owner, password, caption);
     // Over a window that is not shown yet (the start-up open), a dialog would
     // land in the screen's corner: it goes to the middle of the screen.
     if (owner == nullptr || !owner->isVisible()) {
@@ -143,6 +145,16 @@ int runPasswordDialog(QWidget* owner, std::string& password) {
             dialog.move(screen->availableGeometry().center() - dialog.rect().center());
     }
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
+}
+
+} // namespace
+
+int runPasswordDialog(QWidget* owner, std::string& password) {
+    return runWithCaption(owner, password, texts::PasswordCaption);
+}
+
+int runConfirmPasswordDialog(QWidget* owner, std::string& confirmation) {
+    return runWithCaption(owner, confirmation, texts::ConfirmPasswordCaption);
 }
 
 } // namespace quorvane::dialogs

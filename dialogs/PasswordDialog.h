@@ -13,12 +13,14 @@ namespace quorvane::dialogs {
 
 // "Enter Password": rates the password as it is typed and writes it into
 // the caller's password on every change; Cancel leaves the cancel marker.
+// A new password is typed a second time into the same dialog under the
+// caption "Confirm Password".
 // Its widgets carry object names (passwordEdit, strengthBar, strengthWord,
 // okButton, cancelButton, keyboardButton) by which tests find them.
 class PasswordDialog : public QDialog {
     Q_OBJECT
   public:
-    PasswordDialog(QWidget* owner, std::string& password);
+    PasswordDialog(QWidget* owner, std::string& password, const char* caption);
 
     void done(int result) override;
 

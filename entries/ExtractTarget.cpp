@@ -3,6 +3,8 @@
 #include "entries/FdOutputBuffer.h"
 #include "entries/Messages.h"
 #include "entries/NameText.h"
+#include "storage/files/FileAttributes.h"
+#include "storage/files/FileIdentity.h"
 #include "storage/files/UnfinishedFiles.h"
 
 #include <atomic>
@@ -126,24 +128,31 @@ struct TargetCheck {
     std::optional<TargetResult> refusal;
     mode_t mode = 0;
     bool clash = false;
+    gid_t group = 0; // of the replaced file
+    // The replaced file's attributes (its access ACL is what counts); none
+    // for a new name.
+    std::optional<ExtendedAttributes> attributes;
 };
 
 TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name) {
     struct stat status {};
     if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(status.st_mode))
-            return {skipped(text::TargetNotPlainFile), 0, false};
+            return {skipped(text::TargetNotPlainFile), 0, false, 0, std::nullopt};
         if (folder.isTheSafe(status.st_dev, status.st_ino))
-            return {skipped(text::TargetIsOpenSafe), 0, false};
+            return {skipped(text::TargetIsOpenSafe), 0, false, 0, std::nullopt};
         if (folder.wroteFile(status.st_dev, status.st_ino))
-            return {std::nullopt, newFileMode(), true};
+            return {std::nullopt, newFileMode(), true, 0, std::nullopt};
         // The permission bits only: bytes from a safe made anywhere must not
-        // become a set-user-id or set-group-id program.
-        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777), false};
+        // become a set-user-id or set-group-id program. Under an ACL the
+        // group bits are its mask, which alone would let the file's whole
+        // group read what the ACL kept from it: the ACL goes along.
+        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777), false, status.st_gid,
+                attributesAt((descriptorPath(folder.fd()) / name).string())};
     }
     if (errno == ENOENT)
-        return {std::nullopt, newFileMode(), false};
-    return {failed(errno), 0, false};
+        return {std::nullopt, newFileMode(), false, 0, std::nullopt};
+    return {failed(errno), 0, false, 0, std::nullopt};
 }
 
 // Gives the complete fresh file the first numbered name beside name that
@@ -172,35 +181,101 @@ int placeUnderFreeName(const ExtractFolder& folder, const std::string& freshName
     return EEXIST;
 }
 
-// Creates a new, empty file under a name nobody else uses, in the folder of
-// the target: O_EXCL makes sure it is ours and no link or existing file
-// (which may be a hard link to a file elsewhere) is ever written through.
-// Noted as unfinished, so that a process stopped by a signal removes it.
+// A hidden name nobody else uses, beside the target: process, counter and
+// clock make a clash unlikely; O_EXCL (or linkat) makes it harmless.
+std::string hiddenName() {
+    static std::atomic<unsigned> counter{0};
+    const auto tick = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    char name[80];
+    std::snprintf(name, sizeof name, ".quorvane-extract-%ld-%u-%llx", static_cast<long>(::getpid()),
+                  counter++, tick);
+    return name;
+}
+
+// Tries hidden names with attempt until one is taken; errno on failure.
+template <typename Attempt> bool underHiddenName(std::string& freshName, const Attempt& attempt) {
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::string name = hiddenName();
+        if (attempt(name.c_str())) {
+            freshName = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+// Creates the new, empty file the entry is written into, in the folder of the
+// target, so that no link or existing file (which may be a hard link to a
+// file elsewhere) is ever written through. Where the file system allows it has
+// no name (O_TMPFILE, freshName empty) until it is complete: a process killed
+// in the middle (SIGKILL, the out-of-memory killer, a crash) leaves no cut-off
+// plaintext in the user's folder, where nothing would remove it later.
+// Elsewhere it is a hidden file from the start (O_EXCL), noted as unfinished
+// so that a process stopped by a signal removes it.
 int createFreshFile(const ExtractFolder& folder, UnfinishedFile& note, std::string& freshName,
                     int& error) {
-    // Process, counter and clock make a clash unlikely; O_EXCL makes it harmless.
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto tick = static_cast<unsigned long long>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
-        char name[80];
-        std::snprintf(name, sizeof name, ".quorvane-extract-%ld-%u-%llx",
-                      static_cast<long>(::getpid()), counter++, tick);
-        // 0600 while the entry's plaintext goes in: the final mode is set
-        // once the file is complete.
-        int fd = note.create(folder.fd(), name,
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            freshName = name;
-            return fd;
-        }
-        if (errno != EEXIST) {
-            error = errno;
-            return -1;
-        }
+    // 0600 while the entry's plaintext goes in: the final mode is set
+    // once the file is complete.
+    int fd = ::openat(folder.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    // A file system without unnamed files says so with one of these (EISDIR
+    // from kernels that predate them); any other failure is the folder's.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        error = errno;
+        return -1;
     }
-    error = EEXIST;
+    if (underHiddenName(freshName, [&](const char* name) {
+            fd = note.create(folder.fd(), name,
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            return fd >= 0;
+        }))
+        return fd;
+    error = errno;
     return -1;
+}
+
+// Gives the complete file a hidden name for the rename into place, where it
+// has none yet; errno on failure.
+int nameFreshFile(const ExtractFolder& folder, int fd, UnfinishedFile& note,
+                  std::string& freshName) {
+    if (!freshName.empty() || underHiddenName(freshName, [&](const char* name) {
+            return note.link(fd, folder.fd(), name);
+        }))
+        return 0;
+    return errno;
+}
+
+// The access of the file being replaced, given to the fresh one: its group
+// where the user may give it (a group that could not be kept had no access,
+// so it gets none), its ACL (or none, as it had none) and its mode. Where the
+// ACL cannot be set, the users and groups it named get nothing and the file's
+// group only what the ACL's own group entry gave it, never the mask that the
+// mode's group bits show under an ACL.
+int takeAccessOf(int fd, const TargetCheck& target) {
+    mode_t mode = target.mode;
+    if (!target.attributes)
+        return ::fchmod(fd, mode) == 0 ? 0 : errno;
+    struct stat fresh {};
+    const bool groupKept =
+        ::fstat(fd, &fresh) == 0 &&
+        (fresh.st_gid == target.group || ::fchown(fd, static_cast<uid_t>(-1), target.group) == 0);
+    const std::string* acl = target.attributes->find(AccessAclAttribute);
+    ExtendedAttributes onlyAcl;
+    if (acl != nullptr)
+        onlyAcl.items.emplace_back(AccessAclAttribute,
+                                   groupKept ? *acl : withOwningGroupBits(*acl, 0));
+    else if (!groupKept)
+        mode &= ~static_cast<mode_t>(070);
+    if (copyAttributes(fd, onlyAcl, false).accessAclError != 0 && acl != nullptr) {
+        const mode_t groupBits = groupKept ? aclOwningGroupBits(*acl).value_or(0) : 0;
+        mode = (mode & ~static_cast<mode_t>(070)) | (mode & (groupBits << 3));
+    }
+    return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
 // Fills the open fresh file; the system's reason (or ours) when it failed.
@@ -242,15 +317,19 @@ TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
     } catch (...) {
         // A cut-off file must not stay behind, whatever ended the writing.
         ::close(fd);
-        ::unlinkat(folder.fd(), freshName.c_str(), 0);
+        if (!freshName.empty())
+            ::unlinkat(folder.fd(), freshName.c_str(), 0);
         throw;
     }
     if (why.empty()) {
         // Looked at again now that the file is complete: the name may stand
         // for something else by now, and the mode to keep is the one it has now.
         target = checkTarget(folder, name);
-        if (!target.refusal && ::fchmod(fd, target.mode) != 0)
-            why = std::strerror(errno);
+        int error = 0;
+        if (!target.refusal && (error = takeAccessOf(fd, target)) == 0)
+            error = nameFreshFile(folder, fd, note, freshName);
+        if (error != 0)
+            why = std::strerror(error);
     }
     struct stat written {};
     if (why.empty() && ::fstat(fd, &written) != 0)
@@ -258,7 +337,8 @@ TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
     if (::close(fd) != 0 && why.empty())
         why = std::strerror(errno);
     if (target.refusal) {
-        ::unlinkat(folder.fd(), freshName.c_str(), 0);
+        if (!freshName.empty())
+            ::unlinkat(folder.fd(), freshName.c_str(), 0);
         return *target.refusal;
     }
     if (why.empty()) {
@@ -279,7 +359,8 @@ TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
         return {TargetOutcome::Failed, why, ""};
     }
     // A cut-off file must not stay behind, under any name.
-    ::unlinkat(folder.fd(), freshName.c_str(), 0);
+    if (!freshName.empty())
+        ::unlinkat(folder.fd(), freshName.c_str(), 0);
     return {TargetOutcome::Failed, why + "; the incomplete file was removed", ""};
 }
 

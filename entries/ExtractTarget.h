@@ -3,7 +3,8 @@
 // Writing one extracted entry into the chosen folder without ever leaving it.
 // Stored names come from safes made anywhere, so a name is used only when it
 // is a plain file name, and the bytes go into a fresh file created relative to
-// the folder (O_EXCL), which is then renamed over the name: neither "../x",
+// the folder (unnamed until it is complete where the file system allows, else
+// under a hidden name with O_EXCL), which is then renamed over the name: neither "../x",
 // "a/b", a symbolic link nor a hard link placed in the folder can send the
 // bytes elsewhere or change a file outside it. Nor may an entry named like the
 // open safe, extracted into the safe's folder, put itself in the safe's place.
@@ -74,7 +75,7 @@ struct TargetResult {
 // Lets writeContent fill a fresh file in folder (private, mode 0600, while it is
 // written) and puts it in place under name, replacing an ordinary file of that
 // name other than the open safe. The new file takes the permissions of the one
-// it replaces (its links are not carried over), or under a new name 0666 less
+// it replaces, its access ACL included (its links are not carried over), or under a new name 0666 less
 // the umask. A file that this extraction wrote is never replaced: the entry
 // then goes under the first numbered name that nothing in the folder has.
 // writeContent returns false when its source could not be read. On any

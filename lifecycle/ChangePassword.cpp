@@ -8,13 +8,14 @@ void changePassword(Session& session) {
     SafeState& state = session.state;
     if (refuseIfReadOnly(session))
         return;
-    // The dialog writes into the password as the user types, so Cancel must
-    // put the old one back; nothing is encrypted until the next save.
-    const std::string previous = state.password.substr(0, PasswordLimit);
-    if (session.shell.PasswordDialog(state.password) == 0) {
-        state.password = previous;
+    // The new password is typed twice: one typing error would otherwise lock
+    // the safe for good. Until both agree the password stays as it was;
+    // nothing is encrypted until the next save.
+    std::string typed;
+    if (session.shell.PasswordDialog(typed) == 0 || !confirmNewPassword(session.shell, typed))
         return;
-    }
+    const std::string previous = state.password;
+    state.password = typed;
     // A sealed safe's saves use the key kept from its open, so the new
     // password needs its own key now, and with it a new salt.
     if (isSealed(state)) {

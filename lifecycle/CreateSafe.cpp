@@ -37,8 +37,12 @@ void createSafe(Session& session, SafeFormat format) {
     // The new safe's container is made in memory: no plaintext of it ever
     // reaches a file, and a Cancel leaves nothing anywhere.
     std::stringstream container(emptyContainerBytes());
-    shell.PasswordDialog(state.password);
-    if (state.password == PasswordCancelMarker)
+    // Typed twice, and kept aside until the new safe is written: a safe that
+    // is still open keeps its own password whatever happens here. Cancel is
+    // the dialog's answer, never its text: the cancel marker is a password
+    // like any other.
+    std::string typed;
+    if (shell.PasswordDialog(typed) == 0 || !confirmNewPassword(shell, typed))
         return;
 
     // A safe that another program has open must not be replaced under it.
@@ -48,21 +52,27 @@ void createSafe(Session& session, SafeFormat format) {
         showError(shell, lifecycle_text::SafeInUse);
         return;
     }
+    const std::string previous = state.password;
+    state.password = typed;
     std::unique_ptr<SealedKey> sealed;
     if (format == SafeFormat::Sealed) {
         sealed = deriveKeyForSealing(session, lifecycle_text::DerivingKey);
-        if (!sealed)
+        if (!sealed) {
+            state.password = previous;
             return;
+        }
     }
     const std::string key = derivePasswordKey(state.password);
     bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr, sealed.get());
     existing.release();
     if (!written) {
+        state.password = previous;
         showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));
         return;
     }
     shell.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,
                       MessageIcon::Information);
+    tellAccessChanged(session);
 
     // The safe that was open was saved above; it ends here without another write.
     discardWorkingCopy(state);

@@ -1,6 +1,6 @@
 #include "lifecycle/DeadMounts.h"
 
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <cerrno>
 #include <csignal>

@@ -11,13 +11,17 @@ namespace quorvane {
 
 namespace {
 
-// The list shows numbers and sizes as signed 32-bit values ("%d"), so a size of
-// 2 GiB or more reads negative, as it always has.
+// The list shows entry numbers as signed 32-bit values ("%d"), as it always has.
 std::string signedDecimal(std::uint32_t value) {
     return std::to_string(static_cast<std::int32_t>(value));
 }
 
 } // namespace
+
+std::string sizeText(std::uint32_t size) {
+    // Stored sizes are unsigned: a file of 2 GiB or more must not read negative.
+    return std::to_string(size) + " Bytes";
+}
 
 void loadIndex(SafeState& state, Shell& shell) {
     IndexReadReport report = readContainerIndex(*state.workingCopy, state);
@@ -39,7 +43,7 @@ void showRow(SafeState& state, Shell& shell, std::size_t i) {
     const int row = static_cast<int>(i);
     shell.insertRow(row, signedDecimal(state.indexRows[i].entryNumber));
     shell.setRowText(row, 1, state.entryDetails[i].name);
-    shell.setRowText(row, 2, signedDecimal(state.entryDetails[i].size) + " Bytes");
+    shell.setRowText(row, 2, sizeText(state.entryDetails[i].size));
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 #include "lifecycle/SafeState.h"
 #include "ui/Shell.h"
 
+#include <cstdint>
+#include <string>
+
 namespace quorvane {
 
 // Loads the open working copy's header, index and entry details into state;
@@ -12,7 +15,7 @@ namespace quorvane {
 void loadIndex(SafeState& state, Shell& shell);
 
 // Empties the list; if no safe is open says "Unable to Read File!" and stops;
-// else loads the index and inserts one row per entry ("%d", name, "%d Bytes").
+// else loads the index and inserts one row per entry ("%d", name, sizeText).
 // For an open, and after a change that failed half-way: a change that worked
 // keeps the index in step itself, and the list follows with the two below.
 void refreshEntryList(SafeState& state, Shell& shell);
@@ -21,5 +24,7 @@ void refreshEntryList(SafeState& state, Shell& shell);
 void showEntryList(SafeState& state, Shell& shell);
 // Adds the row of the entry appended last.
 void showAddedRow(SafeState& state, Shell& shell);
+// The size column's text: the stored size as the unsigned number it is, "N Bytes".
+std::string sizeText(std::uint32_t size);
 
 } // namespace quorvane

@@ -20,8 +20,11 @@ enum class SafeFormat { Plain, Sealed };
 
 void createSafe(Session& session, SafeFormat format = SafeFormat::Plain); // New Safe, 32779
 void openSafe(Session& session);                                          // Open Safe, 32771
-// The start-up open of argument 1; -1 when the password was refused, else 0.
+// The start-up open of argument 1; -1 when the password was refused, else 0
+// (also when the file could not be read: that is told before any password).
 int openStartupSafe(Session& session, const std::string& startupSafePath);
+// The shared second half of the three; an open that does not go through
+// switches the safe buttons off.
 OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
                            const std::string& progressText, const std::string& notOpenMessage);
 
@@ -37,6 +40,10 @@ CloseResult closeSafe(Session& session, CloseEntry entry);
 // the window is going anyway, and a safe that could not be written is given up.
 bool closeRequested(Session& session, CloseEntry entry);
 void changePassword(Session& session); // Change Password, 32792
+// A new password (New Safe, Change Password) is typed twice: after the password
+// dialog took it, asks for it again. True when the confirmation is the same;
+// false after Cancel, and after "The passwords do not match." when it differs.
+bool confirmNewPassword(Shell& shell, const std::string& password);
 // Seal Safe, 32793: after a Yes, writes the open plain safe sealed at once, as
 // Save writes it (read back before it replaces the file). Refused in a
 // read-only session; nothing happens without a safe or with a sealed one.
@@ -54,7 +61,8 @@ enum class AfterWrite {
 // Encrypts the working copy into the safe file (atomic replacement); the
 // safe stays open unless asked otherwise (and the write succeeded). Used by
 // Save, the close sequence and before switching safes. Shows progressText in
-// the busy box and hides it again; shows no message.
+// the busy box and hides it again; shows no message, except after a write that
+// could not keep the old safe file's owner, group or ACL (tellAccessChanged).
 bool writeSafeFile(Session& session, const std::string& progressText,
                    AfterWrite after = AfterWrite::KeepOpen);
 
@@ -63,6 +71,9 @@ bool writeSafeFile(Session& session, const std::string& progressText,
 // failure shows "Failed to Save file!" and returns false, the safe still open.
 bool saveBeforeSwitching(Session& session, AfterWrite after = AfterWrite::KeepOpen);
 
+// After a write of the safe file: tells what of the old file's access the new
+// one could not keep, if anything (an information box).
+void tellAccessChanged(Session& session);
 // "Failed to Save file!" with the reason of the last failed write below it.
 void showSaveFailed(Session& session);
 // text, and the system's reason on a line below it when there is one.

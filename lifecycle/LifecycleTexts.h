@@ -37,6 +37,8 @@ inline constexpr const char* SafeChangedInPlace =
     "The safe file was changed by another program while it was open. Nothing was written to "
     "it; the safe is open read-only. Close it and open it again to see what it holds now.";
 inline constexpr const char* PasswordChanged = "Your password has been changed.";
+// Ours: a new password and its confirmation differ.
+inline constexpr const char* PasswordsDoNotMatch = "The passwords do not match.";
 
 // Our own words for what earlier versions did not guard against.
 inline constexpr const char* ReadOnlySafe =
@@ -47,10 +49,25 @@ inline constexpr const char* SafeInUse =
     "This safe is open in another program. Only one program at a time can have a safe "
     "open: close it there first.";
 inline constexpr const char* SafeNotRead = "The safe could not be read: ";
+inline constexpr const char* NotARegularFile = "not a regular file";
 inline constexpr const char* WorkingCopyNotWritten =
     "The safe could not be opened: its working copy could not be written: ";
 inline constexpr const char* WorkingCopyNotRead =
     "The safe could not be opened: its working copy could not be read: ";
+
+// After a save that could not keep who may use the safe file.
+inline constexpr const char* AccessChanged =
+    "The safe was saved, but the new safe file could not keep everything of the old one's "
+    "access:";
+inline constexpr const char* OwnerNotKept =
+    "- it could not keep its owner (%s): it now belongs to %s";
+inline constexpr const char* GroupNotKept =
+    "- it could not keep its group (%s): its group is now %s, which is given no access";
+inline constexpr const char* AccessListNotKept =
+    "- its access control list (ACL) could not be copied (%s): only the owner, the group's "
+    "own entry and others keep access";
+inline constexpr const char* AttributesNotKept =
+    "- some of its other extended attributes could not be copied (%s)";
 
 // Sealed safes.
 inline constexpr const char* SealSafeCaption = "Seal Safe";

@@ -2,6 +2,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
+#include "lifecycle/SafeReadable.h"
 #include "storage/format/SafeCipher.h"
 #include "storage/workingcopy/DescriptorBuffer.h"
 #include "storage/workingcopy/FileStreams.h"
@@ -139,10 +140,18 @@ OpenResult failedOpen(Session& session, const std::string& text) {
     return OpenResult::Failed;
 }
 
-} // namespace
+// A safe the user may not read is told so with the system's reason before
+// its password is asked; decrypting it would only say "Invalid File or Password".
+bool readableOrTold(Shell& shell, const std::string& path) {
+    std::string reason;
+    if (safeIsReadable(path, reason))
+        return true;
+    showError(shell, lifecycle_text::SafeNotRead + reason);
+    return false;
+}
 
-OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
-                           const std::string& progressText, const std::string& notOpenMessage) {
+OpenResult decryptAndList(Session& session, const std::string& sourcePath,
+                          const std::string& progressText, const std::string& notOpenMessage) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     shell.ShowProgress(progressText);
@@ -182,13 +191,26 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
     return OpenResult::Done;
 }
 
+} // namespace
+
+OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
+                           const std::string& progressText, const std::string& notOpenMessage) {
+    const OpenResult result = decryptAndList(session, sourcePath, progressText, notOpenMessage);
+    // Whatever was open before has ended on the way here, so an open that did
+    // not go through leaves no safe open, and the toolbar says so: Save, Add
+    // File, Delete and Extract are greyed as they are at start.
+    if (!isSafeOpen(session.state))
+        session.shell.SetSafeButtonsEnabled(false);
+    return result;
+}
+
 void openSafe(Session& session) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     // The picker starts on the last safe's path; the open safe is saved to its
     // own path below, so the choice is kept aside until then.
     std::string chosen = state.safePath;
-    if (!shell.pickSafeToOpen(chosen))
+    if (!shell.pickSafeToOpen(chosen) || !readableOrTold(shell, chosen))
         return;
     if (!saveBeforeSwitching(session, AfterWrite::EndSession))
         return;
@@ -206,6 +228,8 @@ int openStartupSafe(Session& session, const std::string& startupSafePath) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     shell.deleteAllRows();
+    if (!readableOrTold(shell, startupSafePath))
+        return 0;
     shell.PasswordDialog(state.password);
     state.safePath = startupSafePath;
     OpenResult result = openWorkingCopy(session, startupSafePath, lifecycle_text::OpeningFile,

@@ -1,11 +1,17 @@
 #include "lifecycle/SafeFileWriting.h"
 
+#include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
 #include "storage/files/AtomicReplace.h"
 #include "storage/format/SafeCipher.h"
 #include "storage/workingcopy/DescriptorBuffer.h"
 
+#include <cstring>
 #include <exception>
+#include <grp.h>
+#include <initializer_list>
+#include <pwd.h>
+#include <vector>
 
 namespace quorvane {
 
@@ -19,6 +25,62 @@ bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
     std::istream safe(&safeBytes);
     plaintext.clear();
     return safeReadsBackAs(safe, plaintext, key, sealed, message);
+}
+
+// The pattern with each "%s" replaced by the next value.
+std::string filledIn(const char* pattern, std::initializer_list<std::string> values) {
+    std::string text = pattern;
+    std::size_t at = 0;
+    for (const std::string& value : values) {
+        at = text.find("%s", at);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, value);
+        at += value.size();
+    }
+    return text;
+}
+
+// "user alice (1001)", or "user 1001" where the system knows no name.
+std::string userCalled(unsigned id) {
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return std::string("user ") + found->pw_name + " (" + std::to_string(id) + ")";
+    return "user " + std::to_string(id);
+}
+
+std::string groupCalled(unsigned id) {
+    std::vector<char> buffer(16384);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+        return std::string("group ") + found->gr_name + " (" + std::to_string(id) + ")";
+    return "group " + std::to_string(id);
+}
+
+// What the user is told when the new safe file could not keep the old one's
+// access; empty when it kept everything.
+std::string accessNoticeFor(const AccessKept& kept) {
+    namespace text = lifecycle_text;
+    if (kept.all())
+        return "";
+    std::vector<std::string> lines = {text::AccessChanged};
+    if (!kept.owner)
+        lines.push_back(
+            filledIn(text::OwnerNotKept, {userCalled(kept.ownerWas), userCalled(kept.ownerNow)}));
+    if (!kept.group)
+        lines.push_back(
+            filledIn(text::GroupNotKept, {groupCalled(kept.groupWas), groupCalled(kept.groupNow)}));
+    if (!kept.accessList)
+        lines.push_back(filledIn(text::AccessListNotKept, {std::strerror(kept.accessListError)}));
+    if (!kept.attributes)
+        lines.push_back(filledIn(text::AttributesNotKept, {std::strerror(kept.attributesError)}));
+    std::string notice;
+    for (const std::string& line : lines)
+        notice.append(notice.empty() ? "" : "\n").append(line);
+    return notice;
 }
 
 } // namespace
@@ -65,6 +127,7 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
     });
     plaintext.clear();
     state.failureReason = result.ok ? "" : result.reason;
+    state.accessNotice = result.ok ? accessNoticeFor(result.access) : "";
     return result.ok;
 }
 

@@ -39,6 +39,9 @@ struct SafeState : ContainerIndex {
     SafeFileLock safeLock;
     // The system's reason for the last failed open or save, shown below the message.
     std::string failureReason;
+    // After a save that could not give the new safe file everything of the old
+    // one's access (its owner, group or ACL): what changed, told after the save.
+    std::string accessNotice;
     // The process's private working directory (see WorkingDirectory).
     std::filesystem::path workDir;
     // A sealed safe's key, derived at the open (or when the safe was sealed or

@@ -63,6 +63,13 @@ void showSaveFailed(Session& session) {
                               lifecycle_text::Error, MessageIcon::Error);
 }
 
+void tellAccessChanged(Session& session) {
+    if (!session.state.accessNotice.empty())
+        session.shell.showMessage(session.state.accessNotice, lifecycle_text::Information,
+                                  MessageIcon::Information);
+    session.state.accessNotice.clear();
+}
+
 std::string withReason(const std::string& text, const std::string& reason) {
     return reason.empty() ? text : text + "\n" + reason;
 }
@@ -111,6 +118,8 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
     if (written && after == AfterWrite::EndSession)
         shell.runBusy([&] { discardWorkingCopy(state); });
     shell.HideProgress();
+    if (written)
+        tellAccessChanged(session);
     return written;
 }
 

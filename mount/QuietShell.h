@@ -16,6 +16,10 @@ class QuietShell : public Shell {
         password = "!!!!K";
         return 0;
     }
+    int ConfirmPasswordDialog(std::string& confirmation) override {
+        confirmation = "!!!!K";
+        return 0;
+    }
     void RenameDialog(std::string& newEntryName) override { newEntryName = "-1"; }
     bool pickSafeToOpen(std::string&) override { return false; }
     bool pickNewSafe(std::string&) override { return false; }

@@ -25,6 +25,11 @@ class Shell {
     // The password dialog: writes what is typed into password (at most 249
     // bytes) and returns 1 for OK; on Cancel leaves "!!!!K" and returns 0.
     virtual int PasswordDialog(std::string& password) = 0;
+    // The same dialog a second time, for a new password (New Safe, Change
+    // Password), under a title that says it confirms the first: writes what
+    // is typed into confirmation and returns 1 for OK; on Cancel leaves
+    // "!!!!K" and returns 0.
+    virtual int ConfirmPasswordDialog(std::string& confirmation) = 0;
     // The rename dialog: leaves the typed name (at most 49 bytes) in
     // newEntryName, or "-1" on Cancel.
     virtual void RenameDialog(std::string& newEntryName) = 0;

@@ -1,8 +1,9 @@
 #include "storage/files/AtomicReplace.h"
 
-#include "storage/workingcopy/DescriptorBuffer.h"
+#include "storage/files/FileAttributes.h"
 #include "storage/files/SafeFileLock.h"
 #include "storage/files/UnfinishedFiles.h"
+#include "storage/workingcopy/DescriptorBuffer.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -52,6 +53,7 @@ struct FileOwnership {
     mode_t mode = 0600;
     std::optional<uid_t> owner;
     std::optional<gid_t> group;
+    ExtendedAttributes attributes;
 };
 
 FileOwnership ownershipOf(const fs::path& path) {
@@ -61,19 +63,65 @@ FileOwnership ownershipOf(const fs::path& path) {
         ownership.mode = status.st_mode & 07777;
         ownership.owner = status.st_uid;
         ownership.group = status.st_gid;
+        ownership.attributes = attributesAt(path.string());
     }
     return ownership;
 }
 
-// The fresh file holds what the old one allowed, no more: its mode, and its
-// owner where we may set it (only root may give a file away; failing that the
-// new file is ours, as any newly saved file would be).
-bool applyOwnership(int fd, const FileOwnership& ownership, int& error) {
-    if (ownership.owner && (*ownership.owner != ::geteuid() || *ownership.group != ::getegid()))
-        if (::fchown(fd, *ownership.owner, *ownership.group) != 0) {
-            // Not ours to give away: the file stays ours, as said above.
+// Owner and group as the old file had them, as far as the saver may set them:
+// only root may give a file away, but any member of the file's group may give
+// the file that group, which is what keeps a safe in a shared folder usable by
+// the others in it.
+void keepOwnerAndGroup(int fd, const FileOwnership& ownership, AccessKept& kept) {
+    struct stat fresh {};
+    if (::fstat(fd, &fresh) != 0)
+        return;
+    if (fresh.st_uid != *ownership.owner || fresh.st_gid != *ownership.group) {
+        if (::fchown(fd, *ownership.owner, *ownership.group) != 0 &&
+            fresh.st_gid != *ownership.group &&
+            ::fchown(fd, static_cast<uid_t>(-1), *ownership.group) != 0) {
+            // Not ours to give: said below.
         }
-    if (::fchmod(fd, ownership.mode) != 0) {
+        ::fstat(fd, &fresh);
+    }
+    kept.ownerWas = *ownership.owner;
+    kept.groupWas = *ownership.group;
+    kept.ownerNow = fresh.st_uid;
+    kept.groupNow = fresh.st_gid;
+    kept.owner = fresh.st_uid == *ownership.owner;
+    kept.group = fresh.st_gid == *ownership.group;
+}
+
+// The fresh file holds what the old one allowed, no more: its owner and group
+// where we may set them, its access ACL and other attributes, its mode. A group
+// that could not be kept is one that had no access before, so it gets none;
+// without the ACL the users and groups it named get none, and the file's group
+// only what the ACL's own group entry gave it, not the mask that the mode's
+// group bits stand for under an ACL.
+bool applyOwnership(int fd, const FileOwnership& ownership, AccessKept& kept, int& error) {
+    mode_t mode = ownership.mode;
+    if (ownership.owner) {
+        keepOwnerAndGroup(fd, ownership, kept);
+        ExtendedAttributes attributes = ownership.attributes;
+        const std::string* acl = ownership.attributes.find(AccessAclAttribute);
+        if (!kept.group) {
+            for (auto& [name, value] : attributes.items)
+                if (name == AccessAclAttribute)
+                    value = withOwningGroupBits(value, 0);
+            if (acl == nullptr)
+                mode &= ~static_cast<mode_t>(070);
+        }
+        const AttributesCopied copied = copyAttributes(fd, attributes, true);
+        kept.accessListError = copied.accessAclError;
+        kept.accessList = copied.accessAclError == 0;
+        kept.attributesError = copied.othersError;
+        kept.attributes = copied.othersError == 0;
+        if (!kept.accessList && acl != nullptr) {
+            const mode_t groupBits = kept.group ? aclOwningGroupBits(*acl).value_or(0) : 0;
+            mode = (mode & ~static_cast<mode_t>(070)) | (mode & (groupBits << 3));
+        }
+    }
+    if (::fchmod(fd, mode) != 0) {
         error = errno;
         return false;
     }
@@ -190,7 +238,8 @@ class FreshFile {
 // Writes the content and makes it durable, then lets the guard read it back
 // from the disk. False with a reason on any failure.
 bool fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)>& writeContent,
-                   const FileOwnership& ownership, const ReplaceGuard& guard, std::string& reason) {
+                   const FileOwnership& ownership, const ReplaceGuard& guard, AccessKept& kept,
+                   std::string& reason) {
     DescriptorOutputBuffer buffer(fd);
     std::ostream out(&buffer);
     std::string message;
@@ -205,7 +254,7 @@ bool fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)
         return false;
     }
     int error = 0;
-    if (!applyOwnership(fd, ownership, error)) {
+    if (!applyOwnership(fd, ownership, kept, error)) {
         reason = reasonOf(error);
         return false;
     }
@@ -288,7 +337,8 @@ ReplaceResult replaceFileAtomically(
     }
     bool done = false;
     try {
-        done = fillFreshFile(fresh.fd(), writeContent, ownership, guard, result.reason);
+        done =
+            fillFreshFile(fresh.fd(), writeContent, ownership, guard, result.access, result.reason);
     } catch (const std::exception& failure) {
         result.reason = failure.what();
     }

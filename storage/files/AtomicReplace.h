@@ -10,11 +10,27 @@
 
 namespace quorvane {
 
+// What of the old file's access the fresh file could not be given. All kept
+// for a target that did not exist before.
+struct AccessKept {
+    bool owner = true;      // false: the file is the saver's now
+    bool group = true;      // false: it has the saver's group, which is given no access
+    bool accessList = true; // false: its ACL could not be copied (accessListError):
+                            // the users and groups it named lost their access
+    bool attributes = true; // false: other extended attributes were not copied (attributesError)
+    unsigned ownerWas = 0, ownerNow = 0, groupWas = 0, groupNow = 0;
+    int accessListError = 0;
+    int attributesError = 0;
+
+    bool all() const { return owner && group && accessList && attributes; }
+};
+
 struct ReplaceResult {
     bool ok = false;       // the target holds the new content
     std::string reason;    // the system's reason on failure; a warning when ok
     int lockedFd = -1;     // with ReplaceGuard::lockFresh: the new file, open and locked
     FileIdentity identity; // of the new file, when ok
+    AccessKept access;     // when ok
 };
 
 inline constexpr const char* TargetChangedReason =
@@ -37,8 +53,10 @@ struct ReplaceGuard {
 // file stays whole until the new one is complete on disk: the content goes to
 // a fresh file in target's own folder (a symlinked target is resolved first),
 // which is flushed, fsynced, given the old file's permissions (0600 for a new
-// file), checked by the guard and renamed over it; then the folder is fsynced.
-// writeContent returns false (and fills its message) to abandon the
+// file: its owner and group where the saver may set them, its mode, its access
+// ACL and other extended attributes; never more than the old file allowed, and
+// what could not be kept is said in the result's access), checked by the guard and renamed over it;
+// then the folder is fsynced. writeContent returns false (and fills its message) to abandon the
 // replacement. On any failure the fresh file is removed and the target is
 // untouched. A folder that cannot be fsynced after the rename leaves ok true
 // (the target holds the new content) with the reason as a warning.

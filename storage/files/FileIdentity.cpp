@@ -13,6 +13,8 @@ FileIdentity identityFrom(const struct stat& status) {
     identity.size = static_cast<std::uint64_t>(status.st_size);
     identity.modifiedSeconds = status.st_mtim.tv_sec;
     identity.modifiedNanoseconds = status.st_mtim.tv_nsec;
+    identity.changedSeconds = status.st_ctim.tv_sec;
+    identity.changedNanoseconds = status.st_ctim.tv_nsec;
     return identity;
 }
 

@@ -17,6 +17,11 @@ struct FileIdentity {
     std::uint64_t size = 0;
     std::int64_t modifiedSeconds = 0;
     std::int64_t modifiedNanoseconds = 0;
+    // The change time: a rewrite in place that puts size and modification time
+    // back (touch -d, a copy that keeps times) still moves it, and no program
+    // can set it back.
+    std::int64_t changedSeconds = 0;
+    std::int64_t changedNanoseconds = 0;
 
     // The same file (it may have been written since).
     bool sameFile(const FileIdentity& other) const {

@@ -19,7 +19,12 @@ constexpr unsigned char KdfArgon2id = 1;
 constexpr std::size_t StreamHeaderAt = SealedHeaderSize - 24;
 constexpr std::uint32_t PassesMost = 16;
 constexpr std::uint32_t MemoryLeastKiB = 8 * 1024;
-constexpr std::uint32_t MemoryMostKiB = 1024 * 1024;
+// What a header may ask of every password attempt: no more memory than four
+// times a new safe's, and no more work (passes over memory) than four times a
+// new safe's, so that a small hostile file costs a few default opens at most,
+// not a gigabyte and many seconds per attempt.
+constexpr std::uint32_t MemoryMostKiB = 4 * SealMemoryKiBDefault;
+constexpr std::uint64_t WorkMostKiB = 4ull * SealPassesDefault * SealMemoryKiBDefault;
 
 static_assert(SealedHeaderSize - StreamHeaderAt ==
               crypto_secretstream_xchacha20poly1305_HEADERBYTES);
@@ -163,7 +168,8 @@ UnsealOutcome unsealPieces(std::istream& source, const SealedKey& key, const Pie
 
 bool sealParametersAccepted(const SealParameters& parameters) {
     return parameters.passes >= 1 && parameters.passes <= PassesMost &&
-           parameters.memoryKiB >= MemoryLeastKiB && parameters.memoryKiB <= MemoryMostKiB;
+           parameters.memoryKiB >= MemoryLeastKiB && parameters.memoryKiB <= MemoryMostKiB &&
+           std::uint64_t{parameters.passes} * parameters.memoryKiB <= WorkMostKiB;
 }
 
 bool hasSealSignature(const std::string& firstBytes) {

@@ -44,9 +44,10 @@ struct SealParameters {
     std::array<unsigned char, SealSaltSize> salt{};
 };
 
-// Within the bounds that reading accepts: passes 1..16, memory 8 MiB..1 GiB.
-// A header outside them is refused before any derivation, so that a file
-// cannot make us spend minutes or gigabytes.
+// Within the bounds that reading accepts: passes 1..16, memory 8..256 MiB,
+// and passes times memory at most 4 times the default's (3 passes over 256
+// MiB, 12 over 64 MiB). A header outside them is refused before any
+// derivation, so that a file cannot make us spend many seconds or gigabytes.
 bool sealParametersAccepted(const SealParameters& parameters);
 
 // Whether these bytes (the first of a file; fewer than 8 is never) are the signature.

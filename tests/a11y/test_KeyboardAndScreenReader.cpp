@@ -75,10 +75,11 @@ class MainWindowKeyboardTest : public ::testing::Test {
     }
 
     void fillRows(int count) {
+        EntryListView* list = window.entryList();
         for (int row = 0; row < count; ++row) {
-            window.entryList()->addTopLevelItem(new QTreeWidgetItem(
-                QStringList{QString::number(row), QStringLiteral("file%1.txt").arg(row),
-                            QStringLiteral("%1 Bytes").arg(row + 1)}));
+            list->insertEntry(row, QString::number(row));
+            list->setEntryText(row, 1, QStringLiteral("file%1.txt").arg(row));
+            list->setEntryText(row, 2, QStringLiteral("%1 Bytes").arg(row + 1));
         }
     }
 

@@ -89,9 +89,9 @@ void DialogScript::expectQuestion(const QString& caption, const QString& text, b
     });
 }
 
-void DialogScript::expectPassword(const QString& password) {
-    expect("password dialog", [=](QWidget* widget) {
-        ASSERT_EQ(widget->windowTitle(), QStringLiteral("Enter Password")) << describe(widget);
+void DialogScript::expectPassword(const QString& password, const QString& title) {
+    expect("password dialog " + title.toStdString(), [=](QWidget* widget) {
+        ASSERT_EQ(widget->windowTitle(), title) << describe(widget);
         auto* edit = widget->findChild<QLineEdit*>(QStringLiteral("passwordEdit"));
         ASSERT_NE(edit, nullptr);
         edit->setText(password);

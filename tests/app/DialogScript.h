@@ -36,8 +36,9 @@ class DialogScript {
     void expectMessage(QMessageBox::Icon icon, const QString& caption, const QString& text);
     // A Yes/No question with this caption and text; answered as given.
     void expectQuestion(const QString& caption, const QString& text, bool yes);
-    // The password dialog; the text typed, then OK.
-    void expectPassword(const QString& password);
+    // The password dialog under this title; the text typed, then OK.
+    void expectPassword(const QString& password,
+                        const QString& title = QStringLiteral("Enter Password"));
     // The About box; closed with its OK button.
     void expectAbout();
     // A pop-up menu, handed to the given check and choice.

@@ -2,7 +2,7 @@
 
 #include "entries/Entries.h"
 #include "lifecycle/Lifecycle.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -239,19 +239,33 @@ TEST_F(DesktopProgramTest, TerminationSignalsWriteTheSafeLikeTheCloseBox) {
     }
 }
 
-TEST_F(DesktopProgramTest, ATerminationSignalWaitsForTheOpenDialog) {
-    DesktopProgram program;
-    program.window().show();
-    DialogScript script;
-    script.expect("About box open while the signal comes", [&](QWidget* about) {
-        ASSERT_EQ(std::raise(SIGTERM), 0);
-        QTest::qWait(300);
-        EXPECT_FALSE(program.window().hasEnded()) << "closed under an open dialog";
-        about->findChild<QAbstractButton*>(QStringLiteral("okButton"))->click();
-    });
-    program.window().routeCommand(command::About);
-    EXPECT_EQ(script.pending(), 0u);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return program.window().hasEnded(); }, 5000));
+// A termination request waits for no one (the session manager kills what
+// stays): the open box gets the answer that keeps data, and the close
+// sequence writes the safe. Change Password is cancelled (the old password
+// stays); the erase question gets No (the original stays, the file goes in).
+TEST_F(DesktopProgramTest, ATerminationSignalAnswersTheOpenBoxSoThatNothingIsLost) {
+    for (int opened : {command::About, command::ChangePassword, 0}) {
+        SCOPED_TRACE(opened);
+        makeTwoFileSafe();
+        const auto original = folder.write("late.txt", "arrived late");
+        DesktopProgram program;
+        ASSERT_TRUE(startOn(program, password));
+        program.window().show();
+        DialogScript script;
+        script.expect("the open box", [&](QWidget* box) {
+            ASSERT_EQ(std::raise(SIGTERM), 0);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return box->isHidden(); }, 5000));
+        });
+        if (opened == 0)
+            dropFiles(&program.window(), {original});
+        else
+            program.window().routeCommand(opened);
+        ASSERT_TRUE(script.waitUntilDone());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program.window().hasEnded(); }, 10000));
+        EXPECT_EQ(test::listSafe(safe, password).size(), opened == 0 ? 3u : 2u);
+        EXPECT_TRUE(std::filesystem::exists(original));
+        EXPECT_FALSE(std::filesystem::exists(workingCopyPath(program.state())));
+    }
 }
 
 TEST_F(DesktopProgramTest, SaveAndExitWritesTheSafeUnderTheChangedPassword) {
@@ -259,8 +273,17 @@ TEST_F(DesktopProgramTest, SaveAndExitWritesTheSafeUnderTheChangedPassword) {
     DesktopProgram program;
     ASSERT_TRUE(startOn(program, password));
     program.window().show();
+    EXPECT_EQ(program.window().windowTitle(), QStringLiteral("papers.cx \u2014 Quorvane"));
     DialogScript script;
+    // A confirmation that differs changes nothing; the same text twice does.
     script.expectPassword(QStringLiteral("battery staple"));
+    script.expectPassword(QStringLiteral("battery stapel"), QStringLiteral("Confirm Password"));
+    script.expectMessage(QMessageBox::Critical, Error,
+                         QStringLiteral("The passwords do not match."));
+    menuItem(program.window(), command::ChangePassword)->trigger();
+    EXPECT_EQ(program.state().password, password);
+    script.expectPassword(QStringLiteral("battery staple"));
+    script.expectPassword(QStringLiteral("battery staple"), QStringLiteral("Confirm Password"));
     script.expectMessage(QMessageBox::Information, QStringLiteral("Success"),
                          QStringLiteral("Your password has been changed."));
     menuItem(program.window(), command::ChangePassword)->trigger();

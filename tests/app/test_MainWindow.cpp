@@ -18,6 +18,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -25,10 +26,13 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -57,12 +61,32 @@ class MainWindowTest : public ::testing::Test {
     }
 
     void fillRows(int count) {
+        EntryListView* list = window.entryList();
         for (int row = 0; row < count; ++row) {
-            auto* item = new QTreeWidgetItem(QStringList{QString::number(row),
-                                                         QStringLiteral("file%1.txt").arg(row),
-                                                         QStringLiteral("%1 Bytes").arg(row + 1)});
-            window.entryList()->addTopLevelItem(item);
+            list->insertEntry(row, QString::number(row));
+            list->setEntryText(row, 1, QStringLiteral("file%1.txt").arg(row));
+            list->setEntryText(row, 2, QStringLiteral("%1 Bytes").arg(row + 1));
         }
+    }
+
+    // Entry i with this name and size, as the port fills the list.
+    void fillNamed(const std::vector<std::pair<QString, QString>>& rows) {
+        window.entryList()->clearEntries();
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
+            window.entryList()->insertEntry(row, QString::number(row));
+            window.entryList()->setEntryText(row, 1, rows[static_cast<std::size_t>(row)].first);
+            window.entryList()->setEntryText(row, 2, rows[static_cast<std::size_t>(row)].second);
+        }
+    }
+
+    // The entries of the rows shown, top to bottom (a sort waits for the event loop).
+    std::vector<int> shownEntries() {
+        QApplication::processEvents();
+        std::vector<int> entries;
+        for (int at = 0; at < window.entryList()->topLevelItemCount(); ++at)
+            if (QTreeWidgetItem* item = window.entryList()->topLevelItem(at); !item->isHidden())
+                entries.push_back(EntryListView::entryOf(item));
+        return entries;
     }
 
     QWidget* viewport() { return window.entryList()->viewport(); }
@@ -294,7 +318,7 @@ TEST_F(MainWindowTest, AltQuestionMarkAndAltSlashOpenTheAboutBox) {
 TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EntryListView* list = window.entryList();
     EXPECT_EQ(list->objectName(), QStringLiteral("EntryList"));
-    EXPECT_EQ(window.centralWidget(), list);
+    EXPECT_EQ(list->parentWidget(), window.centralWidget());
     ASSERT_EQ(list->columnCount(), 3);
     const std::vector<std::pair<QString, int>> expected = {
         {"File Number", 128}, {"Filename", 293}, {"Size", 80}};
@@ -308,7 +332,9 @@ TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(list->rootIsDecorated());
-    EXPECT_FALSE(list->isSortingEnabled());
+    // A header click sorts; until then the rows stand in entry order.
+    EXPECT_TRUE(list->isSortingEnabled());
+    EXPECT_EQ(list->sortColumn(), -1);
     EXPECT_FALSE(list->accessibleName().isEmpty());
 }
 
@@ -318,7 +344,8 @@ TEST_F(MainWindowTest, ListFillsTheWindowBelowTheToolbarDownToItsBottomEdge) {
     for (const QSize size : {QSize(517, 500), QSize(800, 300), QSize(400, 640)}) {
         window.resize(size);
         QTest::qWait(20);
-        const QRect list = window.entryList()->geometry();
+        const QRect list(window.entryList()->mapTo(&window, QPoint(0, 0)),
+                         window.entryList()->size());
         const QRect bar = window.toolbar()->geometry();
         EXPECT_GE(list.top(), bar.bottom()) << "the list starts under the toolbar";
         EXPECT_EQ(list.bottom(), window.rect().bottom()) << "nothing hangs below the window";
@@ -331,6 +358,105 @@ TEST_F(MainWindowTest, ListFillsTheWindowBelowTheToolbarDownToItsBottomEdge) {
     const QRect last = list->visualItemRect(list->topLevelItem(39));
     EXPECT_GE(last.top(), 0);
     EXPECT_LE(last.bottom(), list->viewport()->rect().bottom());
+}
+
+// The filter shows the rows whose name holds its text, whatever the case; the
+// commands then see only those rows, each as the entry it shows.
+TEST_F(MainWindowTest, TheNameFilterShowsMatchingRowsAndCommandsSeeOnlyThose) {
+    fillNamed({{"IMG_0001.JPG", "1 Bytes"},
+               {"notes.txt", "2 Bytes"},
+               {"img_0002.jpg", "3 Bytes"},
+               {"\u00c9t\u00e9 \u00e0 Arles.png", "4 Bytes"}});
+    EntryListView* list = window.entryList();
+    const std::vector<std::pair<QString, std::vector<int>>> cases = {
+        {"img", {0, 2}}, {"\u00e9T\u00c9", {3}}, {"zzz", {}}, {"", {0, 1, 2, 3}}};
+    for (const auto& [text, shown] : cases) {
+        window.nameFilter()->clear();
+        list->setCurrentItem(list->entryItem(1));
+        list->selectAll();
+        window.nameFilter()->setText(text);
+        EXPECT_EQ(shownEntries(), shown) << text.toStdString();
+        std::vector<int> selected;
+        for (int row = list->nextSelectedRow(-1); row != -1; row = list->nextSelectedRow(row))
+            selected.push_back(row);
+        EXPECT_EQ(selected, shown) << "a hidden row must not be extracted";
+        EXPECT_EQ(list->selectedCount(), static_cast<int>(shown.size()));
+        EXPECT_EQ(list->focusedRow(), text.isEmpty() ? 1 : -1) << "nor deleted or renamed";
+    }
+    // Ctrl+F goes to the field, Esc empties it.
+    showActive();
+    QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_EQ(QApplication::focusWidget(), window.nameFilter());
+    QTest::keyClicks(window.nameFilter(), QStringLiteral("notes"));
+    EXPECT_EQ(shownEntries(), std::vector<int>{1});
+    QTest::keyClick(window.nameFilter(), Qt::Key_Escape);
+    EXPECT_EQ(shownEntries(), (std::vector<int>{0, 1, 2, 3}));
+}
+
+// A header click sorts by that column, a second one the other way round:
+// numbers and sizes as numbers, names without regard to case and with their
+// numbers in order. Rows keep their entries; a refill keeps the order.
+TEST_F(MainWindowTest, HeaderClicksSortAndEveryRowKeepsItsEntry) {
+    const std::vector<std::pair<QString, QString>> rows = {
+        {"b.txt", "10 Bytes"},   {"A.txt", "9 Bytes"}, {"c.txt", "4294967216 Bytes"},
+        {"IMG_10", "100 Bytes"}, {"IMG_9", "0 Bytes"}, {"a.txt", "9 Bytes"},
+        {"d", "1 Bytes"},        {"e", "1 Bytes"},     {"f", "1 Bytes"},
+        {"g", "1 Bytes"},        {"h", "1 Bytes"}};
+    fillNamed(rows);
+    showActive();
+    QHeaderView* header = window.entryList()->header();
+    const std::pair<int, std::vector<int>> clicks[] = {{2, {4, 6, 7, 8, 9, 10, 1, 5, 0, 3, 2}},
+                                                       {2, {2, 3, 0, 5, 1, 10, 9, 8, 7, 6, 4}},
+                                                       {1, {1, 5, 0, 2, 6, 7, 8, 9, 10, 4, 3}},
+                                                       {0, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+                                                       {0, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}}};
+    for (const auto& [column, order] : clicks) {
+        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+        EXPECT_EQ(shownEntries(), order) << "column " << column;
+    }
+    EntryListView* list = window.entryList();
+    QTest::mouseClick(viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->topLevelItem(0)).center());
+    EXPECT_EQ(session.CurrentRow, 10) << "the top row shows entry 10";
+    fillNamed(rows);
+    EXPECT_EQ(shownEntries(), clicks[4].second);
+}
+
+// The name column takes the room a wider window gives.
+TEST_F(MainWindowTest, TheNameColumnTakesTheRoomTheWindowGives) {
+    fillRows(3);
+    showActive();
+    EntryListView* list = window.entryList();
+    for (const int width : {517, 1300}) {
+        window.resize(width, 500);
+        QTest::qWait(20);
+        const int room = list->viewport()->width() - list->columnWidth(0) - list->columnWidth(2);
+        EXPECT_EQ(list->columnWidth(1), std::max(room, 293)) << width;
+    }
+}
+
+TEST_F(MainWindowTest, TheTitleNamesTheOpenSafeAndSaysWhenItIsSealed) {
+    test::TempFolder folder;
+    const std::tuple<const char*, bool, QString> cases[] = {
+        {"/u/notes.cx", false, "notes.cx \u2014 Quorvane"},
+        {"/u/notes.cx", true, "notes.cx (sealed) \u2014 Quorvane"},
+        {"/u/caf\xc3\xa9 [*].cx", false, "caf\u00e9 [*].cx \u2014 Quorvane"}};
+    window.winId(); // the title as the window system gets it
+    state.workingCopy = std::make_unique<WorkingCopy>(folder / "temp2");
+    for (const auto& [path, sealed, title] : cases) {
+        state.safePath = path;
+        state.sealedKey = sealed ? std::make_unique<SealedKey>() : nullptr;
+        // Opening switches the buttons on; sealing is a command of its own.
+        if (sealed)
+            window.routeCommand(command::SealSafe);
+        else
+            window.SetSafeButtonsEnabled(true);
+        EXPECT_EQ(window.windowHandle()->title(), title);
+    }
+    state.workingCopy.reset();
+    window.SetSafeButtonsEnabled(false);
+    EXPECT_EQ(window.windowHandle()->title(), QStringLiteral("Quorvane"));
 }
 
 TEST_F(MainWindowTest, TakingTheFocusDoesNotFocusARow) {

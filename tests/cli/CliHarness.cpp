@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <sstream>
@@ -149,14 +150,26 @@ RunResult CliSandbox::finish(const StartedRun& started) {
     return result;
 }
 
-TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
-                                      const std::vector<std::string>& typedLines) const {
-    std::vector<std::string> command{cliBinary()};
-    command.insert(command.end(), args.begin(), args.end());
+namespace {
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size())
+        ++count;
+    return count;
+}
+
+// Runs command on a pseudo-terminal until it closes the terminal. After each
+// read, reply(transcript, n) gives the n-th input once it is due.
+using Reply = std::function<std::optional<std::string>(const std::string&, std::size_t)>;
+
+TerminalRun runOnPseudoTerminal(const CliSandbox& box, std::vector<std::string> command,
+                                const Reply& reply) {
     int master = -1;
     pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {
-        prepareChild(*this);
+        prepareChild(box);
+        ::setenv("PS1", "$ ", 1); // for a shell
         ::execv(command[0].c_str(), argvOf(command).data());
         ::_exit(127);
     }
@@ -169,23 +182,17 @@ TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
             char buffer[4096];
             ssize_t got = ::read(master, buffer, sizeof buffer);
             if (got <= 0)
-                break; // EIO: the tool has ended and closed the terminal
+                break; // EIO: the program has ended and closed the terminal
             run.transcript.append(buffer, static_cast<std::size_t>(got));
         }
-        // Every prompt of the tool ends in "password: " or "[y/N] "; one line answers each.
-        std::size_t prompts = 0;
-        for (const std::string prompt : {"word: ", "[y/N] "})
-            for (std::size_t at = 0; (at = run.transcript.find(prompt, at)) != std::string::npos;
-                 at += prompt.size())
-                ++prompts;
-        while (typed < prompts && typed < typedLines.size()) {
-            std::string line = typedLines[typed++] + "\n";
-            if (::write(master, line.data(), line.size()) < 0)
+        while (std::optional<std::string> input = reply(run.transcript, typed)) {
+            ++typed;
+            if (::write(master, input->data(), input->size()) < 0)
                 break;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
-            ADD_FAILURE() << "the tool did not end on the terminal; transcript:\n"
+            ADD_FAILURE() << "the program did not end on the terminal; transcript:\n"
                           << run.transcript;
             break;
         }
@@ -197,6 +204,30 @@ TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
     ::close(master);
     run.exitCode = exitStatusOf(status);
     return run;
+}
+
+} // namespace
+
+TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
+                                      const std::vector<std::string>& typedLines) const {
+    std::vector<std::string> command{cliBinary()};
+    command.insert(command.end(), args.begin(), args.end());
+    // Every prompt of the tool ends in "password: " or "[y/N] "; one line answers each.
+    return runOnPseudoTerminal(*this, command, [&](const std::string& shown, std::size_t n) {
+        const std::size_t prompts = countOf(shown, "word: ") + countOf(shown, "[y/N] ");
+        return n < prompts && n < typedLines.size() ? std::optional(typedLines[n] + "\n")
+                                                    : std::nullopt;
+    });
+}
+
+TerminalRun CliSandbox::runShellOnTerminal(const std::vector<ShellTurn>& turns) const {
+    return runOnPseudoTerminal(
+        *this, {"/bin/bash", "--norc", "--noprofile", "-i"},
+        [&](const std::string& shown, std::size_t n) -> std::optional<std::string> {
+            if (n < turns.size() && countOf(shown, turns[n].awaited) >= turns[n].occurrence)
+                return turns[n].typed;
+            return std::nullopt;
+        });
 }
 
 std::vector<std::string> CliSandbox::leftovers() const {

@@ -39,6 +39,14 @@ struct RunOptions {
     std::vector<std::string> wrapper;
 };
 
+// One turn with an interactive shell: once the transcript shows awaited for
+// the occurrence-th time, typed is typed.
+struct ShellTurn {
+    std::string awaited;
+    std::size_t occurrence = 1;
+    std::string typed;
+};
+
 // A run of the tool that goes on while the test acts on it.
 struct StartedRun {
     pid_t pid = -1; // the child: the tool, or its wrapper
@@ -75,6 +83,11 @@ class CliSandbox {
     // a person types it).
     TerminalRun runOnTerminal(const std::vector<std::string>& args,
                               const std::vector<std::string>& typedLines) const;
+
+    // Runs an interactive bash (no start-up files, prompt "$ ") on a
+    // pseudo-terminal, in cwd() with TMPDIR at tmp(), as a person with job
+    // control at hand: the turns in order; the last one ends the shell.
+    TerminalRun runShellOnTerminal(const std::vector<ShellTurn>& turns) const;
 
     // Names of whatever is left in tmp() and cwd(), for "nothing left behind".
     std::vector<std::string> leftovers() const;

@@ -40,6 +40,16 @@ TEST_F(CliCommands, CreateWritesTheEmptySafeOf48Bytes) {
     EXPECT_EQ(listOf(safe), "");
 }
 
+// The same password passwd takes: nothing in the text means Cancel.
+TEST_F(CliCommands, CreateTakesThePasswordThatLooksLikeTheDialogsCancelMarker) {
+    auto safe = file("marker.cx");
+    RunResult created =
+        box.run({"create", safe.string(), "--password-file", box.passwordFile("!!!!K").string()});
+    EXPECT_EQ(created.exitCode, 0) << created.err;
+    EXPECT_EQ(created.err, "quorvane-cli: File Created Successfully\n");
+    EXPECT_EQ(opensslOpen(box, safe, "!!!!K"), emptyContainerBytes());
+}
+
 TEST_F(CliCommands, CreateRefusesAnExistingFileUnlessForced) {
     auto precious = box.writeFile("precious.cx", "not a safe, but mine");
     RunResult refused = cli({"create", precious.string()});

@@ -106,12 +106,13 @@ TEST_F(CliTest, ASignalDuringAnExtractionLeavesNoHiddenFileAndNoWorkingFolder) {
         SCOPED_TRACE(ending.what);
         const fs::path out = box.files() / ("out-" + std::to_string(ending.signal));
         fs::create_directory(out);
-        // Each file's mode is set once it is complete; holding that call back
-        // keeps the hidden file there while the signal comes.
+        // Each file is written unnamed and gets its hidden name only once it
+        // is complete; holding the tool just after that call keeps the hidden
+        // file there while the signal comes.
         RunOptions slowed;
         slowed.wrapper = {Strace,         "-f",        "-qq",
                           "-o",           "/dev/null", "-e",
-                          "trace=fchmod", "-e",        "inject=fchmod:delay_enter=1500000"};
+                          "trace=linkat", "-e",        "inject=linkat:delay_exit=1500000"};
         std::vector<std::string> args = {"extract", safe.string(), out.string(), "--password-file",
                                          passwordFile};
         const StartedRun started = box.start(args, slowed);

@@ -189,6 +189,27 @@ TEST_F(CliHostile, AFailedSaveOfARenameOrDeleteLeavesTheSafeAsItWas) {
     EXPECT_EQ(listOf(safe), "0\t1000\ta.txt\n1\t4\tb.txt\n");
 }
 
+// Every command that writes the safe tells a failed save as the window does:
+// its words, then the system's reason on a line of its own.
+TEST_F(CliHostile, AFailedSaveIsToldWithTheSystemsReasonAsInTheWindow) {
+    auto safe = sealSafe({{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    auto original = box.writeFile("c.txt", "gamma");
+    const std::string fresh = box.passwordFile("fresh").string();
+    const std::vector<std::vector<std::string>> commands = {
+        {"add", safe.string(), original.string()},
+        {"rename", safe.string(), "1", "renamed"},
+        {"delete", safe.string(), "0"},
+        {"passwd", safe.string(), "--new-password-file", fresh}};
+    for (const auto& args : commands) {
+        RunResult run = cli(args, failingSafeSync());
+        EXPECT_EQ(run.exitCode, 1) << args.front();
+        EXPECT_TRUE(contains(run.err, "quorvane-cli: Failed to Save file!\n"
+                                      "quorvane-cli: Input/output error\n"))
+            << args.front() << ": " << run.err;
+    }
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t4\tb.txt\n");
+}
+
 TEST_F(CliHostile, AReaderThatGoesAwayLeavesNothingBehind) {
     std::vector<StoredFile> many;
     for (int i = 0; i < 3000; ++i)

@@ -86,8 +86,10 @@ TEST_F(CliSealed, InfoAsksNoPasswordAndDamageIsToldApartFromAWrongPassword) {
     const fs::path safe = file("s.cx");
     ASSERT_TRUE(referenceSeal(safe, Password, containerBytes({{"big", patternBytes(3u << 20)}})));
     const std::string good = readFile(safe);
-    std::string endless = good, changed = good;
+    std::string endless = good, costly = good, changed = good;
     endless.replace(13, 4, "\xFF\xFF\xFF\xFF");
+    // 16 passes over 1 GiB: seconds and a gigabyte for every password tried.
+    costly.replace(13, 8, std::string("\x10\0\0\0\0\0\x10\0", 8));
     changed[good.size() - 5] = static_cast<char>(changed[good.size() - 5] ^ 1);
     const struct {
         const char* what;
@@ -99,6 +101,7 @@ TEST_F(CliSealed, InfoAsksNoPasswordAndDamageIsToldApartFromAWrongPassword) {
     } cases[] = {
         {"whole", good, "format: sealed\nkdf: argon2id passes=1 memory=8192KiB\n", 0, 0, ""},
         {"passes out of bounds", endless, "format: sealed\n", 1, 3, "Invalid File or Password"},
+        {"asks too much", costly, "format: sealed\n", 1, 3, "Invalid File or Password"},
         {"last piece changed", changed, "format: sealed\nkdf: argon2id passes=1 memory=8192KiB\n",
          0, 1, "damaged or was changed"},
         {"cut at a piece", good.substr(0, 61 + (1u << 20) + 17),

@@ -100,6 +100,42 @@ TEST_F(CliTerminal, AnInterruptedPromptGivesTheTerminalBackAndLeavesNothing) {
     EXPECT_EQ(readFile(safe), before);
 }
 
+// A job stopped at the prompt (Ctrl-Z) gets its shell's terminal modes, echo
+// on, and keeps them when fg continues it: the prompt comes again, with echo
+// off again, before the password is typed.
+TEST_F(CliTerminal, AJobStoppedAtThePromptAndContinuedEchoesNothing) {
+    auto safe = sealSafe({{"a.txt", "alpha"}});
+    const std::string command = "'" + std::string(cliBinary()) + "' list '" + safe.string() + "'\n";
+    TerminalRun run = box.runShellOnTerminal({{"$ ", 1, command},
+                                              {"word: ", 1, "\x1a"},
+                                              {"$ ", 2, "fg\n"},
+                                              {"word: ", 2, std::string(Password) + "\n"},
+                                              {"$ ", 3, "exit $?\n"}});
+    EXPECT_EQ(run.exitCode, 0) << run.transcript;
+    EXPECT_TRUE(contains(run.transcript, "Stopped")) << run.transcript;
+    EXPECT_TRUE(contains(run.transcript, "0\t5\ta.txt")) << run.transcript;
+    EXPECT_FALSE(contains(run.transcript, Password)) << run.transcript;
+}
+
+// Standard input named as the password file, at a terminal, is asked for as
+// the prompt asks: never echoed, and twice for a new password.
+TEST_F(CliTerminal, APasswordFromStandardInputAtATerminalIsAskedWithoutEcho) {
+    auto safe = file("stdin.cx");
+    TerminalRun created = box.runOnTerminal({"create", safe.string(), "--password-file", "-"},
+                                            {"from stdin", "from stdin"});
+    EXPECT_EQ(created.exitCode, 0) << created.transcript;
+    EXPECT_EQ(occurrences(created.transcript, "Password: "), 1u) << created.transcript;
+    EXPECT_EQ(occurrences(created.transcript, "Repeat password: "), 1u) << created.transcript;
+    TerminalRun listed =
+        box.runOnTerminal({"list", safe.string(), "--password-file", "-"}, {"from stdin"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.transcript;
+    for (const TerminalRun* run : {&created, &listed}) {
+        EXPECT_FALSE(contains(run->transcript, "from stdin")) << run->transcript;
+        EXPECT_TRUE(run->echoAtEnd);
+    }
+    EXPECT_EQ(opensslOpen(box, safe, "from stdin"), emptyContainerBytes());
+}
+
 // Creating and adding a small file take a few milliseconds: a progress line
 // would only flash by. (When long steps draw is up to test_cli_progress.)
 TEST_F(CliTerminal, ShortStepsDrawNoProgressLine) {

@@ -15,12 +15,16 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace quorvane::dialogs {
 namespace {
@@ -244,6 +248,40 @@ TEST_F(FilePickers, CancelledPickersReturnFalseAndKeepThePath) {
         EXPECT_TRUE(answer.answered());
         EXPECT_EQ(path, bytesOf(pathOf("first.cx")));
     }
+}
+
+// Qt's dialog keeps the folders it saw in the settings all Qt programs share;
+// after each picker no folder of ours is there, and another program's stay.
+TEST_F(FilePickers, NoPickerLeavesAFolderNameInTheSharedSettings) {
+    const QString shared = root_.filePath(QStringLiteral("QtProject.conf"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root_.path());
+    QFile before(shared);
+    ASSERT_TRUE(before.open(QIODevice::WriteOnly));
+    before.write("[FileDialog]\nhistory=file:///srv/another-program\n");
+    before.close();
+    const std::vector<std::function<bool(std::string&)>> pickers = {
+        [](std::string& path) { return pickSafeToOpen(nullptr, path); },
+        [](std::string& path) { return pickNewSafe(nullptr, path); },
+        [](std::string& path) { return pickFileToAdd(nullptr, path); },
+        [](std::string& path) { return ChooseFolder(nullptr, path, "Select a Directory"); }};
+    for (const auto& picker : pickers) {
+        std::string path;
+        const ModalAnswer answer = answerPicker([&](QFileDialog* dialog) {
+            dialog->setDirectory(folder_);
+            if (dialog->fileMode() != QFileDialog::Directory)
+                typeFileName(dialog, dialog->acceptMode() == QFileDialog::AcceptSave ? "fresh.cx"
+                                                                                     : "first.cx");
+            acceptPicker(dialog);
+        });
+        EXPECT_TRUE(picker(path));
+        QFile after(shared);
+        ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+        const QByteArray kept = after.readAll();
+        EXPECT_FALSE(kept.contains(QDir(root_.path()).dirName().toUtf8())) << kept.toStdString();
+        EXPECT_TRUE(kept.contains("another-program")) << kept.toStdString();
+    }
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
 } // namespace

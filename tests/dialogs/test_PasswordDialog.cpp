@@ -60,7 +60,8 @@ bool complete(const PasswordView& view) {
 }
 
 // Runs the dialog with play() acting as the user; returns the dialog's result.
-int runWith(std::string& password, const std::function<void(const PasswordView&)>& play) {
+int runWith(std::string& password, const std::function<void(const PasswordView&)>& play,
+            int (*run)(QWidget*, std::string&) = runPasswordDialog) {
     ModalAnswer answer([&](QWidget* modal) {
         const PasswordView view = viewOf(modal);
         if (!complete(view)) {
@@ -71,7 +72,7 @@ int runWith(std::string& password, const std::function<void(const PasswordView&)
         }
         play(view);
     });
-    const int result = runPasswordDialog(nullptr, password);
+    const int result = run(nullptr, password);
     EXPECT_TRUE(answer.answered());
     return result;
 }
@@ -130,6 +131,31 @@ TEST(PasswordDialog, ControlsInCreationOrderWithTheirTexts) {
         EXPECT_EQ(shown, expected);
         view.cancel->click();
     });
+}
+
+// A new password is typed a second time into the same dialog, with every
+// text of the first; only its title says that this one confirms.
+TEST(PasswordDialog, TheConfirmationIsTheSameDialogUnderItsOwnTitle) {
+    const auto textsOf = [](const QDialog* dialog) {
+        QStringList shown;
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            shown << label->text();
+        return shown;
+    };
+    QStringList first;
+    std::string typed;
+    runWith(typed, [&](const PasswordView& view) {
+        first = textsOf(view.dialog);
+        view.cancel->click();
+    });
+    const auto play = [&](const PasswordView& view) {
+        EXPECT_EQ(view.dialog->windowTitle(), "Confirm Password");
+        EXPECT_EQ(textsOf(view.dialog), first);
+        QTest::keyClicks(view.edit, QStringLiteral("again"));
+        view.ok->click();
+    };
+    EXPECT_EQ(runWith(typed, play, runConfirmPasswordDialog), 1);
+    EXPECT_EQ(typed, "again");
 }
 
 TEST(PasswordDialog, TabOrderIsOkCancelEditKeyboard) {

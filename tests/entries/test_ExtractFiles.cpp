@@ -174,20 +174,50 @@ TEST_F(ExtractCommand, FilesArePrivateWhileWrittenThenTakeTheirMode) {
         }
     }
     openContainer(containerBytes(entries));
-    std::set<mode_t> whileWritten; // of the hidden files the entries are written into
+    // The files the entries are written into have no name in the folder
+    // while written: they are found through this process's descriptors.
+    std::set<mode_t> whileWritten;
+    std::set<std::string> namedWhileWritten;
     shell.duringStep = [&] {
         for (const auto& item : std::filesystem::directory_iterator(out))
             if (item.path().filename().string().front() == '.')
-                whileWritten.insert(modeOf(item.path()));
+                namedWhileWritten.insert(item.path().filename().string());
+        for (const auto& item : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const auto held = std::filesystem::read_symlink(item.path(), error);
+            struct stat status {};
+            if (!error && held.parent_path() == out && held.string().ends_with("(deleted)") &&
+                ::stat(item.path().c_str(), &status) == 0)
+                whileWritten.insert(status.st_mode & 07777);
+        }
     };
     const mode_t savedMask = ::umask(027);
     extractRows({0, 1, 2, 3}, out);
     ::umask(savedMask);
     EXPECT_EQ(whileWritten, std::set<mode_t>{0600});
+    EXPECT_EQ(namedWhileWritten, std::set<std::string>{});
     for (const auto& [name, before, after] : cases) {
         EXPECT_EQ(modeOf(out / name), after) << name;
         EXPECT_EQ(readFile(out / name), name);
     }
+}
+
+// Killed outright in the middle of an entry (SIGKILL, the out-of-memory
+// killer): nothing of ours runs after it, so the cut-off plaintext must never
+// have had a name in the user's folder.
+TEST_F(ExtractCommand, AProcessKilledWhileWritingLeavesNoFileBehind) {
+    writeFile(out / "kept.txt", "an older file");
+    ExtractFolder folder(out.string(), "");
+    EXPECT_EQ(runInChild([&] {
+                  writeEntryFile(folder, "kept.txt", [](std::ostream& file) {
+                      file << patternBytes(4u << 20) << std::flush;
+                      ::raise(SIGKILL);
+                      return true;
+                  });
+              }),
+              128 + SIGKILL);
+    EXPECT_EQ(folderListing(out), std::vector<std::string>{"kept.txt"});
+    EXPECT_EQ(readFile(out / "kept.txt"), "an older file");
 }
 
 // Under its own name in its own folder, or under another hard link: the safe

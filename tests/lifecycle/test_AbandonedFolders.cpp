@@ -1,8 +1,8 @@
 // Working folders left by processes that did not end properly: which are
 // removed at the next start, and which are never touched.
 
-#include "lifecycle/AbandonedFolders.h"
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/AbandonedFolders.h"
+#include "storage/files/WorkingDirectory.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
 

@@ -33,7 +33,7 @@ TEST_F(CreateSafeTest, CreatesOpensAndListsNothing) {
     answerNewSafe(chosen, "fresh");
     createSafe(session);
 
-    Events expected = {"pick-new", "password"};
+    Events expected = {"pick-new", "password", "confirm-password"};
     expected.insert(expected.end(), createdAndOpened.begin(), createdAndOpened.end());
     EXPECT_EQ(shell.events, expected);
     EXPECT_EQ(shell.messages,
@@ -69,6 +69,32 @@ TEST_F(CreateSafeTest, CancelInThePasswordDialogLeavesNoFileAnywhere) {
     EXPECT_FALSE(isSafeOpen(state));
 }
 
+// The new password is typed twice. Only the same text twice makes the safe;
+// otherwise nothing is made and the safe that was open keeps its password.
+TEST_F(CreateSafeTest, TheNewPasswordIsConfirmedAndAMismatchMakesNothing) {
+    const auto existing = root / "existing.cx";
+    writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
+    const std::pair<std::optional<std::string>, Events> cases[] = {
+        {"Fresh", {"message:Error:The passwords do not match."}},
+        {std::nullopt, {}},
+        {"fresh", createdAndOpened}};
+    for (const auto& [confirmation, after] : cases) {
+        openThroughOpenSafe(existing, "pw");
+        shell.clearRecords();
+        answerNewSafe(chosen, "fresh");
+        shell.confirmAnswers.push_back(confirmation);
+        createSafe(session);
+        Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password",
+                           "confirm-password"};
+        expected.insert(expected.end(), after.begin(), after.end());
+        EXPECT_EQ(shell.events, expected);
+        const bool made = confirmation == "fresh";
+        EXPECT_EQ(state.safePath, made ? chosen.string() : existing.string());
+        EXPECT_EQ(state.password, made ? "fresh" : "pw");
+        EXPECT_EQ(std::filesystem::exists(chosen), made);
+    }
+}
+
 TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
     const auto existing = root / "existing.cx";
     writeSafe(existing, "pw", containerBytes({{"kept", "k"}}));
@@ -78,8 +104,20 @@ TEST_F(CreateSafeTest, CancelKeepsTheSafeThatWasOpen) {
     createSafe(session);
     EXPECT_TRUE(isSafeOpen(state));
     EXPECT_EQ(state.safePath, existing.string());
+    EXPECT_EQ(state.password, "pw") << "the open safe would be saved under the cancel marker";
     EXPECT_EQ(shell.rows.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(chosen));
+    // The open safe is written under its own password, not the dialog's text.
+    EXPECT_EQ(state.password, "pw");
+}
+
+// Cancel is the dialog's answer: the text of its cancel marker, typed and
+// confirmed, is a password like any other.
+TEST_F(CreateSafeTest, TheCancelMarkerTypedAndConfirmedMakesASafe) {
+    answerNewSafe(chosen, "!!!!K");
+    createSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(decryptedSafe(chosen, "!!!!K"), emptyContainerBytes());
 }
 
 // A file already at the chosen path is replaced; the empty password makes a
@@ -146,7 +184,8 @@ TEST_F(CreateSafeTest, WithASafeOpenItIsSavedFirstThenTheNewOneIsListed) {
     answerNewSafe(chosen, "fresh");
     createSafe(session);
 
-    Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password"};
+    Events expected = {"pick-new", "progress:Saving Safe Please Wait...", "hide", "password",
+                       "confirm-password"};
     expected.insert(expected.end(), createdAndOpened.begin(), createdAndOpened.end());
     EXPECT_EQ(shell.events, expected);
     EXPECT_EQ(decryptedSafe(existing, "pw"), changed);

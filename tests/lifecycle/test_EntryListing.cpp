@@ -56,6 +56,18 @@ TEST_F(EntryListingTest, RefreshReplacesEveryEarlierRow) {
     EXPECT_EQ(shell.rows, (std::vector<ListRow>{{"0", "three", "3 Bytes"}}));
 }
 
+// Sizes are unsigned: from 2 GiB up they must not read negative (a record
+// that size cannot be listed here without a 4 GiB working copy).
+TEST(SizeText, SizesOfTwoGiBAndMoreShowAsTheUnsignedNumberTheyAre) {
+    const std::pair<std::uint32_t, const char*> cases[] = {{0u, "0 Bytes"},
+                                                           {0x7FFFFFFFu, "2147483647 Bytes"},
+                                                           {0x80000000u, "2147483648 Bytes"},
+                                                           {4294967216u, "4294967216 Bytes"},
+                                                           {0xFFFFFFFFu, "4294967295 Bytes"}};
+    for (const auto& [size, shown] : cases)
+        EXPECT_EQ(sizeText(size), shown);
+}
+
 class WrongVersionTest : public EntryListingTest,
                          public ::testing::WithParamInterface<std::uint32_t> {};
 

@@ -1,8 +1,10 @@
 // Open Safe and the start-up open: every road, in order, with its texts.
 
 #include "tests/lifecycle/LifecycleFixture.h"
+#include "tests/support/ChildProcess.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <tuple>
 
@@ -87,7 +89,7 @@ TEST_F(OpenSafeTest, CancelInThePasswordDialogTriesTheCancelMarkerAndRefuses) {
     openSafe(session);
     EXPECT_EQ(shell.events,
               (Events{"pick-open:", "password", "progress:Opening Safe Please Wait...", "hide",
-                      "message:Error:Invalid File or Password"}));
+                      "message:Error:Invalid File or Password", "buttons:off"}));
     EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
     EXPECT_EQ(state.password, "!!!!K");
     EXPECT_FALSE(isSafeOpen(state));
@@ -121,6 +123,35 @@ TEST_F(OpenSafeTest, WrongPasswordRefusesAndLeavesNothingThenTheRightOneOpens) {
     EXPECT_EQ(shell.rows.size(), 2u);
 }
 
+// The safe that was open has ended on the way, so an open that does not go
+// through leaves the state "no safe open", toolbar included.
+TEST_F(OpenSafeTest, AFailedOpenAfterAnOpenSafeSwitchesTheSafeButtonsOff) {
+    const auto notASafe = root / "not-a-safe.cx";
+    writeFile(notASafe, std::string(4096, '\x5A'));
+    std::filesystem::create_directory(root / "folder.cx");
+    const std::pair<std::filesystem::path, std::string> cases[] = {{safe, "wrong"},
+                                                                    {notASafe, "secret"}};
+    for (const auto& [path, password] : cases) {
+        openThroughOpenSafe(safe, "secret");
+        shell.clearRecords();
+        shell.openPickerAnswers.push_back(path.string());
+        shell.passwordAnswers.push_back(password);
+        openSafe(session);
+        EXPECT_FALSE(isSafeOpen(state));
+        EXPECT_TRUE(shell.rows.empty());
+        EXPECT_FALSE(shell.buttonsEnabled) << path;
+        EXPECT_EQ(shell.events.back(), "buttons:off");
+        EXPECT_EQ(shell.messages.size(), 1u);
+    }
+    // A choice that cannot be read at all is refused before the open safe is left.
+    openThroughOpenSafe(safe, "secret");
+    shell.clearRecords();
+    shell.openPickerAnswers.push_back((root / "folder.cx").string());
+    openSafe(session);
+    EXPECT_TRUE(isSafeOpen(state));
+    EXPECT_EQ(shell.messages.back().text, "The safe could not be read: Is a directory");
+}
+
 TEST_F(OpenSafeTest, FilesThatAreNoSafeAreRefused) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"random.cx", std::string(4096, '\x5A')},
@@ -140,11 +171,32 @@ TEST_F(OpenSafeTest, FilesThatAreNoSafeAreRefused) {
         EXPECT_FALSE(isSafeOpen(state));
         EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
     }
-    shell.clearRecords();
-    shell.openPickerAnswers.push_back((root / "missing.cx").string());
-    shell.passwordAnswers.push_back("secret");
-    openSafe(session);
-    EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
+}
+
+// What cannot be read is told with the system's reason before any password
+// is asked, and the open safe stays open; as the tool tells it.
+TEST_F(OpenSafeTest, ASafeThatCannotBeReadIsToldBeforeThePassword) {
+    const auto locked = root / "locked.cx";
+    writeSafe(locked, "secret", firstContainer);
+    ::chmod(locked.c_str(), 0);
+    openThroughOpenSafe(safe, "secret");
+    for (const auto& [path, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
+             {root / "missing.cx", "No such file or directory"},
+             {root, "Is a directory"},
+             {locked, "Permission denied"}}) {
+        // Root reads everything: the locked safe is tried as another user.
+        const int code = runInChild([&, path = path, reason = reason] {
+            ASSERT_TRUE(path != locked || ::geteuid() != 0 || ::setresuid(1001, 1001, 1001) == 0);
+            shell.clearRecords();
+            shell.openPickerAnswers.push_back(path.string());
+            openSafe(session);
+            EXPECT_EQ(shell.events,
+                      (Events{"pick-open:" + safe.string(),
+                              "message:Error:The safe could not be read: " + reason}));
+            EXPECT_TRUE(isSafeOpen(state));
+        });
+        EXPECT_EQ(code, 0) << path;
+    }
 }
 
 TEST_F(OpenSafeTest, EmptySafeListsNothingAndSaysNothing) {
@@ -241,26 +293,32 @@ TEST_F(StartupOpenTest, RightPasswordOpensBeforeTheWindowShows) {
     EXPECT_EQ(shell.rows.size(), 2u);
 }
 
-// A wrong password, Cancel (which tries the cancel marker) or a missing file:
-// -1 after the refusal, and no plaintext left.
+// A wrong password or Cancel (which tries the cancel marker): -1 after the
+// refusal, and no plaintext left.
 TEST_F(StartupOpenTest, RefusalsReturnMinusOne) {
     const std::vector<std::tuple<std::filesystem::path, std::optional<std::string>, std::string>>
-        cases = {{safe, "nope", "nope"},
-                 {safe, std::nullopt, "!!!!K"},
-                 {root / "no-such.cx", "secret", "secret"}};
+        cases = {{safe, "nope", "nope"}, {safe, std::nullopt, "!!!!K"}};
     for (const auto& [path, answer, password] : cases) {
         SCOPED_TRACE(password + " for " + path.string());
         shell.clearRecords();
         shell.passwordAnswers.push_back(answer);
         EXPECT_EQ(openStartupSafe(session, path.string()), -1);
         EXPECT_EQ(shell.events, (Events{"password", "progress:Opening File Please Wait...", "hide",
-                                        "message:Error:Invalid File or Password"}));
+                                        "message:Error:Invalid File or Password", "buttons:off"}));
         EXPECT_EQ(shell.messages, Messages{invalidFileOrPassword});
         EXPECT_EQ(state.password, password);
         EXPECT_FALSE(isSafeOpen(state));
         EXPECT_EQ(state.safePath, path.string());
         EXPECT_EQ(folderListing(workDir), std::vector<std::string>{});
     }
+}
+
+// A missing file asks no password: the window shows, with no safe open.
+TEST_F(StartupOpenTest, AMissingSafeIsToldWithoutAskingThePassword) {
+    EXPECT_EQ(openStartupSafe(session, (root / "no-such.cx").string()), 0);
+    EXPECT_EQ(shell.events,
+              (Events{"message:Error:The safe could not be read: No such file or directory"}));
+    EXPECT_FALSE(isSafeOpen(state));
 }
 
 TEST_F(StartupOpenTest, LongPathIsNoProblem) {

@@ -217,8 +217,8 @@ class ChangePasswordTest : public SaveCloseTest {};
 TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
     shell.passwordAnswers.push_back("brand new");
     changePassword(session);
-    EXPECT_EQ(shell.events,
-              (Events{"password", "message:Success:Your password has been changed."}));
+    EXPECT_EQ(shell.events, (Events{"password", "confirm-password",
+                                    "message:Success:Your password has been changed."}));
     EXPECT_EQ(shell.messages,
               (Messages{{"Your password has been changed.", "Success", MessageIcon::Information}}));
     EXPECT_EQ(state.password, "brand new");
@@ -227,6 +227,19 @@ TEST_F(ChangePasswordTest, OkSaysSoAndTheNextCloseUsesTheNewPassword) {
     // A wrong key passes the padding check about once in 256: compare contents.
     EXPECT_NE(decryptedSafe(safe, "pw"), original);
     EXPECT_EQ(decryptedSafe(safe, "brand new"), original);
+}
+
+// A mistyped new password would lock the safe for good: it is typed twice,
+// and a confirmation that differs changes nothing.
+TEST_F(ChangePasswordTest, AConfirmationThatDiffersChangesNothing) {
+    shell.passwordAnswers.push_back("brand new");
+    shell.confirmAnswers.push_back("brand mew");
+    changePassword(session);
+    EXPECT_EQ(shell.events, (Events{"password", "confirm-password",
+                                    "message:Error:The passwords do not match."}));
+    EXPECT_EQ(state.password, "pw");
+    ASSERT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(decryptedSafe(safe, "pw"), original);
 }
 
 TEST_F(ChangePasswordTest, CancelPutsThePreviousPasswordBack) {

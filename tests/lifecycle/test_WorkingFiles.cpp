@@ -1,6 +1,6 @@
 // The private working directory and the files made in it.
 
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 #include "tests/lifecycle/LifecycleFixture.h"
 
 #include <sys/stat.h>

@@ -11,11 +11,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorvane {
@@ -201,6 +204,36 @@ TEST(ReplaceFileAtomically, AProcessKilledWhileWritingLeavesNothingBesideTheSafe
               }),
               128 + SIGKILL);
     EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
+}
+
+// Another program rewrote the safe in place and set its modification time
+// back (a copy that keeps times): size, inode and times match what was opened,
+// and only the change time, which no program can set back, tells.
+TEST(ReplaceFileAtomically, AFileRewrittenInPlaceWithItsTimesPutBackIsNotReplaced) {
+    TempDir dir;
+    const fs::path safe = dir / "safe.cx";
+    writeFile(safe, "the safe as it was opened");
+    ReplaceGuard guard;
+    guard.expected = identityAt(safe);
+    struct stat opened {};
+    ASSERT_EQ(::stat(safe.c_str(), &opened), 0);
+    // The file system's clock ticks every few milliseconds: a rewrite within
+    // the same tick would show no change at all.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string theirs = "their safe of equal size!";
+    const int fd = ::open(safe.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, theirs.data(), theirs.size(), 0), static_cast<ssize_t>(theirs.size()));
+    const struct timespec times[] = {opened.st_atim, opened.st_mtim};
+    ASSERT_EQ(::futimens(fd, times), 0);
+    ::close(fd);
+    ASSERT_EQ(identityAt(safe)->modifiedNanoseconds, guard.expected->modifiedNanoseconds);
+
+    const ReplaceResult result = replaceFileAtomically(safe, writerOf("ours"), guard);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, TargetChangedReason);
+    EXPECT_EQ(readFile(safe), theirs);
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
 

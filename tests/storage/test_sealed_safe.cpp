@@ -176,6 +176,14 @@ TEST_F(SealedSafeTest, HeaderValuesOutOfBoundsAreRefusedAsTheyAreRead) {
             header[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
         return header;
     };
+    auto asking = [&](std::uint32_t passes, std::uint32_t memoryKiB) {
+        std::string header = good;
+        for (std::size_t i = 0; i < 4; ++i) {
+            header[13 + i] = static_cast<char>((passes >> (8 * i)) & 0xFF);
+            header[17 + i] = static_cast<char>((memoryKiB >> (8 * i)) & 0xFF);
+        }
+        return header;
+    };
     std::string otherKdf = good;
     otherKdf[12] = 2;
     const struct {
@@ -185,7 +193,13 @@ TEST_F(SealedSafeTest, HeaderValuesOutOfBoundsAreRefusedAsTheyAreRead) {
     } cases[] = {
         {"as written", good, SealedHeaderRead::Read},
         {"16 passes", withLe32(13, 16), SealedHeaderRead::Read},
-        {"1 GiB", withLe32(17, 1024 * 1024), SealedHeaderRead::Read},
+        {"256 MiB", withLe32(17, 256 * 1024), SealedHeaderRead::Read},
+        {"3 passes over 256 MiB", asking(3, 256 * 1024), SealedHeaderRead::Read},
+        {"12 passes over 64 MiB", asking(12, 64 * 1024), SealedHeaderRead::Read},
+        {"4 passes over 256 MiB", asking(4, 256 * 1024), SealedHeaderRead::Unacceptable},
+        {"13 passes over 64 MiB", asking(13, 64 * 1024), SealedHeaderRead::Unacceptable},
+        {"16 passes over 1 GiB", asking(16, 1024 * 1024), SealedHeaderRead::Unacceptable},
+        {"1 GiB", withLe32(17, 1024 * 1024), SealedHeaderRead::Unacceptable},
         {"no passes", withLe32(13, 0), SealedHeaderRead::Unacceptable},
         {"17 passes", withLe32(13, 17), SealedHeaderRead::Unacceptable},
         {"endless passes", withLe32(13, 0xFFFFFFFF), SealedHeaderRead::Unacceptable},
@@ -209,7 +223,7 @@ TEST_F(SealedSafeTest, HeaderValuesOutOfBoundsAreRefusedAsTheyAreRead) {
     SealedKey key;
     std::string message;
     SealParameters tooMuch;
-    tooMuch.memoryKiB = 2 * 1024 * 1024;
+    tooMuch.memoryKiB = 256 * 1024 + 1;
     EXPECT_FALSE(key.derive(Password, tooMuch, message));
 }
 

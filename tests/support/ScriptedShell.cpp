@@ -52,9 +52,26 @@ int ScriptedShell::PasswordDialog(std::string& password) {
     auto answer = takeAnswer(passwordAnswers, "password dialog");
     if (!answer) {
         password = "!!!!K";
+        lastPassword.reset();
         return 0;
     }
     password = answer->substr(0, 249);
+    lastPassword = password;
+    return 1;
+}
+
+int ScriptedShell::ConfirmPasswordDialog(std::string& confirmation) {
+    events.push_back("confirm-password");
+    std::optional<std::string> answer = lastPassword;
+    if (!confirmAnswers.empty()) {
+        answer = confirmAnswers.front();
+        confirmAnswers.pop_front();
+    }
+    if (!answer) {
+        confirmation = "!!!!K";
+        return 0;
+    }
+    confirmation = answer->substr(0, 249);
     return 1;
 }
 

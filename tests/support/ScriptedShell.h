@@ -34,6 +34,9 @@ class ScriptedShell : public Shell {
     std::deque<bool> yesNoAnswers;
     // A password answer: the text typed, or std::nullopt for Cancel.
     std::deque<std::optional<std::string>> passwordAnswers;
+    // The confirmation of a new password. With none queued it repeats what the
+    // password dialog took last, as a user who types the same twice.
+    std::deque<std::optional<std::string>> confirmAnswers;
     std::deque<std::optional<std::string>> renameAnswers; // nullopt: Cancel
     std::deque<std::optional<std::string>> openPickerAnswers;
     std::deque<std::optional<std::string>> newSafePickerAnswers;
@@ -42,7 +45,7 @@ class ScriptedShell : public Shell {
 
     // --- what happened ---
     // Every user-visible event in order: "message:<caption>:<text>",
-    // "question:<caption>:<text>", "password", "rename", "pick-open:<initial>",
+    // "question:<caption>:<text>", "password", "confirm-password", "rename", "pick-open:<initial>",
     // "pick-new", "pick-add", "folder:<title>", "progress:<text>", "hide",
     // "buttons:on"/"buttons:off", "destroy".
     std::vector<std::string> events;
@@ -53,6 +56,7 @@ class ScriptedShell : public Shell {
     bool progressVisible = false;
     bool buttonsEnabled = false;
     bool windowDestroyed = false;
+    std::optional<std::string> lastPassword; // the last text the password dialog took
     int busySteps = 0;
 
     // --- the list's focus and selection, set by the test ---
@@ -63,6 +67,7 @@ class ScriptedShell : public Shell {
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     int PasswordDialog(std::string& password) override;
+    int ConfirmPasswordDialog(std::string& confirmation) override;
     void RenameDialog(std::string& newEntryName) override;
     bool pickSafeToOpen(std::string& path) override;
     bool pickNewSafe(std::string& path) override;

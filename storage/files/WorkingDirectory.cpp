@@ -1,4 +1,4 @@
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include "storage/files/FileIdentity.h"
 #include "storage/files/SafeFileLock.h"
@@ -210,6 +210,12 @@ void WorkingDirectory::giveUpStagingFolder(const std::filesystem::path& staging)
 }
 
 WorkingDirectory::~WorkingDirectory() {
+    remove();
+}
+
+void WorkingDirectory::remove() {
+    if (fd_ < 0)
+        return;
     emptyFolder(fd_);
     ::unlinkat(fd_, WorkingFolderLock, 0);
     ::close(lockFd_);
@@ -220,6 +226,7 @@ WorkingDirectory::~WorkingDirectory() {
         atName.st_dev == held->device && atName.st_ino == held->inode)
         ::rmdir(path_.c_str());
     ::close(fd_);
+    fd_ = -1;
 }
 
 std::filesystem::path WorkingDirectory::anchored() const {

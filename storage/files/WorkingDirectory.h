@@ -49,6 +49,10 @@ class WorkingDirectory {
     WorkingDirectory(const WorkingDirectory&) = delete;
     WorkingDirectory& operator=(const WorkingDirectory&) = delete;
 
+    // Removes the folder and everything in it now, as the destructor would;
+    // for a process that ends without unwinding. Nothing is done twice.
+    void remove();
+
     // Where the folder was made (for messages and for removal by name).
     const std::filesystem::path& path() const { return path_; }
     // A path that reaches this very folder through its descriptor, wherever

@@ -1,6 +1,6 @@
-#include "lifecycle/AbandonedFolders.h"
+#include "storage/files/AbandonedFolders.h"
 
-#include "lifecycle/WorkingDirectory.h"
+#include "storage/files/WorkingDirectory.h"
 
 #include <cctype>
 #include <cerrno>
