@@ -19,5 +19,6 @@ inline constexpr int DeleteFile = 32780;
 inline constexpr int DeleteRow = 32781; // the row menu's "Delete": same handler as DeleteFile
 inline constexpr int ChangePassword = 32792;
 inline constexpr int SealSafe = 32793;
+inline constexpr int OpenAsFolder = 32794;
 
 } // namespace quorvane::command

@@ -1,13 +1,14 @@
 #include "app/CommandRouting.h"
 
 #include "app/CommandIds.h"
+#include "app/OpenFolder.h"
 #include "dialogs/Dialogs.h"
 #include "entries/Entries.h"
 #include "lifecycle/Lifecycle.h"
 
 namespace quorvane {
 
-bool routeCommand(Session& session, QWidget* owner, int id) {
+bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) {
     switch (id) {
     case command::NewSafe:
         createSafe(session);
@@ -42,6 +43,11 @@ bool routeCommand(Session& session, QWidget* owner, int id) {
         return true;
     case command::SealSafe:
         sealSafe(session);
+        return true;
+    case command::OpenAsFolder:
+        if (folder == nullptr)
+            return false;
+        folder->showFolder();
         return true;
     case command::About:
         dialogs::runAboutDialog(owner);

@@ -1,7 +1,10 @@
 #include "app/DesktopProgram.h"
 
+#include "app/CommandRouting.h"
 #include "app/GuardedApplication.h"
 #include "dialogs/BusyDialog.h"
+#include "entries/Entries.h"
+#include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "storage/files/UnfinishedFiles.h"
 
@@ -16,6 +19,19 @@ namespace quorvane {
 namespace {
 
 constexpr int EndRetryMilliseconds = 250;
+constexpr int FollowRetryMilliseconds = 200;
+
+// Marks a command of the window as under way while it lives.
+struct CommandRunning {
+    explicit CommandRunning(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+    ~CommandRunning() { flag_ = before_; }
+    CommandRunning(const CommandRunning&) = delete;
+    CommandRunning& operator=(const CommandRunning&) = delete;
+
+  private:
+    bool& flag_;
+    bool before_;
+};
 
 // The program whose window may be up; none outside its lifetime.
 std::atomic<DesktopProgram*> runningProgram{nullptr};
@@ -54,6 +70,36 @@ DesktopProgram::DesktopProgram()
     static const bool exitHandled = std::atexit(endRunningProgramWithoutDisplay) == 0;
     static_cast<void>(exitHandled);
     runningProgram = this;
+    window_.setCommandHandler([this](int id) {
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        quorvane::routeCommand(session_, &window_, id, &folder_);
+    });
+    window_.setDropHandler([this](const std::vector<std::string>& paths) {
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        addDroppedFiles(session_, paths);
+    });
+    window_.setRowOpenHandler([this](int row) {
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        folder_.openRow(row);
+    });
+    window_.setSafeEndingHandler([this] { folder_.unmount(); });
+    QObject::connect(&folder_, &OpenFolder::entriesChanged, &window_, [this] { followFolder(); });
+}
+
+void DesktopProgram::followFolder() {
+    if (window_.hasEnded() || !isSafeOpen(state_))
+        return;
+    if (commandRunning_ || shell_.isBusy()) {
+        QTimer::singleShot(FollowRetryMilliseconds, &window_, [this] { followFolder(); });
+        return;
+    }
+    CommandRunning running(commandRunning_);
+    std::lock_guard hold(lock_);
+    // The folder kept the index in memory in step with what it changed.
+    showEntryList(state_, shell_);
 }
 
 DesktopProgram::~DesktopProgram() {
@@ -111,6 +157,8 @@ void DesktopProgram::endWithoutDisplay() {
     // by its operation any more: it is waited for, and nothing it may have
     // left half done is written either.
     if (std::this_thread::get_id() == guiThread_) {
+        // The folder's thread must not work on the safe while it is written.
+        folder_.unmountNow();
         if (shell_.isBusy())
             shell_.waitForLongStep();
         else if (isSafeOpen(state_))
@@ -133,6 +181,7 @@ void DesktopProgram::run() {
     // The loop can end without the window's close sequence (the desktop
     // session ending, say); the safe is written all the same. (The process
     // can also end inside the loop: see endWithoutDisplay.)
+    folder_.unmount();
     if (isSafeOpen(state_))
         closeSafe(session_, CloseEntry::Destroy);
 }

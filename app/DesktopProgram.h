@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MainWindow.h"
+#include "app/OpenFolder.h"
 #include "app/QtShell.h"
 #include "app/TerminationWatch.h"
 #include "lifecycle/SafeState.h"
@@ -42,6 +43,7 @@ class DesktopProgram {
     Session& session() { return session_; }
     SafeState& state() { return state_; }
     const WorkingDirectory& workingDirectory() const { return workingDirectory_; }
+    OpenFolder& folder() { return folder_; }
 
     // Ends the program as the close box would, without waiting for anyone
     // (a termination request: the session manager kills what stays): the
@@ -57,6 +59,10 @@ class DesktopProgram {
     void endWithoutDisplay();
 
   private:
+    // The list shows the entries again after the folder changed them, once
+    // no command of the window is under way.
+    void followFolder();
+
     // Closes the open pop-up menu or modal dialog, if any, with the answer
     // that keeps data; the busy box is none. True when one was open.
     bool closeOpenDialog();
@@ -68,6 +74,10 @@ class DesktopProgram {
     Session session_;
     MainWindow window_;
     TerminationWatch terminationWatch_;
+    // Held by each command of the window and by each request of the folder.
+    SessionLock lock_;
+    OpenFolder folder_{session_, lock_};
+    bool commandRunning_ = false;
 };
 
 } // namespace quorvane

@@ -93,6 +93,14 @@ void MainWindow::setDropHandler(DropHandler handler) {
     dropHandler_ = std::move(handler);
 }
 
+void MainWindow::setRowOpenHandler(RowHandler handler) {
+    rowOpenHandler_ = std::move(handler);
+}
+
+void MainWindow::setSafeEndingHandler(SafeEndingHandler handler) {
+    safeEndingHandler_ = std::move(handler);
+}
+
 void MainWindow::buildMenus() {
     for (const auto& definition : layout::MainMenu) {
         QMenu* menu = menuBar()->addMenu(text(definition.title));
@@ -103,6 +111,8 @@ void MainWindow::buildMenus() {
             connect(action, &QAction::triggered, this, [this, id] { routeCommand(id); });
             if (id == command::SealSafe)
                 sealAction_ = action;
+            if (id == command::OpenAsFolder)
+                folderAction_ = action;
         }
         // The safe may have been sealed or closed since the buttons were last switched.
         connect(menu, &QMenu::aboutToShow, this, &MainWindow::updateSealAction);
@@ -160,6 +170,15 @@ void MainWindow::buildEntryList() {
     connect(nameFilter_, &QLineEdit::textChanged, entryList_, &EntryListView::setNameFilter);
     connect(entryList_, &EntryListView::clickedAnywhere, this, &MainWindow::rememberFocusedRow);
     connect(entryList_, &EntryListView::rowMenuRequested, this, &MainWindow::showRowMenu);
+    // A double-click, or Enter on the focused row.
+    connect(entryList_, &QTreeWidget::itemActivated, this, &MainWindow::openActivatedRow);
+}
+
+void MainWindow::openActivatedRow() {
+    rememberFocusedRow();
+    if (session_.CurrentRow == -1 || ended_ || isBusy_() || !rowOpenHandler_)
+        return;
+    rowOpenHandler_(session_.CurrentRow);
 }
 
 void MainWindow::buildShortcuts() {
@@ -197,6 +216,9 @@ void MainWindow::buildShortcuts() {
 void MainWindow::routeCommand(int id) {
     if (ended_ || isBusy_())
         return;
+    if (safeEndingHandler_ &&
+        (id == command::NewSafe || id == command::OpenSafe || id == command::SaveAndExit))
+        safeEndingHandler_();
     commandHandler_(id);
     // Sealing, for one, changes what the title says without switching buttons.
     updateTitle();
@@ -230,6 +252,8 @@ void MainWindow::updateTitle() {
 void MainWindow::updateSealAction() {
     if (sealAction_ != nullptr)
         sealAction_->setEnabled(isSafeOpen(session_.state) && !isSealed(session_.state));
+    if (folderAction_ != nullptr)
+        folderAction_->setEnabled(isSafeOpen(session_.state));
 }
 
 QAction* MainWindow::toolbarAction(int id) const {
@@ -252,6 +276,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (safeEndingHandler_)
+        safeEndingHandler_();
     if (closeRequested(session_, CloseEntry::CloseBox)) {
         endWindow();
         event->accept();

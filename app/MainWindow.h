@@ -26,6 +26,8 @@ class MainWindow : public QMainWindow {
     using CommandHandler = std::function<void(int id)>;
     using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
     using BusyQuery = std::function<bool()>;
+    using RowHandler = std::function<void(int row)>;
+    using SafeEndingHandler = std::function<void()>;
 
     // isBusy tells whether a long step is under way; meanwhile commands,
     // drops and the close box are ignored.
@@ -36,6 +38,12 @@ class MainWindow : public QMainWindow {
     // test puts its own handlers in place.
     void setCommandHandler(CommandHandler handler);
     void setDropHandler(DropHandler handler);
+    // A double-click or Enter on a row opens its stored file (through the
+    // safe's folder); nothing until a handler is set.
+    void setRowOpenHandler(RowHandler handler);
+    // Runs before anything that ends the open safe (New Safe, Open Safe,
+    // Save & Exit, the close box): the safe's folder is unmounted first.
+    void setSafeEndingHandler(SafeEndingHandler handler);
 
     // Runs the command with this id, unless a long step is under way.
     void routeCommand(int id);
@@ -55,6 +63,7 @@ class MainWindow : public QMainWindow {
     // The toolbar's action for a command id, nullptr when it has no button.
     QAction* toolbarAction(int id) const;
     QAction* sealAction() const { return sealAction_; }
+    QAction* folderAction() const { return folderAction_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +82,7 @@ class MainWindow : public QMainWindow {
     void showRowMenu(const QPoint& globalPosition);
     void deliverDrop(const std::vector<std::string>& paths);
     void updateSealAction();
+    void openActivatedRow();
     // The title bar names the open safe, and says when it is sealed.
     void updateTitle();
 
@@ -80,11 +90,14 @@ class MainWindow : public QMainWindow {
     BusyQuery isBusy_;
     CommandHandler commandHandler_;
     DropHandler dropHandler_;
+    RowHandler rowOpenHandler_;
+    SafeEndingHandler safeEndingHandler_;
     QToolBar* toolbar_ = nullptr;
     EntryListView* entryList_ = nullptr;
     QLineEdit* nameFilter_ = nullptr;
     std::map<int, QAction*> toolbarActions_;
     QAction* sealAction_ = nullptr;
+    QAction* folderAction_ = nullptr;
     bool ended_ = false;
 };
 

@@ -40,9 +40,10 @@ inline constexpr std::array<CommandItem, 3> EditMenu = {{
     {command::DeleteFile, "&Delete File"},
     {command::RenameFile, "&Rename File"},
 }};
-inline constexpr std::array<CommandItem, 2> SafeOptionsMenu = {{
+inline constexpr std::array<CommandItem, 3> SafeOptionsMenu = {{
     {command::ChangePassword, "&Change Password"},
     {command::SealSafe, "&Seal Safe..."},
+    {command::OpenAsFolder, "Open as &Folder"},
 }};
 inline constexpr std::array<CommandItem, 1> HelpMenu = {{
     {command::About, "&About ..."},

@@ -2,8 +2,9 @@
 #include "app/DisplayCheck.h"
 #include "app/GuardedApplication.h"
 #include "app/ProgramIcons.h"
-#include "storage/files/AbandonedFolders.h"
+#include "lifecycle/DeadMounts.h"
 #include "lifecycle/ProcessEnds.h"
+#include "storage/files/AbandonedFolders.h"
 
 #include <QMessageBox>
 
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     // QApplication has taken its own options out of argv by now.
     const quorvane::CommandLine commandLine = quorvane::readCommandLine(argc, argv);
     // What earlier runs killed outright (SIGKILL, a crash) left behind.
+    quorvane::removeDeadMounts();
     quorvane::removeAbandonedWorkingFolders();
 
     // Caught here, outside the program's scope: by the time the message shows,

@@ -7,6 +7,7 @@
 #include "cli/SafeInfo.h"
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
+#include "lifecycle/DeadMounts.h"
 #include "storage/files/AbandonedFolders.h"
 #include "storage/files/WorkingDirectory.h"
 
@@ -55,7 +56,8 @@ int runWithWorkingDirectory(const Invocation& invocation) {
         report(error);
         return toInt(code);
     }
-    return toInt(runSafeCommand(invocation, passwords, workDir->anchored(), std::cout, std::cerr));
+    return toInt(
+        runSafeCommand(invocation, passwords, workDir->anchored(), std::cout, std::cerr, &guard));
 }
 
 } // namespace
@@ -76,6 +78,9 @@ int runCli(const std::vector<std::string>& args) {
         std::cout << versionText() << std::flush;
         return toInt(ExitCode::Success);
     }
+    // What a killed mount left behind, before DIR of a mount is looked at:
+    // a dead mount there would read as a folder that cannot be entered.
+    removeDeadMounts();
     ExitCode early = checkBeforeOpening(invocation, std::cerr);
     if (early != ExitCode::Success)
         return toInt(early);

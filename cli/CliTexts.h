@@ -72,6 +72,26 @@ inline constexpr const char* UnknownFailure = "unknown failure";
 inline std::string internalError(const std::string& what) {
     return "stopped by an internal error: " + what;
 }
+inline constexpr const char* FolderNotEmpty = "is not an empty folder";
+inline constexpr const char* NotMounted = "the folder could not be mounted: ";
+inline constexpr const char* FolderReadOnly =
+    "the safe did not load cleanly: the folder is read-only";
+inline constexpr const char* WaitingForOpenFiles =
+    "a file in the folder is still open; the folder closes once it is closed "
+    "(Ctrl-C again closes it now, and what is being written to it is lost)";
+// dir: the mount point, as an absolute path.
+inline std::string folderOpen(const std::string& dir) {
+    return "The safe is open as the folder " + dir + "; close it with Ctrl-C or 'fusermount3 -u " +
+           dir + "'.\n";
+}
+// name: a file closed in the folder that could not become an entry.
+inline std::string notStored(const std::string& name, const std::string& reason) {
+    return name + ": could not be stored in the safe (" + reason +
+           "); it stays in the folder and is tried again before the next save";
+}
+inline std::string timedSaveFailed(const std::string& reason) {
+    return "the safe could not be written (" + reason + "); it is tried again in a minute";
+}
 inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
 inline constexpr const char* PlainHasNoSignature =
     "the plain format has no signature, so any file that is not sealed shows as plain; only "

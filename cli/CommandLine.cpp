@@ -20,6 +20,7 @@ const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
         {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, SIZE_MAX}},
         {"passwd", {CliCommand::Passwd, 1, 1}},  {"seal", {CliCommand::Seal, 1, 1}},
         {"info", {CliCommand::Info, 1, 1}},      {"help", {CliCommand::Help, 0, 1}},
+        {"mount", {CliCommand::Mount, 2, 2}},
     };
     return shapes;
 }
@@ -34,6 +35,7 @@ struct RawArguments {
     bool sealed = false;
     bool allowEmptyPassword = false;
     bool eraseOriginals = false;
+    bool readOnly = false;
     bool json = false;
     bool help = false;
     bool version = false;
@@ -111,6 +113,8 @@ bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std:
             raw.allowEmptyPassword = true;
         } else if (arg == "--erase-originals") {
             raw.eraseOriginals = true;
+        } else if (arg == "--read-only") {
+            raw.readOnly = true;
         } else if (arg == "--json") {
             raw.json = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -157,6 +161,8 @@ bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& e
         error = "--allow-empty-password belongs to create and passwd";
     else if (raw.eraseOriginals && command != CliCommand::Add)
         error = "--erase-originals belongs to add";
+    else if (raw.readOnly && command != CliCommand::Mount)
+        error = "--read-only belongs to mount";
     else if (raw.json && command != CliCommand::List && command != CliCommand::Info)
         error = "--json belongs to list and info";
     else if (!raw.names.empty() && command != CliCommand::Extract &&
@@ -192,6 +198,9 @@ bool fillOperands(const RawArguments& raw, Invocation& invocation, std::string& 
     case CliCommand::Extract:
         invocation.folder = words[2];
         return parseNumbers(words, 3, invocation.numbers, error);
+    case CliCommand::Mount:
+        invocation.folder = words[2];
+        return true;
     case CliCommand::Rename:
         // One entry: a NUMBER before NEWNAME, or one --name.
         if (raw.names.size() + words.size() - 3 != 1) {
@@ -246,6 +255,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     invocation.sealed = raw.sealed;
     invocation.allowEmptyPassword = raw.allowEmptyPassword;
     invocation.eraseOriginals = raw.eraseOriginals;
+    invocation.readOnly = raw.readOnly;
     invocation.json = raw.json;
     invocation.names = raw.names;
     parsed.ok = true;

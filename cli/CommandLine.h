@@ -18,6 +18,7 @@ enum class CliCommand {
     Passwd,
     Seal,
     Info,
+    Mount,
 };
 
 // One run of the tool as the command line asks for it, checked for its shape
@@ -27,7 +28,7 @@ struct Invocation {
     std::string safePath;
     std::string helpTopic;                      // help: the command asked about (may be empty)
     std::vector<std::string> files;             // add
-    std::string folder;                         // extract
+    std::string folder;                         // extract, mount
     std::vector<int> numbers;                   // extract (may be empty), rename, delete
     std::vector<std::string> names;             // --name: entries chosen by their stored name
     std::string newName;                        // rename
@@ -37,6 +38,7 @@ struct Invocation {
     bool sealed = false;                        // create
     bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
     bool eraseOriginals = false;                // add
+    bool readOnly = false;                      // mount
     bool json = false;                          // list, info: one JSON document
 };
 

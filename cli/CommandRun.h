@@ -17,6 +17,8 @@
 
 namespace quorvane {
 
+class SignalGuard;
+
 // One message line on the error stream, in the tool's own form.
 inline void report(std::ostream& errors, const std::string& text) {
     errors << clitext::MessagePrefix << text << '\n' << std::flush;
@@ -30,6 +32,8 @@ struct CommandRun {
     std::ostream& errors;
     // The entries the command works on: its numbers, then those its --name options found.
     std::vector<int> numbers;
+    // The signal watcher of the run, for the commands that wait for one (mount).
+    SignalGuard* guard = nullptr;
 };
 
 // Failed once any error has been shown, whatever the operation returned.

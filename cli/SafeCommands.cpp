@@ -4,6 +4,7 @@
 #include "cli/CliTexts.h"
 #include "cli/CommandRun.h"
 #include "cli/ReadCommands.h"
+#include "cli/MountCommand.h"
 #include "cli/TerminalShell.h"
 #include "entries/ExtractTarget.h"
 #include "lifecycle/Lifecycle.h"
@@ -122,6 +123,8 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
         return runPasswd(run, passwords.next.value_or(""));
     case CliCommand::Seal:
         return runSeal(run);
+    case CliCommand::Mount:
+        return runMount(run.invocation, run.session, run.shell, run.guard, run.out, run.errors);
     default:
         return ExitCode::BadUsage;
     }
@@ -156,6 +159,8 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
             return ExitCode::Failed;
         }
         return ExitCode::Success;
+    case CliCommand::Mount:
+        return checkMountFolder(invocation, errors);
     case CliCommand::Extract:
         if (!std::filesystem::is_directory(invocation.folder, ignored)) {
             report(errors, invocation.folder + ": " + clitext::NotADirectory);
@@ -183,12 +188,12 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
 
 ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& passwords,
                         const std::filesystem::path& workDir, std::ostream& out,
-                        std::ostream& errors) {
+                        std::ostream& errors, SignalGuard* guard) {
     SafeState state;
     state.workDir = workDir;
     TerminalShell shell(answersFor(invocation, passwords), errors, ::isatty(STDERR_FILENO) == 1);
     Session session{state, shell};
-    CommandRun run{invocation, session, shell, out, errors, invocation.numbers};
+    CommandRun run{invocation, session, shell, out, errors, invocation.numbers, guard};
 
     ExitCode code =
         invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);

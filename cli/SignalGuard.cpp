@@ -130,6 +130,16 @@ void SignalGuard::stopHereIfSignalled() {
         ::pause();
 }
 
+void SignalGuard::divert(std::function<bool(int)> handler) {
+    std::lock_guard lock(divertMutex_);
+    diverted_ = std::move(handler);
+}
+
+bool SignalGuard::takenByDiversion(int signal) {
+    std::lock_guard lock(divertMutex_);
+    return diverted_ && diverted_(signal);
+}
+
 void SignalGuard::watch() {
     const sigset_t set = watchedSignals();
     for (;;) {
@@ -142,7 +152,7 @@ void SignalGuard::watch() {
             stopTheJob();
         else if (signal == SIGCONT) // a stop from outside (SIGSTOP), then fg
             takeTerminalAgainAfterStop(true);
-        else
+        else if (!takenByDiversion(signal))
             handle(signal);
     }
 }

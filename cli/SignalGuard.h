@@ -39,10 +39,18 @@ class SignalGuard {
     // thread waits here for the watcher to end the process.
     void stopHereIfSignalled();
 
+    // While a handler is set, an ending signal is first offered to it (on the
+    // watcher's thread); one it takes (returns true for) ends nothing. The
+    // mounted folder takes Ctrl-C and SIGTERM this way, to unmount and save.
+    void divert(std::function<bool(int)> handler);
+
   private:
     void watch();
+    bool takenByDiversion(int signal);
     void handle(int signal);
 
+    std::mutex divertMutex_;
+    std::function<bool(int)> diverted_;
     std::mutex mutex_; // held while the directory is made and while it is removed
     std::filesystem::path workDir_;
     pthread_t worker_;

@@ -18,6 +18,7 @@ constexpr const char* CommandLines =
     "                                 [--allow-empty-password]\n"
     "       quorvane-cli seal    SAFE\n"
     "       quorvane-cli info    SAFE [--json]\n"
+    "       quorvane-cli mount   SAFE DIR [--read-only]\n"
     "       quorvane-cli help    [COMMAND]\n"
     "       quorvane-cli --help | --version\n";
 
@@ -72,6 +73,20 @@ Commands:
                    or "format: sealed" and a line
                    "kdf: argon2id passes=N memory=NKiB"; with --json one
                    JSON document
+  mount SAFE DIR   show the safe as the folder DIR (an empty folder) that
+                   any program can read and write, until Ctrl-C, SIGTERM
+                   or 'fusermount3 -u DIR'; then write the safe if it
+                   changed, as every command does. Meanwhile the safe is
+                   written by itself once no file in the folder has been
+                   written for 10 seconds (at most once a minute). One file
+                   per entry (a second entry of one name shows as "NAME
+                   (2).EXT"); a file written in the folder becomes an entry
+                   when it is closed. Names keep at most 50 bytes (longer:
+                   ENAMETOOLONG), no sub-folders (EPERM), the safe stays
+                   under 4 GiB (EFBIG). With --read-only, or for a safe that
+                   did not load cleanly, nothing can change (EROFS). Other
+                   programs may keep copies of what they open (temporary
+                   files, thumbnails, recent-file lists): see the manual
   help [COMMAND]   print this text, or only COMMAND's usage and description
 
 Options (anywhere on the line; "--" ends them):
@@ -86,6 +101,7 @@ Options (anywhere on the line; "--" ends them):
                          password file, and on the terminal without the
                          [y/N] question
   --erase-originals      add: erase each original after it is stored
+  --read-only            mount: a folder whose files cannot be changed
   --json                 list, info: print one JSON document: list gives
                          {"entries":[{"number","name","size"}...]}, with
                          "name_hex" (the stored bytes) where a name is not

@@ -146,6 +146,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Named as well as found by dpkg-shlibdeps: sealed safes cannot be opened
 # without it, so the package must never be installable without it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsodium23")
+# The safe as a folder: a user mounts and unmounts it through fusermount3.
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", fuse3")
 if(TARGET quorvane)
     # Qt loads the SVG icon engine as a plug-in, which dpkg-shlibdeps cannot see.
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6svg6")

@@ -151,11 +151,13 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
         {"&File",
          {{"&New Safe", 32779}, {"&Open Safe", 32771}, {"&Save", 32772}, {"Save && E&xit", 105}}},
         {"&Edit", {{"&Add File", 32778}, {"&Delete File", 32780}, {"&Rename File", 32773}}},
-        {"&Safe Options", {{"&Change Password", 32792}, {"&Seal Safe...", 32793}}},
+        {"&Safe Options",
+         {{"&Change Password", 32792}, {"&Seal Safe...", 32793}, {"Open as &Folder", 32794}}},
         {"&Help", {{"&About ...", 104}}},
     };
     // Menu items stay enabled whatever the safe buttons, but for Seal Safe,
-    // which needs an open plain safe (none is open here).
+    // which needs an open plain safe, and Open as Folder, which needs an open
+    // safe (none is open here).
     window.SetSafeButtonsEnabled(true);
     window.SetSafeButtonsEnabled(false);
     const QList<QAction*> menus = window.menuBar()->actions();
@@ -171,7 +173,8 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
             QAction* item = items[static_cast<qsizetype>(i)];
             EXPECT_EQ(item->text(), expected[m].second[i].text);
             EXPECT_EQ(item->data().toInt(), expected[m].second[i].id) << item->text().toStdString();
-            const bool enabled = expected[m].second[i].id != command::SealSafe;
+            const bool enabled = expected[m].second[i].id != command::SealSafe &&
+                                 expected[m].second[i].id != command::OpenAsFolder;
             EXPECT_EQ(item->isEnabled(), enabled) << item->text().toStdString();
             item->trigger();
             if (enabled)

@@ -40,7 +40,8 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
           "--password-file F", "\\\\, \\t, \\n and \\r",
           "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
           "2  bad usage", "3  the safe could not be opened", "4  add: every file was stored",
-          "--allow-empty-password create, passwd", "--name NAME "})
+          "--allow-empty-password create, passwd", "--name NAME ",
+          "quorvane-cli mount   SAFE DIR [--read-only]", "--read-only            mount"})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
@@ -56,7 +57,7 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
               "  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),\n"
               "                   TAB, NAME; with --json one JSON document instead\n");
     const std::vector<std::string> commands = {"create", "list",   "add",  "extract", "rename",
-                                               "delete", "passwd", "seal", "info",    "help"};
+                                               "delete", "passwd", "seal", "info",    "mount", "help"};
     for (const auto& command : commands) {
         RunResult part = box.run({"help", command});
         EXPECT_EQ(part.exitCode, 0) << command;
@@ -82,6 +83,9 @@ TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
                              ".B quorvane-cli delete",
                              ".B quorvane-cli passwd",
                              ".B quorvane-cli help",
+                             ".B quorvane-cli mount",
+                             "\\-\\-read\\-only",
+                             ".SH THE SAFE AS A FOLDER",
                              "\\-\\-password\\-file",
                              "\\-\\-new\\-password\\-file",
                              "\\-\\-force",

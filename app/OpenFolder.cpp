@@ -1,0 +1,188 @@
+#include "app/OpenFolder.h"
+
+#include "app/FolderTexts.h"
+#include "lifecycle/DeadMounts.h"
+#include "lifecycle/Lifecycle.h"
+#include "lifecycle/LifecycleTexts.h"
+#include "mount/FolderNames.h"
+
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <chrono>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane {
+
+namespace {
+
+// How long one wait for the folder's open files lasts before the question
+// comes again.
+constexpr auto WaitForClose = std::chrono::seconds(10);
+// The kernel tells the folder that a file was closed a moment after close()
+// returned to its program: no question for a file closed just now.
+constexpr auto ClosingGrace = std::chrono::milliseconds(1000);
+constexpr int PollMilliseconds = 100;
+
+QUrl urlOf(const std::filesystem::path& path) {
+    return QUrl::fromLocalFile(QFile::decodeName(path.c_str()));
+}
+
+bool isEmptyFolder(const std::filesystem::path& path) {
+    std::error_code failed;
+    return std::filesystem::is_directory(path, failed) && std::filesystem::is_empty(path, failed) &&
+           !failed;
+}
+
+} // namespace
+
+OpenFolder::OpenFolder(Session& session, SessionLock& lock)
+    : session_(session), lock_(lock), quietSession_{session.state, quiet_} {
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+}
+
+OpenFolder::~OpenFolder() {
+    stopServing(true);
+}
+
+// $XDG_RUNTIME_DIR/quorvane/<safe name>; "<safe name> (2)" and so on when
+// that is taken by another safe of the same name.
+std::filesystem::path OpenFolder::freeMountPoint() const {
+    const std::filesystem::path parent = windowMountParent();
+    std::string name = std::filesystem::path(session_.state.safePath).stem().string();
+    if (name.empty() || name.size() > 200)
+        name = "safe";
+    for (int number = 1; number < 100; ++number) {
+        const std::filesystem::path candidate =
+            parent / (number == 1 ? name : name + " (" + std::to_string(number) + ")");
+        if (::mkdir(candidate.c_str(), 0700) == 0 || isEmptyFolder(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+bool OpenFolder::mount() {
+    if (mounted())
+        return true;
+    stopServing(true); // an earlier folder unmounted from outside
+    SafeState& state = session_.state;
+    std::error_code ignored;
+    const std::filesystem::path parent = windowMountParent();
+    if (!parent.empty() && std::filesystem::create_directories(parent, ignored))
+        ::chmod(parent.c_str(), 0700);
+    dir_ = parent.empty() ? std::filesystem::path() : freeMountPoint();
+    MountSettings settings;
+    settings.readOnly = state.readOnly;
+    folder_ = std::make_unique<MountedFolder>(state, lock_, settings, [this](std::string& reason) {
+        const bool written = writeSafeFile(quietSession_, lifecycle_text::Saving);
+        reason = session_.state.failureReason;
+        return written;
+    });
+    folder_->onChange = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { emit entriesChanged(); }, Qt::QueuedConnection);
+    };
+    folder_->onSaveFailed = [this](const std::string& reason) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] {
+                session_.shell.showMessage(withReason(folder_text::TimedSaveFailed, reason),
+                                           folder_text::Caption, MessageIcon::Error);
+            },
+            Qt::QueuedConnection);
+    };
+    folder_->onStoreFailed = [this](const std::string& name, const std::string& reason) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, name, reason] {
+                session_.shell.showMessage(withReason(folder_text::notStored(name), reason),
+                                           folder_text::Caption, MessageIcon::Error);
+            },
+            Qt::QueuedConnection);
+    };
+    std::string reason = dir_.empty() ? std::string(std::strerror(EACCES)) : std::string();
+    if (dir_.empty() || !folder_->mount(dir_, reason)) {
+        folder_.reset();
+        if (!dir_.empty())
+            ::rmdir(dir_.c_str());
+        session_.shell.showMessage(withReason(folder_text::NotMounted, reason),
+                                   folder_text::Caption, MessageIcon::Error);
+        return false;
+    }
+    ended_ = false;
+    server_ = std::thread([this] {
+        folder_->serve();
+        ended_ = true;
+    });
+    return true;
+}
+
+void OpenFolder::showFolder() {
+    if (!isSafeOpen(session_.state) || !mount())
+        return;
+    if (!openUrl(urlOf(dir_)))
+        session_.shell.showMessage(folder_text::openAt(dir_.string()), folder_text::Caption,
+                                   MessageIcon::Information);
+}
+
+void OpenFolder::openRow(int row) {
+    const SafeState& state = session_.state;
+    if (!isSafeOpen(state) || row < 0 || static_cast<std::size_t>(row) >= state.entryDetails.size())
+        return;
+    std::vector<std::string> stored;
+    for (const EntryDetail& detail : state.entryDetails)
+        stored.push_back(detail.name);
+    const auto name = folderNames(stored)[static_cast<std::size_t>(row)];
+    if (!name) {
+        session_.shell.showMessage(folder_text::NameNotShown, folder_text::Caption,
+                                   MessageIcon::Error);
+        return;
+    }
+    if (mount() && !openUrl(urlOf(dir_ / *name)))
+        session_.shell.showMessage(folder_text::noProgramFor((dir_ / *name).string()),
+                                   folder_text::Caption, MessageIcon::Error);
+}
+
+// Waits with the window alive, so that it repaints and its timers run,
+// until no file of the folder is open or the time is up.
+void OpenFolder::waitForOpenFiles(std::chrono::milliseconds longest) {
+    const auto until = std::chrono::steady_clock::now() + longest;
+    while (!ended_ && folder_->openFiles() != 0 && std::chrono::steady_clock::now() < until) {
+        QEventLoop pause;
+        QTimer::singleShot(PollMilliseconds, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+}
+
+void OpenFolder::unmount() {
+    if (folder_ == nullptr)
+        return;
+    waitForOpenFiles(ClosingGrace);
+    bool force = false;
+    while (!ended_ && folder_->openFiles() != 0) {
+        if (!session_.shell.askYesNo(folder_text::StillOpen, folder_text::Caption)) {
+            force = true;
+            break;
+        }
+        waitForOpenFiles(WaitForClose);
+    }
+    stopServing(force);
+}
+
+void OpenFolder::stopServing(bool force) {
+    if (folder_ == nullptr)
+        return;
+    folder_->stop(force);
+    if (server_.joinable())
+        server_.join();
+    folder_.reset();
+    if (!dir_.empty())
+        ::rmdir(dir_.c_str());
+    dir_.clear();
+    ended_ = false;
+}
+
+} // namespace quorvane

@@ -1,0 +1,72 @@
+#pragma once
+
+// The window's side of the open safe as a folder: mounted on Open as Folder
+// under the per-user runtime folder, served by a thread of its own that takes
+// the session's lock for each request, and unmounted before the safe ends.
+
+#include "lifecycle/Session.h"
+#include "mount/MountedFolder.h"
+#include "mount/QuietShell.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace quorvane {
+
+class OpenFolder : public QObject {
+    Q_OBJECT
+
+  public:
+    OpenFolder(Session& session, SessionLock& lock);
+    ~OpenFolder() override; // unmounts at once
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+
+    bool mounted() const { return folder_ != nullptr && !ended_; }
+    const std::filesystem::path& dir() const { return dir_; }
+
+    // Open as Folder: mounts the open safe, unless it is already, and shows
+    // the folder in the desktop's file manager. Called under the lock.
+    void showFolder();
+    // The stored file of the row, through the folder, in the application
+    // the desktop opens its kind of file with. Called under the lock.
+    void openRow(int row);
+    // Before the safe ends (close, switching safes), without the lock:
+    // unmounts. While a file of the folder is still open, asks whether to
+    // wait for it or to close the folder anyway.
+    void unmount();
+    // The same without asking or waiting: for a program ending without its
+    // display, where nobody can be asked.
+    void unmountNow() { stopServing(true); }
+
+    // How a folder or file is handed to the desktop (tests record instead).
+    std::function<bool(const QUrl&)> openUrl;
+
+  signals:
+    // The folder changed the entries: the list should follow.
+    void entriesChanged();
+
+  private:
+    bool mount();
+    void stopServing(bool force);
+    void waitForOpenFiles(std::chrono::milliseconds longest);
+    std::filesystem::path freeMountPoint() const;
+
+    Session& session_;
+    SessionLock& lock_;
+    QuietShell quiet_;
+    Session quietSession_;
+    std::unique_ptr<MountedFolder> folder_;
+    std::thread server_;
+    std::atomic<bool> ended_{false};
+    std::filesystem::path dir_;
+};
+
+} // namespace quorvane

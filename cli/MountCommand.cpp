@@ -1,0 +1,92 @@
+#include "cli/MountCommand.h"
+
+#include "cli/CliTexts.h"
+#include "lifecycle/Lifecycle.h"
+#include "lifecycle/LifecycleTexts.h"
+#include "mount/MountedFolder.h"
+
+#include <csignal>
+#include <filesystem>
+#include <mutex>
+
+namespace quorvane {
+
+namespace {
+
+void report(std::ostream& errors, const std::string& text) {
+    errors << clitext::MessagePrefix << text << '\n' << std::flush;
+}
+
+std::filesystem::path absoluteFolder(const std::string& given) {
+    std::error_code failed;
+    std::filesystem::path absolute = std::filesystem::absolute(given, failed);
+    return failed ? std::filesystem::path(given) : absolute.lexically_normal();
+}
+
+} // namespace
+
+ExitCode checkMountFolder(const Invocation& invocation, std::ostream& errors) {
+    std::error_code failed;
+    if (!std::filesystem::is_directory(invocation.folder, failed)) {
+        report(errors, invocation.folder + ": " + clitext::NotADirectory);
+        return ExitCode::Failed;
+    }
+    if (!std::filesystem::is_empty(invocation.folder, failed) || failed) {
+        report(errors, invocation.folder + ": " + clitext::FolderNotEmpty);
+        return ExitCode::Failed;
+    }
+    return ExitCode::Success;
+}
+
+ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell& shell,
+                  SignalGuard* guard, std::ostream& out, std::ostream& errors) {
+    SafeState& state = session.state;
+    MountSettings settings;
+    settings.readOnly = invocation.readOnly || state.readOnly;
+    if (state.readOnly && !invocation.readOnly)
+        report(errors, clitext::FolderReadOnly);
+    SessionLock lock;
+    MountedFolder folder(state, lock, settings, [&](std::string& reason) {
+        const bool written = writeSafeFile(session, lifecycle_text::Saving);
+        reason = state.failureReason;
+        return written;
+    });
+    folder.onSaveFailed = [&](const std::string& reason) {
+        report(errors, clitext::timedSaveFailed(reason));
+    };
+    folder.onStoreFailed = [&](const std::string& name, const std::string& reason) {
+        report(errors, clitext::notStored(name, reason));
+    };
+    const std::filesystem::path dir = absoluteFolder(invocation.folder);
+    std::string reason;
+    if (!folder.mount(dir, reason)) {
+        report(errors, dir.string() + ": " + clitext::NotMounted + reason);
+        return ExitCode::Failed;
+    }
+    if (guard != nullptr) {
+        guard->divert([&folder, &errors, stops = 0](int signal) mutable {
+            if (signal != SIGINT && signal != SIGTERM && signal != SIGHUP)
+                return false;
+            const bool force = ++stops > 1;
+            if (!force && folder.openFiles() != 0)
+                report(errors, clitext::WaitingForOpenFiles);
+            folder.stop(force);
+            return true;
+        });
+    }
+    out << clitext::folderOpen(dir.string()) << std::flush;
+    folder.serve();
+    if (guard != nullptr)
+        guard->divert({});
+
+    // As closing writes the safe: only when something changed, and never
+    // for a session that may not write.
+    if (settings.readOnly || !folder.unsaved())
+        return shell.errorShown() ? ExitCode::Failed : ExitCode::Success;
+    if (writeSafeFile(session, lifecycle_text::Saving))
+        return ExitCode::Success;
+    report(errors, withReason(lifecycle_text::FailedToSave, state.failureReason));
+    return ExitCode::Failed;
+}
+
+} // namespace quorvane

@@ -1,0 +1,161 @@
+#include "mount/SafeAccess.h"
+
+#include "entries/AddSteps.h"
+#include "storage/format/Container.h"
+#include "storage/workingcopy/WorkingCopy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+// The reason a file's last failure gives, as the errno a program sees.
+int failureOf(const RandomAccessFile& file) {
+    const int error = file.lastError();
+    return error > 0 ? -error : -EIO;
+}
+
+} // namespace
+
+struct StagedFile::Parts {
+    explicit Parts(std::filesystem::path path) : sectors(std::move(path)) {}
+    WorkingCopy sectors;
+};
+
+StagedFile::StagedFile(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+
+StagedFile::~StagedFile() {
+    parts_->sectors.discard();
+}
+
+std::uint64_t StagedFile::length() const {
+    return parts_->sectors.length();
+}
+
+std::int64_t StagedFile::read(std::uint64_t offset, char* into, std::size_t count) {
+    const std::uint64_t end = length();
+    if (offset >= end)
+        return 0;
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, end - offset));
+    if (!parts_->sectors.readAt(offset, into, count))
+        return failureOf(parts_->sectors);
+    return static_cast<std::int64_t>(count);
+}
+
+std::int64_t StagedFile::write(std::uint64_t offset, const char* from, std::size_t count) {
+    if (!parts_->sectors.writeAt(offset, from, count))
+        return failureOf(parts_->sectors);
+    return static_cast<std::int64_t>(count);
+}
+
+int StagedFile::resize(std::uint64_t length) {
+    return parts_->sectors.resize(length) ? 0 : failureOf(parts_->sectors);
+}
+
+std::size_t SafeAccess::entryCount() const {
+    return std::min(state_.entryDetails.size(), state_.indexRows.size());
+}
+
+const std::string& SafeAccess::storedName(std::size_t row) const {
+    return state_.entryDetails[row].name;
+}
+
+std::uint64_t SafeAccess::entrySize(std::size_t row) const {
+    return state_.entryDetails[row].size;
+}
+
+bool SafeAccess::readOnly() const {
+    return state_.readOnly || !isSafeOpen(state_);
+}
+
+bool SafeAccess::fits(std::uint64_t size) const {
+    return !exceedsContainer(state_, size);
+}
+
+std::int64_t SafeAccess::read(std::size_t row, std::uint64_t offset, char* into,
+                              std::size_t count) {
+    if (!isSafeOpen(state_) || row >= entryCount())
+        return -ENOENT;
+    const std::int64_t got =
+        readEntryContent(*state_.workingCopy, state_, row, offset, into, count);
+    return got < 0 ? failureOf(*state_.workingCopy) : got;
+}
+
+std::unique_ptr<StagedFile> SafeAccess::stage(int& error) {
+    // The sector file is made at the first write, in the private working folder.
+    const std::filesystem::path path =
+        state_.workDir / ("folder-" + std::to_string(++stagedCount_));
+    try {
+        return std::unique_ptr<StagedFile>(
+            new StagedFile(std::make_unique<StagedFile::Parts>(path)));
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
+        return nullptr;
+    }
+}
+
+int SafeAccess::copyEntry(std::size_t row, StagedFile& staged) {
+    std::vector<char> buffer(1 << 20);
+    const std::uint64_t size = entrySize(row);
+    for (std::uint64_t done = 0; done < size;) {
+        const std::int64_t got = read(row, done, buffer.data(), buffer.size());
+        if (got <= 0)
+            return got < 0 ? static_cast<int>(got) : -EIO;
+        const std::int64_t put = staged.write(done, buffer.data(), static_cast<std::size_t>(got));
+        if (put < 0)
+            return static_cast<int>(put);
+        done += static_cast<std::uint64_t>(got);
+    }
+    return 0;
+}
+
+int SafeAccess::store(StagedFile& staged, const std::string& name) {
+    if (readOnly())
+        return -EROFS;
+    const std::uint64_t size = staged.length();
+    if (!fits(size))
+        return -EFBIG;
+    // A failed append puts the container back as it was.
+    switch (appendEntry(*state_.workingCopy, state_, staged.parts_->sectors, name, size)) {
+    case AppendResult::Appended:
+        return 0;
+    case AppendResult::TooLarge:
+        return -EFBIG;
+    case AppendResult::SourceUnreadable:
+        return failureOf(staged.parts_->sectors);
+    case AppendResult::WriteFailed:
+        break;
+    }
+    return failureOf(*state_.workingCopy);
+}
+
+int SafeAccess::remove(std::size_t row) {
+    if (readOnly())
+        return -EROFS;
+    switch (removeEntry(*state_.workingCopy, state_, row)) {
+    case RemoveResult::Removed:
+        return 0;
+    case RemoveResult::Torn:
+        // Records moved half-way no longer fit the index: never to be saved.
+        state_.readOnly = true;
+        break;
+    case RemoveResult::Failed:
+        break;
+    }
+    return failureOf(*state_.workingCopy);
+}
+
+int SafeAccess::rename(std::size_t row, const std::string& name) {
+    if (readOnly())
+        return -EROFS;
+    if (renameEntry(*state_.workingCopy, state_, row, makeEntryName(name)))
+        return 0;
+    // A name field written in part is neither name: as the window does.
+    state_.readOnly = true;
+    return failureOf(*state_.workingCopy);
+}
+
+} // namespace quorvane

@@ -1,0 +1,75 @@
+#pragma once
+
+// Everything the folder does to the open safe's container, in one place:
+// reading an entry's bytes, staging a file that is being written, and the
+// three changes (store, remove, rename). Every call reports a failure as a
+// negative errno, which the folder hands on to the program that asked.
+// Not thread-safe: the caller holds the session's lock.
+
+#include "lifecycle/SafeState.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// A file being written through the folder: a working copy with no base, so
+// its bytes reach the disk only encrypted, in sectors under a key of this
+// session. It becomes an entry only when it is stored.
+class StagedFile {
+  public:
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    std::uint64_t length() const;
+    // Bytes read (fewer at the end), or -errno.
+    std::int64_t read(std::uint64_t offset, char* into, std::size_t count);
+    // count, or -errno.
+    std::int64_t write(std::uint64_t offset, const char* from, std::size_t count);
+    // 0, or -errno.
+    int resize(std::uint64_t length);
+
+    struct Parts;
+
+  private:
+    friend class SafeAccess;
+    explicit StagedFile(std::unique_ptr<Parts> parts);
+    std::unique_ptr<Parts> parts_;
+};
+
+class SafeAccess {
+  public:
+    explicit SafeAccess(SafeState& state) : state_(state) {}
+
+    // The entries' stored names and sizes, row by row.
+    std::size_t entryCount() const;
+    const std::string& storedName(std::size_t row) const;
+    std::uint64_t entrySize(std::size_t row) const;
+    // Nothing may change: the session did not load cleanly, or a change failed half-way.
+    bool readOnly() const;
+    // Whether one more entry of size bytes fits the container's 4 GiB.
+    bool fits(std::uint64_t size) const;
+
+    // Bytes of entry row from offset (fewer at its end), or -errno.
+    std::int64_t read(std::size_t row, std::uint64_t offset, char* into, std::size_t count);
+
+    // A new, empty staged file; null with error set when none can be made.
+    std::unique_ptr<StagedFile> stage(int& error);
+    // Fills staged with entry row's content. 0 or -errno.
+    int copyEntry(std::size_t row, StagedFile& staged);
+    // Appends staged as a new last entry under name. 0 or -errno (-EFBIG
+    // when it does not fit); on failure the container is as it was.
+    int store(StagedFile& staged, const std::string& name);
+    // 0 or -errno. A removal torn half-way leaves the session read-only.
+    int remove(std::size_t row);
+    int rename(std::size_t row, const std::string& name);
+
+  private:
+    SafeState& state_;
+    unsigned stagedCount_ = 0;
+};
+
+} // namespace quorvane

@@ -1,0 +1,363 @@
+#include "mount/SafeFolder.h"
+
+#include "mount/FolderNames.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <utility>
+
+namespace quorvane {
+
+// A file written (or opened for writing) through the folder that is not yet
+// its entry. Until its first write it reads as the entry of its name.
+struct SafeFolder::Pending {
+    std::optional<std::string> name; // none once deleted or replaced by a rename
+    std::unique_ptr<StagedFile> staged;
+    bool loaded = false; // staged holds the whole content
+    bool dirty = false;  // written since it was last stored
+    int writers = 0;
+    int handles = 0;
+};
+
+SafeFolder::SafeFolder(SafeAccess& access, bool mountedReadOnly)
+    : access_(access), mountedReadOnly_(mountedReadOnly), mountedAt_(std::time(nullptr)) {}
+
+SafeFolder::~SafeFolder() = default;
+
+bool SafeFolder::writable() const {
+    return !mountedReadOnly_ && !access_.readOnly();
+}
+
+// The window may change the entries between two calls, so the names are
+// checked against the stored ones every time; they are worked out anew only
+// when those differ.
+void SafeFolder::refreshNames() {
+    const std::size_t count = access_.entryCount();
+    bool same = namesKnown_ && storedNames_.size() == count;
+    for (std::size_t row = 0; same && row < count; ++row)
+        same = storedNames_[row] == access_.storedName(row);
+    if (same)
+        return;
+    storedNames_.clear();
+    for (std::size_t row = 0; row < count; ++row)
+        storedNames_.push_back(access_.storedName(row));
+    const auto names = folderNames(storedNames_);
+    rows_.clear();
+    shown_.clear();
+    for (std::size_t row = 0; row < names.size(); ++row) {
+        if (!names[row])
+            continue;
+        rows_.emplace(*names[row], row);
+        shown_.push_back(*names[row]);
+    }
+    namesKnown_ = true;
+}
+
+std::optional<std::size_t> SafeFolder::rowOf(const std::string& name) {
+    refreshNames();
+    const auto found = rows_.find(name);
+    if (found == rows_.end())
+        return std::nullopt;
+    return found->second;
+}
+
+bool SafeFolder::exists(const std::string& name) {
+    return pending_.count(name) != 0 || rowOf(name).has_value();
+}
+
+int SafeFolder::checkNewName(const std::string& name) const {
+    return name.size() > FolderNameLimit ? -ENAMETOOLONG : 0;
+}
+
+int SafeFolder::status(const std::string& name, Status& status) {
+    const auto row = rowOf(name);
+    const auto pending = pending_.find(name);
+    if (pending != pending_.end() && pending->second->loaded)
+        status.size = pending->second->staged->length();
+    else if (row)
+        status.size = access_.entrySize(*row);
+    else if (pending != pending_.end())
+        status.size = 0;
+    else
+        return -ENOENT;
+    const auto modified = modified_.find(name);
+    status.modified = modified == modified_.end() ? mountedAt_ : modified->second;
+    return 0;
+}
+
+std::vector<std::string> SafeFolder::names() {
+    refreshNames();
+    std::vector<std::string> names = shown_;
+    for (const auto& [name, pending] : pending_)
+        if (rows_.count(name) == 0)
+            names.push_back(name);
+    return names;
+}
+
+std::shared_ptr<SafeFolder::Pending> SafeFolder::pendingOf(const std::string& name) {
+    auto& pending = pending_[name];
+    if (!pending) {
+        pending = std::make_shared<Pending>();
+        pending->name = name;
+    }
+    return pending;
+}
+
+int SafeFolder::load(Pending& pending) {
+    if (pending.loaded)
+        return 0;
+    int error = 0;
+    std::unique_ptr<StagedFile> staged = access_.stage(error);
+    if (!staged)
+        return -error;
+    if (pending.name) {
+        if (const auto row = rowOf(*pending.name)) {
+            if (const int copied = access_.copyEntry(*row, *staged); copied < 0)
+                return copied;
+        }
+    }
+    pending.staged = std::move(staged);
+    pending.loaded = true;
+    return 0;
+}
+
+int SafeFolder::commit(Pending& pending) {
+    if (!pending.dirty || !pending.name)
+        return 0;
+    if (!writable())
+        return -EROFS;
+    if (const int loaded = load(pending); loaded < 0)
+        return loaded;
+    const std::string name = *pending.name;
+    const auto old = rowOf(name);
+    if (const int stored = access_.store(*pending.staged, name); stored < 0)
+        return stored;
+    pending.dirty = false;
+    noteChange(name);
+    // The new entry is the last; the old one lies before it.
+    return old ? access_.remove(*old) : 0;
+}
+
+void SafeFolder::forget(const std::shared_ptr<Pending>& pending) {
+    if (pending->name) {
+        const auto found = pending_.find(*pending->name);
+        if (found != pending_.end() && found->second == pending)
+            pending_.erase(found);
+    }
+}
+
+void SafeFolder::noteChange(const std::string& name) {
+    modified_[name] = std::time(nullptr);
+    changed_ = true;
+    ++changeCount_;
+}
+
+int SafeFolder::open(const std::string& name, int flags, bool create, Handle*& handle) {
+    const bool wantsWrite = (flags & O_ACCMODE) != O_RDONLY;
+    const bool known = exists(name);
+    if (!known && !create)
+        return -ENOENT;
+    if (known && create && (flags & O_EXCL) != 0)
+        return -EEXIST;
+    if (!known) {
+        if (const int refused = checkNewName(name); refused < 0)
+            return refused;
+    }
+    if ((wantsWrite || !known) && !writable())
+        return -EROFS;
+
+    std::shared_ptr<Pending> pending;
+    const bool wasPending = pending_.count(name) != 0;
+    if (wantsWrite || !known || wasPending)
+        pending = pendingOf(name);
+    if (!known || (wantsWrite && (flags & O_TRUNC) != 0)) {
+        int failed = load(*pending);
+        if (failed == 0 && pending->staged->length() != 0)
+            failed = pending->staged->resize(0);
+        if (failed < 0) {
+            if (!wasPending)
+                forget(pending);
+            return failed;
+        }
+        // A new or emptied file is a change even if nothing is written to it.
+        pending->dirty = true;
+        lastWrite_ = Clock::now();
+    }
+    handle = new Handle{pending, name, wantsWrite};
+    if (pending) {
+        ++pending->handles;
+        if (wantsWrite)
+            ++pending->writers;
+    }
+    ++handles_;
+    return 0;
+}
+
+std::int64_t SafeFolder::read(Handle& handle, std::uint64_t offset, char* into, std::size_t count) {
+    Pending* pending = handle.pending.get();
+    if (pending == nullptr) {
+        const auto found = pending_.find(handle.name);
+        if (found != pending_.end())
+            pending = found->second.get();
+    }
+    if (pending != nullptr && pending->loaded)
+        return pending->staged->read(offset, into, count);
+    const std::optional<std::string> name = pending != nullptr ? pending->name : handle.name;
+    const auto row = name ? rowOf(*name) : std::nullopt;
+    if (!row)
+        return pending != nullptr ? 0 : -ENOENT;
+    return access_.read(*row, offset, into, count);
+}
+
+std::int64_t SafeFolder::write(Handle& handle, std::uint64_t offset, const char* from,
+                               std::size_t count) {
+    if (!handle.writer)
+        return -EBADF;
+    Pending& pending = *handle.pending;
+    if (const int loaded = load(pending); loaded < 0)
+        return loaded;
+    const std::uint64_t end = offset + count;
+    if (end > pending.staged->length() && !access_.fits(end))
+        return -EFBIG;
+    const std::int64_t written = pending.staged->write(offset, from, count);
+    if (written > 0) {
+        pending.dirty = true;
+        lastWrite_ = Clock::now();
+    }
+    return written;
+}
+
+int SafeFolder::truncate(const std::string& name, Handle* handle, std::uint64_t size) {
+    std::shared_ptr<Pending> pending;
+    if (handle != nullptr && handle->writer) {
+        pending = handle->pending;
+    } else {
+        if (!exists(name))
+            return -ENOENT;
+        if (!writable())
+            return -EROFS;
+        pending = pendingOf(name);
+    }
+    int result = load(*pending);
+    if (result == 0 && size > pending->staged->length() && !access_.fits(size))
+        result = -EFBIG;
+    if (result == 0)
+        result = pending->staged->resize(size);
+    if (result == 0) {
+        pending->dirty = true;
+        lastWrite_ = Clock::now();
+    }
+    // A truncate by name is a change of its own, stored at once unless
+    // someone is writing the file.
+    if (pending->writers == 0) {
+        if (result == 0)
+            result = commit(*pending);
+        if (pending->handles == 0)
+            forget(pending);
+    }
+    return result;
+}
+
+int SafeFolder::sync(Handle& handle) {
+    return handle.writer ? commit(*handle.pending) : 0;
+}
+
+// Stored at the release rather than at close() (flush): the copy into the
+// container costs about as much as the writing did, and the program that
+// closed the file need not wait for it.
+void SafeFolder::release(Handle* handle) {
+    if (const std::shared_ptr<Pending> pending = handle->pending) {
+        if (handle->writer && --pending->writers == 0) {
+            if (const int failed = commit(*pending); failed < 0 && pending->name)
+                storeFailures_.emplace_back(*pending->name, -failed);
+        }
+        // Kept while it holds what could not be stored.
+        if (--pending->handles == 0 && !(pending->dirty && pending->name))
+            forget(pending);
+    }
+    --handles_;
+    delete handle;
+}
+
+int SafeFolder::storeClosedFiles() {
+    int first = 0;
+    std::vector<std::shared_ptr<Pending>> closed;
+    for (const auto& [name, pending] : pending_)
+        if (pending->handles == 0 && pending->dirty)
+            closed.push_back(pending);
+    for (const std::shared_ptr<Pending>& pending : closed) {
+        const int result = commit(*pending);
+        if (result < 0) {
+            storeFailures_.emplace_back(*pending->name, -result);
+            first = first == 0 ? result : first;
+        } else {
+            forget(pending);
+        }
+    }
+    return first;
+}
+
+std::vector<std::pair<std::string, int>> SafeFolder::takeStoreFailures() {
+    return std::exchange(storeFailures_, {});
+}
+
+int SafeFolder::unlink(const std::string& name) {
+    if (!exists(name))
+        return -ENOENT;
+    if (!writable())
+        return -EROFS;
+    const auto pending = pending_.find(name);
+    if (pending != pending_.end()) {
+        pending->second->name.reset();
+        pending_.erase(pending);
+    }
+    if (const auto row = rowOf(name)) {
+        if (const int removed = access_.remove(*row); removed < 0)
+            return removed;
+        noteChange(name);
+    }
+    return 0;
+}
+
+int SafeFolder::rename(const std::string& from, const std::string& to, unsigned flags) {
+    if ((flags & RENAME_EXCHANGE) != 0)
+        return -EINVAL;
+    if (!exists(from))
+        return -ENOENT;
+    if (const int refused = checkNewName(to); refused < 0)
+        return refused;
+    if (!writable())
+        return -EROFS;
+    if ((flags & RENAME_NOREPLACE) != 0 && exists(to))
+        return -EEXIST;
+    if (from == to)
+        return 0;
+    const auto fromRow = rowOf(from);
+    const auto toRow = rowOf(to);
+    // The entry takes its new name first: should the removal of the one it
+    // replaces fail, both are still there.
+    if (fromRow) {
+        if (const int renamed = access_.rename(*fromRow, to); renamed < 0)
+            return renamed;
+    }
+    if (toRow) {
+        if (const int removed = access_.remove(*toRow); removed < 0)
+            return removed;
+    }
+    if (const auto replaced = pending_.find(to); replaced != pending_.end()) {
+        replaced->second->name.reset();
+        pending_.erase(replaced);
+    }
+    if (const auto moved = pending_.find(from); moved != pending_.end()) {
+        std::shared_ptr<Pending> pending = moved->second;
+        pending_.erase(moved);
+        pending->name = to;
+        pending_[to] = pending;
+    }
+    modified_.erase(from);
+    noteChange(to);
+    return 0;
+}
+
+} // namespace quorvane

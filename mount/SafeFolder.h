@@ -1,0 +1,116 @@
+#pragma once
+
+// What the folder shows and does, one call per file operation, without the
+// kernel: each call takes a file name (no '/'), returns 0 (or a count) or a
+// negative errno, and works on the container through SafeAccess alone. A file
+// opened for writing is staged and becomes an entry when its last writer
+// closes it (or syncs it): a new entry first, then the old entry of that name
+// removed, so that a failure keeps the old one.
+// Not thread-safe: the caller holds the session's lock around every call.
+
+#include "mount/SafeAccess.h"
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quorvane {
+
+class SafeFolder {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+  private:
+    struct Pending;
+
+  public:
+    // One open of a file; the folder gives it out and takes it back at release.
+    struct Handle {
+        std::shared_ptr<Pending> pending; // the staged file it reads or writes, if any
+        std::string name;                 // the name it was opened under
+        bool writer = false;
+    };
+
+    SafeFolder(SafeAccess& access, bool mountedReadOnly);
+    ~SafeFolder();
+    SafeFolder(const SafeFolder&) = delete;
+    SafeFolder& operator=(const SafeFolder&) = delete;
+
+    struct Status {
+        std::uint64_t size = 0;
+        std::time_t modified = 0;
+    };
+    int status(const std::string& name, Status& status);
+    std::vector<std::string> names();
+
+    // flags as open(2) gives them; create makes the file when it is missing.
+    int open(const std::string& name, int flags, bool create, Handle*& handle);
+    std::int64_t read(Handle& handle, std::uint64_t offset, char* into, std::size_t count);
+    std::int64_t write(Handle& handle, std::uint64_t offset, const char* from, std::size_t count);
+    // handle may be null (a truncate by name).
+    int truncate(const std::string& name, Handle* handle, std::uint64_t size);
+    // fsync: the file becomes its entry now, and a failure reaches the
+    // program that asked.
+    int sync(Handle& handle);
+    // The last close of a handle (the kernel sends it after close() has
+    // returned): a file whose last writer this was becomes its entry. One
+    // that cannot be stored stays in the folder as it is, is listed by
+    // takeStoreFailures(), and is tried again by storeClosedFiles().
+    void release(Handle* handle);
+    // Stores every closed file that could not be stored before. 0, or the
+    // first failure (-errno).
+    int storeClosedFiles();
+    // The files that could not be stored since the last call, with the
+    // system's reason.
+    std::vector<std::pair<std::string, int>> takeStoreFailures();
+    int unlink(const std::string& name);
+    // flags as renameat2(2) gives them.
+    int rename(const std::string& from, const std::string& to, unsigned flags);
+
+    std::time_t mountedAt() const { return mountedAt_; }
+    // Open handles: a file in the folder that some program still has open.
+    std::size_t openHandles() const { return handles_; }
+    // The container changed through the folder since markSaved().
+    bool changed() const { return changed_; }
+    void markSaved() { changed_ = false; }
+    // When a file was last written through the folder.
+    Clock::time_point lastWrite() const { return lastWrite_; }
+    // Counts every change to the entries (for whoever shows the list).
+    unsigned changeCount() const { return changeCount_; }
+
+  private:
+    bool writable() const;
+    void refreshNames();
+    std::optional<std::size_t> rowOf(const std::string& name);
+    bool exists(const std::string& name);
+    std::shared_ptr<Pending> pendingOf(const std::string& name);
+    int load(Pending& pending);
+    int commit(Pending& pending);
+    void forget(const std::shared_ptr<Pending>& pending);
+    void noteChange(const std::string& name);
+    int checkNewName(const std::string& name) const;
+
+    SafeAccess& access_;
+    bool mountedReadOnly_;
+    // The shown names, recomputed whenever the stored names change.
+    std::vector<std::string> storedNames_;
+    std::unordered_map<std::string, std::size_t> rows_;
+    std::vector<std::string> shown_;
+    bool namesKnown_ = false;
+    std::map<std::string, std::shared_ptr<Pending>> pending_;
+    std::map<std::string, std::time_t> modified_;
+    std::time_t mountedAt_;
+    std::size_t handles_ = 0;
+    std::vector<std::pair<std::string, int>> storeFailures_;
+    bool changed_ = false;
+    unsigned changeCount_ = 0;
+    Clock::time_point lastWrite_{};
+};
+
+} // namespace quorvane

@@ -1,0 +1,162 @@
+// Safe Options > Open as Folder on a real mount: the folder under the
+// runtime folder, the list following what other programs change in it, a
+// row's double-click opening its file through it, and the close waiting for
+// a file still open there.
+
+#include "app/CommandIds.h"
+#include "app/DesktopProgram.h"
+#include "app/EntryListView.h"
+#include "app/FolderTexts.h"
+#include "tests/app/DialogScript.h"
+#include "tests/app/SafeFixture.h"
+
+#include <QAbstractButton>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <unistd.h>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool isMounted(const fs::path& dir) {
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountinfo, line);)
+        if (line.find(" " + dir.string() + " ") != std::string::npos &&
+            line.find(" fuse.quorvane ") != std::string::npos)
+            return true;
+    return false;
+}
+
+class OpenFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (fd < 0 || (::geteuid() != 0 && ::access("/usr/bin/fusermount3", X_OK) != 0))
+            GTEST_SKIP() << "FUSE is not usable here: the folder cannot be mounted";
+        ::close(fd);
+        const char* before = std::getenv("XDG_RUNTIME_DIR");
+        savedRuntime = before != nullptr ? std::optional<std::string>(before) : std::nullopt;
+        fs::create_directory(runtime);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        test::makeSafe(safe, password, {{"letter.txt", "Dear reader"}, {"photo.jpg", "JFIF..."}});
+    }
+    void TearDown() override {
+        savedRuntime ? ::setenv("XDG_RUNTIME_DIR", savedRuntime->c_str(), 1)
+                     : ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    void start(DesktopProgram& program) {
+        test::DialogScript script;
+        script.expectPassword(QString::fromStdString(password));
+        const std::string path = safe.string();
+        const char* argv[] = {"quorvane", path.c_str()};
+        ASSERT_TRUE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
+        program.window().show();
+        program.folder().openUrl = [this](const QUrl& url) {
+            opened.push_back(fs::path(url.toLocalFile().toStdString()));
+            return true;
+        };
+    }
+
+    QAction* folderItem(DesktopProgram& program) {
+        for (QAction* menu : program.window().menuBar()->actions())
+            for (QAction* item : menu->menu()->actions())
+                if (item->data().toInt() == command::OpenAsFolder)
+                    return item;
+        return nullptr;
+    }
+
+    test::TempFolder folder;
+    fs::path runtime = folder.path() / "runtime";
+    fs::path safe = folder.path() / "papers.cx";
+    const std::string password = "correct horse";
+    std::optional<std::string> savedRuntime;
+    std::vector<fs::path> opened;
+};
+
+TEST_F(OpenFolderTest, TheFolderShowsTheSafeAndARowOpensItsFileThroughIt) {
+    DesktopProgram program;
+    start(program);
+    QAction* item = folderItem(program);
+    ASSERT_NE(item, nullptr);
+    ASSERT_TRUE(item->isEnabled());
+    item->trigger();
+    const fs::path dir = runtime / "quorvane" / "papers";
+    ASSERT_EQ(opened, std::vector<fs::path>{dir}) << "the folder goes to the file manager";
+    EXPECT_TRUE(isMounted(dir));
+    EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(test::readFile(dir / "photo.jpg"), "JFIF...");
+
+    // Another program saves a file there: the list follows.
+    test::writeFile(dir / "reply.txt", "Dear writer");
+    EntryListView* list = program.window().entryList();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 3; }, 10000));
+    EXPECT_EQ(list->topLevelItem(2)->text(1), QStringLiteral("reply.txt"));
+
+    // A double-click on a row hands its file in the folder to the desktop.
+    const QRect row = list->visualItemRect(list->topLevelItem(0));
+    program.window().activateWindow();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], dir / "letter.txt");
+    EXPECT_EQ(test::readFile(opened[1]), "Dear reader");
+    // So does Enter on the focused row.
+    list->setCurrentItem(list->topLevelItem(1));
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[2], dir / "photo.jpg");
+
+    test::DialogScript script; // closing asks nothing with no file open
+    EXPECT_TRUE(program.window().close());
+    EXPECT_FALSE(isMounted(dir));
+    EXPECT_FALSE(fs::exists(dir)) << "the mount point goes with the folder";
+    EXPECT_EQ(test::listSafe(safe, password).size(), 3u);
+}
+
+TEST_F(OpenFolderTest, TheCloseWaitsForAFileStillOpenInTheFolderWhenAsked) {
+    for (bool wait : {true, false}) {
+        SCOPED_TRACE(wait ? "wait" : "close anyway");
+        DesktopProgram program;
+        start(program);
+        folderItem(program)->trigger();
+        const fs::path dir = runtime / "quorvane" / "papers";
+        const int fd = ::open((dir / "draft.txt").c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "draft", 5), 5);
+        test::DialogScript script;
+        bool closed = false;
+        script.expect("the question whether to wait", [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->windowTitle(), QString::fromUtf8(folder_text::Caption));
+            EXPECT_EQ(box->text(), QString::fromUtf8(folder_text::StillOpen));
+            // The other program closes its file a while after the answer.
+            if (wait)
+                QTimer::singleShot(300, [&] { closed = ::close(fd) == 0; });
+            box->button(wait ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+        EXPECT_TRUE(program.window().close());
+        EXPECT_TRUE(script.waitUntilDone());
+        EXPECT_FALSE(isMounted(dir));
+        if (!wait)
+            ::close(fd);
+        EXPECT_EQ(closed, wait);
+        // Waited for, the file is stored; closed anyway, it is not.
+        EXPECT_EQ(test::listSafe(safe, password).size(), wait ? 3u : 2u);
+        fs::remove(safe);
+        test::makeSafe(safe, password, {{"letter.txt", "Dear reader"}, {"photo.jpg", "JFIF..."}});
+    }
+}
+
+} // namespace
+} // namespace quorvane

@@ -1,0 +1,94 @@
+// The safe file is written by itself once the folder has been quiet, and not
+// more often than the interval allows, on a real mount in this process.
+
+#include "mount/MountedFolder.h"
+#include "tests/entries/EntriesFixture.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quorvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class TimedSave : public EntriesTest {
+  protected:
+    void SetUp() override {
+        EntriesTest::SetUp();
+        const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+        if (fd < 0 || (::geteuid() != 0 && ::access("/usr/bin/fusermount3", X_OK) != 0))
+            GTEST_SKIP() << "FUSE is not usable here: the folder cannot be mounted";
+        ::close(fd);
+        openEmptySafe();
+        dir = root / "folder";
+        std::filesystem::create_directory(dir);
+    }
+
+    // Mounts with the given timing, runs act against the folder, unmounts;
+    // how many timed saves happened meanwhile.
+    int savesDuring(MountSettings settings, const std::function<void()>& act) {
+        std::atomic<int> saves{0};
+        MountedFolder folder(state, lock, settings, [&](std::string&) {
+            ++saves;
+            return true;
+        });
+        std::string reason;
+        EXPECT_TRUE(folder.mount(dir, reason)) << reason;
+        std::thread server([&] { folder.serve(); });
+        act();
+        folder.stop(false);
+        server.join();
+        return saves.load();
+    }
+
+    void write(const std::string& name) { writeFile(dir / name, "content of " + name); }
+    bool waitFor(const std::function<bool()>& done) {
+        for (int tries = 0; tries < 500 && !done(); ++tries)
+            std::this_thread::sleep_for(10ms);
+        return done();
+    }
+
+    SessionLock lock;
+    std::filesystem::path dir;
+};
+
+TEST_F(TimedSave, AQuietFolderIsSavedOnceAndAnIdleOneNever) {
+    struct Case {
+        const char* what;
+        int writes;
+        int expectedSaves;
+    };
+    for (const Case& test : {Case{"nothing written", 0, 0}, Case{"one burst", 3, 1}}) {
+        SCOPED_TRACE(test.what);
+        MountSettings settings;
+        settings.quietPeriod = 50ms;
+        settings.saveInterval = 60s;
+        const int saves = savesDuring(settings, [&] {
+            for (int i = 0; i < test.writes; ++i)
+                write("file" + std::to_string(i));
+            // Long enough for a save to come, were one due.
+            std::this_thread::sleep_for(500ms);
+        });
+        EXPECT_EQ(saves, test.expectedSaves);
+    }
+}
+
+TEST_F(TimedSave, ASecondChangeWithinTheIntervalWaitsForIt) {
+    MountSettings settings;
+    settings.quietPeriod = 20ms;
+    settings.saveInterval = 60s;
+    const int saves = savesDuring(settings, [&] {
+        write("first");
+        std::this_thread::sleep_for(300ms);
+        write("second"); // quiet again soon, but the minute is not over
+        std::this_thread::sleep_for(300ms);
+    });
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(state.entryDetails.size(), 2u);
+}
+
+} // namespace
+} // namespace quorvane::test
