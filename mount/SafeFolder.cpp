@@ -23,7 +23,12 @@ struct SafeFolder::Pending {
 SafeFolder::SafeFolder(SafeAccess& access, bool mountedReadOnly)
     : access_(access), mountedReadOnly_(mountedReadOnly), mountedAt_(std::time(nullptr)) {}
 
-SafeFolder::~SafeFolder() = default;
+// A folder closed while programs still had files open in it (closed anyway)
+// gives their handles up here: the kernel sends no release for them any more.
+SafeFolder::~SafeFolder() {
+    for (Handle* handle : live_)
+        delete handle;
+}
 
 bool SafeFolder::writable() const {
     return !mountedReadOnly_ && !access_.readOnly();
@@ -185,6 +190,7 @@ int SafeFolder::open(const std::string& name, int flags, bool create, Handle*& h
         lastWrite_ = Clock::now();
     }
     handle = new Handle{pending, name, wantsWrite};
+    live_.insert(handle);
     if (pending) {
         ++pending->handles;
         if (wantsWrite)
@@ -277,6 +283,7 @@ void SafeFolder::release(Handle* handle) {
             forget(pending);
     }
     --handles_;
+    live_.erase(handle);
     delete handle;
 }
 

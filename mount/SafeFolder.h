@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvane {
@@ -107,6 +108,7 @@ class SafeFolder {
     std::map<std::string, std::time_t> modified_;
     std::time_t mountedAt_;
     std::size_t handles_ = 0;
+    std::unordered_set<Handle*> live_; // given out and not yet released
     std::vector<std::pair<std::string, int>> storeFailures_;
     bool changed_ = false;
     unsigned changeCount_ = 0;
