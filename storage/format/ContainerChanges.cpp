@@ -23,11 +23,15 @@ constexpr std::uint64_t ShortenedSlack = 100;
 // keeps so that it can put them back: the index table and the few bytes behind it.
 constexpr std::uint64_t AppendBackupAllowance = 4 * StreamBlockSize;
 
-// What an append needs to give the container back as it was.
+// What an append needs to give the container back as it was: the header and
+// the bytes behind the index table. The table itself is written again from
+// the index in memory, which holds its rows as they were read; reading it back
+// from the file at every append would make adding many files quadratic.
 struct AppendBackup {
     std::uint64_t length = 0;
     std::vector<char> header;
-    std::vector<char> tail; // from the index offset on, bounded
+    std::uint64_t tailAt = 0;
+    std::vector<char> tail; // behind the table, bounded
 };
 
 std::optional<AppendBackup> takeAppendBackup(RandomAccessFile& file, const ContainerIndex& index) {
@@ -37,20 +41,19 @@ std::optional<AppendBackup> takeAppendBackup(RandomAccessFile& file, const Conta
         static_cast<std::size_t>(std::min<std::uint64_t>(backup.length, ContainerHeaderSize)));
     if (!file.readAt(0, backup.header.data(), backup.header.size()))
         return std::nullopt;
-    if (backup.length > index.indexOffset) {
-        const std::uint64_t allowance =
-            AppendBackupAllowance + index.indexRows.size() * std::uint64_t{IndexRowSize};
-        backup.tail.resize(
-            static_cast<std::size_t>(std::min(backup.length - index.indexOffset, allowance)));
-        if (!file.readAt(index.indexOffset, backup.tail.data(), backup.tail.size()))
-            return std::nullopt;
-    }
+    backup.tailAt = std::min<std::uint64_t>(
+        backup.length, index.indexOffset + index.indexRows.size() * std::uint64_t{IndexRowSize});
+    backup.tail.resize(static_cast<std::size_t>(
+        std::min(backup.length - backup.tailAt, AppendBackupAllowance)));
+    if (!file.readAt(backup.tailAt, backup.tail.data(), backup.tail.size()))
+        return std::nullopt;
     return backup;
 }
 
 void restoreAfterFailedAppend(RandomAccessFile& file, const ContainerIndex& index,
                               const AppendBackup& backup) {
-    file.writeAt(index.indexOffset, backup.tail.data(), backup.tail.size());
+    writeIndexTable(file, index.indexOffset, index.indexRows);
+    file.writeAt(backup.tailAt, backup.tail.data(), backup.tail.size());
     file.writeAt(0, backup.header.data(), backup.header.size());
     if (file.length() > backup.length)
         file.resize(backup.length);
