@@ -1,5 +1,7 @@
 #include "storage/workingcopy/EncryptedSectors.h"
 
+#include "storage/workingcopy/PlainFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -45,18 +47,10 @@ bool EncryptedSectors::read(std::uint64_t first, std::size_t count, unsigned cha
     if (fd_ < 0)
         return failWith(EBADF);
     const std::size_t bytes = count * SectorSize;
-    std::size_t got = 0;
-    while (got < bytes) {
-        const ssize_t n =
-            ::pread(fd_, into + got, bytes - got, offsetOf(first) + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failWith(errno);
-        if (n == 0)
-            break; // a hole at the end of the file: zero ciphertext, as a hole inside reads
-        got += static_cast<std::size_t>(n);
-    }
+    const long long got = readFully(fd_, into, bytes, first * SectorSize);
+    if (got < 0)
+        return failWith(errno);
+    // A hole at the end of the file reads as zero ciphertext, as a hole inside does.
     std::fill(into + got, into + bytes, 0);
     cipher_.decrypt(first, count, into, into);
     return true;
@@ -68,16 +62,8 @@ bool EncryptedSectors::write(std::uint64_t first, std::size_t count, const unsig
     const std::size_t bytes = count * SectorSize;
     scratch_.resize(std::max(scratch_.size(), bytes));
     cipher_.encrypt(first, count, from, scratch_.data());
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pwrite(fd_, scratch_.data() + done, bytes - done,
-                                   offsetOf(first) + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failWith(n < 0 ? errno : ENOSPC);
-        done += static_cast<std::size_t>(n);
-    }
+    if (const int error = writeFully(fd_, scratch_.data(), bytes, first * SectorSize); error != 0)
+        return failWith(error);
     return true;
 }
 

@@ -18,6 +18,36 @@ std::unique_ptr<PlainFile> PlainFile::open(const std::filesystem::path& path, in
     return std::make_unique<PlainFile>(fd);
 }
 
+long long readFully(int fd, void* into, std::size_t count, std::uint64_t offset) {
+    auto* out = static_cast<char*>(into);
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, out + got, count - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<long long>(got);
+}
+
+int writeFully(int fd, const void* from, std::size_t count, std::uint64_t offset) {
+    const auto* in = static_cast<const char*>(from);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, in + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 PlainFile::PlainFile(int fd) : fd_(fd) {}
 
 PlainFile::~PlainFile() {
@@ -32,34 +62,16 @@ bool PlainFile::failWith(int error) {
 
 bool PlainFile::readAt(std::uint64_t offset, void* into, std::size_t count) {
     lastError_ = 0;
-    auto* out = static_cast<char*>(into);
-    std::size_t got = 0;
-    while (got < count) {
-        const ssize_t n = ::pread(fd_, out + got, count - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failWith(errno);
-        if (n == 0)
-            return false; // past the end
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    const long long got = readFully(fd_, into, count, offset);
+    if (got < 0)
+        return failWith(errno);
+    return static_cast<std::size_t>(got) == count; // short: past the end
 }
 
 bool PlainFile::writeAt(std::uint64_t offset, const void* from, std::size_t count) {
     lastError_ = 0;
-    const auto* in = static_cast<const char*>(from);
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failWith(n < 0 ? errno : ENOSPC);
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    const int error = writeFully(fd_, from, count, offset);
+    return error == 0 || failWith(error);
 }
 
 std::uint64_t PlainFile::length() const {

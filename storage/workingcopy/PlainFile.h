@@ -10,6 +10,13 @@
 
 namespace quorvane {
 
+// Reads up to count bytes at offset, through interruptions and short reads;
+// fewer only at the end of the file. The number read, or -1 with errno.
+long long readFully(int fd, void* into, std::size_t count, std::uint64_t offset);
+// Writes all count bytes at offset; 0, or the errno of the failure (ENOSPC
+// when the system wrote nothing without saying why).
+int writeFully(int fd, const void* from, std::size_t count, std::uint64_t offset);
+
 class PlainFile : public RandomAccessFile {
   public:
     // Opens path with open(2)'s flags and mode (O_CLOEXEC is added); null with

@@ -1,6 +1,7 @@
 #include "storage/workingcopy/ReadThroughSafe.h"
 
 #include "storage/files/FileIdentity.h"
+#include "storage/workingcopy/PlainFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -106,18 +107,11 @@ bool ReadThroughSafe::unchanged() {
 }
 
 bool ReadThroughSafe::readFile(std::uint64_t offset, unsigned char* into, std::size_t count) {
-    std::size_t got = 0;
-    while (got < count) {
-        const ssize_t n = ::pread(fd_, into + got, count - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return failWith(errno);
-        if (n == 0)
-            return failWith(SafeChangedInPlace); // shorter than it was: cut by someone
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    const long long got = readFully(fd_, into, count, offset);
+    if (got < 0)
+        return failWith(errno);
+    // Shorter than it was: cut by someone.
+    return static_cast<std::size_t>(got) == count || failWith(SafeChangedInPlace);
 }
 
 // Ciphertext block i of the container lies after the IV, at (i + 1) * 16, and
