@@ -1,0 +1,21 @@
+#pragma once
+
+// The requests the kernel sends for the folder, each answered from the
+// SafeFolder of the mount that serves them (fuse_get_context()->private_data
+// is its MountedFolder::Served), one at a time under the session's lock.
+
+#ifndef FUSE_USE_VERSION
+#define FUSE_USE_VERSION 35
+#endif
+
+#include <fuse.h>
+
+namespace quorvane {
+
+// Programs read and write in pieces of this size (st_blksize), and the
+// kernel hands them over in one request.
+inline constexpr unsigned TransferSize = 1u << 20;
+
+fuse_operations folderOperations();
+
+} // namespace quorvane
