@@ -1,7 +1,7 @@
 #pragma once
 
-#include "storage/format/ContainerIndex.h"
 #include "storage/files/SafeFileLock.h"
+#include "storage/format/ContainerIndex.h"
 #include "storage/format/SealedSafe.h"
 #include "storage/workingcopy/WorkingCopy.h"
 

@@ -1,7 +1,7 @@
 #include "storage/files/FileRoutines.h"
 
-#include "storage/files/ErasePattern.h"
 #include "storage/Progress.h"
+#include "storage/files/ErasePattern.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -43,8 +43,8 @@ std::optional<AppendBackup> takeAppendBackup(RandomAccessFile& file, const Conta
         return std::nullopt;
     backup.tailAt = std::min<std::uint64_t>(
         backup.length, index.indexOffset + index.indexRows.size() * std::uint64_t{IndexRowSize});
-    backup.tail.resize(static_cast<std::size_t>(
-        std::min(backup.length - backup.tailAt, AppendBackupAllowance)));
+    backup.tail.resize(
+        static_cast<std::size_t>(std::min(backup.length - backup.tailAt, AppendBackupAllowance)));
     if (!file.readAt(backup.tailAt, backup.tail.data(), backup.tail.size()))
         return std::nullopt;
     return backup;

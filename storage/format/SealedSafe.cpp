@@ -1,7 +1,7 @@
 #include "storage/format/SealedSafe.h"
 
-#include "storage/workingcopy/BackgroundStreams.h"
 #include "storage/format/StreamPosition.h"
+#include "storage/workingcopy/BackgroundStreams.h"
 
 #include <sodium.h>
 

@@ -26,9 +26,9 @@ ReadAheadBuffer::~ReadAheadBuffer() {
 
 // Fills one block from the source; false when nothing is to be read after it.
 bool ReadAheadBuffer::fill(Block& block) {
-    const std::size_t wanted = left_ ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                                           *left_, block.bytes.size()))
-                                     : block.bytes.size();
+    const std::size_t wanted =
+        left_ ? static_cast<std::size_t>(std::min<std::uint64_t>(*left_, block.bytes.size()))
+              : block.bytes.size();
     block.count = 0;
     block.broken = false;
     try {

@@ -31,17 +31,26 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
     RunResult help = box.run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.err, "");
-    for (const char* line :
-         {"quorvane-cli create  SAFE [--force]", "quorvane-cli list    SAFE",
-          "quorvane-cli add     SAFE FILE... [--erase-originals]",
-          "quorvane-cli extract SAFE DIR [NUMBER...]", "quorvane-cli rename  SAFE NUMBER NEWNAME",
-          "quorvane-cli delete  SAFE {NUMBER | --name NAME}...",
-          "quorvane-cli passwd  SAFE [--new-password-file F]", "quorvane-cli --help | --version",
-          "--password-file F", "\\\\, \\t, \\n and \\r",
-          "\\xHH with two lowercase hexadecimal digits", "0  success", "1  the operation failed",
-          "2  bad usage", "3  the safe could not be opened", "4  add: every file was stored",
-          "--allow-empty-password create, passwd", "--name NAME ",
-          "quorvane-cli mount   SAFE DIR [--read-only]", "--read-only            mount"})
+    for (const char* line : {"quorvane-cli create  SAFE [--force]",
+                             "quorvane-cli list    SAFE",
+                             "quorvane-cli add     SAFE FILE... [--erase-originals]",
+                             "quorvane-cli extract SAFE DIR [NUMBER...]",
+                             "quorvane-cli rename  SAFE NUMBER NEWNAME",
+                             "quorvane-cli delete  SAFE {NUMBER | --name NAME}...",
+                             "quorvane-cli passwd  SAFE [--new-password-file F]",
+                             "quorvane-cli --help | --version",
+                             "--password-file F",
+                             "\\\\, \\t, \\n and \\r",
+                             "\\xHH with two lowercase hexadecimal digits",
+                             "0  success",
+                             "1  the operation failed",
+                             "2  bad usage",
+                             "3  the safe could not be opened",
+                             "4  add: every file was stored",
+                             "--allow-empty-password create, passwd",
+                             "--name NAME ",
+                             "quorvane-cli mount   SAFE DIR [--read-only]",
+                             "--read-only            mount"})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
@@ -56,8 +65,9 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
               "usage: quorvane-cli list    SAFE [--json]\n\n"
               "  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),\n"
               "                   TAB, NAME; with --json one JSON document instead\n");
-    const std::vector<std::string> commands = {"create", "list",   "add",  "extract", "rename",
-                                               "delete", "passwd", "seal", "info",    "mount", "help"};
+    const std::vector<std::string> commands = {"create", "list",   "add",    "extract",
+                                               "rename", "delete", "passwd", "seal",
+                                               "info",   "mount",  "help"};
     for (const auto& command : commands) {
         RunResult part = box.run({"help", command});
         EXPECT_EQ(part.exitCode, 0) << command;

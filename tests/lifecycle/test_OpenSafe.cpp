@@ -130,7 +130,7 @@ TEST_F(OpenSafeTest, AFailedOpenAfterAnOpenSafeSwitchesTheSafeButtonsOff) {
     writeFile(notASafe, std::string(4096, '\x5A'));
     std::filesystem::create_directory(root / "folder.cx");
     const std::pair<std::filesystem::path, std::string> cases[] = {{safe, "wrong"},
-                                                                    {notASafe, "secret"}};
+                                                                   {notASafe, "secret"}};
     for (const auto& [path, password] : cases) {
         openThroughOpenSafe(safe, "secret");
         shell.clearRecords();
