@@ -148,6 +148,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsodium23")
 # The safe as a folder: a user mounts and unmounts it through fusermount3.
 string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", fuse3")
+# Closing on screen lock, sleep and log-out speaks D-Bus through sd-bus.
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libsystemd0")
 if(TARGET quorvane)
     # Qt loads the SVG icon engine as a plug-in, which dpkg-shlibdeps cannot see.
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6svg6")
