@@ -1,7 +1,7 @@
 #include "app/OpenFolder.h"
 
 #include "app/FolderTexts.h"
-#include "lifecycle/DeadMounts.h"
+#include "mount/DeadMounts.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "mount/FolderNames.h"

@@ -2,7 +2,7 @@
 #include "app/DisplayCheck.h"
 #include "app/GuardedApplication.h"
 #include "app/ProgramIcons.h"
-#include "lifecycle/DeadMounts.h"
+#include "mount/DeadMounts.h"
 #include "lifecycle/ProcessEnds.h"
 #include "storage/files/AbandonedFolders.h"
 

@@ -7,7 +7,7 @@
 #include "cli/SafeInfo.h"
 #include "cli/SignalGuard.h"
 #include "cli/Usage.h"
-#include "lifecycle/DeadMounts.h"
+#include "mount/DeadMounts.h"
 #include "storage/files/AbandonedFolders.h"
 #include "storage/files/WorkingDirectory.h"
 

@@ -1,5 +1,3 @@
-#define FUSE_USE_VERSION 35
-
 #include "mount/FolderOperations.h"
 
 #include "mount/FolderNames.h"
@@ -25,16 +23,14 @@ MountedFolder::Served& served() {
 // Runs one request's work on the folder under the session's lock. The
 // window may hold the lock for a whole command; past FolderLockWait the
 // request fails (EBUSY) rather than wait for a command that may itself be
-// waiting for this folder.
+// waiting for this folder. What follows a request (the list, the timed save)
+// is the serving loop's one step after it, not the handler's.
 template <typename Work> auto withFolder(Work&& work) -> decltype(work(served().folder)) {
     MountedFolder::Served& here = served();
     std::unique_lock hold(here.lock, std::defer_lock);
     if (!hold.try_lock_for(FolderLockWait))
         return -EBUSY;
-    auto result = work(here.folder);
-    here.openFiles.store(here.folder.openHandles());
-    here.changes.store(here.folder.changeCount());
-    return result;
+    return work(here.folder);
 }
 
 // Paths are "/" or "/NAME": the folder is flat.
@@ -59,7 +55,21 @@ std::string nameFor(const char* path, const fuse_file_info* info) {
     return handle != nullptr ? handle->name : std::string();
 }
 
-void* initFolder(fuse_conn_info* connection, fuse_config* config) {
+int openWith(const char* path, fuse_file_info* info, bool create) {
+    SafeFolder::Handle* handle = nullptr;
+    const int result = withFolder(
+        [&](SafeFolder& f) { return f.open(nameOf(path), info->flags, create, handle); });
+    if (result < 0)
+        return result;
+    info->fh = reinterpret_cast<std::uint64_t>(handle);
+    info->direct_io = 1;
+    return 0;
+}
+
+// Named after their slots in fuse_operations, as libfuse's examples are.
+namespace handler {
+
+void* init(fuse_conn_info* connection, fuse_config* config) {
     // Every answer comes from the container as it is now: the window may
     // change it between two calls.
     config->entry_timeout = 0;
@@ -76,7 +86,7 @@ void* initFolder(fuse_conn_info* connection, fuse_config* config) {
     return fuse_get_context()->private_data;
 }
 
-int getStatus(const char* path, struct stat* status, fuse_file_info* info) {
+int getattr(const char* path, struct stat* status, fuse_file_info* info) {
     std::memset(status, 0, sizeof *status);
     status->st_uid = ::getuid();
     status->st_gid = ::getgid();
@@ -100,8 +110,8 @@ int getStatus(const char* path, struct stat* status, fuse_file_info* info) {
     return 0;
 }
 
-int readFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
-               fuse_readdir_flags) {
+int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+            fuse_readdir_flags) {
     // Without a path (nullpath_ok) it can only be the folder itself.
     if (path != nullptr && !isRoot(path))
         return -ENOTDIR;
@@ -119,40 +129,29 @@ int readFolder(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse
     return 0;
 }
 
-int openWith(const char* path, fuse_file_info* info, bool create) {
-    SafeFolder::Handle* handle = nullptr;
-    const int result = withFolder(
-        [&](SafeFolder& f) { return f.open(nameOf(path), info->flags, create, handle); });
-    if (result < 0)
-        return result;
-    info->fh = reinterpret_cast<std::uint64_t>(handle);
-    info->direct_io = 1;
-    return 0;
-}
-
-int openFile(const char* path, fuse_file_info* info) {
+int open(const char* path, fuse_file_info* info) {
     return openWith(path, info, false);
 }
 
-int createFile(const char* path, mode_t mode, fuse_file_info* info) {
+int create(const char* path, mode_t mode, fuse_file_info* info) {
     if (!S_ISREG(mode))
         return -EPERM;
     return openWith(path, info, true);
 }
 
-int readFile(const char*, char* into, size_t count, off_t offset, fuse_file_info* info) {
+int read(const char*, char* into, size_t count, off_t offset, fuse_file_info* info) {
     return static_cast<int>(withFolder([&](SafeFolder& f) {
         return f.read(*handleOf(info), static_cast<std::uint64_t>(offset), into, count);
     }));
 }
 
-int writeFile(const char*, const char* from, size_t count, off_t offset, fuse_file_info* info) {
+int write(const char*, const char* from, size_t count, off_t offset, fuse_file_info* info) {
     return static_cast<int>(withFolder([&](SafeFolder& f) {
         return f.write(*handleOf(info), static_cast<std::uint64_t>(offset), from, count);
     }));
 }
 
-int truncateFile(const char* path, off_t size, fuse_file_info* info) {
+int truncate(const char* path, off_t size, fuse_file_info* info) {
     if (size < 0)
         return -EINVAL;
     const std::string name = nameFor(path, info);
@@ -161,58 +160,57 @@ int truncateFile(const char* path, off_t size, fuse_file_info* info) {
     });
 }
 
-int syncFile(const char*, int, fuse_file_info* info) {
+int fsync(const char*, int, fuse_file_info* info) {
     return withFolder([&](SafeFolder& f) { return f.sync(*handleOf(info)); });
 }
 
 // Waits as long as it takes: nobody waits for a release (close has returned),
 // and the handle must not be lost.
-int releaseFile(const char*, fuse_file_info* info) {
+int release(const char*, fuse_file_info* info) {
     MountedFolder::Served& here = served();
     std::lock_guard hold(here.lock);
     here.folder.release(handleOf(info));
-    for (auto& failure : here.folder.takeStoreFailures())
-        here.storeFailures.push_back(std::move(failure));
-    here.openFiles.store(here.folder.openHandles());
-    here.changes.store(here.folder.changeCount());
     return 0;
 }
 
-int unlinkFile(const char* path) {
+int unlink(const char* path) {
     return withFolder([&](SafeFolder& f) { return f.unlink(nameOf(path)); });
 }
 
-int renameFile(const char* from, const char* to, unsigned flags) {
+int rename(const char* from, const char* to, unsigned flags) {
     return withFolder([&](SafeFolder& f) { return f.rename(nameOf(from), nameOf(to), flags); });
 }
 
 // One flat folder: no sub-folders, links or special files.
-int refuseFolder(const char*, mode_t) {
+int mkdir(const char*, mode_t) {
     return -EPERM;
 }
-int refuseNode(const char*, mode_t, dev_t) {
+int mknod(const char*, mode_t, dev_t) {
     return -EPERM;
 }
-int refuseLink(const char*, const char*) {
+int symlink(const char*, const char*) {
     return -EPERM;
 }
-int noFolderToRemove(const char* path) {
+int link(const char*, const char*) {
+    return -EPERM;
+}
+int rmdir(const char* path) {
     return isRoot(path) ? -EBUSY : -ENOTDIR;
 }
 
 // Modes, owners and times are not stored: accepted and left as they are, so
 // that copying with -p or touching a file does not fail.
-int ignoreMode(const char*, mode_t, fuse_file_info*) {
+int chmod(const char*, mode_t, fuse_file_info*) {
     return 0;
 }
-int ignoreOwner(const char*, uid_t, gid_t, fuse_file_info*) {
+int chown(const char*, uid_t, gid_t, fuse_file_info*) {
     return 0;
 }
-int ignoreTimes(const char*, const timespec*, fuse_file_info*) {
+int utimens(const char*, const timespec*, fuse_file_info*) {
     return 0;
 }
 
-int folderCapacity(const char*, struct statvfs* capacity) {
+int statfs(const char*, struct statvfs* capacity) {
     std::memset(capacity, 0, sizeof *capacity);
     capacity->f_bsize = 4096;
     capacity->f_frsize = 4096;
@@ -221,31 +219,33 @@ int folderCapacity(const char*, struct statvfs* capacity) {
     return 0;
 }
 
+} // namespace handler
+
 } // namespace
 
 fuse_operations folderOperations() {
     fuse_operations operations{};
-    operations.init = initFolder;
-    operations.getattr = getStatus;
-    operations.readdir = readFolder;
-    operations.open = openFile;
-    operations.create = createFile;
-    operations.read = readFile;
-    operations.write = writeFile;
-    operations.truncate = truncateFile;
-    operations.fsync = syncFile;
-    operations.release = releaseFile;
-    operations.unlink = unlinkFile;
-    operations.rename = renameFile;
-    operations.mkdir = refuseFolder;
-    operations.mknod = refuseNode;
-    operations.symlink = refuseLink;
-    operations.link = refuseLink;
-    operations.rmdir = noFolderToRemove;
-    operations.chmod = ignoreMode;
-    operations.chown = ignoreOwner;
-    operations.utimens = ignoreTimes;
-    operations.statfs = folderCapacity;
+    operations.init = handler::init;
+    operations.getattr = handler::getattr;
+    operations.readdir = handler::readdir;
+    operations.open = handler::open;
+    operations.create = handler::create;
+    operations.read = handler::read;
+    operations.write = handler::write;
+    operations.truncate = handler::truncate;
+    operations.fsync = handler::fsync;
+    operations.release = handler::release;
+    operations.unlink = handler::unlink;
+    operations.rename = handler::rename;
+    operations.mkdir = handler::mkdir;
+    operations.mknod = handler::mknod;
+    operations.symlink = handler::symlink;
+    operations.link = handler::link;
+    operations.rmdir = handler::rmdir;
+    operations.chmod = handler::chmod;
+    operations.chown = handler::chown;
+    operations.utimens = handler::utimens;
+    operations.statfs = handler::statfs;
     return operations;
 }
 

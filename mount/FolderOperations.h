@@ -2,11 +2,9 @@
 
 // The requests the kernel sends for the folder, each answered from the
 // SafeFolder of the mount that serves them (fuse_get_context()->private_data
-// is its MountedFolder::Served), one at a time under the session's lock.
-
-#ifndef FUSE_USE_VERSION
-#define FUSE_USE_VERSION 35
-#endif
+// is its MountedFolder::Served), one at a time under the session's lock. As in
+// libfuse's examples, each handler bears the name of its slot in
+// fuse_operations; FUSE_USE_VERSION comes from the build.
 
 #include <fuse.h>
 

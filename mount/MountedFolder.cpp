@@ -1,5 +1,3 @@
-#define FUSE_USE_VERSION 35
-
 #include "mount/MountedFolder.h"
 
 #include "mount/FolderOperations.h"
@@ -92,40 +90,51 @@ int MountedFolder::waitTimeout() const {
     return static_cast<int>(std::min<long long>(wait + 1, 60'000));
 }
 
-void MountedFolder::storeClosedFiles() {
-    std::lock_guard hold(lock_);
-    folder_.storeClosedFiles();
-    for (auto& failure : folder_.takeStoreFailures())
-        served_.storeFailures.push_back(std::move(failure));
-}
-
-void MountedFolder::reportStoreFailures() {
-    for (const auto& [name, error] : std::exchange(served_.storeFailures, {}))
-        if (onStoreFailed)
-            onStoreFailed(name, std::strerror(error));
-}
-
-void MountedFolder::saveIfDue() {
+// The files that could not be stored are tried again while the folder has
+// changed since the last save (a save would need them), when one failed just
+// now, and once more at the end: a file that keeps failing is not copied
+// again at every request of an idle folder.
+void MountedFolder::afterRequest(bool ending) {
+    std::vector<std::pair<std::string, int>> failures;
+    bool changed = false;
+    bool saveFailed = false;
     std::string reason;
     {
         std::lock_guard hold(lock_);
-        if (!served_.storeFailures.empty() || folder_.changed())
-            storeClosedFiles();
-        const auto now = std::chrono::steady_clock::now();
-        if (!folder_.changed() || now < folder_.lastWrite() + settings_.quietPeriod ||
-            now < lastSave_ + settings_.saveInterval)
-            return;
-        lastSave_ = now;
-        if (save_(reason)) {
-            folder_.markSaved();
-            saveFailedLast_ = false;
-            return;
-        }
+        failures = folder_.takeStoreFailures();
+        if (ending || !failures.empty() || folder_.changed())
+            folder_.storeClosedFiles();
+        for (auto& failure : folder_.takeStoreFailures())
+            failures.push_back(std::move(failure));
+        openFiles_.store(folder_.openHandles());
+        changed = folder_.changeCount() != changesSeen_;
+        changesSeen_ = folder_.changeCount();
+        saveFailed = !ending && saveIfDue(reason);
     }
+    if (changed && onChange)
+        onChange();
+    for (const auto& [name, error] : failures)
+        if (onStoreFailed)
+            onStoreFailed(name, std::strerror(error));
     // Told once, until a save succeeds again.
-    if (!saveFailedLast_ && onSaveFailed)
+    if (saveFailed && !saveFailedLast_ && onSaveFailed)
         onSaveFailed(reason);
-    saveFailedLast_ = true;
+    if (saveFailed)
+        saveFailedLast_ = true;
+}
+
+// Under the lock; true when a save was due and failed.
+bool MountedFolder::saveIfDue(std::string& reason) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!folder_.changed() || now < folder_.lastWrite() + settings_.quietPeriod ||
+        now < lastSave_ + settings_.saveInterval)
+        return false;
+    lastSave_ = now;
+    if (!save_(reason))
+        return true;
+    folder_.markSaved();
+    saveFailedLast_ = false;
+    return false;
 }
 
 void MountedFolder::serve() {
@@ -153,18 +162,13 @@ void MountedFolder::serve() {
                 mounted_ = received < 0 && received != -ENODEV;
                 break;
             }
-            const unsigned before = changes_.load();
             fuse_session_process_buf(session, &buffer);
-            if (changes_.load() != before && onChange)
-                onChange();
         }
-        saveIfDue();
-        reportStoreFailures();
+        afterRequest(false);
     }
     std::free(buffer.mem);
     // What was closed but not stored gets a last try before the final save.
-    storeClosedFiles();
-    reportStoreFailures();
+    afterRequest(true);
     if (mounted_) {
         fuse_unmount(fuse_);
         mounted_ = false;

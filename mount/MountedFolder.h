@@ -80,16 +80,15 @@ class MountedFolder {
     struct Served {
         SafeFolder& folder;
         SessionLock& lock;
-        std::atomic<std::size_t>& openFiles;
-        std::atomic<unsigned>& changes;
-        // Files that could not be stored, for the serving thread to report.
-        std::vector<std::pair<std::string, int>> storeFailures{};
     };
 
   private:
-    void saveIfDue();
-    void storeClosedFiles();
-    void reportStoreFailures();
+    // The one step after each request (and each wake-up of the loop): the
+    // open files counted, the list told of a change, closed files that could
+    // not be stored tried again, the timed save, failures reported. Ending:
+    // a last try to store them, and no timed save (the final one follows).
+    void afterRequest(bool ending);
+    bool saveIfDue(std::string& reason);
     int waitTimeout() const;
 
     SessionLock& lock_;
@@ -98,8 +97,8 @@ class MountedFolder {
     SafeAccess access_;
     SafeFolder folder_;
     std::atomic<std::size_t> openFiles_{0};
-    std::atomic<unsigned> changes_{0};
-    Served served_{folder_, lock_, openFiles_, changes_};
+    unsigned changesSeen_ = 0;
+    Served served_{folder_, lock_};
     struct fuse* fuse_ = nullptr;
     bool mounted_ = false;
     int wakeFd_ = -1;

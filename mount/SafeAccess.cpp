@@ -18,6 +18,37 @@ int failureOf(const RandomAccessFile& file) {
     return error > 0 ? -error : -EIO;
 }
 
+// A change that fails puts the container back as it was, and those writes
+// succeed: the file's last failure is then none. This keeps the system's
+// reason for the first one, which is the one the program that asked is told
+// ("No space left on device", not "Input/output error").
+class FirstFailure : public RandomAccessFile {
+  public:
+    explicit FirstFailure(RandomAccessFile& file) : file_(file) {}
+    bool readAt(std::uint64_t offset, void* into, std::size_t count) override {
+        return noted(file_.readAt(offset, into, count));
+    }
+    bool writeAt(std::uint64_t offset, const void* from, std::size_t count) override {
+        return noted(file_.writeAt(offset, from, count));
+    }
+    std::uint64_t length() const override { return file_.length(); }
+    bool resize(std::uint64_t length) override { return noted(file_.resize(length)); }
+    bool sync() override { return noted(file_.sync()); }
+    int lastError() const override { return file_.lastError(); }
+    bool unchanged() override { return file_.unchanged(); }
+    // -errno of the first failure, -EIO when none gave a reason.
+    int failure() const { return first_ > 0 ? -first_ : -EIO; }
+
+  private:
+    bool noted(bool done) {
+        if (!done && first_ == 0)
+            first_ = file_.lastError();
+        return done;
+    }
+    RandomAccessFile& file_;
+    int first_ = 0;
+};
+
 } // namespace
 
 struct StagedFile::Parts {
@@ -119,23 +150,26 @@ int SafeAccess::store(StagedFile& staged, const std::string& name) {
     if (!fits(size))
         return -EFBIG;
     // A failed append puts the container back as it was.
-    switch (appendEntry(*state_.workingCopy, state_, staged.parts_->sectors, name, size)) {
+    FirstFailure container(*state_.workingCopy);
+    FirstFailure source(staged.parts_->sectors);
+    switch (appendEntry(container, state_, source, name, size)) {
     case AppendResult::Appended:
         return 0;
     case AppendResult::TooLarge:
         return -EFBIG;
     case AppendResult::SourceUnreadable:
-        return failureOf(staged.parts_->sectors);
+        return source.failure();
     case AppendResult::WriteFailed:
         break;
     }
-    return failureOf(*state_.workingCopy);
+    return container.failure();
 }
 
 int SafeAccess::remove(std::size_t row) {
     if (readOnly())
         return -EROFS;
-    switch (removeEntry(*state_.workingCopy, state_, row)) {
+    FirstFailure container(*state_.workingCopy);
+    switch (removeEntry(container, state_, row)) {
     case RemoveResult::Removed:
         return 0;
     case RemoveResult::Torn:
@@ -145,7 +179,7 @@ int SafeAccess::remove(std::size_t row) {
     case RemoveResult::Failed:
         break;
     }
-    return failureOf(*state_.workingCopy);
+    return container.failure();
 }
 
 int SafeAccess::rename(std::size_t row, const std::string& name) {

@@ -40,9 +40,14 @@ class StagedFile {
     std::unique_ptr<Parts> parts_;
 };
 
+// The three changes are virtual so that the folder's rules can be tried
+// against a container whose change fails at a chosen moment.
 class SafeAccess {
   public:
     explicit SafeAccess(SafeState& state) : state_(state) {}
+    virtual ~SafeAccess() = default;
+    SafeAccess(const SafeAccess&) = delete;
+    SafeAccess& operator=(const SafeAccess&) = delete;
 
     // The entries' stored names and sizes, row by row.
     std::size_t entryCount() const;
@@ -62,10 +67,10 @@ class SafeAccess {
     int copyEntry(std::size_t row, StagedFile& staged);
     // Appends staged as a new last entry under name. 0 or -errno (-EFBIG
     // when it does not fit); on failure the container is as it was.
-    int store(StagedFile& staged, const std::string& name);
+    virtual int store(StagedFile& staged, const std::string& name);
     // 0 or -errno. A removal torn half-way leaves the session read-only.
-    int remove(std::size_t row);
-    int rename(std::size_t row, const std::string& name);
+    virtual int remove(std::size_t row);
+    virtual int rename(std::size_t row, const std::string& name);
 
   private:
     SafeState& state_;

@@ -314,6 +314,18 @@ int SafeFolder::unlink(const std::string& name) {
         return -ENOENT;
     if (!writable())
         return -EROFS;
+    // A program that has the file open goes on reading it after the name is
+    // gone, as on any disk: its bytes are staged before the entry goes.
+    if (isOpen(name)) {
+        const std::shared_ptr<Pending> pending = pendingOf(name);
+        if (const int loaded = load(*pending); loaded < 0)
+            return loaded;
+        for (Handle* handle : live_)
+            if (handle->name == name && !handle->pending) {
+                handle->pending = pending;
+                ++pending->handles;
+            }
+    }
     const auto pending = pending_.find(name);
     if (pending != pending_.end()) {
         pending->second->name.reset();
@@ -325,6 +337,13 @@ int SafeFolder::unlink(const std::string& name) {
         noteChange(name);
     }
     return 0;
+}
+
+bool SafeFolder::isOpen(const std::string& name) const {
+    for (const Handle* handle : live_)
+        if (handle->name == name)
+            return true;
+    return false;
 }
 
 int SafeFolder::rename(const std::string& from, const std::string& to, unsigned flags) {
@@ -342,6 +361,7 @@ int SafeFolder::rename(const std::string& from, const std::string& to, unsigned 
         return 0;
     const auto fromRow = rowOf(from);
     const auto toRow = rowOf(to);
+    const std::string storedFrom = fromRow ? access_.storedName(*fromRow) : std::string();
     // The entry takes its new name first: should the removal of the one it
     // replaces fail, both are still there.
     if (fromRow) {
@@ -349,8 +369,13 @@ int SafeFolder::rename(const std::string& from, const std::string& to, unsigned 
             return renamed;
     }
     if (toRow) {
-        if (const int removed = access_.remove(*toRow); removed < 0)
+        if (const int removed = access_.remove(*toRow); removed < 0) {
+            // The replaced entry stays; the moved one takes its old name
+            // back, so that the failed rename changed nothing.
+            if (fromRow)
+                access_.rename(*fromRow, storedFrom);
             return removed;
+        }
     }
     if (const auto replaced = pending_.find(to); replaced != pending_.end()) {
         replaced->second->name.reset();

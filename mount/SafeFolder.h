@@ -90,6 +90,7 @@ class SafeFolder {
     void refreshNames();
     std::optional<std::size_t> rowOf(const std::string& name);
     bool exists(const std::string& name);
+    bool isOpen(const std::string& name) const;
     std::shared_ptr<Pending> pendingOf(const std::string& name);
     int load(Pending& pending);
     int commit(Pending& pending);

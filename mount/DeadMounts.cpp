@@ -1,4 +1,4 @@
-#include "lifecycle/DeadMounts.h"
+#include "mount/DeadMounts.h"
 
 #include "storage/files/WorkingDirectory.h"
 

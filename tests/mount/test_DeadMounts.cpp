@@ -1,7 +1,7 @@
 // Reading the system's table of mounts for the folders a killed program
 // left behind.
 
-#include "lifecycle/DeadMounts.h"
+#include "mount/DeadMounts.h"
 
 #include <gtest/gtest.h>
 
