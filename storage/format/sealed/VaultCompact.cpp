@@ -1,0 +1,143 @@
+// Compaction: the committed state written into a fresh file with no waste,
+// which replaces the safe atomically. Content chunks are copied as they are
+// sealed (their additional data names no offset); the index is packed anew.
+
+#include "storage/format/sealed/Vault.h"
+#include "storage/format/sealed/VaultHeader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quorvane::vault {
+namespace {
+
+constexpr std::uint64_t CopyBlock = 1u << 20;
+
+void put(std::ostream& out, const Bytes& bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace
+
+ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard guard) {
+    ReplaceResult result;
+    if (writable() != Outcome::Done || changed_) {
+        result.reason = "The safe has changes that are not saved, or is open for reading only";
+        return result;
+    }
+    const std::uint64_t generation = nextGeneration();
+    // Contents one after another behind the header, then the groups, then the root.
+    std::map<std::string, VaultEntry> planned = entries_;
+    std::uint64_t at = HeaderSize;
+    for (auto& [path, entry] : planned) {
+        const std::uint64_t chunks = geometry_.chunkCount(entry.size);
+        if (chunks == 0)
+            continue;
+        entry.extents = {{at, static_cast<std::uint32_t>(chunks)}};
+        at += geometry_.sealedSpan(entry.size, 0, chunks);
+    }
+    std::vector<Bytes> groups;
+    std::vector<RootRow> rows;
+    Bytes plain;
+    std::uint32_t count = 0;
+    const auto flush = [&] {
+        if (count == 0)
+            return;
+        putLeAt(plain.data(), count, 4);
+        Bytes sealed(plain.size() + SealOverhead);
+        const auto number = static_cast<std::uint32_t>(rows.size());
+        sealChunk(keys_.chunks, fixed_ + SafeIdAt,
+                  Place{ChunkKind::IndexGroup, number, 0, generation, true}, plain.data(),
+                  plain.size(), sealed.data());
+        rows.push_back({at, static_cast<std::uint32_t>(sealed.size()), number, generation});
+        at += sealed.size();
+        groups.push_back(std::move(sealed));
+        plain.clear();
+        count = 0;
+    };
+    for (const auto& [path, entry] : planned) {
+        if (!plain.empty() && plain.size() + encodedSize(entry) > geometry_.chunkSize)
+            flush();
+        if (plain.empty())
+            encodeGroupHead(0, plain);
+        encodeEntry(entry, plain);
+        ++count;
+    }
+    flush();
+    Bytes root;
+    encodeRoot(rows, root);
+    const std::uint64_t rootChunks = geometry_.chunkCount(root.size());
+    Bytes sealedRoot(geometry_.sealedSpan(root.size(), 0, rootChunks));
+    for (std::uint64_t i = 0, from = 0, to = 0; i < rootChunks; ++i) {
+        const std::size_t part = static_cast<std::size_t>(
+            std::min<std::uint64_t>(geometry_.chunkSize, root.size() - from));
+        sealChunk(keys_.chunks, fixed_ + SafeIdAt,
+                  Place{ChunkKind::Root, 0, i, generation, i + 1 == rootChunks}, root.data() + from,
+                  part, sealedRoot.data() + to);
+        from += part;
+        to += part + SealOverhead;
+    }
+    const CommitState state{generation, at, root.size(), at + sealedRoot.size(), nextEntryId_};
+    const Bytes header = headerBytes(fixed_, keySlots_[keySlot_], keys_.commits, state);
+
+    const auto write = [&](std::ostream& out, std::string& message) {
+        put(out, header);
+        Bytes block(CopyBlock);
+        for (const auto& [path, entry] : entries_) {
+            std::uint64_t first = 0;
+            for (const Extent& extent : entry.extents) {
+                std::uint64_t left = geometry_.sealedSpan(entry.size, first, extent.chunks);
+                for (std::uint64_t from = extent.offset; left > 0 && out;) {
+                    const std::size_t part =
+                        static_cast<std::size_t>(std::min<std::uint64_t>(CopyBlock, left));
+                    if (!file_->readAt(from, block.data(), part)) {
+                        message = failureText(file_->lastError());
+                        return false;
+                    }
+                    out.write(reinterpret_cast<const char*>(block.data()),
+                              static_cast<std::streamsize>(part));
+                    from += part;
+                    left -= part;
+                }
+                first += extent.chunks;
+            }
+        }
+        for (const Bytes& group : groups)
+            put(out, group);
+        put(out, sealedRoot);
+        if (!out)
+            message = "Couldn't write the whole output file";
+        return static_cast<bool>(out);
+    };
+    // Before the fresh file takes the safe's name, it must open to the same
+    // entries, and every content chunk must open at its new place.
+    const auto outer = guard.verify;
+    guard.verify = [&](int fd, std::string& message) {
+        Opening opening = Opening::Opened;
+        const auto fresh =
+            openWithKey(std::make_unique<PlainFile>(::dup(fd)), keys_.data, false, opening);
+        bool same = fresh != nullptr && fresh->entries_ == planned;
+        for (auto entry = planned.begin(); same && entry != planned.end(); ++entry)
+            same = fresh->readWhole(entry->second) == Outcome::Done;
+        if (!same) {
+            message = "The compacted safe file does not read back as the safe";
+            return false;
+        }
+        return !outer || outer(fd, message);
+    };
+    result = replaceFileAtomically(target, write, guard);
+    if (!result.ok)
+        return result;
+    // Go on in the new file.
+    const int fd =
+        guard.lockFresh ? ::dup(result.lockedFd) : ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+    file_ = std::make_unique<PlainFile>(fd);
+    if (fd < 0 || loadCommitted() != Opening::Opened) {
+        uncertain_ = true; // the new file is the safe, and this session cannot follow it
+        result.reason = "The compacted safe could not be opened again";
+    }
+    return result;
+}
+
+} // namespace quorvane::vault
