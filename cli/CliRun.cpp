@@ -45,28 +45,25 @@ int runWithWorkingDirectory(const Invocation& invocation) {
         return toInt(ExitCode::Failed);
     }
 
-    CommandPasswords passwords;
-    ExitCode code = ExitCode::Success;
-    std::string error;
-    const bool acquired = acquirePasswords(invocation, passwords, code, error);
+    const CliOutcome<CommandPasswords> passwords = acquirePasswords(invocation);
     // A Ctrl-C at a prompt also ends the line being read: neither the empty
     // password nor an error about it may go on once a signal has come.
     guard.stopHereIfSignalled();
-    if (!acquired) {
-        report(error);
-        return toInt(code);
+    if (!passwords) {
+        report(passwords.failure().message);
+        return toInt(passwords.failure().code);
     }
-    return toInt(
-        runSafeCommand(invocation, passwords, workDir->anchored(), std::cout, std::cerr, &guard));
+    return toInt(runSafeCommand(invocation, passwords.value(), workDir->anchored(), std::cout,
+                                std::cerr, &guard));
 }
 
 } // namespace
 
 int runCli(const std::vector<std::string>& args) {
-    ParsedCommandLine parsed = parseCommandLine(args);
-    if (!parsed.ok)
-        return usageError(parsed.error);
-    const Invocation& invocation = parsed.invocation;
+    const CliOutcome<Invocation> parsed = parseCommandLine(args);
+    if (!parsed)
+        return usageError(parsed.failure().message);
+    const Invocation& invocation = parsed.value();
     if (invocation.command == CliCommand::Help) {
         // The parser let through only topics that are commands.
         std::cout << (invocation.helpTopic.empty() ? helpText()

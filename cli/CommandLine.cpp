@@ -1,265 +1,247 @@
 #include "cli/CommandLine.h"
 
+#include "cli/CommandTable.h"
+
 #include <charconv>
-#include <map>
+#include <cstdint>
+#include <optional>
 
 namespace quorvane {
 
 namespace {
 
-struct CommandShape {
-    CliCommand command;
-    std::size_t minOperands; // SAFE included
-    std::size_t maxOperands; // SIZE_MAX: no upper bound
-};
-
-const std::map<std::string, CommandShape, std::less<>>& commandShapes() {
-    static const std::map<std::string, CommandShape, std::less<>> shapes = {
-        {"create", {CliCommand::Create, 1, 1}},  {"list", {CliCommand::List, 1, 1}},
-        {"add", {CliCommand::Add, 2, SIZE_MAX}}, {"extract", {CliCommand::Extract, 2, SIZE_MAX}},
-        {"rename", {CliCommand::Rename, 3, 3}},  {"delete", {CliCommand::Delete, 2, SIZE_MAX}},
-        {"passwd", {CliCommand::Passwd, 1, 1}},  {"seal", {CliCommand::Seal, 1, 1}},
-        {"info", {CliCommand::Info, 1, 1}},      {"help", {CliCommand::Help, 0, 1}},
-        {"mount", {CliCommand::Mount, 2, 2}},
-    };
-    return shapes;
-}
-
 // What the scan of the arguments found before it is given a meaning.
-struct RawArguments {
+struct ScannedArguments {
     std::vector<std::string> words; // the command and its operands, in order
-    std::optional<std::string> passwordFile;
-    std::optional<std::string> newPasswordFile;
-    std::vector<std::string> names;
-    bool force = false;
-    bool sealed = false;
-    bool allowEmptyPassword = false;
-    bool eraseOriginals = false;
-    bool readOnly = false;
-    bool json = false;
-    bool help = false;
-    bool version = false;
+    std::vector<const OptionRow*> given;
+    Invocation options; // the options' effects on an invocation
 };
 
-ParsedCommandLine failure(std::string error) {
-    ParsedCommandLine parsed;
-    parsed.error = std::move(error);
-    return parsed;
+CliFailure usage(std::string message) {
+    return {ExitCode::BadUsage, std::move(message)};
 }
 
-// The value of an option given as "--option VALUE" or "--option=VALUE".
-bool takeValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-               std::string& given) {
-    const std::string& arg = args[i];
-    if (arg.size() > name.size() && arg[name.size()] == '=') {
-        given = arg.substr(name.size() + 1);
-    } else if (i + 1 < args.size()) {
-        given = args[++i];
-    } else {
-        return false;
+// The row whose option arg is: "--name", its alias, or "--name=VALUE" for an
+// option that takes a value.
+const OptionRow* optionOf(const std::string& arg) {
+    for (const OptionRow& option : optionTable()) {
+        if (arg == option.name || (!option.alias.empty() && arg == option.alias))
+            return &option;
+        if (takesValue(option) && arg.size() > option.name.size() &&
+            arg.compare(0, option.name.size(), option.name) == 0 && arg[option.name.size()] == '=')
+            return &option;
     }
-    return true;
+    return nullptr;
 }
 
-// Takes the value of a password file option, given at most once.
-bool takeOptionValue(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
-                     std::optional<std::string>& value, std::string& error) {
-    std::string given;
-    if (!takeValue(args, i, name, given)) {
-        error = name + " needs a file name";
-        return false;
+std::optional<CliFailure> takeValue(const OptionRow& option, const std::vector<std::string>& args,
+                                    std::size_t& i, Invocation& into) {
+    const std::string name(option.name);
+    std::string value;
+    if (args[i].size() > name.size())
+        value = args[i].substr(name.size() + 1);
+    else if (i + 1 < args.size())
+        value = args[++i];
+    else
+        return usage(name + " needs " + std::string(option.missingValue));
+    if (const auto* repeated = std::get_if<RepeatedValue>(&option.effect)) {
+        // Any value may be asked for, the empty one too: stored names can be anything.
+        (into.*repeated->field).push_back(value);
+        return std::nullopt;
     }
-    if (value) {
-        error = name + " is given twice";
-        return false;
-    }
-    if (given.empty()) {
-        error = name + " needs a file name";
-        return false;
-    }
-    value = given;
-    return true;
+    auto& field = into.*std::get<OneValue>(option.effect).field;
+    if (field)
+        return usage(name + " is given twice");
+    if (value.empty())
+        return usage(name + " needs " + std::string(option.missingValue));
+    field = value;
+    return std::nullopt;
 }
 
-bool isOption(const std::string& arg, const std::string& name) {
-    return arg == name || (arg.rfind(name + "=", 0) == 0);
-}
-
-bool scanArguments(const std::vector<std::string>& args, RawArguments& raw, std::string& error) {
+CliOutcome<ScannedArguments> scanArguments(const std::vector<std::string>& args) {
+    ScannedArguments scanned;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            raw.words.push_back(arg);
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (isOption(arg, "--password-file")) {
-            if (!takeOptionValue(args, i, "--password-file", raw.passwordFile, error))
-                return false;
-        } else if (isOption(arg, "--new-password-file")) {
-            if (!takeOptionValue(args, i, "--new-password-file", raw.newPasswordFile, error))
-                return false;
-        } else if (isOption(arg, "--name")) {
-            // Any name may be asked for, the empty one too: stored names can be anything.
-            if (!takeValue(args, i, "--name", raw.names.emplace_back())) {
-                error = "--name needs an entry name";
-                return false;
-            }
-        } else if (arg == "--force") {
-            raw.force = true;
-        } else if (arg == "--sealed") {
-            raw.sealed = true;
-        } else if (arg == "--allow-empty-password") {
-            raw.allowEmptyPassword = true;
-        } else if (arg == "--erase-originals") {
-            raw.eraseOriginals = true;
-        } else if (arg == "--read-only") {
-            raw.readOnly = true;
-        } else if (arg == "--json") {
-            raw.json = true;
-        } else if (arg == "--help" || arg == "-h") {
-            raw.help = true;
-        } else if (arg == "--version") {
-            raw.version = true;
-        } else {
-            error = "unknown option " + arg;
-            return false;
+            scanned.words.push_back(arg);
+            continue;
         }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionRow* option = optionOf(arg);
+        if (option == nullptr)
+            return usage("unknown option " + arg);
+        scanned.given.push_back(option);
+        if (const auto* flag = std::get_if<Flag>(&option->effect))
+            scanned.options.*flag->field = true;
+        else if (takesValue(*option))
+            if (auto failure = takeValue(*option, args, i, scanned.options))
+                return *failure;
     }
-    return true;
+    return scanned;
+}
+
+bool wasGiven(const ScannedArguments& scanned, const OptionRow& option) {
+    for (const OptionRow* given : scanned.given)
+        if (given == &option)
+            return true;
+    return false;
+}
+
+// "create", "create and passwd", "extract, rename and delete".
+std::string commandNames(const std::vector<CliCommand>& commands) {
+    std::string names;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        names += i == 0 ? "" : i + 1 == commands.size() ? " and " : ", ";
+        names += rowOf(commands[i]).name;
+    }
+    return names;
+}
+
+// Reported in the order the tool has always reported them: the flags first,
+// then the options with a value, the later ones in the table first.
+std::optional<CliFailure> checkOptionsFit(const ScannedArguments& scanned, const CommandRow& row) {
+    std::vector<const OptionRow*> order;
+    for (const OptionRow& option : optionTable())
+        if (std::holds_alternative<Flag>(option.effect))
+            order.push_back(&option);
+    for (auto option = optionTable().rbegin(); option != optionTable().rend(); ++option)
+        if (takesValue(*option))
+            order.push_back(&*option);
+    for (const OptionRow* option : order) {
+        if (!wasGiven(scanned, *option) || belongsTo(*option, row.command))
+            continue;
+        if (!option->refusal.empty())
+            return usage(std::string(row.name) + std::string(option->refusal));
+        return usage(std::string(option->name) + " belongs to " + commandNames(option->commands));
+    }
+    const Invocation& options = scanned.options;
+    if (options.passwordFile && options.newPasswordFile && *options.passwordFile == "-" &&
+        *options.newPasswordFile == "-")
+        return usage("standard input can give only one password");
+    return std::nullopt;
 }
 
 // Entry numbers as the list prints them: plain decimal, no sign.
-bool parseNumber(const std::string& text, int& number) {
-    if (text.empty() || text[0] < '0' || text[0] > '9')
-        return false;
+std::optional<CliFailure> parseNumber(const std::string& text, std::vector<int>& numbers) {
+    int number = 0;
     const char* end = text.data() + text.size();
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return usage("not an entry number: " + text);
     auto [last, code] = std::from_chars(text.data(), end, number);
-    return code == std::errc() && last == end;
+    if (code != std::errc() || last != end)
+        return usage("not an entry number: " + text);
+    numbers.push_back(number);
+    return std::nullopt;
 }
 
-bool parseNumbers(const std::vector<std::string>& words, std::size_t from, std::vector<int>& out,
-                  std::string& error) {
-    for (std::size_t i = from; i < words.size(); ++i) {
-        int number = 0;
-        if (!parseNumber(words[i], number)) {
-            error = "not an entry number: " + words[i];
-            return false;
-        }
-        out.push_back(number);
+std::optional<CliFailure> takeOperand(WordKind kind, const std::string& word, Invocation& into) {
+    switch (kind) {
+    case WordKind::Safe:
+        into.safePath = word;
+        return std::nullopt;
+    case WordKind::File:
+        into.files.push_back(word);
+        return std::nullopt;
+    case WordKind::Folder:
+        into.folder = word;
+        return std::nullopt;
+    case WordKind::Number:
+        return parseNumber(word, into.numbers);
+    case WordKind::Name:
+        into.newName = word;
+        return std::nullopt;
+    case WordKind::Command:
+        if (findCommand(word) == nullptr)
+            return usage("help: unknown command " + word);
+        into.helpTopic = word;
+        return std::nullopt;
     }
-    return true;
+    return std::nullopt;
 }
 
-bool checkOptionsFit(const RawArguments& raw, CliCommand command, std::string& error) {
-    if (raw.force && command != CliCommand::Create)
-        error = "--force belongs to create";
-    else if (raw.sealed && command != CliCommand::Create)
-        error = "--sealed belongs to create";
-    else if (raw.allowEmptyPassword && command != CliCommand::Create &&
-             command != CliCommand::Passwd)
-        error = "--allow-empty-password belongs to create and passwd";
-    else if (raw.eraseOriginals && command != CliCommand::Add)
-        error = "--erase-originals belongs to add";
-    else if (raw.readOnly && command != CliCommand::Mount)
-        error = "--read-only belongs to mount";
-    else if (raw.json && command != CliCommand::List && command != CliCommand::Info)
-        error = "--json belongs to list and info";
-    else if (!raw.names.empty() && command != CliCommand::Extract &&
-             command != CliCommand::Rename && command != CliCommand::Delete)
-        error = "--name belongs to extract, rename and delete";
-    else if (raw.newPasswordFile && command != CliCommand::Passwd)
-        error = "--new-password-file belongs to passwd";
-    else if (raw.passwordFile && command == CliCommand::Info)
-        error = "info asks for no password";
-    else if (raw.passwordFile && command == CliCommand::Help)
-        error = "help asks for no password";
-    else if (raw.passwordFile && raw.newPasswordFile && *raw.passwordFile == "-" &&
-             *raw.newPasswordFile == "-")
-        error = "standard input can give only one password";
-    return error.empty();
+bool isOneEntry(const Operand& operand) {
+    return operand.kind == WordKind::Number && operand.count == Count::One;
 }
 
-bool fillOperands(const RawArguments& raw, Invocation& invocation, std::string& error) {
-    const auto& words = raw.words;
-    if (invocation.command == CliCommand::Help) {
-        if (words.size() > 1 && commandShapes().count(words[1]) == 0) {
-            error = "help: unknown command " + words[1];
-            return false;
-        }
-        invocation.helpTopic = words.size() > 1 ? words[1] : "";
-        return true;
+// Hands the operands to the command's slots in order; a slot of several words
+// takes what the slots after it leave. Where one entry is wanted (rename), it
+// is given either by NUMBER or by one --name, and then the NUMBER slot is empty.
+std::optional<CliFailure> fillOperands(const CommandRow& row, const std::vector<std::string>& words,
+                                       Invocation& into) {
+    const std::size_t operands = words.size() - 1;
+    std::size_t others = 0; // the words that are not the one entry's NUMBER
+    for (const Operand& operand : row.operands)
+        others += operand.count == Count::One && !isOneEntry(operand) ? 1 : 0;
+    const std::size_t numberWords = operands > others ? operands - others : 0;
+    for (const Operand& operand : row.operands)
+        if (isOneEntry(operand) && into.names.size() + numberWords != 1)
+            return usage(std::string(row.name) + ": give one entry, by NUMBER or by --name");
+
+    std::size_t next = 1;
+    for (std::size_t slot = 0; slot < row.operands.size(); ++slot) {
+        const Operand& operand = row.operands[slot];
+        std::size_t after = 0;
+        for (std::size_t later = slot + 1; later < row.operands.size(); ++later)
+            after += row.operands[later].count == Count::One ? 1 : 0;
+        const std::size_t remaining = words.size() - next;
+        std::size_t take = 1;
+        if (operand.count == Count::Any || operand.count == Count::OneOrMore)
+            take = remaining > after ? remaining - after : 0;
+        else if (operand.count == Count::Optional || isOneEntry(operand))
+            take = remaining > after ? 1 : 0;
+        for (; take > 0; --take, ++next)
+            if (auto failure = takeOperand(operand.kind, words[next], into))
+                return failure;
     }
-    invocation.safePath = words[1];
-    switch (invocation.command) {
-    case CliCommand::Add:
-        invocation.files.assign(words.begin() + 2, words.end());
-        return true;
-    case CliCommand::Extract:
-        invocation.folder = words[2];
-        return parseNumbers(words, 3, invocation.numbers, error);
-    case CliCommand::Mount:
-        invocation.folder = words[2];
-        return true;
-    case CliCommand::Rename:
-        // One entry: a NUMBER before NEWNAME, or one --name.
-        if (raw.names.size() + words.size() - 3 != 1) {
-            error = "rename: give one entry, by NUMBER or by --name";
-            return false;
-        }
-        invocation.newName = words.back();
-        return parseNumbers({words.begin(), words.end() - 1}, 2, invocation.numbers, error);
-    case CliCommand::Delete:
-        return parseNumbers(words, 2, invocation.numbers, error);
-    default:
-        return true;
-    }
+    return std::nullopt;
+}
+
+// --help and --version stand for the whole run, wherever they are; help first.
+std::optional<CliCommand> commandOfOptions(const ScannedArguments& scanned) {
+    for (const OptionRow& option : optionTable())
+        if (const auto* runs = std::get_if<RunsCommand>(&option.effect))
+            if (wasGiven(scanned, option))
+                return runs->command;
+    return std::nullopt;
 }
 
 } // namespace
 
-ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
-    RawArguments raw;
-    std::string error;
-    if (!scanArguments(args, raw, error))
-        return failure(error);
-
-    ParsedCommandLine parsed;
-    Invocation& invocation = parsed.invocation;
-    if (raw.help || raw.version) {
-        invocation.command = raw.help ? CliCommand::Help : CliCommand::Version;
-        parsed.ok = true;
-        return parsed;
+CliOutcome<Invocation> parseCommandLine(const std::vector<std::string>& args) {
+    CliOutcome<ScannedArguments> scan = scanArguments(args);
+    if (!scan)
+        return scan.failure();
+    const ScannedArguments& scanned = scan.value();
+    Invocation invocation;
+    if (const auto command = commandOfOptions(scanned)) {
+        invocation.command = *command;
+        return invocation;
     }
-    if (raw.words.empty())
-        return failure("no command given");
+    const auto& words = scanned.words;
+    if (words.empty())
+        return usage("no command given");
+    const CommandRow* row = findCommand(words[0]);
+    if (row == nullptr)
+        return usage("unknown command " + words[0]);
 
-    auto shape = commandShapes().find(raw.words[0]);
-    if (shape == commandShapes().end())
-        return failure("unknown command " + raw.words[0]);
-    invocation.command = shape->second.command;
-    const std::size_t operands = raw.words.size() - 1;
+    invocation = scanned.options;
+    invocation.command = row->command;
+    const std::size_t operands = words.size() - 1;
     // An entry named with --name stands for its NUMBER.
-    const bool named = !raw.names.empty() && (invocation.command == CliCommand::Rename ||
-                                              invocation.command == CliCommand::Delete);
-    if (operands + (named ? 1 : 0) < shape->second.minOperands)
-        return failure(raw.words[0] + ": too few arguments");
-    if (operands > shape->second.maxOperands)
-        return failure(raw.words[0] + ": too many arguments");
-    if (!checkOptionsFit(raw, invocation.command, error) || !fillOperands(raw, invocation, error))
-        return failure(error);
-
-    invocation.passwordFile = raw.passwordFile;
-    invocation.newPasswordFile = raw.newPasswordFile;
-    invocation.force = raw.force;
-    invocation.sealed = raw.sealed;
-    invocation.allowEmptyPassword = raw.allowEmptyPassword;
-    invocation.eraseOriginals = raw.eraseOriginals;
-    invocation.readOnly = raw.readOnly;
-    invocation.json = raw.json;
-    invocation.names = raw.names;
-    parsed.ok = true;
-    return parsed;
+    const bool named = !invocation.names.empty() && nameStandsForNumber(*row);
+    if (operands + (named ? 1 : 0) < fewestOperands(*row))
+        return usage(words[0] + ": too few arguments");
+    if (operands > mostOperands(*row))
+        return usage(words[0] + ": too many arguments");
+    if (auto failure = checkOptionsFit(scanned, *row))
+        return *failure;
+    if (auto failure = fillOperands(*row, words, invocation))
+        return *failure;
+    return invocation;
 }
 
 } // namespace quorvane

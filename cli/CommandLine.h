@@ -1,54 +1,17 @@
 #pragma once
 
-#include <optional>
+#include "cli/CliFailure.h"
+#include "cli/Invocation.h"
+
 #include <string>
 #include <vector>
 
 namespace quorvane {
 
-enum class CliCommand {
-    Help,
-    Version,
-    Create,
-    List,
-    Add,
-    Extract,
-    Rename,
-    Delete,
-    Passwd,
-    Seal,
-    Info,
-    Mount,
-};
-
-// One run of the tool as the command line asks for it, checked for its shape
-// (operand counts, options that fit the command, numbers that are numbers).
-struct Invocation {
-    CliCommand command = CliCommand::Help;
-    std::string safePath;
-    std::string helpTopic;                      // help: the command asked about (may be empty)
-    std::vector<std::string> files;             // add
-    std::string folder;                         // extract, mount
-    std::vector<int> numbers;                   // extract (may be empty), rename, delete
-    std::vector<std::string> names;             // --name: entries chosen by their stored name
-    std::string newName;                        // rename
-    std::optional<std::string> passwordFile;    // "-" is standard input
-    std::optional<std::string> newPasswordFile; // passwd
-    bool force = false;                         // create
-    bool sealed = false;                        // create
-    bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
-    bool eraseOriginals = false;                // add
-    bool readOnly = false;                      // mount
-    bool json = false;                          // list, info: one JSON document
-};
-
-struct ParsedCommandLine {
-    bool ok = false;
-    std::string error; // for the user, when !ok
-    Invocation invocation;
-};
-
-// args are the arguments after the program name.
-ParsedCommandLine parseCommandLine(const std::vector<std::string>& args);
+// Reads the arguments after the program name as the table of commands and
+// options (cli/CommandTable) describes them, and checks their shape: operand
+// counts, options that fit the command, numbers that are numbers. A failure
+// is a usage error.
+CliOutcome<Invocation> parseCommandLine(const std::vector<std::string>& args);
 
 } // namespace quorvane

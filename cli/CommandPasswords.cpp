@@ -21,15 +21,18 @@ bool typed(const std::optional<std::string>& file) {
     return !file || typedFromStandardInput(file);
 }
 
-bool askOnce(const std::optional<std::string>& file, const char* prompt, std::string& password,
-             ExitCode& code, std::string& error) {
+// A password source that cannot be read is a usage error: the command line
+// named it, or there is no terminal to ask.
+std::optional<CliFailure> askOnce(const std::optional<std::string>& file, const char* prompt,
+                                  std::string& password) {
+    std::string error;
     const bool ok = typedFromStandardInput(file)
                         ? readStandardInputPassword(prompt, password, error)
                     : file ? readPasswordFile(*file, password, error)
                            : readTerminalPassword(prompt, password, error);
     if (!ok)
-        code = ExitCode::BadUsage;
-    return ok;
+        return CliFailure{ExitCode::BadUsage, error};
+    return std::nullopt;
 }
 
 bool isYes(std::string answer) {
@@ -50,66 +53,61 @@ struct NewPassword {
     bool allowEmpty;
 };
 
-bool refuseEmpty(const NewPassword& asked, ExitCode& code, std::string& error) {
+std::optional<CliFailure> refuseEmpty(const NewPassword& asked) {
+    if (!typed(asked.file))
+        return CliFailure{ExitCode::BadUsage, clitext::emptyPasswordRefused(asked.option)};
     std::string answer;
-    if (!typed(asked.file)) {
-        error = clitext::emptyPasswordRefused(asked.option);
-    } else if (readTerminalAnswer(clitext::ConfirmEmptyPassword, answer, error)) {
-        if (isYes(answer))
-            return true;
-        error = clitext::EmptyPasswordNotConfirmed;
-    }
-    code = ExitCode::BadUsage;
-    return false;
+    std::string error;
+    if (!readTerminalAnswer(clitext::ConfirmEmptyPassword, answer, error))
+        return CliFailure{ExitCode::BadUsage, error};
+    if (isYes(answer))
+        return std::nullopt;
+    return CliFailure{ExitCode::BadUsage, clitext::EmptyPasswordNotConfirmed};
 }
 
 // From a file the password is taken as it stands; on a terminal (standard
 // input included) it is typed twice, since a typing error there would lock
 // the safe for good.
-bool askNew(const NewPassword& asked, std::string& password, ExitCode& code, std::string& error) {
-    if (!askOnce(asked.file, asked.prompt, password, code, error))
-        return false;
-    if (password.empty() && !asked.allowEmpty)
-        return refuseEmpty(asked, code, error);
-    if (!typed(asked.file))
-        return true;
-    std::string repeated;
-    if (!askOnce(asked.file, asked.repeatPrompt, repeated, code, error))
-        return false;
-    if (repeated != password) {
-        error = clitext::PasswordsDiffer;
-        code = ExitCode::Failed;
-        return false;
+CliOutcome<std::string> askNew(const NewPassword& asked) {
+    std::string password;
+    if (auto failure = askOnce(asked.file, asked.prompt, password))
+        return *failure;
+    if (password.empty() && !asked.allowEmpty) {
+        if (auto failure = refuseEmpty(asked))
+            return *failure;
+        return password;
     }
-    return true;
+    if (!typed(asked.file))
+        return password;
+    std::string repeated;
+    if (auto failure = askOnce(asked.file, asked.repeatPrompt, repeated))
+        return *failure;
+    if (repeated != password)
+        return CliFailure{ExitCode::Failed, clitext::PasswordsDiffer};
+    return password;
 }
 
 } // namespace
 
-bool acquirePasswords(const Invocation& invocation, CommandPasswords& passwords, ExitCode& code,
-                      std::string& error) {
-    std::string next;
-    switch (invocation.command) {
-    case CliCommand::Create:
-        if (!askNew({invocation.passwordFile, "--password-file", clitext::PasswordPrompt,
-                     clitext::RepeatPasswordPrompt, invocation.allowEmptyPassword},
-                    next, code, error))
-            return false;
-        passwords.next = next;
-        return true;
-    case CliCommand::Passwd:
-        if (!askOnce(invocation.passwordFile, clitext::PasswordPrompt, passwords.current, code,
-                     error) ||
-            !askNew({invocation.newPasswordFile, "--new-password-file", clitext::NewPasswordPrompt,
-                     clitext::RepeatNewPasswordPrompt, invocation.allowEmptyPassword},
-                    next, code, error))
-            return false;
-        passwords.next = next;
-        return true;
-    default:
-        return askOnce(invocation.passwordFile, clitext::PasswordPrompt, passwords.current, code,
-                       error);
-    }
+CliOutcome<CommandPasswords> acquirePasswords(const Invocation& invocation) {
+    CommandPasswords passwords;
+    if (invocation.command != CliCommand::Create)
+        if (auto failure =
+                askOnce(invocation.passwordFile, clitext::PasswordPrompt, passwords.current))
+            return *failure;
+    std::optional<CliOutcome<std::string>> next;
+    if (invocation.command == CliCommand::Create)
+        next = askNew({invocation.passwordFile, "--password-file", clitext::PasswordPrompt,
+                       clitext::RepeatPasswordPrompt, invocation.allowEmptyPassword});
+    else if (invocation.command == CliCommand::Passwd)
+        next =
+            askNew({invocation.newPasswordFile, "--new-password-file", clitext::NewPasswordPrompt,
+                    clitext::RepeatNewPasswordPrompt, invocation.allowEmptyPassword});
+    if (next && !*next)
+        return next->failure();
+    if (next)
+        passwords.next = next->value();
+    return passwords;
 }
 
 } // namespace quorvane

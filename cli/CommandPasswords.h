@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/CommandLine.h"
-#include "cli/ExitCode.h"
+#include "cli/CliFailure.h"
+#include "cli/Invocation.h"
 
 #include <optional>
 #include <string>
@@ -14,9 +14,7 @@ struct CommandPasswords {
     std::optional<std::string> next; // the new safe's (create) or the new one (passwd)
 };
 
-// Fills passwords from the password files or the terminal. On failure leaves
-// a message in error and the exit status in code.
-bool acquirePasswords(const Invocation& invocation, CommandPasswords& passwords, ExitCode& code,
-                      std::string& error);
+// The passwords from the password files or the terminal.
+CliOutcome<CommandPasswords> acquirePasswords(const Invocation& invocation);
 
 } // namespace quorvane

@@ -1,117 +1,22 @@
 #include "cli/Usage.h"
 
-#include <functional>
+#include "cli/CommandTable.h"
+
+#include <variant>
 
 namespace quorvane {
 
 namespace {
 
-constexpr const char* CommandLines =
-    "usage: quorvane-cli create  SAFE [--force] [--allow-empty-password] [--sealed]\n"
-    "       quorvane-cli list    SAFE [--json]\n"
-    "       quorvane-cli add     SAFE FILE... [--erase-originals]\n"
-    "       quorvane-cli extract SAFE DIR [NUMBER...] [--name NAME]...\n"
-    "       quorvane-cli rename  SAFE NUMBER NEWNAME\n"
-    "       quorvane-cli rename  SAFE --name NAME NEWNAME\n"
-    "       quorvane-cli delete  SAFE {NUMBER | --name NAME}...\n"
-    "       quorvane-cli passwd  SAFE [--new-password-file F]\n"
-    "                                 [--allow-empty-password]\n"
-    "       quorvane-cli seal    SAFE\n"
-    "       quorvane-cli info    SAFE [--json]\n"
-    "       quorvane-cli mount   SAFE DIR [--read-only]\n"
-    "       quorvane-cli help    [COMMAND]\n"
-    "       quorvane-cli --help | --version\n";
-
-constexpr const char* Details = R"(
+constexpr const char* Introduction = R"(
 Keeps files inside one encrypted safe (.cx), the same safes as the desktop
 program quorvane. Every command that changes a safe writes it back before it
 exits, by writing a fresh file beside it and renaming it over the safe; if
 anything fails, the safe file stays as it was.
 
-Commands:
-  create SAFE      write a new, empty safe; an existing file is refused
-                   unless --force is given; with --sealed it is sealed
-  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),
-                   TAB, NAME; with --json one JSON document instead
-  add SAFE FILE... store the files in this order, as a drop on the window
-                   does; a FILE that is a folder stands for every regular
-                   file in it and below, in the order of their paths
-                   (links are not followed; links, other kinds of file and
-                   empty files are listed and left out); all or nothing:
-                   the first file that cannot be read or stored is named
-                   and ends the add, and the safe stays as it was. With
-                   --erase-originals each stored original is overwritten and
-                   deleted after the safe holding it has been written (and
-                   only if it has not changed since it was stored). A name
-                   keeps at most 50 bytes, cut between UTF-8 characters;
-                   a stored name that another entry has too is reported
-  extract SAFE DIR [NUMBER...]
-                   write the entries given by NUMBER or --name (all when
-                   none is given) into DIR, which must exist; files of the
-                   same name that were there before are replaced, but a
-                   file this extraction wrote never is: a later entry of
-                   the same name goes under "NAME (2).EXT" (the next free
-                   number), one line each; names that would lead outside
-                   DIR are skipped
-  rename SAFE NUMBER NEWNAME
-                   give an entry a new name (at most 49 bytes); the entry
-                   may be given by --name NAME instead of NUMBER. A name
-                   extracting could not write (empty, ".", "..", with "/"
-                   or a control character) is refused with status 2
-  delete SAFE NUMBER...
-                   remove the numbered entries (numbers as list shows them
-                   before the delete; one given twice counts once); later
-                   entries move up; one number the safe does not have
-                   refuses the whole delete; entries may be given by
-                   --name NAME as well
-  passwd SAFE      encrypt the safe under a new password (a sealed safe gets
-                   a new salt with it)
-  seal SAFE        write the safe sealed (asks for its password)
-  info SAFE        print the safe's format without asking for a password:
-                   "format: plain" and a note that the plain format has no
-                   signature (any file that is not sealed shows as plain),
-                   or "format: sealed" and a line
-                   "kdf: argon2id passes=N memory=NKiB"; with --json one
-                   JSON document
-  mount SAFE DIR   show the safe as the folder DIR (an empty folder) that
-                   any program can read and write, until Ctrl-C, SIGTERM
-                   or 'fusermount3 -u DIR'; then write the safe if it
-                   changed, as every command does. Meanwhile the safe is
-                   written by itself once no file in the folder has been
-                   written for 10 seconds (at most once a minute). One file
-                   per entry (a second entry of one name shows as "NAME
-                   (2).EXT"); a file written in the folder becomes an entry
-                   when it is closed. Names keep at most 50 bytes (longer:
-                   ENAMETOOLONG), no sub-folders (EPERM), the safe stays
-                   under 4 GiB (EFBIG). With --read-only, or for a safe that
-                   did not load cleanly, nothing can change (EROFS). Other
-                   programs may keep copies of what they open (temporary
-                   files, thumbnails, recent-file lists): see the manual
-  help [COMMAND]   print this text, or only COMMAND's usage and description
+)";
 
-Options (anywhere on the line; "--" ends them):
-  --password-file F      read the password from the first line of F ("-":
-                         standard input; at a terminal it is typed as at the
-                         prompt); the line ending is not part of it.
-                         For create this is the new safe's password.
-  --new-password-file F  passwd: the new password, read the same way
-  --force                create: replace an existing file
-  --sealed               create: make a sealed safe
-  --allow-empty-password create, passwd: accept an empty new password from a
-                         password file, and on the terminal without the
-                         [y/N] question
-  --erase-originals      add: erase each original after it is stored
-  --read-only            mount: a folder whose files cannot be changed
-  --json                 list, info: print one JSON document: list gives
-                         {"entries":[{"number","name","size"}...]}, with
-                         "name_hex" (the stored bytes) where a name is not
-                         UTF-8; info gives "format", "signature" and "kdf"
-  --name NAME            extract, rename, delete: the entry stored under NAME
-                         (exactly, byte for byte), where a NUMBER is taken;
-                         may be given again for more entries. A NAME that no
-                         entry has, or that several have, is refused
-  --help, --version
-
+constexpr const char* Closing = R"(
 Without a password file the password is asked on the terminal without echo,
 twice for create and for the new password of passwd. A password has at most
 249 bytes; a password file whose first line is longer is refused. An empty
@@ -161,52 +66,96 @@ Exit status:
      not erased (it changed meanwhile, or could not be deleted)
 )";
 
-// The lines of text from which on, one at a time, up to (not with) the first
-// for which ends() is true.
-std::string linesFrom(const std::string& text, std::size_t from,
-                      const std::function<bool(const std::string&)>& ends) {
-    std::string taken;
-    for (std::size_t end; from < text.size(); from = end + 1) {
-        end = text.find('\n', from);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(from, end - from);
-        if (!taken.empty() && ends(line))
-            break;
-        taken += line + '\n';
+constexpr std::size_t CommandColumn = 19; // where a command's description starts
+constexpr std::size_t OptionColumn = 25;  // where an option's description starts
+
+// The first line of text at indent, then every next one under it; a heading
+// that leaves no room for a space before the column stands on a line of its own.
+std::string paragraph(const std::string& heading, const std::vector<std::string_view>& lines,
+                      std::size_t column) {
+    std::string text = "  " + heading;
+    std::size_t line = 0;
+    if (text.size() < column && !lines.empty()) {
+        text += std::string(column - text.size(), ' ');
+        text += lines[line++];
     }
-    return taken;
+    text += '\n';
+    for (; line < lines.size(); ++line)
+        text += std::string(column, ' ') + std::string(lines[line]) + '\n';
+    return text;
+}
+
+// "usage: quorvane-cli NAME    SYNOPSIS", the later lines with as many spaces
+// in place of "usage: ", and a synopsis continued under its second word.
+std::string usageLines(const CommandRow& row, bool& first) {
+    std::string name(row.name);
+    name.resize(8, ' ');
+    std::string text;
+    for (std::string_view synopsis : row.usage) {
+        const std::string start =
+            std::string(first ? "usage: " : "       ") + "quorvane-cli " + name;
+        first = false;
+        const std::size_t secondWord = start.size() + synopsis.find(' ') + 1;
+        std::size_t from = 0;
+        for (std::size_t end; (end = synopsis.find('\n', from)) != std::string_view::npos;
+             from = end + 1) {
+            text += (from == 0 ? start : std::string(secondWord, ' '));
+            text += std::string(synopsis.substr(from, end - from)) + '\n';
+        }
+        text += (from == 0 ? start : std::string(secondWord, ' '));
+        text += std::string(synopsis.substr(from)) + '\n';
+    }
+    return text;
+}
+
+// The options that stand for the whole run, joined by sep: "--help | --version".
+std::string runOptions(const char* sep) {
+    std::string text;
+    for (const OptionRow& option : optionTable())
+        if (std::holds_alternative<RunsCommand>(option.effect))
+            text += (text.empty() ? "" : sep) + std::string(option.name);
+    return text;
+}
+
+std::string commandParagraph(const CommandRow& row) {
+    return paragraph(std::string(row.heading), row.description, CommandColumn);
+}
+
+std::string optionParagraphs() {
+    std::string text;
+    for (const OptionRow& option : optionTable()) {
+        if (std::holds_alternative<RunsCommand>(option.effect))
+            continue;
+        std::string heading(option.name);
+        if (!option.placeholder.empty())
+            heading += " " + std::string(option.placeholder);
+        text += paragraph(heading, option.description, OptionColumn);
+    }
+    return text + "  " + runOptions(", ") + '\n';
 }
 
 } // namespace
 
-// Taken from the full help, so that the two never tell different stories: the
-// command's lines of the usage (with the line that continues one) and its
-// paragraph under "Commands:".
 std::optional<std::string> commandHelp(const std::string& command) {
-    const std::string lines = CommandLines;
-    const std::string details = Details;
-    std::string usage;
-    // Each usage line is "usage: " or as many spaces, then the tool's name.
-    const std::string start = "quorvane-cli " + command + " ";
-    for (std::size_t at = 0; (at = lines.find(start, at)) != std::string::npos; ++at) {
-        const std::size_t lineStart = at - 7;
-        usage += linesFrom(lines, lineStart, [](const std::string& line) {
-            return line.find("quorvane-cli") != std::string::npos;
-        });
-    }
-    const std::size_t section = details.find("\nCommands:\n");
-    const std::size_t paragraph = details.find("\n  " + command + " ", section);
-    if (usage.empty() || section == std::string::npos || paragraph == std::string::npos)
+    const CommandRow* row = findCommand(command);
+    if (row == nullptr)
         return std::nullopt;
-    usage.replace(0, 7, "usage: ");
-    return usage + "\n" + linesFrom(details, paragraph + 1, [](const std::string& line) {
-               return line.size() < 3 || line[2] != ' ';
-           });
+    bool first = true;
+    return usageLines(*row, first) + "\n" + commandParagraph(*row);
 }
 
 std::string helpText() {
-    return std::string(CommandLines) + Details;
+    std::string text;
+    bool first = true;
+    for (const CommandRow& row : commandTable())
+        text += usageLines(row, first);
+    text += "       quorvane-cli " + runOptions(" | ") + "\n";
+    text += Introduction;
+    text += "Commands:\n";
+    for (const CommandRow& row : commandTable())
+        text += commandParagraph(row);
+    text += "\nOptions (anywhere on the line; \"--\" ends them):\n";
+    return text + optionParagraphs() + Closing;
 }
 
 std::string versionText() {

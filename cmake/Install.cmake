@@ -57,7 +57,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${QUORVANE_D
 quorvane_install_compressed(${PROJECT_SOURCE_DIR}/packaging/changelog changelog
     ${QUORVANE_DOC_DIR})
 
-install(FILES ${PROJECT_SOURCE_DIR}/cli/quorvane-cli.bash-completion
+install(FILES ${QUORVANE_CLI_COMPLETION}
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quorvane-cli)
 if(TARGET quorvane)
     install(FILES ${QUORVANE_RESOURCES}/org.quorvane.Quorvane.metainfo.xml

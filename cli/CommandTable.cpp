@@ -1,0 +1,250 @@
+#include "cli/CommandTable.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace quorvane {
+
+namespace {
+
+using C = CliCommand;
+using W = WordKind;
+
+// The order here is the order of the usage lines and of the help's list.
+std::vector<CommandRow> makeCommands() {
+    return {
+        {"create",
+         C::Create,
+         {{W::Safe}},
+         {"SAFE [--force] [--allow-empty-password] [--sealed]"},
+         "create SAFE",
+         {"write a new, empty safe; an existing file is refused",
+          "unless --force is given; with --sealed it is sealed"}},
+        {"list",
+         C::List,
+         {{W::Safe}},
+         {"SAFE [--json]"},
+         "list SAFE",
+         {"one line per stored file: NUMBER, TAB, SIZE (bytes),",
+          "TAB, NAME; with --json one JSON document instead"}},
+        {"add",
+         C::Add,
+         {{W::Safe}, {W::File, Count::OneOrMore}},
+         {"SAFE FILE... [--erase-originals]"},
+         "add SAFE FILE...",
+         {"store the files in this order, as a drop on the window",
+          "does; a FILE that is a folder stands for every regular",
+          "file in it and below, in the order of their paths",
+          "(links are not followed; links, other kinds of file and",
+          "empty files are listed and left out); all or nothing:",
+          "the first file that cannot be read or stored is named",
+          "and ends the add, and the safe stays as it was. With",
+          "--erase-originals each stored original is overwritten and",
+          "deleted after the safe holding it has been written (and",
+          "only if it has not changed since it was stored). A name",
+          "keeps at most 50 bytes, cut between UTF-8 characters;",
+          "a stored name that another entry has too is reported"}},
+        {"extract",
+         C::Extract,
+         {{W::Safe}, {W::Folder}, {W::Number, Count::Any}},
+         {"SAFE DIR [NUMBER...] [--name NAME]..."},
+         "extract SAFE DIR [NUMBER...]",
+         {"write the entries given by NUMBER or --name (all when",
+          "none is given) into DIR, which must exist; files of the",
+          "same name that were there before are replaced, but a",
+          "file this extraction wrote never is: a later entry of",
+          "the same name goes under \"NAME (2).EXT\" (the next free",
+          "number), one line each; names that would lead outside", "DIR are skipped"}},
+        {"rename",
+         C::Rename,
+         {{W::Safe}, {W::Number}, {W::Name}},
+         {"SAFE NUMBER NEWNAME", "SAFE --name NAME NEWNAME"},
+         "rename SAFE NUMBER NEWNAME",
+         {"give an entry a new name (at most 49 bytes); the entry",
+          "may be given by --name NAME instead of NUMBER. A name",
+          "extracting could not write (empty, \".\", \"..\", with \"/\"",
+          "or a control character) is refused with status 2"}},
+        {"delete",
+         C::Delete,
+         {{W::Safe}, {W::Number, Count::OneOrMore}},
+         {"SAFE {NUMBER | --name NAME}..."},
+         "delete SAFE NUMBER...",
+         {"remove the numbered entries (numbers as list shows them",
+          "before the delete; one given twice counts once); later",
+          "entries move up; one number the safe does not have",
+          "refuses the whole delete; entries may be given by", "--name NAME as well"}},
+        {"passwd",
+         C::Passwd,
+         {{W::Safe}},
+         {"SAFE [--new-password-file F]\n[--allow-empty-password]"},
+         "passwd SAFE",
+         {"encrypt the safe under a new password (a sealed safe gets", "a new salt with it)"}},
+        {"seal",
+         C::Seal,
+         {{W::Safe}},
+         {"SAFE"},
+         "seal SAFE",
+         {"write the safe sealed (asks for its password)"}},
+        {"info",
+         C::Info,
+         {{W::Safe}},
+         {"SAFE [--json]"},
+         "info SAFE",
+         {"print the safe's format without asking for a password:",
+          "\"format: plain\" and a note that the plain format has no",
+          "signature (any file that is not sealed shows as plain),",
+          "or \"format: sealed\" and a line",
+          "\"kdf: argon2id passes=N memory=NKiB\"; with --json one", "JSON document"}},
+        {"mount",
+         C::Mount,
+         {{W::Safe}, {W::Folder}},
+         {"SAFE DIR [--read-only]"},
+         "mount SAFE DIR",
+         {"show the safe as the folder DIR (an empty folder) that",
+          "any program can read and write, until Ctrl-C, SIGTERM",
+          "or 'fusermount3 -u DIR'; then write the safe if it",
+          "changed, as every command does. Meanwhile the safe is",
+          "written by itself once no file in the folder has been",
+          "written for 10 seconds (at most once a minute). One file",
+          "per entry (a second entry of one name shows as \"NAME",
+          "(2).EXT\"); a file written in the folder becomes an entry",
+          "when it is closed. Names keep at most 50 bytes (longer:",
+          "ENAMETOOLONG), no sub-folders (EPERM), the safe stays",
+          "under 4 GiB (EFBIG). With --read-only, or for a safe that",
+          "did not load cleanly, nothing can change (EROFS). Other",
+          "programs may keep copies of what they open (temporary",
+          "files, thumbnails, recent-file lists): see the manual"}},
+        {"help",
+         C::Help,
+         {{W::Command, Count::Optional}},
+         {"[COMMAND]"},
+         "help [COMMAND]",
+         {"print this text, or only COMMAND's usage and description"}},
+    };
+}
+
+// Every command that opens a safe with a password.
+const std::vector<CliCommand> AskPassword = {C::Create, C::List,   C::Add,  C::Extract, C::Rename,
+                                             C::Delete, C::Passwd, C::Seal, C::Mount};
+
+// The order here is the order of the help's list of options.
+std::vector<OptionRow> makeOptions() {
+    return {
+        {.name = "--password-file",
+         .effect = OneValue{&Invocation::passwordFile},
+         .commands = AskPassword,
+         .placeholder = "F",
+         .valueKind = W::File,
+         .missingValue = "a file name",
+         .refusal = " asks for no password",
+         .description = {"read the password from the first line of F (\"-\":",
+                         "standard input; at a terminal it is typed as at the",
+                         "prompt); the line ending is not part of it.",
+                         "For create this is the new safe's password."}},
+        {.name = "--new-password-file",
+         .effect = OneValue{&Invocation::newPasswordFile},
+         .commands = {C::Passwd},
+         .placeholder = "F",
+         .valueKind = W::File,
+         .missingValue = "a file name",
+         .description = {"passwd: the new password, read the same way"}},
+        {.name = "--force",
+         .effect = Flag{&Invocation::force},
+         .commands = {C::Create},
+         .description = {"create: replace an existing file"}},
+        {.name = "--sealed",
+         .effect = Flag{&Invocation::sealed},
+         .commands = {C::Create},
+         .description = {"create: make a sealed safe"}},
+        {.name = "--allow-empty-password",
+         .effect = Flag{&Invocation::allowEmptyPassword},
+         .commands = {C::Create, C::Passwd},
+         .description = {"create, passwd: accept an empty new password from a",
+                         "password file, and on the terminal without the", "[y/N] question"}},
+        {.name = "--erase-originals",
+         .effect = Flag{&Invocation::eraseOriginals},
+         .commands = {C::Add},
+         .description = {"add: erase each original after it is stored"}},
+        {.name = "--read-only",
+         .effect = Flag{&Invocation::readOnly},
+         .commands = {C::Mount},
+         .description = {"mount: a folder whose files cannot be changed"}},
+        {.name = "--json",
+         .effect = Flag{&Invocation::json},
+         .commands = {C::List, C::Info},
+         .description = {"list, info: print one JSON document: list gives",
+                         "{\"entries\":[{\"number\",\"name\",\"size\"}...]}, with",
+                         "\"name_hex\" (the stored bytes) where a name is not",
+                         "UTF-8; info gives \"format\", \"signature\" and \"kdf\""}},
+        {.name = "--name",
+         .effect = RepeatedValue{&Invocation::names},
+         .commands = {C::Extract, C::Rename, C::Delete},
+         .placeholder = "NAME",
+         .missingValue = "an entry name",
+         .description = {"extract, rename, delete: the entry stored under NAME",
+                         "(exactly, byte for byte), where a NUMBER is taken;",
+                         "may be given again for more entries. A NAME that no",
+                         "entry has, or that several have, is refused"}},
+        {.name = "--help", .alias = "-h", .effect = RunsCommand{C::Help}},
+        {.name = "--version", .effect = RunsCommand{C::Version}, .onlyWithoutCommand = true},
+    };
+}
+
+} // namespace
+
+const std::vector<CommandRow>& commandTable() {
+    static const std::vector<CommandRow> rows = makeCommands();
+    return rows;
+}
+
+const std::vector<OptionRow>& optionTable() {
+    static const std::vector<OptionRow> rows = makeOptions();
+    return rows;
+}
+
+const CommandRow* findCommand(std::string_view name) {
+    const auto& rows = commandTable();
+    auto found = std::find_if(rows.begin(), rows.end(),
+                              [&](const CommandRow& row) { return row.name == name; });
+    return found == rows.end() ? nullptr : &*found;
+}
+
+const CommandRow& rowOf(CliCommand command) {
+    const auto& rows = commandTable();
+    return *std::find_if(rows.begin(), rows.end(),
+                         [&](const CommandRow& row) { return row.command == command; });
+}
+
+bool takesValue(const OptionRow& option) {
+    return std::holds_alternative<OneValue>(option.effect) ||
+           std::holds_alternative<RepeatedValue>(option.effect);
+}
+
+bool belongsTo(const OptionRow& option, CliCommand command) {
+    return std::holds_alternative<RunsCommand>(option.effect) ||
+           std::find(option.commands.begin(), option.commands.end(), command) !=
+               option.commands.end();
+}
+
+std::size_t fewestOperands(const CommandRow& row) {
+    return static_cast<std::size_t>(
+        std::count_if(row.operands.begin(), row.operands.end(), [](const Operand& operand) {
+            return operand.count == Count::One || operand.count == Count::OneOrMore;
+        }));
+}
+
+std::size_t mostOperands(const CommandRow& row) {
+    const bool open = std::any_of(row.operands.begin(), row.operands.end(), [](const Operand& op) {
+        return op.count == Count::Any || op.count == Count::OneOrMore;
+    });
+    return open ? SIZE_MAX : row.operands.size();
+}
+
+bool nameStandsForNumber(const CommandRow& row) {
+    return std::any_of(row.operands.begin(), row.operands.end(), [](const Operand& operand) {
+        return operand.kind == WordKind::Number &&
+               (operand.count == Count::One || operand.count == Count::OneOrMore);
+    });
+}
+
+} // namespace quorvane

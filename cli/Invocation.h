@@ -1,0 +1,46 @@
+#pragma once
+
+// One run of the tool as the command line asks for it, once its shape has
+// been checked against the table of commands and options (cli/CommandTable).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+enum class CliCommand {
+    Help,
+    Version,
+    Create,
+    List,
+    Add,
+    Extract,
+    Rename,
+    Delete,
+    Passwd,
+    Seal,
+    Info,
+    Mount,
+};
+
+struct Invocation {
+    CliCommand command = CliCommand::Help;
+    std::string safePath;
+    std::string helpTopic;                      // help: the command asked about (may be empty)
+    std::vector<std::string> files;             // add
+    std::string folder;                         // extract, mount
+    std::vector<int> numbers;                   // extract (may be empty), rename, delete
+    std::vector<std::string> names;             // --name: entries chosen by their stored name
+    std::string newName;                        // rename
+    std::optional<std::string> passwordFile;    // "-" is standard input
+    std::optional<std::string> newPasswordFile; // passwd
+    bool force = false;                         // create
+    bool sealed = false;                        // create
+    bool allowEmptyPassword = false;            // create, passwd: from a file, or unasked
+    bool eraseOriginals = false;                // add
+    bool readOnly = false;                      // mount
+    bool json = false;                          // list, info: one JSON document
+};
+
+} // namespace quorvane
