@@ -98,3 +98,18 @@ inline Contents contentsOf(Vault& vault) {
 }
 
 } // namespace quorvane::test::vaultkit
+
+namespace quorvane::test::vaultkit {
+
+// What the commit probe (vault_commit_probe) finds and what it leaves.
+inline std::string oldContent() {
+    return std::string(200000, 'o');
+}
+inline std::string newContent() {
+    std::string content(300000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 31 / 7);
+    return content;
+}
+
+} // namespace quorvane::test::vaultkit

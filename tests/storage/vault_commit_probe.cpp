@@ -1,0 +1,26 @@
+// One commit of a vault in a process of its own, for the fault tests to run
+// under strace's injected failures and kills: removes old.bin, adds new.bin
+// and a folder, and commits. Exits 0 when the commit was made, 1 when an
+// operation failed, 2 when the vault did not open.
+
+#include "tests/storage/VaultKit.h"
+
+#include <cstdio>
+
+using namespace quorvane::test::vaultkit;
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vault_commit_probe SAFE\n");
+        return 2;
+    }
+    quorvane::vault::Opening opening = quorvane::vault::Opening::Opened;
+    auto vault = openVault(argv[1], opening);
+    if (!vault)
+        return 2;
+    const bool done = vault->remove("old.bin") == Outcome::Done &&
+                      addContent(*vault, "new.bin", newContent()) == Outcome::Done &&
+                      vault->makeFolder("d", {}) == Outcome::Done &&
+                      vault->commit() == Outcome::Done;
+    return done ? 0 : 1;
+}
