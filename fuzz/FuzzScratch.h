@@ -1,6 +1,6 @@
 #pragma once
 
-// What both fuzz targets share: a private scratch folder for the files they
+// What the fuzz targets share: a private scratch folder for the files they
 // write, a stream that swallows output, and a check that stops the run.
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 Quorvane's code, from the rules of docs/FORMAT.md alone; the primitives from
 PyNaCl (libsodium's bindings).
 
-  vault_reference.py make PASSWORD_FILE SAFE SPEC CHUNK_SIZE PASSES MEMORY_KIB
+  vault_reference.py make PASSWORD_FILE SAFE SPEC CHUNK_SIZE PASSES MEMORY_KIB [DATA_KEY_HEX]
   vault_reference.py read PASSWORD_FILE SAFE OUT_DIR
 
 The password is the whole content of PASSWORD_FILE. SPEC has one line per
@@ -68,8 +68,9 @@ def encode_entry(entry, extents):
     return out
 
 
-def make(password, spec, chunk, passes, memory_kib):
-    safe_id, data_key, salt = os.urandom(16), os.urandom(32), os.urandom(16)
+def make(password, spec, chunk, passes, memory_kib, data_key=None):
+    safe_id, salt = os.urandom(16), os.urandom(16)
+    data_key = data_key or os.urandom(32)
     chunks_key = subkey(data_key, 1)
     fixed = SIGNATURE + struct.pack("<II", 2, chunk) + safe_id
     entries, body = [], b""
@@ -192,7 +193,8 @@ def main(args):
             kind, mode, seconds, nanos, source, path = line.split(" ", 5)
             data = b"" if source == "-" else open(source, "rb").read()
             spec.append((FILE if kind == "F" else FOLDER, int(mode, 8), int(seconds), int(nanos), data, path))
-        open(args[2], "wb").write(make(password, spec, int(args[4]), int(args[5]), int(args[6])))
+        data_key = bytes.fromhex(args[7]) if len(args) > 7 else None
+        open(args[2], "wb").write(make(password, spec, int(args[4]), int(args[5]), int(args[6]), data_key))
         return 0
     safe = open(args[2], "rb").read()
     try:
