@@ -10,10 +10,14 @@
 namespace quorvane {
 
 ExitCode runCreate(CommandRun& run);
-ExitCode runAdd(CommandRun& run);
+ExitCode runAdd(CommandRun& run); // in AddCommand.cpp
 ExitCode runRename(CommandRun& run);
 ExitCode runDelete(CommandRun& run);
 ExitCode runPasswd(CommandRun& run, const std::string& newPassword);
 ExitCode runSeal(CommandRun& run);
+
+// Writes the changed safe back with the window's save; a failure is told as
+// the window tells it, with the reason on the line below.
+ExitCode saveBack(CommandRun& run);
 
 } // namespace quorvane

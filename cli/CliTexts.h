@@ -3,7 +3,10 @@
 // The tool's own texts. Where the window has a text for the same situation,
 // the operations below show that one; these cover what only a terminal has.
 
+#include "cli/ProgressLine.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,15 @@ inline std::string emptyPasswordRefused(const std::string& option) {
 
 inline constexpr const char* SafeExists = "already exists; use --force to replace it";
 inline constexpr const char* NotADirectory = "is not a directory";
+// reason: why the safe's folder takes no new file (the system's words).
+inline std::string folderRefusesChange(const std::string& reason) {
+    return "its folder takes no new file (" + reason +
+           "), so the safe cannot be written; nothing was done";
+}
+// reason: why DIR of an extraction could not be made.
+inline std::string folderNotMade(const std::string& reason) {
+    return "the folder could not be made: " + reason;
+}
 inline constexpr const char* NoSuchEntry = "no entry with this number in the safe";
 inline constexpr const char* NoEntryOfThisName = "no entry of this name in the safe";
 // rows: the numbers of the entries that carry name, at least two.
@@ -59,12 +71,37 @@ inline std::string nameTaken(const std::string& path, const std::string& stored)
 inline std::string passedOver(const std::string& path, const std::string& why) {
     return path + ": not added: " + why;
 }
+// --quiet: what the lines about single files of an add would have said,
+// counted; a part whose count is 0 is left out.
+inline std::string fileNotesSummary(std::uint64_t cut, std::uint64_t taken,
+                                    std::uint64_t passedOver) {
+    std::string line;
+    const auto part = [&line](std::uint64_t count, const char* one, const char* several) {
+        if (count != 0)
+            line += (line.empty() ? "" : "; ") + groupedCount(count) + (count == 1 ? one : several);
+    };
+    part(cut, " stored name was cut to 50 bytes", " stored names were cut to 50 bytes");
+    part(taken, " stored name is one that another entry has too",
+         " stored names are ones that other entries have too");
+    part(passedOver, " file in the folders was not added", " files in the folders were not added");
+    return line;
+}
+// add --update, once the safe is written.
+inline std::string updateSummary(std::uint64_t added, std::uint64_t replaced,
+                                 std::uint64_t unchanged) {
+    return groupedCount(added) + " added, " + groupedCount(replaced) + " replaced, " +
+           groupedCount(unchanged) + " unchanged";
+}
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
 inline constexpr const char* NameIsCancelMarker =
     "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";
 inline constexpr const char* NoWorkingFolder =
     "cannot create a private working folder in the temporary directory (TMPDIR): ";
 inline constexpr const char* ListNotWritten = "the list could not be written";
+inline std::string entryNotWritten(const std::string& reason) {
+    return "the entry could not be written to standard output: " + reason;
+}
+inline constexpr const char* EntryNotRead = "the entry could not be read from the safe in full";
 inline constexpr const char* OriginalNotDeleted = "stored, but the original could not be deleted";
 
 inline constexpr const char* UnknownFailure = "unknown failure";

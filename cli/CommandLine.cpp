@@ -122,6 +122,9 @@ std::optional<CliFailure> checkOptionsFit(const ScannedArguments& scanned, const
     if (options.passwordFile && options.newPasswordFile && *options.passwordFile == "-" &&
         *options.newPasswordFile == "-")
         return usage("standard input can give only one password");
+    if ((options.overwrite ? 1 : 0) + (options.skipExisting ? 1 : 0) + (options.keepBoth ? 1 : 0) >
+        1)
+        return usage("--overwrite, --skip-existing and --keep-both exclude each other");
     return std::nullopt;
 }
 

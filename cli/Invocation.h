@@ -22,6 +22,7 @@ enum class CliCommand {
     Seal,
     Info,
     Mount,
+    Cat,
 };
 
 struct Invocation {
@@ -30,7 +31,7 @@ struct Invocation {
     std::string helpTopic;                      // help: the command asked about (may be empty)
     std::vector<std::string> files;             // add
     std::string folder;                         // extract, mount
-    std::vector<int> numbers;                   // extract (may be empty), rename, delete
+    std::vector<int> numbers;                   // extract (may be empty), cat, rename, delete
     std::vector<std::string> names;             // --name: entries chosen by their stored name
     std::string newName;                        // rename
     std::optional<std::string> passwordFile;    // "-" is standard input
@@ -41,6 +42,13 @@ struct Invocation {
     bool eraseOriginals = false;                // add
     bool readOnly = false;                      // mount
     bool json = false;                          // list, info: one JSON document
+    bool update = false;                        // add: replace changed entries, skip the same
+    bool quiet = false;                         // add, extract: a count instead of a line per file
+    // extract: what happens to a different file of an entry's name in DIR
+    // (none given: asked at a terminal, else both kept).
+    bool overwrite = false;
+    bool skipExisting = false;
+    bool keepBoth = false;
 };
 
 } // namespace quorvane

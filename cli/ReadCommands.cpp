@@ -2,9 +2,17 @@
 
 #include "cli/JsonText.h"
 #include "cli/ListFormat.h"
+#include "cli/OutputReader.h"
 #include "entries/Entries.h"
+#include "storage/files/FdOutputBuffer.h"
+#include "storage/format/Container.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
 #include <set>
+#include <unistd.h>
 
 namespace quorvane {
 
@@ -17,13 +25,46 @@ ExitCode runList(CommandRun& run) {
             run.out << formatListLine(row, details[row]);
     run.out.flush();
     if (!run.out) {
+        if (outputReaderGone(STDOUT_FILENO, errno))
+            return outcome(run.shell);
         report(run.errors, clitext::ListNotWritten);
         return ExitCode::Failed;
     }
     return outcome(run.shell);
 }
 
+// Straight to the descriptor, in the large blocks the entry is read in:
+// nothing of it passes through a file, and the write's own errno tells a
+// reader that went away from a failed write.
+ExitCode runCat(CommandRun& run) {
+    SafeState& state = run.session.state;
+    const auto row = static_cast<std::size_t>(run.numbers.front());
+    FdOutputBuffer buffer(STDOUT_FILENO);
+    std::ostream out(&buffer);
+    const bool whole = extractEntryContent(*state.workingCopy, state, row, out);
+    out.flush();
+    if (buffer.error() != 0) {
+        if (outputReaderGone(STDOUT_FILENO, buffer.error()))
+            return outcome(run.shell);
+        report(run.errors, clitext::entryNotWritten(std::strerror(buffer.error())));
+        return ExitCode::Failed;
+    }
+    if (!whole) {
+        report(run.errors, clitext::EntryNotRead);
+        return ExitCode::Failed;
+    }
+    return outcome(run.shell);
+}
+
 ExitCode runExtract(CommandRun& run) {
+    // Made only now that the safe has opened: a wrong password leaves no
+    // empty folder behind.
+    std::error_code failed;
+    std::filesystem::create_directories(run.invocation.folder, failed);
+    if (failed) {
+        report(run.errors, run.invocation.folder + ": " + clitext::folderNotMade(failed.message()));
+        return ExitCode::Failed;
+    }
     std::set<int>& selected = run.shell.answers().selectedRows;
     selected.clear();
     if (run.numbers.empty()) {

@@ -12,7 +12,11 @@
 #include "lifecycle/SafeReadable.h"
 #include "storage/format/ContainerIndex.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 
 namespace quorvane {
@@ -92,6 +96,23 @@ bool numbersInRange(CommandRun& run) {
     return true;
 }
 
+// The safe is replaced by a fresh file written beside it, so a command that
+// changes it needs a folder that takes new files; asked before any password,
+// so that nothing is done first that could not be kept ("File deleted", then
+// "Failed to Save file!"). A folder that is missing is left to the command's
+// own message. The reason, or nothing when the folder takes files.
+std::optional<std::string> folderRefusesNewFiles(const std::string& safePath) {
+    std::error_code failed;
+    // Where a link stands for the safe, the save writes beside the file it names.
+    std::filesystem::path safe = std::filesystem::weakly_canonical(safePath, failed);
+    if (failed)
+        safe = std::filesystem::absolute(safePath, failed);
+    const std::filesystem::path folder = safe.parent_path();
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0 || errno == ENOENT)
+        return std::nullopt;
+    return std::strerror(errno);
+}
+
 bool changesTheSafe(CliCommand command) {
     return command == CliCommand::Add || command == CliCommand::Rename ||
            command == CliCommand::Delete || command == CliCommand::Passwd ||
@@ -111,6 +132,8 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     switch (run.invocation.command) {
     case CliCommand::List:
         return runList(run);
+    case CliCommand::Cat:
+        return runCat(run);
     case CliCommand::Add:
         return runAdd(run);
     case CliCommand::Extract:
@@ -149,6 +172,12 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
         report(errors, invocation.safePath + ": " + reason);
         return ExitCode::NotOpened;
     }
+    if (changesTheSafe(invocation.command) || invocation.command == CliCommand::Create) {
+        if (const auto refusal = folderRefusesNewFiles(invocation.safePath)) {
+            report(errors, invocation.safePath + ": " + clitext::folderRefusesChange(*refusal));
+            return ExitCode::Failed;
+        }
+    }
     std::error_code ignored;
     switch (invocation.command) {
     case CliCommand::Create:
@@ -162,7 +191,9 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
     case CliCommand::Mount:
         return checkMountFolder(invocation, errors);
     case CliCommand::Extract:
-        if (!std::filesystem::is_directory(invocation.folder, ignored)) {
+        // A missing DIR is made once the safe has opened, as archivers do.
+        if (std::filesystem::exists(invocation.folder, ignored) &&
+            !std::filesystem::is_directory(invocation.folder, ignored)) {
             report(errors, invocation.folder + ": " + clitext::NotADirectory);
             return ExitCode::Failed;
         }
@@ -192,6 +223,8 @@ ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& pa
     SafeState state;
     state.workDir = workDir;
     TerminalShell shell(answersFor(invocation, passwords), errors, ::isatty(STDERR_FILENO) == 1);
+    if (invocation.quiet)
+        shell.keepNoticesShort();
     Session session{state, shell};
     CommandRun run{invocation, session, shell, out, errors, invocation.numbers, guard};
 

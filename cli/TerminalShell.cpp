@@ -17,6 +17,12 @@ void TerminalShell::showMessage(const std::string& text, const std::string& /*ca
     } else if (holding_) {
         heldNotices_.push_back(text);
         return;
+    } else if (short_ && text.find('\n') != std::string::npos) {
+        std::string first = text.substr(0, text.find('\n'));
+        if (first.ends_with(':'))
+            first.pop_back();
+        print(first);
+        return;
     }
     print(text);
 }

@@ -68,6 +68,9 @@ class TerminalShell : public Shell {
     // (shown) or dropped: a notice such as "Your password has been changed."
     // is true only once the safe is written.
     void holdNotices() { holding_ = true; }
+    // --quiet: a notice of several lines (one per file) shows only its first,
+    // the line that counts them.
+    void keepNoticesShort() { short_ = true; }
     void releaseNotices(bool show);
 
     // What happened, for the exit code.
@@ -90,6 +93,7 @@ class TerminalShell : public Shell {
     bool buttonsEnabled_ = false;
     bool windowDestroyed_ = false;
     bool holding_ = false;
+    bool short_ = false;
     std::vector<std::string> heldNotices_;
 };
 

@@ -114,7 +114,13 @@ StartedRun CliSandbox::start(const std::vector<std::string>& args,
         // A session of its own: no controlling terminal, so /dev/tty cannot open.
         ::setsid();
         int inFd = ::open(options.inputPath.value_or(in.string()).c_str(), O_RDONLY);
-        int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int outFd = ::open(options.outputPath.value_or(out.string()).c_str(),
+                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int pipeEnds[2];
+        if (options.outputReaderGone && ::pipe(pipeEnds) == 0) {
+            ::close(pipeEnds[0]);
+            outFd = pipeEnds[1];
+        }
         int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (inFd < 0 || outFd < 0 || errFd < 0)
             ::_exit(126);

@@ -26,8 +26,11 @@ struct TerminalRun {
 };
 
 struct RunOptions {
-    std::string input;                    // standard input
-    std::optional<std::string> inputPath; // standard input from this file instead
+    std::string input;                     // standard input
+    std::optional<std::string> inputPath;  // standard input from this file instead
+    std::optional<std::string> outputPath; // standard output to this file ("/dev/full") instead
+    // Standard output a pipe whose reader has gone, as after "| head" has ended.
+    bool outputReaderGone = false;
     // A tool that never ends is killed (SIGALRM) after this long, so that the test fails.
     std::optional<unsigned> killAfterSeconds;
     std::optional<rlim_t> fileSizeLimit; // RLIMIT_FSIZE of the child

@@ -210,6 +210,8 @@ TEST_F(CliHostile, AFailedSaveIsToldWithTheSystemsReasonAsInTheWindow) {
     EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t4\tb.txt\n");
 }
 
+// The reader stopping early is how pipelines end (list | head): the tool
+// ends quietly, with status 0, and leaves nothing behind.
 TEST_F(CliHostile, AReaderThatGoesAwayLeavesNothingBehind) {
     std::vector<StoredFile> many;
     for (int i = 0; i < 3000; ++i)
@@ -219,7 +221,7 @@ TEST_F(CliHostile, AReaderThatGoesAwayLeavesNothingBehind) {
                                 "' '" + cliBinary() + "' list '" + safe.string() +
                                 "' --password-file '" + passwordFile +
                                 "' 2>/dev/null | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
-    EXPECT_EQ(runProgram({"bash", "-c", command}), 1);
+    EXPECT_EQ(runProgram({"bash", "-c", command}), 0);
 }
 
 TEST_F(CliHostile, ATerminationSignalRemovesTheWorkingCopy) {

@@ -50,6 +50,8 @@ TEST(CliTable, CommandLinesBecomeInvocations) {
         {"rename s.cx --name old new", CliCommand::Rename, "s.cx", {}, {"old"}, "", "new"},
         {"delete --name=x s.cx 0 7", CliCommand::Delete, "s.cx", {0, 7}, {"x"}, "", ""},
         {"mount s.cx dir", CliCommand::Mount, "s.cx", {}, {}, "dir", ""},
+        {"cat s.cx 4", CliCommand::Cat, "s.cx", {4}, {}, "", ""},
+        {"cat --name n s.cx", CliCommand::Cat, "s.cx", {}, {"n"}, "", ""},
         {"list s.cx --version", CliCommand::Version, "", {}, {}, "", ""},
         {"--version list s.cx --help", CliCommand::Help, "", {}, {}, "", ""},
         {"-h", CliCommand::Help, "", {}, {}, "", ""},
@@ -87,7 +89,7 @@ TEST(CliTable, RefusedLinesSayWhyAsUsageErrors) {
         {"delete s.cx +1", "not an entry number: +1"},
         {"list s.cx --force", "--force belongs to create"},
         {"list s.cx --allow-empty-password", "--allow-empty-password belongs to create and passwd"},
-        {"add s.cx f --name a", "--name belongs to extract, rename and delete"},
+        {"add s.cx f --name a", "--name belongs to extract, cat, rename and delete"},
         {"info s.cx --password-file f", "info asks for no password"},
         {"list s.cx --new-password-file f --force", "--force belongs to create"},
         {"list s.cx --password-file", "--password-file needs a file name"},
@@ -97,6 +99,12 @@ TEST(CliTable, RefusedLinesSayWhyAsUsageErrors) {
         {"passwd s.cx --password-file - --new-password-file -",
          "standard input can give only one password"},
         {"help nothing", "help: unknown command nothing"},
+        {"cat s.cx", "cat: too few arguments"},
+        {"cat s.cx 1 --name a", "cat: give one entry, by NUMBER or by --name"},
+        {"list s.cx --update", "--update belongs to add"},
+        {"create s.cx --quiet", "--quiet belongs to add and extract"},
+        {"extract s.cx d --overwrite --keep-both",
+         "--overwrite, --skip-existing and --keep-both exclude each other"},
     };
     for (const auto& [line, message] : cases) {
         const auto parsed = parse(line);

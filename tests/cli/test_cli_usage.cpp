@@ -64,10 +64,12 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
     EXPECT_EQ(box.run({"help", "list"}).out,
               "usage: quorvane-cli list    SAFE [--json]\n\n"
               "  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),\n"
-              "                   TAB, NAME; with --json one JSON document instead\n");
+              "                   TAB, NAME; with --json one JSON document instead. A\n"
+              "                   reader that stops early (| head) ends it quietly, with\n"
+              "                   status 0\n");
     const std::vector<std::string> commands = {"create", "list",   "add",    "extract",
-                                               "rename", "delete", "passwd", "seal",
-                                               "info",   "mount",  "help"};
+                                               "cat",    "rename", "delete", "passwd",
+                                               "seal",   "info",   "mount",  "help"};
     for (const auto& command : commands) {
         RunResult part = box.run({"help", command});
         EXPECT_EQ(part.exitCode, 0) << command;
