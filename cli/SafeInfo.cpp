@@ -3,6 +3,7 @@
 #include "cli/CliTexts.h"
 #include "cli/JsonText.h"
 #include "storage/format/SealedSafe.h"
+#include "storage/format/sealed/VaultHeader.h"
 
 #include <cerrno>
 #include <cstring>
@@ -36,11 +37,45 @@ void printJson(SealedHeaderRead header, const SealParameters& parameters, std::o
     out << "}\n";
 }
 
+// The second sealed version: its version named, its key's derivation from
+// the newest key slot.
+ExitCode printVaultInfo(const std::string& safePath, const vault::Bytes& header, bool json,
+                        std::ostream& out, std::ostream& errors) {
+    const auto description = vault::describeVault(header.data(), header.size());
+    if (json) {
+        out << "{\"format\":\"sealed\",\"version\":2,\"signature\":true,\"kdf\":";
+        if (description)
+            out << "{\"algorithm\":\"argon2id\",\"passes\":" << description->kdf.passes
+                << ",\"memory_kib\":" << description->kdf.memoryKiB << "}";
+        else
+            out << "null";
+        out << "}\n";
+    } else {
+        out << "format: sealed, version 2\n";
+        if (description)
+            out << "kdf: argon2id passes=" << description->kdf.passes
+                << " memory=" << description->kdf.memoryKiB << "KiB\n";
+    }
+    out.flush();
+    if (!description) {
+        errors << clitext::MessagePrefix << safePath << ": " << clitext::UnreadableSealedHeader
+               << '\n';
+        return ExitCode::Failed;
+    }
+    return out ? ExitCode::Success : ExitCode::Failed;
+}
+
 } // namespace
 
 ExitCode printSafeInfo(const std::string& safePath, bool json, std::ostream& out,
                        std::ostream& errors) {
     std::ifstream safe(safePath, std::ios::binary);
+    vault::Bytes first(vault::HeaderSize);
+    safe.read(reinterpret_cast<char*>(first.data()), static_cast<std::streamsize>(first.size()));
+    first.resize(static_cast<std::size_t>(safe.gcount()));
+    if (!safe.bad() && vault::sealedFormatOf(first.data(), first.size()) == vault::FormatNumber)
+        return printVaultInfo(safePath, first, json, out, errors);
+    safe.clear();
     SealParameters parameters;
     const SealedHeaderRead header =
         safe.is_open() ? readSealedHeader(safe, parameters) : SealedHeaderRead::ReadFailed;

@@ -170,6 +170,10 @@ std::uint64_t Vault::reachedBytes() const {
 Outcome Vault::discard() {
     if (!writable_)
         return Outcome::Done;
+    // After a commit whose slot may have landed, the file may hold more than
+    // the state this session knows: cutting it back could lose that commit.
+    if (uncertain_)
+        return Outcome::ReadOnly;
     if (file_->length() > committed_.lengthInUse && !file_->resize(committed_.lengthInUse))
         return fail(Outcome::WriteFailed);
     Loaded loaded;

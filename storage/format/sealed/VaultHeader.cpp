@@ -27,6 +27,27 @@ Bytes headerBytes(const unsigned char* fixed, const KeySlot& key, const SecretKe
     return header;
 }
 
+std::optional<VaultDescription> describeVault(const unsigned char* bytes, std::size_t count) {
+    if (count < HeaderSize || sealedFormatOf(bytes, count) != FormatNumber)
+        return std::nullopt;
+    VaultDescription description;
+    description.chunkSize = static_cast<std::uint32_t>(leAt(bytes + ChunkSizeAt, 4));
+    if (!chunkSizeAccepted(description.chunkSize))
+        return std::nullopt;
+    std::uint64_t newest = 0;
+    for (std::size_t at : KeySlotAt) {
+        const KeySlot slot = decodeKeySlot(bytes + at);
+        if (slot.generation > newest && slot.kdf == KdfArgon2id &&
+            sealParametersAccepted(slot.parameters)) {
+            newest = slot.generation;
+            description.kdf = slot.parameters;
+        }
+    }
+    if (newest == 0)
+        return std::nullopt;
+    return description;
+}
+
 KeyOpening unwrapWithPassword(const std::string& password, const unsigned char* fixed,
                               const KeySlot (&slots)[2], SecretKey& dataKey) {
     const unsigned order[2] = {slots[1].generation > slots[0].generation ? 1u : 0u,

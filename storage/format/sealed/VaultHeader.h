@@ -19,6 +19,15 @@ void makeFixedPart(std::uint32_t chunkSize, unsigned char* fixed);
 Bytes headerBytes(const unsigned char* fixed, const KeySlot& key, const SecretKey& commitKey,
                   const CommitState& state);
 
+// What the header tells without a password.
+struct VaultDescription {
+    std::uint32_t chunkSize = 0;
+    SealParameters kdf; // of the newest key slot within bounds
+};
+// From the first bytes of a file of the second sealed version (at least the
+// whole header); nothing when they are cut or out of bounds.
+std::optional<VaultDescription> describeVault(const unsigned char* bytes, std::size_t count);
+
 struct KeyOpening {
     Opening outcome = Opening::WrongPassword;
     unsigned slot = 0;
