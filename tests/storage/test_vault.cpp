@@ -85,7 +85,8 @@ TEST_F(VaultTest, ChangesMatchTheModelAfterEachCommitAndFreshOpen) {
         vault.reset();
         EXPECT_EQ(contentsOf(*openVault(safe, false)), model) << "opened again";
     }
-    const VaultEntry* entry = openVault(safe, false)->find("Photos 2025/x");
+    const auto reopened = openVault(safe, false);
+    const VaultEntry* entry = reopened->find("Photos 2025/x");
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->modifiedSeconds, 1700000000);
     EXPECT_EQ(entry->modifiedNanoseconds, 5u);
