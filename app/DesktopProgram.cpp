@@ -74,11 +74,13 @@ DesktopProgram::DesktopProgram()
         CommandRunning running(commandRunning_);
         std::lock_guard hold(lock_);
         quorvane::routeCommand(session_, &window_, id, &folder_);
+        folder_.entriesChangedOutside();
     });
     window_.setDropHandler([this](const std::vector<std::string>& paths) {
         CommandRunning running(commandRunning_);
         std::lock_guard hold(lock_);
         addDroppedFiles(session_, paths);
+        folder_.entriesChangedOutside();
     });
     window_.setRowOpenHandler([this](int row) {
         CommandRunning running(commandRunning_);

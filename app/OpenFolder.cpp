@@ -1,10 +1,9 @@
 #include "app/OpenFolder.h"
 
 #include "app/FolderTexts.h"
-#include "mount/DeadMounts.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
-#include "mount/FolderNames.h"
+#include "mount/DeadMounts.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -50,8 +49,7 @@ OpenFolder::~OpenFolder() {
 
 // $XDG_RUNTIME_DIR/quorvane/<safe name>; "<safe name> (2)" and so on when
 // that is taken by another safe of the same name.
-std::filesystem::path OpenFolder::freeMountPoint() const {
-    const std::filesystem::path parent = windowMountParent();
+std::filesystem::path OpenFolder::freeMountPoint(const std::filesystem::path& parent) const {
     std::string name = std::filesystem::path(session_.state.safePath).stem().string();
     if (name.empty() || name.size() > 200)
         name = "safe";
@@ -69,11 +67,9 @@ bool OpenFolder::mount() {
         return true;
     stopServing(true); // an earlier folder unmounted from outside
     SafeState& state = session_.state;
-    std::error_code ignored;
-    const std::filesystem::path parent = windowMountParent();
-    if (!parent.empty() && std::filesystem::create_directories(parent, ignored))
-        ::chmod(parent.c_str(), 0700);
-    dir_ = parent.empty() ? std::filesystem::path() : freeMountPoint();
+    int parentError = 0;
+    const auto parent = madeWindowMountParent(parentError);
+    dir_ = parent ? freeMountPoint(*parent) : std::filesystem::path();
     MountSettings settings;
     settings.readOnly = state.readOnly;
     folder_ = std::make_unique<MountedFolder>(state, lock_, settings, [this](std::string& reason) {
@@ -103,7 +99,9 @@ bool OpenFolder::mount() {
             },
             Qt::QueuedConnection);
     };
-    std::string reason = dir_.empty() ? std::string(std::strerror(EACCES)) : std::string();
+    std::string reason = dir_.empty()
+                             ? std::string(std::strerror(parentError != 0 ? parentError : EACCES))
+                             : std::string();
     if (dir_.empty() || !folder_->mount(dir_, reason)) {
         folder_.reset();
         if (!dir_.empty())
@@ -132,18 +130,24 @@ void OpenFolder::openRow(int row) {
     const SafeState& state = session_.state;
     if (!isSafeOpen(state) || row < 0 || static_cast<std::size_t>(row) >= state.entryDetails.size())
         return;
-    std::vector<std::string> stored;
-    for (const EntryDetail& detail : state.entryDetails)
-        stored.push_back(detail.name);
-    const auto name = folderNames(stored)[static_cast<std::size_t>(row)];
+    if (!mount())
+        return;
+    // The folder's own name for that entry: after a save through the folder
+    // it need not be the one its place in the list would give.
+    const auto name = folder_->shownNameOf(static_cast<std::size_t>(row));
     if (!name) {
         session_.shell.showMessage(folder_text::NameNotShown, folder_text::Caption,
                                    MessageIcon::Error);
         return;
     }
-    if (mount() && !openUrl(urlOf(dir_ / *name)))
+    if (!openUrl(urlOf(dir_ / *name)))
         session_.shell.showMessage(folder_text::noProgramFor((dir_ / *name).string()),
                                    folder_text::Caption, MessageIcon::Error);
+}
+
+void OpenFolder::entriesChangedOutside() {
+    if (folder_ != nullptr)
+        folder_->entriesChangedOutside();
 }
 
 // Waits with the window alive, so that it repaints and its timers run,

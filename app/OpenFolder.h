@@ -38,6 +38,9 @@ class OpenFolder : public QObject {
     // The stored file of the row, through the folder, in the application
     // the desktop opens its kind of file with. Called under the lock.
     void openRow(int row);
+    // After a command of the window that may have changed the entries: the
+    // kernel's view of the folder is dropped.
+    void entriesChangedOutside();
     // Before the safe ends (close, switching safes), without the lock:
     // unmounts. While a file of the folder is still open, asks whether to
     // wait for it or to close the folder anyway.
@@ -57,7 +60,7 @@ class OpenFolder : public QObject {
     bool mount();
     void stopServing(bool force);
     void waitForOpenFiles(std::chrono::milliseconds longest);
-    std::filesystem::path freeMountPoint() const;
+    std::filesystem::path freeMountPoint(const std::filesystem::path& parent) const;
 
     Session& session_;
     SessionLock& lock_;

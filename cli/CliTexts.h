@@ -129,6 +129,33 @@ inline std::string notStored(const std::string& name, const std::string& reason)
 inline std::string timedSaveFailed(const std::string& reason) {
     return "the safe could not be written (" + reason + "); it is tried again in a minute";
 }
+// After the folder closed: what could not be written yet is kept, not dropped.
+inline std::string finalSaveFailed(const std::string& reason) {
+    return "the safe could not be written (" + reason + ")";
+}
+inline std::string finalStoreFailed(const std::string& name, const std::string& reason) {
+    return name + ": could not be stored in the safe (" + reason + ")";
+}
+// seconds: until the next try; what: what giving up would lose.
+inline std::string keptUntilWritten(int seconds, const std::string& what) {
+    return "nothing is given up: it is tried again in " + std::to_string(seconds) +
+           " seconds, until it succeeds. Ctrl-C twice gives up " + what;
+}
+inline std::string askAgainToGiveUp(const std::string& what) {
+    return "Ctrl-C again gives up " + what + "; the safe file keeps its last saved state";
+}
+inline std::string givenUp(const std::string& what) {
+    return "given up: " + what;
+}
+// names: files closed in the folder that never became entries.
+inline std::string unsavedWork(bool changes, const std::string& names) {
+    std::string what = changes ? "the changes made in the folder since the last save" : "";
+    if (!names.empty())
+        what += (what.empty() ? "" : ", and ") + std::string("the files ") + names;
+    return what;
+}
+inline constexpr const char* StateFolderGone =
+    "the private working folder was removed by another program; the folder closes now";
 inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
 inline constexpr const char* PlainHasNoSignature =
     "the plain format has no signature, so any file that is not sealed shows as plain; only "

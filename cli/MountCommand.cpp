@@ -1,6 +1,7 @@
 #include "cli/MountCommand.h"
 
 #include "cli/CliTexts.h"
+#include "cli/MountEnding.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "mount/MountedFolder.h"
@@ -57,6 +58,12 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
     folder.onStoreFailed = [&](const std::string& name, const std::string& reason) {
         report(errors, clitext::notStored(name, reason));
     };
+    bool safeChanged = false;
+    folder.onSafeChanged = [&] {
+        safeChanged = true;
+        report(errors, lifecycle_text::SafeChangedInPlace);
+    };
+    folder.onStateFolderGone = [&] { report(errors, clitext::StateFolderGone); };
     const std::filesystem::path dir = absoluteFolder(invocation.folder);
     std::string reason;
     if (!folder.mount(dir, reason)) {
@@ -76,17 +83,18 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
     }
     out << clitext::folderOpen(dir.string()) << std::flush;
     folder.serve();
-    if (guard != nullptr)
-        guard->divert({});
-
-    // As closing writes the safe: only when something changed, and never
-    // for a session that may not write.
-    if (settings.readOnly || !folder.unsaved())
-        return shell.errorShown() ? ExitCode::Failed : ExitCode::Success;
-    if (writeSafeFile(session, lifecycle_text::Saving))
-        return ExitCode::Success;
-    report(errors, withReason(lifecycle_text::FailedToSave, state.failureReason));
-    return ExitCode::Failed;
+    // Nothing to write, or nothing that may be written: another program
+    // rewrote the safe, and it is never written over.
+    if (safeChanged || settings.readOnly) {
+        if (guard != nullptr)
+            guard->divert({});
+        return safeChanged || shell.errorShown() ? ExitCode::Failed : ExitCode::Success;
+    }
+    // The diversion stays until finishMount sets its own: a Ctrl-C in
+    // between must not end the process with the work unsaved.
+    const bool failedBefore = shell.errorShown();
+    const ExitCode ended = finishMount({session, folder, guard, errors});
+    return ended == ExitCode::Success && failedBefore ? ExitCode::Failed : ended;
 }
 
 } // namespace quorvane

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,26 +46,29 @@ std::optional<uid_t> ownerIn(const std::string& superOptions) {
     return std::nullopt;
 }
 
-// Whether the program named in source still runs: a live process of that
-// number (not a zombie that nobody has reaped) whose name is one of ours (the
-// number may have been given to another program since).
+// Whether a program still serves the mount that source names. A server
+// holds the lock of its private working folder for as long as it lives, and
+// source names that folder: a lock that cannot be taken is a live server,
+// whatever its name, whichever PID namespace it runs in. A folder that is
+// gone, or a lock that is free, is a server that is gone.
 bool servedByLiveProgram(const std::string& source) {
     constexpr std::string_view prefix = "quorvane:";
     if (source.rfind(prefix, 0) != 0)
         return false;
-    const long pid = std::strtol(source.c_str() + prefix.size(), nullptr, 10);
-    if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+    const std::string rest = source.substr(prefix.size());
+    if (!rest.empty() && rest[0] != '/') {
+        // "quorvane:PID" from an earlier version, which had no lock to ask:
+        // left alone unless that process is surely gone.
+        const long pid = std::strtol(rest.c_str(), nullptr, 10);
+        return pid > 0 && !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+    }
+    const std::string lockPath = (std::filesystem::path(rest) / WorkingFolderLock).string();
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    // "PID (NAME) STATE ...": the name may hold spaces and parentheses.
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const std::size_t open = line.find('(');
-    const std::size_t close = line.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 2 >= line.size())
-        return false;
-    const char state = line[close + 2];
-    return state != 'Z' && state != 'X' && line.compare(open + 1, 8, "quorvane") == 0;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // also lets go of the lock, if it was taken
+    return held;
 }
 
 bool lazyUnmount(const std::filesystem::path& mountPoint) {
@@ -109,6 +113,12 @@ std::vector<FolderMount> folderMounts(std::istream& mountinfo) {
     return mounts;
 }
 
+std::string mountSourceName(const std::filesystem::path& stateFolder) {
+    std::error_code failed;
+    const std::filesystem::path real = std::filesystem::canonical(stateFolder, failed);
+    return std::string("quorvane:") + (failed ? stateFolder : real).string();
+}
+
 std::filesystem::path windowMountParent() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/')
         return std::filesystem::path(runtime) / "quorvane";
@@ -117,6 +127,36 @@ std::filesystem::path windowMountParent() {
     } catch (const UnsafeTemporaryDirectory&) {
         return {};
     }
+}
+
+std::optional<std::filesystem::path> madeWindowMountParent(int& error) {
+    const std::filesystem::path parent = windowMountParent();
+    if (parent.empty()) {
+        error = EACCES;
+        return std::nullopt;
+    }
+    if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = errno;
+        return std::nullopt;
+    }
+    // Whoever made it, it must be a folder of ours that nobody else can
+    // enter: another user's folder (or a link planted there) would let that
+    // user choose where the safe is mounted and see its name.
+    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0 || status.st_uid != ::geteuid()) {
+        error = fd < 0 && errno != ELOOP && errno != ENOTDIR ? errno : EPERM;
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    const bool isPrivate = (status.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0;
+    ::close(fd);
+    if (!isPrivate) {
+        error = EPERM;
+        return std::nullopt;
+    }
+    return parent;
 }
 
 int removeDeadMounts() {

@@ -62,7 +62,6 @@ int openWith(const char* path, fuse_file_info* info, bool create) {
     if (result < 0)
         return result;
     info->fh = reinterpret_cast<std::uint64_t>(handle);
-    info->direct_io = 1;
     return 0;
 }
 
@@ -70,12 +69,15 @@ int openWith(const char* path, fuse_file_info* info, bool create) {
 namespace handler {
 
 void* init(fuse_conn_info* connection, fuse_config* config) {
-    // Every answer comes from the container as it is now: the window may
+    // Names and sizes come from the container as it is now: the window may
     // change it between two calls.
     config->entry_timeout = 0;
     config->attr_timeout = 0;
     config->negative_timeout = 0;
-    config->direct_io = 1;
+    // The page cache: read-ahead, shared maps (image viewers, SQLite's WAL)
+    // and large writes. Dropped at each open (kernel_cache off), and told
+    // when the window changes the entries.
+    config->direct_io = 0;
     config->kernel_cache = 0;
     config->hard_remove = 1; // no ".fuse_hidden" files: a deleted open file is simply gone
     config->nullpath_ok = 1;
@@ -83,6 +85,7 @@ void* init(fuse_conn_info* connection, fuse_config* config) {
     if ((connection->capable & FUSE_CAP_ATOMIC_O_TRUNC) != 0)
         connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
     connection->max_write = TransferSize;
+    connection->max_readahead = TransferSize;
     return fuse_get_context()->private_data;
 }
 
@@ -160,16 +163,29 @@ int truncate(const char* path, off_t size, fuse_file_info* info) {
     });
 }
 
-int fsync(const char*, int, fuse_file_info* info) {
-    return withFolder([&](SafeFolder& f) { return f.sync(*handleOf(info)); });
+int flush(const char*, fuse_file_info* info) {
+    return withFolder([&](SafeFolder& f) { return f.flush(*handleOf(info)); });
 }
 
-// Waits as long as it takes: nobody waits for a release (close has returned),
-// and the handle must not be lost.
+// Returns once the safe file holds the file: editors, SQLite and git take a
+// successful fsync for "on disk".
+int fsync(const char*, int, fuse_file_info* info) {
+    return withFolder([&](SafeFolder& f) {
+        const int stored = f.sync(*handleOf(info));
+        return stored < 0 ? stored : served().saveNow();
+    });
+}
+
+// Never waits: the window may hold the lock while it asks the user something,
+// and nobody waits for a release (close() has returned). What cannot be done
+// now the serving loop does once the lock is free.
 int release(const char*, fuse_file_info* info) {
     MountedFolder::Served& here = served();
-    std::lock_guard hold(here.lock);
-    here.folder.release(handleOf(info));
+    std::unique_lock hold(here.lock, std::try_to_lock);
+    if (hold.owns_lock())
+        here.folder.release(handleOf(info));
+    else
+        here.deferredReleases.push_back(handleOf(info));
     return 0;
 }
 
@@ -210,11 +226,29 @@ int utimens(const char*, const timespec*, fuse_file_info*) {
     return 0;
 }
 
+// The space left is the smaller of the disk's (where the safe is written)
+// and what the container can still take: programs that check for room
+// before they copy must see some.
 int statfs(const char*, struct statvfs* capacity) {
+    MountedFolder::Served& here = served();
+    struct statvfs disk {};
+    if (::statvfs(here.safeFolder.c_str(), &disk) != 0)
+        return -errno;
+    std::uint64_t room = 0;
+    if (const int failed = withFolder([&](SafeFolder& f) {
+            room = f.room();
+            return 0;
+        });
+        failed < 0)
+        return failed;
     std::memset(capacity, 0, sizeof *capacity);
-    capacity->f_bsize = 4096;
-    capacity->f_frsize = 4096;
-    capacity->f_blocks = ContainerLimit / 4096;
+    constexpr std::uint64_t Block = 4096;
+    const std::uint64_t diskFree = std::uint64_t{disk.f_bavail} * disk.f_frsize;
+    capacity->f_bsize = Block;
+    capacity->f_frsize = Block;
+    capacity->f_blocks = ContainerLimit / Block;
+    capacity->f_bfree = capacity->f_bavail = std::min(diskFree, room) / Block;
+    capacity->f_files = capacity->f_ffree = capacity->f_favail = 0;
     capacity->f_namemax = FolderNameLimit;
     return 0;
 }
@@ -233,6 +267,7 @@ fuse_operations folderOperations() {
     operations.read = handler::read;
     operations.write = handler::write;
     operations.truncate = handler::truncate;
+    operations.flush = handler::flush;
     operations.fsync = handler::fsync;
     operations.release = handler::release;
     operations.unlink = handler::unlink;

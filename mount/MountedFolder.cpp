@@ -2,6 +2,8 @@
 
 #include "mount/FolderOperations.h"
 
+#include "mount/DeadMounts.h"
+#include "storage/files/WorkingDirectory.h"
 #include "storage/format/ContainerIndex.h"
 
 #include <algorithm>
@@ -13,23 +15,45 @@
 #include <fuse_lowlevel.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace quorvane {
 
-std::string mountSourceName() {
-    return "quorvane:" + std::to_string(::getpid());
+namespace {
+
+// How often the serving loop looks whether its private working folder is
+// still there, when nothing else wakes it.
+constexpr int StateFolderCheckMs = 5'000;
+
+// fuse's option parser splits at commas: one in a path is escaped.
+std::string optionValue(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        if (c == ',' || c == '\\')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
 }
+
+} // namespace
 
 MountedFolder::MountedFolder(SafeState& state, SessionLock& lock, MountSettings settings,
                              SaveSafe save)
     : lock_(lock), settings_(settings), save_(std::move(save)), access_(state),
-      folder_(access_, settings.readOnly) {
+      folder_(access_, settings.readOnly),
+      stateFolder_(state.workDir), served_{folder_, lock_, [this] { return saveNow(); },
+                                           std::filesystem::path(state.safePath).parent_path()} {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (served_.safeFolder.empty())
+        served_.safeFolder = ".";
 }
 
 MountedFolder::~MountedFolder() {
+    if (notices_.joinable())
+        notices_.join();
     if (fuse_ != nullptr) {
         if (mounted_)
             fuse_unmount(fuse_);
@@ -44,7 +68,8 @@ bool MountedFolder::mount(const std::filesystem::path& dir, std::string& reason)
         reason = std::strerror(errno);
         return false;
     }
-    std::string options = "fsname=" + mountSourceName() + ",subtype=quorvane";
+    std::string options =
+        "fsname=" + optionValue(mountSourceName(stateFolder_)) + ",subtype=quorvane";
     if (settings_.readOnly || access_.readOnly())
         options += ",ro";
     std::vector<std::string> words = {"quorvane", "-o", options};
@@ -77,17 +102,66 @@ void MountedFolder::stop(bool force) {
     [[maybe_unused]] const auto ignored = ::write(wakeFd_, &one, sizeof one);
 }
 
+void MountedFolder::entriesChangedOutside() {
+    changedOutside_.store(true);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto ignored = ::write(wakeFd_, &one, sizeof one);
+}
+
+// When the next timed save is due: once the folder has been quiet, or a
+// minute after its first change that is not in the safe file, whichever
+// comes first; never sooner than saveInterval after the last save.
+static std::chrono::steady_clock::time_point saveDue(const SafeFolder& folder,
+                                                     const MountSettings& settings,
+                                                     std::chrono::steady_clock::time_point last) {
+    const auto settled = std::min(folder.lastWrite() + settings.quietPeriod,
+                                  folder.unsavedSince() + settings.longestUnsaved);
+    return std::max(settled, last + settings.saveInterval);
+}
+
 int MountedFolder::waitTimeout() const {
-    std::lock_guard hold(lock_);
+    std::unique_lock hold(lock_, std::try_to_lock);
+    // The window holds the lock: looked at again soon.
+    if (!hold.owns_lock() || !served_.deferredReleases.empty() || changedOutside_.load())
+        return 100;
     if (!folder_.changed())
-        return -1;
+        return StateFolderCheckMs;
     const auto now = std::chrono::steady_clock::now();
-    const auto due =
-        std::max(folder_.lastWrite() + settings_.quietPeriod, lastSave_ + settings_.saveInterval);
+    const auto due = saveDue(folder_, settings_, lastSave_);
     if (due <= now)
         return 0;
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
-    return static_cast<int>(std::min<long long>(wait + 1, 60'000));
+    return static_cast<int>(std::min<long long>(wait + 1, StateFolderCheckMs));
+}
+
+bool MountedFolder::stateFolderGone() const {
+    struct stat status {};
+    return !stateFolder_.empty() &&
+           ::stat((stateFolder_ / WorkingFolderLock).c_str(), &status) != 0 && errno == ENOENT;
+}
+
+// From a thread of its own: the kernel drops a page cache by waiting for the
+// pages' locks, and a page is locked while a read of it waits for the
+// serving loop.
+void MountedFolder::invalidateKernelView() {
+    std::vector<std::string> names;
+    {
+        std::unique_lock hold(lock_, std::try_to_lock);
+        if (!hold.owns_lock()) {
+            changedOutside_.store(true); // once the window lets go of the lock
+            return;
+        }
+        names = std::move(shownToKernel_);
+        shownToKernel_ = folder_.names();
+        names.insert(names.end(), shownToKernel_.begin(), shownToKernel_.end());
+    }
+    if (notices_.joinable())
+        notices_.join();
+    notices_ = std::thread([fuse = fuse_, names = std::move(names)] {
+        for (const std::string& name : names)
+            fuse_invalidate_path(fuse, ("/" + name).c_str());
+        fuse_invalidate_path(fuse, "/");
+    });
 }
 
 // The files that could not be stored are tried again while the folder has
@@ -98,21 +172,34 @@ void MountedFolder::afterRequest(bool ending) {
     std::vector<std::pair<std::string, int>> failures;
     bool changed = false;
     bool saveFailed = false;
+    bool safeChanged = false;
     std::string reason;
     {
-        std::lock_guard hold(lock_);
+        // Never waits for the window: what cannot be done now is done at the
+        // next turn of the loop (the window's commands are short, its
+        // questions are not).
+        std::unique_lock hold(lock_, std::defer_lock);
+        if (ending)
+            hold.lock();
+        else if (!hold.try_lock())
+            return;
+        for (SafeFolder::Handle* handle : std::exchange(served_.deferredReleases, {}))
+            folder_.release(handle);
         failures = folder_.takeStoreFailures();
         if (ending || !failures.empty() || folder_.changed())
             folder_.storeClosedFiles();
         for (auto& failure : folder_.takeStoreFailures())
             failures.push_back(std::move(failure));
         openFiles_.store(folder_.openHandles());
+        safeChanged = access_.noteSafeChanged();
         changed = folder_.changeCount() != changesSeen_;
         changesSeen_ = folder_.changeCount();
         saveFailed = !ending && saveIfDue(reason);
     }
     if (changed && onChange)
         onChange();
+    if (safeChanged && onSafeChanged)
+        onSafeChanged();
     for (const auto& [name, error] : failures)
         if (onStoreFailed)
             onStoreFailed(name, std::strerror(error));
@@ -126,8 +213,7 @@ void MountedFolder::afterRequest(bool ending) {
 // Under the lock; true when a save was due and failed.
 bool MountedFolder::saveIfDue(std::string& reason) {
     const auto now = std::chrono::steady_clock::now();
-    if (!folder_.changed() || now < folder_.lastWrite() + settings_.quietPeriod ||
-        now < lastSave_ + settings_.saveInterval)
+    if (!folder_.changed() || now < saveDue(folder_, settings_, lastSave_))
         return false;
     lastSave_ = now;
     if (!save_(reason))
@@ -135,6 +221,26 @@ bool MountedFolder::saveIfDue(std::string& reason) {
     folder_.markSaved();
     saveFailedLast_ = false;
     return false;
+}
+
+// fsync: the safe file holds what the folder holds when it returns. Under
+// the lock.
+int MountedFolder::saveNow() {
+    if (!folder_.changed())
+        return 0;
+    std::string reason;
+    if (!save_(reason))
+        return -EIO;
+    lastSave_ = std::chrono::steady_clock::now();
+    folder_.markSaved();
+    saveFailedLast_ = false;
+    return 0;
+}
+
+std::vector<std::pair<std::string, int>> MountedFolder::storeRemaining() {
+    std::lock_guard hold(lock_);
+    folder_.storeClosedFiles();
+    return folder_.takeStoreFailures();
 }
 
 void MountedFolder::serve() {
@@ -152,6 +258,13 @@ void MountedFolder::serve() {
         if ((waits[1].revents & POLLIN) != 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto ignored = ::read(wakeFd_, &count, sizeof count);
+        }
+        if (changedOutside_.exchange(false))
+            invalidateKernelView();
+        if (stateFolderGone()) {
+            if (onStateFolderGone)
+                onStateFolderGone();
+            break;
         }
         if ((waits[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
             const int received = fuse_session_receive_buf(session, &buffer);
@@ -173,6 +286,8 @@ void MountedFolder::serve() {
         fuse_unmount(fuse_);
         mounted_ = false;
     }
+    if (notices_.joinable())
+        notices_.join();
 }
 
 } // namespace quorvane

@@ -3,9 +3,11 @@
 // The open safe mounted as a folder (FUSE): one thread serves the kernel's
 // requests one at a time, each under the session's lock (the container is not
 // thread-safe, and the window works on it too), and writes the safe file by
-// itself once the folder has been quiet for a while. No other user can enter
-// the folder (no allow_other), and the kernel keeps none of its files' pages
-// (direct_io): what a program reads is decrypted for that read alone.
+// itself once the folder has been quiet for a while, and at the latest a
+// minute after the first change it has not written. No other user can enter
+// the folder (no allow_other). The kernel keeps the pages of the files in its
+// page cache (read-ahead, shared maps, large writes), dropped at each open and
+// whenever the window changes the entries.
 
 #include "mount/SafeAccess.h"
 #include "mount/SafeFolder.h"
@@ -16,7 +18,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -40,6 +44,9 @@ struct MountSettings {
     // and not more often than every saveInterval: a save rewrites the whole safe.
     std::chrono::milliseconds quietPeriod{10'000};
     std::chrono::milliseconds saveInterval{60'000};
+    // However busy the folder, a change is written within this time: a kill
+    // loses at most this much work.
+    std::chrono::milliseconds longestUnsaved{60'000};
 };
 
 class MountedFolder {
@@ -72,6 +79,23 @@ class MountedFolder {
     // Called on the serving thread when a closed file could not be stored
     // (it stays in the folder and is tried again before each save).
     std::function<void(const std::string& name, const std::string& reason)> onStoreFailed;
+    // Called on the serving thread when the private working folder, whose
+    // lock tells other programs that this mount is served, is gone: the
+    // folder then ends, as if unmounted.
+    std::function<void()> onStateFolderGone;
+    // Called on the serving thread, once, when another program rewrote the
+    // safe file under the folder: the session is read-only from then on.
+    std::function<void()> onSafeChanged;
+    // The window changed the entries (any thread): the kernel's view of the
+    // folder is dropped before the next request is answered.
+    void entriesChangedOutside();
+    // The name under which entry row shows in the folder (under lock).
+    std::optional<std::string> shownNameOf(std::size_t row) { return folder_.shownNameOf(row); }
+    // Files closed in the folder that could not be stored yet (under lock).
+    std::vector<std::string> unstoredFiles() const { return folder_.unstoredNames(); }
+    // After serve(): stores what was closed but not stored; each file that
+    // still could not be, with the errno.
+    std::vector<std::pair<std::string, int>> storeRemaining();
     // Whether the folder changed the safe since its last save (under lock).
     bool unsaved() const { return folder_.changed(); }
     void markSaved() { folder_.markSaved(); }
@@ -80,6 +104,13 @@ class MountedFolder {
     struct Served {
         SafeFolder& folder;
         SessionLock& lock;
+        // Writes the safe file now (fsync), under the lock: 0 or -errno.
+        std::function<int()> saveNow;
+        // Where the safe file lies: its disk's free space is the folder's.
+        std::filesystem::path safeFolder;
+        // Releases that came while the window held the lock, done later by
+        // the serving loop: a release is never waited for.
+        std::vector<SafeFolder::Handle*> deferredReleases{};
     };
 
   private:
@@ -89,7 +120,10 @@ class MountedFolder {
     // a last try to store them, and no timed save (the final one follows).
     void afterRequest(bool ending);
     bool saveIfDue(std::string& reason);
+    int saveNow();
     int waitTimeout() const;
+    bool stateFolderGone() const;
+    void invalidateKernelView();
 
     SessionLock& lock_;
     MountSettings settings_;
@@ -98,7 +132,11 @@ class MountedFolder {
     SafeFolder folder_;
     std::atomic<std::size_t> openFiles_{0};
     unsigned changesSeen_ = 0;
-    Served served_{folder_, lock_};
+    std::filesystem::path stateFolder_;
+    Served served_;
+    std::atomic<bool> changedOutside_{false};
+    std::vector<std::string> shownToKernel_;
+    std::thread notices_;
     struct fuse* fuse_ = nullptr;
     bool mounted_ = false;
     int wakeFd_ = -1;
@@ -106,8 +144,5 @@ class MountedFolder {
     std::chrono::steady_clock::time_point lastSave_{};
     bool saveFailedLast_ = false;
 };
-
-// The folder a mount's dead remains point at, for the sweep: "quorvane:PID".
-std::string mountSourceName();
 
 } // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include "entries/AddSteps.h"
 #include "storage/format/Container.h"
+#include "storage/format/ContainerIndex.h"
 #include "storage/workingcopy/WorkingCopy.h"
 
 #include <algorithm>
@@ -104,6 +105,20 @@ bool SafeAccess::readOnly() const {
 
 bool SafeAccess::fits(std::uint64_t size) const {
     return !exceedsContainer(state_, size);
+}
+
+bool SafeAccess::noteSafeChanged() {
+    if (safeChangedSeen_ || !isSafeOpen(state_) || state_.workingCopy->unchanged())
+        return false;
+    safeChangedSeen_ = true;
+    state_.readOnly = true;
+    return true;
+}
+
+std::uint64_t SafeAccess::room() const {
+    const std::uint64_t used = std::uint64_t{state_.indexOffset} + EntryHeaderSize +
+                               IndexRowSize * (std::uint64_t{state_.entryCount} + 1);
+    return used >= ContainerLimit ? 0 : ContainerLimit - used;
 }
 
 std::int64_t SafeAccess::read(std::size_t row, std::uint64_t offset, char* into,

@@ -55,8 +55,14 @@ class SafeAccess {
     std::uint64_t entrySize(std::size_t row) const;
     // Nothing may change: the session did not load cleanly, or a change failed half-way.
     bool readOnly() const;
+    // True once, when the safe file turns out to have been rewritten by
+    // another program: the session becomes read-only (never written over
+    // what that program wrote), and what the folder wrote stays readable.
+    bool noteSafeChanged();
     // Whether one more entry of size bytes fits the container's 4 GiB.
     bool fits(std::uint64_t size) const;
+    // The largest entry that still fits.
+    std::uint64_t room() const;
 
     // Bytes of entry row from offset (fewer at its end), or -errno.
     std::int64_t read(std::size_t row, std::uint64_t offset, char* into, std::size_t count);
@@ -75,6 +81,7 @@ class SafeAccess {
   private:
     SafeState& state_;
     unsigned stagedCount_ = 0;
+    bool safeChangedSeen_ = false;
 };
 
 } // namespace quorvane

@@ -34,47 +34,6 @@ bool SafeFolder::writable() const {
     return !mountedReadOnly_ && !access_.readOnly();
 }
 
-// The window may change the entries between two calls, so the names are
-// checked against the stored ones every time; they are worked out anew only
-// when those differ.
-void SafeFolder::refreshNames() {
-    const std::size_t count = access_.entryCount();
-    bool same = namesKnown_ && storedNames_.size() == count;
-    for (std::size_t row = 0; same && row < count; ++row)
-        same = storedNames_[row] == access_.storedName(row);
-    if (same)
-        return;
-    storedNames_.clear();
-    for (std::size_t row = 0; row < count; ++row)
-        storedNames_.push_back(access_.storedName(row));
-    const auto names = folderNames(storedNames_);
-    rows_.clear();
-    shown_.clear();
-    for (std::size_t row = 0; row < names.size(); ++row) {
-        if (!names[row])
-            continue;
-        rows_.emplace(*names[row], row);
-        shown_.push_back(*names[row]);
-    }
-    namesKnown_ = true;
-}
-
-std::optional<std::size_t> SafeFolder::rowOf(const std::string& name) {
-    refreshNames();
-    const auto found = rows_.find(name);
-    if (found == rows_.end())
-        return std::nullopt;
-    return found->second;
-}
-
-bool SafeFolder::exists(const std::string& name) {
-    return pending_.count(name) != 0 || rowOf(name).has_value();
-}
-
-int SafeFolder::checkNewName(const std::string& name) const {
-    return name.size() > FolderNameLimit ? -ENAMETOOLONG : 0;
-}
-
 int SafeFolder::status(const std::string& name, Status& status) {
     const auto row = rowOf(name);
     const auto pending = pending_.find(name);
@@ -89,15 +48,6 @@ int SafeFolder::status(const std::string& name, Status& status) {
     const auto modified = modified_.find(name);
     status.modified = modified == modified_.end() ? mountedAt_ : modified->second;
     return 0;
-}
-
-std::vector<std::string> SafeFolder::names() {
-    refreshNames();
-    std::vector<std::string> names = shown_;
-    for (const auto& [name, pending] : pending_)
-        if (rows_.count(name) == 0)
-            names.push_back(name);
-    return names;
 }
 
 std::shared_ptr<SafeFolder::Pending> SafeFolder::pendingOf(const std::string& name) {
@@ -127,6 +77,10 @@ int SafeFolder::load(Pending& pending) {
     return 0;
 }
 
+// The file becomes a new entry under the name its old entry has stored (a
+// second "report.txt" shown as "report (2).txt" stays a "report.txt"), and
+// the shown name moves to the new entry with it: the name stands for that
+// document, wherever it now lies in the list.
 int SafeFolder::commit(Pending& pending) {
     if (!pending.dirty || !pending.name)
         return 0;
@@ -136,12 +90,26 @@ int SafeFolder::commit(Pending& pending) {
         return loaded;
     const std::string name = *pending.name;
     const auto old = rowOf(name);
-    if (const int stored = access_.store(*pending.staged, name); stored < 0)
+    const std::string storedName = old ? access_.storedName(*old) : name;
+    if (const int stored = access_.store(*pending.staged, storedName); stored < 0)
         return stored;
     pending.dirty = false;
     noteChange(name);
+    std::vector<std::optional<std::string>> shown = shownOfRow_;
+    shown.emplace_back(name);
+    if (!old) {
+        keepNames(std::move(shown));
+        return 0;
+    }
     // The new entry is the last; the old one lies before it.
-    return old ? access_.remove(*old) : 0;
+    shown[*old].reset();
+    const int removed = access_.remove(*old);
+    if (removed == 0)
+        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*old));
+    else
+        shown[*old] = freeNumberedName(name, shown); // kept, and reachable
+    keepNames(std::move(shown));
+    return removed;
 }
 
 void SafeFolder::forget(const std::shared_ptr<Pending>& pending) {
@@ -154,6 +122,7 @@ void SafeFolder::forget(const std::shared_ptr<Pending>& pending) {
 
 void SafeFolder::noteChange(const std::string& name) {
     modified_[name] = std::time(nullptr);
+    noteUnsaved();
     changed_ = true;
     ++changeCount_;
 }
@@ -187,7 +156,7 @@ int SafeFolder::open(const std::string& name, int flags, bool create, Handle*& h
         }
         // A new or emptied file is a change even if nothing is written to it.
         pending->dirty = true;
-        lastWrite_ = Clock::now();
+        noteWrite();
     }
     handle = new Handle{pending, name, wantsWrite};
     live_.insert(handle);
@@ -229,7 +198,7 @@ std::int64_t SafeFolder::write(Handle& handle, std::uint64_t offset, const char*
     const std::int64_t written = pending.staged->write(offset, from, count);
     if (written > 0) {
         pending.dirty = true;
-        lastWrite_ = Clock::now();
+        noteWrite();
     }
     return written;
 }
@@ -252,7 +221,7 @@ int SafeFolder::truncate(const std::string& name, Handle* handle, std::uint64_t 
         result = pending->staged->resize(size);
     if (result == 0) {
         pending->dirty = true;
-        lastWrite_ = Clock::now();
+        noteWrite();
     }
     // A truncate by name is a change of its own, stored at once unless
     // someone is writing the file.
@@ -265,13 +234,23 @@ int SafeFolder::truncate(const std::string& name, Handle* handle, std::uint64_t 
     return result;
 }
 
+// close(): the file becomes its entry before close() returns, so that an
+// unmount right after (which drops a release still on its way) loses
+// nothing, and a failure reaches the program. Only the last writer's close
+// stores; a release still follows.
+int SafeFolder::flush(Handle& handle) {
+    if (!handle.writer || !handle.pending || handle.pending->writers != 1)
+        return 0;
+    return commit(*handle.pending);
+}
+
 int SafeFolder::sync(Handle& handle) {
     return handle.writer ? commit(*handle.pending) : 0;
 }
 
-// Stored at the release rather than at close() (flush): the copy into the
-// container costs about as much as the writing did, and the program that
-// closed the file need not wait for it.
+// The last close of a handle: what flush() could not store (a program that
+// closed a descriptor while another one of the same open was still in use)
+// is stored here.
 void SafeFolder::release(Handle* handle) {
     if (const std::shared_ptr<Pending> pending = handle->pending) {
         if (handle->writer && --pending->writers == 0) {
@@ -285,6 +264,24 @@ void SafeFolder::release(Handle* handle) {
     --handles_;
     live_.erase(handle);
     delete handle;
+}
+
+void SafeFolder::noteWrite() {
+    lastWrite_ = Clock::now();
+    noteUnsaved();
+}
+
+void SafeFolder::noteUnsaved() {
+    if (!unsavedSince_)
+        unsavedSince_ = Clock::now();
+}
+
+std::vector<std::string> SafeFolder::unstoredNames() const {
+    std::vector<std::string> names;
+    for (const auto& [name, pending] : pending_)
+        if (pending->handles == 0 && pending->dirty)
+            names.push_back(name);
+    return names;
 }
 
 int SafeFolder::storeClosedFiles() {
@@ -334,16 +331,12 @@ int SafeFolder::unlink(const std::string& name) {
     if (const auto row = rowOf(name)) {
         if (const int removed = access_.remove(*row); removed < 0)
             return removed;
+        std::vector<std::optional<std::string>> shown = shownOfRow_;
+        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*row));
+        keepNames(std::move(shown));
         noteChange(name);
     }
     return 0;
-}
-
-bool SafeFolder::isOpen(const std::string& name) const {
-    for (const Handle* handle : live_)
-        if (handle->name == name)
-            return true;
-    return false;
 }
 
 int SafeFolder::rename(const std::string& from, const std::string& to, unsigned flags) {
@@ -364,9 +357,11 @@ int SafeFolder::rename(const std::string& from, const std::string& to, unsigned 
     const std::string storedFrom = fromRow ? access_.storedName(*fromRow) : std::string();
     // The entry takes its new name first: should the removal of the one it
     // replaces fail, both are still there.
+    std::vector<std::optional<std::string>> shown = shownOfRow_;
     if (fromRow) {
         if (const int renamed = access_.rename(*fromRow, to); renamed < 0)
             return renamed;
+        shown[*fromRow] = to;
     }
     if (toRow) {
         if (const int removed = access_.remove(*toRow); removed < 0) {
@@ -376,7 +371,10 @@ int SafeFolder::rename(const std::string& from, const std::string& to, unsigned 
                 access_.rename(*fromRow, storedFrom);
             return removed;
         }
+        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*toRow));
     }
+    if (fromRow || toRow)
+        keepNames(std::move(shown));
     if (const auto replaced = pending_.find(to); replaced != pending_.end()) {
         replaced->second->name.reset();
         pending_.erase(replaced);

@@ -5,7 +5,8 @@
 // negative errno, and works on the container through SafeAccess alone. A file
 // opened for writing is staged and becomes an entry when its last writer
 // closes it (or syncs it): a new entry first, then the old entry of that name
-// removed, so that a failure keeps the old one.
+// removed, so that a failure keeps the old one. A name stands for one entry,
+// not for a place in the list: saving through it changes that entry alone.
 // Not thread-safe: the caller holds the session's lock around every call.
 
 #include "mount/SafeAccess.h"
@@ -56,6 +57,8 @@ class SafeFolder {
     std::int64_t write(Handle& handle, std::uint64_t offset, const char* from, std::size_t count);
     // handle may be null (a truncate by name).
     int truncate(const std::string& name, Handle* handle, std::uint64_t size);
+    // close() of a file descriptor: the last writer's stores the file.
+    int flush(Handle& handle);
     // fsync: the file becomes its entry now, and a failure reaches the
     // program that asked.
     int sync(Handle& handle);
@@ -75,19 +78,36 @@ class SafeFolder {
     int rename(const std::string& from, const std::string& to, unsigned flags);
 
     std::time_t mountedAt() const { return mountedAt_; }
+    // The largest file the container can still take.
+    std::uint64_t room() const { return writable() ? access_.room() : 0; }
     // Open handles: a file in the folder that some program still has open.
     std::size_t openHandles() const { return handles_; }
     // The container changed through the folder since markSaved().
     bool changed() const { return changed_; }
-    void markSaved() { changed_ = false; }
+    void markSaved() {
+        changed_ = false;
+        unsavedSince_.reset();
+    }
     // When a file was last written through the folder.
     Clock::time_point lastWrite() const { return lastWrite_; }
+    // The first write or change since markSaved() (now when there is none).
+    Clock::time_point unsavedSince() const { return unsavedSince_.value_or(Clock::now()); }
+    // Closed files that could not be stored yet: what ending now would lose.
+    std::vector<std::string> unstoredNames() const;
+    // The name under which entry row shows, if any.
+    std::optional<std::string> shownNameOf(std::size_t row);
     // Counts every change to the entries (for whoever shows the list).
     unsigned changeCount() const { return changeCount_; }
 
   private:
     bool writable() const;
     void refreshNames();
+    void indexShownNames();
+    void keepNames(std::vector<std::optional<std::string>> shownOfRow);
+    std::string freeNumberedName(const std::string& name,
+                                 const std::vector<std::optional<std::string>>& shown);
+    void noteWrite();
+    void noteUnsaved();
     std::optional<std::size_t> rowOf(const std::string& name);
     bool exists(const std::string& name);
     bool isOpen(const std::string& name) const;
@@ -102,6 +122,7 @@ class SafeFolder {
     bool mountedReadOnly_;
     // The shown names, recomputed whenever the stored names change.
     std::vector<std::string> storedNames_;
+    std::vector<std::optional<std::string>> shownOfRow_;
     std::unordered_map<std::string, std::size_t> rows_;
     std::vector<std::string> shown_;
     bool namesKnown_ = false;
@@ -114,6 +135,7 @@ class SafeFolder {
     bool changed_ = false;
     unsigned changeCount_ = 0;
     Clock::time_point lastWrite_{};
+    std::optional<Clock::time_point> unsavedSince_;
 };
 
 } // namespace quorvane

@@ -1,6 +1,10 @@
 #include "storage/files/FileIdentity.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
 
 namespace quorvane {
 
@@ -18,20 +22,56 @@ FileIdentity identityFrom(const struct stat& status) {
     return identity;
 }
 
+// The extended attributes' names and values, as the system lists them;
+// through the descriptor's path, which also serves a descriptor of O_PATH.
+std::string attributesOf(int fd) {
+    const std::string path = descriptorPath(fd).string();
+    const ssize_t listed = ::listxattr(path.c_str(), nullptr, 0);
+    if (listed <= 0)
+        return {};
+    std::vector<char> names(static_cast<std::size_t>(listed));
+    const ssize_t got = ::listxattr(path.c_str(), names.data(), names.size());
+    std::string all;
+    for (ssize_t at = 0; at < got;) {
+        const std::string name(names.data() + at);
+        at += static_cast<ssize_t>(name.size()) + 1;
+        const ssize_t size = ::getxattr(path.c_str(), name.c_str(), nullptr, 0);
+        std::string value(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+        if (!value.empty() &&
+            ::getxattr(path.c_str(), name.c_str(), value.data(), value.size()) < 0)
+            value.clear();
+        all += name + '=' + value + '\n';
+    }
+    return all;
+}
+
 } // namespace
+
+std::string metadataOf(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        return {};
+    return std::to_string(status.st_mode) + ' ' + std::to_string(status.st_uid) + ' ' +
+           std::to_string(status.st_gid) + ' ' + std::to_string(status.st_nlink) + '\n' +
+           attributesOf(fd);
+}
 
 std::optional<FileIdentity> identityOf(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0)
         return std::nullopt;
-    return identityFrom(status);
+    FileIdentity identity = identityFrom(status);
+    identity.metadata = metadataOf(fd);
+    return identity;
 }
 
 std::optional<FileIdentity> identityAt(const std::filesystem::path& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0)
+    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    return identityFrom(status);
+    std::optional<FileIdentity> identity = identityOf(fd);
+    ::close(fd); // a descriptor of O_PATH only: nothing is read or held
+    return identity;
 }
 
 std::filesystem::path descriptorPath(int fd) {

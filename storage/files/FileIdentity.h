@@ -22,16 +22,28 @@ struct FileIdentity {
     // can set it back.
     std::int64_t changedSeconds = 0;
     std::int64_t changedNanoseconds = 0;
+    // What else moves the change time (mode, owner, links, extended
+    // attributes): when one of these changed too, the change time tells of
+    // them, not of a write (a chmod, setfattr or ln changes no byte).
+    std::string metadata;
 
     // The same file (it may have been written since).
     bool sameFile(const FileIdentity& other) const {
         return device == other.device && inode == other.inode;
     }
     // The same file, and nothing written into it since.
-    bool operator==(const FileIdentity&) const = default;
+    bool operator==(const FileIdentity& other) const {
+        return sameFile(other) && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+               modifiedNanoseconds == other.modifiedNanoseconds &&
+               ((changedSeconds == other.changedSeconds &&
+                 changedNanoseconds == other.changedNanoseconds) ||
+                metadata != other.metadata);
+    }
 };
 
 std::optional<FileIdentity> identityOf(int fd);
+// FileIdentity::metadata of the file open on fd.
+std::string metadataOf(int fd);
 // Follows symbolic links, as opening the path would.
 std::optional<FileIdentity> identityAt(const std::filesystem::path& path);
 

@@ -18,14 +18,15 @@ constexpr std::size_t Block = CryptoPP::AES::BLOCKSIZE;
 constexpr std::size_t BatchBlocks = 16384;
 
 // The change time also moves when a name of the file comes or goes (a
-// rename over it, its own save): that leaves the content as it was, and the
-// link count tells it apart from a write.
-bool sameState(const struct stat& a, const struct stat& b) {
+// rename over it, its own save), or its mode, owner or attributes change:
+// that leaves the content as it was, and what else changed tells it apart
+// from a write whose times were put back.
+bool sameState(const struct stat& a, const struct stat& b, bool metadataChanged) {
     const bool sameChangeTime =
         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           (sameChangeTime || a.st_nlink != b.st_nlink);
+           (sameChangeTime || metadataChanged);
 }
 
 // The PKCS #7 padding of the last block: 1 to 16 bytes, each holding the
@@ -70,6 +71,7 @@ std::unique_ptr<ReadThroughSafe> ReadThroughSafe::open(int fd, const std::string
         error = errno;
         return nullptr;
     }
+    safe->metadata_ = metadataOf(own);
     safe->fileSize_ = static_cast<std::uint64_t>(safe->opened_.st_size);
     // An IV, then at least one whole block, and nothing but whole blocks.
     if (safe->fileSize_ < 2 * Block || safe->fileSize_ % Block != 0) {
@@ -101,9 +103,22 @@ bool ReadThroughSafe::unchanged() {
     if (changed_)
         return false;
     struct stat now {};
-    if (::fstat(fd_, &now) != 0 || !sameState(now, opened_))
+    if (::fstat(fd_, &now) != 0) {
         changed_ = true;
-    return !changed_;
+        return false;
+    }
+    if (sameState(now, opened_, false))
+        return true;
+    // Only looked at when the change time moved: a listing of attributes.
+    const std::string metadata = metadataOf(fd_);
+    if (!sameState(now, opened_, metadata != metadata_)) {
+        changed_ = true;
+        return false;
+    }
+    // A change of metadata only: the state to compare with from now on.
+    opened_ = now;
+    metadata_ = metadata;
+    return true;
 }
 
 bool ReadThroughSafe::readFile(std::uint64_t offset, unsigned char* into, std::size_t count) {

@@ -58,6 +58,7 @@ class ReadThroughSafe : public RandomAccessFile {
 
     int fd_ = -1;
     struct stat opened_ {};
+    std::string metadata_; // metadataOf() the file, as opened_ saw it
     std::uint64_t fileSize_ = 0;
     std::uint64_t length_ = 0;
     CryptoPP::CBC_Mode<CryptoPP::AES>::Decryption cbc_;

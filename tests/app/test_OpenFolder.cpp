@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/prctl.h>
@@ -161,6 +162,45 @@ TEST_F(OpenFolderTest, TheCloseWaitsForAFileStillOpenInTheFolderWhenAsked) {
         fs::remove(safe);
         test::makeSafe(safe, password, {{"letter.txt", "Dear reader"}, {"photo.jpg", "JFIF..."}});
     }
+}
+
+// Without a runtime folder the window mounts under the temporary folder,
+// only in a folder of its own: one that another user made, or a link planted
+// in its place, is refused, and nothing is mounted through it.
+TEST_F(OpenFolderTest, AMountFolderThatIsNotTheUsersOwnIsRefused) {
+    const fs::path tmp = folder.path() / "tmp";
+    const fs::path elsewhere = folder.path() / "elsewhere";
+    fs::create_directories(tmp);
+    fs::create_directories(elsewhere);
+    const char* tmpBefore = std::getenv("TMPDIR");
+    const std::optional<std::string> savedTmp =
+        tmpBefore != nullptr ? std::optional<std::string>(tmpBefore) : std::nullopt;
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const fs::path parent = tmp / ("quorvane-folders-" + std::to_string(::getuid()));
+    for (bool link : {true, false}) {
+        SCOPED_TRACE(link ? "a link" : "another user's folder");
+        fs::remove_all(parent);
+        if (link) {
+            fs::create_directory_symlink(elsewhere, parent);
+        } else {
+            fs::create_directory(parent);
+            ASSERT_EQ(::chown(parent.c_str(), 65534, 65534), 0);
+        }
+        DesktopProgram program;
+        start(program);
+        test::DialogScript script;
+        script.expectMessage(QMessageBox::Critical, QString::fromUtf8(folder_text::Caption),
+                             QString::fromUtf8(folder_text::NotMounted) + "\n" +
+                                 QString::fromUtf8(std::strerror(EPERM)));
+        folderItem(program)->trigger();
+        EXPECT_TRUE(script.waitUntilDone());
+        EXPECT_TRUE(opened.empty());
+        EXPECT_TRUE(fs::is_empty(elsewhere)) << "nothing made through the link";
+        EXPECT_FALSE(isMounted(parent / "papers"));
+        EXPECT_FALSE(isMounted(elsewhere / "papers"));
+    }
+    savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // mount SAFE DIR on real mounts: what programs see in the folder, what the
 // safe holds once the folder is closed, and what a killed tool leaves.
 
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/MountFixture.h"
 
 #include <cerrno>
 #include <chrono>
@@ -18,113 +18,7 @@
 namespace quorvane::clitest {
 namespace {
 
-namespace fs = std::filesystem;
 using test::patternBytes;
-
-constexpr std::size_t MiB = 1u << 20;
-
-bool fuseUsable() {
-    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return ::geteuid() == 0 || ::access("/usr/bin/fusermount3", X_OK) == 0;
-}
-
-bool isMounted(const fs::path& dir) {
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountinfo, line);)
-        if (contains(line, " " + dir.string() + " ") && contains(line, " fuse.quorvane "))
-            return true;
-    return false;
-}
-
-// Mounted by the tool of that process (not a dead mount left before it).
-bool servedBy(const fs::path& dir, pid_t pid) {
-    std::ifstream mountinfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountinfo, line);)
-        if (contains(line, " " + dir.string() + " ") &&
-            contains(line, " quorvane:" + std::to_string(pid) + " "))
-            return true;
-    return false;
-}
-
-bool ended(pid_t pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG | WNOWAIT) == pid;
-}
-
-// Writes bytes through the folder as a program does: open, write, close;
-// errno of the first call that failed, 0 when all went through.
-int writeThrough(const fs::path& path, const std::string& bytes, int flags = O_TRUNC) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | flags, 0644);
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    if (!bytes.empty() &&
-        ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    return error;
-}
-
-class CliMount : public CliTest {
-  protected:
-    void SetUp() override {
-        CliTest::SetUp();
-        if (!fuseUsable())
-            GTEST_SKIP() << "FUSE is not usable here (no /dev/fuse, or no fusermount3 for a "
-                            "user other than root): the folder cannot be mounted";
-    }
-
-    void TearDown() override {
-        // A test that failed half-way must not leave a mount behind.
-        for (const fs::path& dir : dirs)
-            if (isMounted(dir))
-                test::runProgram({"fusermount3", "-u", "-z", dir.string()});
-        CliTest::TearDown();
-    }
-
-    // Starts the tool on safe and waits until the folder is there.
-    StartedRun mount(const fs::path& safe, const fs::path& dir,
-                     std::vector<std::string> extra = {}) {
-        std::error_code deadMount; // a dead mount here is the tool's to clean
-        fs::create_directories(dir, deadMount);
-        dirs.push_back(dir);
-        std::vector<std::string> args = {"mount", safe.string(), dir.string(), "--password-file",
-                                         passwordFile};
-        args.insert(args.end(), extra.begin(), extra.end());
-        RunOptions options;
-        options.killAfterSeconds = 300;
-        StartedRun started = box.start(args, options);
-        for (int tries = 0; tries < 1000 && !servedBy(dir, started.pid) && !ended(started.pid);
-             ++tries)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_TRUE(servedBy(dir, started.pid)) << readFile(started.err);
-        return started;
-    }
-
-    RunResult unmount(const StartedRun& started, const fs::path& dir) {
-        EXPECT_EQ(test::runProgram({"fusermount3", "-u", dir.string()}), 0);
-        return CliSandbox::finish(started);
-    }
-
-    // The entry's bytes as extract writes them.
-    std::string extracted(const fs::path& safe, const std::string& name) {
-        const fs::path out = box.root() / "out";
-        fs::remove_all(out);
-        fs::create_directories(out);
-        RunResult result = cli({"extract", safe.string(), out.string(), "--name", name});
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return readFile(out / name);
-    }
-
-    fs::path emptySafe() { return sealSafe({}); }
-    fs::path folder() const { return box.files() / "folder"; }
-
-    std::vector<fs::path> dirs;
-};
 
 TEST_F(CliMount, BytesCopiedInAndOutAreTheSameAtEverySize) {
     const std::vector<std::size_t> sizes = {0, 1, 4095, 4096, 4097, MiB - 1, MiB, MiB + 1};

@@ -48,5 +48,16 @@ TEST(FolderNames, ACutNeverSplitsAUtf8Character) {
     EXPECT_EQ(numbered, std::string(45, 'e') + " (2)");
 }
 
+TEST(FolderNames, ManyEntriesOfOneNameEachGetTheNextNumber) {
+    const std::vector<std::string> stored(20'000, "IMG.JPG");
+    const Names names = folderNames(stored);
+    ASSERT_EQ(names.size(), stored.size());
+    EXPECT_EQ(names[0], "IMG.JPG");
+    EXPECT_EQ(names[1], "IMG (2).JPG");
+    EXPECT_EQ(names.back(), "IMG (20000).JPG");
+    // A numbered name an entry has as its own is passed over by the others.
+    EXPECT_EQ(folderNames({"a", "a (2)", "a", "a"}), (Names{"a", "a (2)", "a (3)", "a (4)"}));
+}
+
 } // namespace
 } // namespace quorvane

@@ -93,6 +93,24 @@ TEST_F(SafeFolderRules, AnOpenWithTruncateAndItsReleaseStoreTheFile) {
     EXPECT_TRUE(folder().changed());
 }
 
+// Saving through a name changes the entry it stands for, and no other, even
+// where another entry has the same stored name.
+TEST_F(SafeFolderRules, ANameStandsForOneEntryAsItIsSaved) {
+    openContainer(containerBytes({{"report.txt", "first"}, {"report.txt", "second"}}));
+    EXPECT_EQ(folder().names(), (std::vector<std::string>{"report.txt", "report (2).txt"}));
+    EXPECT_EQ(put("report.txt", "first, edited"), 0);
+    EXPECT_EQ(content("report.txt"), "first, edited");
+    EXPECT_EQ(content("report (2).txt"), "second");
+    EXPECT_EQ(put("report (2).txt", "second, edited"), 0);
+    EXPECT_EQ(content("report.txt"), "first, edited");
+    EXPECT_EQ(content("report (2).txt"), "second, edited");
+    ASSERT_EQ(state.entryDetails.size(), 2u);
+    EXPECT_EQ(state.entryDetails[0].name, "report.txt") << "the stored name stays";
+    EXPECT_EQ(state.entryDetails[1].name, "report.txt");
+    EXPECT_EQ(folder().shownNameOf(0), "report.txt");
+    EXPECT_EQ(folder().shownNameOf(1), "report (2).txt");
+}
+
 TEST_F(SafeFolderRules, ARenameOverANameKeepsTheOldEntryWhenRemovingItFails) {
     access.failRemove = EIO;
     EXPECT_EQ(folder().rename("a.txt", "b.txt", 0), -EIO);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
@@ -28,6 +29,10 @@ class TimedSave : public EntriesTest {
             GTEST_SKIP() << "FUSE is not usable here: the folder cannot be mounted";
         ::close(fd);
         openEmptySafe();
+        // The lock of the private folder: other programs starting meanwhile
+        // see the mount served.
+        lockFd = ::open((workDir / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
         dir = root / "folder";
         std::filesystem::create_directory(dir);
     }
@@ -56,7 +61,14 @@ class TimedSave : public EntriesTest {
         return done();
     }
 
+    void TearDown() override {
+        if (lockFd >= 0)
+            ::close(lockFd);
+        EntriesTest::TearDown();
+    }
+
     SessionLock lock;
+    int lockFd = -1;
     std::filesystem::path dir;
     // Timed saves so far; a slow machine only makes them come later.
     std::atomic<int> saves{0};
@@ -98,6 +110,23 @@ TEST_F(TimedSave, ASecondChangeWithinTheIntervalWaitsForIt) {
     });
     EXPECT_EQ(timedSaves, 1);
     EXPECT_EQ(state.entryDetails.size(), 2u);
+}
+
+// Writes that never let the folder be quiet still get saved: at the latest
+// longestUnsaved after the first of them.
+TEST_F(TimedSave, SteadyWritesAreSavedWithinTheLongestUnsavedTime) {
+    MountSettings settings;
+    settings.quietPeriod = 10s; // never reached while writing
+    settings.saveInterval = 100ms;
+    settings.longestUnsaved = 300ms;
+    const int timedSaves = savesDuring(settings, [&] {
+        const auto until = std::chrono::steady_clock::now() + 1500ms;
+        for (int i = 0; std::chrono::steady_clock::now() < until; ++i) {
+            write("steady" + std::to_string(i));
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    EXPECT_GE(timedSaves, 1) << "saved while the writes went on";
 }
 
 } // namespace
