@@ -99,6 +99,15 @@ bool OpenFolder::mount() {
             },
             Qt::QueuedConnection);
     };
+    folder_->onSafeChanged = [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                session_.shell.showMessage(lifecycle_text::SafeChangedInPlace, folder_text::Caption,
+                                           MessageIcon::Error);
+            },
+            Qt::QueuedConnection);
+    };
     std::string reason = dir_.empty()
                              ? std::string(std::strerror(parentError != 0 ? parentError : EACCES))
                              : std::string();

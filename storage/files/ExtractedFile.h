@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <sys/types.h>
+#include <unordered_map>
 #include <utility>
 
 namespace quorvane {
@@ -42,6 +43,10 @@ class ExtractFolder {
     // one's file.
     void noteWritten(dev_t device, ino_t inode) { written_.insert({device, inode}); }
     bool wroteFile(dev_t device, ino_t inode) const { return written_.count({device, inode}) > 0; }
+    // Where the search for a free numbered name beside name goes on (from 2).
+    int& nextNumberFor(const std::string& name) {
+        return nextNumbers_.try_emplace(name, 2).first->second;
+    }
 
   private:
     int fd_ = -1;
@@ -50,6 +55,7 @@ class ExtractFolder {
     dev_t safeDevice_ = 0;
     ino_t safeInode_ = 0;
     std::set<std::pair<dev_t, ino_t>> written_;
+    std::unordered_map<std::string, int> nextNumbers_;
 };
 
 // A name that can only mean a file directly inside the folder.
