@@ -216,6 +216,7 @@ TEST_F(VaultTest, WasteIsReusedAndCompactionLeavesNone) {
     ASSERT_EQ(vault->remove("c"), Outcome::Done);
     ASSERT_EQ(vault->commit(), Outcome::Done);
     ASSERT_TRUE(vault->wantsCompaction());
+    ASSERT_EQ(vault->changePassword("before compaction", 1, 8192), Outcome::Done); // to slot 1
     const auto wasteful = fs::file_size(safe);
     const ReplaceResult replaced = vault->compact(safe, {});
     ASSERT_TRUE(replaced.ok) << replaced.reason;
@@ -225,9 +226,17 @@ TEST_F(VaultTest, WasteIsReusedAndCompactionLeavesNone) {
     // The session goes on in the compacted file.
     ASSERT_EQ(addContent(*vault, "e", "after"), Outcome::Done);
     ASSERT_EQ(vault->commit(), Outcome::Done);
+    // Its key now lies in slot 0 alone: a new password goes into slot 1.
+    const std::string compacted = readFile(safe);
+    ASSERT_EQ(vault->changePassword("after compaction", 1, 8192), Outcome::Done);
+    EXPECT_EQ(readFile(safe).substr(0, KeySlotAt[1]),
+              compacted.substr(0, KeySlotAt[0]) + std::string(KeySlotSize, '\0'))
+        << "the old key wiped, after the new one was written beside it";
     vault.reset();
-    EXPECT_EQ(contentsOf(*openVault(safe, false)),
-              (Contents{{"b", b}, {"d/", ""}, {"e", "after"}}));
+    Opening outcome = Opening::Opened;
+    auto reopened = openVault(safe, outcome, false, "after compaction");
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(contentsOf(*reopened), (Contents{{"b", b}, {"d/", ""}, {"e", "after"}}));
     EXPECT_EQ(test::folderListing(folder.path()), std::vector<std::string>{"box.cx"});
 }
 

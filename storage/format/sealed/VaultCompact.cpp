@@ -133,7 +133,12 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
     const int fd =
         guard.lockFresh ? ::dup(result.lockedFd) : ::open(target.c_str(), O_RDWR | O_CLOEXEC);
     file_ = std::make_unique<PlainFile>(fd);
-    if (fd < 0 || loadCommitted() != Opening::Opened) {
+    // The new header holds the key in slot 0 alone: a later password change
+    // must write slot 1, never over the only key there is.
+    SecretKey dataKey;
+    dataKey.copyFrom(keys_.data);
+    if (fd < 0 || readHeader(nullptr, &dataKey) != Opening::Opened ||
+        loadCommitted() != Opening::Opened) {
         uncertain_ = true; // the new file is the safe, and this session cannot follow it
         result.reason = "The compacted safe could not be opened again";
     }
