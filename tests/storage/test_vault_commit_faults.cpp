@@ -28,11 +28,23 @@ class VaultCommitFaults : public ::testing::Test {
     }
 
     // The probe's exit status with the fault at the call'th call of `call`.
-    int probeWithFault(const std::string& call, const std::string& fault, int when) {
-        return test::runProgram({"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=" + call,
-                                 "-e",
-                                 "inject=" + call + ":" + fault + ":when=" + std::to_string(when),
-                                 Probe, safe.string()});
+    int probeWithFault(const std::string& call, const std::string& fault, int when,
+                       const std::string& then = {}) {
+        std::vector<std::string> argv{"strace",
+                                      "-f",
+                                      "-qq",
+                                      "-o",
+                                      "/dev/null",
+                                      "-e",
+                                      "trace=" + call,
+                                      "-e",
+                                      "inject=" + call + ":" + fault +
+                                          ":when=" + std::to_string(when),
+                                      Probe,
+                                      safe.string()};
+        if (!then.empty())
+            argv.push_back(then);
+        return test::runProgram(argv);
     }
 
     test::TempFolder folder;
@@ -79,6 +91,15 @@ TEST_F(VaultCommitFaults, EveryFailedOrKilledStepLeavesOneWholeState) {
         }
         EXPECT_GT(runs, 1) << fault.call << " " << fault.fault << " was never injected";
     }
+}
+
+TEST_F(VaultCommitFaults, AfterASlotThatMayHaveLandedNothingMoreIsWrittenOrCut) {
+    // The second fsync of the commit is the slot's: its write is in the file,
+    // and the session cannot know whether it is on the disk.
+    EXPECT_EQ(probeWithFault("fsync", "error=EIO", 2, "then-discard"), 3);
+    EXPECT_EQ(contentsOf(*openVault(safe, false)),
+              (Contents{{"d/", ""}, {"new.bin", newContent()}}))
+        << "the commit that landed is whole: the discard did not cut it off";
 }
 
 } // namespace
