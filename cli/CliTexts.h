@@ -156,6 +156,25 @@ inline std::string unsavedWork(bool changes, const std::string& names) {
 }
 inline constexpr const char* StateFolderGone =
     "the private working folder was removed by another program; the folder closes now";
+// The folder closed by itself: reason as closeReasonText gives it.
+inline std::string folderClosed(const std::string& reason) {
+    return "the folder was closed: " + reason;
+}
+inline std::string closingNotWritten(const std::string& reason) {
+    return "the safe could not be written (" + reason +
+           "); the folder stays open, and the close is tried again at the next event";
+}
+inline std::string closingWaits(long long seconds) {
+    return "a file in the folder is still open; the folder closes once it is closed, at the "
+           "latest in " +
+           std::to_string(seconds) + " s";
+}
+// held: the files and the programs that had them open.
+inline std::string closedWhileOpen(const std::string& held) {
+    return "the folder was closed with files still open; what was written to them since they "
+           "were opened is lost: " +
+           held;
+}
 inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
 inline constexpr const char* PlainHasNoSignature =
     "the plain format has no signature, so any file that is not sealed shows as plain; only "

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "cli/CommandTable.h"
+#include "watch/CloseSettings.h"
 
 #include <charconv>
 #include <cstdint>
@@ -125,6 +126,12 @@ std::optional<CliFailure> checkOptionsFit(const ScannedArguments& scanned, const
     if ((options.overwrite ? 1 : 0) + (options.skipExisting ? 1 : 0) + (options.keepBoth ? 1 : 0) >
         1)
         return usage("--overwrite, --skip-existing and --keep-both exclude each other");
+    std::optional<std::chrono::milliseconds> duration;
+    if (options.idle && !parseDuration(*options.idle, duration))
+        return usage("--idle needs a duration like 90s, 10m or off");
+    // A close always ends: the grace time cannot be "off".
+    if (options.grace && (!parseDuration(*options.grace, duration) || !duration))
+        return usage("--grace needs a duration like 30s or 2m");
     return std::nullopt;
 }
 

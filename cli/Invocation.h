@@ -49,6 +49,10 @@ struct Invocation {
     bool overwrite = false;
     bool skipExisting = false;
     bool keepBoth = false;
+    // mount: how long unused before the folder closes ("90s", "10m", "off"),
+    // and how long files still open are waited for then; over the preferences.
+    std::optional<std::string> idle;
+    std::optional<std::string> grace;
 };
 
 } // namespace quorvane

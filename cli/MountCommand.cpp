@@ -2,6 +2,7 @@
 
 #include "cli/CliTexts.h"
 #include "cli/MountEnding.h"
+#include "cli/UnattendedClose.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "mount/MountedFolder.h"
@@ -16,6 +17,18 @@ namespace {
 
 void report(std::ostream& errors, const std::string& text) {
     errors << clitext::MessagePrefix << text << '\n' << std::flush;
+}
+
+// The desktop program's preferences, with the command line's options over them.
+CloseSettings closeSettingsFor(const Invocation& invocation) {
+    CloseSettings settings = readCloseSettings(settingsFilePath());
+    // The command line's durations were checked when it was read.
+    if (invocation.idle)
+        parseDuration(*invocation.idle, settings.idle);
+    std::optional<std::chrono::milliseconds> grace;
+    if (invocation.grace && parseDuration(*invocation.grace, grace) && grace)
+        settings.grace = *grace;
+    return settings;
 }
 
 std::filesystem::path absoluteFolder(const std::string& given) {
@@ -81,20 +94,35 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
             return true;
         });
     }
+    const CloseSettings closing = closeSettingsFor(invocation);
+    CloseWatch watch(closing);
+    watch.logSources("quorvane-cli");
+    watch.session().holdSleepDelay();
+    UnattendedClose unattended(folder, watch, closing.grace, dir, errors);
+    folder.watchAlso(unattended.sideWatch());
+    folder.onRequest = [&watch] { watch.noteUse(); };
     out << clitext::folderOpen(dir.string()) << std::flush;
     folder.serve();
     // Nothing to write, or nothing that may be written: another program
     // rewrote the safe, and it is never written over.
+    ExitCode ended = ExitCode::Success;
     if (safeChanged || settings.readOnly) {
         if (guard != nullptr)
             guard->divert({});
-        return safeChanged || shell.errorShown() ? ExitCode::Failed : ExitCode::Success;
+        ended = safeChanged || shell.errorShown() ? ExitCode::Failed : ExitCode::Success;
+    } else {
+        // The diversion stays until finishMount sets its own: a Ctrl-C in
+        // between must not end the process with the work unsaved.
+        const bool failedBefore = shell.errorShown();
+        ended = finishMount({session, folder, guard, errors});
+        if (ended == ExitCode::Success && failedBefore)
+            ended = ExitCode::Failed;
     }
-    // The diversion stays until finishMount sets its own: a Ctrl-C in
-    // between must not end the process with the work unsaved.
-    const bool failedBefore = shell.errorShown();
-    const ExitCode ended = finishMount({session, folder, guard, errors});
-    return ended == ExitCode::Success && failedBefore ? ExitCode::Failed : ended;
+    // Sleep may go on once the safe is written and the folder gone.
+    watch.session().releaseSleepDelay();
+    if (ended == ExitCode::Success && unattended.reason())
+        report(errors, clitext::folderClosed(closeReasonText(*unattended.reason())));
+    return ended;
 }
 
 } // namespace quorvane

@@ -243,6 +243,27 @@ std::vector<std::pair<std::string, int>> MountedFolder::storeRemaining() {
     return folder_.takeStoreFailures();
 }
 
+int MountedFolder::sideTimeout() const {
+    const int own = waitTimeout();
+    const int side = side_.timeout ? side_.timeout() : -1;
+    if (own < 0 || side < 0)
+        return std::max(own, side);
+    return std::min(own, side);
+}
+
+bool MountedFolder::saveBeforeClosing(std::string& reason) {
+    std::lock_guard hold(lock_);
+    folder_.storeClosedFiles();
+    if (!folder_.changed())
+        return true;
+    lastSave_ = std::chrono::steady_clock::now();
+    if (!save_(reason))
+        return false;
+    folder_.markSaved();
+    saveFailedLast_ = false;
+    return true;
+}
+
 void MountedFolder::serve() {
     fuse_session* session = fuse_get_session(fuse_);
     fuse_buf buffer{};
@@ -251,8 +272,10 @@ void MountedFolder::serve() {
         const int asked = stopAsked_.load();
         if (asked == 2 || (asked == 1 && openFiles_.load() == 0))
             break;
-        pollfd waits[2] = {{fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const int ready = ::poll(waits, 2, waitTimeout());
+        // A side descriptor of -1 is left out by poll itself.
+        pollfd waits[3] = {
+            {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {side_.fd, POLLIN, 0}};
+        const int ready = ::poll(waits, 3, sideTimeout());
         if (ready < 0 && errno != EINTR)
             break;
         if ((waits[1].revents & POLLIN) != 0) {
@@ -276,8 +299,12 @@ void MountedFolder::serve() {
                 break;
             }
             fuse_session_process_buf(session, &buffer);
+            if (onRequest)
+                onRequest();
         }
         afterRequest(false);
+        if (side_.wake)
+            side_.wake();
     }
     std::free(buffer.mem);
     // What was closed but not stored gets a last try before the final save.

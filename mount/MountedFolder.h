@@ -96,6 +96,23 @@ class MountedFolder {
     // After serve(): stores what was closed but not stored; each file that
     // still could not be, with the errno.
     std::vector<std::pair<std::string, int>> storeRemaining();
+    // Called on the serving thread after each request of the kernel: the
+    // folder is in use.
+    std::function<void()> onRequest;
+    // One more descriptor the serving loop waits on (the watch of what closes
+    // the safe by itself): wake runs on the serving thread, outside the lock,
+    // after every turn of the loop; timeout says how long the loop may wait
+    // for it (milliseconds, -1: no limit).
+    struct SideWatch {
+        int fd = -1;
+        std::function<int()> timeout;
+        std::function<void()> wake;
+    };
+    void watchAlso(SideWatch watch) { side_ = std::move(watch); }
+    // Stores the closed files and writes the safe file if the folder changed
+    // it, before a close; on the serving thread. False, with the reason, when
+    // the write failed.
+    bool saveBeforeClosing(std::string& reason);
     // Whether the folder changed the safe since its last save (under lock).
     bool unsaved() const { return folder_.changed(); }
     void markSaved() { folder_.markSaved(); }
@@ -122,6 +139,7 @@ class MountedFolder {
     bool saveIfDue(std::string& reason);
     int saveNow();
     int waitTimeout() const;
+    int sideTimeout() const;
     bool stateFolderGone() const;
     void invalidateKernelView();
 
@@ -143,6 +161,7 @@ class MountedFolder {
     std::atomic<int> stopAsked_{0}; // 0 none, 1 when no file is open, 2 at once
     std::chrono::steady_clock::time_point lastSave_{};
     bool saveFailedLast_ = false;
+    SideWatch side_;
 };
 
 } // namespace quorvane

@@ -50,7 +50,9 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
                              "--allow-empty-password create, passwd",
                              "--name NAME ",
                              "quorvane-cli mount   SAFE DIR [--read-only]",
-                             "--read-only            mount"})
+                             "--read-only            mount",
+                             "--idle DURATION        mount",
+                             "--grace DURATION       mount"})
         EXPECT_TRUE(contains(help.out, line)) << "missing from --help: " << line;
     // Help wins wherever it stands, and does not touch any safe.
     EXPECT_EQ(box.run({"list", "nosafe", "--help"}).out, help.out);
@@ -97,6 +99,9 @@ TEST_F(CliUsage, TheManualPageCoversEveryCommandOptionAndExitStatus) {
                              ".B quorvane-cli help",
                              ".B quorvane-cli mount",
                              "\\-\\-read\\-only",
+                             "\\-\\-idle",
+                             "\\-\\-grace",
+                             ".SH CLOSING BY ITSELF",
                              ".SH THE SAFE AS A FOLDER",
                              "\\-\\-password\\-file",
                              "\\-\\-new\\-password\\-file",
@@ -156,6 +161,12 @@ TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
         {"list", safe, "--password-file", "a", "--password-file", "b"},
         {"passwd", safe, "--password-file", "-", "--new-password-file", "-"},
         {"list", safe, "--bogus"},
+        {"list", safe, "--idle", "5m"},
+        {"extract", safe, "dir", "--grace", "1s"},
+        {"mount", safe, "dir", "--idle", "5"},
+        {"mount", safe, "dir", "--idle"},
+        {"mount", safe, "dir", "--grace", "off"},
+        {"mount", safe, "dir", "--idle", "1m", "--idle=2m"},
         {"help", "nothing"},
         {"help", safe},
         {"help", "list", "add"},

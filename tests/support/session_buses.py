@@ -16,6 +16,7 @@ Everything ends with standard input.
 """
 
 import os
+import signal
 import subprocess
 import sys
 
@@ -49,6 +50,8 @@ def screen_saver(name):
 
 
 def main():
+    # Killed, it still ends the buses and mocks it started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     children = []
     try:
         Buses.start_system_bus()
