@@ -162,8 +162,8 @@ void measure(const fs::path& folder, int entries, std::uint64_t entryKiB, std::u
                 static_cast<double>(fs::file_size(safe)) / (1 << 30),
                 static_cast<double>(entries) * static_cast<double>(bytes.size()) / (1 << 30));
     std::printf("  peak memory goal: at most 64 MiB + 16 MiB = 80 MiB\n");
-    fs::remove(safe);
-    fs::remove(before);
+    for (const fs::path& scratch : {safe, before, source, extra})
+        fs::remove(scratch);
 }
 
 } // namespace
