@@ -46,6 +46,12 @@ inline std::string folderRefusesChange(const std::string& reason) {
     return "its folder takes no new file (" + reason +
            "), so the safe cannot be written; nothing was done";
 }
+// path: a file in DIR of an extraction that has an entry's name and other bytes.
+inline std::string existingFileQuestion(const std::string& path) {
+    return path +
+           ": a different file of this name is there. Replace it, skip the entry, or keep both "
+           "(the entry under a new name)? [r/s/k, Enter: k; R/S/K: the same for all] ";
+}
 // reason: why DIR of an extraction could not be made.
 inline std::string folderNotMade(const std::string& reason) {
     return "the folder could not be made: " + reason;

@@ -51,7 +51,8 @@ std::vector<CommandRow> makeCommands() {
         {"extract",
          C::Extract,
          {{W::Safe}, {W::Folder}, {W::Number, Count::Any}},
-         {"SAFE DIR [NUMBER...] [--name NAME]...\n[--overwrite | --skip-existing | --keep-both]"},
+         {"SAFE DIR [NUMBER...] [--name NAME]...\n[--overwrite | --skip-existing | --keep-both]\n"
+          "[--quiet]"},
          "extract SAFE DIR [NUMBER...]",
          {"write the entries given by NUMBER or --name (all when",
           "none is given) into DIR, which is made when it does not",

@@ -159,6 +159,12 @@ TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords&
     answers.safePath = absoluteSafePath(invocation.safePath);
     answers.folder = invocation.folder;
     answers.yes = invocation.command == CliCommand::Seal;
+    if (invocation.overwrite)
+        answers.existingFile = ExistingFileChoice::Replace;
+    else if (invocation.skipExisting)
+        answers.existingFile = ExistingFileChoice::Skip;
+    else if (invocation.keepBoth)
+        answers.existingFile = ExistingFileChoice::KeepBoth;
     return answers;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/TerminalShell.h"
 
 #include "cli/CliTexts.h"
+#include "cli/PasswordInput.h"
 #include "lifecycle/SafeState.h"
 
 namespace quorvane {
@@ -50,6 +51,37 @@ void TerminalShell::print(const std::string& text) {
 // question (such as closing without saving) gets the answer that keeps data.
 bool TerminalShell::askYesNo(const std::string& /*text*/, const std::string& /*caption*/) {
     return answers_.yes;
+}
+
+// As the command line says, else asked on the terminal; where there is none
+// (a script, a cron job), or it gives no answer, both files are kept: the
+// one answer that destroys nothing.
+ExistingFileAnswer TerminalShell::askExistingFile(const std::string& path) {
+    if (answers_.existingFile)
+        return {*answers_.existingFile, true};
+    progress_.finish();
+    const std::string question = clitext::existingFileQuestion(path);
+    std::string answer;
+    std::string error;
+    while (readTerminalAnswer(question.c_str(), answer, error)) {
+        if (answer.empty()) // Enter, or the end of the terminal's input
+            break;
+        if (answer.size() != 1)
+            continue;
+        const char typed = answer[0];
+        const bool forAll = typed >= 'A' && typed <= 'Z';
+        switch (forAll ? static_cast<char>(typed - 'A' + 'a') : typed) {
+        case 'r':
+            return {ExistingFileChoice::Replace, forAll};
+        case 's':
+            return {ExistingFileChoice::Skip, forAll};
+        case 'k':
+            return {ExistingFileChoice::KeepBoth, forAll};
+        default:
+            break;
+        }
+    }
+    return {ExistingFileChoice::KeepBoth, false};
 }
 
 int TerminalShell::PasswordDialog(std::string& password) {

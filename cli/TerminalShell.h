@@ -23,6 +23,8 @@ struct TerminalAnswers {
     int focusedRow = -1;
     std::set<int> selectedRows;
     bool yes = false; // the answer to every Yes/No question (the command itself asked)
+    // extract: --overwrite, --skip-existing or --keep-both; none: asked on the terminal.
+    std::optional<ExistingFileChoice> existingFile;
 };
 
 class TerminalShell : public Shell {
@@ -33,6 +35,7 @@ class TerminalShell : public Shell {
     void showMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
+    ExistingFileAnswer askExistingFile(const std::string& path) override;
     int PasswordDialog(std::string& password) override;
     // The command line has had the new password typed twice already (or read
     // it from a file): the confirmation repeats it.

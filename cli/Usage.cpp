@@ -12,7 +12,9 @@ constexpr const char* Introduction = R"(
 Keeps files inside one encrypted safe (.cx), the same safes as the desktop
 program quorvane. Every command that changes a safe writes it back before it
 exits, by writing a fresh file beside it and renaming it over the safe; if
-anything fails, the safe file stays as it was.
+anything fails, the safe file stays as it was. Where the safe's folder takes
+no new file (read-only, or not the user's to write), such a command is
+refused with the system's reason before anything is asked or done.
 
 )";
 

@@ -1,7 +1,10 @@
 #include "entries/Entries.h"
 #include "entries/ExtractTarget.h"
 #include "entries/Messages.h"
+#include "storage/files/ExistingFile.h"
 #include "storage/format/Container.h"
+
+#include <optional>
 
 namespace quorvane {
 
@@ -12,7 +15,28 @@ namespace {
 struct ExtractReport {
     std::vector<entries_text::ExtractProblem> skipped;
     std::vector<entries_text::ExtractProblem> failed;
-    std::vector<entries_text::ExtractProblem> renamed; // detail: the name it went under
+    std::vector<entries_text::ExtractProblem> renamed;      // detail: the name it went under
+    std::vector<entries_text::ExtractProblem> keptBeside;   // detail: the name it went under
+    std::vector<entries_text::ExtractProblem> existingKept; // not written, by the user's choice
+};
+
+// The user's answers about different files already in the folder; one given
+// for all of them is not asked again.
+struct ExistingFileChoices {
+    std::optional<ExistingFileChoice> forAll;
+    std::string progressText; // of the entry being extracted
+
+    // The question is never asked under the busy box, which comes back after it.
+    ExistingFileChoice choose(Shell& shell, const std::string& path) {
+        if (forAll)
+            return *forAll;
+        shell.HideProgress();
+        const ExistingFileAnswer answer = shell.askExistingFile(path);
+        shell.ShowProgress(progressText);
+        if (answer.forAll)
+            forAll = answer.choice;
+        return answer.choice;
+    }
 };
 
 // Up to this size a copy is a short step (see Shell::runShortStep).
@@ -23,29 +47,73 @@ bool rowIsLoaded(const SafeState& state, int row) {
            static_cast<std::size_t>(row) < state.indexRows.size();
 }
 
+// A step over the entry's bytes, under the busy box when there are many.
+void runStep(Session& session, std::size_t entry, const std::function<void()>& step) {
+    if (session.state.entryDetails[entry].size <= ShortCopyLimit)
+        session.shell.runShortStep(step);
+    else
+        session.shell.runBusy(step);
+}
+
+// What stands under the entry's name already: a file with the entry's bytes
+// is left as it is, and a different one is replaced, left, or kept beside
+// the entry, as the user says. False when the entry is not to be written.
+bool settleExistingFile(Session& session, ExtractFolder& folder, const std::string& folderPath,
+                        int row, ExtractReport& report, ExistingFileChoices& choices,
+                        bool& besideExisting) {
+    SafeState& state = session.state;
+    const auto entry = static_cast<std::size_t>(row);
+    const std::string& name = state.entryDetails[entry].name;
+    const std::uint64_t size = state.entryDetails[entry].size;
+    const ExistingFile existing = lookAtExisting(folder, name, size);
+    if (existing == ExistingFile::None || existing == ExistingFile::LeftToPlacement)
+        return true;
+    bool same = false;
+    if (existing == ExistingFile::SameSize)
+        runStep(session, entry, [&] {
+            same = holdsEntryBytes(
+                folder, name, size, [&](std::uint64_t offset, void* into, std::size_t count) {
+                    return readEntryContent(*state.workingCopy, state, entry, offset, into, count);
+                });
+        });
+    if (same)
+        return false;
+    const std::string separator = folderPath.ends_with('/') ? "" : "/";
+    const ExistingFileChoice choice =
+        choices.choose(session.shell, folderPath + separator + text::escapedName(name));
+    if (choice == ExistingFileChoice::Skip) {
+        report.existingKept.push_back({row, name, ""});
+        return false;
+    }
+    besideExisting = choice == ExistingFileChoice::KeepBoth;
+    return true;
+}
+
 void extractRow(Session& session, ExtractFolder& folder, const std::string& folderPath, int row,
-                ExtractReport& report) {
+                ExtractReport& report, ExistingFileChoices& choices) {
     SafeState& state = session.state;
     const auto entry = static_cast<std::size_t>(row);
     const std::string name = state.entryDetails[entry].name;
+    bool beside = false;
+    if (!settleExistingFile(session, folder, folderPath, row, report, choices, beside))
+        return;
     const ProgressCallback progress = session.shell.byteProgress();
     TargetResult result;
-    const auto extract = [&] {
-        result = writeEntryFile(folder, name, [&](std::ostream& out) {
-            return extractEntryContent(*state.workingCopy, state, entry, out, progress);
-        });
-    };
-    if (state.entryDetails[entry].size <= ShortCopyLimit)
-        session.shell.runShortStep(extract);
-    else
-        session.shell.runBusy(extract);
+    runStep(session, entry, [&] {
+        result = writeEntryFile(
+            folder, name,
+            [&](std::ostream& out) {
+                return extractEntryContent(*state.workingCopy, state, entry, out, progress);
+            },
+            beside);
+    });
     if (result.outcome == TargetOutcome::Skipped)
         report.skipped.push_back({row, name, result.detail});
     else if (result.outcome == TargetOutcome::Failed)
         report.failed.push_back(
             {row, name, folderPath + "/" + text::escapedName(name) + ": " + result.detail});
     else if (!result.writtenAs.empty())
-        report.renamed.push_back({row, name, result.writtenAs});
+        (beside ? report.keptBeside : report.renamed).push_back({row, name, result.writtenAs});
 }
 
 void showReport(Shell& shell, const ExtractReport& report) {
@@ -57,6 +125,12 @@ void showReport(Shell& shell, const ExtractReport& report) {
                           MessageIcon::Error);
     if (!report.renamed.empty())
         shell.showMessage(text::renamedEntriesReport(report.renamed), text::CaptionSuccess,
+                          MessageIcon::Information);
+    if (!report.keptBeside.empty())
+        shell.showMessage(text::keptBesideReport(report.keptBeside), text::CaptionSuccess,
+                          MessageIcon::Information);
+    if (!report.existingKept.empty())
+        shell.showMessage(text::existingKeptReport(report.existingKept), text::CaptionSuccess,
                           MessageIcon::Information);
 }
 
@@ -71,6 +145,7 @@ void extractFiles(Session& session) {
 
     ExtractFolder folder(folderPath, session.state.safePath);
     ExtractReport report;
+    ExistingFileChoices choices;
     // The selection is asked for again before every file, as the list may say
     // more rows are selected than it then hands out.
     for (int k = 0; k < shell.selectedCount(); ++k) {
@@ -79,8 +154,9 @@ void extractFiles(Session& session) {
                               MessageIcon::Error);
             break;
         }
-        shell.ShowProgress(text::extractingFileOf(k + 1, shell.selectedCount()));
-        extractRow(session, folder, folderPath, session.CurrentRow, report);
+        choices.progressText = text::extractingFileOf(k + 1, shell.selectedCount());
+        shell.ShowProgress(choices.progressText);
+        extractRow(session, folder, folderPath, session.CurrentRow, report, choices);
         shell.HideProgress();
         session.CurrentRow = shell.nextSelectedRow(session.CurrentRow);
     }

@@ -28,8 +28,9 @@ const char* newNameRefusal(const std::string& name) {
 }
 
 TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
-                            const std::function<bool(std::ostream&)>& writeContent) {
-    const PlacementResult placed = placeExtractedFile(folder, name, writeContent);
+                            const std::function<bool(std::ostream&)>& writeContent,
+                            bool besideExisting) {
+    const PlacementResult placed = placeExtractedFile(folder, name, writeContent, besideExisting);
     const auto skipped = [](const char* why) {
         return TargetResult{TargetOutcome::Skipped, why, ""};
     };

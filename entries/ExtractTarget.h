@@ -28,8 +28,10 @@ struct TargetResult {
 };
 
 // Puts the entry that writeContent writes into folder under name, as
-// placeExtractedFile does, and says the outcome in the texts of Messages.h.
+// placeExtractedFile does (besideExisting: keeping an ordinary file of that
+// name too), and says the outcome in the texts of Messages.h.
 TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
-                            const std::function<bool(std::ostream&)>& writeContent);
+                            const std::function<bool(std::ostream&)>& writeContent,
+                            bool besideExisting = false);
 
 } // namespace quorvane

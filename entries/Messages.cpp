@@ -193,6 +193,25 @@ std::string renamedEntriesReport(const std::vector<ExtractProblem>& renamed) {
            " written under a new name, as a file of its name had already been extracted:" + lines;
 }
 
+std::string keptBesideReport(const std::vector<ExtractProblem>& kept) {
+    std::string lines;
+    for (const auto& entry : kept)
+        lines += "\nEntry " + std::to_string(entry.entryNumber) + " " + printableName(entry.name) +
+                 " was written as " + printableName(entry.detail);
+    return std::to_string(kept.size()) + (kept.size() == 1 ? " entry was" : " entries were") +
+           " written under a new name, beside a different file of " +
+           (kept.size() == 1 ? "its" : "their") + " name that was kept:" + lines;
+}
+
+std::string existingKeptReport(const std::vector<ExtractProblem>& left) {
+    std::string lines;
+    for (const auto& entry : left)
+        lines += "\nEntry " + std::to_string(entry.entryNumber) + " " + printableName(entry.name);
+    return std::to_string(left.size()) + (left.size() == 1 ? " entry was" : " entries were") +
+           " not extracted, so that a different file of " + (left.size() == 1 ? "its" : "their") +
+           " name stays as it was:" + lines;
+}
+
 std::string failedEntriesReport(const std::vector<ExtractProblem>& failed) {
     return std::to_string(failed.size()) +
            (failed.size() == 1 ? " entry could" : " entries could") +

@@ -123,6 +123,11 @@ std::string escapedName(const std::string& name);
 // had been written by the same extraction; detail: the name each went under.
 std::string renamedEntriesReport(const std::vector<ExtractProblem>& renamed);
 std::string skippedEntriesReport(const std::vector<ExtractProblem>& skipped);
+// The entries written under a free name beside a different file of their
+// name, which was kept; detail: the name each went under.
+std::string keptBesideReport(const std::vector<ExtractProblem>& kept);
+// The entries not written, so that the different file of their name stays.
+std::string existingKeptReport(const std::vector<ExtractProblem>& left);
 std::string failedEntriesReport(const std::vector<ExtractProblem>& failed);
 inline constexpr const char* NameNotPlain =
     "its name is not a plain file name (empty, \".\", \"..\", or holding \"/\" or a zero byte)";

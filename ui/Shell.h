@@ -12,6 +12,13 @@ namespace quorvane {
 
 enum class MessageIcon { Error, Information };
 
+// What an extraction does with a different file that already has an entry's name.
+enum class ExistingFileChoice { Replace, Skip, KeepBoth };
+struct ExistingFileAnswer {
+    ExistingFileChoice choice = ExistingFileChoice::KeepBoth;
+    bool forAll = false; // the same for every such file of this extraction
+};
+
 class Shell {
   public:
     virtual ~Shell() = default;
@@ -33,6 +40,11 @@ class Shell {
     // The rename dialog: leaves the typed name (at most 49 bytes) in
     // newEntryName, or "-1" on Cancel.
     virtual void RenameDialog(std::string& newEntryName) = 0;
+
+    // An entry being extracted meets a different file of its name at path.
+    // Keeping both destroys nothing, so that is the answer of a shell that
+    // cannot ask.
+    virtual ExistingFileAnswer askExistingFile(const std::string& /*path*/) { return {}; }
 
     // File pickers: true and the chosen path in path, false on cancel.
     virtual bool pickSafeToOpen(std::string& path) = 0; // starts on path as given

@@ -115,14 +115,14 @@ struct TargetCheck {
     std::optional<ExtendedAttributes> attributes;
 };
 
-TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name) {
+TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bool besideExisting) {
     struct stat status {};
     if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(status.st_mode))
             return {refused(Placement::NotPlainFile), 0, false, 0, std::nullopt};
         if (folder.isTheSafe(status.st_dev, status.st_ino))
             return {refused(Placement::IsOpenSafe), 0, false, 0, std::nullopt};
-        if (folder.wroteFile(status.st_dev, status.st_ino))
+        if (besideExisting || folder.wroteFile(status.st_dev, status.st_ino))
             return {std::nullopt, newFileMode(), true, 0, std::nullopt};
         // The permission bits only: bytes from a safe made anywhere must not
         // become a set-user-id or set-group-id program. Under an ACL the
@@ -280,13 +280,14 @@ PlacementResult fillFreshFile(int fd, const std::function<bool(std::ostream&)>& 
 } // namespace
 
 PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& name,
-                                   const std::function<bool(std::ostream&)>& writeContent) {
+                                   const std::function<bool(std::ostream&)>& writeContent,
+                                   bool besideExisting) {
     if (!isPlainEntryName(name))
         return refused(Placement::NameNotPlain);
     if (folder.fd() < 0)
         return failed(folder.openError());
 
-    TargetCheck target = checkTarget(folder, name);
+    TargetCheck target = checkTarget(folder, name, besideExisting);
     if (target.refusal)
         return *target.refusal;
     std::string freshName;
@@ -311,7 +312,7 @@ PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& nam
     if (whole()) {
         // Looked at again now that the file is complete: the name may stand
         // for something else by now, and the mode to keep is the one it has now.
-        target = checkTarget(folder, name);
+        target = checkTarget(folder, name, besideExisting);
         int error = 0;
         if (!target.refusal && (error = takeAccessOf(fd, target)) == 0)
             error = nameFreshFile(folder, fd, note, freshName);

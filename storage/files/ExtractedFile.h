@@ -92,8 +92,10 @@ struct PlacementResult {
 // nothing in the folder has. writeContent returns false when its source could
 // not be read. On any failure the fresh file is removed and an existing file of
 // that name is left as it was; an exception from writeContent passes through
-// once the fresh file is gone.
+// once the fresh file is gone. besideExisting: an ordinary file of that name
+// is kept too, the entry going under a free numbered name beside it.
 PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& name,
-                                   const std::function<bool(std::ostream&)>& writeContent);
+                                   const std::function<bool(std::ostream&)>& writeContent,
+                                   bool besideExisting = false);
 
 } // namespace quorvane

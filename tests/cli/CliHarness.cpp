@@ -218,9 +218,11 @@ TerminalRun CliSandbox::runOnTerminal(const std::vector<std::string>& args,
                                       const std::vector<std::string>& typedLines) const {
     std::vector<std::string> command{cliBinary()};
     command.insert(command.end(), args.begin(), args.end());
-    // Every prompt of the tool ends in "password: " or "[y/N] "; one line answers each.
+    // Every prompt of the tool ends in "password: ", "[y/N] " or, for a file
+    // an extraction meets, "the same for all] "; one line answers each.
     return runOnPseudoTerminal(*this, command, [&](const std::string& shown, std::size_t n) {
-        const std::size_t prompts = countOf(shown, "word: ") + countOf(shown, "[y/N] ");
+        const std::size_t prompts = countOf(shown, "word: ") + countOf(shown, "[y/N] ") +
+                                    countOf(shown, "the same for all] ");
         return n < prompts && n < typedLines.size() ? std::optional(typedLines[n] + "\n")
                                                     : std::nullopt;
     });

@@ -82,7 +82,8 @@ class CliSandbox {
     StartedRun start(const std::vector<std::string>& args, const RunOptions& options = {}) const;
     static RunResult finish(const StartedRun& started);
     // Runs the tool on a pseudo-terminal and types one line after each
-    // password prompt and [y/N] question that it shows ("\x03" is Ctrl-C, as
+    // password prompt, [y/N] question and question about a file an
+    // extraction meets that it shows ("\x03" is Ctrl-C, as
     // a person types it).
     TerminalRun runOnTerminal(const std::vector<std::string>& args,
                               const std::vector<std::string>& typedLines) const;

@@ -284,7 +284,8 @@ TEST_F(CliCommands, ExtractWritesAllEntriesOrTheNumberedOnes) {
 
     fs::create_directory(file("some"));
     box.writeFile("some/gamma", "an older gamma, longer than the new one");
-    RunResult some = cli({"extract", safe.string(), file("some").string(), "2", "0", "2"});
+    RunResult some =
+        cli({"extract", safe.string(), file("some").string(), "2", "0", "2", "--overwrite"});
     EXPECT_EQ(some.exitCode, 0) << some.err;
     EXPECT_EQ(treeOf(file("some")), (std::vector<std::string>{"alpha.txt", "gamma"}));
     EXPECT_EQ(readFile(file("some/gamma")), "3rd!");

@@ -111,10 +111,11 @@ TEST_F(SharedFolder, SavesAndExtractionsKeepWhoMayReadTheFile) {
                                     "trace=fsetxattr", "-e", "inject=fsetxattr:error=EOPNOTSUPP"});
         const std::vector<std::string> copy = runsTheCopy();
         options.wrapper.insert(options.wrapper.end(), copy.begin(), copy.end());
-        const RunResult run =
-            c.act == Extract
-                ? cli({"extract", safe.string(), folder.string(), "--name", "report.txt"}, options)
-                : cli({"add", safe.string(), added.string()}, options);
+        const RunResult run = c.act == Extract
+                                  ? cli({"extract", safe.string(), folder.string(), "--name",
+                                         "report.txt", "--overwrite"},
+                                        options)
+                                  : cli({"add", safe.string(), added.string()}, options);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         EXPECT_EQ(contains(run.err, "could not"), *c.told != '\0') << run.err;
         EXPECT_TRUE(contains(run.err, c.told)) << run.err;

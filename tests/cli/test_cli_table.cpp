@@ -5,6 +5,7 @@
 #include "cli/CommandLine.h"
 #include "cli/CommandTable.h"
 #include "cli/Usage.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,22 @@ TEST(CliTable, CompletionAndParserAgreeOnEveryOptionOfEveryCommand) {
     const std::string options = help.substr(help.find("\nOptions"));
     for (const OptionRow& option : optionTable())
         EXPECT_NE(options.find(" " + std::string(option.name)), std::string::npos) << option.name;
+}
+
+// The manual page names every command and option of the table, as roff
+// writes them ("\-\-name").
+TEST(CliTable, TheManualPageNamesEveryCommandAndOption) {
+    const std::string page = test::readFile(QUORVANE_SOURCE_DIR "/cli/quorvane-cli.1");
+    ASSERT_FALSE(page.empty());
+    for (const CommandRow& row : commandTable())
+        EXPECT_NE(page.find(".B quorvane-cli " + std::string(row.name) + "\n"), std::string::npos)
+            << row.name;
+    for (const OptionRow& option : optionTable()) {
+        std::string roff;
+        for (char c : option.name)
+            roff += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_NE(page.find(roff), std::string::npos) << option.name;
+    }
 }
 
 TEST(CliTable, CompletionOffersWhatEachOperandIs) {

@@ -59,7 +59,8 @@ TEST_F(ExtractCommand, CancelledFolderOrNoSelectedRowWritesNothing) {
 
 // Within one extraction no entry replaces a file that the same extraction
 // wrote: it goes under the next free numbered name, and one box lists each
-// renaming. A file that was in the folder before is replaced, as always.
+// renaming. A file that was in the folder before with the entry's bytes counts
+// as written by it.
 TEST_F(ExtractCommand, AClashingNameGoesUnderTheNextFreeNumberedName) {
     using Files = std::vector<std::pair<std::string, std::string>>;
     struct Case {
@@ -81,9 +82,9 @@ TEST_F(ExtractCommand, AClashingNameGoesUnderTheNextFreeNumberedName) {
          {{"IMG (2).JPG", "kept"}, {"IMG (3).JPG", "2"}, {"IMG (4).JPG", "3"}, {"IMG.JPG", "1"}},
          {"Entry 1 \"IMG.JPG\" was written as \"IMG (3).JPG\"",
           "Entry 2 \"IMG.JPG\" was written as \"IMG (4).JPG\""}},
-        {"a file there before is replaced, the second entry is not",
+        {"a file there before with the entry's bytes stays, the second entry goes beside it",
          {{"a.txt", "new"}, {"a.txt", "newer"}},
-         {{"a.txt", "old"}},
+         {{"a.txt", "new"}},
          {{"a (2).txt", "newer"}, {"a.txt", "new"}},
          {"Entry 1 \"a.txt\" was written as \"a (2).txt\""}},
         {"a numbered name this extraction gave is not replaced either",
@@ -127,15 +128,72 @@ TEST_F(ExtractCommand, AClashingNameGoesUnderTheNextFreeNumberedName) {
     }
 }
 
-// An existing file is replaced without a question, in a folder path that
-// ends in a separator.
-TEST_F(ExtractCommand, AnExistingFileIsReplacedWithoutAQuestion) {
-    openContainer(containerBytes({{"a.txt", "new"}}));
-    writeFile(out / "a.txt", "an old and much longer content");
-    extractRows({0}, out.string() + "/");
-    EXPECT_EQ(readFile(out / "a.txt"), "new");
-    EXPECT_TRUE(shell.questions.empty());
-    EXPECT_TRUE(shell.messages.empty());
+// A different file that was in the folder before is replaced, left as it is
+// (the entry not written) or kept beside the entry, as the user answers; an
+// answer for all is not asked again, and a file with the entry's bytes is
+// not asked about, nor written.
+TEST_F(ExtractCommand, ADifferentFileThereIsReplacedLeftOrKeptAsTheUserSays) {
+    using C = ExistingFileChoice;
+    struct Case {
+        const char* what;
+        std::vector<ExistingFileAnswer> answers;
+        std::size_t asked;
+        std::vector<std::string> folder; // afterwards: name=content, sorted
+        std::string report;              // the one message, or none
+    };
+    const std::vector<Case> cases = {
+        {"replace each",
+         {{C::Replace, false}, {C::Replace, false}},
+         2,
+         {"a.txt=new a", "b.txt=new b", "c.txt=c"},
+         ""},
+        {"replace all", {{C::Replace, true}}, 1, {"a.txt=new a", "b.txt=new b", "c.txt=c"}, ""},
+        {"skip all",
+         {{C::Skip, true}},
+         1,
+         {"a.txt=old a", "b.txt=old, and longer", "c.txt=c"},
+         "2 entries were not extracted, so that a different file of their name stays as it "
+         "was:\nEntry 0 \"a.txt\"\nEntry 1 \"b.txt\""},
+        {"keep both, then replace",
+         {{C::KeepBoth, false}, {C::Replace, false}},
+         2,
+         {"a (2).txt=new a", "a.txt=old a", "b.txt=new b", "c.txt=c"},
+         "1 entry was written under a new name, beside a different file of its name that was "
+         "kept:\nEntry 0 \"a.txt\" was written as \"a (2).txt\""},
+    };
+    int folderNumber = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto folder = out / ("choices" + std::to_string(folderNumber++));
+        std::filesystem::create_directory(folder);
+        writeFile(folder / "a.txt", "old a");
+        writeFile(folder / "b.txt", "old, and longer");
+        writeFile(folder / "c.txt", "c");
+        struct stat before {};
+        ASSERT_EQ(::stat((folder / "c.txt").c_str(), &before), 0);
+        openContainer(containerBytes({{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "c"}}));
+        shell.existingFileAnswers.assign(c.answers.begin(), c.answers.end());
+        shell.events.clear();
+        shell.messages.clear();
+        extractRows({0, 1, 2}, folder);
+
+        std::vector<std::string> after;
+        for (const std::string& name : folderListing(folder))
+            after.push_back(name + "=" + readFile(folder / name));
+        EXPECT_EQ(after, c.folder);
+        EXPECT_EQ(std::count_if(
+                      shell.events.begin(), shell.events.end(),
+                      [](const std::string& event) { return event.rfind("existing:", 0) == 0; }),
+                  static_cast<long>(c.asked));
+        EXPECT_TRUE(shell.existingFileAnswers.empty());
+        struct stat now {};
+        ASSERT_EQ(::stat((folder / "c.txt").c_str(), &now), 0);
+        EXPECT_EQ(now.st_ino, before.st_ino) << "the file with the entry's bytes was rewritten";
+        ASSERT_EQ(shell.messages.size(), c.report.empty() ? 0u : 1u);
+        if (!c.report.empty()) {
+            EXPECT_EQ(shell.messages[0].text, c.report);
+        }
+    }
 }
 
 TEST_F(ExtractCommand, AHardLinkInTheFolderIsReplacedNotWrittenThrough) {
@@ -143,6 +201,7 @@ TEST_F(ExtractCommand, AHardLinkInTheFolderIsReplacedNotWrittenThrough) {
     writeFile(outside, "precious, and kept elsewhere");
     ASSERT_EQ(::link(outside.c_str(), (out / "linked").c_str()), 0);
     openContainer(containerBytes({{"linked", "the entry's bytes"}}));
+    shell.existingFileAnswers.push_back({ExistingFileChoice::Replace, false});
     extractRows({0}, out);
 
     EXPECT_EQ(readFile(outside), "precious, and kept elsewhere");
@@ -192,6 +251,7 @@ TEST_F(ExtractCommand, FilesArePrivateWhileWrittenThenTakeTheirMode) {
         }
     };
     const mode_t savedMask = ::umask(027);
+    shell.existingFileAnswers.push_back({ExistingFileChoice::Replace, true});
     extractRows({0, 1, 2, 3}, out);
     ::umask(savedMask);
     EXPECT_EQ(whileWritten, std::set<mode_t>{0600});
@@ -436,6 +496,7 @@ TEST_F(UnwritableTargets, ATargetThatCannotBeWrittenInFullIsReportedAndTheOthers
 TEST_F(UnwritableTargets, AnExistingFileStaysAsItWasWhenItsReplacementCannotBeWritten) {
     openContainer(containerBytes({{"big", patternBytes(200000)}}));
     writeFile(out / "big", "the old big file");
+    shell.existingFileAnswers.push_back({ExistingFileChoice::Replace, false});
     {
         FileSizeLimit limit(65536);
         extractRows({0}, out);

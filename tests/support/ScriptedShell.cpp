@@ -34,6 +34,18 @@ void ScriptedShell::showMessage(const std::string& text, const std::string& capt
     events.push_back("message:" + caption + ":" + text);
 }
 
+ExistingFileAnswer ScriptedShell::askExistingFile(const std::string& path) {
+    EXPECT_FALSE(progressVisible) << "question about \"" << path << "\" under a busy box";
+    events.push_back("existing:" + path);
+    if (existingFileAnswers.empty()) {
+        ADD_FAILURE() << "unexpected question about \"" << path << "\": no answer queued";
+        return {};
+    }
+    ExistingFileAnswer answer = existingFileAnswers.front();
+    existingFileAnswers.pop_front();
+    return answer;
+}
+
 bool ScriptedShell::askYesNo(const std::string& text, const std::string& caption) {
     EXPECT_FALSE(progressVisible) << "question \"" << text << "\" under a busy box";
     questions.push_back(text);

@@ -42,11 +42,13 @@ class ScriptedShell : public Shell {
     std::deque<std::optional<std::string>> newSafePickerAnswers;
     std::deque<std::optional<std::string>> addFilePickerAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
+    // What to do with a different file an extraction meets.
+    std::deque<ExistingFileAnswer> existingFileAnswers;
 
     // --- what happened ---
     // Every user-visible event in order: "message:<caption>:<text>",
-    // "question:<caption>:<text>", "password", "confirm-password", "rename", "pick-open:<initial>",
-    // "pick-new", "pick-add", "folder:<title>", "progress:<text>", "hide",
+    // "question:<caption>:<text>", "existing:<path>", "password", "confirm-password", "rename",
+    // "pick-open:<initial>", "pick-new", "pick-add", "folder:<title>", "progress:<text>", "hide",
     // "buttons:on"/"buttons:off", "destroy".
     std::vector<std::string> events;
     std::vector<ShownMessage> messages;
@@ -66,6 +68,7 @@ class ScriptedShell : public Shell {
     void showMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
+    ExistingFileAnswer askExistingFile(const std::string& path) override;
     int PasswordDialog(std::string& password) override;
     int ConfirmPasswordDialog(std::string& confirmation) override;
     void RenameDialog(std::string& newEntryName) override;
