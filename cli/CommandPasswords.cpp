@@ -21,18 +21,10 @@ bool typed(const std::optional<std::string>& file) {
     return !file || typedFromStandardInput(file);
 }
 
-// A password source that cannot be read is a usage error: the command line
-// named it, or there is no terminal to ask.
-std::optional<CliFailure> askOnce(const std::optional<std::string>& file, const char* prompt,
-                                  std::string& password) {
-    std::string error;
-    const bool ok = typedFromStandardInput(file)
-                        ? readStandardInputPassword(prompt, password, error)
-                    : file ? readPasswordFile(*file, password, error)
-                           : readTerminalPassword(prompt, password, error);
-    if (!ok)
-        return CliFailure{ExitCode::BadUsage, error};
-    return std::nullopt;
+CliOutcome<std::string> askOnce(const std::optional<std::string>& file, const char* prompt) {
+    if (typedFromStandardInput(file))
+        return readStandardInputPassword(prompt);
+    return file ? readPasswordFile(*file) : readTerminalPassword(prompt);
 }
 
 bool isYes(std::string answer) {
@@ -56,11 +48,10 @@ struct NewPassword {
 std::optional<CliFailure> refuseEmpty(const NewPassword& asked) {
     if (!typed(asked.file))
         return CliFailure{ExitCode::BadUsage, clitext::emptyPasswordRefused(asked.option)};
-    std::string answer;
-    std::string error;
-    if (!readTerminalAnswer(clitext::ConfirmEmptyPassword, answer, error))
-        return CliFailure{ExitCode::BadUsage, error};
-    if (isYes(answer))
+    const CliOutcome<std::string> answer = readTerminalAnswer(clitext::ConfirmEmptyPassword);
+    if (!answer)
+        return answer.failure();
+    if (isYes(answer.value()))
         return std::nullopt;
     return CliFailure{ExitCode::BadUsage, clitext::EmptyPasswordNotConfirmed};
 }
@@ -69,9 +60,10 @@ std::optional<CliFailure> refuseEmpty(const NewPassword& asked) {
 // input included) it is typed twice, since a typing error there would lock
 // the safe for good.
 CliOutcome<std::string> askNew(const NewPassword& asked) {
-    std::string password;
-    if (auto failure = askOnce(asked.file, asked.prompt, password))
-        return *failure;
+    const CliOutcome<std::string> given = askOnce(asked.file, asked.prompt);
+    if (!given)
+        return given;
+    const std::string& password = given.value();
     if (password.empty() && !asked.allowEmpty) {
         if (auto failure = refuseEmpty(asked))
             return *failure;
@@ -79,10 +71,10 @@ CliOutcome<std::string> askNew(const NewPassword& asked) {
     }
     if (!typed(asked.file))
         return password;
-    std::string repeated;
-    if (auto failure = askOnce(asked.file, asked.repeatPrompt, repeated))
-        return *failure;
-    if (repeated != password)
+    const CliOutcome<std::string> repeated = askOnce(asked.file, asked.repeatPrompt);
+    if (!repeated)
+        return repeated;
+    if (repeated.value() != password)
         return CliFailure{ExitCode::Failed, clitext::PasswordsDiffer};
     return password;
 }
@@ -91,10 +83,13 @@ CliOutcome<std::string> askNew(const NewPassword& asked) {
 
 CliOutcome<CommandPasswords> acquirePasswords(const Invocation& invocation) {
     CommandPasswords passwords;
-    if (invocation.command != CliCommand::Create)
-        if (auto failure =
-                askOnce(invocation.passwordFile, clitext::PasswordPrompt, passwords.current))
-            return *failure;
+    if (invocation.command != CliCommand::Create) {
+        const CliOutcome<std::string> current =
+            askOnce(invocation.passwordFile, clitext::PasswordPrompt);
+        if (!current)
+            return current.failure();
+        passwords.current = current.value();
+    }
     std::optional<CliOutcome<std::string>> next;
     if (invocation.command == CliCommand::Create)
         next = askNew({invocation.passwordFile, "--password-file", clitext::PasswordPrompt,

@@ -16,6 +16,12 @@ namespace quorvane {
 
 namespace {
 
+// A password source that gives no password is a usage error: the command
+// line named it, or there is no terminal to ask.
+CliFailure refusal(const std::string& why) {
+    return {ExitCode::BadUsage, why};
+}
+
 // The terminal settings to put back; shared with the signal watcher's thread.
 // The watcher's last call, on the way out, takes no lock: it reads the state
 // only once it has stopped the reading thread, which may be stopped anywhere
@@ -125,20 +131,14 @@ LineEnd readTypedLine(int fd, std::string& line, std::size_t& total) {
 
 // A line longer than LongestLine was cut there; one that long is refused
 // below in any case, since at most one "\r" is dropped from it.
-bool finishPassword(std::string& line, const std::string& tooLong, std::string& password,
-                    std::string& error) {
+CliOutcome<std::string> finishPassword(std::string& line, const std::string& tooLong) {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    if (line.size() > PasswordLimit) {
-        error = tooLong;
-        return false;
-    }
-    if (line.find('\0') != std::string::npos) {
-        error = clitext::PasswordHasNul;
-        return false;
-    }
-    password = line;
-    return true;
+    if (line.size() > PasswordLimit)
+        return refusal(tooLong);
+    if (line.find('\0') != std::string::npos)
+        return refusal(clitext::PasswordHasNul);
+    return line;
 }
 
 void writeAll(int fd, const std::string& text) {
@@ -179,32 +179,23 @@ void echoBackOn() {
 // Echo goes off before the prompt shows: whatever is typed after the prompt
 // is then never echoed, nor thrown away by the switch. The prompt goes to
 // promptFd, the line is read from fd.
-bool readTypedPassword(int fd, int promptFd, const char* prompt, std::string& password,
-                       std::string& error) {
-    if (!echoOff(fd, promptFd, prompt)) {
-        error = clitext::NoTerminal;
-        return false;
-    }
+CliOutcome<std::string> readTypedPassword(int fd, int promptFd, const char* prompt) {
+    if (!echoOff(fd, promptFd, prompt))
+        return refusal(clitext::NoTerminal);
     writeAll(promptFd, prompt);
     std::string line;
     std::size_t total = 0;
     LineEnd end = readTypedLine(fd, line, total);
     echoBackOn();
     writeAll(promptFd, "\n");
-    if (end != LineEnd::Newline && total == 0) {
-        error = "no password given";
-        return false;
-    }
-    return finishPassword(line, clitext::PasswordTooLong, password, error);
+    if (end != LineEnd::Newline && total == 0)
+        return refusal("no password given");
+    return finishPassword(line, clitext::PasswordTooLong);
 }
 
-// Whether the controlling terminal opened as tty; false, with a message, when there is none.
-bool isTerminal(const FileDescriptor& tty, std::string& error) {
-    if (tty.get() < 0 || !::isatty(tty.get())) {
-        error = clitext::NoTerminal;
-        return false;
-    }
-    return true;
+// Whether the controlling terminal opened as tty.
+bool isTerminal(const FileDescriptor& tty) {
+    return tty.get() >= 0 && ::isatty(tty.get());
 }
 
 } // namespace
@@ -217,50 +208,44 @@ void restoreTerminalEcho() {
     state.active = false;
 }
 
-bool readPasswordFile(const std::string& path, std::string& password, std::string& error) {
+CliOutcome<std::string> readPasswordFile(const std::string& path) {
     const bool fromStdin = path == "-";
     const std::string source = fromStdin ? clitext::StandardInput : path;
     FileDescriptor file(fromStdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC),
                         !fromStdin);
-    if (file.get() < 0) {
-        error = source + ": " + std::strerror(errno);
-        return false;
-    }
+    if (file.get() < 0)
+        return refusal(source + ": " + std::strerror(errno));
     std::string line;
     std::size_t total = 0;
     // Standard input may be the terminal itself, and a line typed there is
     // read to its end, as at the prompt.
     const LineEnd end = ::isatty(file.get()) ? readTypedLine(file.get(), line, total)
                                              : readFirstLine(file.get(), line);
-    if (end == LineEnd::ReadError) {
-        error = source + ": " + std::strerror(errno);
-        return false;
-    }
-    if (end == LineEnd::TooLong) {
-        error = clitext::firstLineTooLong(source);
-        return false;
-    }
-    return finishPassword(line, clitext::firstLineTooLong(source), password, error);
+    if (end == LineEnd::ReadError)
+        return refusal(source + ": " + std::strerror(errno));
+    if (end == LineEnd::TooLong)
+        return refusal(clitext::firstLineTooLong(source));
+    return finishPassword(line, clitext::firstLineTooLong(source));
 }
 
-bool readTerminalPassword(const char* prompt, std::string& password, std::string& error) {
+CliOutcome<std::string> readTerminalPassword(const char* prompt) {
     FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
-    if (!isTerminal(tty, error))
-        return false;
-    return readTypedPassword(tty.get(), tty.get(), prompt, password, error);
+    if (!isTerminal(tty))
+        return refusal(clitext::NoTerminal);
+    return readTypedPassword(tty.get(), tty.get(), prompt);
 }
 
 bool standardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
 
-bool readStandardInputPassword(const char* prompt, std::string& password, std::string& error) {
+CliOutcome<std::string> readStandardInputPassword(const char* prompt) {
     // A shell opens the terminal for reading and writing and hands it on as
     // standard input; one opened for reading only gets the prompt on
     // standard error, which shows on a terminal as well.
     const int flags = ::fcntl(STDIN_FILENO, F_GETFL);
     const int promptFd = flags >= 0 && (flags & O_ACCMODE) == O_RDWR ? STDIN_FILENO : STDERR_FILENO;
-    return readTypedPassword(STDIN_FILENO, promptFd, prompt, password, error);
+    return readTypedPassword(STDIN_FILENO, promptFd, prompt);
 }
 
 void giveTerminalBackForStop() {
@@ -282,16 +267,17 @@ void takeTerminalAgainAfterStop(bool showPrompt) {
         writeAll(state.promptFd, state.prompt.load());
 }
 
-bool readTerminalAnswer(const char* prompt, std::string& answer, std::string& error) {
+CliOutcome<std::string> readTerminalAnswer(const char* prompt) {
     FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
-    if (!isTerminal(tty, error))
-        return false;
+    if (!isTerminal(tty))
+        return refusal(clitext::NoTerminal);
     writeAll(tty.get(), prompt);
+    std::string answer;
     std::size_t total = 0;
     readTypedLine(tty.get(), answer, total);
     if (!answer.empty() && answer.back() == '\r')
         answer.pop_back();
-    return true;
+    return answer;
 }
 
 } // namespace quorvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/CliFailure.h"
+
 #include <string>
 
 namespace quorvane {
@@ -9,18 +11,19 @@ namespace quorvane {
 // ("\n" or "\r\n") is not part of it. Refuses more than 249 bytes (the key
 // depends on every byte taken, so nothing is cut off) and zero bytes. A file
 // is read no further than the longest line a password can come in.
-bool readPasswordFile(const std::string& path, std::string& password, std::string& error);
-bool readTerminalPassword(const char* prompt, std::string& password, std::string& error);
+// A failure is a usage error (exit status 2) with the reason.
+CliOutcome<std::string> readPasswordFile(const std::string& path);
+CliOutcome<std::string> readTerminalPassword(const char* prompt);
 
 // Asks a question on the controlling terminal, with echo on, and reads the
 // line typed in answer (without its line ending).
-bool readTerminalAnswer(const char* prompt, std::string& answer, std::string& error);
+CliOutcome<std::string> readTerminalAnswer(const char* prompt);
 
 // Whether standard input is a terminal; a password from "-" is then typed,
 // and read as at the prompt: the prompt shown, echo off, the line read from
 // standard input.
 bool standardInputIsTerminal();
-bool readStandardInputPassword(const char* prompt, std::string& password, std::string& error);
+CliOutcome<std::string> readStandardInputPassword(const char* prompt);
 
 // For the signal watcher, around a job stop (Ctrl-Z) while a password is being
 // read: the shell then puts its own terminal modes back, echo on, and keeps

@@ -61,9 +61,9 @@ ExistingFileAnswer TerminalShell::askExistingFile(const std::string& path) {
         return {*answers_.existingFile, true};
     progress_.finish();
     const std::string question = clitext::existingFileQuestion(path);
-    std::string answer;
-    std::string error;
-    while (readTerminalAnswer(question.c_str(), answer, error)) {
+    for (CliOutcome<std::string> given = readTerminalAnswer(question.c_str()); given;
+         given = readTerminalAnswer(question.c_str())) {
+        const std::string& answer = given.value();
         if (answer.empty()) // Enter, or the end of the terminal's input
             break;
         if (answer.size() != 1)
