@@ -25,6 +25,14 @@ inline std::string notStored(const std::string& name) {
     return name + " could not be stored in the safe. It stays in the folder and is tried again "
                   "before the next save.";
 }
+// Asked as the folder closes, for a file that still could not be stored.
+inline std::string tryAgainToStore(const std::string& name) {
+    return name + " could not be stored in the safe, and the folder is closing.\n\nTry again? "
+                  "(No gives this file up.)";
+}
+inline std::string reallyGiveUp(const std::string& name) {
+    return "Give up " + name + "? What was written to it in the folder is lost.";
+}
 inline constexpr const char* TimedSaveFailed =
     "The safe could not be written after the changes made in its folder. It is tried again in a "
     "minute; Save tries at once.";

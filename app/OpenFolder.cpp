@@ -182,15 +182,36 @@ void OpenFolder::unmount() {
         }
         waitForOpenFiles(WaitForClose);
     }
-    stopServing(force);
+    stopServing(force, true);
 }
 
-void OpenFolder::stopServing(bool force) {
+// A file closed in the folder that still could not be stored (a full disk)
+// is not dropped with the folder unless the user says so twice.
+void OpenFolder::keepUnstoredFiles() {
+    for (;;) {
+        const auto failures = folder_->storeRemaining();
+        if (failures.empty())
+            return;
+        std::string names;
+        for (const auto& [name, error] : failures)
+            names += (names.empty() ? "" : ", ") + name;
+        const std::string reason = std::strerror(failures.front().second);
+        if (session_.shell.askYesNo(withReason(folder_text::tryAgainToStore(names), reason),
+                                    folder_text::Caption))
+            continue;
+        if (session_.shell.askYesNo(folder_text::reallyGiveUp(names), folder_text::Caption))
+            return;
+    }
+}
+
+void OpenFolder::stopServing(bool force, bool mayAsk) {
     if (folder_ == nullptr)
         return;
     folder_->stop(force);
     if (server_.joinable())
         server_.join();
+    if (mayAsk)
+        keepUnstoredFiles();
     folder_.reset();
     if (!dir_.empty())
         ::rmdir(dir_.c_str());

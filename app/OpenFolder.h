@@ -58,7 +58,8 @@ class OpenFolder : public QObject {
 
   private:
     bool mount();
-    void stopServing(bool force);
+    void stopServing(bool force, bool mayAsk = false);
+    void keepUnstoredFiles();
     void waitForOpenFiles(std::chrono::milliseconds longest);
     std::filesystem::path freeMountPoint(const std::filesystem::path& parent) const;
 

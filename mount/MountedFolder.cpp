@@ -147,8 +147,10 @@ void MountedFolder::invalidateKernelView() {
     std::vector<std::string> names;
     {
         std::unique_lock hold(lock_, std::try_to_lock);
-        if (!hold.owns_lock()) {
-            changedOutside_.store(true); // once the window lets go of the lock
+        // Once the window lets go of the lock, and once the last notices are
+        // through (they may wait for a read that this loop has to answer).
+        if (!hold.owns_lock() || !noticesDone_.load()) {
+            changedOutside_.store(true);
             return;
         }
         names = std::move(shownToKernel_);
@@ -157,17 +159,19 @@ void MountedFolder::invalidateKernelView() {
     }
     if (notices_.joinable())
         notices_.join();
-    notices_ = std::thread([fuse = fuse_, names = std::move(names)] {
+    noticesDone_.store(false);
+    notices_ = std::thread([this, fuse = fuse_, names = std::move(names)] {
         for (const std::string& name : names)
             fuse_invalidate_path(fuse, ("/" + name).c_str());
         fuse_invalidate_path(fuse, "/");
+        noticesDone_.store(true);
     });
 }
 
 // The files that could not be stored are tried again while the folder has
-// changed since the last save (a save would need them), when one failed just
-// now, and once more at the end: a file that keeps failing is not copied
-// again at every request of an idle folder.
+// changed since the last save (a save would need them) and once more at the
+// end: a file that keeps failing is not copied again at every request of an
+// idle folder, nor said twice for one failure.
 void MountedFolder::afterRequest(bool ending) {
     std::vector<std::pair<std::string, int>> failures;
     bool changed = false;
@@ -186,10 +190,13 @@ void MountedFolder::afterRequest(bool ending) {
         for (SafeFolder::Handle* handle : std::exchange(served_.deferredReleases, {}))
             folder_.release(handle);
         failures = folder_.takeStoreFailures();
-        if (ending || !failures.empty() || folder_.changed())
+        if (ending || folder_.changed())
             folder_.storeClosedFiles();
+        // A file that failed again within this step is said once.
         for (auto& failure : folder_.takeStoreFailures())
-            failures.push_back(std::move(failure));
+            if (std::none_of(failures.begin(), failures.end(),
+                             [&](const auto& said) { return said.first == failure.first; }))
+                failures.push_back(std::move(failure));
         openFiles_.store(folder_.openHandles());
         safeChanged = access_.noteSafeChanged();
         changed = folder_.changeCount() != changesSeen_;
@@ -200,8 +207,9 @@ void MountedFolder::afterRequest(bool ending) {
         onChange();
     if (safeChanged && onSafeChanged)
         onSafeChanged();
+    // At the end, whoever closes the folder asks about them (storeRemaining).
     for (const auto& [name, error] : failures)
-        if (onStoreFailed)
+        if (onStoreFailed && !ending)
             onStoreFailed(name, std::strerror(error));
     // Told once, until a save succeeds again.
     if (saveFailed && !saveFailedLast_ && onSaveFailed)

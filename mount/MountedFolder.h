@@ -155,6 +155,7 @@ class MountedFolder {
     std::atomic<bool> changedOutside_{false};
     std::vector<std::string> shownToKernel_;
     std::thread notices_;
+    std::atomic<bool> noticesDone_{true};
     struct fuse* fuse_ = nullptr;
     bool mounted_ = false;
     int wakeFd_ = -1;
