@@ -60,7 +60,7 @@ std::optional<CliFailure> refuseEmpty(const NewPassword& asked) {
 // input included) it is typed twice, since a typing error there would lock
 // the safe for good.
 CliOutcome<std::string> askNew(const NewPassword& asked) {
-    const CliOutcome<std::string> given = askOnce(asked.file, asked.prompt);
+    CliOutcome<std::string> given = askOnce(asked.file, asked.prompt);
     if (!given)
         return given;
     const std::string& password = given.value();
@@ -71,7 +71,7 @@ CliOutcome<std::string> askNew(const NewPassword& asked) {
     }
     if (!typed(asked.file))
         return password;
-    const CliOutcome<std::string> repeated = askOnce(asked.file, asked.repeatPrompt);
+    CliOutcome<std::string> repeated = askOnce(asked.file, asked.repeatPrompt);
     if (!repeated)
         return repeated;
     if (repeated.value() != password)

@@ -151,15 +151,17 @@ std::vector<CommandRow> makeCommands() {
 }
 
 // Every command that opens a safe with a password.
-const std::vector<CliCommand> AskPassword = {C::Create, C::List,   C::Add,    C::Extract, C::Cat,
-                                             C::Rename, C::Delete, C::Passwd, C::Seal,    C::Mount};
+std::vector<CliCommand> askingForPassword() {
+    return {C::Create, C::List,   C::Add,    C::Extract, C::Cat,
+            C::Rename, C::Delete, C::Passwd, C::Seal,    C::Mount};
+}
 
 // The order here is the order of the help's list of options.
 std::vector<OptionRow> makeOptions() {
     return {
         {.name = "--password-file",
          .effect = OneValue{&Invocation::passwordFile},
-         .commands = AskPassword,
+         .commands = askingForPassword(),
          .placeholder = "F",
          .valueKind = W::File,
          .missingValue = "a file name",
