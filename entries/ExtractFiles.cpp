@@ -41,6 +41,8 @@ struct ExistingFileChoices {
 
 // Up to this size a copy is a short step (see Shell::runShortStep).
 constexpr std::uint64_t ShortCopyLimit = 4 * StreamBlockSize;
+// How far the numbered names beside a file are looked through for an earlier copy.
+constexpr int MostNumberedNames = 1000;
 
 bool rowIsLoaded(const SafeState& state, int row) {
     return row >= 0 && static_cast<std::size_t>(row) < state.entryDetails.size() &&
@@ -58,6 +60,37 @@ void runStep(Session& session, std::size_t entry, const std::function<void()>& s
 // What stands under the entry's name already: a file with the entry's bytes
 // is left as it is, and a different one is replaced, left, or kept beside
 // the entry, as the user says. False when the entry is not to be written.
+// Whether the file under name holds the entry's bytes (a step over them).
+bool holdsEntry(Session& session, ExtractFolder& folder, const std::string& name,
+                std::size_t entry) {
+    SafeState& state = session.state;
+    bool same = false;
+    runStep(session, entry, [&] {
+        same = holdsEntryBytes(folder, name, state.entryDetails[entry].size,
+                               [&](std::uint64_t offset, void* into, std::size_t count) {
+                                   return readEntryContent(*state.workingCopy, state, entry, offset,
+                                                           into, count);
+                               });
+    });
+    return same;
+}
+
+// An entry that an earlier extraction kept beside a different file is there
+// already under a numbered name: the same extraction run again (a script, a
+// job) does not add one more copy each time.
+bool keptBesideAlready(Session& session, ExtractFolder& folder, std::size_t entry) {
+    const EntryDetail& detail = session.state.entryDetails[entry];
+    for (int number = 2; number < MostNumberedNames; ++number) {
+        const std::string numbered = numberedName(detail.name, number);
+        const ExistingFile existing = lookAtExisting(folder, numbered, detail.size);
+        if (existing == ExistingFile::None)
+            return false;
+        if (existing == ExistingFile::SameSize && holdsEntry(session, folder, numbered, entry))
+            return true;
+    }
+    return false;
+}
+
 bool settleExistingFile(Session& session, ExtractFolder& folder, const std::string& folderPath,
                         int row, ExtractReport& report, ExistingFileChoices& choices,
                         bool& besideExisting) {
@@ -68,15 +101,7 @@ bool settleExistingFile(Session& session, ExtractFolder& folder, const std::stri
     const ExistingFile existing = lookAtExisting(folder, name, size);
     if (existing == ExistingFile::None || existing == ExistingFile::LeftToPlacement)
         return true;
-    bool same = false;
-    if (existing == ExistingFile::SameSize)
-        runStep(session, entry, [&] {
-            same = holdsEntryBytes(
-                folder, name, size, [&](std::uint64_t offset, void* into, std::size_t count) {
-                    return readEntryContent(*state.workingCopy, state, entry, offset, into, count);
-                });
-        });
-    if (same)
+    if (existing == ExistingFile::SameSize && holdsEntry(session, folder, name, entry))
         return false;
     const std::string separator = folderPath.ends_with('/') ? "" : "/";
     const ExistingFileChoice choice =
@@ -86,7 +111,7 @@ bool settleExistingFile(Session& session, ExtractFolder& folder, const std::stri
         return false;
     }
     besideExisting = choice == ExistingFileChoice::KeepBoth;
-    return true;
+    return !besideExisting || !keptBesideAlready(session, folder, entry);
 }
 
 void extractRow(Session& session, ExtractFolder& folder, const std::string& folderPath, int row,

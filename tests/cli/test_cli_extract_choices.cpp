@@ -89,6 +89,29 @@ TEST_F(ExtractOverFiles, TheCommandLineChoosesAndWithoutATerminalBothAreKept) {
     }
 }
 
+// A script that extracts into the same folder every night keeps both files
+// the first time, and later finds the entry's copy beside the file there.
+TEST_F(ExtractOverFiles, KeepingBothAgainAddsNoCopyBesideTheOneThereAlready) {
+    const fs::path folder = prepare("nightly");
+    ASSERT_EQ(cli({"extract", safe.string(), folder.string()}).exitCode, 0);
+    const std::vector<std::string> first = contentsOf(folder);
+    writeFile(folder / "b (2).txt", "edited copy");
+    for (const char* option : {"--keep-both", "--quiet"}) {
+        RunResult again = cli({"extract", safe.string(), folder.string(), option});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(again.err,
+                  option == std::string("--quiet")
+                      ? ""
+                      : "quorvane-cli: 1 entry was written under a new name, beside a "
+                        "different file of its name that was kept:\n"
+                        "quorvane-cli: Entry 1 \"b.txt\" was written as \"b (3).txt\"\n");
+    }
+    std::vector<std::string> expected = first;
+    expected[2] = "b (2).txt=edited copy";
+    expected.insert(expected.begin() + 3, "b (3).txt=new b");
+    EXPECT_EQ(contentsOf(folder), expected);
+}
+
 TEST_F(ExtractOverFiles, AtATerminalEachDifferentFileIsAskedAbout) {
     struct Case {
         std::vector<std::string> typed;
