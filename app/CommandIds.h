@@ -20,5 +20,7 @@ inline constexpr int DeleteRow = 32781; // the row menu's "Delete": same handler
 inline constexpr int ChangePassword = 32792;
 inline constexpr int SealSafe = 32793;
 inline constexpr int OpenAsFolder = 32794;
+inline constexpr int Lock = 32795;        // File > Lock, Ctrl+L
+inline constexpr int Preferences = 32796; // Edit > Preferences
 
 } // namespace quorvane::command

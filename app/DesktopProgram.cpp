@@ -1,14 +1,19 @@
 #include "app/DesktopProgram.h"
 
+#include "app/CommandIds.h"
 #include "app/CommandRouting.h"
 #include "app/GuardedApplication.h"
 #include "dialogs/BusyDialog.h"
+#include "dialogs/PreferencesDialog.h"
 #include "entries/Entries.h"
 #include "lifecycle/EntryListing.h"
 #include "lifecycle/Lifecycle.h"
 #include "storage/files/UnfinishedFiles.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 
 #include <atomic>
@@ -71,10 +76,22 @@ DesktopProgram::DesktopProgram()
     static_cast<void>(exitHandled);
     runningProgram = this;
     window_.setCommandHandler([this](int id) {
-        CommandRunning running(commandRunning_);
-        std::lock_guard hold(lock_);
-        quorvane::routeCommand(session_, &window_, id, &folder_);
-        folder_.entriesChangedOutside();
+        if (id == command::Lock) {
+            // Outside the command: the lock waits for the folder's thread.
+            QTimer::singleShot(0, &locking_, [this] { locking_.lock(CloseReason::ByHand); });
+            return;
+        }
+        if (id == command::Preferences) {
+            editPreferences();
+            return;
+        }
+        {
+            CommandRunning running(commandRunning_);
+            std::lock_guard hold(lock_);
+            quorvane::routeCommand(session_, &window_, id, &folder_);
+            folder_.entriesChangedOutside();
+        }
+        locking_.followSession();
     });
     window_.setDropHandler([this](const std::vector<std::string>& paths) {
         CommandRunning running(commandRunning_);
@@ -89,6 +106,26 @@ DesktopProgram::DesktopProgram()
     });
     window_.setSafeEndingHandler([this] { folder_.unmount(); });
     QObject::connect(&folder_, &OpenFolder::entriesChanged, &window_, [this] { followFolder(); });
+    locking_.listen(dialogs::loadClosePreferences());
+    bindLockShortcut();
+}
+
+void DesktopProgram::bindLockShortcut() {
+    for (QAction* menu : window_.menuBar()->actions()) {
+        if (menu->menu() == nullptr)
+            continue;
+        for (QAction* item : menu->menu()->actions())
+            if (item->data().toInt() == command::Lock)
+                item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    }
+}
+
+void DesktopProgram::editPreferences() {
+    dialogs::PreferencesDialog dialog(locking_.settings(), &window_);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialogs::saveClosePreferences(dialog.settings());
+    locking_.listen(dialog.settings());
 }
 
 void DesktopProgram::followFolder() {
@@ -113,7 +150,9 @@ DesktopProgram::~DesktopProgram() {
 bool DesktopProgram::openStartupSafeIfGiven(const CommandLine& commandLine) {
     if (commandLine.argumentCount <= 1)
         return true;
-    return openStartupSafe(session_, commandLine.StartupSafePath) != -1;
+    const bool opened = openStartupSafe(session_, commandLine.StartupSafePath) != -1;
+    locking_.followSession();
+    return opened;
 }
 
 bool DesktopProgram::closeOpenDialog() {

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/OpenFolder.h"
 #include "app/QtShell.h"
+#include "app/SafeLocking.h"
 #include "app/TerminationWatch.h"
 #include "lifecycle/SafeState.h"
 #include "lifecycle/Session.h"
@@ -44,6 +45,7 @@ class DesktopProgram {
     SafeState& state() { return state_; }
     const WorkingDirectory& workingDirectory() const { return workingDirectory_; }
     OpenFolder& folder() { return folder_; }
+    SafeLocking& locking() { return locking_; }
 
     // Ends the program as the close box would, without waiting for anyone
     // (a termination request: the session manager kills what stays): the
@@ -66,6 +68,10 @@ class DesktopProgram {
     // Closes the open pop-up menu or modal dialog, if any, with the answer
     // that keeps data; the busy box is none. True when one was open.
     bool closeOpenDialog();
+    // Edit > Preferences: when the safe closes by itself; kept and listened to.
+    void editPreferences();
+    // File > Lock also answers to Ctrl+L.
+    void bindLockShortcut();
 
     std::thread::id guiThread_;
     WorkingDirectory workingDirectory_;
@@ -78,6 +84,8 @@ class DesktopProgram {
     SessionLock lock_;
     OpenFolder folder_{session_, lock_};
     bool commandRunning_ = false;
+    SafeLocking locking_{{session_, shell_, window_, folder_, [this] { return closeOpenDialog(); },
+                          [this] { return commandRunning_; }}};
 };
 
 } // namespace quorvane

@@ -4,6 +4,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "mount/DeadMounts.h"
+#include "watch/FolderHolders.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -77,6 +78,10 @@ bool OpenFolder::mount() {
         reason = session_.state.failureReason;
         return written;
     });
+    folder_->onRequest = [this] {
+        if (onRequest)
+            onRequest();
+    };
     folder_->onChange = [this] {
         QMetaObject::invokeMethod(
             this, [this] { emit entriesChanged(); }, Qt::QueuedConnection);
@@ -183,6 +188,25 @@ void OpenFolder::unmount() {
         waitForOpenFiles(WaitForClose);
     }
     stopServing(force, true);
+}
+
+bool OpenFolder::unmountWithin(std::chrono::milliseconds grace, std::string& held,
+                               std::string& unstored) {
+    if (folder_ == nullptr)
+        return true;
+    waitForOpenFiles(grace);
+    {
+        // A closed file that could not be stored would go with the folder.
+        std::lock_guard hold(lock_);
+        for (const std::string& name : folder_->unstoredFiles())
+            unstored += (unstored.empty() ? "" : ", ") + name;
+    }
+    if (!unstored.empty())
+        return false;
+    if (!ended_ && folder_->openFiles() != 0)
+        held = describeHeldFiles(filesHeldUnder(dir_));
+    stopServing(true);
+    return true;
 }
 
 // A file closed in the folder that still could not be stored (a full disk)

@@ -48,6 +48,14 @@ class OpenFolder : public QObject {
     // The same without asking or waiting: for a program ending without its
     // display, where nobody can be asked.
     void unmountNow() { stopServing(true); }
+    // For a safe that closes by itself (screen lock, sleep, idleness): waits
+    // up to grace for the folder's open files, then unmounts anyway; held
+    // names the files and programs that still had some open. False, and the
+    // folder kept, while a closed file could not be stored (named in unstored).
+    bool unmountWithin(std::chrono::milliseconds grace, std::string& held, std::string& unstored);
+
+    // Called on the folder's thread at each request: the safe is in use.
+    std::function<void()> onRequest;
 
     // How a folder or file is handed to the desktop (tests record instead).
     std::function<bool(const QUrl&)> openUrl;

@@ -16,6 +16,8 @@ inline constexpr const char* WindowTitle = "Quorvane";
 // "notes.cx (sealed) — Quorvane" for a sealed one.
 inline constexpr const char* TitleSeparator = " \u2014 ";
 inline constexpr const char* SealedInTitle = " (sealed)";
+// A safe closed by itself or by File > Lock: "notes.cx (locked) — Quorvane".
+inline constexpr const char* LockedInTitle = " (locked)";
 inline constexpr int FirstWidth = 517;
 inline constexpr int FirstHeight = 500;
 
@@ -29,16 +31,18 @@ struct MenuDefinition {
     std::span<const CommandItem> items;
 };
 
-inline constexpr std::array<CommandItem, 4> FileMenu = {{
+inline constexpr std::array<CommandItem, 5> FileMenu = {{
     {command::NewSafe, "&New Safe"},
     {command::OpenSafe, "&Open Safe"},
     {command::Save, "&Save"},
+    {command::Lock, "&Lock"},
     {command::SaveAndExit, "Save && E&xit"},
 }};
-inline constexpr std::array<CommandItem, 3> EditMenu = {{
+inline constexpr std::array<CommandItem, 4> EditMenu = {{
     {command::AddFile, "&Add File"},
     {command::DeleteFile, "&Delete File"},
     {command::RenameFile, "&Rename File"},
+    {command::Preferences, "&Preferences..."},
 }};
 inline constexpr std::array<CommandItem, 3> SafeOptionsMenu = {{
     {command::ChangePassword, "&Change Password"},

@@ -181,6 +181,7 @@ SessionWatch::SessionWatch(Sources sources) : buses_(std::make_unique<Buses>()) 
     buses_->system = buses_->open(sd_bus_open_system);
     if (buses_->system)
         buses_->listenToLogind();
+    pump();
 }
 
 SessionWatch::~SessionWatch() {
@@ -196,12 +197,16 @@ int SessionWatch::fd() const {
     return sd_event_get_fd(buses_->event.get());
 }
 
-std::vector<CloseReason> SessionWatch::takeReasons() {
-    if (fd() >= 0) {
-        // Runs until nothing more is ready, without waiting.
-        while (sd_event_run(buses_->event.get(), 0) > 0) {
-        }
+void SessionWatch::pump() {
+    if (fd() < 0)
+        return;
+    // Runs until nothing more is ready, without waiting.
+    while (sd_event_run(buses_->event.get(), 0) > 0) {
     }
+}
+
+std::vector<CloseReason> SessionWatch::takeReasons() {
+    pump();
     return std::exchange(buses_->reasons, {});
 }
 
@@ -237,6 +242,7 @@ void SessionWatch::holdSleepDelay() {
     int fd = -1;
     if (reply && sd_bus_message_read(reply.get(), "h", &fd) >= 0 && fd >= 0)
         buses.inhibitor = ::fcntl(fd, F_DUPFD_CLOEXEC, 3); // the reply owns its own
+    pump();
 }
 
 void SessionWatch::releaseSleepDelay() {

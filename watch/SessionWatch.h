@@ -42,6 +42,11 @@ class SessionWatch {
     bool holdsSleepDelay() const;
 
   private:
+    // Dispatches what is ready and arms the descriptor for what comes next:
+    // until this has run, the descriptor does not wake for the buses, and a
+    // blocking call may have queued messages that it will not wake for.
+    void pump();
+
     struct Buses;
     std::unique_ptr<Buses> buses_;
 };

@@ -149,8 +149,16 @@ TEST_F(MainWindowTest, EveryPictureIsThereAndRendersAt48Pixels) {
 TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
     const std::vector<std::pair<QString, std::vector<Item>>> expected = {
         {"&File",
-         {{"&New Safe", 32779}, {"&Open Safe", 32771}, {"&Save", 32772}, {"Save && E&xit", 105}}},
-        {"&Edit", {{"&Add File", 32778}, {"&Delete File", 32780}, {"&Rename File", 32773}}},
+         {{"&New Safe", 32779},
+          {"&Open Safe", 32771},
+          {"&Save", 32772},
+          {"&Lock", 32795},
+          {"Save && E&xit", 105}}},
+        {"&Edit",
+         {{"&Add File", 32778},
+          {"&Delete File", 32780},
+          {"&Rename File", 32773},
+          {"&Preferences...", 32796}}},
         {"&Safe Options",
          {{"&Change Password", 32792}, {"&Seal Safe...", 32793}, {"Open as &Folder", 32794}}},
         {"&Help", {{"&About ...", 104}}},
