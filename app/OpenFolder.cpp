@@ -55,7 +55,7 @@ std::filesystem::path OpenFolder::freeMountPoint(const std::filesystem::path& pa
     if (name.empty() || name.size() > 200)
         name = "safe";
     for (int number = 1; number < 100; ++number) {
-        const std::filesystem::path candidate =
+        std::filesystem::path candidate =
             parent / (number == 1 ? name : name + " (" + std::to_string(number) + ")");
         if (::mkdir(candidate.c_str(), 0700) == 0 || isEmptyFolder(candidate))
             return candidate;

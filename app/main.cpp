@@ -2,8 +2,8 @@
 #include "app/DisplayCheck.h"
 #include "app/GuardedApplication.h"
 #include "app/ProgramIcons.h"
-#include "mount/DeadMounts.h"
 #include "lifecycle/ProcessEnds.h"
+#include "mount/DeadMounts.h"
 #include "storage/files/AbandonedFolders.h"
 
 #include <QMessageBox>

@@ -43,7 +43,12 @@ bool isRoot(const char* path) {
 }
 
 SafeFolder::Handle* handleOf(const fuse_file_info* info) {
-    return info == nullptr ? nullptr : reinterpret_cast<SafeFolder::Handle*>(info->fh);
+    // fh is the slot libfuse keeps for the filesystem's own handle: the
+    // pointer that open() put there.
+    return info == nullptr
+               ? nullptr
+               : reinterpret_cast<SafeFolder::Handle*>( // NOLINT(performance-no-int-to-ptr)
+                     info->fh);
 }
 
 // The name a call is about: its path, or the name its handle was opened

@@ -74,6 +74,7 @@ bool MountedFolder::mount(const std::filesystem::path& dir, std::string& reason)
         options += ",ro";
     std::vector<std::string> words = {"quorvane", "-o", options};
     std::vector<char*> argv;
+    argv.reserve(words.size());
     for (std::string& word : words)
         argv.push_back(word.data());
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());

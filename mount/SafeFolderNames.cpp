@@ -4,6 +4,7 @@
 
 #include "mount/FolderNames.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace quorvane {
@@ -99,10 +100,8 @@ int SafeFolder::checkNewName(const std::string& name) const {
 }
 
 bool SafeFolder::isOpen(const std::string& name) const {
-    for (const Handle* handle : live_)
-        if (handle->name == name)
-            return true;
-    return false;
+    return std::any_of(live_.begin(), live_.end(),
+                       [&](const Handle* handle) { return handle->name == name; });
 }
 
 } // namespace quorvane

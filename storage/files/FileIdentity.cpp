@@ -40,7 +40,7 @@ std::string attributesOf(int fd) {
         if (!value.empty() &&
             ::getxattr(path.c_str(), name.c_str(), value.data(), value.size()) < 0)
             value.clear();
-        all += name + '=' + value + '\n';
+        all.append(name).append(1, '=').append(value).append(1, '\n');
     }
     return all;
 }
