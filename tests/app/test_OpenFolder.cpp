@@ -172,9 +172,18 @@ TEST_F(OpenFolderTest, AFileThatCannotBeStoredIsGivenUpOnlyWhenAskedTwice) {
     fs::create_directories(small);
     if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0)
         GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+    // Gone with the test, however it ends, with TMPDIR as it was.
+    struct SmallDisk {
+        fs::path dir;
+        std::optional<std::string> savedTmp;
+        ~SmallDisk() {
+            savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
+            ::umount2(dir.c_str(), MNT_DETACH);
+        }
+    };
     const char* tmpBefore = std::getenv("TMPDIR");
-    const std::optional<std::string> savedTmp =
-        tmpBefore != nullptr ? std::optional<std::string>(tmpBefore) : std::nullopt;
+    const SmallDisk disk{small, tmpBefore != nullptr ? std::optional<std::string>(tmpBefore)
+                                                     : std::nullopt};
     ::setenv("TMPDIR", small.c_str(), 1);
     {
         DesktopProgram program;
@@ -205,8 +214,6 @@ TEST_F(OpenFolderTest, AFileThatCannotBeStoredIsGivenUpOnlyWhenAskedTwice) {
         EXPECT_FALSE(isMounted(dir));
     }
     EXPECT_EQ(test::listSafe(safe, password).size(), 2u);
-    savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
-    ::umount2(small.c_str(), MNT_DETACH);
 }
 
 // Without a runtime folder the window mounts under the temporary folder,
