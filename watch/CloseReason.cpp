@@ -15,9 +15,9 @@ const char* closeReasonText(CloseReason reason) {
     case CloseReason::Idle:
         return "the safe was not used for a while";
     case CloseReason::ByHand:
-        return "it was locked";
+        return "you locked it";
     }
-    return "it was locked";
+    return "you locked it";
 }
 
 } // namespace quorvane

@@ -168,7 +168,7 @@ TEST_F(SafeLockingTest, ChangesAreWrittenFirstAndAnOpenDialogGivesWay) {
     lock->trigger();
     ASSERT_TRUE(awaitLocked());
     EXPECT_TRUE(program->locking().lockedView()->noteLabel()->text().contains(
-        QStringLiteral("it was locked")));
+        QStringLiteral("Closed because you locked it.")));
 }
 
 TEST_F(SafeLockingTest, InputInTheWindowKeepsItOpenAndIdlenessLocksIt) {
