@@ -46,6 +46,7 @@ std::vector<HeldFile> filesHeldUnder(const std::filesystem::path& dir) {
         }
     }
     std::vector<HeldFile> held;
+    held.reserve(found.size());
     for (const auto& [name, pid, program] : found)
         held.push_back({name, program, pid});
     return held;

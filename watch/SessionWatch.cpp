@@ -42,7 +42,7 @@ using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 template <typename... Arguments>
 MessagePtr call(sd_bus* bus, const char* service, const char* path, const char* interface,
                 const char* member, const char* types, Arguments... arguments) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* reply = nullptr;
     const int result = sd_bus_call_method(bus, service, path, interface, member, &error, &reply,
                                           types, arguments...);
@@ -77,7 +77,7 @@ struct SessionWatch::Buses {
     std::vector<CloseReason> reasons;
     int inhibitor = -1;
 
-    BusPtr open(int (*opener)(sd_bus**)) {
+    BusPtr open(int (*opener)(sd_bus**)) const {
         sd_bus* bus = nullptr;
         if (opener(&bus) < 0)
             return nullptr;
