@@ -4,7 +4,6 @@
 #include "app/MainWindow.h"
 #include "dialogs/Dialogs.h"
 #include "entries/NameText.h"
-#include "lifecycle/SafeState.h"
 
 #include <QGridLayout>
 #include <QMessageBox>
@@ -101,31 +100,25 @@ bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
     return box.exec() == QMessageBox::Yes;
 }
 
-int QtShell::PasswordDialog(std::string& password) {
-    if (answersItself()) {
-        password = PasswordCancelMarker;
-        return 0;
-    }
+std::optional<std::string> QtShell::askPassword() {
+    if (answersItself())
+        return std::nullopt;
     clearBusyBoxForDialog();
-    return dialogs::runPasswordDialog(owner(), password);
+    return dialogs::runPasswordDialog(owner());
 }
 
-int QtShell::ConfirmPasswordDialog(std::string& confirmation) {
-    if (answersItself()) {
-        confirmation = PasswordCancelMarker;
-        return 0;
-    }
+std::optional<std::string> QtShell::askPasswordConfirmation() {
+    if (answersItself())
+        return std::nullopt;
     clearBusyBoxForDialog();
-    return dialogs::runConfirmPasswordDialog(owner(), confirmation);
+    return dialogs::runConfirmPasswordDialog(owner());
 }
 
-void QtShell::RenameDialog(std::string& newEntryName) {
-    if (answersItself()) {
-        newEntryName = "-1";
-        return;
-    }
+std::optional<std::string> QtShell::askNewEntryName() {
+    if (answersItself())
+        return std::nullopt;
     clearBusyBoxForDialog();
-    dialogs::runRenameDialog(owner(), newEntryName);
+    return dialogs::runRenameDialog(owner());
 }
 
 bool QtShell::pickSafeToOpen(std::string& path) {

@@ -63,12 +63,9 @@ class BenchShell : public Shell {
             failed = true;
     }
     bool askYesNo(const std::string&, const std::string&) override { return false; }
-    int PasswordDialog(std::string& out) override {
-        out = password;
-        return 1;
-    }
-    int ConfirmPasswordDialog(std::string& out) override { return PasswordDialog(out); }
-    void RenameDialog(std::string& name) override { name = "-1"; }
+    std::optional<std::string> askPassword() override { return password; }
+    std::optional<std::string> askPasswordConfirmation() override { return password; }
+    std::optional<std::string> askNewEntryName() override { return std::nullopt; }
     bool pickSafeToOpen(std::string&) override { return false; }
     bool pickNewSafe(std::string&) override { return false; }
     bool pickFileToAdd(std::string&) override { return false; }

@@ -99,8 +99,6 @@ inline std::string updateSummary(std::uint64_t added, std::uint64_t replaced,
            groupedCount(unchanged) + " unchanged";
 }
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
-inline constexpr const char* NameIsCancelMarker =
-    "NEWNAME \"-1\" cannot be stored: the rename dialog takes it as Cancel";
 inline constexpr const char* NoWorkingFolder =
     "cannot create a private working folder in the temporary directory (TMPDIR): ";
 inline constexpr const char* ListNotWritten = "the list could not be written";

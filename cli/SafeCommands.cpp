@@ -209,10 +209,6 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
             report(errors, clitext::NameTooLong);
             return ExitCode::BadUsage;
         }
-        if (invocation.newName == "-1") {
-            report(errors, clitext::NameIsCancelMarker);
-            return ExitCode::BadUsage;
-        }
         if (const char* refusal = newNameRefusal(invocation.newName)) {
             report(errors, refusal);
             return ExitCode::BadUsage;

@@ -2,7 +2,6 @@
 
 #include "cli/CliTexts.h"
 #include "cli/PasswordInput.h"
-#include "lifecycle/SafeState.h"
 
 namespace quorvane {
 
@@ -82,23 +81,6 @@ ExistingFileAnswer TerminalShell::askExistingFile(const std::string& path) {
         }
     }
     return {ExistingFileChoice::KeepBoth, false};
-}
-
-int TerminalShell::PasswordDialog(std::string& password) {
-    if (!answers_.password) {
-        password = PasswordCancelMarker;
-        return 0;
-    }
-    password = *answers_.password;
-    return 1;
-}
-
-int TerminalShell::ConfirmPasswordDialog(std::string& confirmation) {
-    return PasswordDialog(confirmation);
-}
-
-void TerminalShell::RenameDialog(std::string& newEntryName) {
-    newEntryName = answers_.newEntryName;
 }
 
 bool TerminalShell::pickSafeToOpen(std::string& path) {

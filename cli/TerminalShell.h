@@ -16,10 +16,10 @@ namespace quorvane {
 
 // What the command line answers to the operations' questions.
 struct TerminalAnswers {
-    std::optional<std::string> password; // the password dialog's text; none: Cancel
-    std::string newEntryName = "-1";     // the rename dialog's text ("-1": Cancel)
-    std::string safePath;                // the file pickers
-    std::string folder;                  // ChooseFolder
+    std::optional<std::string> password;     // the password dialog's text; none: Cancel
+    std::optional<std::string> newEntryName; // the rename dialog's text; none: Cancel
+    std::string safePath;                    // the file pickers
+    std::string folder;                      // ChooseFolder
     int focusedRow = -1;
     std::set<int> selectedRows;
     bool yes = false; // the answer to every Yes/No question (the command itself asked)
@@ -36,11 +36,11 @@ class TerminalShell : public Shell {
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     ExistingFileAnswer askExistingFile(const std::string& path) override;
-    int PasswordDialog(std::string& password) override;
+    std::optional<std::string> askPassword() override { return answers_.password; }
     // The command line has had the new password typed twice already (or read
     // it from a file): the confirmation repeats it.
-    int ConfirmPasswordDialog(std::string& confirmation) override;
-    void RenameDialog(std::string& newEntryName) override;
+    std::optional<std::string> askPasswordConfirmation() override { return answers_.password; }
+    std::optional<std::string> askNewEntryName() override { return answers_.newEntryName; }
     bool pickSafeToOpen(std::string& path) override;
     bool pickNewSafe(std::string& path) override;
     bool pickFileToAdd(std::string& path) override;

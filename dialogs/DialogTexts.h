@@ -19,7 +19,6 @@ inline constexpr const char* WarningLine3 =
 
 inline constexpr const char* RenameCaption = "Dialog";
 inline constexpr const char* RenamePrompt = "Enter New Filename:";
-inline constexpr const char* RenameCancelMarker = "-1";
 
 inline constexpr const char* AboutCaption = "About Quorvane";
 inline constexpr const char* ProgramName = "Quorvane";

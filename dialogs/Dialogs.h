@@ -3,22 +3,22 @@
 // The program's modal dialogs and pickers, each shown over the main window.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class QWidget;
 
 namespace quorvane::dialogs {
 
-// "Enter Password": writes the typed text (at most 249 bytes) into password
-// on every change and at OK; returns 1 for OK, 0 for Cancel/Esc/close box,
-// which leave "!!!!K".
-int runPasswordDialog(QWidget* owner, std::string& password);
+// "Enter Password": the typed text (at most 249 bytes) at OK; nothing for
+// Cancel, Esc or the close box.
+std::optional<std::string> runPasswordDialog(QWidget* owner);
 // The same dialog titled "Confirm Password", for typing a new password again.
-int runConfirmPasswordDialog(QWidget* owner, std::string& confirmation);
+std::optional<std::string> runConfirmPasswordDialog(QWidget* owner);
 
-// "Dialog" / "Enter New Filename:": leaves the typed name (at most 49 bytes,
-// cut on a whole UTF-8 character) in newEntryName, or "-1" on Cancel.
-void runRenameDialog(QWidget* owner, std::string& newEntryName);
+// "Dialog" / "Enter New Filename:": the typed name (at most 49 bytes, cut on
+// a whole UTF-8 character), or nothing on Cancel.
+std::optional<std::string> runRenameDialog(QWidget* owner);
 
 // The About box: program icon, name, version, OK.
 void runAboutDialog(QWidget* owner);

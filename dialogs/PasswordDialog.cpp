@@ -30,8 +30,7 @@ QLabel* makeLabel(const char* text, QWidget* parent) {
 
 } // namespace
 
-PasswordDialog::PasswordDialog(QWidget* owner, std::string& password, const char* caption)
-    : QDialog(owner), password_(password) {
+PasswordDialog::PasswordDialog(QWidget* owner, const char* caption) : QDialog(owner) {
     setWindowTitle(QString::fromUtf8(caption));
     createControls();
     layOutControls();
@@ -124,19 +123,23 @@ void PasswordDialog::showStrength(int score) {
 }
 
 // Every way out passes here: OK settles the text as it stands, and Cancel,
-// Esc and the close box all leave the marker.
+// Esc and the close box all drop it.
 void PasswordDialog::done(int result) {
     if (result == QDialog::Accepted)
         password_ = firstBytes(edit_->text(), PasswordLimit);
     else
-        password_ = PasswordCancelMarker;
+        password_.clear();
     QDialog::done(result);
+}
+
+PasswordDialog::~PasswordDialog() {
+    std::fill(password_.begin(), password_.end(), '\0');
 }
 
 namespace {
 
-int runWithCaption(QWidget* owner, std::string& password, const char* caption) {
-    PasswordDialog dialog(owner, password, caption);
+std::optional<std::string> runWithCaption(QWidget* owner, const char* caption) {
+    PasswordDialog dialog(owner, caption);
     // Over a window that is not shown yet (the start-up open), a dialog would
     // land in the screen's corner: it goes to the middle of the screen.
     if (owner == nullptr || !owner->isVisible()) {
@@ -144,17 +147,19 @@ int runWithCaption(QWidget* owner, std::string& password, const char* caption) {
         if (const QScreen* screen = dialog.screen())
             dialog.move(screen->availableGeometry().center() - dialog.rect().center());
     }
-    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.typed();
 }
 
 } // namespace
 
-int runPasswordDialog(QWidget* owner, std::string& password) {
-    return runWithCaption(owner, password, texts::PasswordCaption);
+std::optional<std::string> runPasswordDialog(QWidget* owner) {
+    return runWithCaption(owner, texts::PasswordCaption);
 }
 
-int runConfirmPasswordDialog(QWidget* owner, std::string& confirmation) {
-    return runWithCaption(owner, confirmation, texts::ConfirmPasswordCaption);
+std::optional<std::string> runConfirmPasswordDialog(QWidget* owner) {
+    return runWithCaption(owner, texts::ConfirmPasswordCaption);
 }
 
 } // namespace quorvane::dialogs

@@ -11,8 +11,8 @@ class QPushButton;
 
 namespace quorvane::dialogs {
 
-// "Enter Password": rates the password as it is typed and writes it into
-// the caller's password on every change; Cancel leaves the cancel marker.
+// "Enter Password": rates the password as it is typed; accepted() hands the
+// typed text back, and a cancelled dialog keeps none of it.
 // A new password is typed a second time into the same dialog under the
 // caption "Confirm Password".
 // Its widgets carry object names (passwordEdit, strengthBar, strengthWord,
@@ -20,9 +20,12 @@ namespace quorvane::dialogs {
 class PasswordDialog : public QDialog {
     Q_OBJECT
   public:
-    PasswordDialog(QWidget* owner, std::string& password, const char* caption);
+    PasswordDialog(QWidget* owner, const char* caption);
+    ~PasswordDialog() override;
 
     void done(int result) override;
+    // What was typed, after OK.
+    const std::string& typed() const { return password_; }
 
   private:
     void createControls();
@@ -30,7 +33,7 @@ class PasswordDialog : public QDialog {
     void takeTypedText(const QString& text);
     void showStrength(int score);
 
-    std::string& password_;
+    std::string password_;
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QLineEdit* edit_ = nullptr;

@@ -20,8 +20,7 @@ constexpr std::size_t NameLimit = 49;
 
 } // namespace
 
-RenameDialog::RenameDialog(QWidget* owner, std::string& newEntryName)
-    : QDialog(owner), newEntryName_(newEntryName) {
+RenameDialog::RenameDialog(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QString::fromUtf8(texts::RenameCaption));
     auto* ok = new QPushButton(QString::fromUtf8(texts::Ok), this);
     ok->setObjectName("okButton");
@@ -60,14 +59,14 @@ RenameDialog::RenameDialog(QWidget* owner, std::string& newEntryName)
 void RenameDialog::done(int result) {
     if (result == QDialog::Accepted)
         newEntryName_ = firstWholeCharacters(edit_->text(), NameLimit);
-    else
-        newEntryName_ = texts::RenameCancelMarker;
     QDialog::done(result);
 }
 
-void runRenameDialog(QWidget* owner, std::string& newEntryName) {
-    RenameDialog dialog(owner, newEntryName);
-    dialog.exec();
+std::optional<std::string> runRenameDialog(QWidget* owner) {
+    RenameDialog dialog(owner);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.typed();
 }
 
 } // namespace quorvane::dialogs

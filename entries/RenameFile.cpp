@@ -12,7 +12,6 @@ namespace text = entries_text;
 void renameFile(Session& session) {
     Shell& shell = session.shell;
     SafeState& state = session.state;
-    std::string newEntryName;
     session.CurrentRow = shell.focusedRow();
     if (session.CurrentRow != -1 && refuseIfReadOnly(session))
         return;
@@ -21,9 +20,10 @@ void renameFile(Session& session) {
         shell.showMessage(text::RenameFailed, text::CaptionUnknownError, MessageIcon::Error);
         return;
     }
-    shell.RenameDialog(newEntryName);
-    if (newEntryName == "-1") // Cancel; a name typed as "-1" reads the same
+    const std::optional<std::string> typed = shell.askNewEntryName();
+    if (!typed)
         return;
+    const std::string& newEntryName = *typed;
     // A name that extracting would refuse would keep the entry in the safe
     // for good; the entry keeps its old name instead.
     if (const char* refusal = newNameRefusal(newEntryName)) {

@@ -11,11 +11,11 @@ void changePassword(Session& session) {
     // The new password is typed twice: one typing error would otherwise lock
     // the safe for good. Until both agree the password stays as it was;
     // nothing is encrypted until the next save.
-    std::string typed;
-    if (session.shell.PasswordDialog(typed) == 0 || !confirmNewPassword(session.shell, typed))
+    const std::optional<std::string> typed = session.shell.askPassword();
+    if (!typed || !confirmNewPassword(session.shell, *typed))
         return;
     const std::string previous = state.password;
-    state.password = typed;
+    state.password = *typed;
     // A sealed safe's saves use the key kept from its open, so the new
     // password needs its own key now, and with it a new salt.
     if (isSealed(state)) {

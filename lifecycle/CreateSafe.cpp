@@ -41,8 +41,8 @@ void createSafe(Session& session, SafeFormat format) {
     // is still open keeps its own password whatever happens here. Cancel is
     // the dialog's answer, never its text: the cancel marker is a password
     // like any other.
-    std::string typed;
-    if (shell.PasswordDialog(typed) == 0 || !confirmNewPassword(shell, typed))
+    const std::optional<std::string> typed = shell.askPassword();
+    if (!typed || !confirmNewPassword(shell, *typed))
         return;
 
     // A safe that another program has open must not be replaced under it.
@@ -53,7 +53,7 @@ void createSafe(Session& session, SafeFormat format) {
         return;
     }
     const std::string previous = state.password;
-    state.password = typed;
+    state.password = *typed;
     std::unique_ptr<SealedKey> sealed;
     if (format == SafeFormat::Sealed) {
         sealed = deriveKeyForSealing(session, lifecycle_text::DerivingKey);

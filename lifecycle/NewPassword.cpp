@@ -4,10 +4,10 @@
 namespace quorvane {
 
 bool confirmNewPassword(Shell& shell, const std::string& password) {
-    std::string confirmation;
-    if (shell.ConfirmPasswordDialog(confirmation) == 0)
+    const std::optional<std::string> confirmation = shell.askPasswordConfirmation();
+    if (!confirmation)
         return false;
-    if (confirmation == password)
+    if (*confirmation == password)
         return true;
     shell.showMessage(lifecycle_text::PasswordsDoNotMatch, lifecycle_text::Error,
                       MessageIcon::Error);

@@ -204,6 +204,17 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
     return result;
 }
 
+namespace {
+
+// An open goes on after Cancel, with the cancel marker tried as the password:
+// that refuses any safe but one made with the marker as its password, as it
+// always has. The one place where a cancelled dialog becomes a text.
+std::string typedOrCancelMarker(Shell& shell) {
+    return shell.askPassword().value_or(PasswordCancelMarker);
+}
+
+} // namespace
+
 void openSafe(Session& session) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
@@ -217,9 +228,7 @@ void openSafe(Session& session) {
     discardWorkingCopy(state); // what a read-only session leaves
     shell.deleteAllRows();
     state.safePath = chosen;
-    // The result is not looked at: after Cancel the cancel marker is tried as
-    // the password, which refuses any other safe.
-    shell.PasswordDialog(state.password);
+    state.password = typedOrCancelMarker(shell);
     openWorkingCopy(session, state.safePath, lifecycle_text::OpeningSafe,
                     lifecycle_text::CouldNotOpenFile);
 }
@@ -230,7 +239,7 @@ int openStartupSafe(Session& session, const std::string& startupSafePath) {
     shell.deleteAllRows();
     if (!readableOrTold(shell, startupSafePath))
         return 0;
-    shell.PasswordDialog(state.password);
+    state.password = typedOrCancelMarker(shell);
     state.safePath = startupSafePath;
     OpenResult result = openWorkingCopy(session, startupSafePath, lifecycle_text::OpeningFile,
                                         lifecycle_text::CouldNotOpenFile);

@@ -12,15 +12,9 @@ class QuietShell : public Shell {
   public:
     void showMessage(const std::string&, const std::string&, MessageIcon) override {}
     bool askYesNo(const std::string&, const std::string&) override { return false; }
-    int PasswordDialog(std::string& password) override {
-        password = "!!!!K";
-        return 0;
-    }
-    int ConfirmPasswordDialog(std::string& confirmation) override {
-        confirmation = "!!!!K";
-        return 0;
-    }
-    void RenameDialog(std::string& newEntryName) override { newEntryName = "-1"; }
+    std::optional<std::string> askPassword() override { return std::nullopt; }
+    std::optional<std::string> askPasswordConfirmation() override { return std::nullopt; }
+    std::optional<std::string> askNewEntryName() override { return std::nullopt; }
     bool pickSafeToOpen(std::string&) override { return false; }
     bool pickNewSafe(std::string&) override { return false; }
     bool pickFileToAdd(std::string&) override { return false; }

@@ -6,6 +6,7 @@
 #include "storage/Progress.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -29,17 +30,14 @@ class Shell {
     // A Yes/No question with the information icon; true for Yes.
     virtual bool askYesNo(const std::string& text, const std::string& caption) = 0;
 
-    // The password dialog: writes what is typed into password (at most 249
-    // bytes) and returns 1 for OK; on Cancel leaves "!!!!K" and returns 0.
-    virtual int PasswordDialog(std::string& password) = 0;
+    // The password dialog: what is typed (at most 249 bytes), or nothing when
+    // the dialog is cancelled.
+    virtual std::optional<std::string> askPassword() = 0;
     // The same dialog a second time, for a new password (New Safe, Change
-    // Password), under a title that says it confirms the first: writes what
-    // is typed into confirmation and returns 1 for OK; on Cancel leaves
-    // "!!!!K" and returns 0.
-    virtual int ConfirmPasswordDialog(std::string& confirmation) = 0;
-    // The rename dialog: leaves the typed name (at most 49 bytes) in
-    // newEntryName, or "-1" on Cancel.
-    virtual void RenameDialog(std::string& newEntryName) = 0;
+    // Password), under a title that says it confirms the first.
+    virtual std::optional<std::string> askPasswordConfirmation() = 0;
+    // The rename dialog: the typed name (at most 49 bytes), or nothing on Cancel.
+    virtual std::optional<std::string> askNewEntryName() = 0;
 
     // An entry being extracted meets a different file of its name at path.
     // Keeping both destroys nothing, so that is the answer of a shell that

@@ -34,9 +34,9 @@ struct RenameView {
     QPushButton* cancel = nullptr;
 };
 
-// Runs the rename dialog with play() acting as the user; returns the name.
-std::string renameWith(const std::function<void(const RenameView&)>& play) {
-    std::string newEntryName;
+// Runs the rename dialog with play() acting as the user; returns the name,
+// none for a cancel.
+std::optional<std::string> renameWith(const std::function<void(const RenameView&)>& play) {
     ModalAnswer answer([&](QWidget* modal) {
         RenameView view;
         view.dialog = qobject_cast<QDialog*>(modal);
@@ -51,13 +51,13 @@ std::string renameWith(const std::function<void(const RenameView&)>& play) {
         }
         play(view);
     });
-    runRenameDialog(nullptr, newEntryName);
+    const std::optional<std::string> newEntryName = runRenameDialog(nullptr);
     EXPECT_TRUE(answer.answered());
     return newEntryName;
 }
 
 TEST(RenameDialog, CaptionPromptLimitFocusAndDefaultButton) {
-    const std::string name = renameWith([](const RenameView& view) {
+    const std::optional<std::string> name = renameWith([](const RenameView& view) {
         EXPECT_EQ(view.dialog->windowTitle(), "Dialog");
         const auto labels = view.dialog->findChildren<QLabel*>();
         ASSERT_EQ(labels.size(), 1);
@@ -86,7 +86,7 @@ TEST(RenameDialog, OkTakesTheTypedName) {
               "typed at once");
 }
 
-TEST(RenameDialog, CancelEscAndCloseBoxLeaveMinusOneNotTheTypedName) {
+TEST(RenameDialog, CancelEscAndCloseBoxHandNothingBack) {
     const std::function<void(const RenameView&)> ways[] = {
         [](const RenameView& view) { view.cancel->click(); },
         [](const RenameView& view) { QTest::keyClick(view.edit, Qt::Key_Escape); },
@@ -97,7 +97,7 @@ TEST(RenameDialog, CancelEscAndCloseBoxLeaveMinusOneNotTheTypedName) {
                       QTest::keyClicks(view.edit, "new name.txt");
                       leave(view);
                   }),
-                  "-1");
+                  std::nullopt);
     }
 }
 
@@ -111,7 +111,7 @@ TEST(RenameDialog, ANameIsCutAtFortyNineBytesOnAWholeCharacter) {
     };
     for (const auto& [count, character, expected] : cases) {
         SCOPED_TRACE(count);
-        const std::string name = renameWith([&](const RenameView& view) {
+        const std::optional<std::string> name = renameWith([&](const RenameView& view) {
             QTest::keyClicks(view.edit, QString(count, QLatin1Char('n')));
             if (!character.isEmpty())
                 QTest::sendKeyEvent(QTest::Click, view.edit, Qt::Key_unknown, character,

@@ -91,15 +91,18 @@ TEST_F(RenameCommand, WithoutAFocusedRowSaysRenameFailed) {
     EXPECT_EQ(shell.messages[0].icon, MessageIcon::Error);
 }
 
-TEST_F(RenameCommand, CancelOrMinusOneChangesNothing) {
+TEST_F(RenameCommand, CancelChangesNothingAndMinusOneIsAName) {
     openContainer(containerBytes(threeFiles()));
     const std::string before = workingCopyBytes();
     shell.focused = 1;
     shell.renameAnswers = {std::nullopt, std::string("-1")};
     renameFile(session);
-    renameFile(session);
-    EXPECT_EQ(shell.events, (std::vector<std::string>{"rename", "rename"}));
+    EXPECT_EQ(shell.events, (std::vector<std::string>{"rename"}));
     EXPECT_EQ(workingCopyBytes(), before);
+    renameFile(session);
+    EXPECT_EQ(shell.rows[1], (ListRow{"1", "-1", "10 Bytes"}));
+    EXPECT_EQ(workingCopyBytes(),
+              containerBytes({threeFiles()[0], {"-1", "BB content"}, threeFiles()[2]}));
 }
 
 TEST_F(RenameCommand, WritesOnlyTheFiftyNameBytesOfTheFocusedRowAndSaysNothing) {

@@ -38,9 +38,9 @@ class BusyCheckingShell : public ScriptedShell {
         noteCall("askYesNo");
         return ScriptedShell::askYesNo(text, caption);
     }
-    int PasswordDialog(std::string& password) override {
-        noteCall("PasswordDialog");
-        return ScriptedShell::PasswordDialog(password);
+    std::optional<std::string> askPassword() override {
+        noteCall("askPassword");
+        return ScriptedShell::askPassword();
     }
     void ShowProgress(const std::string& text) override {
         noteCall("ShowProgress");

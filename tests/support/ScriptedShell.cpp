@@ -59,38 +59,27 @@ bool ScriptedShell::askYesNo(const std::string& text, const std::string& caption
     return answer;
 }
 
-int ScriptedShell::PasswordDialog(std::string& password) {
+std::optional<std::string> ScriptedShell::askPassword() {
     events.push_back("password");
     auto answer = takeAnswer(passwordAnswers, "password dialog");
-    if (!answer) {
-        password = "!!!!K";
-        lastPassword.reset();
-        return 0;
-    }
-    password = answer->substr(0, 249);
-    lastPassword = password;
-    return 1;
+    lastPassword = answer ? std::optional(answer->substr(0, 249)) : std::nullopt;
+    return lastPassword;
 }
 
-int ScriptedShell::ConfirmPasswordDialog(std::string& confirmation) {
+std::optional<std::string> ScriptedShell::askPasswordConfirmation() {
     events.push_back("confirm-password");
     std::optional<std::string> answer = lastPassword;
     if (!confirmAnswers.empty()) {
         answer = confirmAnswers.front();
         confirmAnswers.pop_front();
     }
-    if (!answer) {
-        confirmation = "!!!!K";
-        return 0;
-    }
-    confirmation = answer->substr(0, 249);
-    return 1;
+    return answer ? std::optional(answer->substr(0, 249)) : std::nullopt;
 }
 
-void ScriptedShell::RenameDialog(std::string& newEntryName) {
+std::optional<std::string> ScriptedShell::askNewEntryName() {
     events.push_back("rename");
     auto answer = takeAnswer(renameAnswers, "rename dialog");
-    newEntryName = answer ? answer->substr(0, 49) : std::string("-1");
+    return answer ? std::optional(answer->substr(0, 49)) : std::nullopt;
 }
 
 bool ScriptedShell::pickSafeToOpen(std::string& path) {

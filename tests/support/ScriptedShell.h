@@ -69,9 +69,9 @@ class ScriptedShell : public Shell {
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
     ExistingFileAnswer askExistingFile(const std::string& path) override;
-    int PasswordDialog(std::string& password) override;
-    int ConfirmPasswordDialog(std::string& confirmation) override;
-    void RenameDialog(std::string& newEntryName) override;
+    std::optional<std::string> askPassword() override;
+    std::optional<std::string> askPasswordConfirmation() override;
+    std::optional<std::string> askNewEntryName() override;
     bool pickSafeToOpen(std::string& path) override;
     bool pickNewSafe(std::string& path) override;
     bool pickFileToAdd(std::string& path) override;
