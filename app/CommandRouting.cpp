@@ -23,7 +23,7 @@ bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) 
         // When the close goes through, the operation has ended the window;
         // asking once more is harmless and covers a close that forgot to.
         if (closeRequested(session, CloseEntry::SaveAndExit))
-            session.shell.destroyMainWindow();
+            session.shell.list.destroyMainWindow();
         return true;
     case command::AddFile:
         addFile(session);

@@ -1,8 +1,9 @@
 #include "app/EntryListView.h"
 
+#include "app/EntrySortFilter.h"
+#include "app/EntryTableModel.h"
 #include "app/WindowLayout.h"
 
-#include <QCollator>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -15,58 +16,17 @@ namespace quorvane {
 
 namespace {
 
-constexpr int NameColumn = 1;
-constexpr int SizeColumn = 2;
-constexpr int EntryRowRole = Qt::UserRole;
-// Numbers and sizes sort as numbers: "10" after "9", "2 Bytes" before "10 Bytes".
-constexpr int SortKeyRole = Qt::UserRole + 1;
-
-qlonglong sortKeyOf(int column, const QString& text) {
-    const QString number = column == SizeColumn ? text.section(QLatin1Char(' '), 0, 0) : text;
-    return number.toLongLong();
-}
-
-// Names sort as a file manager sorts them: without regard to case, accented
-// letters beside their plain ones, and "IMG_2" before "IMG_10".
-const QCollator& nameOrder() {
-    static const QCollator collator = [] {
-        QCollator made;
-        made.setCaseSensitivity(Qt::CaseInsensitive);
-        made.setNumericMode(true);
-        return made;
-    }();
-    return collator;
-}
-
-// A row of the list. Rows that sort alike keep the order of their entries.
-class EntryItem : public QTreeWidgetItem {
-  public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-
-    bool operator<(const QTreeWidgetItem& other) const override {
-        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
-        if (column == NameColumn) {
-            const QString mine = text(column);
-            const QString theirs = other.text(column);
-            if (const int order = nameOrder().compare(mine, theirs); order != 0)
-                return order < 0;
-            if (const int order = mine.compare(theirs); order != 0)
-                return order < 0;
-        } else {
-            const qlonglong mine = data(column, SortKeyRole).toLongLong();
-            const qlonglong theirs = other.data(column, SortKeyRole).toLongLong();
-            if (mine != theirs)
-                return mine < theirs;
-        }
-        return EntryListView::entryOf(this) < EntryListView::entryOf(&other);
-    }
-};
+constexpr int NameColumn = EntryTableModel::NameColumn;
+constexpr int SizeColumn = EntryTableModel::SizeColumn;
 
 } // namespace
 
-EntryListView::EntryListView(QWidget* parent) : QTreeWidget(parent) {
+EntryListView::EntryListView(QWidget* parent)
+    : QTreeView(parent), entries_(new EntryTableModel(this)), order_(new EntrySortFilter(this)) {
     setObjectName(QStringLiteral("EntryList"));
     setAccessibleName(QStringLiteral("Stored files"));
+    order_->setSourceModel(entries_);
+    setModel(order_);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -80,11 +40,6 @@ EntryListView::EntryListView(QWidget* parent) : QTreeWidget(parent) {
     viewport()->setAcceptDrops(false);
 
     const auto& columns = layout::EntryListColumns;
-    setColumnCount(static_cast<int>(columns.size()));
-    QStringList headers;
-    for (const auto& column : columns)
-        headers << QString::fromUtf8(column.header);
-    setHeaderLabels(headers);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The widths are the list's own; the last column is not stretched over them.
     header()->setStretchLastSection(false);
@@ -98,117 +53,82 @@ EntryListView::EntryListView(QWidget* parent) : QTreeWidget(parent) {
     // of the entries.
     header()->setSortIndicator(-1, Qt::AscendingOrder);
     setSortingEnabled(true);
-    sortAgain_.setSingleShot(true);
-    sortAgain_.setInterval(0);
-    connect(&sortAgain_, &QTimer::timeout, this, [this] { setSortingEnabled(true); });
 
     const auto forgetSelection = [this] { selectedEntries_.reset(); };
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, forgetSelection);
-    connect(model(), &QAbstractItemModel::rowsInserted, this, forgetSelection);
-    connect(model(), &QAbstractItemModel::rowsRemoved, this, forgetSelection);
-    connect(model(), &QAbstractItemModel::modelReset, this, forgetSelection);
+    connect(order_, &QAbstractItemModel::rowsInserted, this, forgetSelection);
+    connect(order_, &QAbstractItemModel::rowsRemoved, this, forgetSelection);
+    connect(order_, &QAbstractItemModel::modelReset, this, forgetSelection);
+    connect(order_, &QAbstractItemModel::layoutChanged, this, forgetSelection);
 }
 
-void EntryListView::holdSortingWhileFilling() {
-    if (isSortingEnabled() && sortColumn() >= 0) {
-        setSortingEnabled(false);
-        sortAgain_.start();
-    }
+EntryListView::~EntryListView() = default;
+
+void EntryListView::showEntries(const std::vector<EntryRow>& rows) {
+    entries_->setRows(rows);
+    widenColumnsFor(0);
 }
 
-int EntryListView::entryOf(const QTreeWidgetItem* item) {
-    if (item == nullptr)
-        return -1;
-    const QVariant row = item->data(0, EntryRowRole);
-    return row.isValid() ? row.toInt() : -1;
+void EntryListView::appendEntry(const EntryRow& row) {
+    entries_->appendRow(row);
+    widenColumnsFor(entryCount() - 1);
 }
 
-QTreeWidgetItem* EntryListView::entryItem(int row) const {
-    if (row < 0 || row >= entryCount())
-        return nullptr;
-    return entries_[static_cast<std::size_t>(row)];
+int EntryListView::entryCount() const {
+    return entries_->rowCount();
 }
 
-void EntryListView::clearEntries() {
-    holdSortingWhileFilling();
-    entries_.clear();
-    clear();
+int EntryListView::shownCount() const {
+    return order_->rowCount();
 }
 
-void EntryListView::insertEntry(int row, const QString& column0) {
-    holdSortingWhileFilling();
-    auto* item = new EntryItem(QStringList{column0});
-    for (int column = 0; column < columnCount(); ++column)
-        item->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
-    item->setData(0, SortKeyRole, sortKeyOf(0, column0));
-    const int at = row < 0 || row > entryCount() ? entryCount() : row;
-    entries_.insert(entries_.begin() + at, item);
-    for (int later = at; later < entryCount(); ++later)
-        entries_[static_cast<std::size_t>(later)]->setData(0, EntryRowRole, later);
-    // Unsorted, the rows stand in entry order; sorted, Qt puts the new row in
-    // its place once the list is filled.
-    insertTopLevelItem(sortColumn() < 0 ? at : topLevelItemCount(), item);
-    applyFilter(item);
-    widenColumnToFit(at, 0);
+int EntryListView::entryAt(int position) const {
+    const QModelIndex index = order_->index(position, 0);
+    return index.isValid() ? order_->mapToSource(index).row() : -1;
 }
 
-void EntryListView::setEntryText(int row, int column, const QString& text) {
-    QTreeWidgetItem* item = entryItem(row);
-    if (item == nullptr || column < 0 || column >= columnCount())
-        return;
-    holdSortingWhileFilling();
-    item->setText(column, text);
-    if (column != NameColumn)
-        item->setData(column, SortKeyRole, sortKeyOf(column, text));
-    else
-        applyFilter(item);
-    widenColumnToFit(row, column);
+QModelIndex EntryListView::indexOfEntry(int entry, int column) const {
+    return order_->mapFromSource(entries_->index(entry, column));
+}
+
+QString EntryListView::entryText(int entry, int column) const {
+    return entries_->index(entry, column).data().toString();
 }
 
 void EntryListView::setNameFilter(const QString& text) {
     if (text == filter_)
         return;
     filter_ = text;
-    // One layout for the whole pass rather than one per row.
-    setUpdatesEnabled(false);
-    for (QTreeWidgetItem* item : entries_)
-        applyFilter(item);
-    setUpdatesEnabled(true);
-}
-
-void EntryListView::applyFilter(QTreeWidgetItem* item) {
-    const bool hide =
-        !filter_.isEmpty() && !item->text(NameColumn).contains(filter_, Qt::CaseInsensitive);
-    if (item->isHidden() == hide)
-        return;
-    if (hide) {
-        // A command must never act on a row that the user cannot see.
-        if (item->isSelected())
-            item->setSelected(false);
-        if (currentItem() == item)
-            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
-    }
-    item->setHidden(hide);
+    // A command must never act on a row that the user cannot see; and a row
+    // that stays keeps the focus it had, rather than the one Qt would move to
+    // a neighbour of a row the filter takes away.
+    const int focused = focusedRow();
+    order_->setFilterFixedString(text);
+    const QModelIndex stays = indexOfEntry(focused);
+    selectionModel()->setCurrentIndex(stays, QItemSelectionModel::NoUpdate);
     selectedEntries_.reset();
 }
 
-bool EntryListView::isShownEntry(const QTreeWidgetItem* item) const {
-    return item != nullptr && !item->isHidden() && entryOf(item) != -1;
+int EntryListView::focusedRow() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? order_->mapToSource(current).row() : -1;
 }
 
-int EntryListView::focusedRow() const {
-    const QTreeWidgetItem* item = currentItem();
-    return isShownEntry(item) ? entryOf(item) : -1;
+void EntryListView::focusEntry(int entry) {
+    selectionModel()->setCurrentIndex(indexOfEntry(entry), QItemSelectionModel::NoUpdate);
+}
+
+void EntryListView::selectEntry(int entry) {
+    const QModelIndex index = indexOfEntry(entry);
+    if (index.isValid())
+        selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 const std::vector<int>& EntryListView::selectedEntries() const {
     if (!selectedEntries_) {
         std::vector<int> entries;
-        for (const QModelIndex& index : selectionModel()->selectedRows()) {
-            const QTreeWidgetItem* item = itemFromIndex(index);
-            if (isShownEntry(item))
-                entries.push_back(entryOf(item));
-        }
+        for (const QModelIndex& index : selectionModel()->selectedRows())
+            entries.push_back(order_->mapToSource(index).row());
         std::sort(entries.begin(), entries.end());
         selectedEntries_ = std::move(entries);
     }
@@ -225,20 +145,20 @@ int EntryListView::selectedCount() const {
     return static_cast<int>(selectedEntries().size());
 }
 
-void EntryListView::widenColumnToFit(int row, int column) {
-    QTreeWidgetItem* item = entryItem(row);
-    if (item == nullptr)
-        return;
-    const int needed = sizeHintForIndex(indexFromItem(item, column)).width();
-    if (column == NameColumn) {
-        if (needed > nameWidthNeeded_) {
-            nameWidthNeeded_ = needed;
-            fitNameColumn();
-        }
-    } else if (needed > columnWidth(column)) {
-        setColumnWidth(column, needed);
-        fitNameColumn();
-    }
+void EntryListView::widenColumnsFor(int first) {
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int needed[3] = {0, 0, 0};
+    for (int entry = std::max(first, 0); entry < entryCount(); ++entry)
+        for (int column = 0; column < 3; ++column)
+            needed[column] =
+                std::max(needed[column],
+                         itemDelegate()->sizeHint(option, entries_->index(entry, column)).width());
+    nameWidthNeeded_ = std::max(nameWidthNeeded_, needed[NameColumn]);
+    for (int column : {0, SizeColumn})
+        if (needed[column] > columnWidth(column))
+            setColumnWidth(column, needed[column]);
+    fitNameColumn();
 }
 
 void EntryListView::fitNameColumn() {
@@ -249,13 +169,13 @@ void EntryListView::fitNameColumn() {
 }
 
 void EntryListView::resizeEvent(QResizeEvent* event) {
-    QTreeWidget::resizeEvent(event);
+    QTreeView::resizeEvent(event);
     fitNameColumn();
 }
 
 void EntryListView::focusInEvent(QFocusEvent* event) {
     const bool hadFocusedRow = currentIndex().isValid();
-    QTreeWidget::focusInEvent(event);
+    QTreeView::focusInEvent(event);
     // Qt makes the first row the current one when the list takes the keyboard
     // focus. Here a row is focused only when the user picks one, so that Rename,
     // Delete and the row menu never act on a row nobody chose.
@@ -264,12 +184,12 @@ void EntryListView::focusInEvent(QFocusEvent* event) {
 }
 
 void EntryListView::mouseReleaseEvent(QMouseEvent* event) {
-    QTreeWidget::mouseReleaseEvent(event);
+    QTreeView::mouseReleaseEvent(event);
     emit clickedAnywhere();
 }
 
 void EntryListView::mouseDoubleClickEvent(QMouseEvent* event) {
-    QTreeWidget::mouseDoubleClickEvent(event);
+    QTreeView::mouseDoubleClickEvent(event);
     emit clickedAnywhere();
 }
 

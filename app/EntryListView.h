@@ -1,35 +1,47 @@
 #pragma once
 
-#include <QTimer>
-#include <QTreeWidget>
+#include "ui/Shell.h"
+
+#include <QTreeView>
 
 #include <optional>
 #include <vector>
 
 namespace quorvane {
 
+class EntrySortFilter;
+class EntryTableModel;
+
 // The list of stored files: one row per entry, three columns, several rows
 // selectable, nothing editable. It only shows rows and reports gestures; the
-// window decides what they mean.
+// window decides what they mean. The rows live in an EntryTableModel, and an
+// EntrySortFilter between it and the view does the order a click on a header
+// asks for and the name filter.
 //
 // The rows that the operations speak of are entries: row i is the stored
-// file at index i, whatever order a click on a column header shows them in
-// and whichever rows the name filter hides. Every query answers in entries,
-// and only about rows that are shown.
-class EntryListView : public QTreeWidget {
+// file at index i, whatever order the list shows them in and whichever rows
+// the name filter hides. Every query answers in entries, and only about rows
+// that are shown.
+class EntryListView : public QTreeView {
     Q_OBJECT
 
   public:
     explicit EntryListView(QWidget* parent = nullptr);
+    ~EntryListView() override;
 
-    void clearEntries();
-    // Inserts entry row (at the end when out of range) with the text of column 0.
-    void insertEntry(int row, const QString& column0);
-    void setEntryText(int row, int column, const QString& text);
-    int entryCount() const { return static_cast<int>(entries_.size()); }
-    QTreeWidgetItem* entryItem(int row) const;
-    // The entry a row of the list shows, -1 for none.
-    static int entryOf(const QTreeWidgetItem* item);
+    // Every row anew, in one go.
+    void showEntries(const std::vector<EntryRow>& rows);
+    void appendEntry(const EntryRow& row);
+    void clearEntries() { showEntries({}); }
+    int entryCount() const;
+    // How many rows the filter lets through.
+    int shownCount() const;
+    // The entry shown at row position of the list (in its present order), -1 for none.
+    int entryAt(int position) const;
+    // The list's index of an entry's cell, invalid when the entry is not shown.
+    QModelIndex indexOfEntry(int entry, int column = 0) const;
+    // The text of an entry's cell, shown or not.
+    QString entryText(int entry, int column) const;
 
     // Shows only the rows whose name holds text, whatever the case; the empty
     // text shows every row. Hidden rows lose their selection and the focus.
@@ -41,9 +53,11 @@ class EntryListView : public QTreeWidget {
     // The first selected entry after the given one (-1: from the first), -1 when none.
     int nextSelectedRow(int after) const;
     int selectedCount() const;
-    // Widens the column when the text of this entry's cell would not fit;
-    // columns never get narrower than their first widths.
-    void widenColumnToFit(int row, int column);
+    // Moves the focus to an entry's row (none for -1), as a click on it does
+    // without selecting it.
+    void focusEntry(int entry);
+    // Adds an entry's row to the selection.
+    void selectEntry(int entry);
 
   signals:
     // A right-click, or the menu key, asks for the row menu at this place on
@@ -61,23 +75,20 @@ class EntryListView : public QTreeWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void applyFilter(QTreeWidgetItem* item);
-    // While the operations fill the list row by row, a sorted list would move
-    // a row at every cell they set (5,000 rows: seconds); it sorts once the
-    // filling is over, when the event loop runs again.
-    void holdSortingWhileFilling();
     // The shown selected entries in entry order, worked out once per change of
     // the selection: an extraction asks for the next one at every file.
     const std::vector<int>& selectedEntries() const;
-    bool isShownEntry(const QTreeWidgetItem* item) const;
+    // Columns widen when the text of the entries from first on would not fit;
+    // they never get narrower than their first widths.
+    void widenColumnsFor(int first);
     // The name column takes whatever room the other two leave, and never
     // less than its longest name needs.
     void fitNameColumn();
 
-    std::vector<QTreeWidgetItem*> entries_;
+    EntryTableModel* entries_;
+    EntrySortFilter* order_;
     QString filter_;
     int nameWidthNeeded_ = 0;
-    QTimer sortAgain_;
     mutable std::optional<std::vector<int>> selectedEntries_;
 };
 

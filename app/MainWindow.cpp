@@ -171,7 +171,7 @@ void MainWindow::buildEntryList() {
     connect(entryList_, &EntryListView::clickedAnywhere, this, &MainWindow::rememberFocusedRow);
     connect(entryList_, &EntryListView::rowMenuRequested, this, &MainWindow::showRowMenu);
     // A double-click, or Enter on the focused row.
-    connect(entryList_, &QTreeWidget::itemActivated, this, &MainWindow::openActivatedRow);
+    connect(entryList_, &QAbstractItemView::activated, this, &MainWindow::openActivatedRow);
 }
 
 void MainWindow::openActivatedRow() {

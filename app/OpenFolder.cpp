@@ -90,8 +90,8 @@ bool OpenFolder::mount() {
         QMetaObject::invokeMethod(
             this,
             [this, reason] {
-                session_.shell.showMessage(withReason(folder_text::TimedSaveFailed, reason),
-                                           folder_text::Caption, MessageIcon::Error);
+                session_.shell.talk.showMessage(withReason(folder_text::TimedSaveFailed, reason),
+                                                folder_text::Caption, MessageIcon::Error);
             },
             Qt::QueuedConnection);
     };
@@ -99,8 +99,8 @@ bool OpenFolder::mount() {
         QMetaObject::invokeMethod(
             this,
             [this, name, reason] {
-                session_.shell.showMessage(withReason(folder_text::notStored(name), reason),
-                                           folder_text::Caption, MessageIcon::Error);
+                session_.shell.talk.showMessage(withReason(folder_text::notStored(name), reason),
+                                                folder_text::Caption, MessageIcon::Error);
             },
             Qt::QueuedConnection);
     };
@@ -108,8 +108,8 @@ bool OpenFolder::mount() {
         QMetaObject::invokeMethod(
             this,
             [this] {
-                session_.shell.showMessage(lifecycle_text::SafeChangedInPlace, folder_text::Caption,
-                                           MessageIcon::Error);
+                session_.shell.talk.showMessage(lifecycle_text::SafeChangedInPlace,
+                                                folder_text::Caption, MessageIcon::Error);
             },
             Qt::QueuedConnection);
     };
@@ -120,8 +120,8 @@ bool OpenFolder::mount() {
         folder_.reset();
         if (!dir_.empty())
             ::rmdir(dir_.c_str());
-        session_.shell.showMessage(withReason(folder_text::NotMounted, reason),
-                                   folder_text::Caption, MessageIcon::Error);
+        session_.shell.talk.showMessage(withReason(folder_text::NotMounted, reason),
+                                        folder_text::Caption, MessageIcon::Error);
         return false;
     }
     ended_ = false;
@@ -136,8 +136,8 @@ void OpenFolder::showFolder() {
     if (!isSafeOpen(session_.state) || !mount())
         return;
     if (!openUrl(urlOf(dir_)))
-        session_.shell.showMessage(folder_text::openAt(dir_.string()), folder_text::Caption,
-                                   MessageIcon::Information);
+        session_.shell.talk.showMessage(folder_text::openAt(dir_.string()), folder_text::Caption,
+                                        MessageIcon::Information);
 }
 
 void OpenFolder::openRow(int row) {
@@ -150,13 +150,13 @@ void OpenFolder::openRow(int row) {
     // it need not be the one its place in the list would give.
     const auto name = folder_->shownNameOf(static_cast<std::size_t>(row));
     if (!name) {
-        session_.shell.showMessage(folder_text::NameNotShown, folder_text::Caption,
-                                   MessageIcon::Error);
+        session_.shell.talk.showMessage(folder_text::NameNotShown, folder_text::Caption,
+                                        MessageIcon::Error);
         return;
     }
     if (!openUrl(urlOf(dir_ / *name)))
-        session_.shell.showMessage(folder_text::noProgramFor((dir_ / *name).string()),
-                                   folder_text::Caption, MessageIcon::Error);
+        session_.shell.talk.showMessage(folder_text::noProgramFor((dir_ / *name).string()),
+                                        folder_text::Caption, MessageIcon::Error);
 }
 
 void OpenFolder::entriesChangedOutside() {
@@ -181,7 +181,7 @@ void OpenFolder::unmount() {
     waitForOpenFiles(ClosingGrace);
     bool force = false;
     while (!ended_ && folder_->openFiles() != 0) {
-        if (!session_.shell.askYesNo(folder_text::StillOpen, folder_text::Caption)) {
+        if (!session_.shell.talk.askYesNo(folder_text::StillOpen, folder_text::Caption)) {
             force = true;
             break;
         }
@@ -220,10 +220,10 @@ void OpenFolder::keepUnstoredFiles() {
         for (const auto& [name, error] : failures)
             names += (names.empty() ? "" : ", ") + name;
         const std::string reason = std::strerror(failures.front().second);
-        if (session_.shell.askYesNo(withReason(folder_text::tryAgainToStore(names), reason),
-                                    folder_text::Caption))
+        if (session_.shell.talk.askYesNo(withReason(folder_text::tryAgainToStore(names), reason),
+                                         folder_text::Caption))
             continue;
-        if (session_.shell.askYesNo(folder_text::reallyGiveUp(names), folder_text::Caption))
+        if (session_.shell.talk.askYesNo(folder_text::reallyGiveUp(names), folder_text::Caption))
             return;
     }
 }

@@ -23,7 +23,7 @@ QString shown(const std::string& bytes) {
 
 } // namespace
 
-QtShell::QtShell() = default;
+QtShell::QtShell() : Shell(*this, *this, *this, *this) {}
 QtShell::~QtShell() = default;
 
 bool QtShell::isBusy() const {
@@ -166,23 +166,22 @@ void QtShell::runBusy(const std::function<void()>& step) {
         step();
 }
 
-void QtShell::deleteAllRows() {
-    if (MainWindow* window = reachableWindow())
-        window->entryList()->clearEntries();
+// A long name or size is shown whole rather than cut off. A stored name from a
+// safe made anywhere may hold a line break or a mark that turns the text
+// around: shown escaped, never acted on.
+void QtShell::showRows(std::vector<EntryRow> rows) {
+    if (MainWindow* window = reachableWindow()) {
+        for (EntryRow& row : rows)
+            row.name = withActingCharactersEscaped(row.name);
+        window->entryList()->showEntries(std::move(rows));
+    }
 }
 
-// The list's rows are entries, whatever order and filter the user chose.
-void QtShell::insertRow(int row, const std::string& column0) {
-    if (MainWindow* window = reachableWindow())
-        window->entryList()->insertEntry(row, shown(column0));
-}
-
-void QtShell::setRowText(int row, int column, const std::string& text) {
-    // A long name or size is shown whole rather than cut off. A stored name
-    // from a safe made anywhere may hold a line break or a mark that turns the
-    // text around: shown escaped, never acted on.
-    if (MainWindow* window = reachableWindow())
-        window->entryList()->setEntryText(row, column, shown(withActingCharactersEscaped(text)));
+void QtShell::appendRow(EntryRow row) {
+    if (MainWindow* window = reachableWindow()) {
+        row.name = withActingCharactersEscaped(row.name);
+        window->entryList()->appendEntry(std::move(row));
+    }
 }
 
 int QtShell::focusedRow() {

@@ -11,7 +11,11 @@ class MainWindow;
 // window, the busy box, and the list and toolbar of the main window.
 // Until a window is attached, list and toolbar calls do nothing and boxes
 // have no owner.
-class QtShell : public Shell {
+class QtShell : public Conversation,
+                public FilePickers,
+                public BusySteps,
+                public EntryList,
+                public Shell {
   public:
     QtShell();
     ~QtShell() override;
@@ -50,9 +54,8 @@ class QtShell : public Shell {
     void HideProgress() override;
     void runBusy(const std::function<void()>& step) override;
     void runShortStep(const std::function<void()>& step) override { step(); }
-    void deleteAllRows() override;
-    void insertRow(int row, const std::string& column0) override;
-    void setRowText(int row, int column, const std::string& text) override;
+    void showRows(std::vector<EntryRow> rows) override;
+    void appendRow(EntryRow row) override;
     int focusedRow() override;
     int nextSelectedRow(int after) override;
     int selectedCount() override;

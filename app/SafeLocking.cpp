@@ -151,7 +151,7 @@ bool SafeLocking::closeSafeForLock(std::string& held) {
     discardWorkingCopy(state);
     std::fill(state.password.begin(), state.password.end(), '\0');
     state.password.clear();
-    session.shell.deleteAllRows();
+    session.shell.list.showRows({});
     parts_.window.SetSafeButtonsEnabled(false);
     // Sleep may go on: the safe is written and its folder gone.
     watch_->session().releaseSleepDelay();

@@ -48,8 +48,14 @@ using Clock = std::chrono::steady_clock;
 
 // Answers every question the way a benchmark wants: no erasing, the one
 // password, the given folder; reports messages so a failure is visible.
-class BenchShell : public Shell {
+class BenchShell : public Conversation,
+                   public FilePickers,
+                   public BusySteps,
+                   public EntryList,
+                   public Shell {
   public:
+    BenchShell() : Shell(*this, *this, *this, *this) {}
+
     std::string password;
     std::string folder;
     std::set<int> selected;
@@ -76,9 +82,8 @@ class BenchShell : public Shell {
     void ShowProgress(const std::string&) override {}
     void HideProgress() override {}
     void runBusy(const std::function<void()>& step) override { step(); }
-    void deleteAllRows() override {}
-    void insertRow(int, const std::string&) override {}
-    void setRowText(int, int, const std::string&) override {}
+    void showRows(std::vector<EntryRow>) override {}
+    void appendRow(EntryRow) override {}
     int focusedRow() override { return focused; }
     int nextSelectedRow(int after) override {
         auto next = selected.upper_bound(after);

@@ -6,8 +6,8 @@
 namespace quorvane {
 
 TerminalShell::TerminalShell(TerminalAnswers answers, std::ostream& errors, bool progressOnTerminal)
-    : answers_(std::move(answers)), errors_(errors), progressOnTerminal_(progressOnTerminal),
-      progress_(errors) {}
+    : Shell(*this, *this, *this, *this), answers_(std::move(answers)), errors_(errors),
+      progressOnTerminal_(progressOnTerminal), progress_(errors) {}
 
 void TerminalShell::showMessage(const std::string& text, const std::string& /*caption*/,
                                 MessageIcon icon) {
@@ -137,22 +137,6 @@ ProgressCallback TerminalShell::byteProgress() {
     if (!progressOnTerminal_)
         return {};
     return [this](std::uint64_t done, std::uint64_t total) { progress_.update(done, total); };
-}
-
-void TerminalShell::deleteAllRows() {
-    rows_.clear();
-}
-
-void TerminalShell::insertRow(int row, const std::string& column0) {
-    if (row < 0 || static_cast<std::size_t>(row) > rows_.size())
-        return;
-    rows_.insert(rows_.begin() + row, std::vector<std::string>{column0, "", ""});
-}
-
-void TerminalShell::setRowText(int row, int column, const std::string& text) {
-    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size() || column < 0 || column > 2)
-        return;
-    rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = text;
 }
 
 int TerminalShell::nextSelectedRow(int after) {

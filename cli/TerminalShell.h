@@ -27,7 +27,11 @@ struct TerminalAnswers {
     std::optional<ExistingFileChoice> existingFile;
 };
 
-class TerminalShell : public Shell {
+class TerminalShell : public Conversation,
+                      public FilePickers,
+                      public BusySteps,
+                      public EntryList,
+                      public Shell {
   public:
     // progressOnTerminal: draw the progress line (only when errors is a terminal).
     TerminalShell(TerminalAnswers answers, std::ostream& errors, bool progressOnTerminal);
@@ -49,9 +53,9 @@ class TerminalShell : public Shell {
     void HideProgress() override;
     void runBusy(const std::function<void()>& step) override;
     ProgressCallback byteProgress() override;
-    void deleteAllRows() override;
-    void insertRow(int row, const std::string& column0) override;
-    void setRowText(int row, int column, const std::string& text) override;
+    // The commands print what they list from the index themselves.
+    void showRows(std::vector<EntryRow>) override {}
+    void appendRow(EntryRow) override {}
     int focusedRow() override { return answers_.focusedRow; }
     int nextSelectedRow(int after) override;
     int selectedCount() override { return static_cast<int>(answers_.selectedRows.size()); }
@@ -79,8 +83,6 @@ class TerminalShell : public Shell {
     // What happened, for the exit code.
     bool errorShown() const { return errorShown_; }
     const std::vector<std::string>& errorTexts() const { return errorTexts_; }
-    // The rows as the window would show them: number, name, size text.
-    const std::vector<std::vector<std::string>>& rows() const { return rows_; }
     bool windowDestroyed() const { return windowDestroyed_; }
 
   private:
@@ -92,7 +94,6 @@ class TerminalShell : public Shell {
     ProgressLine progress_;
     bool errorShown_ = false;
     std::vector<std::string> errorTexts_;
-    std::vector<std::vector<std::string>> rows_;
     bool buttonsEnabled_ = false;
     bool windowDestroyed_ = false;
     bool holding_ = false;

@@ -11,13 +11,14 @@ namespace text = entries_text;
 void addFile(Session& session) {
     Shell& shell = session.shell;
     std::string path;
-    if (!shell.pickFileToAdd(path))
+    if (!shell.pickers.pickFileToAdd(path))
         return;
     // The erase question comes first and is asked even without an open safe.
     const bool eraseWanted =
-        shell.askYesNo(text::EraseOriginalQuestion, text::CaptionDeleteOriginal);
+        shell.talk.askYesNo(text::EraseOriginalQuestion, text::CaptionDeleteOriginal);
     if (!isSafeOpen(session.state)) {
-        shell.showMessage(text::UnableToOpenFile, text::CaptionUnknownError, MessageIcon::Error);
+        shell.talk.showMessage(text::UnableToOpenFile, text::CaptionUnknownError,
+                               MessageIcon::Error);
         return;
     }
     if (refuseIfReadOnly(session))
@@ -29,10 +30,11 @@ void addFile(Session& session) {
         return;
     // A failed save keeps the original; the file itself is stored all the
     // same, and it reaches the safe file with the next save that works.
-    if (eraseWanted && shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal) &&
+    if (eraseWanted && shell.talk.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal) &&
         saveBeforeErasing(session))
         eraseOriginal(session, source);
-    shell.showMessage(text::WrittenSuccessfully, text::CaptionSuccess, MessageIcon::Information);
+    shell.talk.showMessage(text::WrittenSuccessfully, text::CaptionSuccess,
+                           MessageIcon::Information);
 }
 
 void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
@@ -41,26 +43,27 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
     if (refuseIfReadOnly(session))
         return;
     // Both questions come before any file is looked at; only two Yes erase.
-    bool eraseWanted = shell.askYesNo(text::EraseOriginalsQuestion, text::CaptionDeleteOriginal);
+    bool eraseWanted =
+        shell.talk.askYesNo(text::EraseOriginalsQuestion, text::CaptionDeleteOriginal);
     if (eraseWanted)
-        eraseWanted = shell.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal);
+        eraseWanted = shell.talk.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal);
 
     // A dropped folder stands for the files in it and below; what it holds
     // that cannot be stored is listed once, before the first file goes in.
     const SourceList sources = expandSources(paths);
     if (!sources.unlistedFolder.empty()) {
-        shell.showMessage(text::folderNotListed(sources.unlistedFolder, sources.unlistedWhy),
-                          text::CaptionError, MessageIcon::Error);
+        shell.talk.showMessage(text::folderNotListed(sources.unlistedFolder, sources.unlistedWhy),
+                               text::CaptionError, MessageIcon::Error);
         return;
     }
     if (!sources.passedOver.empty())
-        shell.showMessage(text::passedOverReport(sources.passedOver), text::CaptionNotAdded,
-                          MessageIcon::Information);
+        shell.talk.showMessage(text::passedOverReport(sources.passedOver), text::CaptionNotAdded,
+                               MessageIcon::Information);
     const std::vector<std::string>& files = sources.files;
     const int count = static_cast<int>(files.size());
     for (int i = 0; i < count; ++i) {
         if (!isSafeOpen(session.state)) {
-            shell.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
+            shell.talk.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
             continue;
         }
         SourceFile source;

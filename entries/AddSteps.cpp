@@ -44,13 +44,13 @@ bool measureSource(Session& session, const std::string& path, SourceFile& source
     source.path = path;
     source.size = fileSize(path);
     if (source.size == 0) {
-        session.shell.showMessage(text::unableToGetFilesizeOf(path), text::CaptionError,
-                                  MessageIcon::Error);
+        session.shell.talk.showMessage(text::unableToGetFilesizeOf(path), text::CaptionError,
+                                       MessageIcon::Error);
         return false;
     }
     if (exceedsContainer(session.state, source.size)) {
-        session.shell.showMessage(text::fileTooLargeFor(path), text::CaptionError,
-                                  MessageIcon::Error);
+        session.shell.talk.showMessage(text::fileTooLargeFor(path), text::CaptionError,
+                                       MessageIcon::Error);
         return false;
     }
     source.before = takeSourceSnapshot(path);
@@ -91,7 +91,7 @@ void reportAppendFailure(Session& session, const SourceFile& source, AppendResul
         message = text::safeNotWritten(source.path);
         break;
     }
-    session.shell.showMessage(message, text::CaptionError, MessageIcon::Error);
+    session.shell.talk.showMessage(message, text::CaptionError, MessageIcon::Error);
 }
 
 } // namespace
@@ -100,9 +100,9 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     Shell& shell = session.shell;
     if (refuseIfReadOnly(session))
         return false;
-    shell.ShowProgress(progressText);
+    shell.busy.ShowProgress(progressText);
     const std::string storedName = storedNameOf(source.path);
-    const ProgressCallback progress = shell.byteProgress();
+    const ProgressCallback progress = shell.busy.byteProgress();
     AppendResult result = AppendResult::SourceUnreadable;
     int error = 0;
     const std::unique_ptr<PlainFile> from = PlainFile::open(source.path, O_RDONLY, error);
@@ -111,11 +111,11 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
                              source.size, progress);
     };
     if (from && source.size <= ShortCopyLimit)
-        shell.runShortStep(append);
+        shell.busy.runShortStep(append);
     else if (from)
-        shell.runBusy(append);
+        shell.busy.runBusy(append);
     if (result == AppendResult::Appended) {
-        shell.HideProgress();
+        shell.busy.HideProgress();
         showAddedRow(session.state, shell);
         return true;
     }
@@ -174,25 +174,25 @@ void eraseOriginal(Session& session, const SourceFile& source) {
     std::string refusal =
         refusalOf(source, openOriginalToErase(source.path, source.before, source.size, original));
     if (!refusal.empty()) {
-        shell.showMessage(refusal, text::CaptionError, MessageIcon::Error);
+        shell.talk.showMessage(refusal, text::CaptionError, MessageIcon::Error);
         return;
     }
-    shell.ShowProgress(text::RemovingOriginalFile);
+    shell.busy.ShowProgress(text::RemovingOriginalFile);
     OriginalErasing erasing;
     EraseReach reach;
-    shell.runBusy([&] {
+    shell.busy.runBusy([&] {
         // Judged on the descriptor about to be overwritten, and before: the
         // overwrite itself may move the extents it would be judged by.
         reach = session.assessErase(original.file);
         erasing = eraseAndUnlink(original);
     });
-    shell.HideProgress();
+    shell.busy.HideProgress();
     const std::string problem = problemOf(source, erasing);
     if (!problem.empty())
-        shell.showMessage(problem, text::CaptionError, MessageIcon::Error);
+        shell.talk.showMessage(problem, text::CaptionError, MessageIcon::Error);
     else if (erasing.deleted && !reach.reaches)
-        shell.showMessage(text::erasedButRecoverable(source.path, reach),
-                          text::CaptionDeleteOriginal, MessageIcon::Information);
+        shell.talk.showMessage(text::erasedButRecoverable(source.path, reach),
+                               text::CaptionDeleteOriginal, MessageIcon::Information);
 }
 
 } // namespace quorvane

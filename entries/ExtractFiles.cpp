@@ -30,9 +30,9 @@ struct ExistingFileChoices {
     ExistingFileChoice choose(Shell& shell, const std::string& path) {
         if (forAll)
             return *forAll;
-        shell.HideProgress();
-        const ExistingFileAnswer answer = shell.askExistingFile(path);
-        shell.ShowProgress(progressText);
+        shell.busy.HideProgress();
+        const ExistingFileAnswer answer = shell.talk.askExistingFile(path);
+        shell.busy.ShowProgress(progressText);
         if (answer.forAll)
             forAll = answer.choice;
         return answer.choice;
@@ -52,9 +52,9 @@ bool rowIsLoaded(const SafeState& state, int row) {
 // A step over the entry's bytes, under the busy box when there are many.
 void runStep(Session& session, std::size_t entry, const std::function<void()>& step) {
     if (session.state.entryDetails[entry].size <= ShortCopyLimit)
-        session.shell.runShortStep(step);
+        session.shell.busy.runShortStep(step);
     else
-        session.shell.runBusy(step);
+        session.shell.busy.runBusy(step);
 }
 
 // What stands under the entry's name already: a file with the entry's bytes
@@ -122,7 +122,7 @@ void extractRow(Session& session, ExtractFolder& folder, const std::string& fold
     bool beside = false;
     if (!settleExistingFile(session, folder, folderPath, row, report, choices, beside))
         return;
-    const ProgressCallback progress = session.shell.byteProgress();
+    const ProgressCallback progress = session.shell.busy.byteProgress();
     TargetResult result;
     runStep(session, entry, [&] {
         result = writeEntryFile(
@@ -143,29 +143,29 @@ void extractRow(Session& session, ExtractFolder& folder, const std::string& fold
 
 void showReport(Shell& shell, const ExtractReport& report) {
     if (!report.skipped.empty())
-        shell.showMessage(text::skippedEntriesReport(report.skipped), text::CaptionError,
-                          MessageIcon::Error);
+        shell.talk.showMessage(text::skippedEntriesReport(report.skipped), text::CaptionError,
+                               MessageIcon::Error);
     if (!report.failed.empty())
-        shell.showMessage(text::failedEntriesReport(report.failed), text::CaptionError,
-                          MessageIcon::Error);
+        shell.talk.showMessage(text::failedEntriesReport(report.failed), text::CaptionError,
+                               MessageIcon::Error);
     if (!report.renamed.empty())
-        shell.showMessage(text::renamedEntriesReport(report.renamed), text::CaptionSuccess,
-                          MessageIcon::Information);
+        shell.talk.showMessage(text::renamedEntriesReport(report.renamed), text::CaptionSuccess,
+                               MessageIcon::Information);
     if (!report.keptBeside.empty())
-        shell.showMessage(text::keptBesideReport(report.keptBeside), text::CaptionSuccess,
-                          MessageIcon::Information);
+        shell.talk.showMessage(text::keptBesideReport(report.keptBeside), text::CaptionSuccess,
+                               MessageIcon::Information);
     if (!report.existingKept.empty())
-        shell.showMessage(text::existingKeptReport(report.existingKept), text::CaptionSuccess,
-                          MessageIcon::Information);
+        shell.talk.showMessage(text::existingKeptReport(report.existingKept), text::CaptionSuccess,
+                               MessageIcon::Information);
 }
 
 } // namespace
 
 void extractFiles(Session& session) {
     Shell& shell = session.shell;
-    session.CurrentRow = shell.nextSelectedRow(-1);
+    session.CurrentRow = shell.list.nextSelectedRow(-1);
     std::string folderPath;
-    if (!shell.ChooseFolder(folderPath, text::SelectADirectory))
+    if (!shell.pickers.ChooseFolder(folderPath, text::SelectADirectory))
         return;
 
     ExtractFolder folder(folderPath, session.state.safePath);
@@ -173,17 +173,17 @@ void extractFiles(Session& session) {
     ExistingFileChoices choices;
     // The selection is asked for again before every file, as the list may say
     // more rows are selected than it then hands out.
-    for (int k = 0; k < shell.selectedCount(); ++k) {
+    for (int k = 0; k < shell.list.selectedCount(); ++k) {
         if (!isSafeOpen(session.state) || !rowIsLoaded(session.state, session.CurrentRow)) {
-            shell.showMessage(text::ExtractionFailed, text::CaptionUnknownError,
-                              MessageIcon::Error);
+            shell.talk.showMessage(text::ExtractionFailed, text::CaptionUnknownError,
+                                   MessageIcon::Error);
             break;
         }
-        choices.progressText = text::extractingFileOf(k + 1, shell.selectedCount());
-        shell.ShowProgress(choices.progressText);
+        choices.progressText = text::extractingFileOf(k + 1, shell.list.selectedCount());
+        shell.busy.ShowProgress(choices.progressText);
         extractRow(session, folder, folderPath, session.CurrentRow, report, choices);
-        shell.HideProgress();
-        session.CurrentRow = shell.nextSelectedRow(session.CurrentRow);
+        shell.busy.HideProgress();
+        session.CurrentRow = shell.list.nextSelectedRow(session.CurrentRow);
     }
     showReport(shell, report);
 }

@@ -6,11 +6,12 @@
 namespace quorvane {
 
 void hideProgressAndRefresh(Session& session) {
-    session.shell.HideProgress();
+    session.shell.busy.HideProgress();
     refreshEntryList(session.state, session.shell);
     if (session.state.indexReadFailed)
-        session.shell.showMessage(entries_text::WorkingCopyNotReadNow + session.state.failureReason,
-                                  entries_text::CaptionError, MessageIcon::Error);
+        session.shell.talk.showMessage(entries_text::WorkingCopyNotReadNow +
+                                           session.state.failureReason,
+                                       entries_text::CaptionError, MessageIcon::Error);
 }
 
 } // namespace quorvane

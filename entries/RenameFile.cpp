@@ -12,22 +12,22 @@ namespace text = entries_text;
 void renameFile(Session& session) {
     Shell& shell = session.shell;
     SafeState& state = session.state;
-    session.CurrentRow = shell.focusedRow();
+    session.CurrentRow = shell.list.focusedRow();
     if (session.CurrentRow != -1 && refuseIfReadOnly(session))
         return;
     if (session.CurrentRow == -1 || !isSafeOpen(state) ||
         static_cast<std::size_t>(session.CurrentRow) >= state.indexRows.size()) {
-        shell.showMessage(text::RenameFailed, text::CaptionUnknownError, MessageIcon::Error);
+        shell.talk.showMessage(text::RenameFailed, text::CaptionUnknownError, MessageIcon::Error);
         return;
     }
-    const std::optional<std::string> typed = shell.askNewEntryName();
+    const std::optional<std::string> typed = shell.talk.askNewEntryName();
     if (!typed)
         return;
     const std::string& newEntryName = *typed;
     // A name that extracting would refuse would keep the entry in the safe
     // for good; the entry keeps its old name instead.
     if (const char* refusal = newNameRefusal(newEntryName)) {
-        shell.showMessage(refusal, text::CaptionError, MessageIcon::Error);
+        shell.talk.showMessage(refusal, text::CaptionError, MessageIcon::Error);
         return;
     }
     const bool written =
@@ -42,7 +42,7 @@ void renameFile(Session& session) {
     else
         refreshEntryList(state, shell);
     if (!written)
-        shell.showMessage(text::RenameNotWritten, text::CaptionError, MessageIcon::Error);
+        shell.talk.showMessage(text::RenameNotWritten, text::CaptionError, MessageIcon::Error);
 }
 
 } // namespace quorvane

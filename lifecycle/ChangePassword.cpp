@@ -11,7 +11,7 @@ void changePassword(Session& session) {
     // The new password is typed twice: one typing error would otherwise lock
     // the safe for good. Until both agree the password stays as it was;
     // nothing is encrypted until the next save.
-    const std::optional<std::string> typed = session.shell.askPassword();
+    const std::optional<std::string> typed = session.shell.talk.askPassword();
     if (!typed || !confirmNewPassword(session.shell, *typed))
         return;
     const std::string previous = state.password;
@@ -26,8 +26,8 @@ void changePassword(Session& session) {
         }
         state.sealedKey = std::move(key);
     }
-    session.shell.showMessage(lifecycle_text::PasswordChanged, lifecycle_text::Success,
-                              MessageIcon::Information);
+    session.shell.talk.showMessage(lifecycle_text::PasswordChanged, lifecycle_text::Success,
+                                   MessageIcon::Information);
 }
 
 } // namespace quorvane

@@ -12,7 +12,7 @@ const char* closingText(CloseEntry entry) {
 
 void endWindow(Session& session, CloseEntry entry) {
     if (entry != CloseEntry::Destroy)
-        session.shell.destroyMainWindow();
+        session.shell.list.destroyMainWindow();
 }
 
 } // namespace
@@ -44,7 +44,7 @@ bool closeRequested(Session& session, CloseEntry entry) {
     // Only an explicit Yes gives the changes up. A window that is being
     // destroyed cannot stay, and the working directory goes with the process.
     if (entry != CloseEntry::Destroy &&
-        !session.shell.askYesNo(lifecycle_text::CloseWithoutSaving, lifecycle_text::Error))
+        !session.shell.talk.askYesNo(lifecycle_text::CloseWithoutSaving, lifecycle_text::Error))
         return false;
     discardWorkingCopy(session.state);
     endWindow(session, entry);

@@ -14,7 +14,7 @@ namespace quorvane {
 namespace {
 
 void showError(Shell& shell, const std::string& text) {
-    shell.showMessage(text, lifecycle_text::Error, MessageIcon::Error);
+    shell.talk.showMessage(text, lifecycle_text::Error, MessageIcon::Error);
 }
 
 } // namespace
@@ -23,7 +23,7 @@ void createSafe(Session& session, SafeFormat format) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     std::string chosen;
-    if (!shell.pickNewSafe(chosen))
+    if (!shell.pickers.pickNewSafe(chosen))
         return;
     if (!saveBeforeSwitching(session))
         return;
@@ -41,7 +41,7 @@ void createSafe(Session& session, SafeFormat format) {
     // is still open keeps its own password whatever happens here. Cancel is
     // the dialog's answer, never its text: the cancel marker is a password
     // like any other.
-    const std::optional<std::string> typed = shell.askPassword();
+    const std::optional<std::string> typed = shell.talk.askPassword();
     if (!typed || !confirmNewPassword(shell, *typed))
         return;
 
@@ -70,13 +70,13 @@ void createSafe(Session& session, SafeFormat format) {
         showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));
         return;
     }
-    shell.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,
-                      MessageIcon::Information);
+    shell.talk.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,
+                           MessageIcon::Information);
     tellAccessChanged(session);
 
     // The safe that was open was saved above; it ends here without another write.
     discardWorkingCopy(state);
-    shell.deleteAllRows();
+    shell.list.showRows({});
     state.safePath = chosen;
     openWorkingCopy(session, state.safePath, lifecycle_text::OpeningSafe,
                     lifecycle_text::UnknownErrorOccurred);

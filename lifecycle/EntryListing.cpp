@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -33,40 +34,40 @@ void loadIndex(SafeState& state, Shell& shell) {
     if (!report.clean())
         state.readOnly = true;
     if (report.versionMismatch)
-        shell.showMessage(lifecycle_text::IncompatibleFile, lifecycle_text::Error,
-                          MessageIcon::Error);
+        shell.talk.showMessage(lifecycle_text::IncompatibleFile, lifecycle_text::Error,
+                               MessageIcon::Error);
 }
 
 namespace {
 
-void showRow(SafeState& state, Shell& shell, std::size_t i) {
-    const int row = static_cast<int>(i);
-    shell.insertRow(row, signedDecimal(state.indexRows[i].entryNumber));
-    shell.setRowText(row, 1, state.entryDetails[i].name);
-    shell.setRowText(row, 2, sizeText(state.entryDetails[i].size));
+EntryRow rowOf(const SafeState& state, std::size_t i) {
+    return {signedDecimal(state.indexRows[i].entryNumber), state.entryDetails[i].name,
+            sizeText(state.entryDetails[i].size)};
 }
 
 } // namespace
 
 void showEntryList(SafeState& state, Shell& shell) {
-    shell.deleteAllRows();
     // A damaged container loads fewer rows than its header counts: list only
     // the rows that were loaded, so that row i stays entry i.
-    const std::size_t rows = std::min(state.indexRows.size(), state.entryDetails.size());
-    for (std::size_t i = 0; i < rows; ++i)
-        showRow(state, shell, i);
+    const std::size_t count = std::min(state.indexRows.size(), state.entryDetails.size());
+    std::vector<EntryRow> rows;
+    rows.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        rows.push_back(rowOf(state, i));
+    shell.list.showRows(std::move(rows));
 }
 
 void showAddedRow(SafeState& state, Shell& shell) {
     if (!state.indexRows.empty() && state.indexRows.size() == state.entryDetails.size())
-        showRow(state, shell, state.indexRows.size() - 1);
+        shell.list.appendRow(rowOf(state, state.indexRows.size() - 1));
 }
 
 void refreshEntryList(SafeState& state, Shell& shell) {
-    shell.deleteAllRows();
+    shell.list.showRows({});
     if (!isSafeOpen(state)) {
-        shell.showMessage(lifecycle_text::UnableToReadFile, lifecycle_text::Error,
-                          MessageIcon::Error);
+        shell.talk.showMessage(lifecycle_text::UnableToReadFile, lifecycle_text::Error,
+                               MessageIcon::Error);
         return;
     }
     loadIndex(state, shell);

@@ -20,7 +20,7 @@ namespace quorvane {
 namespace {
 
 void showError(Shell& shell, const std::string& text, const char* caption = lifecycle_text::Error) {
-    shell.showMessage(text, caption, MessageIcon::Error);
+    shell.talk.showMessage(text, caption, MessageIcon::Error);
 }
 
 enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed, Damaged };
@@ -106,9 +106,9 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
 DecryptOutcome decryptIntoWorkingCopy(Session& session) {
     SafeState& state = session.state;
     const std::string key = derivePasswordKey(state.password);
-    ProgressCallback progress = session.shell.byteProgress();
+    ProgressCallback progress = session.shell.busy.byteProgress();
     DecryptOutcome outcome = DecryptOutcome::Refused;
-    session.shell.runBusy([&] {
+    session.shell.busy.runBusy([&] {
         try {
             outcome = decryptLockedSafe(state, key, progress);
         } catch (const std::exception& failure) { // e.g. no memory for the buffers
@@ -127,15 +127,15 @@ bool lockSafeFile(Session& session, const std::string& sourcePath) {
     std::string reason;
     if (session.state.safeLock.acquire(sourcePath, reason) != LockOutcome::Busy)
         return true;
-    session.shell.HideProgress();
+    session.shell.busy.HideProgress();
     showError(session.shell, lifecycle_text::SafeInUse);
     return false;
 }
 
 OpenResult failedOpen(Session& session, const std::string& text) {
     discardWorkingCopy(session.state);
-    session.shell.HideProgress();
-    session.shell.deleteAllRows();
+    session.shell.busy.HideProgress();
+    session.shell.list.showRows({});
     showError(session.shell, text + session.state.failureReason);
     return OpenResult::Failed;
 }
@@ -154,7 +154,7 @@ OpenResult decryptAndList(Session& session, const std::string& sourcePath,
                           const std::string& progressText, const std::string& notOpenMessage) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
-    shell.ShowProgress(progressText);
+    shell.busy.ShowProgress(progressText);
     if (!lockSafeFile(session, sourcePath))
         return OpenResult::Failed;
     const DecryptOutcome decrypted =
@@ -167,26 +167,26 @@ OpenResult decryptAndList(Session& session, const std::string& sourcePath,
         return failedOpen(session, lifecycle_text::SealedSafeDamaged);
     if (decrypted == DecryptOutcome::Refused) {
         state.safeLock.release();
-        shell.HideProgress();
+        shell.busy.HideProgress();
         showError(shell, lifecycle_text::InvalidFileOrPassword);
         return OpenResult::Refused;
     }
     if (!isSafeOpen(state)) {
-        shell.HideProgress();
+        shell.busy.HideProgress();
         showError(shell, lifecycle_text::FailedToOpenFile, lifecycle_text::UnknownError);
     }
-    shell.HideProgress();
+    shell.busy.HideProgress();
     if (isSafeOpen(state)) {
         refreshEntryList(state, shell);
         // A working copy that cannot be read is no safe to work on: nothing
         // is known of what it holds.
         if (state.indexReadFailed)
             return failedOpen(session, lifecycle_text::WorkingCopyNotRead);
-        shell.SetSafeButtonsEnabled(true);
+        shell.list.SetSafeButtonsEnabled(true);
     } else {
         // No plaintext stays behind for a safe that is not open.
         discardWorkingCopy(state);
-        shell.showMessage(notOpenMessage, lifecycle_text::Error, MessageIcon::Error);
+        shell.talk.showMessage(notOpenMessage, lifecycle_text::Error, MessageIcon::Error);
     }
     return OpenResult::Done;
 }
@@ -200,7 +200,7 @@ OpenResult openWorkingCopy(Session& session, const std::string& sourcePath,
     // not go through leaves no safe open, and the toolbar says so: Save, Add
     // File, Delete and Extract are greyed as they are at start.
     if (!isSafeOpen(session.state))
-        session.shell.SetSafeButtonsEnabled(false);
+        session.shell.list.SetSafeButtonsEnabled(false);
     return result;
 }
 
@@ -210,7 +210,7 @@ namespace {
 // that refuses any safe but one made with the marker as its password, as it
 // always has. The one place where a cancelled dialog becomes a text.
 std::string typedOrCancelMarker(Shell& shell) {
-    return shell.askPassword().value_or(PasswordCancelMarker);
+    return shell.talk.askPassword().value_or(PasswordCancelMarker);
 }
 
 } // namespace
@@ -221,12 +221,12 @@ void openSafe(Session& session) {
     // The picker starts on the last safe's path; the open safe is saved to its
     // own path below, so the choice is kept aside until then.
     std::string chosen = state.safePath;
-    if (!shell.pickSafeToOpen(chosen) || !readableOrTold(shell, chosen))
+    if (!shell.pickers.pickSafeToOpen(chosen) || !readableOrTold(shell, chosen))
         return;
     if (!saveBeforeSwitching(session, AfterWrite::EndSession))
         return;
     discardWorkingCopy(state); // what a read-only session leaves
-    shell.deleteAllRows();
+    shell.list.showRows({});
     state.safePath = chosen;
     state.password = typedOrCancelMarker(shell);
     openWorkingCopy(session, state.safePath, lifecycle_text::OpeningSafe,
@@ -236,7 +236,7 @@ void openSafe(Session& session) {
 int openStartupSafe(Session& session, const std::string& startupSafePath) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
-    shell.deleteAllRows();
+    shell.list.showRows({});
     if (!readableOrTold(shell, startupSafePath))
         return 0;
     state.password = typedOrCancelMarker(shell);

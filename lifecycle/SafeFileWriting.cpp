@@ -89,7 +89,7 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
                      const std::string& key, SafeState& state, SafeFileLock* lock,
                      const SealedKey* sealed, const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
-    ProgressCallback progress = shell.byteProgress();
+    ProgressCallback progress = shell.busy.byteProgress();
     state.cipherFailed = false;
     auto writeSafe = [&](std::ostream& out, std::string& message) {
         plaintext.clear();
@@ -111,7 +111,7 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
             guard.expected = lock->identity();
     }
     ReplaceResult result;
-    shell.runBusy([&] {
+    shell.busy.runBusy([&] {
         try {
             result = replaceFileAtomically(target, writeSafe, guard);
         } catch (const std::exception& failure) {

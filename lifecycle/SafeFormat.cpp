@@ -75,18 +75,18 @@ std::unique_ptr<SealedKey> deriveKeyForSealing(Session& session, const std::stri
     std::unique_ptr<SealedKey> key;
     std::string message;
     const std::string password = session.state.password;
-    session.shell.ShowProgress(progressText);
-    session.shell.runBusy([&] {
+    session.shell.busy.ShowProgress(progressText);
+    session.shell.busy.runBusy([&] {
         try {
             key = deriveNewSealedKey(password, message);
         } catch (const std::exception& failure) { // no memory for the key
             message = failure.what();
         }
     });
-    session.shell.HideProgress();
+    session.shell.busy.HideProgress();
     if (!key)
-        session.shell.showMessage(lifecycle_text::KeyNotDerived + message, lifecycle_text::Error,
-                                  MessageIcon::Error);
+        session.shell.talk.showMessage(lifecycle_text::KeyNotDerived + message,
+                                       lifecycle_text::Error, MessageIcon::Error);
     return key;
 }
 

@@ -59,14 +59,15 @@ void readThroughNewSafe(SafeState& state, const std::string& key) {
 } // namespace
 
 void showSaveFailed(Session& session) {
-    session.shell.showMessage(withReason(lifecycle_text::FailedToSave, session.state.failureReason),
-                              lifecycle_text::Error, MessageIcon::Error);
+    session.shell.talk.showMessage(
+        withReason(lifecycle_text::FailedToSave, session.state.failureReason),
+        lifecycle_text::Error, MessageIcon::Error);
 }
 
 void tellAccessChanged(Session& session) {
     if (!session.state.accessNotice.empty())
-        session.shell.showMessage(session.state.accessNotice, lifecycle_text::Information,
-                                  MessageIcon::Information);
+        session.shell.talk.showMessage(session.state.accessNotice, lifecycle_text::Information,
+                                       MessageIcon::Information);
     session.state.accessNotice.clear();
 }
 
@@ -77,8 +78,8 @@ std::string withReason(const std::string& text, const std::string& reason) {
 bool refuseIfReadOnly(Session& session) {
     if (!isSafeOpen(session.state) || !session.state.readOnly)
         return false;
-    session.shell.showMessage(lifecycle_text::ReadOnlySafe, lifecycle_text::Error,
-                              MessageIcon::Error);
+    session.shell.talk.showMessage(lifecycle_text::ReadOnlySafe, lifecycle_text::Error,
+                                   MessageIcon::Error);
     return true;
 }
 
@@ -95,13 +96,13 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
     }
     if (!safeFileUnchanged(state))
         return false;
-    shell.ShowProgress(progressText);
+    shell.busy.ShowProgress(progressText);
     state.failureReason.clear();
     const std::string key = derivePasswordKey(state.password);
     bool written = true;
     // A safe that is being sealed no longer reads as a plain safe once written.
     if (isSealed(state) && state.workingCopy->base() != nullptr)
-        shell.runBusy([&] { written = state.workingCopy->detachBase(); });
+        shell.busy.runBusy([&] { written = state.workingCopy->detachBase(); });
     if (!written)
         state.failureReason = std::strerror(state.workingCopy->lastError());
     {
@@ -116,8 +117,8 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
     if (!written)
         noteWorkingCopyFailure(state);
     if (written && after == AfterWrite::EndSession)
-        shell.runBusy([&] { discardWorkingCopy(state); });
-    shell.HideProgress();
+        shell.busy.runBusy([&] { discardWorkingCopy(state); });
+    shell.busy.HideProgress();
     if (written)
         tellAccessChanged(session);
     return written;
@@ -140,8 +141,8 @@ void saveSafe(Session& session) {
         showSaveFailed(session);
         return;
     }
-    session.shell.showMessage(lifecycle_text::ChangesSaved, lifecycle_text::SuccessBang,
-                              MessageIcon::Information);
+    session.shell.talk.showMessage(lifecycle_text::ChangesSaved, lifecycle_text::SuccessBang,
+                                   MessageIcon::Information);
 }
 
 } // namespace quorvane

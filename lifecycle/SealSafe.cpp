@@ -12,7 +12,7 @@ void sealSafe(Session& session) {
         return;
     if (refuseIfReadOnly(session))
         return;
-    if (!shell.askYesNo(lifecycle_text::SealSafeQuestion, lifecycle_text::SealSafeCaption))
+    if (!shell.talk.askYesNo(lifecycle_text::SealSafeQuestion, lifecycle_text::SealSafeCaption))
         return;
     std::unique_ptr<SealedKey> key = deriveKeyForSealing(session, lifecycle_text::Sealing);
     if (!key)
@@ -25,9 +25,9 @@ void sealSafe(Session& session) {
         showSaveFailed(session);
         return;
     }
-    shell.SetSafeButtonsEnabled(true); // greys Seal Safe from now on
-    shell.showMessage(lifecycle_text::SafeSealed, lifecycle_text::SuccessBang,
-                      MessageIcon::Information);
+    shell.list.SetSafeButtonsEnabled(true); // greys Seal Safe from now on
+    shell.talk.showMessage(lifecycle_text::SafeSealed, lifecycle_text::SuccessBang,
+                           MessageIcon::Information);
 }
 
 } // namespace quorvane

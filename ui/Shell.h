@@ -1,13 +1,16 @@
 #pragma once
 
 // The one way in which the operations ask and tell the user. The desktop
-// program, the command-line tool and the tests each implement it.
+// program, the command-line tool and the tests each implement it; the port
+// comes in four parts by what each does, so that a program that has no list
+// or no pickers (the folder's timed saves, the tool) implements none.
 
 #include "storage/Progress.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -20,14 +23,15 @@ struct ExistingFileAnswer {
     bool forAll = false; // the same for every such file of this extraction
 };
 
-class Shell {
+// Messages and questions.
+class Conversation {
   public:
-    virtual ~Shell() = default;
+    virtual ~Conversation() = default;
 
     // A modal message box with one OK button.
     virtual void showMessage(const std::string& text, const std::string& caption,
                              MessageIcon icon) = 0;
-    // A Yes/No question with the information icon; true for Yes.
+    // A Yes/No question; true for Yes. No is the answer that keeps data.
     virtual bool askYesNo(const std::string& text, const std::string& caption) = 0;
 
     // The password dialog: what is typed (at most 249 bytes), or nothing when
@@ -40,18 +44,29 @@ class Shell {
     virtual std::optional<std::string> askNewEntryName() = 0;
 
     // An entry being extracted meets a different file of its name at path.
-    // Keeping both destroys nothing, so that is the answer of a shell that
+    // Keeping both destroys nothing, so that is the answer of a port that
     // cannot ask.
     virtual ExistingFileAnswer askExistingFile(const std::string& /*path*/) { return {}; }
+};
 
-    // File pickers: true and the chosen path in path, false on cancel.
+// The file pickers: true and the chosen path in path, false on cancel.
+class FilePickers {
+  public:
+    virtual ~FilePickers() = default;
+
     virtual bool pickSafeToOpen(std::string& path) = 0; // starts on path as given
     virtual bool pickNewSafe(std::string& path) = 0;
     virtual bool pickFileToAdd(std::string& path) = 0;
     virtual bool ChooseFolder(std::string& path, const std::string& title) = 0;
+};
 
-    // The busy box. ShowProgress returns at once; after each HideProgress no
-    // box of an earlier call remains.
+// The busy box and the long steps under it.
+class BusySteps {
+  public:
+    virtual ~BusySteps() = default;
+
+    // ShowProgress returns at once; after each HideProgress no box of an
+    // earlier call remains.
     virtual void ShowProgress(const std::string& text) = 0;
     virtual void HideProgress() = 0;
     // Runs one long step (no port calls, no widgets inside it) so that the
@@ -63,11 +78,25 @@ class Shell {
     virtual void runShortStep(const std::function<void()>& step) { runBusy(step); }
     // Where a long step reports bytes done; callable from the step's thread.
     virtual ProgressCallback byteProgress() { return {}; }
+};
 
-    // The list of stored files.
-    virtual void deleteAllRows() = 0;
-    virtual void insertRow(int row, const std::string& column0) = 0;
-    virtual void setRowText(int row, int column, const std::string& text) = 0;
+// One row of the list of stored files, as it is shown.
+struct EntryRow {
+    std::string number;
+    std::string name;
+    std::string size;
+    bool operator==(const EntryRow&) const = default;
+};
+
+// The list of stored files and the window around it.
+class EntryList {
+  public:
+    virtual ~EntryList() = default;
+
+    // The whole list anew, row i for entry i, in one go.
+    virtual void showRows(std::vector<EntryRow> rows) = 0;
+    // One row after the last (the entry just added).
+    virtual void appendRow(EntryRow row) = 0;
     virtual int focusedRow() = 0;               // -1 when no row has the focus
     virtual int nextSelectedRow(int after) = 0; // after -1: the first; -1 when none
     virtual int selectedCount() = 0;
@@ -75,6 +104,45 @@ class Shell {
     virtual void SetSafeButtonsEnabled(bool enabled) = 0;
     // Ends the main window and, with it, the program's event loop.
     virtual void destroyMainWindow() = 0;
+};
+
+// A picker nobody answers and a list nobody sees, for the programs that have
+// neither: every pick is cancelled, no row is focused or selected.
+class NoPickers : public FilePickers {
+  public:
+    bool pickSafeToOpen(std::string&) override { return false; }
+    bool pickNewSafe(std::string&) override { return false; }
+    bool pickFileToAdd(std::string&) override { return false; }
+    bool ChooseFolder(std::string&, const std::string&) override { return false; }
+};
+
+class NoEntryList : public EntryList {
+  public:
+    void showRows(std::vector<EntryRow>) override {}
+    void appendRow(EntryRow) override {}
+    int focusedRow() override { return -1; }
+    int nextSelectedRow(int) override { return -1; }
+    int selectedCount() override { return 0; }
+    void SetSafeButtonsEnabled(bool) override {}
+    void destroyMainWindow() override {}
+};
+
+// The port as the operations hold it: its four parts, each given by whoever
+// implements it.
+class Shell {
+  public:
+    Shell(Conversation& talker, FilePickers& picker, BusySteps& steps, EntryList& rows)
+        : talk(talker), pickers(picker), busy(steps), list(rows) {}
+    // A port without pickers and list.
+    Shell(Conversation& talker, BusySteps& steps);
+    Shell(const Shell&) = delete;
+    Shell& operator=(const Shell&) = delete;
+    virtual ~Shell() = default;
+
+    Conversation& talk;
+    FilePickers& pickers;
+    BusySteps& busy;
+    EntryList& list;
 };
 
 } // namespace quorvane

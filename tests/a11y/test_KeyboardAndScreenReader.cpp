@@ -23,7 +23,6 @@
 #include <QSet>
 #include <QTest>
 #include <QToolBar>
-#include <QTreeWidgetItem>
 
 #include <gtest/gtest.h>
 
@@ -76,17 +75,17 @@ class MainWindowKeyboardTest : public ::testing::Test {
 
     void fillRows(int count) {
         EntryListView* list = window.entryList();
-        for (int row = 0; row < count; ++row) {
-            list->insertEntry(row, QString::number(row));
-            list->setEntryText(row, 1, QStringLiteral("file%1.txt").arg(row));
-            list->setEntryText(row, 2, QStringLiteral("%1 Bytes").arg(row + 1));
-        }
+        std::vector<EntryRow> rows;
+        for (int row = 0; row < count; ++row)
+            rows.push_back({std::to_string(row), "file" + std::to_string(row) + ".txt",
+                            std::to_string(row + 1) + " Bytes"});
+        list->showEntries(rows);
     }
 
     void focusRow(int row) {
         EntryListView* list = window.entryList();
         list->setFocus();
-        list->setCurrentItem(list->topLevelItem(row));
+        list->setCurrentIndex(list->model()->index(row, 0));
         ASSERT_TRUE(QTest::qWaitFor([list] { return list->hasFocus(); }));
     }
 
@@ -185,7 +184,7 @@ TEST_F(MainWindowKeyboardTest, DeleteKeyOnARowRunsNoCommand) {
     QTest::keyClick(window.entryList(), Qt::Key_Delete);
     QApplication::processEvents();
     EXPECT_TRUE(routed.empty()) << "the Delete key ran command " << routed.front();
-    EXPECT_EQ(window.entryList()->topLevelItemCount(), 3);
+    EXPECT_EQ(window.entryList()->entryCount(), 3);
 }
 
 TEST(PasswordDialogScreenReader, EveryControlIsNamedAndTheFieldIsAPasswordField) {

@@ -35,11 +35,10 @@ const QString Error = QStringLiteral("Error");
 
 std::vector<ListRow> shownRows(EntryListView* list) {
     std::vector<ListRow> rows;
-    for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* item = list->topLevelItem(row);
-        rows.push_back({item->text(0).toStdString(), item->text(1).toStdString(),
-                        item->text(2).toStdString()});
-    }
+    for (int row = 0; row < list->entryCount(); ++row)
+        rows.push_back({list->entryText(row, 0).toStdString(),
+                        list->entryText(row, 1).toStdString(),
+                        list->entryText(row, 2).toStdString()});
     return rows;
 }
 
@@ -99,7 +98,7 @@ class DesktopProgramTest : public ::testing::Test {
         dropFiles(&program.window(), files);
         ASSERT_TRUE(script.waitUntilDone());
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return program.window().entryList()->topLevelItemCount() == rows; }, 10000));
+            [&] { return program.window().entryList()->entryCount() == rows; }, 10000));
     }
 };
 
@@ -141,7 +140,7 @@ TEST_F(DesktopProgramTest, WithoutAnArgumentNothingIsAskedAndTheListIsEmpty) {
     DesktopProgram program;
     DialogScript script;
     EXPECT_TRUE(program.openStartupSafeIfGiven(readCommandLine(0, nullptr)));
-    EXPECT_EQ(program.window().entryList()->topLevelItemCount(), 0);
+    EXPECT_EQ(program.window().entryList()->entryCount(), 0);
     EXPECT_FALSE(program.window().toolbarAction(command::Save)->isEnabled());
     EXPECT_TRUE(script.seen().empty());
 }
@@ -171,7 +170,7 @@ TEST_F(DesktopProgramTest, ARefusedPasswordAtStartUpEndsWithoutShowingTheWindow)
     EXPECT_FALSE(program.openStartupSafeIfGiven(readCommandLine(2, argv)));
     EXPECT_EQ(script.pending(), 0u);
     EXPECT_FALSE(program.window().isVisible());
-    EXPECT_EQ(program.window().entryList()->topLevelItemCount(), 0);
+    EXPECT_EQ(program.window().entryList()->entryCount(), 0);
 }
 
 // --- drops ------------------------------------------------------------------------

@@ -62,30 +62,29 @@ class MainWindowTest : public ::testing::Test {
 
     void fillRows(int count) {
         EntryListView* list = window.entryList();
-        for (int row = 0; row < count; ++row) {
-            list->insertEntry(row, QString::number(row));
-            list->setEntryText(row, 1, QStringLiteral("file%1.txt").arg(row));
-            list->setEntryText(row, 2, QStringLiteral("%1 Bytes").arg(row + 1));
-        }
+        std::vector<EntryRow> rows;
+        for (int row = 0; row < count; ++row)
+            rows.push_back({std::to_string(row), "file" + std::to_string(row) + ".txt",
+                            std::to_string(row + 1) + " Bytes"});
+        list->showEntries(rows);
     }
 
     // Entry i with this name and size, as the port fills the list.
     void fillNamed(const std::vector<std::pair<QString, QString>>& rows) {
-        window.entryList()->clearEntries();
-        for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
-            window.entryList()->insertEntry(row, QString::number(row));
-            window.entryList()->setEntryText(row, 1, rows[static_cast<std::size_t>(row)].first);
-            window.entryList()->setEntryText(row, 2, rows[static_cast<std::size_t>(row)].second);
-        }
+        std::vector<EntryRow> shown;
+        for (int row = 0; row < static_cast<int>(rows.size()); ++row)
+            shown.push_back({std::to_string(row),
+                             rows[static_cast<std::size_t>(row)].first.toStdString(),
+                             rows[static_cast<std::size_t>(row)].second.toStdString()});
+        window.entryList()->showEntries(shown);
     }
 
     // The entries of the rows shown, top to bottom (a sort waits for the event loop).
     std::vector<int> shownEntries() {
         QApplication::processEvents();
         std::vector<int> entries;
-        for (int at = 0; at < window.entryList()->topLevelItemCount(); ++at)
-            if (QTreeWidgetItem* item = window.entryList()->topLevelItem(at); !item->isHidden())
-                entries.push_back(EntryListView::entryOf(item));
+        for (int at = 0; at < window.entryList()->shownCount(); ++at)
+            entries.push_back(window.entryList()->entryAt(at));
         return entries;
     }
 
@@ -98,7 +97,7 @@ class MainWindowTest : public ::testing::Test {
     }
 
     QPoint rowCentre(int row) {
-        return window.entryList()->visualItemRect(window.entryList()->topLevelItem(row)).center();
+        return window.entryList()->visualRect(window.entryList()->model()->index(row, 0)).center();
     }
 
     SafeState state;
@@ -327,11 +326,12 @@ TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EntryListView* list = window.entryList();
     EXPECT_EQ(list->objectName(), QStringLiteral("EntryList"));
     EXPECT_EQ(list->parentWidget(), window.centralWidget());
-    ASSERT_EQ(list->columnCount(), 3);
+    ASSERT_EQ(list->model()->columnCount(), 3);
     const std::vector<std::pair<QString, int>> expected = {
         {"File Number", 128}, {"Filename", 293}, {"Size", 80}};
     for (int column = 0; column < 3; ++column) {
-        EXPECT_EQ(list->headerItem()->text(column), expected[column].first);
+        EXPECT_EQ(list->model()->headerData(column, Qt::Horizontal).toString(),
+                  expected[column].first);
         EXPECT_EQ(list->columnWidth(column), expected[column].second);
     }
     EXPECT_TRUE(list->header()->defaultAlignment() & Qt::AlignLeft);
@@ -342,7 +342,7 @@ TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EXPECT_FALSE(list->rootIsDecorated());
     // A header click sorts; until then the rows stand in entry order.
     EXPECT_TRUE(list->isSortingEnabled());
-    EXPECT_EQ(list->sortColumn(), -1);
+    EXPECT_EQ(list->header()->sortIndicatorSection(), -1);
     EXPECT_FALSE(list->accessibleName().isEmpty());
 }
 
@@ -361,9 +361,9 @@ TEST_F(MainWindowTest, ListFillsTheWindowBelowTheToolbarDownToItsBottomEdge) {
     }
     // The last row can be scrolled into view, inside the window.
     EntryListView* list = window.entryList();
-    list->scrollToItem(list->topLevelItem(39));
+    list->scrollTo(list->model()->index(39, 0));
     QTest::qWait(20);
-    const QRect last = list->visualItemRect(list->topLevelItem(39));
+    const QRect last = list->visualRect(list->model()->index(39, 0));
     EXPECT_GE(last.top(), 0);
     EXPECT_LE(last.bottom(), list->viewport()->rect().bottom());
 }
@@ -380,7 +380,7 @@ TEST_F(MainWindowTest, TheNameFilterShowsMatchingRowsAndCommandsSeeOnlyThose) {
         {"img", {0, 2}}, {"\u00e9T\u00c9", {3}}, {"zzz", {}}, {"", {0, 1, 2, 3}}};
     for (const auto& [text, shown] : cases) {
         window.nameFilter()->clear();
-        list->setCurrentItem(list->entryItem(1));
+        list->setCurrentIndex(list->indexOfEntry(1));
         list->selectAll();
         window.nameFilter()->setText(text);
         EXPECT_EQ(shownEntries(), shown) << text.toStdString();
@@ -425,7 +425,7 @@ TEST_F(MainWindowTest, HeaderClicksSortAndEveryRowKeepsItsEntry) {
     }
     EntryListView* list = window.entryList();
     QTest::mouseClick(viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->topLevelItem(0)).center());
+                      list->visualRect(list->model()->index(0, 0)).center());
     EXPECT_EQ(session.CurrentRow, 10) << "the top row shows entry 10";
     fillNamed(rows);
     EXPECT_EQ(shownEntries(), clicks[4].second);
@@ -503,7 +503,7 @@ TEST_F(MainWindowTest, RightClickWithoutAFocusedRowShowsNoMenu) {
 TEST_F(MainWindowTest, RightClickOnTheFocusedRowOffersExtractRenameDelete) {
     fillRows(3);
     showActive();
-    window.entryList()->setCurrentItem(window.entryList()->topLevelItem(1));
+    window.entryList()->setCurrentIndex(window.entryList()->model()->index(1, 0));
     const std::vector<std::pair<QString, int>> choices = {
         {"Extract", 32774}, {"Rename", 32773}, {"Delete", 32781}};
     for (const auto& [choice, id] : choices) {
@@ -530,7 +530,7 @@ TEST_F(MainWindowTest, RightClickOnTheFocusedRowOffersExtractRenameDelete) {
 TEST_F(MainWindowTest, TheRowMenuOpensAtTheCursor) {
     fillRows(3);
     showActive();
-    window.entryList()->setCurrentItem(window.entryList()->topLevelItem(0));
+    window.entryList()->setCurrentIndex(window.entryList()->model()->index(0, 0));
     const QPoint at = rowCentre(2);
     DialogScript script;
     script.expectMenu([&](QMenu* menu) {
@@ -546,7 +546,7 @@ TEST_F(MainWindowTest, TheRowMenuOpensAtTheCursor) {
 TEST_F(MainWindowTest, TheMenuKeyOpensTheRowMenuToo) {
     fillRows(2);
     showActive();
-    window.entryList()->setCurrentItem(window.entryList()->topLevelItem(1));
+    window.entryList()->setCurrentIndex(window.entryList()->model()->index(1, 0));
     DialogScript script;
     script.expectMenu([](QMenu* menu) { DialogScript::choose(menu, QStringLiteral("Rename")); });
     QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5),

@@ -106,11 +106,11 @@ TEST_F(OpenFolderTest, TheFolderShowsTheSafeAndARowOpensItsFileThroughIt) {
     // Another program saves a file there: the list follows.
     test::writeFile(dir / "reply.txt", "Dear writer");
     EntryListView* list = program.window().entryList();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 3; }, 10000));
-    EXPECT_EQ(list->topLevelItem(2)->text(1), QStringLiteral("reply.txt"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->entryCount() == 3; }, 10000));
+    EXPECT_EQ(list->model()->index(2, 1).data().toString(), QStringLiteral("reply.txt"));
 
     // A double-click on a row hands its file in the folder to the desktop.
-    const QRect row = list->visualItemRect(list->topLevelItem(0));
+    const QRect row = list->visualRect(list->model()->index(0, 0));
     program.window().activateWindow();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
@@ -118,7 +118,7 @@ TEST_F(OpenFolderTest, TheFolderShowsTheSafeAndARowOpensItsFileThroughIt) {
     EXPECT_EQ(opened[1], dir / "letter.txt");
     EXPECT_EQ(test::readFile(opened[1]), "Dear reader");
     // So does Enter on the focused row.
-    list->setCurrentItem(list->topLevelItem(1));
+    list->setCurrentIndex(list->model()->index(1, 0));
     QTest::keyClick(list, Qt::Key_Return);
     ASSERT_EQ(opened.size(), 3u);
     EXPECT_EQ(opened[2], dir / "photo.jpg");

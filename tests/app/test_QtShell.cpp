@@ -29,7 +29,7 @@ class QtShellTest : public ::testing::Test {
     QtShell& shell = program.shell();
     EntryListView* list = program.window().entryList();
 
-    QString cell(int row, int column) { return list->topLevelItem(row)->text(column); }
+    QString cell(int row, int column) { return list->entryText(row, column); }
 };
 
 TEST_F(QtShellTest, ErrorAndInformationBoxesCarryTheirIconCaptionAndText) {
@@ -62,25 +62,23 @@ TEST_F(QtShellTest, QuestionsAnswerYesAndNo) {
     EXPECT_FALSE(shell.askYesNo("Are you Sure?", "Delete Original File"));
 }
 
-TEST_F(QtShellTest, RowsAreInsertedFilledAndEmptied) {
-    shell.insertRow(0, "0");
-    shell.setRowText(0, 1, "alpha.txt");
-    shell.setRowText(0, 2, "5 Bytes");
-    shell.insertRow(1, "1");
-    shell.setRowText(1, 1, "b\xe9ta.bin"); // a Latin-1 byte: shown, not dropped
-    shell.setRowText(1, 2, "4294967295 Bytes");
-    ASSERT_EQ(list->topLevelItemCount(), 2);
+TEST_F(QtShellTest, RowsAreShownAppendedAndEmptied) {
+    shell.showRows(
+        {{"0", "alpha.txt", "5 Bytes"},
+         {"1", "b\xe9ta.bin", "4294967295 Bytes"}}); // a Latin-1 byte: shown, not dropped
+    ASSERT_EQ(list->entryCount(), 2);
     EXPECT_EQ(cell(0, 0), QStringLiteral("0"));
     EXPECT_EQ(cell(0, 1), QStringLiteral("alpha.txt"));
     EXPECT_EQ(cell(0, 2), QStringLiteral("5 Bytes"));
     EXPECT_EQ(cell(1, 1), QStringLiteral("b\ufffdta.bin"));
     EXPECT_EQ(cell(1, 2), QStringLiteral("4294967295 Bytes"));
-    // Rows and columns that do not exist are left alone.
-    shell.setRowText(7, 1, "nowhere");
-    shell.setRowText(0, 3, "nowhere");
-    EXPECT_EQ(list->topLevelItemCount(), 2);
-    shell.deleteAllRows();
-    EXPECT_EQ(list->topLevelItemCount(), 0);
+    shell.appendRow({"2", "gamma", "1 Bytes"});
+    ASSERT_EQ(list->entryCount(), 3);
+    EXPECT_EQ(cell(2, 1), QStringLiteral("gamma"));
+    const QAbstractItemModel* model = list->model();
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Filename"));
+    shell.showRows({});
+    EXPECT_EQ(list->entryCount(), 0);
 }
 
 // A name from a safe made anywhere cannot break its row into lines or turn
@@ -96,41 +94,45 @@ TEST_F(QtShellTest, ANameThatWouldActInsteadOfShowingIsShownEscaped) {
          QStringLiteral("line\\xE2\\x80\\xA8sep")},
         {"caf\xc3\xa9", QStringLiteral("caf\u00e9")},
     };
-    shell.insertRow(0, "0");
     for (const auto& [name, cellText] : names) {
-        shell.setRowText(0, 1, name);
+        shell.showRows({{"0", name, "1 Bytes"}});
         EXPECT_EQ(cell(0, 1), cellText) << name;
+        shell.appendRow({"1", name, "1 Bytes"});
+        EXPECT_EQ(cell(1, 1), cellText) << name;
     }
 }
 
 TEST_F(QtShellTest, ColumnsWidenForTextThatWouldBeCutButNeverNarrow) {
-    shell.insertRow(0, "0");
-    shell.setRowText(0, 1, "a.txt");
-    shell.setRowText(0, 2, "5 Bytes");
+    shell.showRows({{"0", "a.txt", "5 Bytes"}});
     EXPECT_EQ(list->columnWidth(0), 128);
     EXPECT_EQ(list->columnWidth(1), 293);
     EXPECT_EQ(list->columnWidth(2), 80);
-    shell.insertRow(1, "1");
-    shell.setRowText(1, 1, std::string(49, 'W'));
-    shell.setRowText(1, 2, "4294967295 Bytes");
+    shell.appendRow({"1", std::string(49, 'W'), "4294967295 Bytes"});
     const QFontMetrics metrics(list->font());
-    EXPECT_GT(list->columnWidth(1), metrics.horizontalAdvance(QString(49, QLatin1Char('W'))));
-    EXPECT_GT(list->columnWidth(2), metrics.horizontalAdvance(QStringLiteral("4294967295 Bytes")));
+    const int nameWidth = list->columnWidth(1);
+    const int sizeWidth = list->columnWidth(2);
+    EXPECT_GT(nameWidth, metrics.horizontalAdvance(QString(49, QLatin1Char('W'))));
+    EXPECT_GT(sizeWidth, metrics.horizontalAdvance(QStringLiteral("4294967295 Bytes")));
+    shell.showRows({{"0", "a.txt", "5 Bytes"}});
+    EXPECT_EQ(list->columnWidth(1), nameWidth);
+    EXPECT_EQ(list->columnWidth(2), sizeWidth);
 }
 
 TEST_F(QtShellTest, FocusAndSelectionComeFromTheList) {
+    std::vector<EntryRow> rows;
     for (int row = 0; row < 5; ++row)
-        shell.insertRow(row, std::to_string(row));
+        rows.push_back({std::to_string(row), "file" + std::to_string(row), "1 Bytes"});
+    shell.showRows(rows);
     EXPECT_EQ(shell.focusedRow(), -1) << "no row has had the focus";
     EXPECT_EQ(shell.selectedCount(), 0);
     EXPECT_EQ(shell.nextSelectedRow(-1), -1);
 
-    list->setCurrentItem(list->topLevelItem(3));
+    list->focusEntry(3);
     EXPECT_EQ(shell.focusedRow(), 3);
     list->clearSelection();
-    list->topLevelItem(4)->setSelected(true);
-    list->topLevelItem(1)->setSelected(true);
-    list->topLevelItem(2)->setSelected(true);
+    list->selectEntry(4);
+    list->selectEntry(1);
+    list->selectEntry(2);
     EXPECT_EQ(shell.selectedCount(), 3);
     EXPECT_EQ(shell.nextSelectedRow(-1), 1);
     EXPECT_EQ(shell.nextSelectedRow(1), 2);
@@ -138,7 +140,7 @@ TEST_F(QtShellTest, FocusAndSelectionComeFromTheList) {
     EXPECT_EQ(shell.nextSelectedRow(4), -1);
     // The focused row need not be selected.
     EXPECT_EQ(shell.focusedRow(), 3);
-    shell.deleteAllRows();
+    shell.showRows({});
     EXPECT_EQ(shell.focusedRow(), -1);
 }
 

@@ -116,7 +116,7 @@ TEST_F(SafeLockingTest, EachEventLocksAndTheLockedViewOpensTheSafeAgain) {
         unlockWith(QString::fromStdString(password));
         ASSERT_TRUE(awaitLocked(false));
         EXPECT_TRUE(isSafeOpen(program->state()));
-        EXPECT_EQ(program->window().entryList()->topLevelItemCount(), 1);
+        EXPECT_EQ(program->window().entryList()->entryCount(), 1);
         EXPECT_EQ(program->window().windowTitle(), QStringLiteral("papers.cx \u2014 Quorvane"));
         EXPECT_NE(program->window().centralWidget(), view);
     }
@@ -133,7 +133,7 @@ TEST_F(SafeLockingTest, ChangesAreWrittenFirstAndAnOpenDialogGivesWay) {
         addDroppedFiles(program->session(), {added.string()});
         ASSERT_TRUE(script.waitUntilDone());
     }
-    ASSERT_EQ(program->window().entryList()->topLevelItemCount(), 2);
+    ASSERT_EQ(program->window().entryList()->entryCount(), 2);
     // The About box is open (a modal loop) when the screen locks; the lock
     // answers it, or the fallback below does and the test fails.
     bool sent = false;

@@ -50,13 +50,13 @@ class BusyCheckingShell : public ScriptedShell {
         noteCall("HideProgress");
         ScriptedShell::HideProgress();
     }
-    void deleteAllRows() override {
-        noteCall("deleteAllRows");
-        ScriptedShell::deleteAllRows();
+    void showRows(std::vector<EntryRow> shown) override {
+        noteCall("showRows");
+        ScriptedShell::showRows(std::move(shown));
     }
-    void insertRow(int row, const std::string& column0) override {
-        noteCall("insertRow");
-        ScriptedShell::insertRow(row, column0);
+    void appendRow(EntryRow row) override {
+        noteCall("appendRow");
+        ScriptedShell::appendRow(std::move(row));
     }
     void SetSafeButtonsEnabled(bool enabled) override {
         noteCall("SetSafeButtonsEnabled");

@@ -119,27 +119,6 @@ void ScriptedShell::runBusy(const std::function<void()>& step) {
     step();
 }
 
-void ScriptedShell::deleteAllRows() {
-    rows.clear();
-}
-
-void ScriptedShell::insertRow(int row, const std::string& column0) {
-    ASSERT_GE(row, 0);
-    ASSERT_LE(static_cast<std::size_t>(row), rows.size());
-    rows.insert(rows.begin() + row, ListRow{column0, "", ""});
-}
-
-void ScriptedShell::setRowText(int row, int column, const std::string& text) {
-    ASSERT_GE(row, 0);
-    ASSERT_LT(static_cast<std::size_t>(row), rows.size());
-    if (column == 1)
-        rows[static_cast<std::size_t>(row)].name = text;
-    else if (column == 2)
-        rows[static_cast<std::size_t>(row)].size = text;
-    else
-        ADD_FAILURE() << "setRowText on column " << column;
-}
-
 int ScriptedShell::nextSelectedRow(int after) {
     auto next = selected.upper_bound(after);
     return next == selected.end() ? -1 : *next;

@@ -21,15 +21,16 @@ struct ShownMessage {
     bool operator==(const ShownMessage&) const = default;
 };
 
-struct ListRow {
-    std::string number;
-    std::string name;
-    std::string size;
-    bool operator==(const ListRow&) const = default;
-};
+using ListRow = EntryRow;
 
-class ScriptedShell : public Shell {
+class ScriptedShell : public Conversation,
+                      public FilePickers,
+                      public BusySteps,
+                      public EntryList,
+                      public Shell {
   public:
+    ScriptedShell() : Shell(*this, *this, *this, *this) {}
+
     // --- answers, consumed in order ---
     std::deque<bool> yesNoAnswers;
     // A password answer: the text typed, or std::nullopt for Cancel.
@@ -79,9 +80,8 @@ class ScriptedShell : public Shell {
     void ShowProgress(const std::string& text) override;
     void HideProgress() override;
     void runBusy(const std::function<void()>& step) override;
-    void deleteAllRows() override;
-    void insertRow(int row, const std::string& column0) override;
-    void setRowText(int row, int column, const std::string& text) override;
+    void showRows(std::vector<EntryRow> shown) override { rows = std::move(shown); }
+    void appendRow(EntryRow row) override { rows.push_back(std::move(row)); }
     int focusedRow() override { return focused; }
     int nextSelectedRow(int after) override;
     int selectedCount() override { return static_cast<int>(selected.size()); }
