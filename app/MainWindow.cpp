@@ -107,6 +107,10 @@ void MainWindow::buildMenus() {
         for (const auto& item : definition.items) {
             QAction* action = menu->addAction(text(item.text));
             action->setData(item.id);
+            if (item.keys != nullptr) {
+                action->setShortcut(QKeySequence(QString::fromLatin1(item.keys)));
+                action->setShortcutContext(Qt::WindowShortcut);
+            }
             const int id = item.id;
             connect(action, &QAction::triggered, this, [this, id] { routeCommand(id); });
             if (id == command::SealSafe)

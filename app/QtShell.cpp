@@ -88,14 +88,15 @@ void QtShell::showMessage(const std::string& text, const std::string& caption, M
 }
 
 // Every question the operations ask is one where No keeps data: an original
-// stays, an unsaved safe stays open, a plain safe stays plain.
+// stays, an unsaved safe stays open, a plain safe stays plain. So No is what
+// Enter answers, and the box warns, as one that may lose data should.
 bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
     if (answersItself())
         return false;
     clearBusyBoxForDialog();
-    QMessageBox box(QMessageBox::Information, shown(caption), shown(text),
+    QMessageBox box(QMessageBox::Warning, shown(caption), shown(text),
                     QMessageBox::Yes | QMessageBox::No, owner());
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(QMessageBox::No);
     widenForCaption(box);
     return box.exec() == QMessageBox::Yes;
 }

@@ -24,6 +24,9 @@ inline constexpr int FirstHeight = 500;
 struct CommandItem {
     int id;
     const char* text;
+    // The key that runs the command from anywhere in the window, shown beside
+    // it in the menu (QKeySequence's portable text); none for nullptr.
+    const char* keys = nullptr;
 };
 
 struct MenuDefinition {
@@ -32,16 +35,16 @@ struct MenuDefinition {
 };
 
 inline constexpr std::array<CommandItem, 5> FileMenu = {{
-    {command::NewSafe, "&New Safe"},
-    {command::OpenSafe, "&Open Safe"},
-    {command::Save, "&Save"},
+    {command::NewSafe, "&New Safe", "Ctrl+N"},
+    {command::OpenSafe, "&Open Safe", "Ctrl+O"},
+    {command::Save, "&Save", "Ctrl+S"},
     {command::Lock, "&Lock"},
-    {command::SaveAndExit, "Save && E&xit"},
+    {command::SaveAndExit, "Save && E&xit", "Ctrl+Q"},
 }};
 inline constexpr std::array<CommandItem, 4> EditMenu = {{
     {command::AddFile, "&Add File"},
-    {command::DeleteFile, "&Delete File"},
-    {command::RenameFile, "&Rename File"},
+    {command::DeleteFile, "&Delete File", "Del"},
+    {command::RenameFile, "&Rename File", "F2"},
     {command::Preferences, "&Preferences..."},
 }};
 inline constexpr std::array<CommandItem, 3> SafeOptionsMenu = {{

@@ -174,17 +174,37 @@ TEST_F(MainWindowKeyboardTest, MenuKeyOnTheFocusedRowOpensTheRowMenu) {
     EXPECT_TRUE(routed.empty()) << "closing the row menu ran command " << routed.front();
 }
 
-TEST_F(MainWindowKeyboardTest, DeleteKeyOnARowRunsNoCommand) {
+// The standard keys run their commands from the list and are shown in the
+// menus; in the name filter, Delete edits the text.
+TEST_F(MainWindowKeyboardTest, StandardKeysRunTheirCommandsAndTheMenusShowThem) {
     fillRows(3);
     showActive();
     focusRow(2);
-    // The command table gives the Delete key no command: deleting goes
-    // through the menu, the toolbar or the row menu, which ask first.
-    QTest::keyClick(window.windowHandle(), Qt::Key_Delete);
-    QTest::keyClick(window.entryList(), Qt::Key_Delete);
-    QApplication::processEvents();
-    EXPECT_TRUE(routed.empty()) << "the Delete key ran command " << routed.front();
-    EXPECT_EQ(window.entryList()->entryCount(), 3);
+    const std::vector<std::tuple<Qt::Key, Qt::KeyboardModifiers, int, QString>> keys = {
+        {Qt::Key_N, Qt::ControlModifier, 32779, "Ctrl+N"},
+        {Qt::Key_O, Qt::ControlModifier, 32771, "Ctrl+O"},
+        {Qt::Key_S, Qt::ControlModifier, 32772, "Ctrl+S"},
+        {Qt::Key_Q, Qt::ControlModifier, 105, "Ctrl+Q"},
+        {Qt::Key_Delete, Qt::NoModifier, 32780, "Del"},
+        {Qt::Key_F2, Qt::NoModifier, 32773, "F2"},
+    };
+    for (const auto& [key, modifiers, id, shown] : keys) {
+        routed.clear();
+        QTest::keyClick(window.entryList(), key, modifiers);
+        EXPECT_EQ(routed, std::vector<int>{id}) << shown.toStdString();
+        bool inMenu = false;
+        for (QAction* action : window.findChildren<QAction*>())
+            inMenu =
+                inMenu || (action->data().toInt() == id && action->shortcut().toString() == shown);
+        EXPECT_TRUE(inMenu) << shown.toStdString() << " not shown in a menu";
+    }
+    routed.clear();
+    window.nameFilter()->setFocus();
+    window.nameFilter()->setText(QStringLiteral("ab"));
+    window.nameFilter()->setCursorPosition(0);
+    QTest::keyClick(window.nameFilter(), Qt::Key_Delete);
+    EXPECT_EQ(window.nameFilter()->text(), QStringLiteral("b"));
+    EXPECT_TRUE(routed.empty());
 }
 
 TEST(PasswordDialogScreenReader, EveryControlIsNamedAndTheFieldIsAPasswordField) {

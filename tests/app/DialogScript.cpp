@@ -81,7 +81,9 @@ void DialogScript::expectQuestion(const QString& caption, const QString& text, b
     expect("question " + text.toStdString(), [=](QWidget* widget) {
         auto* box = qobject_cast<QMessageBox*>(widget);
         ASSERT_NE(box, nullptr) << "expected a question, got " << describe(widget);
-        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        // A question may lose data on Yes: it warns, and Enter answers No.
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
         EXPECT_EQ(box->windowTitle(), caption);
         EXPECT_EQ(box->text(), text);
         EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
