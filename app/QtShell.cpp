@@ -5,8 +5,10 @@
 #include "dialogs/Dialogs.h"
 #include "entries/NameText.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpacerItem>
 
 #include <cstdio>
@@ -99,6 +101,41 @@ bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
     box.setDefaultButton(QMessageBox::No);
     widenForCaption(box);
     return box.exec() == QMessageBox::Yes;
+}
+
+namespace {
+
+constexpr const char* ExistingFileCaption = "File Exists";
+constexpr const char* ExistingFileText =
+    "A different file of this name is already in the folder:\n%1\n\nReplace it with the "
+    "stored file, skip the stored file, or keep both (the stored file under a new name)?";
+constexpr const char* ForAllText = "Do this for all";
+
+} // namespace
+
+// Keep Both destroys nothing, so it is the default, and what an unseen or
+// closed box answers.
+ExistingFileAnswer QtShell::askExistingFile(const std::string& path) {
+    if (answersItself())
+        return {};
+    clearBusyBoxForDialog();
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(ExistingFileCaption),
+                    QString::fromUtf8(ExistingFileText).arg(shown(path)), QMessageBox::NoButton,
+                    owner());
+    QPushButton* replace = box.addButton(QStringLiteral("&Replace"), QMessageBox::DestructiveRole);
+    QPushButton* skip = box.addButton(QStringLiteral("&Skip"), QMessageBox::RejectRole);
+    QPushButton* keepBoth = box.addButton(QStringLiteral("&Keep Both"), QMessageBox::AcceptRole);
+    box.setDefaultButton(keepBoth);
+    box.setEscapeButton(keepBoth);
+    box.setCheckBox(new QCheckBox(QString::fromUtf8(ForAllText), &box));
+    widenForCaption(box);
+    box.exec();
+    ExistingFileAnswer answer{ExistingFileChoice::KeepBoth, box.checkBox()->isChecked()};
+    if (box.clickedButton() == replace)
+        answer.choice = ExistingFileChoice::Replace;
+    else if (box.clickedButton() == skip)
+        answer.choice = ExistingFileChoice::Skip;
+    return answer;
 }
 
 std::optional<std::string> QtShell::askPassword() {

@@ -43,6 +43,7 @@ class QtShell : public Conversation,
     void showMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
     bool askYesNo(const std::string& text, const std::string& caption) override;
+    ExistingFileAnswer askExistingFile(const std::string& path) override;
     std::optional<std::string> askPassword() override;
     std::optional<std::string> askPasswordConfirmation() override;
     std::optional<std::string> askNewEntryName() override;

@@ -9,6 +9,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -60,6 +63,50 @@ TEST_F(QtShellTest, QuestionsAnswerYesAndNo) {
                           false);
     EXPECT_TRUE(shell.askYesNo("Are you Sure?", "Delete Original File"));
     EXPECT_FALSE(shell.askYesNo("Are you Sure?", "Delete Original File"));
+}
+
+// An extraction meeting a different file asks Replace, Skip or Keep Both,
+// with "Do this for all"; Keep Both, which destroys nothing, is the default
+// and what Esc answers.
+TEST_F(QtShellTest, AnExistingFileIsAskedAboutWithKeepBothAsTheDefault) {
+    struct Case {
+        QString button; // empty: Esc
+        bool forAll;
+        ExistingFileChoice expected;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("&Replace"), false, ExistingFileChoice::Replace},
+        {QStringLiteral("&Skip"), true, ExistingFileChoice::Skip},
+        {QStringLiteral("&Keep Both"), true, ExistingFileChoice::KeepBoth},
+        {QString(), false, ExistingFileChoice::KeepBoth},
+    };
+    for (const Case& expected : cases) {
+        DialogScript script;
+        script.expect("existing file", [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->icon(), QMessageBox::Warning);
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("File Exists"));
+            EXPECT_TRUE(box->text().contains(QStringLiteral("/dest/notes.txt")));
+            ASSERT_NE(box->defaultButton(), nullptr);
+            EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("&Keep Both"));
+            ASSERT_NE(box->checkBox(), nullptr);
+            EXPECT_EQ(box->checkBox()->text(), QStringLiteral("Do this for all"));
+            EXPECT_FALSE(box->checkBox()->isChecked());
+            box->checkBox()->setChecked(expected.forAll);
+            if (expected.button.isEmpty()) {
+                QTest::keyClick(box, Qt::Key_Escape);
+                return;
+            }
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == expected.button)
+                    button->click();
+        });
+        const ExistingFileAnswer answer = shell.askExistingFile("/dest/notes.txt");
+        EXPECT_EQ(answer.choice, expected.expected) << expected.button.toStdString();
+        EXPECT_EQ(answer.forAll, expected.forAll) << expected.button.toStdString();
+        EXPECT_EQ(script.pending(), 0u);
+    }
 }
 
 TEST_F(QtShellTest, RowsAreShownAppendedAndEmptied) {
