@@ -74,6 +74,20 @@ void widenForCaption(QMessageBox& box) {
                       grid->rowCount(), 0, 1, grid->columnCount());
 }
 
+// A report that lists many files (one line each after its first, which sums
+// them up) would make a box taller than the screen, its OK button out of
+// reach: the list goes into the box's scrollable details instead.
+constexpr qsizetype MostLinesShown = 12;
+
+void keepOnScreen(QMessageBox& box) {
+    const QString text = box.text();
+    if (text.count(QLatin1Char('\n')) < MostLinesShown)
+        return;
+    const qsizetype firstBreak = text.indexOf(QLatin1Char('\n'));
+    box.setText(text.left(firstBreak));
+    box.setDetailedText(text.mid(firstBreak + 1));
+}
+
 } // namespace
 
 void QtShell::showMessage(const std::string& text, const std::string& caption, MessageIcon icon) {
@@ -84,6 +98,7 @@ void QtShell::showMessage(const std::string& text, const std::string& caption, M
     clearBusyBoxForDialog();
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                     shown(caption), shown(text), QMessageBox::Ok, owner());
+    keepOnScreen(box);
     box.setDefaultButton(QMessageBox::Ok);
     widenForCaption(box);
     box.exec();

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -105,6 +106,37 @@ TEST_F(QtShellTest, AnExistingFileIsAskedAboutWithKeepBothAsTheDefault) {
         const ExistingFileAnswer answer = shell.askExistingFile("/dest/notes.txt");
         EXPECT_EQ(answer.choice, expected.expected) << expected.button.toStdString();
         EXPECT_EQ(answer.forAll, expected.forAll) << expected.button.toStdString();
+        EXPECT_EQ(script.pending(), 0u);
+    }
+}
+
+// A report of many files fits the screen: its first line in the box, the
+// list in the scrollable details. A short one shows whole.
+TEST_F(QtShellTest, AReportOfManyFilesKeepsItsListInTheDetails) {
+    std::string many = "2000 entries were written under a new name:";
+    for (int entry = 0; entry < 2000; ++entry)
+        many += "\nEntry " + std::to_string(entry) + " a.txt was written as a (2).txt";
+    const std::vector<std::tuple<std::string, QString, bool>> cases = {
+        {many, QStringLiteral("2000 entries were written under a new name:"), true},
+        {"1 entry was kept:\nEntry 3 b.txt", QStringLiteral("1 entry was kept:\nEntry 3 b.txt"),
+         false},
+    };
+    for (const auto& [text, shownText, detailed] : cases) {
+        DialogScript script;
+        script.expect("report", [&](QWidget* widget) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(), shownText);
+            EXPECT_EQ(box->detailedText().isEmpty(), !detailed);
+            if (detailed) {
+                EXPECT_TRUE(box->detailedText().startsWith(QStringLiteral("Entry 0 a.txt")));
+                EXPECT_EQ(box->detailedText().count(QLatin1Char('\n')), 1999);
+            }
+            const QRect screen = box->screen()->availableGeometry();
+            EXPECT_LE(box->sizeHint().height(), screen.height());
+            box->button(QMessageBox::Ok)->click();
+        });
+        shell.showMessage(text, "Success!", MessageIcon::Information);
         EXPECT_EQ(script.pending(), 0u);
     }
 }
