@@ -61,15 +61,19 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
                                MessageIcon::Information);
     const std::vector<std::string>& files = sources.files;
     const int count = static_cast<int>(files.size());
+    // A drop is added whole or not at all, as the tool adds: every file is
+    // measured before the first goes in, and one that cannot be stored ends
+    // the drop with nothing added.
+    std::vector<SourceFile> measured(files.size());
+    for (std::size_t i = 0; isSafeOpen(session.state) && i < files.size(); ++i)
+        if (!measureSource(session, files[i], measured[i], text::NothingOfTheDropAdded))
+            return;
     for (int i = 0; i < count; ++i) {
         if (!isSafeOpen(session.state)) {
             shell.talk.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
             continue;
         }
-        SourceFile source;
-        // A refused file ends the drop; the files added before it stay.
-        if (!measureSource(session, files[static_cast<std::size_t>(i)], source))
-            return;
+        const SourceFile& source = measured[static_cast<std::size_t>(i)];
         if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
             return;
         // One save per erased file: a file is destroyed only once the safe

@@ -40,19 +40,19 @@ bool exceedsContainer(const ContainerIndex& index, std::uint64_t size) {
     return newEnd > ContainerLimit;
 }
 
-bool measureSource(Session& session, const std::string& path, SourceFile& source) {
+bool measureSource(Session& session, const std::string& path, SourceFile& source,
+                   const std::string& consequence) {
     source.path = path;
     source.size = fileSize(path);
-    if (source.size == 0) {
-        session.shell.talk.showMessage(text::unableToGetFilesizeOf(path), text::CaptionError,
-                                       MessageIcon::Error);
+    const auto refuse = [&](const std::string& why) {
+        session.shell.talk.showMessage(consequence.empty() ? why : why + "\n" + consequence,
+                                       text::CaptionError, MessageIcon::Error);
         return false;
-    }
-    if (exceedsContainer(session.state, source.size)) {
-        session.shell.talk.showMessage(text::fileTooLargeFor(path), text::CaptionError,
-                                       MessageIcon::Error);
-        return false;
-    }
+    };
+    if (source.size == 0)
+        return refuse(text::unableToGetFilesizeOf(path));
+    if (exceedsContainer(session.state, source.size))
+        return refuse(text::fileTooLargeFor(path));
     source.before = takeSourceSnapshot(path);
     return true;
 }

@@ -26,7 +26,9 @@ bool exceedsContainer(const ContainerIndex& index, std::uint64_t size);
 
 // Measures the source; tells the user which file and returns false when it
 // cannot be stored (size 0 or unknown, too large). Nothing has been written then.
-bool measureSource(Session& session, const std::string& path, SourceFile& source);
+// consequence, when given, is said on a line of its own below the reason.
+bool measureSource(Session& session, const std::string& path, SourceFile& source,
+                   const std::string& consequence = "");
 
 // Appends the measured source under the busy box with progressText and
 // refreshes the list. On failure the safe is as it was; the user is told why

@@ -27,6 +27,8 @@ inline constexpr const char* EraseOriginalQuestion =
 inline constexpr const char* EraseOriginalsQuestion =
     "Would you like to Securely Erase the original files?";
 inline constexpr const char* AreYouSure = "Are you Sure?";
+inline constexpr const char* NothingOfTheDropAdded =
+    "Nothing was added: a drop goes into the safe whole or not at all.";
 inline constexpr const char* UnableToOpenFile = "Unable to Open File.";
 inline constexpr const char* UnableToGetFilesize = "Unable to get filesize";
 inline constexpr const char* AddingFile = "Adding File...";
