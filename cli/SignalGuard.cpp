@@ -5,6 +5,7 @@
 #include "storage/files/FolderRemoval.h"
 #include "storage/files/UnfinishedFiles.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -93,10 +94,9 @@ bool signalPending() {
     // Not SIGXFSZ: one raised by our own write stays pending on this thread
     // for good (the write failed with EFBIG instead), and no watcher would
     // come for it. One sent from outside reaches the watcher all the same.
-    for (int signal : EndingSignals)
-        if (signal != SIGXFSZ && sigismember(&pending, signal) == 1)
-            return true;
-    return false;
+    return std::ranges::any_of(EndingSignals, [&](int signal) {
+        return signal != SIGXFSZ && sigismember(&pending, signal) == 1;
+    });
 }
 
 } // namespace

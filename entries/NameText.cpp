@@ -29,7 +29,8 @@ char32_t utf8CodePointAt(const std::string& name, std::size_t at, std::size_t& l
     if (lead < 0x80) {
         length = 1;
         return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
+    }
+    if ((lead & 0xE0) == 0xC0) {
         count = 2, point = lead & 0x1F, smallest = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
         count = 3, point = lead & 0x0F, smallest = 0x800;
