@@ -105,6 +105,7 @@ DesktopProgram::DesktopProgram()
         folder_.openRow(row);
     });
     window_.setSafeEndingHandler([this] { folder_.unmount(); });
+    folder_.nobodyAnswers = [this] { return shell_.answersItself(); };
     QObject::connect(&folder_, &OpenFolder::entriesChanged, &window_, [this] { followFolder(); });
     locking_.listen(dialogs::loadClosePreferences());
     bindLockShortcut();

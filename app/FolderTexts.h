@@ -33,6 +33,11 @@ inline std::string tryAgainToStore(const std::string& name) {
 inline std::string reallyGiveUp(const std::string& name) {
     return "Give up " + name + "? What was written to it in the folder is lost.";
 }
+// Told (on standard error) when the program ends with nobody to answer.
+inline std::string givenUpAtEnd(const std::string& name) {
+    return name + " could not be stored in the safe as the program ended; what was written to "
+                  "it in the folder is lost.";
+}
 inline constexpr const char* TimedSaveFailed =
     "The safe could not be written after the changes made in its folder. It is tried again in a "
     "minute; Save tries at once.";

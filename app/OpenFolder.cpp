@@ -220,6 +220,12 @@ void OpenFolder::keepUnstoredFiles() {
         for (const auto& [name, error] : failures)
             names += (names.empty() ? "" : ", ") + name;
         const std::string reason = std::strerror(failures.front().second);
+        if (nobodyAnswers && nobodyAnswers()) {
+            // One try was made just now; asking again would loop for ever.
+            session_.shell.talk.showMessage(withReason(folder_text::givenUpAtEnd(names), reason),
+                                            folder_text::Caption, MessageIcon::Error);
+            return;
+        }
         if (session_.shell.talk.askYesNo(withReason(folder_text::tryAgainToStore(names), reason),
                                          folder_text::Caption))
             continue;

@@ -57,6 +57,11 @@ class OpenFolder : public QObject {
     // Called on the folder's thread at each request: the safe is in use.
     std::function<void()> onRequest;
 
+    // True while nobody is there to answer (the program is asked to end): the
+    // boxes then answer by themselves, and a question asked again after
+    // every answer would never end.
+    std::function<bool()> nobodyAnswers;
+
     // How a folder or file is handed to the desktop (tests record instead).
     std::function<bool(const QUrl&)> openUrl;
 

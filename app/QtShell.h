@@ -63,8 +63,10 @@ class QtShell : public Conversation,
     void SetSafeButtonsEnabled(bool enabled) override;
     void destroyMainWindow() override;
 
-  private:
+    // True while the boxes answer by themselves (see Answering).
     bool answersItself() const { return answering_ != Answering::User; }
+
+  private:
     bool hasDisplay() const { return answering_ != Answering::NoDisplay; }
     // The window, or nullptr where no widget may be touched.
     MainWindow* reachableWindow() const;

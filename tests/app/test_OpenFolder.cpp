@@ -166,54 +166,67 @@ TEST_F(OpenFolderTest, TheCloseWaitsForAFileStillOpenInTheFolderWhenAsked) {
 }
 
 // A file that cannot be stored (a full disk under the working folder) is
-// not dropped with the folder unless the user says so twice.
+// not dropped with the folder unless the user says so twice; when the
+// program is asked to end and nobody answers, it is tried once more, named,
+// and the program ends rather than asking for ever.
 TEST_F(OpenFolderTest, AFileThatCannotBeStoredIsGivenUpOnlyWhenAskedTwice) {
-    const fs::path small = folder.path() / "small";
-    fs::create_directories(small);
-    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0)
-        GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
-    // Gone with the test, however it ends, with TMPDIR as it was.
-    struct SmallDisk {
-        fs::path dir;
-        std::optional<std::string> savedTmp;
-        ~SmallDisk() {
-            savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
-            ::umount2(dir.c_str(), MNT_DETACH);
+    for (const bool nobodyThere : {false, true}) {
+        SCOPED_TRACE(nobodyThere ? "asked to end" : "the user answers");
+        const fs::path small = folder.path() / "small";
+        fs::create_directories(small);
+        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0)
+            GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+        // Gone with the test, however it ends, with TMPDIR as it was.
+        struct SmallDisk {
+            fs::path dir;
+            std::optional<std::string> savedTmp;
+            ~SmallDisk() {
+                savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
+                ::umount2(dir.c_str(), MNT_DETACH);
+            }
+        };
+        const char* tmpBefore = std::getenv("TMPDIR");
+        const SmallDisk disk{small, tmpBefore != nullptr ? std::optional<std::string>(tmpBefore)
+                                                         : std::nullopt};
+        ::setenv("TMPDIR", small.c_str(), 1);
+        {
+            DesktopProgram program;
+            start(program);
+            folderItem(program)->trigger();
+            const fs::path dir = runtime / "quorvane" / "papers";
+            const std::string big(1200 * 1024, 'b');
+            test::DialogScript script;
+            const QString caption = QString::fromUtf8(folder_text::Caption);
+            const QString full = QString::fromUtf8(std::strerror(ENOSPC));
+            script.expectMessage(QMessageBox::Critical, caption,
+                                 QString::fromUtf8(folder_text::notStored("big.bin")) + "\n" +
+                                     full);
+            const int fd = ::open((dir / "big.bin").c_str(), O_WRONLY | O_CREAT, 0600);
+            ASSERT_GE(fd, 0);
+            EXPECT_EQ(::write(fd, big.data(), big.size()), static_cast<ssize_t>(big.size()));
+            EXPECT_NE(::close(fd), 0) << "close() tells the program";
+            EXPECT_TRUE(script.waitUntilDone());
+            if (nobodyThere) {
+                program.endOnRequest();
+                EXPECT_TRUE(program.window().hasEnded());
+                EXPECT_FALSE(isMounted(dir));
+            } else {
+                script.expectQuestion(
+                    caption,
+                    QString::fromUtf8(folder_text::tryAgainToStore("big.bin")) + "\n" + full, true);
+                script.expectQuestion(caption,
+                                      QString::fromUtf8(folder_text::tryAgainToStore("big.bin")) +
+                                          "\n" + full,
+                                      false);
+                script.expectQuestion(
+                    caption, QString::fromUtf8(folder_text::reallyGiveUp("big.bin")), true);
+                EXPECT_TRUE(program.window().close());
+                EXPECT_TRUE(script.waitUntilDone());
+                EXPECT_FALSE(isMounted(dir));
+            }
         }
-    };
-    const char* tmpBefore = std::getenv("TMPDIR");
-    const SmallDisk disk{small, tmpBefore != nullptr ? std::optional<std::string>(tmpBefore)
-                                                     : std::nullopt};
-    ::setenv("TMPDIR", small.c_str(), 1);
-    {
-        DesktopProgram program;
-        start(program);
-        folderItem(program)->trigger();
-        const fs::path dir = runtime / "quorvane" / "papers";
-        const std::string big(1200 * 1024, 'b');
-        test::DialogScript script;
-        const QString caption = QString::fromUtf8(folder_text::Caption);
-        const QString full = QString::fromUtf8(std::strerror(ENOSPC));
-        script.expectMessage(QMessageBox::Critical, caption,
-                             QString::fromUtf8(folder_text::notStored("big.bin")) + "\n" + full);
-        const int fd = ::open((dir / "big.bin").c_str(), O_WRONLY | O_CREAT, 0600);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(::write(fd, big.data(), big.size()), static_cast<ssize_t>(big.size()));
-        EXPECT_NE(::close(fd), 0) << "close() tells the program";
-        EXPECT_TRUE(script.waitUntilDone());
-        script.expectQuestion(
-            caption, QString::fromUtf8(folder_text::tryAgainToStore("big.bin")) + "\n" + full,
-            true);
-        script.expectQuestion(
-            caption, QString::fromUtf8(folder_text::tryAgainToStore("big.bin")) + "\n" + full,
-            false);
-        script.expectQuestion(caption, QString::fromUtf8(folder_text::reallyGiveUp("big.bin")),
-                              true);
-        EXPECT_TRUE(program.window().close());
-        EXPECT_TRUE(script.waitUntilDone());
-        EXPECT_FALSE(isMounted(dir));
+        EXPECT_EQ(test::listSafe(safe, password).size(), 2u);
     }
-    EXPECT_EQ(test::listSafe(safe, password).size(), 2u);
 }
 
 // Without a runtime folder the window mounts under the temporary folder,
