@@ -25,10 +25,9 @@ CliOutcome<bool> sameBytes(SafeState& state, std::size_t row, const SourceFile& 
     for (std::uint64_t at = 0; at < source.size; at += CompareBlock) {
         const auto count =
             static_cast<std::size_t>(std::min<std::uint64_t>(CompareBlock, source.size - at));
-        const std::int64_t got =
-            readEntryContent(*state.workingCopy, state, row, at, stored.data(), count);
+        const std::int64_t got = contentsOf(state).read(state, row, at, stored.data(), count);
         if (got != static_cast<std::int64_t>(count))
-            return CliFailure{ExitCode::Failed, failureText(state.workingCopy->lastError())};
+            return CliFailure{ExitCode::Failed, failureText(contentsOf(state).lastError())};
         if (!file->readAt(at, given.data(), count))
             return CliFailure{ExitCode::Failed,
                               source.path + ": " + failureText(file->lastError())};

@@ -41,7 +41,7 @@ ExitCode runCat(CommandRun& run) {
     const auto row = static_cast<std::size_t>(run.numbers.front());
     FdOutputBuffer buffer(STDOUT_FILENO);
     std::ostream out(&buffer);
-    const bool whole = extractEntryContent(*state.workingCopy, state, row, out);
+    const bool whole = contentsOf(state).extract(state, row, out);
     out.flush();
     if (buffer.error() != 0) {
         if (outputReaderGone(STDOUT_FILENO, buffer.error()))

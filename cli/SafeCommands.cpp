@@ -232,7 +232,7 @@ ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& pa
 
     ExitCode code =
         invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);
-    state.workingCopy.reset();
+    discardWorkingCopy(state);
     return code;
 }
 

@@ -32,12 +32,8 @@ std::string storedNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool exceedsContainer(const ContainerIndex& index, std::uint64_t size) {
-    if (size > ContainerLimit)
-        return true;
-    std::uint64_t newEnd = std::uint64_t{index.indexOffset} + EntryHeaderSize + size +
-                           IndexRowSize * (std::uint64_t{index.entryCount} + 1);
-    return newEnd > ContainerLimit;
+bool exceedsContainer(SafeState& state, std::uint64_t size) {
+    return !fitsContents(contentsOf(state), state, size);
 }
 
 bool measureSource(Session& session, const std::string& path, SourceFile& source,
@@ -107,8 +103,8 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     int error = 0;
     const std::unique_ptr<PlainFile> from = PlainFile::open(source.path, O_RDONLY, error);
     const auto append = [&] {
-        result = appendEntry(*session.state.workingCopy, session.state, *from, storedName,
-                             source.size, progress);
+        result =
+            contentsOf(session.state).add(session.state, *from, storedName, source.size, progress);
     };
     if (from && source.size <= ShortCopyLimit)
         shell.busy.runShortStep(append);

@@ -22,7 +22,7 @@ std::string storedNameOf(const std::string& path);
 
 // True when an entry of size bytes cannot go into the loaded container: the
 // size field is read back as 32 bits, and every offset is 32 bits.
-bool exceedsContainer(const ContainerIndex& index, std::uint64_t size);
+bool exceedsContainer(SafeState& state, std::uint64_t size);
 
 // Measures the source; tells the user which file and returns false when it
 // cannot be stored (size 0 or unknown, too large). Nothing has been written then.

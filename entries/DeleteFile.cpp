@@ -35,7 +35,7 @@ void deleteFile(Session& session) {
     }
     const ProgressCallback progress = shell.busy.byteProgress();
     RemoveResult result = RemoveResult::Failed;
-    shell.busy.runBusy([&] { result = removeEntry(*state.workingCopy, state, row, progress); });
+    shell.busy.runBusy([&] { result = contentsOf(state).remove(state, row, progress); });
     // Records moved half-way no longer fit the index: what the working copy
     // holds now must never become the safe.
     if (result == RemoveResult::Torn)

@@ -68,8 +68,7 @@ bool holdsEntry(Session& session, ExtractFolder& folder, const std::string& name
     runStep(session, entry, [&] {
         same = holdsEntryBytes(folder, name, state.entryDetails[entry].size,
                                [&](std::uint64_t offset, void* into, std::size_t count) {
-                                   return readEntryContent(*state.workingCopy, state, entry, offset,
-                                                           into, count);
+                                   return contentsOf(state).read(state, entry, offset, into, count);
                                });
     });
     return same;
@@ -128,10 +127,14 @@ void extractRow(Session& session, ExtractFolder& folder, const std::string& fold
         result = writeEntryFile(
             folder, name,
             [&](std::ostream& out) {
-                return extractEntryContent(*state.workingCopy, state, entry, out, progress);
+                return contentsOf(state).extract(state, entry, out, progress);
             },
             beside);
     });
+    // Our own words for a damaged file, not the working copy's: the other
+    // files of the safe still extract.
+    if (result.outcome == TargetOutcome::Failed && contentsOf(state).lastError() == ContentDamaged)
+        result.detail = std::string(text::StoredFileDamaged) + text::IncompleteFileRemoved;
     if (result.outcome == TargetOutcome::Skipped)
         report.skipped.push_back({row, name, result.detail});
     else if (result.outcome == TargetOutcome::Failed)

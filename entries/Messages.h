@@ -136,6 +136,10 @@ inline constexpr const char* NameNotPlain =
 inline constexpr const char* TargetNotPlainFile =
     "something that is not an ordinary file (a folder, a link, a device) already has that name";
 inline constexpr const char* WorkingCopyUnreadable = "the safe's working copy could not be read";
+// A sealed safe's file whose stored bytes do not open: only that file fails.
+inline constexpr const char* StoredFileDamaged =
+    "the file is damaged in the safe (the part of the safe file that holds it was changed or cut "
+    "off)";
 // Said after the reason when an entry could not be written in full, or not put
 // in place once it was.
 inline constexpr const char* IncompleteFileRemoved = "; the incomplete file was removed";

@@ -31,8 +31,7 @@ void renameFile(Session& session) {
         return;
     }
     const bool written =
-        renameEntry(*state.workingCopy, state, static_cast<std::size_t>(session.CurrentRow),
-                    makeEntryName(newEntryName));
+        contentsOf(state).rename(state, static_cast<std::size_t>(session.CurrentRow), newEntryName);
     // A name field written only in part is neither the old name nor the new:
     // the working copy is no longer what the user changed it to.
     if (!written)

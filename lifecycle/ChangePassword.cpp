@@ -4,28 +4,52 @@
 
 namespace quorvane {
 
+namespace {
+
+bool rewrapVaultKey(Session& session, VaultContents& vault) {
+    vault::Outcome outcome = vault::Outcome::KeyFailed;
+    const std::string password = session.state.password;
+    session.shell.busy.ShowProgress(lifecycle_text::DerivingKey);
+    session.shell.busy.runBusy([&] {
+        outcome = vault.changePassword(password);
+        if (outcome == vault::Outcome::Done)
+            session.state.safeLock.expectCurrent();
+    });
+    session.shell.busy.HideProgress();
+    if (outcome == vault::Outcome::Done)
+        return true;
+    const std::string reason = outcome == vault::Outcome::KeyFailed
+                                   ? lifecycle_text::KeyNotDerived
+                                   : failureText(vault.lastError());
+    session.shell.talk.showMessage(withReason(lifecycle_text::FailedToSave, reason),
+                                   lifecycle_text::Error, MessageIcon::Error);
+    return false;
+}
+
+} // namespace
+
 void changePassword(Session& session) {
     SafeState& state = session.state;
     if (refuseIfReadOnly(session))
         return;
     // The new password is typed twice: one typing error would otherwise lock
     // the safe for good. Until both agree the password stays as it was;
-    // nothing is encrypted until the next save.
+    // a plain safe is encrypted under it at the next save.
     const std::optional<std::string> typed = session.shell.talk.askPassword();
     if (!typed || !confirmNewPassword(session.shell, *typed))
         return;
     const std::string previous = state.password;
     state.password = *typed;
-    // A sealed safe's saves use the key kept from its open, so the new
-    // password needs its own key now, and with it a new salt.
-    if (isSealed(state)) {
-        std::unique_ptr<SealedKey> key = deriveKeyForSealing(session, lifecycle_text::DerivingKey);
-        if (!key) {
+    // A vault's data key stays; only its wrapping under the new password is
+    // written, at once (a few KiB, whatever the safe's size).
+    if (VaultContents* vault = state.vault.get()) {
+        if (!rewrapVaultKey(session, *vault)) {
             state.password = previous;
             return;
         }
-        state.sealedKey = std::move(key);
     }
+    // A first-version sealed safe keeps no key of its own: its next save
+    // writes it as a vault under the password it has then.
     session.shell.talk.showMessage(lifecycle_text::PasswordChanged, lifecycle_text::Success,
                                    MessageIcon::Information);
 }

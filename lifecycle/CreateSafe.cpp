@@ -6,6 +6,7 @@
 #include "storage/format/Container.h"
 #include "storage/format/SafeCipher.h"
 
+#include <exception>
 #include <memory>
 #include <sstream>
 
@@ -15,6 +16,27 @@ namespace {
 
 void showError(Shell& shell, const std::string& text) {
     shell.talk.showMessage(text, lifecycle_text::Error, MessageIcon::Error);
+}
+
+// A new sealed safe is an empty vault, its key derived on the busy step.
+bool writeNewVault(Session& session, const std::string& target) {
+    SafeState& state = session.state;
+    ReplaceResult result;
+    session.shell.busy.ShowProgress(lifecycle_text::DerivingKey);
+    session.shell.busy.runBusy([&] {
+        try {
+            result = replaceFileAtomically(target, [&](std::ostream& out, std::string& message) {
+                return vault::Vault::writeNew(out, state.password, {}, message);
+            });
+        } catch (const std::exception& failure) {
+            result.ok = false;
+            result.reason = failure.what();
+        }
+    });
+    session.shell.busy.HideProgress();
+    state.failureReason = result.ok ? "" : result.reason;
+    state.accessNotice = result.ok ? accessNoticeFor(result.access) : "";
+    return result.ok;
 }
 
 } // namespace
@@ -54,16 +76,10 @@ void createSafe(Session& session, SafeFormat format) {
     }
     const std::string previous = state.password;
     state.password = *typed;
-    std::unique_ptr<SealedKey> sealed;
-    if (format == SafeFormat::Sealed) {
-        sealed = deriveKeyForSealing(session, lifecycle_text::DerivingKey);
-        if (!sealed) {
-            state.password = previous;
-            return;
-        }
-    }
     const std::string key = derivePasswordKey(state.password);
-    bool written = encryptFileOnto(shell, container, chosen, key, state, nullptr, sealed.get());
+    bool written = format == SafeFormat::Sealed
+                       ? writeNewVault(session, chosen)
+                       : encryptFileOnto(shell, container, chosen, key, state, nullptr);
     existing.release();
     if (!written) {
         state.password = previous;

@@ -25,7 +25,7 @@ std::string sizeText(std::uint32_t size) {
 }
 
 void loadIndex(SafeState& state, Shell& shell) {
-    IndexReadReport report = readContainerIndex(*state.workingCopy, state);
+    IndexReadReport report = contentsOf(state).list(state);
     state.indexDamaged = report.damaged;
     state.indexReadFailed = report.readFailed;
     if (report.readFailed)

@@ -78,6 +78,9 @@ inline constexpr const char* SealSafeQuestion =
     "Seal this safe now?";
 inline constexpr const char* Sealing = "Sealing Safe Please Wait...";
 inline constexpr const char* SafeSealed = "The safe is sealed.";
+inline constexpr const char* SafeUpgraded =
+    "The safe was written in the second sealed version, which opens faster and saves only what "
+    "changed. Versions of this program before it cannot open it.";
 inline constexpr const char* DerivingKey = "Deriving the Key Please Wait...";
 inline constexpr const char* KeyNotDerived = "The key of the sealed safe could not be derived: ";
 inline constexpr const char* SealedSafeDamaged =

@@ -5,7 +5,9 @@
 #include "lifecycle/SafeReadable.h"
 #include "storage/files/DescriptorBuffer.h"
 #include "storage/format/SafeCipher.h"
+#include "storage/format/sealed/VaultHeader.h"
 #include "storage/workingcopy/FileStreams.h"
+#include "storage/workingcopy/PlainFile.h"
 #include "storage/workingcopy/ReadThroughSafe.h"
 
 #include <cerrno>
@@ -72,6 +74,54 @@ DecryptOutcome openSealedSafe(SafeState& state, const std::string& key,
     return state.cipherFailed ? DecryptOutcome::Refused : DecryptOutcome::Done;
 }
 
+// Whether the locked safe file is a vault (the second sealed version).
+bool isVaultFile(int fd) {
+    unsigned char first[vault::SignatureSize + 4] = {};
+    const long long got = readFully(fd, first, sizeof first, 0);
+    return got > 0 &&
+           vault::sealedFormatOf(first, static_cast<std::size_t>(got)) == vault::FormatNumber;
+}
+
+// A vault is opened in place: the header, the key and the index are read;
+// contents are read when they are asked for. Its changes are written into
+// the safe file itself, through a descriptor of its own on the locked file.
+// A file this user may not write opens for reading only.
+DecryptOutcome openVaultSafe(SafeState& state) {
+    const std::filesystem::path file = descriptorPath(state.safeLock.fd());
+    int error = 0;
+    bool writable = true;
+    std::unique_ptr<PlainFile> safe = PlainFile::open(file, O_RDWR, error);
+    if (!safe && (error == EACCES || error == EROFS || error == EPERM)) {
+        writable = false;
+        safe = PlainFile::open(file, O_RDONLY, error);
+    }
+    if (!safe) {
+        state.failureReason = std::strerror(error);
+        return DecryptOutcome::ReadFailed;
+    }
+    vault::Opening opening = vault::Opening::ReadFailed;
+    std::unique_ptr<vault::Vault> opened =
+        vault::Vault::open(std::move(safe), state.password, writable, opening);
+    switch (opening) {
+    case vault::Opening::Opened:
+        state.cipherFailed = false;
+        state.readOnly = !writable;
+        state.vault = std::make_unique<VaultContents>(std::move(opened));
+        return DecryptOutcome::Done;
+    case vault::Opening::Damaged:
+        state.failureReason.clear(); // our own words say what happened
+        return DecryptOutcome::Damaged;
+    case vault::Opening::ReadFailed:
+        state.failureReason = std::strerror(EIO);
+        return DecryptOutcome::ReadFailed;
+    case vault::Opening::KeyFailed:
+        state.failureReason = lifecycle_text::KeyNotDerived;
+        return DecryptOutcome::ReadFailed;
+    default:
+        return DecryptOutcome::Refused;
+    }
+}
+
 // Whether the locked safe file is sealed, from its first bytes.
 SealedHeaderRead sealedHeaderOf(int fd) {
     DescriptorInputBuffer safeBytes(fd);
@@ -87,6 +137,12 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
     state.sealedKey.reset();
     state.cipherFailed = true;
     DecryptOutcome outcome = DecryptOutcome::Refused;
+    if (isVaultFile(state.safeLock.fd())) {
+        outcome = openVaultSafe(state);
+        if (outcome != DecryptOutcome::Done)
+            discardWorkingCopy(state);
+        return outcome;
+    }
     switch (sealedHeaderOf(state.safeLock.fd())) {
     case SealedHeaderRead::NotSealed:
         outcome = openPlainSafe(state, key);

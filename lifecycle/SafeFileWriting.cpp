@@ -60,8 +60,8 @@ std::string groupCalled(unsigned id) {
     return "group " + std::to_string(id);
 }
 
-// What the user is told when the new safe file could not keep the old one's
-// access; empty when it kept everything.
+} // namespace
+
 std::string accessNoticeFor(const AccessKept& kept) {
     namespace text = lifecycle_text;
     if (kept.all())
@@ -82,8 +82,6 @@ std::string accessNoticeFor(const AccessKept& kept) {
         notice.append(notice.empty() ? "" : "\n").append(line);
     return notice;
 }
-
-} // namespace
 
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
                      const std::string& key, SafeState& state, SafeFileLock* lock,

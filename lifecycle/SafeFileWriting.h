@@ -4,6 +4,8 @@
 // Safe and every save.
 
 #include "lifecycle/SafeState.h"
+#include "lifecycle/Session.h"
+#include "storage/files/AtomicReplace.h"
 #include "ui/Shell.h"
 
 #include <filesystem>
@@ -27,5 +29,19 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
                      const std::string& key, SafeState& state, SafeFileLock* lock,
                      const SealedKey* sealed = nullptr,
                      const std::function<void()>& whenReplaced = {});
+
+// What the user is told when a new safe file could not keep the old one's
+// access; empty when it kept everything.
+std::string accessNoticeFor(const AccessKept& kept);
+
+// The vault's side of writeSafeFile: commits what changed (nothing is written
+// when nothing did), and compacts the file when more than a quarter of it is
+// waste. The lock's expected identity follows our own writes.
+bool commitVault(Session& session, VaultContents& vault, const std::string& progressText);
+
+// Writes the open plain or first-version sealed safe as a vault under the
+// session's password (atomic replacement, read back first); the session goes
+// on in the vault. Shows progressText in the busy box; no message.
+bool writeAsVault(Session& session, const std::string& progressText);
 
 } // namespace quorvane

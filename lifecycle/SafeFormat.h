@@ -23,8 +23,9 @@ enum class SafeRead {
     KeyFailed, // the sealed key could not be derived; the reason is in state.failureReason
 };
 
+// Sealed in either version: a first-version key kept for the session, or a vault.
 inline bool isSealed(const SafeState& state) {
-    return state.sealedKey != nullptr;
+    return state.sealedKey != nullptr || state.vault.get() != nullptr;
 }
 
 // Reads the safe in `in` into plain in the format its first bytes name: a

@@ -2,11 +2,14 @@
 
 #include "storage/files/SafeFileLock.h"
 #include "storage/format/ContainerIndex.h"
+#include "storage/format/PlainContents.h"
 #include "storage/format/SealedSafe.h"
+#include "storage/format/sealed/VaultContents.h"
 #include "storage/workingcopy/WorkingCopy.h"
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -16,13 +19,19 @@ inline constexpr std::size_t PasswordLimit = 249;
 // Left in the password by a cancelled password dialog.
 inline constexpr const char* PasswordCancelMarker = "!!!!K";
 
-// The state of the one open safe. A safe is open exactly while there is a
-// working copy (read through from the safe file, and what was changed kept
-// encrypted under a key of this session; see WorkingCopy).
+// The state of the one open safe. A safe is open exactly while there are
+// contents: for a plain safe (and a first-version sealed one) the container
+// in a working copy (read through from the safe file, and what was changed
+// kept encrypted under a key of this session; see WorkingCopy), for a vault
+// the safe file itself (see VaultContents).
 struct SafeState : ContainerIndex {
     std::string safePath;
     std::string password;
-    std::unique_ptr<WorkingCopy> workingCopy;
+    std::unique_ptr<WorkingCopy> workingCopy; // none for a vault
+    std::unique_ptr<VaultContents> vault;     // none for a plain safe
+    // The container's view of the working copy, bound anew by contentsOf
+    // (the working copy is replaced as a whole by opens, saves and tests).
+    std::optional<PlainContents> plainView;
     bool cipherFailed = false;
     std::string cipherMessage;
     // The last load left out rows that point outside the working copy.
@@ -50,14 +59,19 @@ struct SafeState : ContainerIndex {
 };
 
 inline bool isSafeOpen(const SafeState& state) {
-    return state.workingCopy != nullptr;
+    return state.workingCopy != nullptr || state.vault != nullptr;
 }
+
+// What every command reads and changes of the open safe: the vault, or the
+// container in the working copy. Only while a safe is open.
+SafeContents& contentsOf(SafeState& state);
 
 // Working files, all inside the private working directory.
 std::filesystem::path workingCopyPath(const SafeState& state); // "temp2"
 
 // Ends the open safe without writing it: drops the working copy, removes
-// the working copy and lets go of the safe file's lock. Only for a safe whose changes were saved,
+// the working copy (a vault's uncommitted chunks are cut off the safe file)
+// and lets go of the safe file's lock. Only for a safe whose changes were saved,
 // or that the user chose to give up.
 void discardWorkingCopy(SafeState& state);
 

@@ -15,7 +15,7 @@ namespace {
 // A safe file changed in place under the session (by a program that ignores
 // the lock) is never overwritten nor read on as if nothing had happened.
 bool safeFileUnchanged(SafeState& state) {
-    if (state.workingCopy->unchanged())
+    if (contentsOf(state).unchanged())
         return true;
     state.readOnly = true;
     state.failureReason = lifecycle_text::SafeChangedInPlace;
@@ -54,6 +54,14 @@ void readThroughNewSafe(SafeState& state, const std::string& key) {
     // The old safe file is gone: what still reads through it cannot be trusted.
     state.readOnly = true;
     state.failureReason = base ? lifecycle_text::SafeChangedInPlace : std::strerror(error);
+}
+
+// A vault's session after its write: ended when asked, the access told.
+bool afterVaultWrite(Session& session, AfterWrite after) {
+    if (after == AfterWrite::EndSession)
+        discardWorkingCopy(session.state);
+    tellAccessChanged(session);
+    return true;
 }
 
 } // namespace
@@ -96,6 +104,16 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
     }
     if (!safeFileUnchanged(state))
         return false;
+    if (VaultContents* vault = state.vault.get())
+        return commitVault(session, *vault, progressText) && afterVaultWrite(session, after);
+    // A first-version sealed safe is written as a vault from now on.
+    if (isSealed(state)) {
+        if (!writeAsVault(session, progressText))
+            return false;
+        session.shell.talk.showMessage(lifecycle_text::SafeUpgraded, lifecycle_text::Information,
+                                       MessageIcon::Information);
+        return afterVaultWrite(session, after);
+    }
     shell.busy.ShowProgress(progressText);
     state.failureReason.clear();
     const std::string key = derivePasswordKey(state.password);

@@ -1,5 +1,6 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "lifecycle/SafeFileWriting.h"
 #include "lifecycle/SafeFormat.h"
 
 namespace quorvane {
@@ -14,17 +15,19 @@ void sealSafe(Session& session) {
         return;
     if (!shell.talk.askYesNo(lifecycle_text::SealSafeQuestion, lifecycle_text::SealSafeCaption))
         return;
-    std::unique_ptr<SealedKey> key = deriveKeyForSealing(session, lifecycle_text::Sealing);
-    if (!key)
-        return;
-    // The save writes sealed as soon as the session holds a key; until the
-    // safe file is replaced it stays plain, and so does the session.
-    state.sealedKey = std::move(key);
-    if (!writeSafeFile(session, lifecycle_text::Sealing)) {
-        state.sealedKey.reset();
+    // Until the vault replaces the safe file the session stays plain, and
+    // the safe file keeps its last state.
+    if (!contentsOf(state).unchanged()) {
+        state.readOnly = true;
+        state.failureReason = lifecycle_text::SafeChangedInPlace;
         showSaveFailed(session);
         return;
     }
+    if (!writeAsVault(session, lifecycle_text::Sealing)) {
+        showSaveFailed(session);
+        return;
+    }
+    tellAccessChanged(session);
     shell.list.SetSafeButtonsEnabled(true); // greys Seal Safe from now on
     shell.talk.showMessage(lifecycle_text::SafeSealed, lifecycle_text::SuccessBang,
                            MessageIcon::Information);

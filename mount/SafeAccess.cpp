@@ -3,6 +3,7 @@
 #include "entries/AddSteps.h"
 #include "storage/format/Container.h"
 #include "storage/format/ContainerIndex.h"
+#include "storage/format/PlainContents.h"
 #include "storage/workingcopy/WorkingCopy.h"
 
 #include <algorithm>
@@ -13,10 +14,13 @@ namespace quorvane {
 
 namespace {
 
-// The reason a file's last failure gives, as the errno a program sees.
-int failureOf(const RandomAccessFile& file) {
-    const int error = file.lastError();
+// A failure of ours or the system's, as the errno a program sees.
+int errnoOf(int error) {
     return error > 0 ? -error : -EIO;
+}
+
+int failureOf(const RandomAccessFile& file) {
+    return errnoOf(file.lastError());
 }
 
 // A change that fails puts the container back as it was, and those writes
@@ -49,6 +53,21 @@ class FirstFailure : public RandomAccessFile {
     RandomAccessFile& file_;
     int first_ = 0;
 };
+
+// Runs a change on the session's contents. The plain container's is run
+// through FirstFailure, so that the reason told is that of the first failure.
+template <typename Change> auto changeContents(SafeState& state, Change change, int& failure) {
+    if (!state.workingCopy) {
+        auto result = change(contentsOf(state));
+        failure = errnoOf(contentsOf(state).lastError());
+        return result;
+    }
+    FirstFailure container(*state.workingCopy);
+    PlainContents plain(container);
+    auto result = change(plain);
+    failure = container.failure();
+    return result;
+}
 
 } // namespace
 
@@ -104,11 +123,11 @@ bool SafeAccess::readOnly() const {
 }
 
 bool SafeAccess::fits(std::uint64_t size) const {
-    return !exceedsContainer(state_, size);
+    return fitsContents(contentsOf(state_), state_, size);
 }
 
 bool SafeAccess::noteSafeChanged() {
-    if (safeChangedSeen_ || !isSafeOpen(state_) || state_.workingCopy->unchanged())
+    if (safeChangedSeen_ || !isSafeOpen(state_) || contentsOf(state_).unchanged())
         return false;
     safeChangedSeen_ = true;
     state_.readOnly = true;
@@ -116,18 +135,15 @@ bool SafeAccess::noteSafeChanged() {
 }
 
 std::uint64_t SafeAccess::room() const {
-    const std::uint64_t used = std::uint64_t{state_.indexOffset} + EntryHeaderSize +
-                               IndexRowSize * (std::uint64_t{state_.entryCount} + 1);
-    return used >= ContainerLimit ? 0 : ContainerLimit - used;
+    return contentsOf(state_).room(state_);
 }
 
 std::int64_t SafeAccess::read(std::size_t row, std::uint64_t offset, char* into,
                               std::size_t count) {
     if (!isSafeOpen(state_) || row >= entryCount())
         return -ENOENT;
-    const std::int64_t got =
-        readEntryContent(*state_.workingCopy, state_, row, offset, into, count);
-    return got < 0 ? failureOf(*state_.workingCopy) : got;
+    const std::int64_t got = contentsOf(state_).read(state_, row, offset, into, count);
+    return got < 0 ? errnoOf(contentsOf(state_).lastError()) : got;
 }
 
 std::unique_ptr<StagedFile> SafeAccess::stage(int& error) {
@@ -165,9 +181,12 @@ int SafeAccess::store(StagedFile& staged, const std::string& name) {
     if (!fits(size))
         return -EFBIG;
     // A failed append puts the container back as it was.
-    FirstFailure container(*state_.workingCopy);
     FirstFailure source(staged.parts_->sectors);
-    switch (appendEntry(container, state_, source, name, size)) {
+    int failure = 0;
+    const AppendResult result = changeContents(
+        state_, [&](SafeContents& contents) { return contents.add(state_, source, name, size); },
+        failure);
+    switch (result) {
     case AppendResult::Appended:
         return 0;
     case AppendResult::TooLarge:
@@ -177,14 +196,16 @@ int SafeAccess::store(StagedFile& staged, const std::string& name) {
     case AppendResult::WriteFailed:
         break;
     }
-    return container.failure();
+    return failure;
 }
 
 int SafeAccess::remove(std::size_t row) {
     if (readOnly())
         return -EROFS;
-    FirstFailure container(*state_.workingCopy);
-    switch (removeEntry(container, state_, row)) {
+    int failure = 0;
+    const RemoveResult result = changeContents(
+        state_, [&](SafeContents& contents) { return contents.remove(state_, row); }, failure);
+    switch (result) {
     case RemoveResult::Removed:
         return 0;
     case RemoveResult::Torn:
@@ -194,17 +215,19 @@ int SafeAccess::remove(std::size_t row) {
     case RemoveResult::Failed:
         break;
     }
-    return container.failure();
+    return failure;
 }
 
 int SafeAccess::rename(std::size_t row, const std::string& name) {
     if (readOnly())
         return -EROFS;
-    if (renameEntry(*state_.workingCopy, state_, row, makeEntryName(name)))
+    if (contentsOf(state_).rename(state_, row, name))
         return 0;
-    // A name field written in part is neither name: as the window does.
-    state_.readOnly = true;
-    return failureOf(*state_.workingCopy);
+    // A name field written in part is neither name: as the window does. A
+    // vault's rename changes nothing until it succeeds.
+    if (!state_.vault.get())
+        state_.readOnly = true;
+    return errnoOf(contentsOf(state_).lastError());
 }
 
 } // namespace quorvane

@@ -39,6 +39,11 @@ void SafeFileLock::adopt(int fd, const FileIdentity& identity) {
     identity_ = identity;
 }
 
+void SafeFileLock::expectCurrent() {
+    if (const auto current = identityOf(fd_))
+        identity_ = *current;
+}
+
 LockOutcome SafeFileLock::acquire(const std::filesystem::path& path, std::string& reason) {
     release();
     for (int attempt = 0; attempt < MaxAttempts; ++attempt) {

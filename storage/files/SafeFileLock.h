@@ -40,6 +40,9 @@ class SafeFileLock {
     // the file held before is let go.
     void adopt(int fd, const FileIdentity& identity);
     void release();
+    // After a write of our own into the held file itself (a vault's commit):
+    // what was written is expected from now on.
+    void expectCurrent();
 
     bool held() const { return fd_ >= 0; }
     // The locked file, open for reading.

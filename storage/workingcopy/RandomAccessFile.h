@@ -14,6 +14,9 @@ namespace quorvane {
 // Our own reason, beside errno values: the safe file under an open session
 // was changed in place by another program (see ReadThroughSafe).
 inline constexpr int SafeChangedInPlace = -1;
+// Ours too: a stored file's bytes do not open at their place (a damaged
+// chunk of a sealed safe). Only the files that use it fail.
+inline constexpr int ContentDamaged = -2;
 
 class RandomAccessFile {
   public:

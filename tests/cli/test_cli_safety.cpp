@@ -3,6 +3,7 @@
 // (injected with strace), a full temporary folder and a temporary directory others may tamper with.
 
 #include "tests/cli/CliFixture.h"
+#include "tests/support/SealedBytes.h"
 
 #include <fstream>
 #include <sstream>
@@ -204,7 +205,14 @@ TEST_F(CliSafety, AFullTemporaryFolderIsNoWrongPassword) {
     EXPECT_EQ(plain.exitCode, 0) << plain.err;
     EXPECT_EQ(plain.out, "0\t1048576\ta.bin\n");
     ASSERT_EQ(cli({"seal", safe.string()}).exitCode, 0);
-    const RunResult sealed = cli({"list", safe.string()}, full);
+    const RunResult vault = cli({"list", safe.string()}, full);
+    EXPECT_EQ(vault.exitCode, 0) << "a vault is read in place, with no working copy: " << vault.err;
+    EXPECT_EQ(vault.out, "0\t1048576\ta.bin\n");
+    // A first-version sealed safe is decrypted whole into its working copy.
+    const fs::path first = file("first.cx");
+    ASSERT_TRUE(test::referenceSeal(first, Password,
+                                    containerBytes({{"a.bin", test::patternBytes(1 << 20, 2)}})));
+    const RunResult sealed = cli({"list", first.string()}, full);
     EXPECT_EQ(sealed.exitCode, 1) << sealed.err;
     EXPECT_TRUE(contains(sealed.err, "File too large")) << sealed.err;
     EXPECT_FALSE(contains(sealed.err, "Invalid File or Password")) << sealed.err;

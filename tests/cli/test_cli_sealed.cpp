@@ -14,7 +14,10 @@ using test::patternBytes;
 using test::referenceSeal;
 using test::referenceUnseal;
 
-const std::string SealedDefaults = "format: sealed\nkdf: argon2id passes=3 memory=65536KiB\n";
+const std::string SealedDefaults =
+    "format: sealed, version 2\nkdf: argon2id passes=3 memory=65536KiB\n";
+
+using test::vaultkit::vaultContents;
 
 class CliSealed : public CliTest {
   protected:
@@ -32,24 +35,29 @@ TEST_F(CliSealed, CreateSealedMakesASafeThatEveryCommandAndTheReferenceRead) {
     ASSERT_EQ(cli({"rename", safe.string(), "1", "c.txt"}).exitCode, 0);
     EXPECT_EQ(listOf(safe), "0\t1048579\ta.bin\n1\t3\tc.txt\n");
     EXPECT_EQ(info(safe).out, SealedDefaults) << "changes keep the safe sealed";
-    EXPECT_EQ(referenceUnseal(safe, Password), containerBytes({{"a.bin", big}, {"c.txt", "bee"}}));
+    EXPECT_EQ(vaultContents(safe, Password),
+              (test::vaultkit::Contents{{"a.bin", big}, {"c.txt", "bee"}}));
     EXPECT_EQ(opensslOpen(box, safe, Password), std::nullopt);
     fs::create_directory(file("out"));
     ASSERT_EQ(cli({"extract", safe.string(), file("out").string(), "0"}).exitCode, 0);
     EXPECT_EQ(readFile(file("out") / "a.bin"), big);
 }
 
-TEST_F(CliSealed, ASafeSealedByTheReferenceOpensAndKeepsItsSettings) {
+TEST_F(CliSealed, AFirstVersionSafeOpensAndItsNextSaveWritesTheSecondWithItsSettings) {
     const fs::path safe = file("ref.cx");
-    ASSERT_TRUE(referenceSeal(safe, Password, containerBytes({{"x", "why"}}), 2, 9000));
+    ASSERT_TRUE(
+        referenceSeal(safe, Password, containerBytes({{"x", "why"}, {"y", "not"}}), 2, 9000));
     EXPECT_EQ(info(safe).out, "format: sealed\nkdf: argon2id passes=2 memory=9000KiB\n");
-    EXPECT_EQ(listOf(safe), "0\t3\tx\n");
-    ASSERT_EQ(cli({"delete", safe.string(), "0"}).exitCode, 0);
-    EXPECT_EQ(info(safe).out, "format: sealed\nkdf: argon2id passes=2 memory=9000KiB\n");
-    EXPECT_EQ(listOf(safe), "");
-    const std::optional<std::string> container = referenceUnseal(safe, Password);
-    ASSERT_TRUE(container);
-    EXPECT_EQ(container->substr(0, 4), le32(0)) << "no entries left";
+    EXPECT_EQ(listOf(safe), "0\t3\tx\n1\t3\ty\n");
+    RunResult deleted = cli({"delete", safe.string(), "0"});
+    ASSERT_EQ(deleted.exitCode, 0) << deleted.err;
+    EXPECT_TRUE(contains(deleted.err, "second sealed version")) << deleted.err;
+    EXPECT_EQ(info(safe).out, "format: sealed, version 2\nkdf: argon2id passes=2 memory=9000KiB\n");
+    EXPECT_EQ(listOf(safe), "0\t3\ty\n");
+    EXPECT_EQ(vaultContents(safe, Password), (test::vaultkit::Contents{{"y", "not"}}));
+    RunResult again = cli({"delete", safe.string(), "0"});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_FALSE(contains(again.err, "second sealed version")) << "told once: " << again.err;
 
     RunResult wrong = box.run(
         {"list", safe.string(), "--password-file", box.passwordFile("not the password").string()});
@@ -58,7 +66,6 @@ TEST_F(CliSealed, ASafeSealedByTheReferenceOpensAndKeepsItsSettings) {
 }
 
 TEST_F(CliSealed, SealWritesAPlainSafeSealedOnceAndLeavesASealedOneAlone) {
-    const std::string container = containerBytes({{"n.txt", "notes"}});
     const fs::path safe = sealSafe({{"n.txt", "notes"}});
     EXPECT_EQ(info(safe).out, "format: plain\nnote: the plain format has no signature, so any "
                               "file that is not sealed shows as plain; only its password can "
@@ -67,7 +74,7 @@ TEST_F(CliSealed, SealWritesAPlainSafeSealedOnceAndLeavesASealedOneAlone) {
     ASSERT_EQ(sealed.exitCode, 0) << sealed.err;
     EXPECT_TRUE(contains(sealed.err, "The safe is sealed.")) << sealed.err;
     EXPECT_EQ(info(safe).out, SealedDefaults);
-    EXPECT_EQ(referenceUnseal(safe, Password), container);
+    EXPECT_EQ(vaultContents(safe, Password), (test::vaultkit::Contents{{"n.txt", "notes"}}));
 
     const std::string before = readFile(safe);
     RunResult again = cli({"seal", safe.string()});
@@ -79,8 +86,15 @@ TEST_F(CliSealed, SealWritesAPlainSafeSealedOnceAndLeavesASealedOneAlone) {
         cli({"passwd", safe.string(), "--new-password-file", box.passwordFile("fresh").string()})
             .exitCode,
         0);
-    EXPECT_NE(readFile(safe).substr(21, 16), before.substr(21, 16)) << "a new salt";
-    EXPECT_EQ(referenceUnseal(safe, "fresh"), container);
+    const std::string after = readFile(safe);
+    EXPECT_EQ(after.size(), before.size()) << "only the wrapped key is written";
+    EXPECT_NE(after.substr(vault::KeySlotAt[0], 2 * vault::KeySlotSize),
+              before.substr(vault::KeySlotAt[0], 2 * vault::KeySlotSize));
+    EXPECT_EQ(after.substr(vault::KeySlotAt[1] + vault::KeySlotSize),
+              before.substr(vault::KeySlotAt[1] + vault::KeySlotSize))
+        << "nothing but the key slots changes";
+    EXPECT_EQ(vaultContents(safe, "fresh"), (test::vaultkit::Contents{{"n.txt", "notes"}}));
+    EXPECT_EQ(vaultContents(safe, Password), std::nullopt) << "the old password no longer opens";
 }
 
 TEST_F(CliSealed, InfoAsksNoPasswordAndDamageIsToldApartFromAWrongPassword) {

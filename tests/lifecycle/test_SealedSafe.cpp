@@ -6,12 +6,16 @@
 #include "lifecycle/LifecycleTexts.h"
 #include "lifecycle/SafeFormat.h"
 #include "storage/format/SealedSafe.h"
+#include "storage/format/sealed/VaultHeader.h"
+#include "tests/storage/VaultKit.h"
 #include "tests/support/SealedBytes.h"
 
 namespace quorvane::test {
 namespace {
 
 using Events = std::vector<std::string>;
+using vaultkit::Contents;
+using vaultkit::vaultContents;
 
 constexpr std::size_t MiB = 1u << 20;
 const std::string InvalidFileOrPassword = "message:Error:Invalid File or Password";
@@ -116,20 +120,29 @@ TEST_F(SealedSafeTest, AChangedCutOrLengthenedSafeIsRefusedAndLeavesNothing) {
     }
 }
 
-TEST_F(SealedSafeTest, SaveWritesItSealedUnderTheKeptKeyWithANewStreamHeader) {
-    const HeaderFields before = *headerOf(safe);
+TEST_F(SealedSafeTest, ItsNextSaveWritesTheSecondVersionAndSaysSoOnce) {
     open("secret");
-    const std::string changed =
-        containerBytes({{"big.bin", patternBytes(2 * MiB, 5)}, {"a", "b"}, {"c", "dd"}});
-    rewriteWorkingCopy(changed);
+    const std::string big = patternBytes(2 * MiB, 5);
+    rewriteWorkingCopy(containerBytes({{"big.bin", big}, {"a", "b"}, {"a", "dd"}}));
     saveSafe(session);
-    EXPECT_EQ(shell.messages.back().text, "Changes Saved");
-    const std::optional<HeaderFields> after = headerOf(safe);
-    ASSERT_TRUE(after);
-    EXPECT_EQ(after->salt, before.salt);
-    EXPECT_EQ(after->passes, QuickPasses);
-    EXPECT_NE(after->streamHeader, before.streamHeader);
-    EXPECT_EQ(referenceUnseal(safe, "secret"), changed);
+    EXPECT_EQ(shell.messageTexts(),
+              (std::vector<std::string>{lifecycle_text::SafeUpgraded, "Changes Saved"}));
+    const std::string upgraded = readFile(safe);
+    EXPECT_EQ(vault::sealedFormatOf(reinterpret_cast<const unsigned char*>(upgraded.data()),
+                                    upgraded.size()),
+              vault::FormatNumber);
+    EXPECT_EQ(vaultContents(safe, "secret"),
+              (Contents{{"big.bin", big}, {"a", "b"}, {"a (2)", "dd"}}))
+        << "a second file of one name is kept under a name of its own";
+    EXPECT_TRUE(isSealed(state));
+    EXPECT_EQ(state.workingCopy, nullptr) << "the session goes on in the vault";
+    EXPECT_FALSE(std::filesystem::exists(workingCopyPath(state)));
+
+    const std::string written = readFile(safe);
+    shell.clearRecords();
+    saveSafe(session);
+    EXPECT_EQ(shell.messageTexts(), std::vector<std::string>{"Changes Saved"}) << "told once";
+    EXPECT_EQ(readFile(safe), written) << "an unchanged vault is not written";
 }
 
 TEST_F(SealedSafeTest, NewPasswordTakesANewSaltAndTheOldOneNoLongerOpens) {
@@ -138,14 +151,28 @@ TEST_F(SealedSafeTest, NewPasswordTakesANewSaltAndTheOldOneNoLongerOpens) {
     shell.passwordAnswers.push_back("another");
     changePassword(session);
     EXPECT_EQ(shell.messages.back().text, "Your password has been changed.");
+    EXPECT_EQ(headerOf(safe)->salt, before.salt) << "nothing written before the save";
     ASSERT_TRUE(writeSafeFile(session, "Saving"));
-    const std::optional<HeaderFields> after = headerOf(safe);
-    ASSERT_TRUE(after);
-    EXPECT_NE(after->salt, before.salt);
-    EXPECT_EQ(after->passes, SealPassesDefault);
-    EXPECT_EQ(after->memoryKiB, SealMemoryKiBDefault);
-    EXPECT_EQ(referenceUnseal(safe, "another"), container);
-    EXPECT_EQ(referenceUnseal(safe, "secret"), std::nullopt);
+    const Contents stored{{"big.bin", patternBytes(2 * MiB, 5)}, {"a", "b"}};
+    EXPECT_EQ(vaultContents(safe, "another"), stored);
+    EXPECT_EQ(vaultContents(safe, "secret"), std::nullopt);
+
+    // A vault's new password is written at once, and only its key slots.
+    const std::string copy = readFile(safe);
+    shell.passwordAnswers.push_back("third");
+    changePassword(session);
+    EXPECT_EQ(shell.messages.back().text, "Your password has been changed.");
+    const std::string after = readFile(safe);
+    EXPECT_EQ(after.size(), copy.size());
+    EXPECT_EQ(after.substr(vault::KeySlotAt[1] + vault::KeySlotSize),
+              copy.substr(vault::KeySlotAt[1] + vault::KeySlotSize));
+    EXPECT_EQ(vaultContents(safe, "third"), stored);
+    EXPECT_EQ(vaultContents(safe, "another"), std::nullopt);
+    writeFile(root / "copy.cx", copy);
+    EXPECT_EQ(vaultContents(root / "copy.cx", "another"), stored)
+        << "a copy made before the change keeps the old password";
+    EXPECT_TRUE(closeRequested(session, CloseEntry::SaveAndExit));
+    EXPECT_EQ(readFile(safe), after) << "nothing left to write at the close";
 }
 
 class SealPlainSafeTest : public LifecycleTest {
@@ -165,14 +192,9 @@ TEST_F(SealPlainSafeTest, YesWritesTheSafeSealedAtOnceAndGreysTheCommand) {
     shell.yesNoAnswers.push_back(true);
     sealSafe(session);
     EXPECT_EQ(shell.events, (Events{SealQuestion, "progress:Sealing Safe Please Wait...", "hide",
-                                    "progress:Sealing Safe Please Wait...", "hide", "buttons:on",
-                                    "message:Success!:The safe is sealed."}));
+                                    "buttons:on", "message:Success!:The safe is sealed."}));
     EXPECT_TRUE(isSealed(state));
-    const std::optional<HeaderFields> header = headerOf(safe);
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->passes, SealPassesDefault);
-    EXPECT_EQ(header->memoryKiB, SealMemoryKiBDefault);
-    EXPECT_EQ(referenceUnseal(safe, "pw"), container);
+    EXPECT_EQ(vaultContents(safe, "pw"), (Contents{{"notes.txt", "some notes"}}));
     shell.clearRecords();
     sealSafe(session);
     EXPECT_EQ(shell.events, Events{}) << "a sealed safe is not sealed again";
@@ -221,7 +243,7 @@ TEST_F(SealPlainSafeTest, NewSafeIsPlainEvenWhileASealedSafeIsOpen) {
     shell.passwordAnswers.push_back("new");
     createSafe(session, SafeFormat::Sealed);
     EXPECT_TRUE(isSealed(state));
-    EXPECT_EQ(referenceUnseal(freshSealed, "new"), emptyContainerBytes());
+    EXPECT_EQ(vaultContents(freshSealed, "new"), Contents{});
 }
 
 } // namespace

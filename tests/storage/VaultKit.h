@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -95,6 +96,17 @@ inline Contents contentsOf(Vault& vault) {
             contents[path] = contentOf(vault, path);
     }
     return contents;
+}
+
+// What the vault at path holds under password, opened for reading; nullopt
+// when it does not open.
+inline std::optional<Contents> vaultContents(const std::filesystem::path& path,
+                                             const std::string& password) {
+    Opening outcome = Opening::Opened;
+    auto vault = openVault(path, outcome, false, password);
+    if (!vault)
+        return std::nullopt;
+    return contentsOf(*vault);
 }
 
 } // namespace quorvane::test::vaultkit

@@ -1,0 +1,108 @@
+#include "lifecycle/EntryListing.h"
+#include "lifecycle/LifecycleTexts.h"
+#include "lifecycle/SafeFileWriting.h"
+#include "storage/format/sealed/VaultConversion.h"
+
+#include <exception>
+
+namespace quorvane {
+
+namespace {
+
+// The guard of every replacement of the open safe: the file must still be
+// the one the session holds, and the lock moves to the new one.
+ReplaceGuard guardOfSession(const SafeState& state) {
+    ReplaceGuard guard;
+    guard.lockFresh = true;
+    if (state.safeLock.held())
+        guard.expected = state.safeLock.identity();
+    return guard;
+}
+
+void adoptReplacement(SafeState& state, const ReplaceResult& result) {
+    state.safeLock.adopt(result.lockedFd, result.identity);
+    state.accessNotice = accessNoticeFor(result.access);
+}
+
+void noteCommitFailure(SafeState& state, VaultContents& vault) {
+    state.failureReason = failureText(vault.lastError());
+    if (vault.lastError() == SafeChangedInPlace) {
+        state.readOnly = true;
+        state.failureReason = lifecycle_text::SafeChangedInPlace;
+    }
+}
+
+} // namespace
+
+bool commitVault(Session& session, VaultContents& vault, const std::string& progressText) {
+    SafeState& state = session.state;
+    if (!vault.changed() && !vault.wantsCompaction())
+        return true; // an unchanged safe: nothing is written, not even its times
+    session.shell.busy.ShowProgress(progressText);
+    bool committed = false;
+    session.shell.busy.runBusy([&] {
+        try {
+            committed = vault.commit() == vault::Outcome::Done;
+            if (committed)
+                state.safeLock.expectCurrent();
+            if (committed && vault.wantsCompaction()) {
+                const ReplaceResult result = vault.compact(state.safePath, guardOfSession(state));
+                // A compaction that did not happen leaves the committed state,
+                // which is whole: the next save tries again.
+                if (result.ok)
+                    adoptReplacement(state, result);
+            }
+        } catch (const std::exception& failure) { // no memory for a chunk
+            committed = false;
+            state.failureReason = failure.what();
+            return;
+        }
+        if (!committed)
+            noteCommitFailure(state, vault);
+    });
+    session.shell.busy.HideProgress();
+    return committed;
+}
+
+bool writeAsVault(Session& session, const std::string& progressText) {
+    SafeState& state = session.state;
+    session.shell.busy.ShowProgress(progressText);
+    // A first-version safe keeps the cost its owner chose for its key.
+    vault::VaultSettings settings;
+    if (state.sealedKey) {
+        settings.passes = state.sealedKey->parameters().passes;
+        settings.memoryKiB = state.sealedKey->parameters().memoryKiB;
+    }
+    VaultConversion conversion;
+    session.shell.busy.runBusy([&] {
+        try {
+            conversion =
+                convertToVault(contentsOf(state), state, state.password, settings,
+                               state.workDir / "vault-new", state.safePath, guardOfSession(state));
+        } catch (const std::exception& failure) {
+            conversion.contents.reset();
+            conversion.replaced.ok = false;
+            conversion.replaced.reason = failure.what();
+        }
+        if (!conversion.replaced.ok)
+            return;
+        adoptReplacement(state, conversion.replaced);
+        // The session goes on in the vault; the working copy is given up.
+        state.vault = std::move(conversion.contents);
+        state.plainView.reset();
+        state.workingCopy.reset();
+        std::error_code ignored;
+        std::filesystem::remove(workingCopyPath(state), ignored);
+        state.sealedKey.reset();
+    });
+    session.shell.busy.HideProgress();
+    if (!conversion.replaced.ok) {
+        state.failureReason = conversion.replaced.reason;
+        return false;
+    }
+    state.failureReason.clear();
+    refreshEntryList(state, session.shell);
+    return true;
+}
+
+} // namespace quorvane

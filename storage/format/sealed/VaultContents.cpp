@@ -1,0 +1,210 @@
+#include "storage/format/sealed/VaultContents.h"
+
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+vault::EntryStamp stampNow() {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now);
+    vault::EntryStamp stamp;
+    stamp.modifiedSeconds = seconds.count();
+    stamp.modifiedNanoseconds = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now - seconds).count());
+    return stamp;
+}
+
+} // namespace
+
+VaultContents::VaultContents(std::unique_ptr<vault::Vault> vault) : vault_(std::move(vault)) {
+    for (const auto& [path, entry] : vault_->entries())
+        if (entry.kind == vault::EntryKind::File)
+            rows_.push_back(path);
+    expectCurrent();
+}
+
+void VaultContents::expectCurrent() {
+    if (const auto identity = identityOf(vault_->fd()))
+        expected_ = *identity;
+}
+
+bool VaultContents::unchanged() {
+    const auto identity = identityOf(vault_->fd());
+    if (identity && *identity == expected_)
+        return true;
+    lastError_ = SafeChangedInPlace;
+    return false;
+}
+
+bool VaultContents::failedWith(vault::Outcome outcome) {
+    using vault::Outcome;
+    switch (outcome) {
+    case Outcome::Done:
+        lastError_ = 0;
+        return false;
+    case Outcome::Damaged:
+        lastError_ = ContentDamaged;
+        break;
+    case Outcome::ReadFailed:
+    case Outcome::WriteFailed:
+        lastError_ = vault_->lastError() != 0 ? vault_->lastError() : EIO;
+        break;
+    case Outcome::NotFound:
+        lastError_ = ENOENT;
+        break;
+    case Outcome::Exists:
+        lastError_ = EEXIST;
+        break;
+    case Outcome::ReadOnly:
+        lastError_ = EROFS;
+        break;
+    case Outcome::TooLarge:
+        lastError_ = EFBIG;
+        break;
+    default:
+        lastError_ = EINVAL;
+        break;
+    }
+    return true;
+}
+
+const std::string* VaultContents::pathOf(std::size_t row) const {
+    return row < rows_.size() ? &rows_[row] : nullptr;
+}
+
+void VaultContents::showRows(ContainerIndex& index) const {
+    index = ContainerIndex{};
+    index.formatVersion = ContainerVersion;
+    index.entryCount = static_cast<std::uint32_t>(rows_.size());
+    index.workingCopyLength = vault_->lengthInUse();
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+        const vault::VaultEntry* entry = vault_->find(rows_[row]);
+        index.indexRows.push_back({static_cast<std::uint32_t>(row + 1), 0});
+        // The list's size column is 32 bits wide, as the container's.
+        index.entryDetails.push_back(
+            {static_cast<std::uint32_t>(entry != nullptr ? entry->size : 0), rows_[row]});
+    }
+}
+
+IndexReadReport VaultContents::list(ContainerIndex& index) {
+    showRows(index);
+    return {};
+}
+
+std::int64_t VaultContents::read(const ContainerIndex&, std::size_t row, std::uint64_t offset,
+                                 void* into, std::size_t count) {
+    const std::string* path = pathOf(row);
+    if (path == nullptr)
+        return 0;
+    std::size_t got = 0;
+    if (failedWith(vault_->read(*path, offset, into, count, got)))
+        return -1;
+    return static_cast<std::int64_t>(got);
+}
+
+bool VaultContents::extract(const ContainerIndex& index, std::size_t row, std::ostream& out,
+                            const ProgressCallback& progress) {
+    const std::string* path = pathOf(row);
+    const vault::VaultEntry* entry = path != nullptr ? vault_->find(*path) : nullptr;
+    if (entry == nullptr)
+        return false;
+    std::vector<char> block(StreamBlockSize);
+    for (std::uint64_t done = 0; done < entry->size;) {
+        const std::int64_t got = read(index, row, done, block.data(), block.size());
+        if (got <= 0)
+            return false;
+        if (!out.write(block.data(), got))
+            return false;
+        done += static_cast<std::uint64_t>(got);
+        reportProgress(progress, done, entry->size);
+    }
+    return static_cast<bool>(out);
+}
+
+std::uint64_t VaultContents::room(const ContainerIndex&) const {
+    // Every size fits; the file system says when the disk does not.
+    return UINT64_MAX;
+}
+
+AppendResult VaultContents::add(ContainerIndex& index, RandomAccessFile& source,
+                                const std::string& name, std::uint64_t size,
+                                const ProgressCallback& progress) {
+    if (!unchanged())
+        return AppendResult::WriteFailed;
+    const vault::Outcome outcome = vault_->add(name, source, size, stampNow(), false, progress);
+    expectCurrent();
+    if (outcome == vault::Outcome::SourceFailed)
+        return AppendResult::SourceUnreadable;
+    if (failedWith(outcome))
+        return outcome == vault::Outcome::TooLarge ? AppendResult::TooLarge
+                                                   : AppendResult::WriteFailed;
+    rows_.push_back(name);
+    showRows(index);
+    return AppendResult::Appended;
+}
+
+RemoveResult VaultContents::remove(ContainerIndex& index, std::size_t row,
+                                   const ProgressCallback&) {
+    const std::string* path = pathOf(row);
+    if (path == nullptr || !unchanged())
+        return RemoveResult::Failed;
+    const vault::Outcome outcome = vault_->remove(*path);
+    expectCurrent();
+    if (failedWith(outcome))
+        return RemoveResult::Failed;
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
+    showRows(index);
+    return RemoveResult::Removed;
+}
+
+bool VaultContents::rename(ContainerIndex& index, std::size_t row, const std::string& name) {
+    const std::string* path = pathOf(row);
+    if (path == nullptr || !unchanged())
+        return false;
+    if (*path == name)
+        return true;
+    const vault::Outcome outcome = vault_->rename(*path, name);
+    expectCurrent();
+    if (failedWith(outcome))
+        return false;
+    rows_[row] = name;
+    showRows(index);
+    return true;
+}
+
+vault::Outcome VaultContents::commit() {
+    if (!unchanged())
+        return vault::Outcome::ReadOnly;
+    const vault::Outcome outcome = vault_->commit();
+    expectCurrent();
+    failedWith(outcome);
+    return outcome;
+}
+
+vault::Outcome VaultContents::discard() {
+    const vault::Outcome outcome = vault_->discard();
+    expectCurrent();
+    failedWith(outcome);
+    return outcome;
+}
+
+vault::Outcome VaultContents::changePassword(const std::string& password) {
+    if (!unchanged())
+        return vault::Outcome::ReadOnly;
+    const vault::Outcome outcome = vault_->changePassword(password);
+    expectCurrent();
+    failedWith(outcome);
+    return outcome;
+}
+
+ReplaceResult VaultContents::compact(const std::filesystem::path& target, ReplaceGuard guard) {
+    ReplaceResult result = vault_->compact(target, std::move(guard));
+    expectCurrent();
+    return result;
+}
+
+} // namespace quorvane

@@ -1,0 +1,32 @@
+#pragma once
+
+// Writing a safe's contents as a new vault: how a plain safe is sealed and
+// how a first-version sealed safe is upgraded. The vault is built in a file
+// of its own (only sealed chunks reach it) and then compacted over the safe
+// file, which it replaces atomically as every save of a plain safe does.
+
+#include "storage/format/SafeContents.h"
+#include "storage/format/sealed/VaultContents.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace quorvane {
+
+struct VaultConversion {
+    std::unique_ptr<VaultContents> contents; // the new vault, going on in target
+    ReplaceResult replaced;                  // why not, when contents is null
+};
+
+// Every row of from, in its order, under its own name; a name the vault does
+// not take (a second file of one name, a slash) gets " (2)" and so on, or
+// "_" for the slash, so that no file is lost on the way. scratch is removed
+// before the call returns. A first-version safe keeps its Argon2id settings
+// in settings.
+VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
+                               const std::string& password, const vault::VaultSettings& settings,
+                               const std::filesystem::path& scratch,
+                               const std::filesystem::path& target, ReplaceGuard guard);
+
+} // namespace quorvane
