@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvane {
@@ -112,6 +113,21 @@ std::size_t SafeAccess::entryCount() const {
 
 const std::string& SafeAccess::storedName(std::size_t row) const {
     return state_.entryDetails[row].name;
+}
+
+bool SafeAccess::namesAreUnique() const {
+    return state_.vault != nullptr;
+}
+
+std::string SafeAccess::freeStoredName(const std::string& name) const {
+    std::unordered_set<std::string> taken;
+    for (std::size_t row = 0; row < entryCount(); ++row)
+        taken.insert(storedName(row));
+    for (unsigned number = 1;; ++number) {
+        std::string candidate = ".quorvane-replacing-" + std::to_string(number) + "-" + name;
+        if (!taken.contains(candidate))
+            return candidate;
+    }
 }
 
 std::uint64_t SafeAccess::entrySize(std::size_t row) const {

@@ -52,6 +52,11 @@ class SafeAccess {
     // The entries' stored names and sizes, row by row.
     std::size_t entryCount() const;
     const std::string& storedName(std::size_t row) const;
+    // A vault keeps one entry per name: a replacement is stored under a free
+    // name first and takes the old name once the old entry is gone.
+    bool namesAreUnique() const;
+    // A stored name no entry has, made from name.
+    std::string freeStoredName(const std::string& name) const;
     std::uint64_t entrySize(std::size_t row) const;
     // Nothing may change: the session did not load cleanly, or a change failed half-way.
     bool readOnly() const;

@@ -1,6 +1,7 @@
 #include "mount/SafeFolder.h"
 
 #include "mount/FolderNames.h"
+#include "mount/SafeFolderPending.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -8,17 +9,6 @@
 #include <utility>
 
 namespace quorvane {
-
-// A file written (or opened for writing) through the folder that is not yet
-// its entry. Until its first write it reads as the entry of its name.
-struct SafeFolder::Pending {
-    std::optional<std::string> name; // none once deleted or replaced by a rename
-    std::unique_ptr<StagedFile> staged;
-    bool loaded = false; // staged holds the whole content
-    bool dirty = false;  // written since it was last stored
-    int writers = 0;
-    int handles = 0;
-};
 
 SafeFolder::SafeFolder(SafeAccess& access, bool mountedReadOnly)
     : access_(access), mountedReadOnly_(mountedReadOnly), mountedAt_(std::time(nullptr)) {}
@@ -91,7 +81,9 @@ int SafeFolder::commit(Pending& pending) {
     const std::string name = *pending.name;
     const auto old = rowOf(name);
     const std::string storedName = old ? access_.storedName(*old) : name;
-    if (const int stored = access_.store(*pending.staged, storedName); stored < 0)
+    const bool moveNameLater = old && access_.namesAreUnique();
+    const std::string storeAs = moveNameLater ? access_.freeStoredName(storedName) : storedName;
+    if (const int stored = access_.store(*pending.staged, storeAs); stored < 0)
         return stored;
     pending.dirty = false;
     noteChange(name);
@@ -109,6 +101,10 @@ int SafeFolder::commit(Pending& pending) {
     else
         shown[*old] = freeNumberedName(name, shown); // kept, and reachable
     keepNames(std::move(shown));
+    // The old entry gone, the new one takes its name; should that fail, the
+    // folder still shows it under the name it was saved as.
+    if (removed == 0 && moveNameLater)
+        return access_.rename(access_.entryCount() - 1, storedName);
     return removed;
 }
 
@@ -336,57 +332,6 @@ int SafeFolder::unlink(const std::string& name) {
         keepNames(std::move(shown));
         noteChange(name);
     }
-    return 0;
-}
-
-int SafeFolder::rename(const std::string& from, const std::string& to, unsigned flags) {
-    if ((flags & RENAME_EXCHANGE) != 0)
-        return -EINVAL;
-    if (!exists(from))
-        return -ENOENT;
-    if (const int refused = checkNewName(to); refused < 0)
-        return refused;
-    if (!writable())
-        return -EROFS;
-    if ((flags & RENAME_NOREPLACE) != 0 && exists(to))
-        return -EEXIST;
-    if (from == to)
-        return 0;
-    const auto fromRow = rowOf(from);
-    const auto toRow = rowOf(to);
-    const std::string storedFrom = fromRow ? access_.storedName(*fromRow) : std::string();
-    // The entry takes its new name first: should the removal of the one it
-    // replaces fail, both are still there.
-    std::vector<std::optional<std::string>> shown = shownOfRow_;
-    if (fromRow) {
-        if (const int renamed = access_.rename(*fromRow, to); renamed < 0)
-            return renamed;
-        shown[*fromRow] = to;
-    }
-    if (toRow) {
-        if (const int removed = access_.remove(*toRow); removed < 0) {
-            // The replaced entry stays; the moved one takes its old name
-            // back, so that the failed rename changed nothing.
-            if (fromRow)
-                access_.rename(*fromRow, storedFrom);
-            return removed;
-        }
-        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*toRow));
-    }
-    if (fromRow || toRow)
-        keepNames(std::move(shown));
-    if (const auto replaced = pending_.find(to); replaced != pending_.end()) {
-        replaced->second->name.reset();
-        pending_.erase(replaced);
-    }
-    if (const auto moved = pending_.find(from); moved != pending_.end()) {
-        std::shared_ptr<Pending> pending = moved->second;
-        pending_.erase(moved);
-        pending->name = to;
-        pending_[to] = pending;
-    }
-    modified_.erase(from);
-    noteChange(to);
     return 0;
 }
 

@@ -3,8 +3,11 @@
 #include "mount/SafeFolder.h"
 
 #include "mount/FolderNames.h"
+#include "mount/SafeFolderPending.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <linux/fs.h>
 #include <unordered_set>
 
 namespace quorvane {
@@ -102,6 +105,68 @@ int SafeFolder::checkNewName(const std::string& name) const {
 bool SafeFolder::isOpen(const std::string& name) const {
     return std::any_of(live_.begin(), live_.end(),
                        [&](const Handle* handle) { return handle->name == name; });
+}
+
+int SafeFolder::rename(const std::string& from, const std::string& to, unsigned flags) {
+    if ((flags & RENAME_EXCHANGE) != 0)
+        return -EINVAL;
+    if (!exists(from))
+        return -ENOENT;
+    if (const int refused = checkNewName(to); refused < 0)
+        return refused;
+    if (!writable())
+        return -EROFS;
+    if ((flags & RENAME_NOREPLACE) != 0 && exists(to))
+        return -EEXIST;
+    if (from == to)
+        return 0;
+    const auto fromRow = rowOf(from);
+    const auto toRow = rowOf(to);
+    const std::string storedFrom = fromRow ? access_.storedName(*fromRow) : std::string();
+    // The entry takes its new name first: should the removal of the one it
+    // replaces fail, both are still there.
+    std::vector<std::optional<std::string>> shown = shownOfRow_;
+    // A vault takes no second entry of a name: the moved one waits under a
+    // free name until the one it replaces is gone.
+    const bool moveNameLater = fromRow && toRow && access_.namesAreUnique();
+    if (fromRow) {
+        const std::string first = moveNameLater ? access_.freeStoredName(to) : to;
+        if (const int renamed = access_.rename(*fromRow, first); renamed < 0)
+            return renamed;
+        shown[*fromRow] = to;
+    }
+    if (toRow) {
+        if (const int removed = access_.remove(*toRow); removed < 0) {
+            // The replaced entry stays; the moved one takes its old name
+            // back, so that the failed rename changed nothing.
+            if (fromRow)
+                access_.rename(*fromRow, storedFrom);
+            return removed;
+        }
+        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*toRow));
+    }
+    if (moveNameLater) {
+        const std::size_t movedRow = *fromRow > *toRow ? *fromRow - 1 : *fromRow;
+        if (const int renamed = access_.rename(movedRow, to); renamed < 0) {
+            keepNames(std::move(shown));
+            return renamed;
+        }
+    }
+    if (fromRow || toRow)
+        keepNames(std::move(shown));
+    if (const auto replaced = pending_.find(to); replaced != pending_.end()) {
+        replaced->second->name.reset();
+        pending_.erase(replaced);
+    }
+    if (const auto moved = pending_.find(from); moved != pending_.end()) {
+        std::shared_ptr<Pending> pending = moved->second;
+        pending_.erase(moved);
+        pending->name = to;
+        pending_[to] = pending;
+    }
+    modified_.erase(from);
+    noteChange(to);
+    return 0;
 }
 
 } // namespace quorvane

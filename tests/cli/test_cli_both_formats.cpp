@@ -2,6 +2,7 @@
 // interface: a plain safe and a sealed one (a vault) must answer alike.
 
 #include "tests/cli/CliFixture.h"
+#include "tests/cli/MountFixture.h"
 #include "tests/storage/VaultKit.h"
 #include "tests/support/SealedBytes.h"
 
@@ -77,6 +78,36 @@ TEST_P(CliBothFormats, ASealedAddWritesTheNewFileAndTheIndexOnly) {
               before.substr(vault::HeaderSize));
     EXPECT_LT(after.size() - before.size(), (1u << 20) + (64u << 10));
 }
+
+// Through the folder, a file saved over and an editor's rename over another
+// replace the entry of that name, in both formats (a vault keeps one entry
+// per name, so the replacement must wait under another name for its turn).
+class CliBothFormatsMount : public CliMount, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CliBothFormatsMount, AFileSavedOrRenamedOverReplacesItsEntry) {
+    const fs::path safe = file("both.cx");
+    std::vector<std::string> args{"create", safe.string()};
+    if (GetParam())
+        args.push_back("--sealed");
+    ASSERT_EQ(cli(args).exitCode, 0);
+    const fs::path a = box.writeFile("a.txt", "old a"), b = box.writeFile("b.txt", "old b");
+    ASSERT_EQ(cli({"add", safe.string(), a.string(), b.string()}).exitCode, 0);
+    const fs::path dir = box.root() / "mnt";
+    const StartedRun started = mount(safe, dir);
+    std::ofstream(dir / "a.txt", std::ios::binary | std::ios::trunc) << "new a";
+    std::ofstream(dir / "t.tmp", std::ios::binary) << "new b";
+    fs::rename(dir / "t.tmp", dir / "b.txt");
+    EXPECT_EQ(readFile(dir / "a.txt"), "new a");
+    const RunResult ended = unmount(started, dir);
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    const std::string listed = listOf(safe);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2) << listed;
+    EXPECT_EQ(cli({"cat", safe.string(), "--name", "a.txt"}).out, "new a");
+    EXPECT_EQ(cli({"cat", safe.string(), "--name", "b.txt"}).out, "new b");
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CliBothFormatsMount, ::testing::Values(false, true),
+                         [](const auto& format) { return format.param ? "Sealed" : "Plain"; });
 
 INSTANTIATE_TEST_SUITE_P(Formats, CliBothFormats, ::testing::Values(false, true),
                          [](const auto& format) { return format.param ? "Sealed" : "Plain"; });
