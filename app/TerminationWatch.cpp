@@ -53,6 +53,9 @@ TerminationWatch::~TerminationWatch() {
         return;
     for (int signal : EndingSignals)
         setHandler(signal, SIG_DFL);
+    // Plain descriptors, closed by hand: the signal handler reads them from a
+    // global array, where no owning object may run code, and only once the
+    // handlers are gone may they close.
     ::close(signalSockets[0]);
     ::close(signalSockets[1]);
     signalSockets[0] = signalSockets[1] = -1;

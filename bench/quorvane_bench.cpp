@@ -170,7 +170,7 @@ bool saveUnchecked(SafeState& state) {
     const std::string key = derivePasswordKey(state.password);
     ReplaceGuard guard;
     guard.lockFresh = true;
-    const ReplaceResult result = replaceFileAtomically(
+    ReplaceResult result = replaceFileAtomically(
         state.safePath,
         [&](std::ostream& out, std::string& message) {
             FileInputStream in(*state.workingCopy);
@@ -180,7 +180,7 @@ bool saveUnchecked(SafeState& state) {
         },
         guard);
     if (result.ok)
-        state.safeLock.adopt(result.lockedFd, result.identity);
+        state.safeLock.adopt(std::move(result.lockedFd), result.identity);
     return result.ok;
 }
 

@@ -2,6 +2,7 @@
 
 #include "cli/CliTexts.h"
 #include "lifecycle/SafeState.h"
+#include "storage/files/UniqueFd.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,22 +46,6 @@ EchoState& echoState() {
     static EchoState state;
     return state;
 }
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd, bool owned) : fd_(fd), owned_(owned) {}
-    ~FileDescriptor() {
-        if (owned_ && fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-    bool owned_;
-};
 
 // The longest first line a password can come in: 249 bytes and "\r\n".
 constexpr std::size_t LongestLine = PasswordLimit + 2;
@@ -194,7 +179,7 @@ CliOutcome<std::string> readTypedPassword(int fd, int promptFd, const char* prom
 }
 
 // Whether the controlling terminal opened as tty.
-bool isTerminal(const FileDescriptor& tty) {
+bool isTerminal(const UniqueFd& tty) {
     return tty.get() >= 0 && ::isatty(tty.get());
 }
 
@@ -211,16 +196,17 @@ void restoreTerminalEcho() {
 CliOutcome<std::string> readPasswordFile(const std::string& path) {
     const bool fromStdin = path == "-";
     const std::string source = fromStdin ? clitext::StandardInput : path;
-    FileDescriptor file(fromStdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC),
-                        !fromStdin);
-    if (file.get() < 0)
+    // Standard input stays open: it is not ours to close.
+    const UniqueFd opened(fromStdin ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int file = fromStdin ? STDIN_FILENO : opened.get();
+    if (file < 0)
         return refusal(source + ": " + std::strerror(errno));
     std::string line;
     std::size_t total = 0;
     // Standard input may be the terminal itself, and a line typed there is
     // read to its end, as at the prompt.
-    const LineEnd end = ::isatty(file.get()) ? readTypedLine(file.get(), line, total)
-                                             : readFirstLine(file.get(), line);
+    const LineEnd end =
+        ::isatty(file) ? readTypedLine(file, line, total) : readFirstLine(file, line);
     if (end == LineEnd::ReadError)
         return refusal(source + ": " + std::strerror(errno));
     if (end == LineEnd::TooLong)
@@ -229,7 +215,7 @@ CliOutcome<std::string> readPasswordFile(const std::string& path) {
 }
 
 CliOutcome<std::string> readTerminalPassword(const char* prompt) {
-    FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
+    const UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!isTerminal(tty))
         return refusal(clitext::NoTerminal);
     return readTypedPassword(tty.get(), tty.get(), prompt);
@@ -268,7 +254,7 @@ void takeTerminalAgainAfterStop(bool showPrompt) {
 }
 
 CliOutcome<std::string> readTerminalAnswer(const char* prompt) {
-    FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
+    const UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!isTerminal(tty))
         return refusal(clitext::NoTerminal);
     writeAll(tty.get(), prompt);

@@ -7,6 +7,7 @@
 #include "lifecycle/LifecycleTexts.h"
 #include "storage/files/FileRoutines.h"
 #include "storage/files/OriginalErase.h"
+#include "storage/files/UniqueFd.h"
 #include "storage/format/Container.h"
 #include "storage/workingcopy/PlainFile.h"
 
@@ -58,18 +59,16 @@ namespace {
 // The system's reason why a source that appendEntry could not read in full is
 // unreadable, as far as it can be found out afterwards.
 std::string describeUnreadableSource(const std::string& path, std::uint64_t expectedSize) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd)
         return std::strerror(errno);
     struct stat status {};
-    std::string reason = text::SourceNotReadInFull;
-    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode))
-        reason = std::strerror(EISDIR);
-    else if (::fstat(fd, &status) == 0 &&
-             static_cast<std::uint64_t>(status.st_size) != expectedSize)
-        reason = text::sourceLengthChanged(status.st_size, expectedSize);
-    ::close(fd);
-    return reason;
+    if (::fstat(fd.get(), &status) == 0 && S_ISDIR(status.st_mode))
+        return std::strerror(EISDIR);
+    if (::fstat(fd.get(), &status) == 0 &&
+        static_cast<std::uint64_t>(status.st_size) != expectedSize)
+        return text::sourceLengthChanged(status.st_size, expectedSize);
+    return text::SourceNotReadInFull;
 }
 
 void reportAppendFailure(Session& session, const SourceFile& source, AppendResult result) {
@@ -179,7 +178,7 @@ void eraseOriginal(Session& session, const SourceFile& source) {
     shell.busy.runBusy([&] {
         // Judged on the descriptor about to be overwritten, and before: the
         // overwrite itself may move the extents it would be judged by.
-        reach = session.assessErase(original.file);
+        reach = session.assessErase(original.file.get());
         erasing = eraseAndUnlink(original);
     });
     shell.busy.HideProgress();

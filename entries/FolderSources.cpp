@@ -1,6 +1,7 @@
 #include "entries/FolderSources.h"
 
 #include "entries/Messages.h"
+#include "storage/files/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -72,13 +73,12 @@ SourceList expandSources(const std::vector<std::string>& paths) {
 std::string sourceProblem(const std::string& path, std::uint64_t& size) {
     size = 0;
     // O_NONBLOCK: a FIFO given by name must not hold the add up.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd)
         return std::strerror(errno);
     struct stat status {};
-    const bool measured = ::fstat(fd, &status) == 0;
+    const bool measured = ::fstat(fd.get(), &status) == 0;
     const int statError = errno;
-    ::close(fd);
     if (!measured)
         return std::strerror(statError);
     if (S_ISDIR(status.st_mode))

@@ -119,7 +119,7 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
         // Inside the step: closing the old safe's last descriptor frees all
         // of its blocks, which takes a while for a large safe.
         if (result.ok && lock != nullptr)
-            lock->adopt(result.lockedFd, result.identity);
+            lock->adopt(std::move(result.lockedFd), result.identity);
         if (result.ok && whenReplaced)
             whenReplaced();
     });

@@ -1,6 +1,7 @@
 #include "lifecycle/SafeReadable.h"
 
 #include "lifecycle/LifecycleTexts.h"
+#include "storage/files/UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,15 +14,14 @@ namespace quorvane {
 bool safeIsReadable(const std::string& path, std::string& reason) {
     reason.clear();
     // O_NONBLOCK: a FIFO at the path must not hold the check up, waiting for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         reason = std::strerror(errno);
         return false;
     }
     struct stat status {};
-    const bool known = ::fstat(fd, &status) == 0;
+    const bool known = ::fstat(fd.get(), &status) == 0;
     const int statError = errno;
-    ::close(fd);
     if (!known)
         reason = std::strerror(statError);
     else if (S_ISDIR(status.st_mode))

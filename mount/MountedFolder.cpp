@@ -46,7 +46,7 @@ MountedFolder::MountedFolder(SafeState& state, SessionLock& lock, MountSettings 
       folder_(access_, settings.readOnly),
       stateFolder_(state.workDir), served_{folder_, lock_, [this] { return saveNow(); },
                                            std::filesystem::path(state.safePath).parent_path()} {
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (served_.safeFolder.empty())
         served_.safeFolder = ".";
 }
@@ -59,12 +59,10 @@ MountedFolder::~MountedFolder() {
             fuse_unmount(fuse_);
         fuse_destroy(fuse_);
     }
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
 }
 
 bool MountedFolder::mount(const std::filesystem::path& dir, std::string& reason) {
-    if (wakeFd_ < 0) {
+    if (!wakeFd_) {
         reason = std::strerror(errno);
         return false;
     }
@@ -100,13 +98,13 @@ void MountedFolder::stop(bool force) {
     while (asked < wanted && !stopAsked_.compare_exchange_weak(asked, wanted)) {
     }
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto ignored = ::write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] const auto ignored = ::write(wakeFd_.get(), &one, sizeof one);
 }
 
 void MountedFolder::entriesChangedOutside() {
     changedOutside_.store(true);
     const std::uint64_t one = 1;
-    [[maybe_unused]] const auto ignored = ::write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] const auto ignored = ::write(wakeFd_.get(), &one, sizeof one);
 }
 
 // When the next timed save is due: once the folder has been quiet, or a
@@ -282,14 +280,15 @@ void MountedFolder::serve() {
         if (asked == 2 || (asked == 1 && openFiles_.load() == 0))
             break;
         // A side descriptor of -1 is left out by poll itself.
-        pollfd waits[3] = {
-            {fuse_session_fd(session), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {side_.fd, POLLIN, 0}};
+        pollfd waits[3] = {{fuse_session_fd(session), POLLIN, 0},
+                           {wakeFd_.get(), POLLIN, 0},
+                           {side_.fd, POLLIN, 0}};
         const int ready = ::poll(waits, 3, sideTimeout());
         if (ready < 0 && errno != EINTR)
             break;
         if ((waits[1].revents & POLLIN) != 0) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const auto ignored = ::read(wakeFd_, &count, sizeof count);
+            [[maybe_unused]] const auto ignored = ::read(wakeFd_.get(), &count, sizeof count);
         }
         if (changedOutside_.exchange(false))
             invalidateKernelView();

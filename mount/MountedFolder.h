@@ -11,6 +11,7 @@
 
 #include "mount/SafeAccess.h"
 #include "mount/SafeFolder.h"
+#include "storage/files/UniqueFd.h"
 
 #include <atomic>
 #include <chrono>
@@ -158,7 +159,7 @@ class MountedFolder {
     std::atomic<bool> noticesDone_{true};
     struct fuse* fuse_ = nullptr;
     bool mounted_ = false;
-    int wakeFd_ = -1;
+    UniqueFd wakeFd_;
     std::atomic<int> stopAsked_{0}; // 0 none, 1 when no file is open, 2 at once
     std::chrono::steady_clock::time_point lastSave_{};
     bool saveFailedLast_ = false;

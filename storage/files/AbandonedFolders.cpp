@@ -1,5 +1,6 @@
 #include "storage/files/AbandonedFolders.h"
 
+#include "storage/files/UniqueFd.h"
 #include "storage/files/WorkingDirectory.h"
 
 #include <cctype>
@@ -37,18 +38,6 @@ Kind kindOf(const std::string& name) {
     return Kind::Other;
 }
 
-// A descriptor closed when it goes out of scope.
-struct Held {
-    int fd = -1;
-    explicit Held(int opened) : fd(opened) {}
-    ~Held() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-};
-
 bool ownedByUs(const struct stat& status) {
     return status.st_uid == ::geteuid();
 }
@@ -57,16 +46,12 @@ bool ownedByUs(const struct stat& status) {
 // (the working folder never holds anything else); nothing otherwise, so that
 // a link or a folder planted in it is never removed through.
 std::optional<std::vector<std::string>> plainFilesIn(int folder) {
-    const int listing = ::dup(folder);
-    DIR* reader = listing < 0 ? nullptr : ::fdopendir(listing);
-    if (reader == nullptr) {
-        if (listing >= 0)
-            ::close(listing);
+    const FolderListing reader = listFolder(folder);
+    if (!reader)
         return std::nullopt;
-    }
     std::vector<std::string> names;
     bool plain = true;
-    while (const dirent* entry = ::readdir(reader)) {
+    while (const dirent* entry = ::readdir(reader.get())) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -76,7 +61,6 @@ std::optional<std::vector<std::string>> plainFilesIn(int folder) {
             plain = false;
         names.push_back(name);
     }
-    ::closedir(reader);
     if (!plain)
         return std::nullopt;
     return names;
@@ -95,56 +79,51 @@ bool removeName(int parent, const std::string& name, int folder) {
 
 bool sweepFolder(int parent, const std::string& name, Kind kind) {
     // O_NOFOLLOW: a link under the name is not ours to follow.
-    const Held folder(
+    const UniqueFd folder(
         ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
-    if (folder.fd < 0 || ::fstat(folder.fd, &status) != 0 || !S_ISDIR(status.st_mode) ||
+    if (!folder || ::fstat(folder.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
         !ownedByUs(status) || (status.st_mode & 07777) != 0700)
         return false;
-    const Held lock(
-        ::openat(folder.fd, WorkingFolderLock, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (lock.fd < 0) {
+    const UniqueFd lock(
+        ::openat(folder.get(), WorkingFolderLock, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!lock) {
         // A staging folder before its lock exists holds nothing; its maker,
         // should it still live, starts over. Only an empty folder goes.
-        return errno == ENOENT && kind == Kind::Staging && removeName(parent, name, folder.fd);
+        return errno == ENOENT && kind == Kind::Staging && removeName(parent, name, folder.get());
     }
     struct stat lockStatus {};
-    if (::fstat(lock.fd, &lockStatus) != 0 || !S_ISREG(lockStatus.st_mode) ||
+    if (::fstat(lock.get(), &lockStatus) != 0 || !S_ISREG(lockStatus.st_mode) ||
         !ownedByUs(lockStatus))
         return false;
     // Held by the program working in it; no lock to be had at all on this
     // file system means nobody can tell, so nothing is removed either.
-    if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0)
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
         return false;
-    const auto names = plainFilesIn(folder.fd);
+    const auto names = plainFilesIn(folder.get());
     if (!names)
         return false;
     for (const std::string& file : *names)
         if (file != WorkingFolderLock)
-            ::unlinkat(folder.fd, file.c_str(), 0);
-    ::unlinkat(folder.fd, WorkingFolderLock, 0);
-    return removeName(parent, name, folder.fd);
+            ::unlinkat(folder.get(), file.c_str(), 0);
+    ::unlinkat(folder.get(), WorkingFolderLock, 0);
+    return removeName(parent, name, folder.get());
 }
 
 } // namespace
 
 SweepCount removeAbandonedWorkingFolders(const std::filesystem::path& parent) {
     SweepCount count;
-    const Held parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parentFd.fd < 0)
+    const UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd)
         return count;
     std::vector<std::pair<std::string, Kind>> candidates;
-    const int listing = ::dup(parentFd.fd);
-    if (DIR* reader = listing < 0 ? nullptr : ::fdopendir(listing)) {
-        while (const dirent* entry = ::readdir(reader))
+    if (const FolderListing reader = listFolder(parentFd.get()))
+        while (const dirent* entry = ::readdir(reader.get()))
             if (const Kind kind = kindOf(entry->d_name); kind != Kind::Other)
                 candidates.emplace_back(entry->d_name, kind);
-        ::closedir(reader);
-    } else if (listing >= 0) {
-        ::close(listing);
-    }
     for (const auto& [name, kind] : candidates)
-        ++(sweepFolder(parentFd.fd, name, kind) ? count.removed : count.leftAlone);
+        ++(sweepFolder(parentFd.get(), name, kind) ? count.removed : count.leftAlone);
     return count;
 }
 

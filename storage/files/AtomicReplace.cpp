@@ -2,8 +2,9 @@
 
 #include "storage/files/DescriptorBuffer.h"
 #include "storage/files/FileAttributes.h"
+#include "storage/files/FreshFile.h"
 #include "storage/files/SafeFileLock.h"
-#include "storage/files/UnfinishedFiles.h"
+#include "storage/files/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -129,16 +130,12 @@ bool applyOwnership(int fd, const FileOwnership& ownership, AccessKept& kept, in
 }
 
 bool syncFolder(const fs::path& folder, int& error) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || ::fsync(fd.get()) != 0) {
         error = errno;
         return false;
     }
-    const bool synced = ::fsync(fd) == 0;
-    if (!synced)
-        error = errno;
-    ::close(fd);
-    return synced;
+    return true;
 }
 
 std::string randomSuffix() {
@@ -151,89 +148,19 @@ std::string randomSuffix() {
     return suffix;
 }
 
-// The new safe while it is written. Where the file system allows, it has no
-// name at all (O_TMPFILE) until it is complete and checked: a process killed
-// in the middle (SIGKILL, a crash, the power) leaves nothing beside the safe,
-// and nobody has to guess later which file there is clutter. It gets a name
-// only for the moment before the rename. Elsewhere it is a named file from
-// the start, as any save made before. Either way a name is noted as
-// unfinished, so that a process stopped by a signal removes it.
-class FreshFile {
-  public:
-    FreshFile() = default;
-    ~FreshFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (folder_ >= 0)
-            ::close(folder_);
-    }
-    FreshFile(const FreshFile&) = delete;
-    FreshFile& operator=(const FreshFile&) = delete;
+// The folder of the target, where the new safe is made: the rename that puts
+// it in place cannot cross folders. O_PATH: a folder we may write but not
+// list still takes the file.
+UniqueFd openTargetFolder(const fs::path& target) {
+    return UniqueFd(::open(target.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
 
-    bool make(const fs::path& target, int& error) {
-        target_ = target;
-        // O_PATH: a folder we may write but not list still takes the file.
-        folder_ = ::open(target.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folder_ < 0) {
-            error = errno;
-            return false;
-        }
-        fd_ = ::openat(folder_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (fd_ >= 0)
-            return true;
-        return named(
-            [&](const char* name) {
-                fd_ = note_.create(folder_, name,
-                                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-                return fd_ >= 0;
-            },
-            error);
-    }
-
-    // Gives an unnamed file a name beside the target, ready for the rename.
-    bool name(std::string& reason) {
-        int error = 0;
-        if (!path_.empty() ||
-            named([&](const char* name) { return note_.link(fd_, folder_, name); }, error))
-            return true;
-        reason = reasonOf(error);
-        return false;
-    }
-
-    void discard() {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
-        note_.forget();
-    }
-    void renamed() { note_.forget(); }
-
-    int fd() const { return fd_; }
-    const fs::path& path() const { return path_; }
-    // Hands the descriptor over: the caller closes it.
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    // Tries a few unused names target.XXXXXX with attempt until one is taken.
-    bool named(const std::function<bool(const char*)>& attempt, int& error) {
-        for (int tries = 0; tries < 100; ++tries) {
-            const std::string name = target_.filename().string() + "." + randomSuffix();
-            if (attempt(name.c_str())) {
-                path_ = target_.parent_path() / name;
-                return true;
-            }
-            if (errno != EEXIST)
-                break;
-        }
-        error = errno;
-        return false;
-    }
-
-    fs::path target_;
-    fs::path path_; // empty while the file has no name
-    int folder_ = -1;
-    int fd_ = -1;
-    UnfinishedFile note_;
-};
+// The new safe while it is written is a fresh file beside the target, under
+// the target's name and a random suffix for the moment it needs a name.
+FreshFile freshFileBeside(const UniqueFd& folder, const fs::path& target) {
+    return FreshFile(folder.get(),
+                     [name = target.filename().string()] { return name + "." + randomSuffix(); });
+}
 
 // Writes the content and makes it durable, then lets the guard read it back
 // from the disk. False with a reason on any failure.
@@ -291,6 +218,16 @@ bool targetUnchanged(const fs::path& target, const ReplaceGuard& guard, std::str
     return false;
 }
 
+// Names the fresh file for the rename, which needs one; before that it may
+// have had none.
+bool named(FreshFile& fresh, std::string& reason) {
+    if (const int error = fresh.nameHidden(); error != 0) {
+        reason = reasonOf(error);
+        return false;
+    }
+    return true;
+}
+
 bool lockFreshFile(int fd, std::string& reason) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || locksUnsupported(errno))
         return true;
@@ -307,13 +244,17 @@ bool canReplaceFileAt(const std::filesystem::path& target, std::string& reason) 
         reason = resolveError ? resolveError.message() : reasonOf(EISDIR);
         return false;
     }
-    int error = 0;
-    FreshFile probe;
-    if (!probe.make(resolved, error)) {
+    const UniqueFd folder = openTargetFolder(resolved);
+    if (!folder) {
+        reason = reasonOf(errno);
+        return false;
+    }
+    // Made and removed again at once, by the guard.
+    FreshFile probe = freshFileBeside(folder, resolved);
+    if (const int error = probe.make(O_RDWR); error != 0) {
         reason = reasonOf(error);
         return false;
     }
-    probe.discard();
     return true;
 }
 
@@ -329,9 +270,14 @@ ReplaceResult replaceFileAtomically(
         return result;
     }
     const FileOwnership ownership = ownershipOf(resolved);
-    int error = 0;
-    FreshFile fresh;
-    if (!fresh.make(resolved, error)) {
+    const UniqueFd folder = openTargetFolder(resolved);
+    if (!folder) {
+        result.reason = reasonOf(errno);
+        return result;
+    }
+    // Removed again on every way out below, unless it took the target's place.
+    FreshFile fresh = freshFileBeside(folder, resolved);
+    if (const int error = fresh.make(O_RDWR); error != 0) {
         result.reason = reasonOf(error);
         return result;
     }
@@ -343,25 +289,24 @@ ReplaceResult replaceFileAtomically(
         result.reason = failure.what();
     }
     done = done && (!guard.lockFresh || lockFreshFile(fresh.fd(), result.reason)) &&
-           fresh.name(result.reason) && targetUnchanged(resolved, guard, result.reason);
-    if (done && ::rename(fresh.path().c_str(), resolved.c_str()) != 0) {
-        result.reason = reasonOf(errno);
-        done = false;
+           named(fresh, result.reason) && targetUnchanged(resolved, guard, result.reason);
+    if (done) {
+        if (const int error = fresh.renameTo(resolved.filename()); error != 0) {
+            result.reason = reasonOf(error);
+            done = false;
+        }
     }
-    if (!done) {
-        fresh.discard();
+    if (!done)
         return result;
-    }
-    fresh.renamed();
     // From here the target holds the new content: whatever follows is reported
     // but is no failure, or a caller would think the old file still stood.
     result.ok = true;
     result.identity = identityOf(fresh.fd()).value_or(FileIdentity{});
     if (guard.lockFresh)
-        result.lockedFd = fresh.release();
-    else if (::close(fresh.release()) != 0)
-        result.reason = reasonOf(errno);
-    if (!syncFolder(resolved.parent_path(), error))
+        result.lockedFd = fresh.takeFd();
+    else if (const int error = fresh.closeFd(); error != 0)
+        result.reason = reasonOf(error);
+    if (int error = 0; !syncFolder(resolved.parent_path(), error))
         result.reason = reasonOf(error);
     return result;
 }

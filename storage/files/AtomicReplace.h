@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/files/FileIdentity.h"
+#include "storage/files/UniqueFd.h"
 
 #include <filesystem>
 #include <functional>
@@ -28,7 +29,7 @@ struct AccessKept {
 struct ReplaceResult {
     bool ok = false;       // the target holds the new content
     std::string reason;    // the system's reason on failure; a warning when ok
-    int lockedFd = -1;     // with ReplaceGuard::lockFresh: the new file, open and locked
+    UniqueFd lockedFd;     // with ReplaceGuard::lockFresh: the new file, open and locked
     FileIdentity identity; // of the new file, when ok
     AccessKept access;     // when ok
 };

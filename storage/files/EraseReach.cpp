@@ -1,5 +1,7 @@
 #include "storage/files/EraseReach.h"
 
+#include "storage/files/UniqueFd.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -169,12 +171,10 @@ EraseReach judgeOpenFile(int fd, int hops);
 EraseReach judgeBackingFile(const std::string& path, const std::string& device, int hops) {
     if (hops >= MostFileHops)
         return obstacle(EraseObstacle::Unknown, device);
-    int backing = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (backing < 0)
+    const UniqueFd backing(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!backing)
         return obstacle(EraseObstacle::Unknown, device);
-    EraseReach reach = judgeOpenFile(backing, hops + 1);
-    ::close(backing);
-    return reach;
+    return judgeOpenFile(backing.get(), hops + 1);
 }
 
 EraseReach judgeOpenFile(int fd, int hops) {

@@ -3,7 +3,7 @@
 #include "storage/files/FdOutputBuffer.h"
 #include "storage/files/FileAttributes.h"
 #include "storage/files/FileIdentity.h"
-#include "storage/files/UnfinishedFiles.h"
+#include "storage/files/FreshFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -18,9 +18,9 @@
 
 namespace quorvane {
 
-ExtractFolder::ExtractFolder(const std::string& path, const std::string& safePath) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0)
+ExtractFolder::ExtractFolder(const std::string& path, const std::string& safePath)
+    : fd_(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (!fd_)
         openError_ = errno;
     // Links followed: a safe opened through a link is the file it points to.
     struct stat safe {};
@@ -29,11 +29,6 @@ ExtractFolder::ExtractFolder(const std::string& path, const std::string& safePat
         safeDevice_ = safe.st_dev;
         safeInode_ = safe.st_ino;
     }
-}
-
-ExtractFolder::~ExtractFolder() {
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 bool isPlainEntryName(const std::string& name) {
@@ -142,26 +137,18 @@ TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bo
 // A number found taken stays passed over for that name: the next clash of
 // the same name starts where this one ended, so that thousands of entries of
 // one name cost one try each, not one per earlier entry.
-int placeUnderFreeName(ExtractFolder& folder, const std::string& freshName, const std::string& name,
+int placeUnderFreeName(ExtractFolder& folder, FreshFile& fresh, const std::string& name,
                        std::string& placedAs) {
     for (int& number = folder.nextNumberFor(name); number < 100000; ++number) {
         const std::string candidate = numberedName(name, number);
-        int result = ::renameat2(folder.fd(), freshName.c_str(), folder.fd(), candidate.c_str(),
-                                 RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without RENAME_NOREPLACE: a new link fails as
-            // well when the name is taken.
-            result = ::linkat(folder.fd(), freshName.c_str(), folder.fd(), candidate.c_str(), 0);
-            if (result == 0)
-                ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        }
-        if (result == 0) {
+        const int error = fresh.renameTo(candidate, true);
+        if (error == 0) {
             placedAs = candidate;
             ++number;
             return 0;
         }
-        if (errno != EEXIST)
-            return errno;
+        if (error != EEXIST)
+            return error;
     }
     return EEXIST;
 }
@@ -176,63 +163,6 @@ std::string hiddenName() {
     std::snprintf(name, sizeof name, ".quorvane-extract-%ld-%u-%llx", static_cast<long>(::getpid()),
                   counter++, tick);
     return name;
-}
-
-// Tries hidden names with attempt until one is taken; errno on failure.
-template <typename Attempt> bool underHiddenName(std::string& freshName, const Attempt& attempt) {
-    for (int tries = 0; tries < 100; ++tries) {
-        const std::string name = hiddenName();
-        if (attempt(name.c_str())) {
-            freshName = name;
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    errno = EEXIST;
-    return false;
-}
-
-// Creates the new, empty file the entry is written into, in the folder of the
-// target, so that no link or existing file (which may be a hard link to a
-// file elsewhere) is ever written through. Where the file system allows it has
-// no name (O_TMPFILE, freshName empty) until it is complete: a process killed
-// in the middle (SIGKILL, the out-of-memory killer, a crash) leaves no cut-off
-// plaintext in the user's folder, where nothing would remove it later.
-// Elsewhere it is a hidden file from the start (O_EXCL), noted as unfinished
-// so that a process stopped by a signal removes it.
-int createFreshFile(const ExtractFolder& folder, UnfinishedFile& note, std::string& freshName,
-                    int& error) {
-    // 0600 while the entry's plaintext goes in: the final mode is set
-    // once the file is complete.
-    int fd = ::openat(folder.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        return fd;
-    // A file system without unnamed files says so with one of these (EISDIR
-    // from kernels that predate them); any other failure is the folder's.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        error = errno;
-        return -1;
-    }
-    if (underHiddenName(freshName, [&](const char* name) {
-            fd = note.create(folder.fd(), name,
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            return fd >= 0;
-        }))
-        return fd;
-    error = errno;
-    return -1;
-}
-
-// Gives the complete file a hidden name for the rename into place, where it
-// has none yet; errno on failure.
-int nameFreshFile(const ExtractFolder& folder, int fd, UnfinishedFile& note,
-                  std::string& freshName) {
-    if (!freshName.empty() || underHiddenName(freshName, [&](const char* name) {
-            return note.link(fd, folder.fd(), name);
-        }))
-        return 0;
-    return errno;
 }
 
 // The access of the file being replaced, given to the fresh one: its group
@@ -277,6 +207,32 @@ PlacementResult fillFreshFile(int fd, const std::function<bool(std::ostream&)>& 
                            : refused(Placement::SourceUnreadable);
 }
 
+// Gives the complete file the access it keeps and a name for the rename, and
+// closes it; 0 or errno. written: what it is, to know it again later.
+int finishFreshFile(FreshFile& fresh, const TargetCheck& target, struct stat& written) {
+    int error = takeAccessOf(fresh.fd(), target);
+    if (error == 0)
+        error = fresh.nameHidden();
+    if (error == 0 && ::fstat(fresh.fd(), &written) != 0)
+        error = errno;
+    const int closeError = fresh.closeFd();
+    return error != 0 ? error : closeError;
+}
+
+// Puts the finished file under name, or beside it under a free numbered name
+// on a clash. Replaces the directory entry only: whatever the name stood for
+// before keeps its content, wherever else it is linked.
+PlacementResult putInPlace(ExtractFolder& folder, FreshFile& fresh, const std::string& name,
+                           bool clash, const struct stat& written) {
+    std::string placedAs;
+    const int error =
+        clash ? placeUnderFreeName(folder, fresh, name, placedAs) : fresh.renameTo(name);
+    if (error != 0)
+        return {Placement::NotPlaced, error, ""};
+    folder.noteWritten(written.st_dev, written.st_ino);
+    return {Placement::Placed, 0, placedAs};
+}
+
 } // namespace
 
 PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& name,
@@ -286,69 +242,28 @@ PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& nam
         return refused(Placement::NameNotPlain);
     if (folder.fd() < 0)
         return failed(folder.openError());
-
     TargetCheck target = checkTarget(folder, name, besideExisting);
     if (target.refusal)
         return *target.refusal;
-    std::string freshName;
-    int createError = 0;
-    UnfinishedFile note;
-    int fd = createFreshFile(folder, note, freshName, createError);
-    if (fd < 0)
-        return failed(createError);
-
-    // Placed for as long as all goes well; else why the fresh file goes.
-    PlacementResult why;
-    try {
-        why = fillFreshFile(fd, writeContent);
-    } catch (...) {
-        // A cut-off file must not stay behind, whatever ended the writing.
-        ::close(fd);
-        if (!freshName.empty())
-            ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        throw;
-    }
-    const auto whole = [&why] { return why.outcome == Placement::Placed; };
-    if (whole()) {
-        // Looked at again now that the file is complete: the name may stand
-        // for something else by now, and the mode to keep is the one it has now.
-        target = checkTarget(folder, name, besideExisting);
-        int error = 0;
-        if (!target.refusal && (error = takeAccessOf(fd, target)) == 0)
-            error = nameFreshFile(folder, fd, note, freshName);
-        if (error != 0)
-            why = notWritten(error);
-    }
-    struct stat written {};
-    if (whole() && ::fstat(fd, &written) != 0)
-        why = notWritten(errno);
-    if (::close(fd) != 0 && whole())
-        why = notWritten(errno);
-    if (target.refusal) {
-        if (!freshName.empty())
-            ::unlinkat(folder.fd(), freshName.c_str(), 0);
+    // In the folder of the target, so that no link or existing file (which may
+    // be a hard link to a file elsewhere) is ever written through. A cut-off
+    // file must not stay behind, whatever ends the writing (an exception from
+    // writeContent included): the guard removes it unless it took its place.
+    FreshFile fresh(folder.fd(), hiddenName);
+    if (const int error = fresh.make(O_WRONLY); error != 0)
+        return failed(error);
+    if (PlacementResult why = fillFreshFile(fresh.fd(), writeContent);
+        why.outcome != Placement::Placed)
+        return why;
+    // Looked at again now that the file is complete: the name may stand for
+    // something else by now, and the mode to keep is the one it has now.
+    target = checkTarget(folder, name, besideExisting);
+    if (target.refusal)
         return *target.refusal;
-    }
-    if (whole()) {
-        std::string placedAs;
-        // Replaces the directory entry only: whatever the name stood for
-        // before keeps its content, wherever else it is linked.
-        int error = 0;
-        if (target.clash)
-            error = placeUnderFreeName(folder, freshName, name, placedAs);
-        else if (::renameat(folder.fd(), freshName.c_str(), folder.fd(), name.c_str()) != 0)
-            error = errno;
-        if (error == 0) {
-            folder.noteWritten(written.st_dev, written.st_ino);
-            return {Placement::Placed, 0, placedAs};
-        }
-        ::unlinkat(folder.fd(), freshName.c_str(), 0);
-        return {Placement::NotPlaced, error, ""};
-    }
-    // A cut-off file must not stay behind, under any name.
-    if (!freshName.empty())
-        ::unlinkat(folder.fd(), freshName.c_str(), 0);
-    return why;
+    struct stat written {};
+    if (const int error = finishFreshFile(fresh, target, written); error != 0)
+        return notWritten(error);
+    return putInPlace(folder, fresh, name, target.clash, written);
 }
 
 } // namespace quorvane

@@ -11,6 +11,8 @@
 // itself in the safe's place. What happened comes back as a result and an
 // errno; the layer above says it in its own words.
 
+#include "storage/files/UniqueFd.h"
+
 #include <functional>
 #include <ostream>
 #include <set>
@@ -27,11 +29,10 @@ namespace quorvane {
 class ExtractFolder {
   public:
     ExtractFolder(const std::string& path, const std::string& safePath);
-    ~ExtractFolder();
     ExtractFolder(const ExtractFolder&) = delete;
     ExtractFolder& operator=(const ExtractFolder&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     int openError() const { return openError_; } // errno when the folder could not be opened
     bool isTheSafe(dev_t device, ino_t inode) const {
         return safeKnown_ && device == safeDevice_ && inode == safeInode_;
@@ -49,7 +50,7 @@ class ExtractFolder {
     }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     int openError_ = 0;
     bool safeKnown_ = false;
     dev_t safeDevice_ = 0;

@@ -1,5 +1,7 @@
 #include "storage/files/FolderRemoval.h"
 
+#include "storage/files/UniqueFd.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -56,22 +58,25 @@ bool removeEntry(int parent, const char* name, int depth) {
         return true;
     if ((errno != EISDIR && errno != EPERM) || depth >= MaxDepth)
         return false;
-    int child = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (child < 0)
-        return false;
-    emptyFolder(child, depth + 1);
-    ::close(child);
+    {
+        const UniqueFd child(
+            ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!child)
+            return false;
+        emptyFolder(child.get(), depth + 1);
+    }
     return ::unlinkat(parent, name, AT_REMOVEDIR) == 0;
 }
 
 } // namespace
 
 bool removeFolderWithoutAllocating(const char* path) {
-    int folder = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
-        return errno == ENOENT;
-    emptyFolder(folder, 0);
-    ::close(folder);
+    {
+        const UniqueFd folder(::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder)
+            return errno == ENOENT;
+        emptyFolder(folder.get(), 0);
+    }
     return ::rmdir(path) == 0 || errno == ENOENT;
 }
 

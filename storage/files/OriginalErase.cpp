@@ -9,13 +9,6 @@
 
 namespace quorvane {
 
-OriginalToErase::~OriginalToErase() {
-    if (file >= 0)
-        ::close(file);
-    if (folder >= 0)
-        ::close(folder);
-}
-
 namespace {
 
 std::string folderOf(const std::string& path) {
@@ -47,19 +40,19 @@ OriginalOpening openOriginalToErase(const std::string& path, const SourceSnapsho
         return because(OriginalCheck::IsLink);
     if (!before.taken || before.size != size)
         return because(OriginalCheck::Changed);
-    original.folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (original.folder < 0)
+    original.folder.reset(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!original.folder)
         return errno == ENOENT ? because(OriginalCheck::Changed) : failedWith(errno);
     original.name = nameOf(path);
     // O_NOFOLLOW: a link put in the original's place since it was stored is
     // refused (ELOOP), not followed; O_NONBLOCK: a FIFO there does not hang us.
-    original.file = ::openat(original.folder, original.name.c_str(),
-                             O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (original.file < 0)
+    original.file.reset(::openat(original.folder.get(), original.name.c_str(),
+                                 O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!original.file)
         return errno == ENOENT || errno == ELOOP ? because(OriginalCheck::Changed)
                                                  : failedWith(errno);
     struct stat status {};
-    if (::fstat(original.file, &status) != 0)
+    if (::fstat(original.file.get(), &status) != 0)
         return failedWith(errno);
     if (!stillSameFile(before, snapshotOf(status)))
         return because(OriginalCheck::Changed);
@@ -74,16 +67,16 @@ OriginalOpening openOriginalToErase(const std::string& path, const SourceSnapsho
 
 OriginalErasing eraseAndUnlink(const OriginalToErase& original) {
     for (int pass = 0; pass < 2; ++pass)
-        if (int error = SecureEraseOpenFile(original.file); error != 0)
+        if (int error = SecureEraseOpenFile(original.file.get()); error != 0)
             return {OriginalErase::OverwriteFailed, error, false};
     struct stat now {};
-    if (::fstatat(original.folder, original.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(original.folder.get(), original.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
         // The name is gone already; the content was overwritten all the same.
         return {OriginalErase::Erased, 0, true};
     if (now.st_dev != original.device || now.st_ino != original.inode)
         return {OriginalErase::NameNowAnotherFile, 0, false};
     // A failed deletion is left unreported, as it always has been.
-    const bool deleted = ::unlinkat(original.folder, original.name.c_str(), 0) == 0;
+    const bool deleted = ::unlinkat(original.folder.get(), original.name.c_str(), 0) == 0;
     return {OriginalErase::Erased, 0, deleted};
 }
 

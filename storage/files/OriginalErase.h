@@ -8,6 +8,7 @@
 // says it in its own words.
 
 #include "storage/files/SourceSnapshot.h"
+#include "storage/files/UniqueFd.h"
 
 #include <cstdint>
 #include <string>
@@ -19,13 +20,8 @@ namespace quorvane {
 // the overwrite, the check of the name and the unlink all reach the same file
 // and the same folder, whatever is renamed or swapped in between.
 struct OriginalToErase {
-    OriginalToErase() = default;
-    OriginalToErase(const OriginalToErase&) = delete;
-    OriginalToErase& operator=(const OriginalToErase&) = delete;
-    ~OriginalToErase();
-
-    int folder = -1;
-    int file = -1; // what the erase is judged and done on, -1 until it is opened
+    UniqueFd folder;
+    UniqueFd file; // what the erase is judged and done on, none until it is opened
     std::string name;
     dev_t device = 0;
     ino_t inode = 0;

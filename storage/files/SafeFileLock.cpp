@@ -27,15 +27,12 @@ SafeFileLock::~SafeFileLock() {
 }
 
 void SafeFileLock::release() {
-    if (fd_ >= 0)
-        ::close(fd_); // closing the last descriptor ends the lock
-    fd_ = -1;
+    fd_.reset();
     identity_ = {};
 }
 
-void SafeFileLock::adopt(int fd, const FileIdentity& identity) {
-    release();
-    fd_ = fd;
+void SafeFileLock::adopt(UniqueFd fd, const FileIdentity& identity) {
+    fd_ = std::move(fd);
     identity_ = identity;
 }
 
@@ -47,46 +44,41 @@ void SafeFileLock::expectCurrent() {
 LockOutcome SafeFileLock::acquire(const std::filesystem::path& path, std::string& reason) {
     release();
     for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd) {
             reason = std::strerror(errno);
             return LockOutcome::Failed;
         }
         struct stat status {};
-        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
             reason = S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-            ::close(fd);
             return LockOutcome::Failed;
         }
         int result = 0;
         do
-            result = ::flock(fd, LOCK_EX | LOCK_NB);
+            result = ::flock(fd.get(), LOCK_EX | LOCK_NB);
         while (result != 0 && errno == EINTR);
-        if (result != 0 && errno == EWOULDBLOCK) {
-            ::close(fd);
+        if (result != 0 && errno == EWOULDBLOCK)
             return LockOutcome::Busy;
-        }
         // A file system without flock (some network and user-space ones)
         // still lets the safe open: the check before every replacement that
         // the file is the one opened guards it there.
         if (result != 0 && !locksUnsupported(errno)) {
             reason = std::strerror(errno);
-            ::close(fd);
             return LockOutcome::Failed;
         }
         // The holder before us may have renamed a new file over the name
         // between our open and our lock: then we hold a file nobody reads.
-        const std::optional<FileIdentity> locked = identityOf(fd);
+        const std::optional<FileIdentity> locked = identityOf(fd.get());
         const std::optional<FileIdentity> atPath = identityAt(path);
         if (locked && atPath && locked->sameFile(*atPath)) {
             // Reading goes on normally from here; O_NONBLOCK only kept a FIFO
             // planted under the name from stopping the open.
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            fd_ = fd;
+            ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+            fd_ = std::move(fd);
             identity_ = *locked;
             return LockOutcome::Locked;
         }
-        ::close(fd);
     }
     reason = std::strerror(EAGAIN);
     return LockOutcome::Failed;

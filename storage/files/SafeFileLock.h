@@ -11,6 +11,7 @@
 // lock checks that its descriptor still holds the file at the path.
 
 #include "storage/files/FileIdentity.h"
+#include "storage/files/UniqueFd.h"
 
 #include <filesystem>
 #include <string>
@@ -38,20 +39,20 @@ class SafeFileLock {
     LockOutcome acquire(const std::filesystem::path& path, std::string& reason);
     // Takes over fd, already locked, as the held file (after a replacement);
     // the file held before is let go.
-    void adopt(int fd, const FileIdentity& identity);
+    void adopt(UniqueFd fd, const FileIdentity& identity);
     void release();
     // After a write of our own into the held file itself (a vault's commit):
     // what was written is expected from now on.
     void expectCurrent();
 
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return fd_.valid(); }
     // The locked file, open for reading.
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     // The file as it was when it was locked or last written by us.
     const FileIdentity& identity() const { return identity_; }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_; // closing the last descriptor of the file ends the lock
     FileIdentity identity_;
 };
 

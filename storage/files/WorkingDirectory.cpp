@@ -2,6 +2,7 @@
 
 #include "storage/files/FileIdentity.h"
 #include "storage/files/SafeFileLock.h"
+#include "storage/files/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -104,41 +105,68 @@ namespace {
 // lock excepted: it goes last, so that a folder never looks unlocked while
 // it still holds anything.
 void emptyFolder(int fd, int depth = 0) {
-    const int listing = ::dup(fd);
-    DIR* folder = listing < 0 ? nullptr : ::fdopendir(listing);
-    if (folder == nullptr) {
-        if (listing >= 0)
-            ::close(listing);
+    const FolderListing folder = listFolder(fd);
+    if (!folder)
         return;
-    }
-    while (const dirent* entry = ::readdir(folder)) {
+    while (const dirent* entry = ::readdir(folder.get())) {
         const std::string name = entry->d_name;
         if (name == "." || name == ".." || (depth == 0 && name == WorkingFolderLock) ||
             ::unlinkat(fd, name.c_str(), 0) == 0)
             continue;
         // Deeper than the working folder ever gets (it holds plain files).
-        const int child =
+        const UniqueFd child(
             depth < 8 ? ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                      : -1;
-        if (child >= 0) {
-            emptyFolder(child, depth + 1);
-            ::close(child);
+                      : -1);
+        if (child) {
+            emptyFolder(child.get(), depth + 1);
             ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
         }
     }
-    ::closedir(folder);
 }
+
+// Removes the folder held by fd with everything in it, its lock last, and its
+// name only while that still names the folder held.
+void removeHeldFolder(int fd, const std::filesystem::path& path) {
+    emptyFolder(fd);
+    ::unlinkat(fd, WorkingFolderLock, 0);
+    const std::optional<FileIdentity> held = identityOf(fd);
+    struct stat atName {};
+    if (held && ::lstat(path.c_str(), &atName) == 0 && S_ISDIR(atName.st_mode) &&
+        atName.st_dev == held->device && atName.st_ino == held->inode)
+        ::rmdir(path.c_str());
+}
+
+// A staging folder of ours on its way to becoming the working folder: removed
+// again on every way out, a thrown refusal included, unless it got there.
+class StagingFolder {
+  public:
+    StagingFolder(const UniqueFd& folder, std::filesystem::path path)
+        : folder_(folder), path_(std::move(path)) {}
+    ~StagingFolder() {
+        if (!committed_)
+            removeHeldFolder(folder_.get(), path_);
+    }
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    void commit() { committed_ = true; }
+
+  private:
+    const UniqueFd& folder_;
+    std::filesystem::path path_;
+    bool committed_ = false;
+};
 
 } // namespace
 
 bool createPrivateFile(const std::filesystem::path& path) {
     // O_NOFOLLOW: a link planted under the name must not redirect plaintext.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
         return false;
     // An existing file keeps its old mode on open; narrow it as well.
-    bool narrowed = ::fchmod(fd, 0600) == 0;
-    return ::close(fd) == 0 && narrowed;
+    const bool narrowed = ::fchmod(fd.get(), 0600) == 0;
+    return fd.close() == 0 && narrowed;
 }
 
 WorkingDirectory::WorkingDirectory() {
@@ -157,56 +185,41 @@ bool WorkingDirectory::makeLockedFolder(const std::filesystem::path& parent) {
     // mkdtemp makes the directory with mode 0700: no other user can look in.
     if (::mkdtemp(pattern.data()) == nullptr)
         refuse(errno, "cannot create working directory");
-    const std::filesystem::path staging = pattern;
-    fd_ = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    UniqueFd folder(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
-    const bool ours = fd_ >= 0 && ::fstat(fd_, &status) == 0 && status.st_uid == ::geteuid() &&
-                      (status.st_mode & 07777) == 0700;
-    if (!ours) {
-        const int error = fd_ < 0 ? errno : EPERM;
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-        refuse(error, "the working directory " + pattern + " was replaced as it was made");
-    }
-    lockFd_ =
-        ::openat(fd_, WorkingFolderLock, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    int error = lockFd_ < 0 ? errno : 0;
+    const bool ours = folder && ::fstat(folder.get(), &status) == 0 &&
+                      status.st_uid == ::geteuid() && (status.st_mode & 07777) == 0700;
+    if (!ours)
+        refuse(folder ? EPERM : errno,
+               "the working directory " + pattern + " was replaced as it was made");
+    // Declared before the guard, so that the lock is let go only once the
+    // folder it guards is gone.
+    UniqueFd lock;
+    StagingFolder staging(folder, pattern);
+    lock.reset(::openat(folder.get(), WorkingFolderLock,
+                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    int error = lock ? 0 : errno;
     // A lock that someone else holds, or a lock file no longer in the folder,
     // means a sweep is removing the staging folder under us.
-    if (error == 0 && ::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno))
+    if (error == 0 && ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno))
         error = errno == EWOULDBLOCK ? ENOENT : errno;
     struct stat lockStatus {};
-    if (error == 0 && (::fstat(lockFd_, &lockStatus) != 0 || lockStatus.st_nlink == 0))
+    if (error == 0 && (::fstat(lock.get(), &lockStatus) != 0 || lockStatus.st_nlink == 0))
         error = ENOENT;
     std::filesystem::path finalName;
     if (error == 0)
-        error = renameToFinal(staging, finalName);
-    if (error == 0 && (::fstat(fd_, &status) != 0 || status.st_nlink == 0))
+        error = renameToFinal(pattern, finalName);
+    if (error == 0 && (::fstat(folder.get(), &status) != 0 || status.st_nlink == 0))
         error = ENOENT;
-    if (error == 0) {
-        path_ = finalName;
-        return true;
-    }
-    giveUpStagingFolder(staging);
     if (error == ENOENT)
         return false;
-    refuse(error, "cannot create working directory");
-}
-
-// Removes what was made of a staging folder that did not become ours.
-void WorkingDirectory::giveUpStagingFolder(const std::filesystem::path& staging) {
-    emptyFolder(fd_);
-    ::unlinkat(fd_, WorkingFolderLock, 0);
-    const std::optional<FileIdentity> held = identityOf(fd_);
-    struct stat atName {};
-    if (held && ::lstat(staging.c_str(), &atName) == 0 && atName.st_dev == held->device &&
-        atName.st_ino == held->inode)
-        ::rmdir(staging.c_str());
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
-    ::close(fd_);
-    lockFd_ = fd_ = -1;
+    if (error != 0)
+        refuse(error, "cannot create working directory");
+    staging.commit();
+    path_ = finalName;
+    fd_ = std::move(folder);
+    lockFd_ = std::move(lock);
+    return true;
 }
 
 WorkingDirectory::~WorkingDirectory() {
@@ -214,23 +227,15 @@ WorkingDirectory::~WorkingDirectory() {
 }
 
 void WorkingDirectory::remove() {
-    if (fd_ < 0)
+    if (!fd_)
         return;
-    emptyFolder(fd_);
-    ::unlinkat(fd_, WorkingFolderLock, 0);
-    ::close(lockFd_);
-    // The name goes only while it still names our folder.
-    const std::optional<FileIdentity> held = identityOf(fd_);
-    struct stat atName {};
-    if (held && ::lstat(path_.c_str(), &atName) == 0 && S_ISDIR(atName.st_mode) &&
-        atName.st_dev == held->device && atName.st_ino == held->inode)
-        ::rmdir(path_.c_str());
-    ::close(fd_);
-    fd_ = -1;
+    removeHeldFolder(fd_.get(), path_);
+    lockFd_.reset();
+    fd_.reset();
 }
 
 std::filesystem::path WorkingDirectory::anchored() const {
-    return descriptorPath(fd_);
+    return descriptorPath(fd_.get());
 }
 
 } // namespace quorvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/files/UniqueFd.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <system_error>
@@ -61,11 +63,10 @@ class WorkingDirectory {
 
   private:
     bool makeLockedFolder(const std::filesystem::path& parent);
-    void giveUpStagingFolder(const std::filesystem::path& staging);
 
     std::filesystem::path path_;
-    int fd_ = -1;
-    int lockFd_ = -1;
+    UniqueFd fd_;
+    UniqueFd lockFd_;
 };
 
 } // namespace quorvane

@@ -29,14 +29,14 @@ bool EncryptedSectors::failWith(int error) {
 }
 
 bool EncryptedSectors::ensureFile() {
-    if (fd_ >= 0)
+    if (fd_.valid())
         return true;
     if (!key_.generate())
         return failWith(EAGAIN);
     cipher_.setKey(key_.data(), SectorSize);
     // A file or link already under the name is refused: it is not ours.
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
+    fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd_) {
         key_.wipe();
         return failWith(errno);
     }
@@ -44,10 +44,10 @@ bool EncryptedSectors::ensureFile() {
 }
 
 bool EncryptedSectors::read(std::uint64_t first, std::size_t count, unsigned char* into) {
-    if (fd_ < 0)
+    if (!fd_)
         return failWith(EBADF);
     const std::size_t bytes = count * SectorSize;
-    const long long got = readFully(fd_, into, bytes, first * SectorSize);
+    const long long got = readFully(fd_.get(), into, bytes, first * SectorSize);
     if (got < 0)
         return failWith(errno);
     // A hole at the end of the file reads as zero ciphertext, as a hole inside does.
@@ -62,31 +62,31 @@ bool EncryptedSectors::write(std::uint64_t first, std::size_t count, const unsig
     const std::size_t bytes = count * SectorSize;
     scratch_.resize(std::max(scratch_.size(), bytes));
     cipher_.encrypt(first, count, from, scratch_.data());
-    if (const int error = writeFully(fd_, scratch_.data(), bytes, first * SectorSize); error != 0)
+    if (const int error = writeFully(fd_.get(), scratch_.data(), bytes, first * SectorSize);
+        error != 0)
         return failWith(error);
     return true;
 }
 
 bool EncryptedSectors::keepFirst(std::uint64_t count) {
-    if (fd_ < 0)
+    if (!fd_)
         return true;
-    if (::ftruncate(fd_, offsetOf(count)) != 0)
+    if (::ftruncate(fd_.get(), offsetOf(count)) != 0)
         return failWith(errno);
     return true;
 }
 
 bool EncryptedSectors::sync() {
-    if (fd_ < 0)
+    if (!fd_)
         return true;
-    if (::fdatasync(fd_) != 0)
+    if (::fdatasync(fd_.get()) != 0)
         return failWith(errno);
     return true;
 }
 
 void EncryptedSectors::remove() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (fd_.valid()) {
+        fd_.reset();
         ::unlink(path_.c_str());
     }
     key_.wipe();

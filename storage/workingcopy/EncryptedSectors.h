@@ -9,6 +9,7 @@
 // The file is created at the first write, so that a session that only reads
 // leaves nothing on disk.
 
+#include "storage/files/UniqueFd.h"
 #include "storage/workingcopy/SessionKey.h"
 #include "storage/workingcopy/XtsSectorCipher.h"
 
@@ -35,7 +36,7 @@ class EncryptedSectors {
     bool sync();
     // Closes and removes the file; the key is wiped. The object can be written again.
     void remove();
-    bool exists() const { return fd_ >= 0; }
+    bool exists() const { return fd_.valid(); }
     int lastError() const { return lastError_; }
 
   private:
@@ -43,7 +44,7 @@ class EncryptedSectors {
     bool failWith(int error);
 
     std::filesystem::path path_;
-    int fd_ = -1;
+    UniqueFd fd_;
     SessionKey key_;
     XtsSectorCipher cipher_;
     std::vector<unsigned char> scratch_;

@@ -50,10 +50,7 @@ int writeFully(int fd, const void* from, std::size_t count, std::uint64_t offset
 
 PlainFile::PlainFile(int fd) : fd_(fd) {}
 
-PlainFile::~PlainFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+PlainFile::~PlainFile() = default;
 
 bool PlainFile::failWith(int error) {
     lastError_ = error;
@@ -62,7 +59,7 @@ bool PlainFile::failWith(int error) {
 
 bool PlainFile::readAt(std::uint64_t offset, void* into, std::size_t count) {
     lastError_ = 0;
-    const long long got = readFully(fd_, into, count, offset);
+    const long long got = readFully(fd_.get(), into, count, offset);
     if (got < 0)
         return failWith(errno);
     return static_cast<std::size_t>(got) == count; // short: past the end
@@ -70,23 +67,23 @@ bool PlainFile::readAt(std::uint64_t offset, void* into, std::size_t count) {
 
 bool PlainFile::writeAt(std::uint64_t offset, const void* from, std::size_t count) {
     lastError_ = 0;
-    const int error = writeFully(fd_, from, count, offset);
+    const int error = writeFully(fd_.get(), from, count, offset);
     return error == 0 || failWith(error);
 }
 
 std::uint64_t PlainFile::length() const {
     struct stat status {};
-    return ::fstat(fd_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    return ::fstat(fd_.get(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
 }
 
 bool PlainFile::resize(std::uint64_t length) {
     lastError_ = 0;
-    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 || failWith(errno);
+    return ::ftruncate(fd_.get(), static_cast<off_t>(length)) == 0 || failWith(errno);
 }
 
 bool PlainFile::sync() {
     lastError_ = 0;
-    return ::fsync(fd_) == 0 || failWith(errno);
+    return ::fsync(fd_.get()) == 0 || failWith(errno);
 }
 
 } // namespace quorvane

@@ -3,6 +3,7 @@
 // A RandomAccessFile straight over a descriptor: the source of an add, and
 // the containers of the tools, tests and benchmarks.
 
+#include "storage/files/UniqueFd.h"
 #include "storage/workingcopy/RandomAccessFile.h"
 
 #include <filesystem>
@@ -35,12 +36,12 @@ class PlainFile : public RandomAccessFile {
     bool resize(std::uint64_t length) override;
     bool sync() override;
     int lastError() const override { return lastError_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
   private:
     bool failWith(int error);
 
-    int fd_ = -1;
+    UniqueFd fd_;
     int lastError_ = 0;
 };
 

@@ -50,10 +50,7 @@ ReadThroughSafe::ReadThroughSafe(int fd, const std::string& key)
     cbc_.SetKeyWithIV(keyBytes, key.size(), zeros, Block);
 }
 
-ReadThroughSafe::~ReadThroughSafe() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+ReadThroughSafe::~ReadThroughSafe() = default;
 
 std::unique_ptr<ReadThroughSafe> ReadThroughSafe::open(int fd, const std::string& key,
                                                        SafeOpening& outcome, int& error) {
@@ -103,7 +100,7 @@ bool ReadThroughSafe::unchanged() {
     if (changed_)
         return false;
     struct stat now {};
-    if (::fstat(fd_, &now) != 0) {
+    if (::fstat(fd_.get(), &now) != 0) {
         changed_ = true;
         return false;
     }
@@ -122,7 +119,7 @@ bool ReadThroughSafe::unchanged() {
 }
 
 bool ReadThroughSafe::readFile(std::uint64_t offset, unsigned char* into, std::size_t count) {
-    const long long got = readFully(fd_, into, count, offset);
+    const long long got = readFully(fd_.get(), into, count, offset);
     if (got < 0)
         return failWith(errno);
     // Shorter than it was: cut by someone.

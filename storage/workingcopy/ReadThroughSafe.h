@@ -12,6 +12,7 @@
 // modification and change times: from then on every read fails with
 // SafeChangedInPlace, so that nothing is read as if nothing had happened.
 
+#include "storage/files/UniqueFd.h"
 #include "storage/workingcopy/RandomAccessFile.h"
 
 #include <cryptopp/aes.h>
@@ -56,7 +57,7 @@ class ReadThroughSafe : public RandomAccessFile {
     bool decryptBlocks(std::uint64_t firstBlock, std::size_t blocks, unsigned char* into);
     bool failWith(int error);
 
-    int fd_ = -1;
+    UniqueFd fd_;
     struct stat opened_ {};
     std::string metadata_; // metadataOf() the file, as opened_ saw it
     std::uint64_t fileSize_ = 0;

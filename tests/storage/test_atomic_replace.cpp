@@ -1,4 +1,5 @@
 #include "storage/files/AtomicReplace.h"
+#include "storage/files/UniqueFd.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
@@ -222,12 +223,12 @@ TEST(ReplaceFileAtomically, AFileRewrittenInPlaceWithItsTimesPutBackIsNotReplace
     // the same tick would show no change at all.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const std::string theirs = "their safe of equal size!";
-    const int fd = ::open(safe.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, theirs.data(), theirs.size(), 0), static_cast<ssize_t>(theirs.size()));
+    const UniqueFd fd(::open(safe.c_str(), O_WRONLY));
+    ASSERT_TRUE(fd);
+    ASSERT_EQ(::pwrite(fd.get(), theirs.data(), theirs.size(), 0),
+              static_cast<ssize_t>(theirs.size()));
     const struct timespec times[] = {opened.st_atim, opened.st_mtim};
-    ASSERT_EQ(::futimens(fd, times), 0);
-    ::close(fd);
+    ASSERT_EQ(::futimens(fd.get(), times), 0);
     ASSERT_EQ(identityAt(safe)->modifiedNanoseconds, guard.expected->modifiedNanoseconds);
 
     const ReplaceResult result = replaceFileAtomically(safe, writerOf("ours"), guard);

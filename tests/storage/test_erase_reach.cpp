@@ -1,4 +1,5 @@
 #include "storage/files/EraseReach.h"
+#include "storage/files/UniqueFd.h"
 
 #include "TempFolder.h"
 #include "tests/support/ChildProcess.h"
@@ -179,11 +180,9 @@ std::string firstLineOf(const std::string& command) {
 }
 
 EraseReach assessPath(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_GE(fd, 0) << path;
-    EraseReach reach = assessOverwrite(fd);
-    ::close(fd);
-    return reach;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_TRUE(fd) << path;
+    return assessOverwrite(fd.get());
 }
 
 // The temporary folder's verdict, against what findmnt says of it. The

@@ -3,6 +3,7 @@
 // safe file through the cipher or from its own encrypted sectors, while no
 // file on disk ever shows what it holds.
 
+#include "storage/files/UniqueFd.h"
 #include "storage/format/SafeCipher.h"
 #include "storage/workingcopy/ReadThroughSafe.h"
 #include "storage/workingcopy/WorkingCopy.h"
@@ -38,13 +39,13 @@ std::string readAll(RandomAccessFile& file) {
 
 // A plain safe of content at path, opened for reading through.
 std::unique_ptr<ReadThroughSafe> readThrough(const std::filesystem::path& path,
-                                             const std::string& content, int& fd) {
+                                             const std::string& content) {
     test::writeSafe(path, "pw", content);
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     SafeOpening outcome = SafeOpening::ReadFailed;
     int error = 0;
-    auto safe = ReadThroughSafe::open(fd, plainCipherKey(derivePasswordKey("pw")), outcome, error);
-    ::close(fd);
+    auto safe =
+        ReadThroughSafe::open(fd.get(), plainCipherKey(derivePasswordKey("pw")), outcome, error);
     EXPECT_EQ(outcome, SafeOpening::Opened);
     return safe;
 }
@@ -99,8 +100,7 @@ TEST(ReadThroughSafe, EveryRangeReadsAsTheWholeDecryption) {
     for (const std::size_t length : {std::size_t{1}, std::size_t{15}, std::size_t{16},
                                      std::size_t{17}, std::size_t{4097}, std::size_t{300000}}) {
         const std::string content = test::patternBytes(length, unsigned(length));
-        int fd = -1;
-        const auto safe = readThrough(dir / "s.cx", content, fd);
+        const auto safe = readThrough(dir / "s.cx", content);
         ASSERT_TRUE(safe);
         ASSERT_EQ(safe->length(), length);
         const std::size_t edges[] = {0, 1, 15, 16, 17, 4095, 4096, 4097, 262143, 262144, 262145};
@@ -136,14 +136,13 @@ TEST(ReadThroughSafe, RefusesWhatDoesNotDecrypt) {
                  {"bad padding", std::string(48, 'x')}};
     for (const auto& c : cases) {
         test::writeFile(path, c.bytes);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         SafeOpening outcome = SafeOpening::Opened;
         int error = 0;
-        EXPECT_FALSE(
-            ReadThroughSafe::open(fd, plainCipherKey(derivePasswordKey("pw")), outcome, error))
+        EXPECT_FALSE(ReadThroughSafe::open(fd.get(), plainCipherKey(derivePasswordKey("pw")),
+                                           outcome, error))
             << c.what;
         EXPECT_EQ(outcome, SafeOpening::NotASafe) << c.what;
-        ::close(fd);
     }
 }
 
@@ -163,8 +162,7 @@ TEST(ReadThroughSafe, AChangeInPlaceByAnotherProcessFailsEveryLaterRead) {
         {"touched only", [&] { ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0); }},
     };
     for (const auto& c : cases) {
-        int fd = -1;
-        const auto safe = readThrough(path, content, fd);
+        const auto safe = readThrough(path, content);
         ASSERT_TRUE(safe);
         std::string got(100, '\0');
         ASSERT_TRUE(safe->readAt(0, got.data(), got.size()));
@@ -186,8 +184,7 @@ TEST(ReadThroughSafe, AChangeInPlaceByAnotherProcessFailsEveryLaterRead) {
 TEST(WorkingCopy, BehavesAsAPlainFileUnderRandomOperationsAndSaves) {
     test::TempFolder dir;
     std::string model = test::patternBytes(700000, 1);
-    int fd = -1;
-    WorkingCopy file(dir / "temp2", readThrough(dir / "s0.cx", model, fd));
+    WorkingCopy file(dir / "temp2", readThrough(dir / "s0.cx", model));
     std::mt19937_64 random(20261207);
     auto below = [&](std::uint64_t n) { return n == 0 ? 0 : random() % n; };
     for (int step = 0; step < 3000; ++step) {
@@ -219,7 +216,7 @@ TEST(WorkingCopy, BehavesAsAPlainFileUnderRandomOperationsAndSaves) {
         case 4:
             if (below(40) == 0 && !model.empty()) { // a save
                 const auto path = dir / ("s" + std::to_string(step) + ".cx");
-                file.rebase(readThrough(path, readAll(file), fd));
+                file.rebase(readThrough(path, readAll(file)));
                 ASSERT_FALSE(file.hasSectorFile());
             }
             break;
@@ -258,8 +255,7 @@ TEST(WorkingCopy, TheFileOnDiskShowsNothingOfWhatItHolds) {
 // Reading through a safe writes nothing: the sector file is made at the first write.
 TEST(WorkingCopy, ReadingThroughASafeLeavesNoFile) {
     test::TempFolder dir;
-    int fd = -1;
-    WorkingCopy file(dir / "temp2", readThrough(dir / "s.cx", test::patternBytes(9000, 2), fd));
+    WorkingCopy file(dir / "temp2", readThrough(dir / "s.cx", test::patternBytes(9000, 2)));
     EXPECT_EQ(readAll(file), test::patternBytes(9000, 2));
     EXPECT_FALSE(std::filesystem::exists(dir / "temp2"));
     ASSERT_TRUE(file.writeAt(4095, "x", 1));

@@ -131,7 +131,7 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
         return result;
     // Go on in the new file.
     const int fd =
-        guard.lockFresh ? ::dup(result.lockedFd) : ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+        guard.lockFresh ? ::dup(result.lockedFd.get()) : ::open(target.c_str(), O_RDWR | O_CLOEXEC);
     file_ = std::make_unique<PlainFile>(fd);
     // The new header holds the key in slot 0 alone: a later password change
     // must write slot 1, never over the only key there is.
