@@ -1,5 +1,6 @@
 #include "mount/DeadMounts.h"
 
+#include "storage/files/UniqueFd.h"
 #include "storage/files/WorkingDirectory.h"
 
 #include <cerrno>
@@ -61,12 +62,9 @@ bool servedByLiveProgram(const std::string& source) {
         return pid > 0 && !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
     }
     const std::string lockPath = (std::filesystem::path(rest) / WorkingFolderLock).string();
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd); // also lets go of the lock, if it was taken
-    return held;
+    // Closed on the way out, which also lets go of the lock, if it was taken.
+    const UniqueFd fd(::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    return fd && ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 bool lazyUnmount(const std::filesystem::path& mountPoint) {
@@ -140,16 +138,13 @@ std::optional<std::filesystem::path> madeWindowMountParent(int& error) {
     // Whoever made it, it must be a folder of ours that nobody else can
     // enter: another user's folder (or a link planted there) would let that
     // user choose where the safe is mounted and see its name.
-    const int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const UniqueFd fd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0 || status.st_uid != ::geteuid()) {
-        error = fd < 0 && errno != ELOOP && errno != ENOTDIR ? errno : EPERM;
-        if (fd >= 0)
-            ::close(fd);
+    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_uid != ::geteuid()) {
+        error = !fd && errno != ELOOP && errno != ENOTDIR ? errno : EPERM;
         return std::nullopt;
     }
-    const bool isPrivate = (status.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0;
-    ::close(fd);
+    const bool isPrivate = (status.st_mode & 077) == 0 || ::fchmod(fd.get(), 0700) == 0;
     if (!isPrivate) {
         error = EPERM;
         return std::nullopt;

@@ -1,5 +1,7 @@
 #include "storage/files/FileIdentity.h"
 
+#include "storage/files/UniqueFd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -66,12 +68,11 @@ std::optional<FileIdentity> identityOf(int fd) {
 }
 
 std::optional<FileIdentity> identityAt(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (fd < 0)
+    // A descriptor of O_PATH only: nothing is read or held.
+    const UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (!fd)
         return std::nullopt;
-    std::optional<FileIdentity> identity = identityOf(fd);
-    ::close(fd); // a descriptor of O_PATH only: nothing is read or held
-    return identity;
+    return identityOf(fd.get());
 }
 
 std::filesystem::path descriptorPath(int fd) {

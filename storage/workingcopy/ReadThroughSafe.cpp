@@ -107,7 +107,7 @@ bool ReadThroughSafe::unchanged() {
     if (sameState(now, opened_, false))
         return true;
     // Only looked at when the change time moved: a listing of attributes.
-    const std::string metadata = metadataOf(fd_);
+    const std::string metadata = metadataOf(fd_.get());
     if (!sameState(now, opened_, metadata != metadata_)) {
         changed_ = true;
         return false;
