@@ -19,8 +19,8 @@ ReplaceGuard guardOfSession(const SafeState& state) {
     return guard;
 }
 
-void adoptReplacement(SafeState& state, const ReplaceResult& result) {
-    state.safeLock.adopt(result.lockedFd, result.identity);
+void adoptReplacement(SafeState& state, ReplaceResult& result) {
+    state.safeLock.adopt(std::move(result.lockedFd), result.identity);
     state.accessNotice = accessNoticeFor(result.access);
 }
 
@@ -46,7 +46,7 @@ bool commitVault(Session& session, VaultContents& vault, const std::string& prog
             if (committed)
                 state.safeLock.expectCurrent();
             if (committed && vault.wantsCompaction()) {
-                const ReplaceResult result = vault.compact(state.safePath, guardOfSession(state));
+                ReplaceResult result = vault.compact(state.safePath, guardOfSession(state));
                 // A compaction that did not happen leaves the committed state,
                 // which is whole: the next save tries again.
                 if (result.ok)

@@ -37,7 +37,7 @@ void SafeFileLock::adopt(UniqueFd fd, const FileIdentity& identity) {
 }
 
 void SafeFileLock::expectCurrent() {
-    if (const auto current = identityOf(fd_))
+    if (const auto current = identityOf(fd_.get()))
         identity_ = *current;
 }
 
