@@ -226,14 +226,14 @@ void QtShell::showRows(std::vector<EntryRow> rows) {
     if (MainWindow* window = reachableWindow()) {
         for (EntryRow& row : rows)
             row.name = withActingCharactersEscaped(row.name);
-        window->entryList()->showEntries(std::move(rows));
+        window->entryList()->showEntries(rows);
     }
 }
 
 void QtShell::appendRow(EntryRow row) {
     if (MainWindow* window = reachableWindow()) {
         row.name = withActingCharactersEscaped(row.name);
-        window->entryList()->appendEntry(std::move(row));
+        window->entryList()->appendEntry(row);
     }
 }
 

@@ -241,7 +241,7 @@ int SafeAccess::rename(std::size_t row, const std::string& name) {
         return 0;
     // A name field written in part is neither name: as the window does. A
     // vault's rename changes nothing until it succeeds.
-    if (!state_.vault.get())
+    if (!state_.vault)
         state_.readOnly = true;
     return errnoOf(contentsOf(state_).lastError());
 }

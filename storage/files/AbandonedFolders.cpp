@@ -3,6 +3,7 @@
 #include "storage/files/UniqueFd.h"
 #include "storage/files/WorkingDirectory.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -24,10 +25,8 @@ enum class Kind { Other, Final, Staging };
 bool isSuffix(const std::string& rest) {
     if (rest.size() != WorkingFolderSuffixLength)
         return false;
-    for (const char c : rest)
-        if (std::isalnum(static_cast<unsigned char>(c)) == 0)
-            return false;
-    return true;
+    return std::ranges::all_of(
+        rest, [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
 Kind kindOf(const std::string& name) {

@@ -11,7 +11,7 @@ namespace quorvane {
 
 namespace {
 
-constexpr std::size_t BufferSize = 64 * 1024;
+constexpr std::size_t BufferSize = std::size_t{64} * 1024;
 // Every this many bytes the disk is told to start writing them.
 constexpr std::uint64_t WritebackStep = 8u << 20;
 

@@ -76,7 +76,8 @@ std::optional<mode_t> umaskShownBySystem() {
 // another thread creates in that moment (the busy step runs on a worker) would
 // get the wrong mode. So it is read that way once, before main starts any
 // thread, and used only where the system does not show the mask.
-mode_t readUmaskAtStartUp() {
+// noexcept: a failure this early (no memory to read /proc) ends the program anyway.
+mode_t readUmaskAtStartUp() noexcept {
     if (const auto shown = umaskShownBySystem())
         return *shown;
     const mode_t mask = ::umask(077);

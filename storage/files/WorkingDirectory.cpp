@@ -39,7 +39,7 @@ bool othersCannotSwapEntries(const std::filesystem::path& folder) {
 
 std::filesystem::path workingFolderParent() {
     const char* tmpdir = std::getenv("TMPDIR");
-    const std::filesystem::path temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    std::filesystem::path temp = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
     struct stat status {};
     // A folder that is not there fails at mkdtemp with the system's own reason.
     if (::stat(temp.c_str(), &status) != 0 || othersCannotSwapEntries(temp))

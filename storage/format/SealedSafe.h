@@ -92,10 +92,10 @@ std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::
                                               std::uint32_t passes = SealPassesDefault,
                                               std::uint32_t memoryKiB = SealMemoryKiBDefault);
 
-// Seals everything in `in` (from its start) onto out, under key with a new
-// stream header. False with why in message.
-bool sealStream(std::istream& in, std::ostream& out, const SealedKey& key, std::string& message,
-                const ProgressCallback& progress = {});
+// Seals everything in source (from its start) onto sink, under key with a
+// new stream header. False with why in message.
+bool sealStream(std::istream& source, std::ostream& sink, const SealedKey& key,
+                std::string& message, const ProgressCallback& progress = {});
 
 enum class UnsealOutcome {
     Done,
@@ -105,9 +105,9 @@ enum class UnsealOutcome {
     WriteFailed, // the output could not be written
 };
 
-// Unseals the safe read from the start of `in` onto out with key; what was
+// Unseals the safe read from the start of `in` onto sink with key; what was
 // written before a failure is the caller's to discard. message says why.
-UnsealOutcome unsealStream(std::istream& in, std::ostream& out, const SealedKey& key,
+UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
                            std::string& message, const ProgressCallback& progress = {});
 
 // Unseals the safe and compares it, as it comes, with everything in
