@@ -1,5 +1,6 @@
 #include "storage/files/AbandonedFolders.h"
 
+#include "storage/files/UnfinishedFiles.h"
 #include "storage/files/UniqueFd.h"
 #include "storage/files/WorkingDirectory.h"
 
@@ -102,6 +103,11 @@ bool sweepFolder(int parent, const std::string& name, Kind kind) {
     const auto names = plainFilesIn(folder.get());
     if (!names)
         return false;
+    // A file the gone process was making beside its place (an extracted
+    // entry under its hidden name) goes first, by the note it left here.
+    for (const std::string& file : *names)
+        if (isUnfinishedNote(file))
+            removeNotedFile(folder.get(), file);
     for (const std::string& file : *names)
         if (file != WorkingFolderLock)
             ::unlinkat(folder.get(), file.c_str(), 0);

@@ -109,6 +109,7 @@ struct TargetCheck {
     // The replaced file's attributes (its access ACL is what counts); none
     // for a new name.
     std::optional<ExtendedAttributes> attributes;
+    bool replaces = false; // an ordinary file has the name, and the entry takes its place
 };
 
 TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bool besideExisting) {
@@ -124,8 +125,12 @@ TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bo
         // become a set-user-id or set-group-id program. Under an ACL the
         // group bits are its mask, which alone would let the file's whole
         // group read what the ACL kept from it: the ACL goes along.
-        return {std::nullopt, static_cast<mode_t>(status.st_mode & 0777), false, status.st_gid,
-                attributesAt((descriptorPath(folder.fd()) / name).string())};
+        return {std::nullopt,
+                static_cast<mode_t>(status.st_mode & 0777),
+                false,
+                status.st_gid,
+                attributesAt((descriptorPath(folder.fd()) / name).string()),
+                true};
     }
     if (errno == ENOENT)
         return {std::nullopt, newFileMode(), false, 0, std::nullopt};
@@ -142,7 +147,7 @@ int placeUnderFreeName(ExtractFolder& folder, FreshFile& fresh, const std::strin
                        std::string& placedAs) {
     for (int& number = folder.nextNumberFor(name); number < 100000; ++number) {
         const std::string candidate = numberedName(name, number);
-        const int error = fresh.renameTo(candidate, true);
+        const int error = fresh.linkAs(candidate);
         if (error == 0) {
             placedAs = candidate;
             ++number;
@@ -208,28 +213,56 @@ PlacementResult fillFreshFile(int fd, const std::function<bool(std::ostream&)>& 
                            : refused(Placement::SourceUnreadable);
 }
 
-// Gives the complete file the access it keeps and a name for the rename, and
-// closes it; 0 or errno. written: what it is, to know it again later.
+// Gives the complete file the access it keeps; 0 or errno. written: what it
+// is, to know it again later. A file that replaces another takes a hidden
+// name (noted, so that even a kill leaves it to the next start's sweep) and
+// is closed, ready for the rename; any other stays unnamed and open until it
+// is linked under its own name.
 int finishFreshFile(FreshFile& fresh, const TargetCheck& target, struct stat& written) {
     int error = takeAccessOf(fresh.fd(), target);
-    if (error == 0)
-        error = fresh.nameHidden();
     if (error == 0 && ::fstat(fresh.fd(), &written) != 0)
         error = errno;
+    if (error != 0 || !target.replaces)
+        return error;
+    error = fresh.nameHidden();
     const int closeError = fresh.closeFd();
     return error != 0 ? error : closeError;
 }
 
-// Puts the finished file under name, or beside it under a free numbered name
-// on a clash. Replaces the directory entry only: whatever the name stood for
-// before keeps its content, wherever else it is linked.
+// Puts the finished file under name (a new name linked, an ordinary file
+// replaced by a rename), or beside it under a free numbered name on a clash.
+// 0 or errno.
+int placeUnderName(ExtractFolder& folder, FreshFile& fresh, const std::string& name,
+                   const TargetCheck& target, std::string& placedAs) {
+    if (target.clash)
+        return placeUnderFreeName(folder, fresh, name, placedAs);
+    return target.replaces ? fresh.renameTo(name) : fresh.linkAs(name);
+}
+
+// Replaces the directory entry only: whatever the name stood for before
+// keeps its content, wherever else it is linked. A name that something took
+// since it was looked at is looked at once more and the file placed by what
+// it stands for then.
 PlacementResult putInPlace(ExtractFolder& folder, FreshFile& fresh, const std::string& name,
-                           bool clash, const struct stat& written) {
+                           TargetCheck target, struct stat& written, bool besideExisting) {
     std::string placedAs;
-    const int error =
-        clash ? placeUnderFreeName(folder, fresh, name, placedAs) : fresh.renameTo(name);
+    int error = placeUnderName(folder, fresh, name, target, placedAs);
+    if (error == EEXIST && !target.clash && !target.replaces) {
+        target = checkTarget(folder, name, besideExisting);
+        if (target.refusal)
+            return *target.refusal;
+        if (const int finishError = finishFreshFile(fresh, target, written); finishError != 0)
+            return notWritten(finishError);
+        error = placeUnderName(folder, fresh, name, target, placedAs);
+    }
     if (error != 0)
         return {Placement::NotPlaced, error, ""};
+    // Still open where it was linked: a failed close means bytes that never
+    // got there, and the name just made is taken back.
+    if (const int closeError = fresh.closeFd(); closeError != 0) {
+        ::unlinkat(folder.fd(), placedAs.empty() ? name.c_str() : placedAs.c_str(), 0);
+        return notWritten(closeError);
+    }
     folder.noteWritten(written.st_dev, written.st_ino);
     return {Placement::Placed, 0, placedAs};
 }
@@ -264,7 +297,7 @@ PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& nam
     struct stat written {};
     if (const int error = finishFreshFile(fresh, target, written); error != 0)
         return notWritten(error);
-    return putInPlace(folder, fresh, name, target.clash, written);
+    return putInPlace(folder, fresh, name, std::move(target), written, besideExisting);
 }
 
 } // namespace quorvane

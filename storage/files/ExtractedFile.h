@@ -4,12 +4,12 @@
 // leaving it. Stored names come from safes made anywhere, so a name is used
 // only when it is a plain file name, and the bytes go into a fresh file
 // created relative to the folder (unnamed until it is complete where the file
-// system allows, else under a hidden name with O_EXCL), which is then renamed
-// over the name: neither "../x", "a/b", a symbolic link nor a hard link placed
-// in the folder can send the bytes elsewhere or change a file outside it. Nor
-// may a file named like the open safe, extracted into the safe's folder, put
-// itself in the safe's place. What happened comes back as a result and an
-// errno; the layer above says it in its own words.
+// system allows, else under a hidden name with O_EXCL), which is then linked
+// under a new name, or renamed over the file it replaces: neither "../x", "a/b", a symbolic link
+// nor a hard link placed in the folder can send the bytes elsewhere or change a file outside it.
+// Nor may a file named like the open safe, extracted into the safe's folder, put itself in the
+// safe's place. What happened comes back as a result and an errno; the layer above says it in its
+// own words.
 
 #include "storage/files/UniqueFd.h"
 

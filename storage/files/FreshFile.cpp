@@ -1,5 +1,7 @@
 #include "storage/files/FreshFile.h"
 
+#include "storage/files/FileIdentity.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
@@ -48,6 +50,16 @@ int FreshFile::nameHidden() {
     if (!hiddenName_.empty())
         return 0;
     return underHiddenName([&](const char* name) { return note_.link(fd_.get(), folder_, name); });
+}
+
+int FreshFile::linkAs(const std::string& name) {
+    if (!hiddenName_.empty())
+        return renameTo(name, true);
+    if (::linkat(AT_FDCWD, descriptorPath(fd_.get()).c_str(), folder_, name.c_str(),
+                 AT_SYMLINK_FOLLOW) != 0)
+        return errno;
+    commit();
+    return 0;
 }
 
 int FreshFile::renameTo(const std::string& name, bool noReplace) {

@@ -36,6 +36,11 @@ class FreshFile {
 
     // Gives an unnamed file a hidden name, ready for a rename; 0 or errno.
     int nameHidden();
+    // Gives the file name in the folder without ever replacing anything
+    // (EEXIST when the name is taken): an unnamed file is linked there
+    // directly, so that it never has a hidden name at all. 0 (the file is
+    // committed) or errno. The descriptor must still be open.
+    int linkAs(const std::string& name);
     // Renames the file (named first where it is not) to name in the folder,
     // replacing what has that name, or with noReplace never: then EEXIST when
     // the name is taken. 0 (the file is committed) or errno.

@@ -2,6 +2,7 @@
 
 #include "storage/files/FileIdentity.h"
 #include "storage/files/SafeFileLock.h"
+#include "storage/files/UnfinishedFiles.h"
 #include "storage/files/UniqueFd.h"
 
 #include <cerrno>
@@ -219,6 +220,9 @@ bool WorkingDirectory::makeLockedFolder(const std::filesystem::path& parent) {
     path_ = finalName;
     fd_ = std::move(folder);
     lockFd_ = std::move(lock);
+    // Files half made beside their places are noted here, where the sweep
+    // after a kill finds them.
+    keepNotesIn(fd_.get());
     return true;
 }
 
@@ -229,6 +233,7 @@ WorkingDirectory::~WorkingDirectory() {
 void WorkingDirectory::remove() {
     if (!fd_)
         return;
+    stopKeepingNotesIn(fd_.get());
     removeHeldFolder(fd_.get(), path_);
     lockFd_.reset();
     fd_.reset();

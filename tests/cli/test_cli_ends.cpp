@@ -106,15 +106,17 @@ TEST_F(CliTest, ASignalDuringAnExtractionLeavesNoHiddenFileAndNoWorkingFolder) {
         SCOPED_TRACE(ending.what);
         const fs::path out = box.files() / ("out-" + std::to_string(ending.signal));
         fs::create_directory(out);
-        // Each file is written unnamed and gets its hidden name only once it
-        // is complete; holding the tool just after that call keeps the hidden
-        // file there while the signal comes.
+        writeFile(out / "a.bin", "old a");
+        writeFile(out / "b.bin", "old b");
+        // Each file is written unnamed and, as it replaces one, gets its
+        // hidden name only once it is complete; holding the tool just after
+        // that call keeps the hidden file there while the signal comes.
         RunOptions slowed;
         slowed.wrapper = {Strace,         "-f",        "-qq",
                           "-o",           "/dev/null", "-e",
                           "trace=linkat", "-e",        "inject=linkat:delay_exit=1500000"};
-        std::vector<std::string> args = {"extract", safe.string(), out.string(), "--password-file",
-                                         passwordFile};
+        std::vector<std::string> args = {"extract",         safe.string(), out.string(),
+                                         "--password-file", passwordFile,  "--overwrite"};
         const StartedRun started = box.start(args, slowed);
         // a.bin is written whole while its mode waits.
         const auto aWritten = [&] {
@@ -133,9 +135,51 @@ TEST_F(CliTest, ASignalDuringAnExtractionLeavesNoHiddenFileAndNoWorkingFolder) {
         const RunResult run = CliSandbox::finish(started);
         EXPECT_EQ(run.exitCode, ending.exitCode) << run.err;
         EXPECT_EQ(contains(run.err, "File too large"), ending.fromFileSizeLimit) << run.err;
-        EXPECT_EQ(folderListing(out), ending.extracted);
+        EXPECT_EQ(folderListing(out), (std::vector<std::string>{"a.bin", "b.bin"}));
+        EXPECT_EQ(readFile(out / "a.bin") != "old a", !ending.extracted.empty());
+        EXPECT_EQ(readFile(out / "b.bin"), "old b");
         EXPECT_EQ(folderListing(box.tmp()), std::vector<std::string>{}) << "the working folder";
         fs::remove_all(out);
+    }
+}
+
+// Killed outright (no handler runs) at the one moment an extracted file has
+// a name other than its own: replacing a file, complete under its hidden
+// name, just before the rename. The next start of the tool removes it;
+// extracting under a new name, the file has no name at all before its own.
+TEST_F(CliTest, AnExtractionKilledOutrightLeavesNoPlaintextAfterTheNextStart) {
+    const std::string secret = "the stored secret, in plaintext";
+    const fs::path safe = sealSafe({{"a.txt", secret}});
+    struct Kill {
+        const char* what;
+        const char* call; // the call at which the tool is killed
+        bool replacing;
+    };
+    for (const Kill& kill : {Kill{"replacing", "renameat", true}, Kill{"new", "linkat", false}}) {
+        SCOPED_TRACE(kill.what);
+        const fs::path out = box.files() / kill.what;
+        fs::create_directory(out);
+        if (kill.replacing)
+            writeFile(out / "a.txt", "old a");
+        RunOptions killed;
+        killed.wrapper = {Strace,
+                          "-f",
+                          "-qq",
+                          "-o",
+                          "/dev/null",
+                          "-e",
+                          std::string("trace=") + kill.call,
+                          "-e",
+                          std::string("inject=") + kill.call + ":signal=SIGKILL:when=1"};
+        const RunResult run = cli({"extract", safe.string(), out.string(), "--overwrite"}, killed);
+        EXPECT_NE(run.exitCode, 0);
+        const RunResult next = cli({"list", safe.string()});
+        EXPECT_EQ(next.exitCode, 0) << next.err;
+        EXPECT_EQ(folderListing(out),
+                  kill.replacing ? std::vector<std::string>{"a.txt"} : std::vector<std::string>{});
+        for (const std::string& name : folderListing(out))
+            EXPECT_NE(readFile(out / name), secret) << name;
+        EXPECT_EQ(folderListing(box.tmp()), std::vector<std::string>{}) << "the working folders";
     }
 }
 

@@ -2,12 +2,15 @@
 // removed at the next start, and which are never touched.
 
 #include "storage/files/AbandonedFolders.h"
+#include "storage/files/ExtractedFile.h"
+#include "storage/files/FreshFile.h"
 #include "storage/files/WorkingDirectory.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <sys/file.h>
@@ -187,6 +190,84 @@ TEST(AbandonedFolders, NoFinalFolderIsEverSeenUnlocked) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(unlocked, 0) << "of " << looked << " folders looked at";
     EXPECT_GT(looked, 0) << "no folder could be looked at while it existed";
+}
+
+// A process killed outright (SIGKILL runs nothing on the way out) while a
+// file of its stood under a hidden name beside its place, complete: the next
+// start's sweep removes that file by the note in the dead process's working
+// folder, and nothing else of the folder it was in. Killed before the file
+// had a hidden name, or after it took its own, nothing was left to remove.
+TEST(AbandonedFolders, AFileLeftUnderAHiddenNameByAKilledProcessGoesAtTheNextStart) {
+    enum class KilledAt { Unnamed, Hidden, Placed };
+    for (const KilledAt at : {KilledAt::Unnamed, KilledAt::Hidden, KilledAt::Placed}) {
+        TempFolder parent;
+        TempFolder destination;
+        destination.write("report.txt", "the user's old text");
+        destination.write("other.txt", "kept");
+        const int code = runInChild([&] {
+            ::setenv("TMPDIR", parent.path().c_str(), 1);
+            WorkingDirectory directory;
+            const int folder = ::open(destination.path().c_str(), O_RDONLY | O_DIRECTORY);
+            FreshFile fresh(folder, [] { return std::string(".hidden-copy"); });
+            ASSERT_EQ(fresh.make(O_WRONLY), 0);
+            ASSERT_EQ(::write(fresh.fd(), "plaintext", 9), 9);
+            if (at != KilledAt::Unnamed) {
+                ASSERT_EQ(fresh.nameHidden(), 0);
+            }
+            if (at == KilledAt::Placed) {
+                ASSERT_EQ(fresh.renameTo("report.txt"), 0);
+            }
+            ::raise(SIGKILL);
+        });
+        ASSERT_EQ(code, 128 + SIGKILL);
+        const bool hiddenLeft = present(destination / ".hidden-copy");
+        EXPECT_EQ(hiddenLeft, at == KilledAt::Hidden) << "before the sweep";
+        EXPECT_EQ(removeAbandonedWorkingFolders(parent.path()).removed, 1);
+        EXPECT_EQ(folderListing(destination.path()),
+                  (std::vector<std::string>{"other.txt", "report.txt"}));
+        EXPECT_EQ(readFile(destination / "report.txt"),
+                  at == KilledAt::Placed ? "plaintext" : "the user's old text");
+        EXPECT_EQ(folderListing(parent.path()), std::vector<std::string>{});
+    }
+}
+
+// A note names its file by device and inode too: a file that has taken the
+// hidden name since (another program's, or a new one of ours) stays.
+TEST(AbandonedFolders, ANoteRemovesOnlyTheVeryFileItNoted) {
+    TempFolder parent;
+    TempFolder destination;
+    const int code = runInChild([&] {
+        ::setenv("TMPDIR", parent.path().c_str(), 1);
+        WorkingDirectory directory;
+        const int folder = ::open(destination.path().c_str(), O_RDONLY | O_DIRECTORY);
+        FreshFile fresh(folder, [] { return std::string(".hidden-copy"); });
+        ASSERT_EQ(fresh.make(O_WRONLY), 0);
+        ASSERT_EQ(fresh.nameHidden(), 0);
+        ::raise(SIGKILL);
+    });
+    ASSERT_EQ(code, 128 + SIGKILL);
+    destination.write("theirs", "someone else's");
+    ASSERT_EQ(::rename((destination / "theirs").c_str(), (destination / ".hidden-copy").c_str()),
+              0);
+    EXPECT_EQ(removeAbandonedWorkingFolders(parent.path()).removed, 1);
+    EXPECT_EQ(readFile(destination / ".hidden-copy"), "someone else's");
+}
+
+// Extracting under a new name, the file never has any other name: a kill
+// while its bytes go in leaves nothing, even without a sweep.
+TEST(AbandonedFolders, AnEntryExtractedUnderANewNameNeverHasAHiddenName) {
+    TempFolder destination;
+    const int code = runInChild([&] {
+        ExtractFolder folder(destination.path().string(), "");
+        placeExtractedFile(folder, "new.txt", [&](std::ostream& out) {
+            out << "plaintext" << std::flush;
+            EXPECT_EQ(folderListing(destination.path()), std::vector<std::string>{});
+            ::raise(SIGKILL);
+            return true;
+        });
+    });
+    ASSERT_EQ(code, 128 + SIGKILL);
+    EXPECT_EQ(folderListing(destination.path()), std::vector<std::string>{});
 }
 
 } // namespace
