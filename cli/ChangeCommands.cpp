@@ -3,8 +3,10 @@
 #include "entries/Entries.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
+#include "lifecycle/SafeFileWriting.h"
 #include "lifecycle/SafeFormat.h"
 
+#include <filesystem>
 #include <functional>
 #include <set>
 
@@ -77,6 +79,47 @@ ExitCode runSeal(CommandRun& run) {
     }
     sealSafe(run.session);
     return isSealed(run.session.state) ? outcome(run.shell) : ExitCode::Failed;
+}
+
+} // namespace quorvane
+
+namespace quorvane {
+
+namespace {
+
+std::uint64_t fileSize(const std::string& path) {
+    std::error_code failed;
+    const std::uintmax_t size = std::filesystem::file_size(path, failed);
+    return failed ? 0 : size;
+}
+
+// A vault written anew over the safe file; a failure leaves the file as it was.
+ExitCode compactOpenVault(CommandRun& run, VaultContents& vault) {
+    SafeState& state = run.session.state;
+    if (!compactVault(run.session, vault, clitext::Compacting)) {
+        showSaveFailed(run.session);
+        return ExitCode::Failed;
+    }
+    if (!state.failureReason.empty()) // the new file is in place; its folder was not synced
+        report(run.errors, state.failureReason);
+    return ExitCode::Success;
+}
+
+} // namespace
+
+// The first sealed version has no unused space either, but its next save
+// writes the second version, compact: asked to compact, it is written now.
+ExitCode runCompact(CommandRun& run) {
+    SafeState& state = run.session.state;
+    if (!isSealed(state)) {
+        report(run.errors, clitext::PlainHasNothingToCompact);
+        return ExitCode::Success;
+    }
+    const std::uint64_t before = fileSize(state.safePath);
+    const ExitCode written = state.vault ? compactOpenVault(run, *state.vault) : saveBack(run);
+    if (written == ExitCode::Success)
+        report(run.errors, clitext::compacted(before, fileSize(state.safePath)));
+    return written;
 }
 
 } // namespace quorvane

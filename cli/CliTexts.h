@@ -180,6 +180,13 @@ inline std::string closedWhileOpen(const std::string& held) {
            held;
 }
 inline constexpr const char* AlreadySealed = "the safe is sealed already; nothing was written";
+inline constexpr const char* PlainHasNothingToCompact =
+    "a plain safe is written whole at every save and has no unused space; nothing was written";
+inline constexpr const char* Compacting = "Compacting the safe";
+inline std::string compacted(std::uint64_t before, std::uint64_t after) {
+    return "the safe is compacted: " + std::to_string(before) + " bytes before, " +
+           std::to_string(after) + " now";
+}
 inline constexpr const char* PlainHasNoSignature =
     "the plain format has no signature, so any file that is not sealed shows as plain; only "
     "its password can tell whether it is a safe";

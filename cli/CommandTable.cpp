@@ -106,6 +106,17 @@ std::vector<CommandRow> makeCommands() {
          {"SAFE"},
          "seal SAFE",
          {"write the safe sealed (asks for its password)"}},
+        {"compact",
+         C::Compact,
+         {{W::Safe}},
+         {"SAFE"},
+         "compact SAFE",
+         {"write a sealed safe anew without the space it no longer",
+          "uses and put it in the safe's place, as a save does by",
+          "itself once more than a quarter of the file is unused;",
+          "a safe of the first sealed version is written in the",
+          "second. A plain safe is written whole at every save and",
+          "has no unused space: it is left as it is"}},
         {"info",
          C::Info,
          {{W::Safe}},
@@ -153,8 +164,8 @@ std::vector<CommandRow> makeCommands() {
 
 // Every command that opens a safe with a password.
 std::vector<CliCommand> askingForPassword() {
-    return {C::Create, C::List,   C::Add,    C::Extract, C::Cat,
-            C::Rename, C::Delete, C::Passwd, C::Seal,    C::Mount};
+    return {C::Create, C::List,   C::Add,  C::Extract, C::Cat,  C::Rename,
+            C::Delete, C::Passwd, C::Seal, C::Compact, C::Mount};
 }
 
 // The order here is the order of the help's list of options.

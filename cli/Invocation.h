@@ -23,6 +23,7 @@ enum class CliCommand {
     Info,
     Mount,
     Cat,
+    Compact,
 };
 
 struct Invocation {

@@ -116,7 +116,7 @@ std::optional<std::string> folderRefusesNewFiles(const std::string& safePath) {
 bool changesTheSafe(CliCommand command) {
     return command == CliCommand::Add || command == CliCommand::Rename ||
            command == CliCommand::Delete || command == CliCommand::Passwd ||
-           command == CliCommand::Seal;
+           command == CliCommand::Seal || command == CliCommand::Compact;
 }
 
 ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
@@ -146,6 +146,8 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
         return runPasswd(run, passwords.next.value_or(""));
     case CliCommand::Seal:
         return runSeal(run);
+    case CliCommand::Compact:
+        return runCompact(run);
     case CliCommand::Mount:
         return runMount(run.invocation, run.session, run.shell, run.guard, run.out, run.errors);
     default:

@@ -39,6 +39,12 @@ std::string accessNoticeFor(const AccessKept& kept);
 // waste. The lock's expected identity follows our own writes.
 bool commitVault(Session& session, VaultContents& vault, const std::string& progressText);
 
+// Writes the committed state of the open vault into a fresh file without
+// waste that replaces the safe (atomically, read back first; the lock moves
+// to it). False on failure with state.failureReason, the safe file as it
+// was; when true, state.failureReason holds a warning, if any.
+bool compactVault(Session& session, VaultContents& vault, const std::string& progressText);
+
 // Writes the open plain or first-version sealed safe as a vault under the
 // session's password (atomic replacement, read back first); the session goes
 // on in the vault. Shows progressText in the busy box; no message.

@@ -64,6 +64,30 @@ bool commitVault(Session& session, VaultContents& vault, const std::string& prog
     return committed;
 }
 
+bool compactVault(Session& session, VaultContents& vault, const std::string& progressText) {
+    SafeState& state = session.state;
+    state.failureReason.clear();
+    if (!vault.unchanged()) {
+        noteCommitFailure(state, vault);
+        return false;
+    }
+    session.shell.busy.ShowProgress(progressText);
+    ReplaceResult result;
+    session.shell.busy.runBusy([&] {
+        try {
+            result = vault.compact(state.safePath, guardOfSession(state));
+        } catch (const std::exception& failure) { // no memory for the index
+            result.ok = false;
+            result.reason = failure.what();
+        }
+        if (result.ok)
+            adoptReplacement(state, result);
+    });
+    session.shell.busy.HideProgress();
+    state.failureReason = result.reason;
+    return result.ok;
+}
+
 bool writeAsVault(Session& session, const std::string& progressText) {
     SafeState& state = session.state;
     session.shell.busy.ShowProgress(progressText);

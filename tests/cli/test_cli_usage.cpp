@@ -69,9 +69,9 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
               "                   TAB, NAME; with --json one JSON document instead. A\n"
               "                   reader that stops early (| head) ends it quietly, with\n"
               "                   status 0\n");
-    const std::vector<std::string> commands = {"create", "list",   "add",    "extract",
-                                               "cat",    "rename", "delete", "passwd",
-                                               "seal",   "info",   "mount",  "help"};
+    const std::vector<std::string> commands = {"create", "list",   "add",    "extract", "cat",
+                                               "rename", "delete", "passwd", "seal",    "compact",
+                                               "info",   "mount",  "help"};
     for (const auto& command : commands) {
         RunResult part = box.run({"help", command});
         EXPECT_EQ(part.exitCode, 0) << command;

@@ -118,10 +118,19 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
         const auto fresh =
             openWithKey(std::make_unique<PlainFile>(::dup(fd)), keys_.data, false, opening);
         bool same = fresh != nullptr && fresh->entries_ == planned;
-        for (auto entry = planned.begin(); same && entry != planned.end(); ++entry)
+        const std::string* unread = nullptr;
+        for (auto entry = planned.begin(); same && entry != planned.end(); ++entry) {
             same = fresh->readWhole(entry->second) == Outcome::Done;
+            unread = same ? nullptr : &entry->first;
+        }
         if (!same) {
-            message = "The compacted safe file does not read back as the safe";
+            // The chunks were copied as they are: one that opens in neither
+            // file is damaged in the safe itself, and no copy can mend it.
+            const auto old = unread != nullptr ? entries_.find(*unread) : entries_.end();
+            message = old != entries_.end() && readWhole(old->second) == Outcome::Damaged
+                          ? *unread + " is damaged in the safe, which cannot be written anew "
+                                      "without losing it"
+                          : "The compacted safe file does not read back as the safe";
             return false;
         }
         return !outer || outer(fd, message);
