@@ -83,7 +83,9 @@ void reportAppendFailure(Session& session, const SourceFile& source, AppendResul
         break;
     case AppendResult::WriteFailed:
     case AppendResult::Appended:
-        message = text::safeNotWritten(source.path);
+        message = session.state.vault
+                      ? text::vaultAddRefused(source.path, session.state.vault->lastError())
+                      : text::safeNotWritten(source.path);
         break;
     }
     session.shell.talk.showMessage(message, text::CaptionError, MessageIcon::Error);

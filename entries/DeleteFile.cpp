@@ -51,6 +51,9 @@ void deleteFile(Session& session) {
                                MessageIcon::Information);
     else if (result == RemoveResult::Torn)
         shell.talk.showMessage(text::DeleteTornWorkingCopy, text::CaptionError, MessageIcon::Error);
+    else if (state.vault)
+        shell.talk.showMessage(text::vaultDeleteRefused(state.vault->lastError()),
+                               text::CaptionError, MessageIcon::Error);
     else
         shell.talk.showMessage(text::DeleteNotDone, text::CaptionError, MessageIcon::Error);
 }

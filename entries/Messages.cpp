@@ -1,7 +1,9 @@
 #include "entries/Messages.h"
 
 #include "entries/NameText.h"
+#include "storage/workingcopy/RandomAccessFile.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace quorvane::entries_text {
@@ -69,6 +71,33 @@ std::string safeNotWritten(const std::string& path) {
     return "The file was not stored: the safe's working copy could not be written. The safe "
            "is as it was and the original was left as it is:\n" +
            escapedName(path);
+}
+
+std::string vaultRefusalReason(int error) {
+    switch (error) {
+    case EEXIST:
+        return "the safe has another file of this name (" + failureText(error) + ")";
+    case ENOTEMPTY:
+        return "it is a folder with files in it (" + failureText(error) + ")";
+    case 0:
+        return "the safe could not be written";
+    default:
+        return "the safe could not be written (" + failureText(error) + ")";
+    }
+}
+
+std::string vaultAddRefused(const std::string& path, int error) {
+    return "The file was not stored: " + vaultRefusalReason(error) +
+           ". The safe is as it was and the original was left as it is:\n" + escapedName(path);
+}
+
+std::string vaultRenameRefused(int error) {
+    return "The entry was not renamed: " + vaultRefusalReason(error) + ".";
+}
+
+std::string vaultDeleteRefused(int error) {
+    return "The file could not be deleted: " + vaultRefusalReason(error) +
+           ". The list shows what the safe holds now.";
 }
 
 std::string originalChangedNotErased(const std::string& path) {

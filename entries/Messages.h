@@ -93,6 +93,13 @@ std::string originalNameNowAnotherFile(const std::string& path);
 // Told after an original was overwritten and deleted when the overwrite may
 // not have reached its old blocks; one line, the path at its end.
 std::string erasedButRecoverable(const std::string& path, const EraseReach& reach);
+// A sealed safe of the second version refuses a change by its own rules (a
+// second file of one name) or for the system's reason (error, an errno
+// value): said as it is, since nothing was written and the session goes on.
+std::string vaultRefusalReason(int error);
+std::string vaultAddRefused(const std::string& path, int error);
+std::string vaultRenameRefused(int error);
+std::string vaultDeleteRefused(int error);
 inline constexpr const char* DeleteNotDone =
     "The file could not be deleted: the safe's working copy could not be rewritten. "
     "The list shows what the safe holds now.";

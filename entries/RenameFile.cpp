@@ -32,6 +32,13 @@ void renameFile(Session& session) {
     }
     const bool written =
         contentsOf(state).rename(state, static_cast<std::size_t>(session.CurrentRow), newEntryName);
+    // A vault changes names only in memory until the save: a refused rename
+    // leaves it whole, and the session goes on.
+    if (!written && state.vault) {
+        shell.talk.showMessage(text::vaultRenameRefused(state.vault->lastError()),
+                               text::CaptionError, MessageIcon::Error);
+        return;
+    }
     // A name field written only in part is neither the old name nor the new:
     // the working copy is no longer what the user changed it to.
     if (!written)

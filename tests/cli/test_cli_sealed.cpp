@@ -179,5 +179,41 @@ TEST_F(CliSealed, InfoNamesTheSecondVersionWithoutAPassword) {
     EXPECT_EQ(readFile(safe), good);
 }
 
+// A second file of one name is the vault's own rule: the refusal says so,
+// where a failed write of the safe would be a different story.
+TEST_F(CliSealed, AChangeTheVaultRefusesSaysWhyAndLeavesTheSafe) {
+    const fs::path safe = file("v2.cx");
+    test::vaultkit::createVault(safe, Password);
+    const fs::path a = box.writeFile("a.txt", "first"), folder = file("other");
+    fs::create_directory(folder);
+    const fs::path sameName = box.writeFile("other/a.txt", "second");
+    ASSERT_EQ(cli({"add", safe.string(), a.string(), box.writeFile("b", "bee").string()}).exitCode,
+              0);
+    const std::string before = readFile(safe);
+    const std::string nameTaken = "the safe has another file of this name (File exists)";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {"add of a name it has",
+         {"add", safe.string(), sameName.string()},
+         "The file was not stored: " + nameTaken + ". The safe is as it was"},
+        {"rename to a name it has",
+         {"rename", safe.string(), "1", "a.txt"},
+         "The entry was not renamed: " + nameTaken + "."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunResult refused = cli(c.args);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(contains(refused.err, c.says)) << refused.err;
+        EXPECT_FALSE(contains(refused.err, "working copy")) << refused.err;
+        EXPECT_FALSE(contains(refused.err, "read-only")) << refused.err;
+        EXPECT_EQ(readFile(safe), before);
+    }
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t3\tb\n");
+}
+
 } // namespace
 } // namespace quorvane::clitest

@@ -65,6 +65,12 @@ bool VaultContents::failedWith(vault::Outcome outcome) {
     case Outcome::TooLarge:
         lastError_ = EFBIG;
         break;
+    case Outcome::NotEmpty:
+        lastError_ = ENOTEMPTY;
+        break;
+    case Outcome::NoFolder:
+        lastError_ = ENOENT;
+        break;
     default:
         lastError_ = EINVAL;
         break;
