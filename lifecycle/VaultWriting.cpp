@@ -100,9 +100,8 @@ bool writeAsVault(Session& session, const std::string& progressText) {
     VaultConversion conversion;
     session.shell.busy.runBusy([&] {
         try {
-            conversion =
-                convertToVault(contentsOf(state), state, state.password, settings,
-                               state.workDir / "vault-new", state.safePath, guardOfSession(state));
+            conversion = convertToVault(contentsOf(state), state, state.password, settings,
+                                        state.safePath, guardOfSession(state));
         } catch (const std::exception& failure) {
             conversion.contents.reset();
             conversion.replaced.ok = false;
@@ -111,6 +110,13 @@ bool writeAsVault(Session& session, const std::string& progressText) {
         if (!conversion.replaced.ok)
             return;
         adoptReplacement(state, conversion.replaced);
+        if (!conversion.contents) {
+            // The vault is the safe now, and this session cannot follow it:
+            // what it still holds must never be written over it.
+            state.readOnly = true;
+            conversion.replaced.ok = false;
+            return;
+        }
         // The session goes on in the vault; the working copy is given up.
         state.vault = std::move(conversion.contents);
         state.plainView.reset();

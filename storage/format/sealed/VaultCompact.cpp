@@ -1,9 +1,11 @@
-// Compaction: the committed state written into a fresh file with no waste,
-// which replaces the safe atomically. Content chunks are copied as they are
-// sealed (their additional data names no offset); the index is packed anew.
+// Compaction: the committed state written into a fresh file with no waste
+// (see VaultPacking.h), which replaces the safe atomically. Content chunks are
+// copied as they are sealed (their additional data names no offset); the
+// index is packed anew.
 
 #include "storage/format/sealed/Vault.h"
 #include "storage/format/sealed/VaultHeader.h"
+#include "storage/format/sealed/VaultPacking.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -26,60 +28,10 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
         result.reason = "The safe has changes that are not saved, or is open for reading only";
         return result;
     }
-    const std::uint64_t generation = nextGeneration();
-    // Contents one after another behind the header, then the groups, then the root.
     std::map<std::string, VaultEntry> planned = entries_;
-    std::uint64_t at = HeaderSize;
-    for (auto& [path, entry] : planned) {
-        const std::uint64_t chunks = geometry_.chunkCount(entry.size);
-        if (chunks == 0)
-            continue;
-        entry.extents = {{at, static_cast<std::uint32_t>(chunks)}};
-        at += geometry_.sealedSpan(entry.size, 0, chunks);
-    }
-    std::vector<Bytes> groups;
-    std::vector<RootRow> rows;
-    Bytes plain;
-    std::uint32_t count = 0;
-    const auto flush = [&] {
-        if (count == 0)
-            return;
-        putLeAt(plain.data(), count, 4);
-        Bytes sealed(plain.size() + SealOverhead);
-        const auto number = static_cast<std::uint32_t>(rows.size());
-        sealChunk(keys_.chunks, fixed_ + SafeIdAt,
-                  Place{ChunkKind::IndexGroup, number, 0, generation, true}, plain.data(),
-                  plain.size(), sealed.data());
-        rows.push_back({at, static_cast<std::uint32_t>(sealed.size()), number, generation});
-        at += sealed.size();
-        groups.push_back(std::move(sealed));
-        plain.clear();
-        count = 0;
-    };
-    for (const auto& [path, entry] : planned) {
-        if (!plain.empty() && plain.size() + encodedSize(entry) > geometry_.chunkSize)
-            flush();
-        if (plain.empty())
-            encodeGroupHead(0, plain);
-        encodeEntry(entry, plain);
-        ++count;
-    }
-    flush();
-    Bytes root;
-    encodeRoot(rows, root);
-    const std::uint64_t rootChunks = geometry_.chunkCount(root.size());
-    Bytes sealedRoot(geometry_.sealedSpan(root.size(), 0, rootChunks));
-    for (std::uint64_t i = 0, from = 0, to = 0; i < rootChunks; ++i) {
-        const std::size_t part = static_cast<std::size_t>(
-            std::min<std::uint64_t>(geometry_.chunkSize, root.size() - from));
-        sealChunk(keys_.chunks, fixed_ + SafeIdAt,
-                  Place{ChunkKind::Root, 0, i, generation, i + 1 == rootChunks}, root.data() + from,
-                  part, sealedRoot.data() + to);
-        from += part;
-        to += part + SealOverhead;
-    }
-    const CommitState state{generation, at, root.size(), at + sealedRoot.size(), nextEntryId_};
-    const Bytes header = headerBytes(fixed_, keySlots_[keySlot_], keys_.commits, state);
+    const PackedIndex packed = packIndex(planned, geometry_, keys_.chunks, fixed_ + SafeIdAt,
+                                         nextGeneration(), nextEntryId_);
+    const Bytes header = headerBytes(fixed_, keySlots_[keySlot_], keys_.commits, packed.state);
 
     const auto write = [&](std::ostream& out, std::string& message) {
         put(out, header);
@@ -103,9 +55,9 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
                 first += extent.chunks;
             }
         }
-        for (const Bytes& group : groups)
+        for (const Bytes& group : packed.groups)
             put(out, group);
-        put(out, sealedRoot);
+        put(out, packed.root);
         if (!out)
             message = "Couldn't write the whole output file";
         return static_cast<bool>(out);

@@ -1,116 +1,179 @@
 #include "storage/format/sealed/VaultConversion.h"
 
+#include "storage/format/sealed/VaultHeader.h"
+#include "storage/format/sealed/VaultPacking.h"
 #include "storage/workingcopy/PlainFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
-#include <system_error>
+#include <map>
+#include <sodium.h>
+#include <unistd.h>
 
 namespace quorvane {
 
 namespace {
 
-// One row of a safe's contents as the source of an add.
-class RowSource final : public RandomAccessFile {
-  public:
-    RowSource(SafeContents& contents, const ContainerIndex& index, std::size_t row)
-        : contents_(contents), index_(index), row_(row) {}
+using vault::Bytes;
+using vault::VaultEntry;
 
-    bool readAt(std::uint64_t offset, void* into, std::size_t count) override {
-        auto* at = static_cast<char*>(into);
-        while (count > 0) {
-            const std::int64_t got = contents_.read(index_, row_, offset, at, count);
-            if (got <= 0)
-                return false;
-            offset += static_cast<std::uint64_t>(got);
-            at += got;
-            count -= static_cast<std::size_t>(got);
-        }
-        return true;
-    }
-    bool writeAt(std::uint64_t, const void*, std::size_t) override { return false; }
-    std::uint64_t length() const override { return index_.entryDetails[row_].size; }
-    bool resize(std::uint64_t) override { return false; }
-    bool sync() override { return true; }
-    int lastError() const override { return contents_.lastError(); }
+// Every entry gets this commit's number: the vault begins with it.
+constexpr std::uint64_t FirstGeneration = 1;
 
-  private:
-    SafeContents& contents_;
-    const ContainerIndex& index_;
-    std::size_t row_;
-};
-
-std::string freeNameFor(const vault::Vault& vault, std::string name) {
+std::string freeNameFor(const std::map<std::string, VaultEntry>& taken, std::string name) {
     std::replace(name.begin(), name.end(), '/', '_');
     if (!vault::validEntryPath(name))
         name = "_" + name;
     std::string candidate = name;
-    for (unsigned n = 2; vault.find(candidate) != nullptr || !vault::validEntryPath(candidate); ++n)
+    for (unsigned n = 2; taken.count(candidate) != 0 || !vault::validEntryPath(candidate); ++n)
         candidate = name + " (" + std::to_string(n) + ")";
     return candidate;
 }
 
-std::unique_ptr<vault::Vault> emptyVaultAt(const std::filesystem::path& scratch,
-                                           const std::string& password,
-                                           const vault::VaultSettings& settings, std::string& why) {
-    {
-        std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-        if (!out || !vault::Vault::writeNew(out, password, settings, why))
-            return nullptr;
-        out.close();
-        if (!out) {
-            why = "Couldn't write the whole output file";
-            return nullptr;
+// The new vault's keys and the header's fixed part and key slot: the one
+// Argon2id run of the conversion.
+struct NewKeys {
+    vault::SessionKeys keys;
+    unsigned char fixed[vault::FixedSize]{};
+    vault::KeySlot slot;
+};
+
+bool makeKeys(const std::string& password, const vault::VaultSettings& settings, NewKeys& made,
+              std::string& why) {
+    if (!vault::cryptoReady() || !vault::chunkSizeAccepted(settings.chunkSize)) {
+        why = "The vault's settings are out of bounds";
+        return false;
+    }
+    const auto kek = deriveNewSealedKey(password, why, settings.passes, settings.memoryKiB);
+    if (!kek)
+        return false;
+    vault::randomBytes(made.keys.data.data(), vault::KeySize);
+    vault::deriveSubkeys(made.keys);
+    vault::makeFixedPart(settings.chunkSize, made.fixed);
+    made.slot.generation = 1;
+    vault::wrapDataKey(made.keys.data, *kek, made.fixed, made.slot);
+    return true;
+}
+
+void put(std::ostream& out, const Bytes& bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// One row's content, sealed chunk by chunk at its place in the new vault.
+bool writeContent(SafeContents& from, const ContainerIndex& index, std::size_t row,
+                  const VaultEntry& entry, const vault::ChunkGeometry& geometry,
+                  const NewKeys& made, Bytes& plain, Bytes& sealed, std::ostream& out) {
+    const std::uint64_t chunks = geometry.chunkCount(entry.size);
+    for (std::uint64_t number = 0; number < chunks && out; ++number) {
+        const std::uint64_t at = number * geometry.chunkSize;
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(geometry.chunkSize, entry.size - at));
+        for (std::size_t done = 0; done < count;) {
+            const std::int64_t got =
+                from.read(index, row, at + done, plain.data() + done, count - done);
+            if (got <= 0)
+                return false;
+            done += static_cast<std::size_t>(got);
+        }
+        const vault::Place place{vault::ChunkKind::Content, entry.id, number, FirstGeneration,
+                                 number + 1 == chunks};
+        vault::sealChunk(made.keys.chunks, made.fixed + vault::SafeIdAt, place, plain.data(), count,
+                         sealed.data());
+        out.write(reinterpret_cast<const char*>(sealed.data()),
+                  static_cast<std::streamsize>(count + vault::SealOverhead));
+    }
+    return true;
+}
+
+// The fresh file must open to the planned entries, and every chunk of every
+// file must open at its place: read back before it takes the safe's name.
+bool readsBackAs(int fd, const vault::SecretKey& dataKey,
+                 const std::map<std::string, VaultEntry>& planned, Bytes& block) {
+    vault::Opening opening = vault::Opening::Opened;
+    const auto fresh =
+        vault::Vault::openWithKey(std::make_unique<PlainFile>(::dup(fd)), dataKey, false, opening);
+    if (!fresh || fresh->entries() != planned)
+        return false;
+    for (const auto& [path, entry] : planned) {
+        for (std::uint64_t at = 0; at < entry.size;) {
+            std::size_t got = 0;
+            const auto count =
+                static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), entry.size - at));
+            if (fresh->read(path, at, block.data(), count, got) != vault::Outcome::Done || got == 0)
+                return false;
+            at += got;
         }
     }
-    int error = 0;
-    auto file = PlainFile::open(scratch, O_RDWR, error);
-    if (!file) {
-        why = failureText(error);
-        return nullptr;
-    }
-    vault::Opening opening = vault::Opening::ReadFailed;
-    auto opened = vault::Vault::open(std::move(file), password, true, opening);
-    if (!opened)
-        why = "The new sealed safe could not be opened";
-    return opened;
+    return true;
 }
 
 } // namespace
 
 VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
                                const std::string& password, const vault::VaultSettings& settings,
-                               const std::filesystem::path& scratch,
                                const std::filesystem::path& target, ReplaceGuard guard) {
     VaultConversion conversion;
-    std::unique_ptr<vault::Vault> vault =
-        emptyVaultAt(scratch, password, settings, conversion.replaced.reason);
+    NewKeys made;
+    if (!makeKeys(password, settings, made, conversion.replaced.reason))
+        return conversion;
+    const vault::ChunkGeometry geometry{settings.chunkSize};
+    std::map<std::string, VaultEntry> planned;
+    std::map<std::string, std::size_t> rowOf;
     const std::size_t rows = std::min(index.entryDetails.size(), index.indexRows.size());
-    for (std::size_t row = 0; vault && row < rows; ++row) {
-        RowSource source(from, index, row);
-        const vault::EntryStamp stamp;
-        const std::string name = freeNameFor(*vault, index.entryDetails[row].name);
-        if (vault->add(name, source, source.length(), stamp) != vault::Outcome::Done) {
-            conversion.replaced.reason = failureText(
-                from.lastError() != 0 ? from.lastError()
-                                      : (vault->lastError() != 0 ? vault->lastError() : EIO));
-            vault.reset();
+    for (std::size_t row = 0; row < rows; ++row) {
+        VaultEntry entry;
+        entry.id = row + 1;
+        entry.size = index.entryDetails[row].size;
+        entry.generation = FirstGeneration;
+        entry.path = freeNameFor(planned, index.entryDetails[row].name);
+        rowOf[entry.path] = row;
+        planned.emplace(entry.path, std::move(entry));
+    }
+    const vault::PackedIndex packed =
+        vault::packIndex(planned, geometry, made.keys.chunks, made.fixed + vault::SafeIdAt,
+                         FirstGeneration, rows + 1);
+    const Bytes header = vault::headerBytes(made.fixed, made.slot, made.keys.commits, packed.state);
+
+    Bytes plain(settings.chunkSize), sealed(settings.chunkSize + vault::SealOverhead);
+    const auto write = [&](std::ostream& out, std::string& message) {
+        put(out, header);
+        for (const auto& [path, entry] : planned) {
+            if (!writeContent(from, index, rowOf[path], entry, geometry, made, plain, sealed,
+                              out)) {
+                message = failureText(from.lastError() != 0 ? from.lastError() : EIO);
+                return false;
+            }
         }
-    }
-    if (vault && vault->commit() != vault::Outcome::Done) {
-        conversion.replaced.reason =
-            failureText(vault->lastError() != 0 ? vault->lastError() : EIO);
-        vault.reset();
-    }
-    if (vault) {
-        conversion.replaced = vault->compact(target, std::move(guard));
-        if (conversion.replaced.ok)
-            conversion.contents = std::make_unique<VaultContents>(std::move(vault));
-    }
-    std::error_code ignored;
-    std::filesystem::remove(scratch, ignored);
+        for (const Bytes& group : packed.groups)
+            put(out, group);
+        put(out, packed.root);
+        return static_cast<bool>(out);
+    };
+    const auto outer = guard.verify;
+    guard.verify = [&](int fd, std::string& message) {
+        if (!readsBackAs(fd, made.keys.data, planned, plain)) {
+            message = "The sealed safe file does not read back as the safe";
+            return false;
+        }
+        return !outer || outer(fd, message);
+    };
+    conversion.replaced = replaceFileAtomically(target, write, guard);
+    sodium_memzero(plain.data(), plain.size());
+    if (!conversion.replaced.ok)
+        return conversion;
+    // Go on in the new file, under the lock that moved to it.
+    const int fd = guard.lockFresh ? ::dup(conversion.replaced.lockedFd.get())
+                                   : ::open(target.c_str(), O_RDWR | O_CLOEXEC);
+    vault::Opening opening = vault::Opening::Opened;
+    auto opened = fd < 0 ? nullptr
+                         : vault::Vault::openWithKey(std::make_unique<PlainFile>(fd),
+                                                     made.keys.data, true, opening);
+    if (opened)
+        conversion.contents = std::make_unique<VaultContents>(std::move(opened));
+    else
+        conversion.replaced.reason = "The sealed safe was written but could not be opened again";
     return conversion;
 }
 

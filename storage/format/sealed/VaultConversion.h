@@ -1,9 +1,10 @@
 #pragma once
 
 // Writing a safe's contents as a new vault: how a plain safe is sealed and
-// how a first-version sealed safe is upgraded. The vault is built in a file
-// of its own (only sealed chunks reach it) and then compacted over the safe
-// file, which it replaces atomically as every save of a plain safe does.
+// how a first-version sealed safe is upgraded. The vault is written once,
+// laid out without waste (see VaultPacking.h), into a fresh file that is read
+// back and then replaces the safe file atomically, as every save of a plain
+// safe does; the password's key is derived once.
 
 #include "storage/format/SafeContents.h"
 #include "storage/format/sealed/VaultContents.h"
@@ -21,12 +22,11 @@ struct VaultConversion {
 
 // Every row of from, in its order, under its own name; a name the vault does
 // not take (a second file of one name, a slash) gets " (2)" and so on, or
-// "_" for the slash, so that no file is lost on the way. scratch is removed
-// before the call returns. A first-version safe keeps its Argon2id settings
-// in settings.
+// "_" for the slash, so that no file is lost on the way. A first-version
+// safe keeps its Argon2id settings in settings. When replaced.ok is true and
+// contents is null, the new file is the safe but could not be opened again.
 VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
                                const std::string& password, const vault::VaultSettings& settings,
-                               const std::filesystem::path& scratch,
                                const std::filesystem::path& target, ReplaceGuard guard);
 
 } // namespace quorvane
