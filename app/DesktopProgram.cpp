@@ -71,6 +71,7 @@ DesktopProgram::DesktopProgram()
       terminationWatch_([this] { endOnRequest(); }) {
     state_.workDir = workingDirectory_.anchored();
     shell_.attachWindow(&window_);
+    shell_.parkWhileAsking(&lock_);
     // Once per process; it does nothing while no program lives.
     static const bool exitHandled = std::atexit(endRunningProgramWithoutDisplay) == 0;
     static_cast<void>(exitHandled);

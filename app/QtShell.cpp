@@ -96,6 +96,7 @@ void QtShell::showMessage(const std::string& text, const std::string& caption, M
         return;
     }
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                     shown(caption), shown(text), QMessageBox::Ok, owner());
     keepOnScreen(box);
@@ -111,6 +112,7 @@ bool QtShell::askYesNo(const std::string& text, const std::string& caption) {
     if (answersItself())
         return false;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     QMessageBox box(QMessageBox::Warning, shown(caption), shown(text),
                     QMessageBox::Yes | QMessageBox::No, owner());
     box.setDefaultButton(QMessageBox::No);
@@ -134,6 +136,7 @@ ExistingFileAnswer QtShell::askExistingFile(const std::string& path) {
     if (answersItself())
         return {};
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(ExistingFileCaption),
                     QString::fromUtf8(ExistingFileText).arg(shown(path)), QMessageBox::NoButton,
                     owner());
@@ -157,6 +160,7 @@ std::optional<std::string> QtShell::askPassword() {
     if (answersItself())
         return std::nullopt;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::runPasswordDialog(owner());
 }
 
@@ -164,6 +168,7 @@ std::optional<std::string> QtShell::askPasswordConfirmation() {
     if (answersItself())
         return std::nullopt;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::runConfirmPasswordDialog(owner());
 }
 
@@ -171,6 +176,7 @@ std::optional<std::string> QtShell::askNewEntryName() {
     if (answersItself())
         return std::nullopt;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::runRenameDialog(owner());
 }
 
@@ -178,6 +184,7 @@ bool QtShell::pickSafeToOpen(std::string& path) {
     if (answersItself())
         return false;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::pickSafeToOpen(owner(), path);
 }
 
@@ -185,6 +192,7 @@ bool QtShell::pickNewSafe(std::string& path) {
     if (answersItself())
         return false;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::pickNewSafe(owner(), path);
 }
 
@@ -192,6 +200,7 @@ bool QtShell::pickFileToAdd(std::string& path) {
     if (answersItself())
         return false;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::pickFileToAdd(owner(), path);
 }
 
@@ -199,6 +208,7 @@ bool QtShell::ChooseFolder(std::string& path, const std::string& title) {
     if (answersItself())
         return false;
     clearBusyBoxForDialog();
+    const SessionLock::Parked parked(sessionLock_);
     return dialogs::ChooseFolder(owner(), path, title);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dialogs/Dialogs.h"
+#include "mount/SessionLock.h"
 #include "ui/Shell.h"
 
 namespace quorvane {
@@ -32,6 +33,9 @@ class QtShell : public Conversation,
     void setAnswering(Answering answering) { answering_ = answering; }
 
     void attachWindow(MainWindow* window) { window_ = window; }
+    // The session's lock, parked while a box or picker waits for the user:
+    // the open folder answers meanwhile instead of waiting for the command.
+    void parkWhileAsking(SessionLock* lock) { sessionLock_ = lock; }
     MainWindow* window() const { return window_; }
     // True while a long step runs; the window then takes no commands.
     bool isBusy() const;
@@ -78,6 +82,7 @@ class QtShell : public Conversation,
     MainWindow* window_ = nullptr;
     dialogs::BusyBox busyBox_;
     Answering answering_ = Answering::User;
+    SessionLock* sessionLock_ = nullptr;
 };
 
 } // namespace quorvane

@@ -23,9 +23,27 @@ MountedFolder::Served& served() {
 // Runs one request's work on the folder under the session's lock. The
 // window may hold the lock for a whole command; past FolderLockWait the
 // request fails (EBUSY) rather than wait for a command that may itself be
-// waiting for this folder. What follows a request (the list, the timed save)
-// is the serving loop's one step after it, not the handler's.
+// waiting for this folder. While the command waits for the user (a question,
+// a picker that may look into this very folder), the request is served at
+// once as a guest, with the entries held as they are: a store waits for the
+// command's end, and what cannot wait (a rename, a removal) is refused with
+// EBUSY at once. What follows a request (the list, the timed save) is the
+// serving loop's one step after it, not the handler's.
 template <typename Work> auto withFolder(Work&& work) -> decltype(work(served().folder)) {
+    MountedFolder::Served& here = served();
+    const SessionLock::Turn turn = here.lock.takeTurn(FolderLockWait);
+    if (turn == SessionLock::Turn::None)
+        return -EBUSY;
+    here.folder.holdEntries(turn == SessionLock::Turn::Guest);
+    auto result = work(here.folder);
+    here.folder.holdEntries(false);
+    here.lock.endTurn(turn);
+    return result;
+}
+
+// The same for what needs the entries themselves, never as a guest (fsync:
+// the file stored and the safe written before it returns).
+template <typename Work> auto withFolderHeld(Work&& work) -> decltype(work(served().folder)) {
     MountedFolder::Served& here = served();
     std::unique_lock hold(here.lock, std::defer_lock);
     if (!hold.try_lock_for(FolderLockWait))
@@ -175,7 +193,7 @@ int flush(const char*, fuse_file_info* info) {
 // Returns once the safe file holds the file: editors, SQLite and git take a
 // successful fsync for "on disk".
 int fsync(const char*, int, fuse_file_info* info) {
-    return withFolder([&](SafeFolder& f) {
+    return withFolderHeld([&](SafeFolder& f) {
         const int stored = f.sync(*handleOf(info));
         return stored < 0 ? stored : served().saveNow();
     });

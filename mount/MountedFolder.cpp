@@ -189,7 +189,7 @@ void MountedFolder::afterRequest(bool ending) {
         for (SafeFolder::Handle* handle : std::exchange(served_.deferredReleases, {}))
             folder_.release(handle);
         failures = folder_.takeStoreFailures();
-        if (ending || folder_.changed())
+        if (ending || folder_.changed() || folder_.storesDeferred())
             folder_.storeClosedFiles();
         // A file that failed again within this step is said once.
         for (auto& failure : folder_.takeStoreFailures())

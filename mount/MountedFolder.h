@@ -11,6 +11,7 @@
 
 #include "mount/SafeAccess.h"
 #include "mount/SafeFolder.h"
+#include "mount/SessionLock.h"
 #include "storage/files/UniqueFd.h"
 
 #include <atomic>
@@ -29,14 +30,10 @@ struct fuse;
 
 namespace quorvane {
 
-// Held by whoever works on the open safe: the folder's thread for each
-// request, the window for each of its commands. Recursive, because the
-// window's commands nest (a local event loop runs while one waits).
-using SessionLock = std::recursive_timed_mutex;
-
 // How long a request of the folder waits for the window's command to end
 // before it fails with EBUSY: a command of the window that reads or writes
-// the folder itself (a file added from it) must not wait for ever.
+// the folder itself (a file added from it) must not wait for ever. While the
+// command waits for the user, requests are served at once (SessionLock).
 inline constexpr std::chrono::seconds FolderLockWait{30};
 
 struct MountSettings {

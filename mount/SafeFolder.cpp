@@ -76,6 +76,11 @@ int SafeFolder::commit(Pending& pending) {
         return 0;
     if (!writable())
         return -EROFS;
+    // Kept as it is, and stored once the entries may change again.
+    if (entriesHeld_) {
+        storesDeferred_ = true;
+        return 0;
+    }
     if (const int loaded = load(pending); loaded < 0)
         return loaded;
     const std::string name = *pending.name;
@@ -224,7 +229,7 @@ int SafeFolder::truncate(const std::string& name, Handle* handle, std::uint64_t 
     if (pending->writers == 0) {
         if (result == 0)
             result = commit(*pending);
-        if (pending->handles == 0)
+        if (pending->handles == 0 && !(entriesHeld_ && pending->dirty))
             forget(pending);
     }
     return result;
@@ -281,6 +286,7 @@ std::vector<std::string> SafeFolder::unstoredNames() const {
 }
 
 int SafeFolder::storeClosedFiles() {
+    storesDeferred_ = false;
     int first = 0;
     std::vector<std::shared_ptr<Pending>> closed;
     for (const auto& [name, pending] : pending_)
@@ -307,6 +313,8 @@ int SafeFolder::unlink(const std::string& name) {
         return -ENOENT;
     if (!writable())
         return -EROFS;
+    if (entriesHeld_)
+        return -EBUSY;
     // A program that has the file open goes on reading it after the name is
     // gone, as on any disk: its bytes are staged before the entry goes.
     if (isOpen(name)) {

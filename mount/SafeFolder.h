@@ -98,6 +98,12 @@ class SafeFolder {
     std::optional<std::string> shownNameOf(std::size_t row);
     // Counts every change to the entries (for whoever shows the list).
     unsigned changeCount() const { return changeCount_; }
+    // While held, no call changes the entries (the window's command waits
+    // for the user and holds rows and names): a store is put off until
+    // storeClosedFiles(), a removal or rename is refused with EBUSY.
+    void holdEntries(bool held) { entriesHeld_ = held; }
+    // A store was put off while the entries were held.
+    bool storesDeferred() const { return storesDeferred_; }
 
   private:
     bool writable() const;
@@ -133,6 +139,8 @@ class SafeFolder {
     std::unordered_set<Handle*> live_; // given out and not yet released
     std::vector<std::pair<std::string, int>> storeFailures_;
     bool changed_ = false;
+    bool entriesHeld_ = false;
+    bool storesDeferred_ = false;
     unsigned changeCount_ = 0;
     Clock::time_point lastWrite_{};
     std::optional<Clock::time_point> unsavedSince_;

@@ -120,6 +120,8 @@ int SafeFolder::rename(const std::string& from, const std::string& to, unsigned 
         return -EEXIST;
     if (from == to)
         return 0;
+    if (entriesHeld_)
+        return -EBUSY;
     const auto fromRow = rowOf(from);
     const auto toRow = rowOf(to);
     const std::string storedFrom = fromRow ? access_.storedName(*fromRow) : std::string();

@@ -75,9 +75,12 @@ class OpenFolderTest : public ::testing::Test {
     }
 
     QAction* folderItem(DesktopProgram& program) {
+        return menuItem(program, command::OpenAsFolder);
+    }
+    QAction* menuItem(DesktopProgram& program, int id) {
         for (QAction* menu : program.window().menuBar()->actions())
             for (QAction* item : menu->menu()->actions())
-                if (item->data().toInt() == command::OpenAsFolder)
+                if (item->data().toInt() == id)
                     return item;
         return nullptr;
     }
@@ -163,6 +166,40 @@ TEST_F(OpenFolderTest, TheCloseWaitsForAFileStillOpenInTheFolderWhenAsked) {
         fs::remove(safe);
         test::makeSafe(safe, password, {{"letter.txt", "Dear reader"}, {"photo.jpg", "JFIF..."}});
     }
+}
+
+// A command that asks the user something keeps the session while it waits;
+// a program in the folder, or the dialog itself looking into it, is answered
+// at once meanwhile, and a file it saves is stored once the command ends.
+TEST_F(OpenFolderTest, TheFolderAnswersWhileACommandWaitsForTheUser) {
+    DesktopProgram program;
+    start(program);
+    folderItem(program)->trigger();
+    const fs::path dir = runtime / "quorvane" / "papers";
+    test::DialogScript script;
+    std::vector<std::string> listed;
+    std::string read;
+    script.expect("the rename dialog, looking into the folder", [&](QWidget* widget) {
+        // On the window's own thread, inside the dialog: waiting for the
+        // session here would never end.
+        listed = test::folderListing(dir);
+        read = test::readFile(dir / "letter.txt");
+        test::writeFile(dir / "saved meanwhile.txt", "from another program");
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        ASSERT_NE(dialog, nullptr);
+        dialog->reject();
+    });
+    program.window().entryList()->setCurrentIndex(
+        program.window().entryList()->model()->index(0, 0));
+    menuItem(program, command::RenameFile)->trigger();
+    EXPECT_TRUE(script.waitUntilDone());
+    EXPECT_EQ(listed, (std::vector<std::string>{"letter.txt", "photo.jpg"}));
+    EXPECT_EQ(read, "Dear reader");
+    EntryListView* list = program.window().entryList();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->entryCount() == 3; }, 10000));
+    test::DialogScript closing;
+    EXPECT_TRUE(program.window().close());
+    EXPECT_EQ(test::listSafe(safe, password).size(), 3u);
 }
 
 // A file that cannot be stored (a full disk under the working folder) is
