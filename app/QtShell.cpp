@@ -213,11 +213,52 @@ bool QtShell::ChooseFolder(std::string& path, const std::string& title) {
 }
 
 void QtShell::ShowProgress(const std::string& text) {
-    if (hasDisplay())
+    if (!hasDisplay())
+        return;
+    // Within a run of files the box stays and only its text changes: a box
+    // made anew for each of a thousand small files would only flicker.
+    if (batch_.active() && busyBox_.isShown())
+        busyBox_.setText(text);
+    else
         busyBox_.show(text);
 }
 
+// Within a run of files the box stays up between files; a box that asks or
+// tells takes it down first all the same (clearBusyBoxForDialog).
 void QtShell::HideProgress() {
+    if (hasDisplay() && !batch_.active())
+        busyBox_.hide();
+}
+
+// Within a run of files, many short steps follow each other with no event
+// loop between them: the windows are given a moment to repaint now and then.
+void QtShell::runShortStep(const std::function<void()>& step) {
+    step();
+    if (hasDisplay() && batch_.active())
+        busyBox_.paintIfDue();
+}
+
+ProgressCallback QtShell::byteProgress() {
+    if (!batch_.active())
+        return {};
+    return [this](std::uint64_t done, std::uint64_t /*total*/) { batch_.fileProgress(done); };
+}
+
+void QtShell::startAddBatch(std::uint64_t count, std::uint64_t totalBytes) {
+    batch_.start(count, totalBytes, ProgressClock::now());
+    busyBox_.setDetailSource([this] { return batch_.figures(ProgressClock::now()); });
+}
+
+void QtShell::startAddBatchFile(std::uint64_t number, std::uint64_t size) {
+    if (batch_.active())
+        batch_.startFile(number, size);
+}
+
+void QtShell::endAddBatch() {
+    if (!batch_.active())
+        return;
+    batch_.end();
+    busyBox_.setDetailSource({});
     if (hasDisplay())
         busyBox_.hide();
 }

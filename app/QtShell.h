@@ -2,6 +2,7 @@
 
 #include "dialogs/Dialogs.h"
 #include "mount/SessionLock.h"
+#include "ui/ProgressFigures.h"
 #include "ui/Shell.h"
 
 namespace quorvane {
@@ -58,7 +59,11 @@ class QtShell : public Conversation,
     void ShowProgress(const std::string& text) override;
     void HideProgress() override;
     void runBusy(const std::function<void()>& step) override;
-    void runShortStep(const std::function<void()>& step) override { step(); }
+    void runShortStep(const std::function<void()>& step) override;
+    ProgressCallback byteProgress() override;
+    void startAddBatch(std::uint64_t count, std::uint64_t totalBytes) override;
+    void startAddBatchFile(std::uint64_t number, std::uint64_t size) override;
+    void endAddBatch() override;
     void showRows(std::vector<EntryRow> rows) override;
     void appendRow(EntryRow row) override;
     int focusedRow() override;
@@ -81,6 +86,8 @@ class QtShell : public Conversation,
 
     MainWindow* window_ = nullptr;
     dialogs::BusyBox busyBox_;
+    // An add of many files: one busy box over all of them, with its figures.
+    FileBatch batch_;
     Answering answering_ = Answering::User;
     SessionLock* sessionLock_ = nullptr;
 };

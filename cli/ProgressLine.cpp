@@ -13,69 +13,12 @@ namespace {
 constexpr auto RedrawInterval = std::chrono::milliseconds(100);
 constexpr auto ShowAfter = std::chrono::milliseconds(500);
 
-// "M:SS", or "H:MM:SS" from an hour on.
-std::string clockTime(std::uint64_t seconds) {
-    char buffer[32];
-    if (seconds < 3600)
-        std::snprintf(buffer, sizeof buffer, "%llu:%02llu",
-                      static_cast<unsigned long long>(seconds / 60),
-                      static_cast<unsigned long long>(seconds % 60));
-    else
-        std::snprintf(buffer, sizeof buffer, "%llu:%02llu:%02llu",
-                      static_cast<unsigned long long>(seconds / 3600),
-                      static_cast<unsigned long long>(seconds / 60 % 60),
-                      static_cast<unsigned long long>(seconds % 60));
-    return buffer;
-}
-
-// Seconds left at the pace so far, rounded up: "0:00 left" would be untrue
-// while bytes remain.
-std::uint64_t secondsLeft(std::uint64_t done, std::uint64_t total, double seconds) {
-    const double rate = static_cast<double>(done) / seconds;
-    return static_cast<std::uint64_t>(std::ceil(static_cast<double>(total - done) / rate));
-}
-
 } // namespace
-
-std::string groupedCount(std::uint64_t count) {
-    const std::string digits = std::to_string(count);
-    std::string grouped;
-    for (std::size_t at = 0; at < digits.size(); ++at) {
-        if (at > 0 && (digits.size() - at) % 3 == 0)
-            grouped += ',';
-        grouped += digits[at];
-    }
-    return grouped;
-}
-
-std::string shortSize(std::uint64_t bytes) {
-    static constexpr const char* Units[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
-    std::size_t unit = 0;
-    std::uint64_t scale = 1;
-    while (unit + 1 < std::size(Units) && bytes / scale >= 1000) {
-        scale *= 1000;
-        ++unit;
-    }
-    char buffer[64]; // room for any two 64-bit numbers and a unit
-    // Rounded down, so that a size is never shown as more than it is.
-    if (unit > 0 && bytes / scale < 10)
-        std::snprintf(buffer, sizeof buffer, "%llu.%llu %s",
-                      static_cast<unsigned long long>(bytes / scale),
-                      static_cast<unsigned long long>(bytes % scale / (scale / 10)), Units[unit]);
-    else
-        std::snprintf(buffer, sizeof buffer, "%llu %s",
-                      static_cast<unsigned long long>(bytes / scale), Units[unit]);
-    return buffer;
-}
 
 std::string batchFigures(std::uint64_t number, std::uint64_t count, std::uint64_t done,
                          std::uint64_t total, ProgressClock::duration elapsed) {
-    std::string line = "Adding file " + groupedCount(number) + " of " + groupedCount(count) + ", " +
-                       shortSize(done) + " of " + shortSize(total);
-    const double seconds = std::chrono::duration<double>(elapsed).count();
-    if (seconds > 0.0 && done > 0 && done < total)
-        line += ", " + clockTime(secondsLeft(done, total, seconds)) + " left";
-    return line;
+    return "Adding file " + groupedCount(number) + " of " + groupedCount(count) + ", " +
+           amountsDone(done, total, elapsed);
 }
 
 std::string progressFigures(std::uint64_t done, std::uint64_t total,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/ProgressFigures.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -8,17 +10,11 @@
 
 namespace quorvane {
 
-using ProgressClock = std::chrono::steady_clock;
-
 // The figures of a progress line after its text: "42% 10485760/25165824 bytes
 // 8.5 MB/s 0:02 left"; the time left is given only while bytes remain.
 std::string progressFigures(std::uint64_t done, std::uint64_t total,
                             ProgressClock::duration elapsed);
 
-// "2,345": a count with thousands separators.
-std::string groupedCount(std::uint64_t count);
-// A size in decimal units, one decimal below ten: "512 B", "1.4 GB", "640 MB".
-std::string shortSize(std::uint64_t bytes);
 // The line over a whole add of several files: "Adding file 2,345 of 5,000,
 // 640 MB of 1.4 GB, 0:42 left"; the time left once bytes are done and while
 // some remain.

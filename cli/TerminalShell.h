@@ -67,9 +67,9 @@ class TerminalShell : public Conversation,
 
     // An add of several files: one progress line over them all (see
     // ProgressLine), each file announced before it is stored.
-    void startAddBatch(std::uint64_t count, std::uint64_t totalBytes);
-    void startAddBatchFile(std::uint64_t number, std::uint64_t size);
-    void endAddBatch();
+    void startAddBatch(std::uint64_t count, std::uint64_t totalBytes) override;
+    void startAddBatchFile(std::uint64_t number, std::uint64_t size) override;
+    void endAddBatch() override;
 
     // Messages other than errors wait while held, until they are let go
     // (shown) or dropped: a notice such as "Your password has been changed."

@@ -1,12 +1,15 @@
 #include "dialogs/BusyDialog.h"
 #include "dialogs/Dialogs.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 
@@ -16,9 +19,20 @@ struct BusyBox::Impl {
     std::unique_ptr<BusyDialog> box;
     bool busy = false;
     QFuture<void> step;
+    std::function<std::string()> detail;
+    std::chrono::steady_clock::time_point lastPaint{};
+
+    void showDetail() const {
+        if (box && detail)
+            box->setDetail(QString::fromStdString(detail()));
+    }
 };
 
 namespace {
+
+// Often enough for figures that move, seldom enough to cost nothing.
+constexpr int DetailMilliseconds = 200;
+constexpr auto PaintInterval = std::chrono::milliseconds(50);
 
 // At a third of the screen's width and height, as the box has always stood.
 void placeOnScreen(QWidget& box) {
@@ -53,7 +67,37 @@ void BusyBox::show(const std::string& text) {
     hide();
     impl_->box = std::make_unique<BusyDialog>(QString::fromStdString(text));
     placeOnScreen(*impl_->box);
+    impl_->showDetail();
+    // A child of the box: it goes with it.
+    auto* refresh = new QTimer(impl_->box.get());
+    QObject::connect(refresh, &QTimer::timeout, refresh, [impl = impl_] { impl->showDetail(); });
+    refresh->start(DetailMilliseconds);
     impl_->box->show();
+}
+
+void BusyBox::setText(const std::string& text) {
+    if (impl_->box)
+        impl_->box->setText(QString::fromStdString(text));
+}
+
+void BusyBox::setDetailSource(std::function<std::string()> detail) {
+    impl_->detail = std::move(detail);
+    if (impl_->detail)
+        impl_->showDetail();
+    else if (impl_->box)
+        impl_->box->setDetail(QString());
+}
+
+void BusyBox::paintIfDue() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - impl_->lastPaint < PaintInterval)
+        return;
+    impl_->showDetail();
+    const bool wasBusy = impl_->busy;
+    impl_->busy = true;
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    impl_->busy = wasBusy;
+    impl_->lastPaint = std::chrono::steady_clock::now();
 }
 
 // Deleted at once rather than later, so that no box of this call is left

@@ -44,6 +44,18 @@ BusyDialog::BusyDialog(const QString& text)
     page->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void BusyDialog::setText(const QString& text) {
+    if (auto* label = findChild<QLabel*>(QStringLiteral("busyText"));
+        label && label->text() != text)
+        label->setText(text);
+}
+
+void BusyDialog::setDetail(const QString& detail) {
+    if (auto* label = findChild<QLabel*>(QStringLiteral("busyDetail"));
+        label && label->text() != detail)
+        label->setText(detail);
+}
+
 // Esc lands here; the box stays until the program hides it.
 void BusyDialog::reject() {}
 

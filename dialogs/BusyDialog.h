@@ -15,6 +15,10 @@ class BusyDialog : public QDialog {
   public:
     explicit BusyDialog(const QString& text);
 
+    void setText(const QString& text);
+    // The second line: the figures of a long run of files.
+    void setDetail(const QString& detail);
+
     void reject() override;
 
   protected:

@@ -49,6 +49,15 @@ class BusyBox {
 
     void show(const std::string& text); // returns at once
     void hide();                        // no box of an earlier show remains
+    // The box's text, where one is shown (a run of files keeps its box).
+    void setText(const std::string& text);
+    // Where the box's second line comes from while it is shown: asked a few
+    // times a second, on this thread; none for an empty function.
+    void setDetailSource(std::function<std::string()> detail);
+    // Between short steps run right here, without a worker: lets the box and
+    // the windows repaint once the last chance is a moment ago. Input waits;
+    // meanwhile the program counts as busy.
+    void paintIfDue();
     // Runs step on a worker thread; returns when it has ended, rethrowing
     // its exception. Meanwhile the event loop runs (timers, painting).
     void run(const std::function<void()>& step);

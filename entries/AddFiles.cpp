@@ -3,6 +3,11 @@
 #include "entries/FolderSources.h"
 #include "entries/Messages.h"
 #include "lifecycle/Lifecycle.h"
+#include "storage/files/FileRoutines.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <unordered_set>
 
 namespace quorvane {
 
@@ -37,29 +42,107 @@ void addFile(Session& session) {
                            MessageIcon::Information);
 }
 
+namespace {
+
+bool anyFolder(const std::vector<std::string>& paths) {
+    return std::any_of(paths.begin(), paths.end(), [](const std::string& path) {
+        std::error_code failed;
+        return std::filesystem::is_directory(path, failed);
+    });
+}
+
+// The files a drop stands for, with their sizes in all. Going through big
+// folders takes a while, so it runs under the busy box then.
+SourceList listDrop(Shell& shell, const std::vector<std::string>& paths, std::uint64_t& bytes) {
+    SourceList sources;
+    const auto list = [&] {
+        sources = expandSources(paths);
+        bytes = 0;
+        for (const std::string& file : sources.files)
+            bytes += fileSize(file);
+    };
+    if (!anyFolder(paths)) {
+        list();
+        return sources;
+    }
+    shell.busy.ShowProgress(text::LookingAtDrop);
+    shell.busy.runBusy(list);
+    shell.busy.HideProgress();
+    return sources;
+}
+
+// Keeps count of the names the safe stores other than the files had them:
+// cut to fit, or the same as another entry's.
+class StoredNames {
+  public:
+    explicit StoredNames(const SafeState& state) {
+        for (const EntryDetail& entry : state.entryDetails)
+            taken_.insert(entry.name);
+    }
+
+    void noteLastAdded(const SafeState& state, const std::string& path) {
+        if (state.entryDetails.empty())
+            return;
+        const std::string& stored = state.entryDetails.back().name;
+        if (stored != storedNameOf(path))
+            cut_.push_back({path, stored});
+        if (!taken_.insert(stored).second)
+            doubled_.push_back({path, stored});
+    }
+
+    void report(Shell& shell) const {
+        if (!cut_.empty() || !doubled_.empty())
+            shell.talk.showMessage(text::storedNamesReport(cut_, doubled_),
+                                   text::CaptionStoredNames, MessageIcon::Information);
+    }
+
+  private:
+    std::unordered_set<std::string> taken_;
+    std::vector<text::StoredName> cut_;
+    std::vector<text::StoredName> doubled_;
+};
+
+// Ends the indicator over the files of a drop however the drop ends.
+class AddBatch {
+  public:
+    AddBatch(Shell& shell, std::uint64_t count, std::uint64_t bytes) : shell_(shell) {
+        shell_.busy.startAddBatch(count, bytes);
+    }
+    ~AddBatch() { shell_.busy.endAddBatch(); }
+    AddBatch(const AddBatch&) = delete;
+    AddBatch& operator=(const AddBatch&) = delete;
+
+  private:
+    Shell& shell_;
+};
+
+} // namespace
+
 void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
     Shell& shell = session.shell;
     // Said once, before the questions about erasing: none of the files can go in.
     if (refuseIfReadOnly(session))
         return;
-    // Both questions come before any file is looked at; only two Yes erase.
-    bool eraseWanted =
-        shell.talk.askYesNo(text::EraseOriginalsQuestion, text::CaptionDeleteOriginal);
-    if (eraseWanted)
-        eraseWanted = shell.talk.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal);
-
-    // A dropped folder stands for the files in it and below; what it holds
-    // that cannot be stored is listed once, before the first file goes in.
-    const SourceList sources = expandSources(paths);
+    // A dropped folder stands for the files in it and below. They are counted
+    // first, so that the question about erasing says how many would go.
+    std::uint64_t bytes = 0;
+    const SourceList sources = listDrop(shell, paths, bytes);
     if (!sources.unlistedFolder.empty()) {
         shell.talk.showMessage(text::folderNotListed(sources.unlistedFolder, sources.unlistedWhy),
                                text::CaptionError, MessageIcon::Error);
         return;
     }
+    const std::vector<std::string>& files = sources.files;
+    // Both questions come before any file is stored; only two Yes erase.
+    bool eraseWanted = shell.talk.askYesNo(text::eraseOriginalsQuestion(files.size(), bytes),
+                                           text::CaptionDeleteOriginal);
+    if (eraseWanted)
+        eraseWanted = shell.talk.askYesNo(text::AreYouSure, text::CaptionDeleteOriginal);
+    // What the folders hold that cannot be stored is listed once, before the
+    // first file goes in.
     if (!sources.passedOver.empty())
         shell.talk.showMessage(text::passedOverReport(sources.passedOver), text::CaptionNotAdded,
                                MessageIcon::Information);
-    const std::vector<std::string>& files = sources.files;
     const int count = static_cast<int>(files.size());
     // A drop is added whole or not at all, as the tool adds: every file is
     // measured before the first goes in, and one that cannot be stored ends
@@ -68,23 +151,30 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
     for (std::size_t i = 0; isSafeOpen(session.state) && i < files.size(); ++i)
         if (!measureSource(session, files[i], measured[i], text::NothingOfTheDropAdded))
             return;
-    for (int i = 0; i < count; ++i) {
-        if (!isSafeOpen(session.state)) {
-            shell.talk.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
-            continue;
+    StoredNames names(session.state);
+    {
+        const AddBatch batch(shell, files.size(), bytes);
+        for (int i = 0; i < count; ++i) {
+            if (!isSafeOpen(session.state)) {
+                shell.talk.showMessage(text::SafeNotOpen, text::CaptionError, MessageIcon::Error);
+                continue;
+            }
+            const SourceFile& source = measured[static_cast<std::size_t>(i)];
+            shell.busy.startAddBatchFile(static_cast<std::uint64_t>(i) + 1, source.size);
+            if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
+                return;
+            names.noteLastAdded(session.state, source.path);
+            // One save per erased file: a file is destroyed only once the safe
+            // file holds it, and a failed save ends the drop before anything more
+            // is stored that the user would expect to be erased.
+            if (!eraseWanted)
+                continue;
+            if (!saveBeforeErasing(session))
+                return;
+            eraseOriginal(session, source);
         }
-        const SourceFile& source = measured[static_cast<std::size_t>(i)];
-        if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
-            return;
-        // One save per erased file: a file is destroyed only once the safe
-        // file holds it, and a failed save ends the drop before anything more
-        // is stored that the user would expect to be erased.
-        if (!eraseWanted)
-            continue;
-        if (!saveBeforeErasing(session))
-            return;
-        eraseOriginal(session, source);
     }
+    names.report(shell);
 }
 
 } // namespace quorvane

@@ -2,6 +2,7 @@
 
 #include "entries/NameText.h"
 #include "storage/workingcopy/RandomAccessFile.h"
+#include "ui/ProgressFigures.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +32,31 @@ std::string addingFileOf(int number, int count) {
 
 std::string extractingFileOf(int number, int count) {
     return numberedText("Extracting", number, count);
+}
+
+std::string eraseOriginalsQuestion(std::uint64_t count, std::uint64_t bytes) {
+    return std::string(EraseOriginalsQuestion) + "\n\n" + (count == 1 ? "This is " : "These are ") +
+           groupedCount(count) + (count == 1 ? " file, " : " files, ") + shortSize(bytes) +
+           " in all.";
+}
+
+std::string storedNamesReport(const std::vector<StoredName>& cut,
+                              const std::vector<StoredName>& doubled) {
+    std::string summary;
+    std::string lines;
+    if (!cut.empty())
+        summary = groupedCount(cut.size()) + (cut.size() == 1 ? " name was" : " names were") +
+                  " cut to fit the safe";
+    if (!doubled.empty())
+        summary += (summary.empty() ? "" : "; ") + groupedCount(doubled.size()) +
+                   (doubled.size() == 1 ? " stored name is one that another entry has too"
+                                        : " stored names are ones that other entries have too");
+    for (const StoredName& name : cut)
+        lines += "\n" + escapedName(name.path) + ": stored as " + escapedName(name.stored);
+    for (const StoredName& name : doubled)
+        lines += "\n" + escapedName(name.path) + ": stored as " + escapedName(name.stored) +
+                 ", which another entry already has";
+    return summary + ":" + lines;
 }
 
 std::string fileTooLargeFor(const std::string& path) {

@@ -71,6 +71,21 @@ inline constexpr const char* RenameRefusedControl =
     "The entry was not renamed: the new name holds a control character (a line break, a tab, "
     "an escape), which would garble it wherever it is shown.";
 
+// A drop: the question about erasing the originals, naming how many they are.
+std::string eraseOriginalsQuestion(std::uint64_t count, std::uint64_t bytes);
+// While the dropped folders are gone through.
+inline constexpr const char* LookingAtDrop = "Looking at the dropped files...";
+
+// After an add: the names that the safe keeps other than the files had them.
+struct StoredName {
+    std::string path;   // the file added
+    std::string stored; // its name in the safe
+};
+inline constexpr const char* CaptionStoredNames = "Stored Names";
+// One summary line, then one line per name: "PATH: stored as NAME ...".
+std::string storedNamesReport(const std::vector<StoredName>& cut,
+                              const std::vector<StoredName>& doubled);
+
 // "Adding File %d of %d..."
 std::string addingFileOf(int number, int count);
 // "Extracting File %d of %d..."

@@ -7,6 +7,7 @@
 
 #include "storage/Progress.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -78,6 +79,13 @@ class BusySteps {
     virtual void runShortStep(const std::function<void()>& step) { runBusy(step); }
     // Where a long step reports bytes done; callable from the step's thread.
     virtual ProgressCallback byteProgress() { return {}; }
+
+    // An add of count files of totalBytes in all: until endAddBatch, one
+    // indicator covers them all (count, bytes, time left) instead of one per
+    // file. Each file is announced before its busy box.
+    virtual void startAddBatch(std::uint64_t /*count*/, std::uint64_t /*totalBytes*/) {}
+    virtual void startAddBatchFile(std::uint64_t /*number*/, std::uint64_t /*size*/) {}
+    virtual void endAddBatch() {}
 };
 
 // One row of the list of stored files, as it is shown.

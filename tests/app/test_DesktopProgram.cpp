@@ -6,6 +6,7 @@
 #include "app/DesktopProgram.h"
 #include "app/DisplayCheck.h"
 #include "app/EntryListView.h"
+#include "entries/Messages.h"
 #include "tests/app/DialogScript.h"
 #include "tests/app/SafeFixture.h"
 #include "tests/support/SafeBytes.h"
@@ -92,9 +93,13 @@ class DesktopProgramTest : public ::testing::Test {
     void dropKeeping(DesktopProgram& program, const std::vector<std::filesystem::path>& files,
                      int rows) {
         DialogScript script;
+        std::uintmax_t bytes = 0;
+        for (const auto& file : files)
+            bytes += std::filesystem::file_size(file);
         script.expectQuestion(
             QStringLiteral("Delete Original File"),
-            QStringLiteral("Would you like to Securely Erase the original files?"), false);
+            QString::fromStdString(entries_text::eraseOriginalsQuestion(files.size(), bytes)),
+            false);
         dropFiles(&program.window(), files);
         ASSERT_TRUE(script.waitUntilDone());
         ASSERT_TRUE(QTest::qWaitFor(
@@ -182,7 +187,8 @@ TEST_F(DesktopProgramTest, ADropWithNoSafeOpenSaysSafeNotOpenOncePerFile) {
     const auto second = folder.write("two.txt", "22");
     DialogScript script;
     script.expectQuestion(QStringLiteral("Delete Original File"),
-                          QStringLiteral("Would you like to Securely Erase the original files?"),
+                          QStringLiteral("Would you like to Securely Erase the original "
+                                         "files?\n\nThese are 2 files, 3 B in all."),
                           false);
     script.expectMessage(QMessageBox::Critical, Error, QStringLiteral("Safe Not open"));
     script.expectMessage(QMessageBox::Critical, Error, QStringLiteral("Safe Not open"));

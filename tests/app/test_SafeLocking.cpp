@@ -127,9 +127,10 @@ TEST_F(SafeLockingTest, ChangesAreWrittenFirstAndAnOpenDialogGivesWay) {
     test::writeFile(added, "new content");
     {
         DialogScript script;
-        script.expectQuestion(
-            QStringLiteral("Delete Original File"),
-            QStringLiteral("Would you like to Securely Erase the original files?"), false);
+        script.expectQuestion(QStringLiteral("Delete Original File"),
+                              QStringLiteral("Would you like to Securely Erase the original "
+                                             "files?\n\nThis is 1 file, 11 B in all."),
+                              false);
         addDroppedFiles(program->session(), {added.string()});
         ASSERT_TRUE(script.waitUntilDone());
     }

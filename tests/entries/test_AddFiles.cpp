@@ -13,8 +13,12 @@ namespace text = entries_text;
 
 const std::string AskErase =
     "question:Delete Original File:Would you like to Securely Erase the original file?";
-const std::string AskEraseAll =
-    "question:Delete Original File:Would you like to Securely Erase the original files?";
+// A drop's question names how many files it is about, and their size.
+std::string askEraseAll(const std::string& howMany) {
+    return "question:Delete Original File:Would you like to Securely Erase the original "
+           "files?\n\n" +
+           howMany + " in all.";
+}
 const std::string AskSure = "question:Delete Original File:Are you Sure?";
 const std::string Written = "message:Success:Written Successfully";
 // The refusal of a file that cannot be measured names it below the text.
@@ -193,7 +197,7 @@ TEST_F(DroppedFiles, ThreeWithTheSecondEmptyAddNothing) {
     addDroppedFiles(session, {first.string(), empty.string(), third.string()});
 
     EXPECT_EQ(shell.events,
-              (std::vector<std::string>{AskEraseAll,
+              (std::vector<std::string>{askEraseAll("These are 3 files, 6 B"),
                                         noFilesize(empty) + "\n" + text::NothingOfTheDropAdded}));
     EXPECT_TRUE(shell.rows.empty());
     EXPECT_EQ(workingCopyBytes(), emptyContainerBytes());
@@ -206,8 +210,8 @@ TEST_F(DroppedFiles, WithoutAnOpenSafeBothQuestionsThenOneRefusalPerFile) {
     shell.yesNoAnswers = {true, false};
     addDroppedFiles(session, paths);
     const std::string notOpen = "message:Error:Safe Not open";
-    EXPECT_EQ(shell.events,
-              (std::vector<std::string>{AskEraseAll, AskSure, notOpen, notOpen, notOpen}));
+    EXPECT_EQ(shell.events, (std::vector<std::string>{askEraseAll("These are 3 files, 3 B"),
+                                                      AskSure, notOpen, notOpen, notOpen}));
     for (const auto& path : paths)
         EXPECT_TRUE(std::filesystem::exists(path));
 }
@@ -254,10 +258,11 @@ TEST_F(DroppedFiles, BothYesSavesAndErasesEachOriginalRightAfterItIsStored) {
     addDroppedFiles(session, {a.string(), b.string()});
 
     EXPECT_EQ(shell.events,
-              (std::vector<std::string>{
-                  AskEraseAll, AskSure, "progress:Adding File 1 of 2...", "hide", Saving, "hide",
-                  "progress:Removing Original File...", "hide", "progress:Adding File 2 of 2...",
-                  "hide", Saving, "hide", "progress:Removing Original File...", "hide"}));
+              (std::vector<std::string>{askEraseAll("These are 2 files, 35 B"), AskSure,
+                                        "progress:Adding File 1 of 2...", "hide", Saving, "hide",
+                                        "progress:Removing Original File...", "hide",
+                                        "progress:Adding File 2 of 2...", "hide", Saving, "hide",
+                                        "progress:Removing Original File...", "hide"}));
     // Steps: add a, save, erase a, add b, save, erase b.
     EXPECT_EQ(aExistsBeforeStep, (std::vector<bool>{true, true, true, false, false, false}));
     // Before each erase the safe file holds every file stored so far.
@@ -289,10 +294,11 @@ TEST_F(DroppedFiles, AFailedSaveKeepsThatOriginalAndStopsTheDrop) {
     diskFull.reset();
 
     EXPECT_EQ(shell.events,
-              (std::vector<std::string>{
-                  AskEraseAll, AskSure, "progress:Adding File 1 of 3...", "hide", Saving, "hide",
-                  "progress:Removing Original File...", "hide", "progress:Adding File 2 of 3...",
-                  "hide", Saving, "hide", "message:Error:Failed to Save file!\nFile too large"}));
+              (std::vector<std::string>{askEraseAll("These are 3 files, 5.0 kB"), AskSure,
+                                        "progress:Adding File 1 of 3...", "hide", Saving, "hide",
+                                        "progress:Removing Original File...", "hide",
+                                        "progress:Adding File 2 of 3...", "hide", Saving, "hide",
+                                        "message:Error:Failed to Save file!\nFile too large"}));
     EXPECT_FALSE(std::filesystem::exists(a));
     EXPECT_EQ(readFile(b), bContent);
     EXPECT_EQ(readFile(c), "third file");
@@ -398,11 +404,21 @@ TEST_F(DroppedFiles, AFolderAddsItsRegularFilesAndListsWhatItLeavesOut) {
         (folder / "fifo").string() + ": " + text::PassedOverNotRegular + "\n" +
         (folder / "file-link").string() + ": " + text::PassedOverLink + "\n" +
         (folder / "folder-link").string() + ": " + text::PassedOverLink;
-    ASSERT_GE(shell.events.size(), 2u);
-    EXPECT_EQ(shell.events[1], passedOver);
+    // The folder is gone through under the busy box, so that the question
+    // can say how many files there are.
+    ASSERT_GE(shell.events.size(), 4u);
+    EXPECT_EQ(shell.events[0], "progress:Looking at the dropped files...");
+    EXPECT_EQ(shell.events[2], askEraseAll("These are 4 files, 9 B"));
+    EXPECT_EQ(shell.events[3], passedOver);
+    // The second a.jpg is told of once, after the last file went in.
+    EXPECT_EQ(shell.events.back(),
+              "message:Stored Names:1 stored name is one that another entry has too:\n" +
+                  (folder / "b-sub" / "deeper" / "a.jpg").string() +
+                  ": stored as a.jpg, which another entry already has");
     EXPECT_EQ(shell.progressTexts,
-              (std::vector<std::string>{"Adding File 1 of 4...", "Adding File 2 of 4...",
-                                        "Adding File 3 of 4...", "Adding File 4 of 4..."}));
+              (std::vector<std::string>{"Looking at the dropped files...", "Adding File 1 of 4...",
+                                        "Adding File 2 of 4...", "Adding File 3 of 4...",
+                                        "Adding File 4 of 4..."}));
     EXPECT_EQ(
         workingCopyBytes(),
         containerBytes({{"a.jpg", "a"}, {"a.jpg", "deep"}, {"c.jpg", "ccc"}, {"single.txt", "1"}}));
