@@ -22,5 +22,8 @@ inline constexpr int SealSafe = 32793;
 inline constexpr int OpenAsFolder = 32794;
 inline constexpr int Lock = 32795;        // File > Lock, Ctrl+L
 inline constexpr int Preferences = 32796; // Edit > Preferences
+inline constexpr int CloseSafe = 32797;   // File > Close Safe: writes the safe, keeps the window
+inline constexpr int CloseFolder =
+    32798; // Safe Options > Close Folder, and the folder's status line
 
 } // namespace quorvane::command

@@ -5,8 +5,34 @@
 #include "dialogs/Dialogs.h"
 #include "entries/Entries.h"
 #include "lifecycle/Lifecycle.h"
+#include "lifecycle/LifecycleTexts.h"
+
+#include <algorithm>
 
 namespace quorvane {
+
+namespace {
+
+// File > Close Safe: the safe is written and its session ends, as at the
+// close box, but the window stays for the next safe. A failed write keeps
+// the safe open with its changes (nothing is given up without asking).
+void closeSafeKeepingWindow(Session& session) {
+    SafeState& state = session.state;
+    if (!isSafeOpen(state))
+        return;
+    if (!state.readOnly &&
+        !writeSafeFile(session, lifecycle_text::Closing, AfterWrite::EndSession)) {
+        showSaveFailed(session);
+        return;
+    }
+    discardWorkingCopy(state);
+    std::fill(state.password.begin(), state.password.end(), '\0');
+    state.password.clear();
+    session.shell.list.showRows({});
+    session.shell.list.SetSafeButtonsEnabled(false);
+}
+
+} // namespace
 
 bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) {
     switch (id) {
@@ -24,6 +50,9 @@ bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) 
         // asking once more is harmless and covers a close that forgot to.
         if (closeRequested(session, CloseEntry::SaveAndExit))
             session.shell.list.destroyMainWindow();
+        return true;
+    case command::CloseSafe:
+        closeSafeKeepingWindow(session);
         return true;
     case command::AddFile:
         addFile(session);
@@ -49,6 +78,7 @@ bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) 
             return false;
         folder->showFolder();
         return true;
+
     case command::About:
         dialogs::runAboutDialog(owner);
         return true;

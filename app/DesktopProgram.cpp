@@ -3,6 +3,7 @@
 #include "app/CommandIds.h"
 #include "app/CommandRouting.h"
 #include "app/GuardedApplication.h"
+#include "app/WindowMemory.h"
 #include "dialogs/BusyDialog.h"
 #include "dialogs/PreferencesDialog.h"
 #include "entries/Entries.h"
@@ -12,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -86,6 +88,11 @@ DesktopProgram::DesktopProgram()
             editPreferences();
             return;
         }
+        if (id == command::CloseFolder) {
+            // Without the lock: the folder's thread may wait for it.
+            folder_.unmount();
+            return;
+        }
         {
             CommandRunning running(commandRunning_);
             std::lock_guard hold(lock_);
@@ -106,6 +113,19 @@ DesktopProgram::DesktopProgram()
         folder_.openRow(row);
     });
     window_.setSafeEndingHandler([this] { folder_.unmount(); });
+    window_.setDragSource([this](const std::vector<int>& rows) {
+        QList<QUrl> urls;
+        CommandRunning running(commandRunning_);
+        std::lock_guard hold(lock_);
+        for (const auto& file : folder_.filesOfRows(rows))
+            urls << QUrl::fromLocalFile(QFile::decodeName(file.c_str()));
+        return urls;
+    });
+    QObject::connect(&folder_, &OpenFolder::mountChanged, &window_, [this] {
+        window_.showFolderStatus(folder_.mounted() ? QFile::decodeName(folder_.dir().c_str())
+                                                   : QString());
+    });
+    restoreWindowShape(window_);
     folder_.nobodyAnswers = [this] { return shell_.answersItself(); };
     QObject::connect(&folder_, &OpenFolder::entriesChanged, &window_, [this] { followFolder(); });
     locking_.listen(dialogs::loadClosePreferences());
@@ -217,6 +237,7 @@ void DesktopProgram::run() {
     if (!window_.hasEnded()) {
         window_.show();
         QApplication::exec();
+        rememberWindowShape(window_);
     }
     // A step that failed with an exception may have left the working copy
     // half changed: nothing of it is written, the program ends instead.

@@ -34,8 +34,10 @@ EntryListView::EntryListView(QWidget* parent)
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setDragEnabled(false);
-    // Drops belong to the window, which adds the dropped files to the safe.
+    // Rows can be dragged out (the window decides what they carry); drops
+    // belong to the window, which adds the dropped files to the safe.
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
     setAcceptDrops(false);
     viewport()->setAcceptDrops(false);
 
@@ -171,6 +173,11 @@ void EntryListView::fitNameColumn() {
 void EntryListView::resizeEvent(QResizeEvent* event) {
     QTreeView::resizeEvent(event);
     fitNameColumn();
+}
+
+void EntryListView::startDrag(Qt::DropActions /*supportedActions*/) {
+    if (selectedCount() > 0)
+        emit dragOutRequested();
 }
 
 void EntryListView::focusInEvent(QFocusEvent* event) {

@@ -66,6 +66,8 @@ class EntryListView : public QTreeView {
     // A click or double-click anywhere in the list, after the list has moved
     // its focus and selection.
     void clickedAnywhere();
+    // The selected rows are being dragged out of the list.
+    void dragOutRequested();
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -73,6 +75,7 @@ class EntryListView : public QTreeView {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
 
   private:
     // The shown selected entries in entry order, worked out once per change of

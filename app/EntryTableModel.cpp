@@ -80,9 +80,10 @@ QVariant EntryTableModel::headerData(int section, Qt::Orientation orientation, i
     return QString::fromUtf8(layout::EntryListColumns[static_cast<std::size_t>(section)].header);
 }
 
-// Nothing in the list is edited in place.
+// Nothing in the list is edited in place; rows can be dragged out.
 Qt::ItemFlags EntryTableModel::flags(const QModelIndex& index) const {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+                                 Qt::ItemNeverHasChildren
                            : Qt::NoItemFlags;
 }
 

@@ -12,14 +12,18 @@
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPushButton>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -69,6 +73,7 @@ MainWindow::MainWindow(Session& session, BusyQuery isBusy, QWidget* parent)
     buildMenus();
     buildToolbar();
     buildEntryList();
+    buildFolderStatus();
     buildShortcuts();
     nameOverflowButtons();
     SetSafeButtonsEnabled(false);
@@ -101,6 +106,10 @@ void MainWindow::setSafeEndingHandler(SafeEndingHandler handler) {
     safeEndingHandler_ = std::move(handler);
 }
 
+void MainWindow::setDragSource(DragSource source) {
+    dragSource_ = std::move(source);
+}
+
 void MainWindow::buildMenus() {
     for (const auto& definition : layout::MainMenu) {
         QMenu* menu = menuBar()->addMenu(text(definition.title));
@@ -117,6 +126,8 @@ void MainWindow::buildMenus() {
                 sealAction_ = action;
             if (id == command::OpenAsFolder)
                 folderAction_ = action;
+            if (id == command::CloseFolder)
+                closeFolderAction_ = action;
         }
         // The safe may have been sealed or closed since the buttons were last switched.
         connect(menu, &QMenu::aboutToShow, this, &MainWindow::updateSealAction);
@@ -174,8 +185,40 @@ void MainWindow::buildEntryList() {
     connect(nameFilter_, &QLineEdit::textChanged, entryList_, &EntryListView::setNameFilter);
     connect(entryList_, &EntryListView::clickedAnywhere, this, &MainWindow::rememberFocusedRow);
     connect(entryList_, &EntryListView::rowMenuRequested, this, &MainWindow::showRowMenu);
+    connect(entryList_, &EntryListView::dragOutRequested, this, &MainWindow::dragRowsOut);
     // A double-click, or Enter on the focused row.
     connect(entryList_, &QAbstractItemView::activated, this, &MainWindow::openActivatedRow);
+}
+
+void MainWindow::buildFolderStatus() {
+    folderStatus_ = new QWidget(this);
+    folderStatus_->setObjectName(QStringLiteral("FolderStatus"));
+    folderPlace_ = new QLabel(folderStatus_);
+    folderPlace_->setObjectName(QStringLiteral("FolderPlace"));
+    folderPlace_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* show = new QPushButton(text(layout::ShowInFileManager), folderStatus_);
+    show->setObjectName(QStringLiteral("ShowFolder"));
+    auto* close = new QPushButton(text(layout::CloseFolder), folderStatus_);
+    close->setObjectName(QStringLiteral("CloseFolder"));
+    connect(show, &QPushButton::clicked, this, [this] { routeCommand(command::OpenAsFolder); });
+    connect(close, &QPushButton::clicked, this, [this] { routeCommand(command::CloseFolder); });
+    auto* row = new QHBoxLayout(folderStatus_);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(folderPlace_, 1);
+    row->addWidget(show);
+    row->addWidget(close);
+    statusBar()->addWidget(folderStatus_, 1);
+    statusBar()->setSizeGripEnabled(false);
+    showFolderStatus(QString());
+}
+
+void MainWindow::showFolderStatus(const QString& dir) {
+    folderPlace_->setText(text(layout::FolderStatus) + dir);
+    folderPlace_->setToolTip(dir);
+    // The line takes no room while no folder is open.
+    statusBar()->setVisible(!dir.isEmpty());
+    if (closeFolderAction_ != nullptr)
+        closeFolderAction_->setEnabled(!dir.isEmpty());
 }
 
 void MainWindow::openActivatedRow() {
@@ -183,6 +226,25 @@ void MainWindow::openActivatedRow() {
     if (session_.CurrentRow == -1 || ended_ || isBusy_() || !rowOpenHandler_)
         return;
     rowOpenHandler_(session_.CurrentRow);
+}
+
+void MainWindow::dragRowsOut() {
+    if (ended_ || isBusy_() || !dragSource_)
+        return;
+    std::vector<int> rows;
+    for (int row = entryList_->nextSelectedRow(-1); row != -1;
+         row = entryList_->nextSelectedRow(row))
+        rows.push_back(row);
+    const QList<QUrl> urls = dragSource_(rows);
+    if (urls.isEmpty())
+        return;
+    auto* mime = new QMimeData;
+    mime->setUrls(urls);
+    auto* drag = new QDrag(entryList_);
+    drag->setMimeData(mime);
+    // The files are copied out of the safe, never moved: a file manager that
+    // moved them would delete them from the safe.
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 void MainWindow::buildShortcuts() {
@@ -220,8 +282,8 @@ void MainWindow::buildShortcuts() {
 void MainWindow::routeCommand(int id) {
     if (ended_ || isBusy_())
         return;
-    if (safeEndingHandler_ &&
-        (id == command::NewSafe || id == command::OpenSafe || id == command::SaveAndExit))
+    if (safeEndingHandler_ && (id == command::NewSafe || id == command::OpenSafe ||
+                               id == command::SaveAndExit || id == command::CloseSafe))
         safeEndingHandler_();
     commandHandler_(id);
     // Sealing, for one, changes what the title says without switching buttons.
@@ -309,15 +371,17 @@ void MainWindow::showRowMenu(const QPoint& globalPosition) {
         routeCommand(chosen->data().toInt());
 }
 
+// Rows dragged from the list are files of the safe's own folder: dropped
+// back, they would be added to the safe they are read from.
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!ended_ && !localPaths(event->mimeData()).empty())
+    if (!ended_ && event->source() == nullptr && !localPaths(event->mimeData()).empty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
-    if (!ended_ && !localPaths(event->mimeData()).empty())
+    if (!ended_ && event->source() == nullptr && !localPaths(event->mimeData()).empty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -325,7 +389,7 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
 
 void MainWindow::dropEvent(QDropEvent* event) {
     std::vector<std::string> paths = localPaths(event->mimeData());
-    if (ended_ || paths.empty()) {
+    if (ended_ || paths.empty() || event->source() != nullptr) {
         event->ignore();
         return;
     }

@@ -2,13 +2,16 @@
 
 #include "lifecycle/Session.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QUrl>
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QToolBar;
 
@@ -28,6 +31,8 @@ class MainWindow : public QMainWindow {
     using BusyQuery = std::function<bool()>;
     using RowHandler = std::function<void(int row)>;
     using SafeEndingHandler = std::function<void()>;
+    // The files that dragged rows stand for; none when there is nothing to drag.
+    using DragSource = std::function<QList<QUrl>(const std::vector<int>& rows)>;
 
     // isBusy tells whether a long step is under way; meanwhile commands,
     // drops and the close box are ignored.
@@ -44,6 +49,9 @@ class MainWindow : public QMainWindow {
     // Runs before anything that ends the open safe (New Safe, Open Safe,
     // Save & Exit, the close box): the safe's folder is unmounted first.
     void setSafeEndingHandler(SafeEndingHandler handler);
+    // Rows dragged out of the list carry what this gives for them; nothing
+    // is dragged until it is set.
+    void setDragSource(DragSource source);
 
     // Runs the command with this id, unless a long step is under way.
     void routeCommand(int id);
@@ -63,6 +71,10 @@ class MainWindow : public QMainWindow {
     // The toolbar's action for a command id, nullptr when it has no button.
     QAction* toolbarAction(int id) const;
     QAction* sealAction() const { return sealAction_; }
+    // The line below the list that says where the safe is open as a folder,
+    // with Show in File Manager and Close Folder; hidden for an empty dir.
+    void showFolderStatus(const QString& dir);
+    QWidget* folderStatus() const { return folderStatus_; }
     QAction* folderAction() const { return folderAction_; }
 
   protected:
@@ -78,11 +90,13 @@ class MainWindow : public QMainWindow {
     void nameOverflowButtons();
     void buildShortcuts();
     void buildEntryList();
+    void buildFolderStatus();
     void rememberFocusedRow();
     void showRowMenu(const QPoint& globalPosition);
     void deliverDrop(const std::vector<std::string>& paths);
     void updateSealAction();
     void openActivatedRow();
+    void dragRowsOut();
     // The title bar names the open safe, and says when it is sealed.
     void updateTitle();
 
@@ -92,12 +106,16 @@ class MainWindow : public QMainWindow {
     DropHandler dropHandler_;
     RowHandler rowOpenHandler_;
     SafeEndingHandler safeEndingHandler_;
+    DragSource dragSource_;
     QToolBar* toolbar_ = nullptr;
     EntryListView* entryList_ = nullptr;
     QLineEdit* nameFilter_ = nullptr;
     std::map<int, QAction*> toolbarActions_;
     QAction* sealAction_ = nullptr;
     QAction* folderAction_ = nullptr;
+    QAction* closeFolderAction_ = nullptr;
+    QWidget* folderStatus_ = nullptr;
+    QLabel* folderPlace_ = nullptr;
     bool ended_ = false;
 };
 

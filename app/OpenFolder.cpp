@@ -128,7 +128,11 @@ bool OpenFolder::mount() {
     server_ = std::thread([this] {
         folder_->serve();
         ended_ = true;
+        // Unmounted from outside, perhaps: the window should know.
+        QMetaObject::invokeMethod(
+            this, [this] { emit mountChanged(); }, Qt::QueuedConnection);
     });
+    emit mountChanged();
     return true;
 }
 
@@ -157,6 +161,22 @@ void OpenFolder::openRow(int row) {
     if (!openUrl(urlOf(dir_ / *name)))
         session_.shell.talk.showMessage(folder_text::noProgramFor((dir_ / *name).string()),
                                         folder_text::Caption, MessageIcon::Error);
+}
+
+std::vector<std::filesystem::path> OpenFolder::filesOfRows(const std::vector<int>& rows) {
+    std::vector<std::filesystem::path> files;
+    if (!isSafeOpen(session_.state) || rows.empty() || !mount())
+        return files;
+    for (int row : rows) {
+        if (row < 0 || static_cast<std::size_t>(row) >= session_.state.entryDetails.size())
+            continue;
+        if (const auto name = folder_->shownNameOf(static_cast<std::size_t>(row)))
+            files.push_back(dir_ / *name);
+    }
+    if (files.empty())
+        session_.shell.talk.showMessage(folder_text::NameNotShown, folder_text::Caption,
+                                        MessageIcon::Error);
+    return files;
 }
 
 void OpenFolder::entriesChangedOutside() {
@@ -247,6 +267,7 @@ void OpenFolder::stopServing(bool force, bool mayAsk) {
         ::rmdir(dir_.c_str());
     dir_.clear();
     ended_ = false;
+    emit mountChanged();
 }
 
 } // namespace quorvane

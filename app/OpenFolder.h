@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace quorvane {
 
@@ -38,6 +39,11 @@ class OpenFolder : public QObject {
     // The stored file of the row, through the folder, in the application
     // the desktop opens its kind of file with. Called under the lock.
     void openRow(int row);
+    // The stored files of the rows as files of the folder, mounting it first,
+    // for a drag out of the window: a file manager copies them from there,
+    // so nothing is extracted to a temporary file. Rows whose name the
+    // folder cannot show are left out. Called under the lock.
+    std::vector<std::filesystem::path> filesOfRows(const std::vector<int>& rows);
     // After a command of the window that may have changed the entries: the
     // kernel's view of the folder is dropped.
     void entriesChangedOutside();
@@ -68,6 +74,9 @@ class OpenFolder : public QObject {
   signals:
     // The folder changed the entries: the list should follow.
     void entriesChanged();
+    // The folder was mounted or went away (closed here, or unmounted from
+    // outside): mounted() and dir() tell which.
+    void mountChanged();
 
   private:
     bool mount();

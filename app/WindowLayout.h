@@ -34,10 +34,11 @@ struct MenuDefinition {
     std::span<const CommandItem> items;
 };
 
-inline constexpr std::array<CommandItem, 5> FileMenu = {{
+inline constexpr std::array<CommandItem, 6> FileMenu = {{
     {command::NewSafe, "&New Safe", "Ctrl+N"},
     {command::OpenSafe, "&Open Safe", "Ctrl+O"},
     {command::Save, "&Save", "Ctrl+S"},
+    {command::CloseSafe, "&Close Safe", "Ctrl+W"},
     {command::Lock, "&Lock"},
     {command::SaveAndExit, "Save && E&xit", "Ctrl+Q"},
 }};
@@ -47,10 +48,11 @@ inline constexpr std::array<CommandItem, 4> EditMenu = {{
     {command::RenameFile, "&Rename File", "F2"},
     {command::Preferences, "&Preferences..."},
 }};
-inline constexpr std::array<CommandItem, 3> SafeOptionsMenu = {{
+inline constexpr std::array<CommandItem, 4> SafeOptionsMenu = {{
     {command::ChangePassword, "&Change Password"},
     {command::SealSafe, "&Seal Safe..."},
     {command::OpenAsFolder, "Open as &Folder"},
+    {command::CloseFolder, "C&lose Folder"},
 }};
 inline constexpr std::array<CommandItem, 1> HelpMenu = {{
     {command::About, "&About ..."},
@@ -96,6 +98,11 @@ struct ListColumn {
     const char* header;
     int width;
 };
+
+// The line below the list while the safe is open as a folder.
+inline constexpr const char* FolderStatus = "Open as a folder: ";
+inline constexpr const char* ShowInFileManager = "Show in File Manager";
+inline constexpr const char* CloseFolder = "Close Folder";
 
 // The field above the list that shows only the rows whose name holds its text.
 inline constexpr const char* FilterName = "Filter by name";

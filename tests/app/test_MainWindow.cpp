@@ -151,6 +151,7 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
          {{"&New Safe", 32779},
           {"&Open Safe", 32771},
           {"&Save", 32772},
+          {"&Close Safe", 32797},
           {"&Lock", 32795},
           {"Save && E&xit", 105}}},
         {"&Edit",
@@ -159,12 +160,15 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
           {"&Rename File", 32773},
           {"&Preferences...", 32796}}},
         {"&Safe Options",
-         {{"&Change Password", 32792}, {"&Seal Safe...", 32793}, {"Open as &Folder", 32794}}},
+         {{"&Change Password", 32792},
+          {"&Seal Safe...", 32793},
+          {"Open as &Folder", 32794},
+          {"C&lose Folder", 32798}}},
         {"&Help", {{"&About ...", 104}}},
     };
     // Menu items stay enabled whatever the safe buttons, but for Seal Safe,
-    // which needs an open plain safe, and Open as Folder, which needs an open
-    // safe (none is open here).
+    // which needs an open plain safe, Open as Folder, which needs an open
+    // safe (none is open here), and Close Folder, which needs an open folder.
     window.SetSafeButtonsEnabled(true);
     window.SetSafeButtonsEnabled(false);
     const QList<QAction*> menus = window.menuBar()->actions();
@@ -181,7 +185,8 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
             EXPECT_EQ(item->text(), expected[m].second[i].text);
             EXPECT_EQ(item->data().toInt(), expected[m].second[i].id) << item->text().toStdString();
             const bool enabled = expected[m].second[i].id != command::SealSafe &&
-                                 expected[m].second[i].id != command::OpenAsFolder;
+                                 expected[m].second[i].id != command::OpenAsFolder &&
+                                 expected[m].second[i].id != command::CloseFolder;
             EXPECT_EQ(item->isEnabled(), enabled) << item->text().toStdString();
             item->trigger();
             if (enabled)

@@ -11,8 +11,11 @@
 #include "tests/app/SafeFixture.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -303,6 +306,33 @@ TEST_F(OpenFolderTest, AMountFolderThatIsNotTheUsersOwnIsRefused) {
         EXPECT_FALSE(isMounted(elsewhere / "papers"));
     }
     savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
+}
+
+// While the safe is open as a folder a line below the list says where, and
+// its buttons show the folder and close it; a closed folder takes the line
+// away. Rows dragged out carry the folder's files, read through the mount:
+// nothing of them is written anywhere first.
+TEST_F(OpenFolderTest, TheStatusLineFollowsTheFolderAndDraggedRowsAreItsFiles) {
+    DesktopProgram program;
+    start(program);
+    MainWindow& window = program.window();
+    EXPECT_FALSE(window.statusBar()->isVisible());
+    const fs::path dir = runtime / "quorvane" / "papers";
+
+    const std::vector<fs::path> dragged = program.folder().filesOfRows({1, 0});
+    EXPECT_EQ(dragged, (std::vector<fs::path>{dir / "photo.jpg", dir / "letter.txt"}));
+    EXPECT_EQ(test::readFile(dragged[0]), "JFIF...");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.statusBar()->isVisible(); }, 5000));
+    auto* place = window.folderStatus()->findChild<QLabel*>(QStringLiteral("FolderPlace"));
+    ASSERT_NE(place, nullptr);
+    EXPECT_EQ(place->text().toStdString(), "Open as a folder: " + dir.string());
+
+    window.folderStatus()->findChild<QPushButton*>(QStringLiteral("ShowFolder"))->click();
+    EXPECT_EQ(opened, std::vector<fs::path>{dir}) << "the folder goes to the file manager";
+    window.folderStatus()->findChild<QPushButton*>(QStringLiteral("CloseFolder"))->click();
+    EXPECT_FALSE(isMounted(dir));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.statusBar()->isVisible(); }, 5000));
+    EXPECT_TRUE(isSafeOpen(program.state())) << "the safe stays open";
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -24,6 +25,13 @@ void quietOffscreenNoise(QtMsgType type, const QMessageLogContext& context, cons
 } // namespace
 
 int main(int argc, char** argv) {
+    // The window keeps its size in the user's settings file: each test
+    // program has a settings folder of its own, so that none reads what
+    // another one, or the user, left there.
+    char settingsFolder[] = "/tmp/quorvane-test-settings-XXXXXX";
+    const bool ownSettings = ::mkdtemp(settingsFolder) != nullptr;
+    if (ownSettings)
+        setenv("XDG_CONFIG_HOME", settingsFolder, 1);
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Qt's own file dialogs, which a test can drive, never a desktop's.
@@ -33,5 +41,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    if (ownSettings) {
+        std::error_code ignored;
+        std::filesystem::remove_all(settingsFolder, ignored);
+    }
+    return result;
 }
