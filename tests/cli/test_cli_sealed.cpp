@@ -179,6 +179,29 @@ TEST_F(CliSealed, InfoNamesTheSecondVersionWithoutAPassword) {
     EXPECT_EQ(readFile(safe), good);
 }
 
+// A plain safe's names are any 50 bytes; the vault's are UTF-8 paths, each
+// unique. Sealing keeps every file, under the closest name the vault takes.
+TEST_F(CliSealed, SealKeepsEveryFileWhateverItsStoredName) {
+    const fs::path safe = sealSafe({{"same", "1"},
+                                    {"same", "2"},
+                                    {"a/b", "3"},
+                                    {"bad\xff\xfe", "4"},
+                                    {"ctl\x01x", "5"},
+                                    {"..", "6"},
+                                    {"Ky\xc5\x8dto", "7"}});
+    RunOptions bounded;
+    bounded.killAfterSeconds = 60;
+    RunResult sealed = cli({"seal", safe.string()}, bounded);
+    ASSERT_EQ(sealed.exitCode, 0) << sealed.err;
+    EXPECT_EQ(vaultContents(safe, Password), (test::vaultkit::Contents{{"same", "1"},
+                                                                       {"same (2)", "2"},
+                                                                       {"a_b", "3"},
+                                                                       {"bad__", "4"},
+                                                                       {"ctl_x", "5"},
+                                                                       {"_..", "6"},
+                                                                       {"Ky\xc5\x8dto", "7"}}));
+}
+
 // A second file of one name is the vault's own rule: the refusal says so,
 // where a failed write of the safe would be a different story.
 TEST_F(CliSealed, AChangeTheVaultRefusesSaysWhyAndLeavesTheSafe) {

@@ -21,10 +21,31 @@ using vault::VaultEntry;
 // Every entry gets this commit's number: the vault begins with it.
 constexpr std::uint64_t FirstGeneration = 1;
 
-std::string freeNameFor(const std::map<std::string, VaultEntry>& taken, std::string name) {
-    std::replace(name.begin(), name.end(), '/', '_');
-    if (!vault::validEntryPath(name))
-        name = "_" + name;
+// The length of the UTF-8 character at `at`, 0 when the bytes there are none.
+std::size_t characterAt(const std::string& name, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(name[at]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    // Behind a letter, the character alone makes a valid name exactly when it is one.
+    return at + length <= name.size() && vault::validEntryPath("x" + name.substr(at, length))
+               ? length
+               : 0;
+}
+
+// A stored name the vault takes: a slash, a control character or a byte of no
+// UTF-8 character becomes "_", and "", "." and ".." get a "_" in front. Any
+// stored name is thus kept, under a name as close to it as the vault allows.
+std::string usableName(const std::string& stored) {
+    std::string name;
+    for (std::size_t at = 0; at < stored.size();) {
+        const std::size_t length = stored[at] == '/' ? 0 : characterAt(stored, at);
+        name += length == 0 ? std::string("_") : stored.substr(at, length);
+        at += length == 0 ? 1 : length;
+    }
+    return vault::validEntryPath(name) ? name : "_" + name;
+}
+
+std::string freeNameFor(const std::map<std::string, VaultEntry>& taken, const std::string& stored) {
+    const std::string name = usableName(stored);
     std::string candidate = name;
     for (unsigned n = 2; taken.count(candidate) != 0 || !vault::validEntryPath(candidate); ++n)
         candidate = name + " (" + std::to_string(n) + ")";

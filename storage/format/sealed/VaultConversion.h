@@ -21,8 +21,9 @@ struct VaultConversion {
 };
 
 // Every row of from, in its order, under its own name; a name the vault does
-// not take (a second file of one name, a slash) gets " (2)" and so on, or
-// "_" for the slash, so that no file is lost on the way. A first-version
+// not take gets " (2)" and so on (a second file of one name), or "_" for
+// what the vault does not allow in a name (a slash, a control character,
+// bytes that are not UTF-8), so that no file is lost on the way. A first-version
 // safe keeps its Argon2id settings in settings. When replaced.ok is true and
 // contents is null, the new file is the safe but could not be opened again.
 VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
