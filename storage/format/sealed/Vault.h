@@ -9,6 +9,7 @@
 
 #include "storage/Progress.h"
 #include "storage/files/AtomicReplace.h"
+#include "storage/format/ContentEntry.h"
 #include "storage/format/sealed/VaultCrypto.h"
 #include "storage/format/sealed/VaultIndex.h"
 #include "storage/format/sealed/VaultSpace.h"
@@ -39,6 +40,8 @@ enum class Outcome {
     Exists,
     NoFolder,     // the parent folder is missing
     NotEmpty,     // a folder with entries in it
+    IsFolder,     // a file was to replace a folder
+    NotFolder,    // a folder was to replace a file
     InvalidPath,  // see validEntryPath
     TooLarge,     // more chunks than an entry can name
     Damaged,      // a chunk does not open at its place
@@ -55,11 +58,7 @@ struct VaultSettings {
     std::uint32_t chunkSize = ChunkSizeDefault;
 };
 
-struct EntryStamp {
-    std::int64_t modifiedSeconds = 0;
-    std::uint32_t modifiedNanoseconds = 0;
-    std::uint16_t mode = 0600;
-};
+using quorvane::EntryStamp;
 
 class Vault {
   public:
@@ -87,9 +86,14 @@ class Vault {
                 const EntryStamp& stamp, bool replace = false,
                 const ProgressCallback& progress = {});
     Outcome makeFolder(const std::string& path, const EntryStamp& stamp);
-    Outcome remove(const std::string& path);
-    // A folder takes everything below it along.
-    Outcome rename(const std::string& from, const std::string& to);
+    // A folder goes only when empty, unless everything below it is to go too.
+    Outcome remove(const std::string& path, bool withEverything = false);
+    // A folder takes everything below it along. With replace, an entry of
+    // the same kind at to (a folder only when empty) gives way, as POSIX
+    // rename has it.
+    Outcome rename(const std::string& from, const std::string& to, bool replace = false);
+    // Sets an entry's modification time and mode bits.
+    Outcome setStamp(const std::string& path, const EntryStamp& stamp);
 
     bool changed() const { return changed_; }
     // Makes the changes the safe's state: nothing is written when none was made.
@@ -142,6 +146,8 @@ class Vault {
     void placeInGroup(const VaultEntry& entry);
     void leaveGroup(const VaultEntry& entry);
     void releaseContent(const VaultEntry& entry);
+    void dropEntry(const std::string& path);
+    Outcome checkMoveTarget(const VaultEntry& source, const std::string& to, bool replace) const;
     Outcome verifyCommit(const CommitState& state);
     Outcome writeSlot(const CommitState& state);
     Outcome fail(Outcome outcome);

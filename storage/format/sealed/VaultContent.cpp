@@ -13,11 +13,6 @@ namespace {
 // Chunks sealed and written at once while adding.
 constexpr std::uint64_t ChunksPerWrite = 16;
 
-bool isBelow(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path[folder.size()] == '/';
-}
-
 } // namespace
 
 std::uint64_t Vault::chunkOffset(const VaultEntry& entry, std::uint64_t number) const {
@@ -164,72 +159,6 @@ bool Vault::writeContent(RandomAccessFile& source, std::uint64_t size, std::uint
     }
     sodium_memzero(plain.data(), plain.size());
     return true;
-}
-
-Outcome Vault::makeFolder(const std::string& path, const EntryStamp& stamp) {
-    if (const Outcome state = writable(); state != Outcome::Done)
-        return state;
-    if (const Outcome check = checkNewPath(path); check != Outcome::Done)
-        return check;
-    VaultEntry entry;
-    entry.id = nextEntryId_++;
-    entry.kind = EntryKind::Folder;
-    entry.mode = static_cast<std::uint16_t>(stamp.mode & 0700u);
-    entry.modifiedSeconds = stamp.modifiedSeconds;
-    entry.modifiedNanoseconds = stamp.modifiedNanoseconds;
-    entry.generation = nextGeneration();
-    entry.path = path;
-    placeInGroup(entry);
-    entries_.emplace(path, std::move(entry));
-    changed_ = true;
-    return Outcome::Done;
-}
-
-Outcome Vault::remove(const std::string& path) {
-    if (const Outcome state = writable(); state != Outcome::Done)
-        return state;
-    const auto at = entries_.find(path);
-    if (at == entries_.end())
-        return Outcome::NotFound;
-    // Paths below a folder sort together right after its name and a slash.
-    const auto below = entries_.lower_bound(path + "/");
-    if (below != entries_.end() && isBelow(below->first, path))
-        return Outcome::NotEmpty;
-    leaveGroup(at->second);
-    releaseContent(at->second);
-    entries_.erase(at);
-    changed_ = true;
-    return Outcome::Done;
-}
-
-Outcome Vault::rename(const std::string& from, const std::string& to) {
-    if (const Outcome state = writable(); state != Outcome::Done)
-        return state;
-    if (find(from) == nullptr)
-        return Outcome::NotFound;
-    if (const Outcome check = checkNewPath(to); check != Outcome::Done)
-        return check;
-    if (isBelow(to, from))
-        return Outcome::InvalidPath;
-    std::vector<std::string> moving{from};
-    for (auto at = entries_.lower_bound(from + "/");
-         at != entries_.end() && isBelow(at->first, from); ++at)
-        moving.push_back(at->first);
-    for (const std::string& path : moving) {
-        std::string moved = to + path.substr(from.size());
-        if (!validEntryPath(moved))
-            return Outcome::InvalidPath;
-    }
-    for (const std::string& path : moving) {
-        auto node = entries_.extract(path);
-        leaveGroup(node.mapped());
-        node.mapped().path = to + path.substr(from.size());
-        node.key() = node.mapped().path;
-        placeInGroup(node.mapped());
-        entries_.insert(std::move(node));
-    }
-    changed_ = true;
-    return Outcome::Done;
 }
 
 void Vault::releaseContent(const VaultEntry& entry) {

@@ -65,11 +65,17 @@ bool VaultContents::failedWith(vault::Outcome outcome) {
     case Outcome::TooLarge:
         lastError_ = EFBIG;
         break;
+    case Outcome::NoFolder:
+        lastError_ = ENOENT;
+        break;
     case Outcome::NotEmpty:
         lastError_ = ENOTEMPTY;
         break;
-    case Outcome::NoFolder:
-        lastError_ = ENOENT;
+    case Outcome::IsFolder:
+        lastError_ = EISDIR;
+        break;
+    case Outcome::NotFolder:
+        lastError_ = ENOTDIR;
         break;
     default:
         lastError_ = EINVAL;
@@ -112,20 +118,27 @@ std::int64_t VaultContents::read(const ContainerIndex&, std::size_t row, std::ui
     return static_cast<std::int64_t>(got);
 }
 
-bool VaultContents::extract(const ContainerIndex& index, std::size_t row, std::ostream& out,
+bool VaultContents::extract(const ContainerIndex&, std::size_t row, std::ostream& out,
                             const ProgressCallback& progress) {
     const std::string* path = pathOf(row);
-    const vault::VaultEntry* entry = path != nullptr ? vault_->find(*path) : nullptr;
-    if (entry == nullptr)
+    return path != nullptr && extractPath(*path, out, progress);
+}
+
+bool VaultContents::extractPath(const std::string& path, std::ostream& out,
+                                const ProgressCallback& progress) {
+    const vault::VaultEntry* entry = vault_->find(path);
+    if (entry == nullptr || entry->kind != vault::EntryKind::File) {
+        lastError_ = entry == nullptr ? ENOENT : EISDIR;
         return false;
+    }
     std::vector<char> block(StreamBlockSize);
     for (std::uint64_t done = 0; done < entry->size;) {
-        const std::int64_t got = read(index, row, done, block.data(), block.size());
-        if (got <= 0)
+        std::size_t got = 0;
+        if (failedWith(vault_->read(path, done, block.data(), block.size(), got)) || got == 0)
             return false;
-        if (!out.write(block.data(), got))
+        if (!out.write(block.data(), static_cast<std::streamsize>(got)))
             return false;
-        done += static_cast<std::uint64_t>(got);
+        done += got;
         reportProgress(progress, done, entry->size);
     }
     return static_cast<bool>(out);
@@ -139,18 +152,7 @@ std::uint64_t VaultContents::room(const ContainerIndex&) const {
 AppendResult VaultContents::add(ContainerIndex& index, RandomAccessFile& source,
                                 const std::string& name, std::uint64_t size,
                                 const ProgressCallback& progress) {
-    if (!unchanged())
-        return AppendResult::WriteFailed;
-    const vault::Outcome outcome = vault_->add(name, source, size, stampNow(), false, progress);
-    expectCurrent();
-    if (outcome == vault::Outcome::SourceFailed)
-        return AppendResult::SourceUnreadable;
-    if (failedWith(outcome))
-        return outcome == vault::Outcome::TooLarge ? AppendResult::TooLarge
-                                                   : AppendResult::WriteFailed;
-    rows_.push_back(name);
-    showRows(index);
-    return AppendResult::Appended;
+    return addEntry(index, source, name, size, stampNow(), OnExisting::Refuse, progress);
 }
 
 RemoveResult VaultContents::remove(ContainerIndex& index, std::size_t row,

@@ -15,6 +15,7 @@
 #include "storage/format/sealed/Vault.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quorvane {
@@ -37,6 +38,26 @@ class VaultContents final : public SafeContents {
     bool unchanged() override;
     int lastError() const override { return lastError_; }
 
+    bool keepsTree() const override { return true; }
+    std::size_t namePartMost() const override;
+    std::vector<ContentEntry> entries(const ContainerIndex& index) const override;
+    std::optional<ContentEntry> entry(const ContainerIndex& index,
+                                      const std::string& path) const override;
+    std::int64_t readEntry(const ContainerIndex& index, const std::string& path,
+                           std::uint64_t offset, void* into, std::size_t count) override;
+    bool extractEntry(const ContainerIndex& index, const std::string& path, std::ostream& out,
+                      const ProgressCallback& progress) override;
+    AppendResult addEntry(ContainerIndex& index, RandomAccessFile& source, const std::string& path,
+                          std::uint64_t size, const EntryStamp& stamp, OnExisting existing,
+                          const ProgressCallback& progress) override;
+    bool makeFolder(ContainerIndex& index, const std::string& path,
+                    const EntryStamp& stamp) override;
+    RemoveResult removeEntry(ContainerIndex& index, const std::string& path, FolderRemoval folder,
+                             const ProgressCallback& progress) override;
+    bool moveEntry(ContainerIndex& index, const std::string& from, const std::string& to,
+                   OnExisting existing) override;
+    bool setStamp(ContainerIndex& index, const std::string& path, const EntryStamp& stamp) override;
+
     bool changed() const { return vault_->changed(); }
     // The vault's own outcomes; the expected identity follows each.
     vault::Outcome commit();
@@ -49,6 +70,12 @@ class VaultContents final : public SafeContents {
   private:
     const std::string* pathOf(std::size_t row) const;
     bool failedWith(vault::Outcome outcome);
+    // As failedWith, naming a path that is too long as such.
+    bool failedAt(vault::Outcome outcome, const std::string& path);
+    bool extractPath(const std::string& path, std::ostream& out, const ProgressCallback& progress);
+    // The rows of path and of everything below it: dropped, or moved to to.
+    void dropRows(const std::string& path);
+    void moveRows(const std::string& from, const std::string& to);
     void expectCurrent();
     void showRows(ContainerIndex& index) const;
 

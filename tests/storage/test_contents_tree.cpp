@@ -1,0 +1,252 @@
+// The contents interface spoken to by path: a vault keeps folders, long
+// names and stamps (across a commit and a fresh open), moves and removes
+// folders whole and keeps its rows in step; a plain container keeps its flat
+// list and refuses folders and stamps with EPERM.
+
+#include "storage/format/PlainContents.h"
+#include "storage/format/sealed/VaultContents.h"
+
+#include "tests/storage/VaultKit.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <sstream>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace test::vaultkit;
+
+const EntryStamp Stamp{1700000000, 123456789, 0640};
+
+class ContentsTreeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        createVault(safe);
+        reopen();
+    }
+
+    void reopen() {
+        contents.reset();
+        contents = std::make_unique<VaultContents>(openVault(safe));
+        tree().list(index);
+    }
+
+    AppendResult add(SafeContents& into, const std::string& path, const std::string& content,
+                     OnExisting existing = OnExisting::Refuse, EntryStamp stamp = Stamp) {
+        const fs::path source = folder / "source";
+        test::writeFile(source, content);
+        int error = 0;
+        auto file = PlainFile::open(source, O_RDONLY, error);
+        return into.addEntry(index, *file, path, content.size(), stamp, existing);
+    }
+
+    std::string contentAt(const std::string& path) {
+        std::ostringstream out;
+        EXPECT_TRUE(tree().extractEntry(index, path, out)) << path;
+        return out.str();
+    }
+
+    // Every path, a folder's with "/" appended.
+    std::vector<std::string> paths() {
+        std::vector<std::string> all;
+        for (const ContentEntry& entry : tree().entries(index))
+            all.push_back(entry.path + (entry.kind == ContentKind::Folder ? "/" : ""));
+        return all;
+    }
+
+    std::vector<std::string> rowNames() const {
+        std::vector<std::string> names;
+        for (const EntryDetail& detail : index.entryDetails)
+            names.push_back(detail.name);
+        return names;
+    }
+
+    void makeTree() {
+        for (const char* path : {"Taxes", "Taxes/2025", "Photos"})
+            ASSERT_TRUE(tree().makeFolder(index, path, Stamp)) << path;
+        ASSERT_EQ(add(*contents, "Taxes/2025/return.pdf", "pdf"), AppendResult::Appended);
+        ASSERT_EQ(add(*contents, "Taxes/notes.txt", "notes"), AppendResult::Appended);
+        ASSERT_EQ(add(*contents, "Photos/IMG_0001.JPG", "jpg"), AppendResult::Appended);
+    }
+
+    // Through the interface, as every caller speaks to it.
+    SafeContents& tree() { return *contents; }
+    vault::Outcome vaultCommit() { return contents->commit(); }
+
+    test::TempFolder folder;
+    fs::path safe = folder / "box.cx";
+    ContainerIndex index;
+    std::unique_ptr<VaultContents> contents;
+};
+
+TEST_F(ContentsTreeTest, PathsAreCheckedByPartAndByFolder) {
+    makeTree();
+    const std::string part(NamePartMost, 'n');
+    struct Case {
+        std::string path;
+        int error; // 0: taken
+    } const cases[] = {
+        {"Taxes/" + part, 0},
+        {"Taxes/" + part + "x", ENAMETOOLONG},
+        {"Taxes//a", EINVAL},
+        {"Taxes/./a", EINVAL},
+        {"..", EINVAL},
+        {"/Taxes", EINVAL},
+        {"Taxes/", EINVAL},
+        {"tab\there", EINVAL},
+        {"bad \xc3(", EINVAL},
+        {"Missing/a", ENOENT},
+        {"Taxes/notes.txt/a", ENOENT},
+        {"Taxes/2025", EEXIST},
+        {"Gr\xc3\xbc\xc3\x9f"
+         "e/\xe4\xba\xac\xe9\x83\xbd",
+         ENOENT},
+    };
+    for (const Case& c : cases) {
+        const bool made = tree().makeFolder(index, c.path, Stamp);
+        EXPECT_EQ(made, c.error == 0) << c.path;
+        if (c.error != 0) {
+            EXPECT_EQ(tree().lastError(), c.error) << c.path;
+        }
+    }
+    EXPECT_TRUE(tree().entry(index, "Taxes/" + part).has_value());
+    EXPECT_EQ(add(*contents, "Taxes/2025", "x"), AppendResult::WriteFailed);
+    EXPECT_EQ(tree().lastError(), EISDIR);
+}
+
+TEST_F(ContentsTreeTest, MovesTakeAFolderWholeAndRefuseWhatPosixRefuses) {
+    makeTree();
+    ASSERT_TRUE(tree().makeFolder(index, "Archive", Stamp));
+    ASSERT_TRUE(tree().moveEntry(index, "Taxes", "Archive/Taxes", OnExisting::Refuse));
+    EXPECT_EQ(paths(),
+              (std::vector<std::string>{"Archive/", "Archive/Taxes/", "Archive/Taxes/2025/",
+                                        "Archive/Taxes/2025/return.pdf", "Archive/Taxes/notes.txt",
+                                        "Photos/", "Photos/IMG_0001.JPG"}));
+    EXPECT_EQ(rowNames(),
+              (std::vector<std::string>{"Archive/Taxes/2025/return.pdf", "Archive/Taxes/notes.txt",
+                                        "Photos/IMG_0001.JPG"}));
+    EXPECT_EQ(contentAt("Archive/Taxes/2025/return.pdf"), "pdf");
+
+    ASSERT_TRUE(tree().makeFolder(index, "Empty", Stamp));
+    struct Case {
+        const char* from;
+        const char* to;
+        OnExisting existing;
+        int error;
+    } const refused[] = {
+        {"Archive", "Archive/Taxes/Inside", OnExisting::Refuse, EINVAL},
+        {"Photos/IMG_0001.JPG", "Archive/Taxes/notes.txt", OnExisting::Refuse, EEXIST},
+        {"Photos/IMG_0001.JPG", "Archive/Taxes/2025", OnExisting::Replace, EISDIR},
+        {"Empty", "Archive/Taxes/notes.txt", OnExisting::Replace, ENOTDIR},
+        {"Empty", "Archive/Taxes", OnExisting::Replace, ENOTEMPTY},
+        {"Nowhere", "Somewhere", OnExisting::Refuse, ENOENT},
+        {"Photos", "Missing/Photos", OnExisting::Refuse, ENOENT},
+    };
+    const std::vector<std::string> before = paths();
+    for (const Case& c : refused) {
+        EXPECT_FALSE(tree().moveEntry(index, c.from, c.to, c.existing)) << c.from;
+        EXPECT_EQ(tree().lastError(), c.error) << c.from << " -> " << c.to;
+    }
+    EXPECT_EQ(paths(), before);
+
+    ASSERT_TRUE(tree().moveEntry(index, "Photos/IMG_0001.JPG", "Archive/Taxes/notes.txt",
+                                 OnExisting::Replace));
+    EXPECT_EQ(contentAt("Archive/Taxes/notes.txt"), "jpg");
+    ASSERT_TRUE(tree().moveEntry(index, "Photos", "Empty", OnExisting::Replace));
+    EXPECT_EQ(rowNames(), (std::vector<std::string>{"Archive/Taxes/2025/return.pdf",
+                                                    "Archive/Taxes/notes.txt"}));
+    vaultCommit();
+    reopen();
+    EXPECT_EQ(paths(), (std::vector<std::string>{
+                           "Archive/", "Archive/Taxes/", "Archive/Taxes/2025/",
+                           "Archive/Taxes/2025/return.pdf", "Archive/Taxes/notes.txt", "Empty/"}));
+}
+
+TEST_F(ContentsTreeTest, AFolderGoesOnlyEmptyUnlessEverythingInItGoes) {
+    makeTree();
+    EXPECT_EQ(tree().removeEntry(index, "Taxes", FolderRemoval::OnlyEmpty), RemoveResult::Failed);
+    EXPECT_EQ(tree().lastError(), ENOTEMPTY);
+    EXPECT_EQ(paths().size(), 6u);
+    EXPECT_EQ(tree().removeEntry(index, "Taxes", FolderRemoval::WithEverything),
+              RemoveResult::Removed);
+    EXPECT_EQ(paths(), (std::vector<std::string>{"Photos/", "Photos/IMG_0001.JPG"}));
+    EXPECT_EQ(rowNames(), (std::vector<std::string>{"Photos/IMG_0001.JPG"}));
+    ASSERT_EQ(tree().removeEntry(index, "Photos/IMG_0001.JPG", FolderRemoval::OnlyEmpty),
+              RemoveResult::Removed);
+    EXPECT_EQ(tree().removeEntry(index, "Photos", FolderRemoval::OnlyEmpty), RemoveResult::Removed);
+    EXPECT_TRUE(paths().empty());
+}
+
+TEST_F(ContentsTreeTest, StampsAndSizesOutliveACommitAndAFreshOpen) {
+    makeTree();
+    const EntryStamp touched{1234567890, 999999999, 0700};
+    ASSERT_TRUE(tree().setStamp(index, "Taxes/2025", touched));
+    ASSERT_TRUE(tree().setStamp(index, "Photos/IMG_0001.JPG", {-5, 1, 0400}));
+    const std::string big = test::patternBytes(3 * SmallChunk + 7, 2);
+    ASSERT_EQ(add(*contents, "Taxes/notes.txt", big, OnExisting::Replace), AppendResult::Appended);
+    const std::vector<ContentEntry> before = tree().entries(index);
+    ASSERT_EQ(vaultCommit(), vault::Outcome::Done);
+    reopen();
+    EXPECT_EQ(tree().entries(index), before);
+    EXPECT_EQ(tree().entry(index, "Taxes/2025")->stamp, touched);
+    EXPECT_EQ(tree().entry(index, "Photos/IMG_0001.JPG")->stamp, (EntryStamp{-5, 1, 0400}));
+    EXPECT_EQ(tree().entry(index, "Taxes/notes.txt")->size, big.size());
+    EXPECT_EQ(contentAt("Taxes/notes.txt"), big);
+    char byte = 0;
+    EXPECT_EQ(tree().readEntry(index, "Taxes/notes.txt", big.size() - 1, &byte, 1), 1);
+    EXPECT_EQ(byte, big.back());
+    EXPECT_EQ(tree().readEntry(index, "Taxes", 0, &byte, 1), -1);
+    EXPECT_EQ(tree().lastError(), EISDIR);
+}
+
+TEST_F(ContentsTreeTest, APlainContainerKeepsItsFlatListAndRefusesFolders) {
+    const fs::path working = folder / "working";
+    test::writeFile(working, emptyContainerBytes());
+    int error = 0;
+    auto file = PlainFile::open(working, O_RDWR, error);
+    PlainContents plainContents(*file);
+    SafeContents& plain = plainContents;
+    plain.list(index);
+    EXPECT_FALSE(plain.keepsTree());
+    ASSERT_EQ(add(plain, "a.txt", "one"), AppendResult::Appended);
+    ASSERT_EQ(add(plain, "a.txt", "two", OnExisting::Replace), AppendResult::Appended);
+    EXPECT_EQ(plain.entries(index),
+              (std::vector<ContentEntry>{{"a.txt", ContentKind::File, 3, EntryStamp{}}}));
+    struct Case {
+        const char* what;
+        std::function<bool()> call;
+        int error;
+    } const refused[] = {
+        {"a folder", [&] { return plain.makeFolder(index, "Taxes", Stamp); }, EPERM},
+        {"a path", [&] { return add(plain, "Taxes/a", "x") == AppendResult::Appended; }, EPERM},
+        {"a move into a folder",
+         [&] { return plain.moveEntry(index, "a.txt", "Taxes/a.txt", OnExisting::Refuse); }, EPERM},
+        {"a stamp", [&] { return plain.setStamp(index, "a.txt", Stamp); }, EPERM},
+        {"a long name",
+         [&] {
+             return add(plain, std::string(EntryNameSize + 1, 'n'), "x") == AppendResult::Appended;
+         },
+         ENAMETOOLONG},
+        {"a taken name", [&] { return add(plain, "a.txt", "x") == AppendResult::Appended; },
+         EEXIST},
+        {"no such name", [&] { return plain.setStamp(index, "b.txt", Stamp); }, ENOENT},
+    };
+    for (const Case& c : refused) {
+        EXPECT_FALSE(c.call()) << c.what;
+        EXPECT_EQ(plain.lastError(), c.error) << c.what;
+    }
+    ASSERT_TRUE(plain.moveEntry(index, "a.txt", "b.txt", OnExisting::Refuse));
+    std::ostringstream out;
+    ASSERT_TRUE(plain.extractEntry(index, "b.txt", out));
+    EXPECT_EQ(out.str(), "two");
+    EXPECT_EQ(plain.removeEntry(index, "b.txt", FolderRemoval::OnlyEmpty), RemoveResult::Removed);
+    EXPECT_TRUE(plain.entries(index).empty());
+}
+
+} // namespace
+} // namespace quorvane
