@@ -104,6 +104,11 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
     }
     if (!safeFileUnchanged(state))
         return false;
+    // A safe file renamed or moved while it was open (mv, a file manager) is
+    // written where it now is: never a new file under the old name beside
+    // the real one, which would keep the old state.
+    if (const auto moved = state.safeLock.movedFrom(state.safePath))
+        state.safePath = *moved;
     if (VaultContents* vault = state.vault.get())
         return commitVault(session, *vault, progressText) && afterVaultWrite(session, after);
     // A first-version sealed safe is written as a vault from now on.

@@ -49,13 +49,20 @@ std::string attributesOf(int fd) {
 
 } // namespace
 
+// Where the file now is, as the kernel names the descriptor's file: a
+// rename of the file (mv) moves its change time and changes this.
+std::string placeOf(int fd) {
+    std::error_code error;
+    return std::filesystem::read_symlink(descriptorPath(fd), error).string();
+}
+
 std::string metadataOf(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0)
         return {};
     return std::to_string(status.st_mode) + ' ' + std::to_string(status.st_uid) + ' ' +
            std::to_string(status.st_gid) + ' ' + std::to_string(status.st_nlink) + '\n' +
-           attributesOf(fd);
+           placeOf(fd) + '\n' + attributesOf(fd);
 }
 
 std::optional<FileIdentity> identityOf(int fd) {

@@ -22,9 +22,10 @@ struct FileIdentity {
     // can set it back.
     std::int64_t changedSeconds = 0;
     std::int64_t changedNanoseconds = 0;
-    // What else moves the change time (mode, owner, links, extended
-    // attributes): when one of these changed too, the change time tells of
-    // them, not of a write (a chmod, setfattr or ln changes no byte).
+    // What else moves the change time (mode, owner, links, its place,
+    // extended attributes): when one of these changed too, the change time
+    // tells of them, not of a write (a chmod, setfattr, ln or mv changes no
+    // byte).
     std::string metadata;
 
     // The same file (it may have been written since).

@@ -36,6 +36,29 @@ void SafeFileLock::adopt(UniqueFd fd, const FileIdentity& identity) {
     identity_ = identity;
 }
 
+std::optional<std::filesystem::path>
+SafeFileLock::movedFrom(const std::filesystem::path& path) const {
+    const std::optional<FileIdentity> held = fd_ ? identityOf(fd_.get()) : std::nullopt;
+    const std::optional<FileIdentity> atPath = identityAt(path);
+    if (!held || (atPath && atPath->sameFile(*held)))
+        return std::nullopt;
+    // The file itself was moved, not its folder: a folder that is gone (a
+    // drive taken away, a folder moved) is waited for, as it may come back.
+    std::error_code folderError;
+    if (!std::filesystem::is_directory(path.parent_path().empty() ? "." : path.parent_path(),
+                                       folderError))
+        return std::nullopt;
+    // The kernel's name for the descriptor's file; one that was removed has
+    // none that leads back to it.
+    std::error_code error;
+    const std::filesystem::path place =
+        std::filesystem::read_symlink(descriptorPath(fd_.get()), error);
+    const std::optional<FileIdentity> there = error ? std::nullopt : identityAt(place);
+    if (!there || !there->sameFile(*held))
+        return std::nullopt;
+    return place;
+}
+
 void SafeFileLock::expectCurrent() {
     if (const auto current = identityOf(fd_.get()))
         identity_ = *current;

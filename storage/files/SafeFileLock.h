@@ -14,6 +14,7 @@
 #include "storage/files/UniqueFd.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -46,6 +47,11 @@ class SafeFileLock {
     void expectCurrent();
 
     bool held() const { return fd_.valid(); }
+    // Where the held file is now when path no longer names it: renamed or
+    // moved (mv) within its file system while it was open. None while path
+    // still names it, when it is nowhere (removed) or cannot be told, and
+    // when path's folder is gone itself (it may come back).
+    std::optional<std::filesystem::path> movedFrom(const std::filesystem::path& path) const;
     // The locked file, open for reading.
     int fd() const { return fd_.get(); }
     // The file as it was when it was locked or last written by us.

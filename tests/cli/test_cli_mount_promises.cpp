@@ -71,6 +71,52 @@ TEST_F(CliMount, AChangeOfTheSafesMetadataIsNoRewrite) {
     }
 }
 
+// The safe file renamed or moved while its folder is mounted (mv, a file
+// manager): what the folder stores lands in the safe where it now is, never
+// in a new file under the old name; a file put at the old name meanwhile is
+// another program's and stays as it is.
+TEST_F(CliMount, TheSafeMovedWhileMountedIsWrittenWhereItNowIs) {
+    struct Case {
+        const char* what;
+        bool sealed;         // a sealed safe of the second version
+        const char* movedTo; // relative to the safe's folder
+        bool otherAtOldName; // another file put under the old name after the move
+    };
+    const Case cases[] = {
+        {"plain, renamed", false, "renamed.cx", false},
+        {"plain, moved to a sub-folder", false, "archive/papers.cx", false},
+        {"plain, another file at the old name", false, "renamed.cx", true},
+        {"sealed, renamed", true, "renamed.cx", false},
+        {"sealed, another file at the old name", true, "renamed.cx", true},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        fs::path safe = sealSafe({{"kept.txt", "kept"}});
+        if (test.sealed) {
+            RunResult sealed = cli({"seal", safe.string()});
+            ASSERT_EQ(sealed.exitCode, 0) << sealed.err;
+        }
+        const fs::path moved = safe.parent_path() / test.movedTo;
+        fs::create_directories(moved.parent_path());
+        StartedRun run = mount(safe, folder());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a coarse clock must move
+        fs::rename(safe, moved);
+        if (test.otherAtOldName)
+            writeFile(safe, "another program's file");
+        EXPECT_EQ(readFile(folder() / "kept.txt"), "kept");
+        EXPECT_EQ(writeThrough(folder() / "new.txt", "new"), 0);
+        RunResult ended = unmount(run, folder());
+        EXPECT_EQ(ended.exitCode, 0) << ended.err;
+        EXPECT_EQ(listOf(moved), "0\t4\tkept.txt\n1\t3\tnew.txt\n");
+        if (test.otherAtOldName)
+            EXPECT_EQ(readFile(safe), "another program's file");
+        else
+            EXPECT_FALSE(fs::exists(safe)) << "nothing written under the old name";
+        fs::remove(safe);
+        fs::remove(moved);
+    }
+}
+
 // Another program's start judges a mount by its server's lock, not by the
 // name of the program serving it (here the tool run through a link).
 TEST_F(CliMount, AnotherProgramsStartLeavesAServedFolderMounted) {
