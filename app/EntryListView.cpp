@@ -1,7 +1,7 @@
 #include "app/EntryListView.h"
 
 #include "app/EntrySortFilter.h"
-#include "app/EntryTableModel.h"
+#include "app/EntryTreeModel.h"
 #include "app/WindowLayout.h"
 
 #include <QContextMenuEvent>
@@ -16,19 +16,28 @@ namespace quorvane {
 
 namespace {
 
-constexpr int NameColumn = EntryTableModel::NameColumn;
-constexpr int SizeColumn = EntryTableModel::SizeColumn;
+constexpr int NameColumn = EntryTreeModel::NameColumn;
+constexpr int SizeColumn = EntryTreeModel::SizeColumn;
+constexpr int ModifiedColumn = EntryTreeModel::ModifiedColumn;
+constexpr int ColumnCount = static_cast<int>(layout::EntryListColumns.size());
+
+int entryOf(const QModelIndex& index) {
+    return index.isValid() ? index.data(EntryTreeModel::EntryRole).toInt() : -1;
+}
 
 } // namespace
 
 EntryListView::EntryListView(QWidget* parent)
-    : QTreeView(parent), entries_(new EntryTableModel(this)), order_(new EntrySortFilter(this)) {
+    : QTreeView(parent), entries_(new EntryTreeModel(this)), order_(new EntrySortFilter(this)) {
     setObjectName(QStringLiteral("EntryList"));
     setAccessibleName(QStringLiteral("Stored files"));
     order_->setSourceModel(entries_);
     setModel(order_);
+    // Folders open and close with a click on their arrow, a double-click or
+    // the arrow keys; a safe without folders shows no arrows at all.
     setRootIsDecorated(false);
-    setItemsExpandable(false);
+    setItemsExpandable(true);
+    setExpandsOnDoubleClick(true);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -49,6 +58,7 @@ EntryListView::EntryListView(QWidget* parent)
     for (int index = 0; index < static_cast<int>(columns.size()); ++index)
         setColumnWidth(index, columns[static_cast<std::size_t>(index)].width);
     nameWidthNeeded_ = columns[NameColumn].width;
+    setColumnHidden(ModifiedColumn, true);
 
     // A click on a header sorts by that column, a second one the other way
     // round. Until then no column is sorted on: the rows stand in the order
@@ -68,33 +78,71 @@ EntryListView::~EntryListView() = default;
 
 void EntryListView::showEntries(const std::vector<EntryRow>& rows) {
     entries_->setRows(rows);
+    showTreeShape(rows, true);
     widenColumnsFor(0);
 }
 
 void EntryListView::appendEntry(const EntryRow& row) {
     entries_->appendRow(row);
+    showTreeShape({row}, false);
     widenColumnsFor(entryCount() - 1);
 }
 
+// Arrows and the Modified column only where the safe keeps folders and
+// times: a plain safe's list looks as it always has.
+void EntryListView::showTreeShape(const std::vector<EntryRow>& rows, bool whole) {
+    bool folders = false;
+    bool times = false;
+    for (const EntryRow& row : rows) {
+        folders = folders || row.folder || row.name.find('/') != std::string::npos;
+        times = times || !row.modified.empty();
+    }
+    // One row more turns them on, never off.
+    if (whole || folders)
+        setRootIsDecorated(folders);
+    if (whole || times)
+        setColumnHidden(ModifiedColumn, !times);
+}
+
 int EntryListView::entryCount() const {
-    return entries_->rowCount();
+    return entries_->entryCount();
 }
 
 int EntryListView::shownCount() const {
     return order_->rowCount();
 }
 
+int EntryListView::shownEntryCount() const {
+    int shown = 0;
+    std::vector<QModelIndex> folders{QModelIndex()};
+    while (!folders.empty()) {
+        const QModelIndex folder = folders.back();
+        folders.pop_back();
+        for (int row = 0; row < order_->rowCount(folder); ++row) {
+            const QModelIndex index = order_->index(row, 0, folder);
+            if (entryOf(index) >= 0)
+                ++shown;
+            else
+                folders.push_back(index);
+        }
+    }
+    return shown;
+}
+
 int EntryListView::entryAt(int position) const {
-    const QModelIndex index = order_->index(position, 0);
-    return index.isValid() ? order_->mapToSource(index).row() : -1;
+    return entryOf(order_->index(position, 0));
 }
 
 QModelIndex EntryListView::indexOfEntry(int entry, int column) const {
-    return order_->mapFromSource(entries_->index(entry, column));
+    return order_->mapFromSource(entries_->indexOfEntry(entry, column));
 }
 
 QString EntryListView::entryText(int entry, int column) const {
-    return entries_->index(entry, column).data().toString();
+    return entries_->indexOfEntry(entry, column).data().toString();
+}
+
+QString EntryListView::entryPath(int entry) const {
+    return entries_->indexOfEntry(entry).data(EntryTreeModel::PathRole).toString();
 }
 
 void EntryListView::setNameFilter(const QString& text) {
@@ -105,15 +153,45 @@ void EntryListView::setNameFilter(const QString& text) {
     // that stays keeps the focus it had, rather than the one Qt would move to
     // a neighbour of a row the filter takes away.
     const int focused = focusedRow();
-    order_->setFilterFixedString(text);
+    order_->setNameFilter(text);
     const QModelIndex stays = indexOfEntry(focused);
     selectionModel()->setCurrentIndex(stays, QItemSelectionModel::NoUpdate);
     selectedEntries_.reset();
+    if (!text.isEmpty() && rootIsDecorated())
+        openFoldersOfHits();
+}
+
+// Each hit shows inside the folders that hold it, so that it says where it
+// is; where there are more hits than anyone reads, the folders that hold
+// them stay closed (and laying out ten thousand rows would make every
+// keystroke wait) until the text narrows them down.
+void EntryListView::openFoldersOfHits() {
+    constexpr int MostOpened = 1000;
+    int hits = 0;
+    std::vector<QModelIndex> folders;
+    std::vector<QModelIndex> toVisit{QModelIndex()};
+    while (!toVisit.empty()) {
+        const QModelIndex folder = toVisit.back();
+        toVisit.pop_back();
+        for (int row = 0; row < order_->rowCount(folder); ++row) {
+            const QModelIndex index = order_->index(row, 0, folder);
+            if (entryOf(index) < 0) {
+                folders.push_back(index);
+                toVisit.push_back(index);
+            } else if (++hits > MostOpened) {
+                return;
+            }
+        }
+    }
+    // With a layout pending, each expand() only notes the folder, and the
+    // rows are laid out once for all of them.
+    scheduleDelayedItemsLayout();
+    for (const QModelIndex& folder : folders)
+        expand(folder);
 }
 
 int EntryListView::focusedRow() const {
-    const QModelIndex current = currentIndex();
-    return current.isValid() ? order_->mapToSource(current).row() : -1;
+    return entryOf(currentIndex());
 }
 
 void EntryListView::focusEntry(int entry) {
@@ -130,7 +208,8 @@ const std::vector<int>& EntryListView::selectedEntries() const {
     if (!selectedEntries_) {
         std::vector<int> entries;
         for (const QModelIndex& index : selectionModel()->selectedRows())
-            entries.push_back(order_->mapToSource(index).row());
+            if (const int entry = entryOf(index); entry >= 0)
+                entries.push_back(entry);
         std::sort(entries.begin(), entries.end());
         selectedEntries_ = std::move(entries);
     }
@@ -147,24 +226,45 @@ int EntryListView::selectedCount() const {
     return static_cast<int>(selectedEntries().size());
 }
 
+// Measuring every cell of ten thousand rows would hold the list up for a
+// good part of a second: only the longest texts of each column are
+// measured, a few hundred at most of those within a few characters of the
+// longest.
 void EntryListView::widenColumnsFor(int first) {
+    constexpr qsizetype Margin = 3;
+    constexpr int MostMeasured = 200;
     QStyleOptionViewItem option;
     initViewItemOption(&option);
-    int needed[3] = {0, 0, 0};
-    for (int entry = std::max(first, 0); entry < entryCount(); ++entry)
-        for (int column = 0; column < 3; ++column)
-            needed[column] =
-                std::max(needed[column],
-                         itemDelegate()->sizeHint(option, entries_->index(entry, column)).width());
+    int needed[ColumnCount] = {};
+    for (int column = 0; column < ColumnCount; ++column) {
+        qsizetype longest = 0;
+        for (int entry = std::max(first, 0); entry < entryCount(); ++entry)
+            longest = std::max(longest, entries_->textOf(entry, column).size());
+        int measured = 0;
+        for (int entry = std::max(first, 0); entry < entryCount() && measured < MostMeasured;
+             ++entry) {
+            if (entries_->textOf(entry, column).size() + Margin < longest)
+                continue;
+            ++measured;
+            const QModelIndex index = entries_->indexOfEntry(entry, column);
+            int width = itemDelegate()->sizeHint(option, index).width();
+            // A name deep in folders is shown indented.
+            if (column == NameColumn)
+                width += indentation() * (entries_->depthOf(entry) + 1);
+            needed[column] = std::max(needed[column], width);
+        }
+    }
     nameWidthNeeded_ = std::max(nameWidthNeeded_, needed[NameColumn]);
-    for (int column : {0, SizeColumn})
+    for (int column : {0, SizeColumn, ModifiedColumn})
         if (needed[column] > columnWidth(column))
             setColumnWidth(column, needed[column]);
     fitNameColumn();
 }
 
 void EntryListView::fitNameColumn() {
-    const int room = viewport()->width() - columnWidth(0) - columnWidth(SizeColumn);
+    int room = viewport()->width() - columnWidth(0) - columnWidth(SizeColumn);
+    if (!isColumnHidden(ModifiedColumn))
+        room -= columnWidth(ModifiedColumn);
     const int width = std::max(nameWidthNeeded_, room);
     if (width != columnWidth(NameColumn))
         setColumnWidth(NameColumn, width);

@@ -10,11 +10,12 @@
 namespace quorvane {
 
 class EntrySortFilter;
-class EntryTableModel;
+class EntryTreeModel;
 
-// The list of stored files: one row per entry, three columns, several rows
+// The list of stored files: one row per entry (in the folders of their
+// paths, where the safe keeps folders), several rows
 // selectable, nothing editable. It only shows rows and reports gestures; the
-// window decides what they mean. The rows live in an EntryTableModel, and an
+// window decides what they mean. The rows live in an EntryTreeModel, and an
 // EntrySortFilter between it and the view does the order a click on a header
 // asks for and the name filter.
 //
@@ -34,14 +35,18 @@ class EntryListView : public QTreeView {
     void appendEntry(const EntryRow& row);
     void clearEntries() { showEntries({}); }
     int entryCount() const;
-    // How many rows the filter lets through.
+    // How many rows the filter lets through at the top level, and how many
+    // stored files in every folder.
     int shownCount() const;
+    int shownEntryCount() const;
     // The entry shown at row position of the list (in its present order), -1 for none.
     int entryAt(int position) const;
     // The list's index of an entry's cell, invalid when the entry is not shown.
     QModelIndex indexOfEntry(int entry, int column = 0) const;
-    // The text of an entry's cell, shown or not.
+    // The text of an entry's cell, shown or not (its own name in the name
+    // column), and its whole path in the safe.
     QString entryText(int entry, int column) const;
+    QString entryPath(int entry) const;
 
     // Shows only the rows whose name holds text, whatever the case; the empty
     // text shows every row. Hidden rows lose their selection and the focus.
@@ -87,8 +92,10 @@ class EntryListView : public QTreeView {
     // The name column takes whatever room the other two leave, and never
     // less than its longest name needs.
     void fitNameColumn();
+    void showTreeShape(const std::vector<EntryRow>& rows, bool whole);
+    void openFoldersOfHits();
 
-    EntryTableModel* entries_;
+    EntryTreeModel* entries_;
     EntrySortFilter* order_;
     QString filter_;
     int nameWidthNeeded_ = 0;

@@ -108,10 +108,12 @@ inline constexpr const char* CloseFolder = "Close Folder";
 inline constexpr const char* FilterName = "Filter by name";
 inline constexpr const char* FilterPlaceholder = "Filter by name (Ctrl+F)";
 
-inline constexpr std::array<ListColumn, 3> EntryListColumns = {{
+// Modified shows only where the safe keeps times (a sealed safe).
+inline constexpr std::array<ListColumn, 4> EntryListColumns = {{
     {"File Number", 128},
     {"Filename", 293},
     {"Size", 80},
+    {"Modified", 130},
 }};
 
 } // namespace quorvane::layout

@@ -1,7 +1,7 @@
 #include "app/WindowMemory.h"
 
 #include "app/EntryListView.h"
-#include "app/EntryTableModel.h"
+#include "app/EntryTreeModel.h"
 #include "app/MainWindow.h"
 #include "watch/CloseSettings.h"
 
@@ -36,7 +36,7 @@ std::unique_ptr<QSettings> settingsFile() {
 
 // The name column takes whatever room the others leave, so it is not kept.
 bool isKeptColumn(int column) {
-    return column != EntryTableModel::NameColumn;
+    return column != EntryTreeModel::NameColumn;
 }
 
 } // namespace

@@ -88,11 +88,16 @@ class BusySteps {
     virtual void endAddBatch() {}
 };
 
-// One row of the list of stored files, as it is shown.
+// One row of the list of stored files, as it is shown. Where the safe keeps
+// folders, name is the whole path ("Taxes/2025/return.pdf") and the list
+// shows the folders it names; a folder kept on its own (an empty one too)
+// comes as a row of its own, which is no entry.
 struct EntryRow {
     std::string number;
     std::string name;
     std::string size;
+    std::string modified{}; // empty where the safe keeps no times
+    bool folder = false;
     bool operator==(const EntryRow&) const = default;
 };
 

@@ -331,7 +331,10 @@ TEST_F(MainWindowTest, EntryListHasThreeLeftAlignedColumnsWithTheirWidths) {
     EntryListView* list = window.entryList();
     EXPECT_EQ(list->objectName(), QStringLiteral("EntryList"));
     EXPECT_EQ(list->parentWidget(), window.centralWidget());
-    ASSERT_EQ(list->model()->columnCount(), 3);
+    // A fourth, Modified, shows only for a safe that keeps times.
+    ASSERT_EQ(list->model()->columnCount(), 4);
+    EXPECT_TRUE(list->isColumnHidden(3));
+    EXPECT_EQ(list->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Modified"));
     const std::vector<std::pair<QString, int>> expected = {
         {"File Number", 128}, {"Filename", 293}, {"Size", 80}};
     for (int column = 0; column < 3; ++column) {

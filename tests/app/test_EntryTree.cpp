@@ -1,0 +1,161 @@
+// The list as a tree: the folders that stored paths name, expanded and
+// collapsed, the name filter searching every folder and showing each hit
+// inside the folders that hold it, and a plain safe's flat list unchanged.
+
+#include "app/EntryListView.h"
+#include "app/EntryTreeModel.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+EntryRow file(int number, const std::string& path, const std::string& modified = "") {
+    return {std::to_string(number), path, std::to_string(number + 1) + " Bytes", modified};
+}
+
+EntryRow folder(const std::string& path) {
+    EntryRow row;
+    row.name = path;
+    row.folder = true;
+    return row;
+}
+
+// The paths of the entries the list shows, in entry order.
+std::vector<std::string> shownPaths(const EntryListView& list) {
+    std::vector<std::string> paths;
+    for (int entry = 0; entry < list.entryCount(); ++entry)
+        if (list.indexOfEntry(entry).isValid())
+            paths.push_back(list.entryPath(entry).toStdString());
+    return paths;
+}
+
+// Whether every folder above the entry's row is open, so that it is seen.
+bool seen(const EntryListView& list, int entry) {
+    for (QModelIndex above = list.indexOfEntry(entry).parent(); above.isValid();
+         above = above.parent())
+        if (!list.isExpanded(above))
+            return false;
+    return list.indexOfEntry(entry).isValid();
+}
+
+const std::vector<EntryRow> Library = {
+    file(0, "Wedding/IMG_0001.JPG", "2024-05-01 10:00"),
+    file(1, "Wedding/IMG_0002.JPG", "2024-05-01 10:01"),
+    file(2, "Kyoto/Day 1/IMG_0001.JPG", "2025-03-02 09:30"),
+    file(3, "notes.txt", "2025-06-01 12:00"),
+    folder("Taxes/2025"),
+};
+
+TEST(EntryTree, OperationsTable) {
+    struct Case {
+        const char* what;
+        std::vector<EntryRow> rows;
+        std::vector<EntryRow> appended;
+        QString filter;
+        std::vector<std::string> shown; // entries' paths the list shows
+        int topRows;                    // rows at the top level, as shown
+        bool arrows;                    // folders: the root is decorated
+    };
+    const std::vector<Case> cases = {
+        {"a plain safe stays one flat list",
+         {file(0, "b.txt"), file(1, "a.txt")},
+         {},
+         {},
+         {"b.txt", "a.txt"},
+         2,
+         false},
+        {"paths make folders, a kept folder shows empty",
+         Library,
+         {},
+         {},
+         {"Wedding/IMG_0001.JPG", "Wedding/IMG_0002.JPG", "Kyoto/Day 1/IMG_0001.JPG", "notes.txt"},
+         4, // Wedding, Kyoto, notes.txt, Taxes
+         true},
+        {"the filter finds a name in every folder",
+         Library,
+         {},
+         QStringLiteral("img_0001"),
+         {"Wedding/IMG_0001.JPG", "Kyoto/Day 1/IMG_0001.JPG"},
+         2,
+         true},
+        {"a folder's name is no hit for the files in it",
+         Library,
+         {},
+         QStringLiteral("kyoto"),
+         {},
+         1,
+         true},
+        {"an added file goes into its folder, made where missing",
+         Library,
+         {file(4, "Kyoto/Day 2/IMG_0100.JPG"), file(5, "Wedding/IMG_0003.JPG")},
+         QStringLiteral("img_0"),
+         {"Wedding/IMG_0001.JPG", "Wedding/IMG_0002.JPG", "Kyoto/Day 1/IMG_0001.JPG",
+          "Kyoto/Day 2/IMG_0100.JPG", "Wedding/IMG_0003.JPG"},
+         2,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EntryListView list;
+        list.showEntries(c.rows);
+        for (const EntryRow& row : c.appended)
+            list.appendEntry(row);
+        list.setNameFilter(c.filter);
+        EXPECT_EQ(shownPaths(list), c.shown);
+        EXPECT_EQ(list.shownCount(), c.topRows);
+        EXPECT_EQ(list.rootIsDecorated(), c.arrows);
+        EXPECT_EQ(list.shownEntryCount(), static_cast<int>(c.shown.size()));
+        for (int entry = 0; !c.filter.isEmpty() && entry < list.entryCount(); ++entry) {
+            if (list.indexOfEntry(entry).isValid()) {
+                EXPECT_TRUE(seen(list, entry)) << "each hit shows where it is";
+            }
+        }
+    }
+}
+
+// A folder's row is no entry: a command never takes it for a file; its
+// arrow opens and closes it.
+TEST(EntryTree, FoldersAreNoEntriesAndOpenAndClose) {
+    EntryListView list;
+    list.resize(600, 400);
+    list.showEntries(Library);
+    const QModelIndex wedding = list.indexOfEntry(0).parent();
+    ASSERT_TRUE(wedding.isValid());
+    EXPECT_EQ(wedding.siblingAtColumn(EntryTreeModel::NameColumn).data().toString(),
+              QStringLiteral("Wedding"));
+    EXPECT_FALSE(list.isExpanded(wedding));
+    list.setCurrentIndex(wedding);
+    EXPECT_EQ(list.focusedRow(), -1);
+    list.selectionModel()->select(wedding, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(list.selectedCount(), 0);
+    list.expand(wedding);
+    EXPECT_TRUE(seen(list, 0));
+    list.collapse(wedding);
+    EXPECT_FALSE(seen(list, 0));
+    // The Modified column shows where the safe keeps times, not for a plain safe.
+    EXPECT_FALSE(list.isColumnHidden(EntryTreeModel::ModifiedColumn));
+    EXPECT_EQ(list.entryText(3, EntryTreeModel::ModifiedColumn),
+              QStringLiteral("2025-06-01 12:00"));
+    list.showEntries({file(0, "a.txt")});
+    EXPECT_TRUE(list.isColumnHidden(EntryTreeModel::ModifiedColumn));
+}
+
+// Sorted by name, folders come first, either way round.
+TEST(EntryTree, FoldersSortBeforeFiles) {
+    EntryListView list;
+    list.showEntries({file(0, "a.txt"), file(1, "Zebra/z.txt"), file(2, "b.txt")});
+    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+        list.sortByColumn(EntryTreeModel::NameColumn, order);
+        EXPECT_EQ(list.model()->index(0, EntryTreeModel::NameColumn).data().toString(),
+                  QStringLiteral("Zebra"));
+    }
+}
+
+} // namespace
+} // namespace quorvane
