@@ -12,9 +12,8 @@
 //   quorvane-bench add SAFE PASSWORD FILE           open, time adding FILE to the working copy
 //   quorvane-bench extract SAFE PASSWORD DIR        open, time extracting entry 0 into DIR
 //   quorvane-bench delete SAFE PASSWORD             open, time deleting entry 0
-//   quorvane-bench seal PLAIN SAFE PASSWORD         seal PLAIN into SAFE (key derived first,
-//   untimed) quorvane-bench kdf PASSWORD                     the sealed key's derivation alone (3
-//   passes, 64 MiB)
+//   quorvane-bench kdf PASSWORD                     the sealed key's derivation alone (3
+//                                                   passes, 64 MiB)
 //
 // open, save, add, extract and delete work on plain and sealed safes alike;
 // for a sealed safe, open includes the key's derivation.
@@ -184,23 +183,6 @@ bool saveUnchecked(SafeState& state) {
     return result.ok;
 }
 
-int seal(const char* in, const char* out, const std::string& password) {
-    std::string message;
-    const std::unique_ptr<SealedKey> key = deriveNewSealedKey(password, message);
-    if (!key)
-        return fail(message);
-    std::ifstream input(in, std::ios::binary);
-    std::ofstream output(out, std::ios::binary | std::ios::trunc);
-    auto start = Clock::now();
-    if (!sealStream(input, output, *key, message))
-        return fail(message);
-    output.close();
-    if (!output)
-        return fail("write failed");
-    std::printf("%.3f\n", secondsSince(start));
-    return 0;
-}
-
 int timed(const char* what, const std::function<bool()>& step) {
     auto start = Clock::now();
     if (!step())
@@ -215,8 +197,6 @@ int run(const std::vector<std::string>& args) {
     const std::string& op = args[1];
     if ((op == "encrypt" || op == "decrypt") && args.size() == 5)
         return cipher(op == "encrypt", args[2].c_str(), args[3].c_str(), args[4]);
-    if (op == "seal" && args.size() == 5)
-        return seal(args[2].c_str(), args[3].c_str(), args[4]);
     if (op == "kdf" && args.size() == 3)
         return timed("kdf", [&] {
             std::string message;

@@ -1,7 +1,6 @@
 #include "lifecycle/SafeFileWriting.h"
 
 #include "lifecycle/LifecycleTexts.h"
-#include "lifecycle/SafeFormat.h"
 #include "storage/files/AtomicReplace.h"
 #include "storage/files/DescriptorBuffer.h"
 #include "storage/format/SafeCipher.h"
@@ -20,11 +19,11 @@ namespace {
 // Reads the fresh safe back through its descriptor and compares what it
 // decrypts to with the plaintext it was made from.
 bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
-                      const SealedKey* sealed, std::string& message) {
+                      std::string& message) {
     DescriptorInputBuffer safeBytes(fd);
     std::istream safe(&safeBytes);
     plaintext.clear();
-    return safeReadsBackAs(safe, plaintext, key, sealed, message);
+    return safeDecryptsTo(safe, plaintext, key, message);
 }
 
 // The pattern with each "%s" replaced by the next value.
@@ -85,14 +84,13 @@ std::string accessNoticeFor(const AccessKept& kept) {
 
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
                      const std::string& key, SafeState& state, SafeFileLock* lock,
-                     const SealedKey* sealed, const std::function<void()>& whenReplaced) {
+                     const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.busy.byteProgress();
     state.cipherFailed = false;
     auto writeSafe = [&](std::ostream& out, std::string& message) {
         plaintext.clear();
-        writeSafeInFormat(plaintext, out, key, sealed, state.cipherFailed, state.cipherMessage,
-                          progress);
+        encryptSafe(plaintext, out, key, state.cipherFailed, state.cipherMessage, progress);
         if (state.cipherFailed) {
             message = state.cipherMessage;
             return false;
@@ -101,7 +99,7 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
     };
     ReplaceGuard guard;
     guard.verify = [&](int fd, std::string& message) {
-        return freshSafeMatches(fd, plaintext, key, sealed, message);
+        return freshSafeMatches(fd, plaintext, key, message);
     };
     if (lock != nullptr) {
         guard.lockFresh = true;

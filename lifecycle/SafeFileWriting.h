@@ -19,15 +19,13 @@ namespace quorvane {
 // replacement, as one busy step of shell. The fresh file is read back from the
 // disk and must decrypt to the plaintext before it replaces anything. With lock, the
 // file at target must still be the one lock holds (unchanged since it was
-// opened or last saved), and the lock moves to the new file. With sealed, the
-// safe is written sealed under that key instead (key is then not used). The result is
+// opened or last saved), and the lock moves to the new file. The result is
 // false on any failure, and target is then untouched; state.failureReason
 // says why, and state.cipherFailed / cipherMessage report a failure of the
 // cipher itself. whenReplaced runs in the same busy step once the new file
 // is in place (and holds the lock).
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
                      const std::string& key, SafeState& state, SafeFileLock* lock,
-                     const SealedKey* sealed = nullptr,
                      const std::function<void()>& whenReplaced = {});
 
 // What the user is told when a new safe file could not keep the old one's

@@ -1,10 +1,6 @@
 #include "lifecycle/SafeFormat.h"
 
-#include "lifecycle/Lifecycle.h"
-#include "lifecycle/LifecycleTexts.h"
 #include "storage/format/SafeCipher.h"
-
-#include <exception>
 
 namespace quorvane {
 
@@ -50,44 +46,6 @@ SafeRead readSafeInItsFormat(SafeState& state, std::istream& in, std::ostream& p
         break;
     }
     return SafeRead::Refused;
-}
-
-void writeSafeInFormat(std::istream& in, std::ostream& out, const std::string& plainKey,
-                       const SealedKey* sealed, bool& cipherFailed, std::string& cipherMessage,
-                       const ProgressCallback& progress) {
-    if (sealed == nullptr) {
-        encryptSafe(in, out, plainKey, cipherFailed, cipherMessage, progress);
-        return;
-    }
-    std::string message;
-    cipherFailed = !sealStream(in, out, *sealed, message, progress);
-    if (cipherFailed)
-        cipherMessage = message;
-}
-
-bool safeReadsBackAs(std::istream& safe, std::istream& plain, const std::string& plainKey,
-                     const SealedKey* sealed, std::string& message) {
-    return sealed == nullptr ? safeDecryptsTo(safe, plain, plainKey, message)
-                             : safeUnsealsTo(safe, plain, *sealed, message);
-}
-
-std::unique_ptr<SealedKey> deriveKeyForSealing(Session& session, const std::string& progressText) {
-    std::unique_ptr<SealedKey> key;
-    std::string message;
-    const std::string password = session.state.password;
-    session.shell.busy.ShowProgress(progressText);
-    session.shell.busy.runBusy([&] {
-        try {
-            key = deriveNewSealedKey(password, message);
-        } catch (const std::exception& failure) { // no memory for the key
-            message = failure.what();
-        }
-    });
-    session.shell.busy.HideProgress();
-    if (!key)
-        session.shell.talk.showMessage(lifecycle_text::KeyNotDerived + message,
-                                       lifecycle_text::Error, MessageIcon::Error);
-    return key;
 }
 
 } // namespace quorvane

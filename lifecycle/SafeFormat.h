@@ -2,15 +2,14 @@
 
 // The two formats of a safe file side by side: the plain one (AES-256-CBC
 // under the SHA-256 of the password, the default) and the sealed one (see
-// storage/format/SealedSafe.h). Opening, saving and the read-back check of a save
-// choose between them here and nowhere else.
+// storage/format/SealedSafe.h). Opening chooses between them here and nowhere
+// else; a sealed safe is written as a vault (lifecycle/VaultWriting.cpp).
 
 #include "lifecycle/Session.h"
 #include "storage/Progress.h"
 #include "storage/format/SealedSafe.h"
 
 #include <istream>
-#include <memory>
 #include <ostream>
 #include <string>
 
@@ -35,21 +34,5 @@ inline bool isSealed(const SafeState& state) {
 // Anything but Done leaves state.cipherFailed set.
 SafeRead readSafeInItsFormat(SafeState& state, std::istream& in, std::ostream& plain,
                              const std::string& plainKey, const ProgressCallback& progress);
-
-// Writes the content of `in` onto out sealed under sealed when there is one,
-// else as a plain safe under plainKey.
-void writeSafeInFormat(std::istream& in, std::ostream& out, const std::string& plainKey,
-                       const SealedKey* sealed, bool& cipherFailed, std::string& cipherMessage,
-                       const ProgressCallback& progress);
-
-// Whether the safe read from `safe` opens, in the format that was written, to
-// exactly what plain holds.
-bool safeReadsBackAs(std::istream& safe, std::istream& plain, const std::string& plainKey,
-                     const SealedKey* sealed, std::string& message);
-
-// A key for sealing the open safe under the session's password with a new
-// salt, derived as one busy step under progressText. On failure the user is
-// told why and the result is null.
-std::unique_ptr<SealedKey> deriveKeyForSealing(Session& session, const std::string& progressText);
 
 } // namespace quorvane

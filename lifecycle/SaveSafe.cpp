@@ -122,20 +122,15 @@ bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite
     shell.busy.ShowProgress(progressText);
     state.failureReason.clear();
     const std::string key = derivePasswordKey(state.password);
-    bool written = true;
-    // A safe that is being sealed no longer reads as a plain safe once written.
-    if (isSealed(state) && state.workingCopy->base() != nullptr)
-        shell.busy.runBusy([&] { written = state.workingCopy->detachBase(); });
-    if (!written)
-        state.failureReason = std::strerror(state.workingCopy->lastError());
+    bool written = false;
     {
         FileInputStream plaintext(*state.workingCopy);
         const auto readThrough = [&] {
             if (after == AfterWrite::KeepOpen)
                 readThroughNewSafe(state, key);
         };
-        written = written && encryptFileOnto(shell, plaintext, state.safePath, key, state,
-                                             &state.safeLock, state.sealedKey.get(), readThrough);
+        written = encryptFileOnto(shell, plaintext, state.safePath, key, state, &state.safeLock,
+                                  readThrough);
     }
     if (!written)
         noteWorkingCopyFailure(state);

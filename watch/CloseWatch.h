@@ -26,8 +26,6 @@ class CloseWatch {
     std::optional<CloseReason> check();
     // Input in the window, a request in the folder: the safe is in use.
     void noteUse() { idle_.noteUse(); }
-    // A new idle limit (the preferences changed), counted from now.
-    void setIdleLimit(std::optional<std::chrono::milliseconds> limit) { idle_.setLimit(limit); }
 
     SessionWatch& session() { return session_; }
     // Which sources are listened to, in one line.

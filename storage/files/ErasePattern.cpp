@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -29,18 +28,6 @@ std::string makePatternBlock(std::uint64_t count) {
 
 } // namespace
 
-bool writeErasePattern(std::ostream& out, std::uint64_t count) {
-    if (count == 0)
-        return static_cast<bool>(out);
-    const std::string block = makePatternBlock(count);
-    while (count > 0 && out) {
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
-        out.write(block.data(), static_cast<std::streamsize>(piece));
-        count -= piece;
-    }
-    return static_cast<bool>(out);
-}
-
 int writeErasePatternFromStart(int fd, std::uint64_t count) {
     const std::string block = makePatternBlock(count);
     std::uint64_t offset = 0;
@@ -61,14 +48,6 @@ int writeErasePatternFromStart(int fd, std::uint64_t count) {
         offset += static_cast<std::uint64_t>(written);
     }
     return 0;
-}
-
-bool syncFileToDisk(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    return (::close(fd) == 0) && synced;
 }
 
 } // namespace quorvane

@@ -160,16 +160,6 @@ class StagingFolder {
 
 } // namespace
 
-bool createPrivateFile(const std::filesystem::path& path) {
-    // O_NOFOLLOW: a link planted under the name must not redirect plaintext.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd)
-        return false;
-    // An existing file keeps its old mode on open; narrow it as well.
-    const bool narrowed = ::fchmod(fd.get(), 0600) == 0;
-    return fd.close() == 0 && narrowed;
-}
-
 WorkingDirectory::WorkingDirectory() {
     const std::filesystem::path parent = workingFolderParent();
     for (int attempt = 1; !makeLockedFolder(parent); ++attempt)

@@ -8,11 +8,6 @@
 
 namespace quorvane {
 
-// Creates (or empties) the file at path with mode 0600, so that plaintext
-// written into it afterwards is never readable by anyone else. Returns false
-// when it cannot be created; a symbolic link at path is refused.
-bool createPrivateFile(const std::filesystem::path& path);
-
 // Names under the temporary directory. A folder is made under a staging name
 // and takes its final name only once its lock is held, so that a folder under
 // the final name whose lock is free belongs to a process that is gone.

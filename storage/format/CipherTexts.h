@@ -13,7 +13,6 @@ inline constexpr const char* WriteFailed = "Couldn't write the whole output file
 inline constexpr const char* SafeWithoutIv = "The safe file is too short to hold an IV";
 inline constexpr const char* SafeWithoutCiphertext = "The safe file holds no encrypted data";
 inline constexpr const char* NoRandomness = "Couldn't get random bytes from the system";
-inline constexpr const char* OutputIsTheSafe = "The decrypted file would overwrite the safe itself";
 inline constexpr const char* DecryptsToOtherBytes =
     "The written safe file does not decrypt to the working copy";
 inline constexpr const char* UnknownFailure = "Unknown failure while encrypting or decrypting";

@@ -12,15 +12,9 @@
 #include <cryptopp/osrng.h>
 #include <cryptopp/sha.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <system_error>
 #include <vector>
 
 namespace quorvane {
@@ -254,15 +248,6 @@ bool isHexText(const std::string& text) {
     return text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
-std::string toHexUnlessHex(const std::string& text) {
-    if (isHexText(text))
-        return text;
-    std::string hex;
-    CryptoPP::StringSource source(text, true,
-                                  new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex), true));
-    return hex;
-}
-
 std::string fromHexIfHex(const std::string& text) {
     if (!isHexText(text))
         return text;
@@ -270,24 +255,6 @@ std::string fromHexIfHex(const std::string& text) {
     CryptoPP::StringSource source(text, true,
                                   new CryptoPP::HexDecoder(new CryptoPP::StringSink(bytes)));
     return bytes;
-}
-
-void cbcEncryptStream(std::istream& in, std::ostream& out, const std::string& key,
-                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
-                      const ProgressCallback& progress) {
-    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
-        return streamsReady(in, out, PlainInputNotOpen, message) &&
-               encryptWithKeyAndIv(in, out, fromHexIfHex(key), fromHexIfHex(iv), progress, message);
-    });
-}
-
-void cbcDecryptStream(std::istream& in, std::ostream& out, const std::string& key,
-                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
-                      const ProgressCallback& progress) {
-    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
-        return streamsReady(in, out, EncryptedInputNotOpen, message) &&
-               decryptWithKeyAndIv(in, out, fromHexIfHex(key), fromHexIfHex(iv), progress, message);
-    });
 }
 
 // The IV is used as the raw bytes that are stored: read as hex text, an IV

@@ -5,7 +5,6 @@
 
 #include "storage/Progress.h"
 
-#include <filesystem>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -15,36 +14,19 @@ namespace quorvane {
 std::string derivePasswordKey(const std::string& password); // 32 raw digest bytes
 std::string randomBytes(std::size_t n);  // empty when the system gives no randomness
 bool isHexText(const std::string& text); // only "0123456789ABCDEF"
-std::string toHexUnlessHex(const std::string& text);
 std::string fromHexIfHex(const std::string& text);
 
 // The bytes the plain format's cipher is keyed with, for a key from
 // derivePasswordKey (the hex reading that the stream routines give every key).
 std::string plainCipherKey(const std::string& key);
 
-// Key and IV may be raw bytes or uppercase hex text (fromHexIfHex).
-void cbcEncryptStream(std::istream& in, std::ostream& out, const std::string& key,
-                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
-                      const ProgressCallback& progress = {});
-void cbcDecryptStream(std::istream& in, std::ostream& out, const std::string& key,
-                      const std::string& iv, bool& cipherFailed, std::string& cipherMessage,
-                      const ProgressCallback& progress = {});
-
 // Writes IV + ciphertext of everything in `in` to `out`.
 void encryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
                  std::string& cipherMessage, const ProgressCallback& progress = {});
 // Writes the container held in the safe read from `in` to `out`. On failure
-// `out` may hold a part of the plaintext: use decryptSafeFile to have it removed.
+// `out` may hold a part of the plaintext, which is the caller's to discard.
 void decryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
                  std::string& cipherMessage, const ProgressCallback& progress = {});
-
-// decryptSafe between two paths; on failure the output file is emptied and
-// removed, so no partly decrypted bytes stay behind. The output is created 0600.
-// An output that is the safe itself is refused before anything is written.
-void decryptSafeFile(const std::filesystem::path& safePath,
-                     const std::filesystem::path& plaintextPath, const std::string& key,
-                     bool& cipherFailed, std::string& cipherMessage,
-                     const ProgressCallback& progress = {});
 
 // Decrypts the safe read from `safe` and compares it, byte by byte as it comes,
 // with everything in `plaintext` from its start. True when they are the same;

@@ -1,17 +1,11 @@
 // What reads a safe back whole: the check of a freshly written safe against
-// the plaintext it was made from, and the decryption of a safe into a file.
+// the plaintext it was made from.
 
 #include "storage/format/CipherTexts.h"
 #include "storage/format/SafeCipher.h"
 #include "storage/format/StreamPosition.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <fstream>
-#include <system_error>
 #include <vector>
 
 namespace quorvane {
@@ -19,26 +13,6 @@ namespace quorvane {
 using namespace cipher_text;
 
 namespace {
-
-// Creates (or empties) the plaintext file readable by its owner only, before
-// any plaintext goes into it; an existing file keeps its inode but loses any
-// wider mode it had.
-bool createOwnerOnlyFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    const bool narrowed = ::fchmod(fd, 0600) == 0;
-    const bool closed = ::close(fd) == 0;
-    return narrowed && closed;
-}
-
-// Leaves no partly decrypted bytes behind: emptied first, in case another
-// name still links to the file, then removed.
-void discardPlaintext(const std::filesystem::path& path) {
-    std::error_code ignored;
-    std::filesystem::resize_file(path, 0, ignored);
-    std::filesystem::remove(path, ignored);
-}
 
 // An output that holds nothing: each piece written to it is compared with the
 // next bytes of a reference stream, and the first difference fails the write.
@@ -95,39 +69,6 @@ bool safeDecryptsTo(std::istream& safe, std::istream& plaintext, const std::stri
         return false;
     }
     return !failed;
-}
-
-void decryptSafeFile(const std::filesystem::path& safePath,
-                     const std::filesystem::path& plaintextPath, const std::string& key,
-                     bool& cipherFailed, std::string& cipherMessage,
-                     const ProgressCallback& progress) {
-    std::ifstream in(safePath, std::ios::binary);
-    if (!in.is_open()) {
-        cipherFailed = true;
-        cipherMessage = EncryptedInputNotOpen;
-        return;
-    }
-    std::error_code ignored;
-    if (std::filesystem::equivalent(safePath, plaintextPath, ignored)) {
-        // Creating the output would empty the very safe that is to be read.
-        cipherFailed = true;
-        cipherMessage = OutputIsTheSafe;
-        return;
-    }
-    if (!createOwnerOnlyFile(plaintextPath)) {
-        cipherFailed = true;
-        cipherMessage = OutputNotOpen;
-        return;
-    }
-    std::ofstream out(plaintextPath, std::ios::binary | std::ios::trunc);
-    decryptSafe(in, out, key, cipherFailed, cipherMessage, progress);
-    out.close();
-    if (!cipherFailed && out.fail()) {
-        cipherFailed = true;
-        cipherMessage = WriteFailed;
-    }
-    if (cipherFailed)
-        discardPlaintext(plaintextPath);
 }
 
 } // namespace quorvane

@@ -42,16 +42,10 @@ constexpr const char* ReadFailedText = "Couldn't read the input file to the end"
 constexpr const char* WriteFailedText = "Couldn't write the whole output file";
 constexpr const char* NoSodiumText = "The cryptographic library could not be started";
 constexpr const char* NoKeyText = "Couldn't derive the key (not enough memory?)";
-constexpr const char* OtherBytesText = "The written safe file does not unseal to the working copy";
 
 bool sodiumReady() {
     static const bool ready = ::sodium_init() >= 0;
     return ready;
-}
-
-void putLe32(std::string& to, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        to.push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
 std::uint32_t le32At(const std::string& from, std::size_t at) {
@@ -231,63 +225,6 @@ std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::
     return key;
 }
 
-bool sealStream(std::istream& source, std::ostream& sink, const SealedKey& key,
-                std::string& message, const ProgressCallback& progress) {
-    if (!sodiumReady()) {
-        message = NoSodiumText;
-        return false;
-    }
-    rewindToStart(source);
-    const SealParameters& parameters = key.parameters();
-    std::string header(Signature, SealSignatureSize);
-    putLe32(header, FormatNumber);
-    header.push_back(static_cast<char>(KdfArgon2id));
-    putLe32(header, parameters.passes);
-    putLe32(header, parameters.memoryKiB);
-    header.append(reinterpret_cast<const char*>(parameters.salt.data()), SealSaltSize);
-    header.resize(SealedHeaderSize);
-    crypto_secretstream_xchacha20poly1305_state state;
-    crypto_secretstream_xchacha20poly1305_init_push(
-        &state, reinterpret_cast<unsigned char*>(header.data()) + StreamHeaderAt, key.bytes());
-    sink.write(header.data(), static_cast<std::streamsize>(header.size()));
-
-    // Reading and writing each get a thread while the pieces are sealed.
-    const std::optional<std::uint64_t> total = remainingBytes(source);
-    ReadAheadStream in(source, total);
-    WriteBehindStream out(sink);
-    std::uint64_t done = 0;
-    std::vector<unsigned char> plain(SealedPieceSize);
-    std::vector<unsigned char> sealed(SealedPieceSize + SealedPieceOverhead);
-    for (bool first = true; out; first = false) {
-        const std::size_t count = readUpTo(in, plain.data(), plain.size());
-        const bool last = count < plain.size() || atEnd(in);
-        if (in.bad()) {
-            message = ReadFailedText;
-            return false;
-        }
-        unsigned long long length = 0;
-        crypto_secretstream_xchacha20poly1305_push(
-            &state, sealed.data(), &length, plain.data(), count, first ? bytesOf(header) : nullptr,
-            first ? header.size() : 0,
-            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
-                 : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
-        out.write(reinterpret_cast<const char*>(sealed.data()),
-                  static_cast<std::streamsize>(length));
-        done += count;
-        if (total)
-            reportProgress(progress, done, *total);
-        if (last)
-            break;
-    }
-    ::sodium_memzero(plain.data(), plain.size());
-    out.flush();
-    if (!out) {
-        message = WriteFailedText;
-        return false;
-    }
-    return true;
-}
-
 UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
                            std::string& message, const ProgressCallback& progress) {
     WriteBehindStream out(sink);
@@ -299,33 +236,6 @@ UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey
     if (outcome == UnsealOutcome::Done && !out.flush())
         outcome = fail(UnsealOutcome::WriteFailed, WriteFailedText, message);
     return outcome;
-}
-
-bool safeUnsealsTo(std::istream& safe, std::istream& plaintext, const SealedKey& key,
-                   std::string& message) {
-    rewindToStart(plaintext);
-    std::vector<char> expected;
-    bool differed = false;
-    auto compare = [&](const unsigned char* data, std::size_t count) {
-        if (count == 0) // the last piece may be empty
-            return true;
-        expected.resize(count);
-        plaintext.read(expected.data(), static_cast<std::streamsize>(count));
-        differed = static_cast<std::size_t>(plaintext.gcount()) != count ||
-                   std::memcmp(expected.data(), data, count) != 0;
-        return !differed;
-    };
-    const UnsealOutcome outcome = unsealPieces(safe, key, compare, message, {});
-    if (plaintext.bad()) {
-        message = ReadFailedText;
-        return false;
-    }
-    // A safe that unseals to fewer bytes than the working copy differs too.
-    if (differed || (outcome == UnsealOutcome::Done && !atEnd(plaintext))) {
-        message = OtherBytesText;
-        return false;
-    }
-    return outcome == UnsealOutcome::Done;
 }
 
 } // namespace quorvane

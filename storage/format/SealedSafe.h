@@ -1,6 +1,7 @@
 #pragma once
 
-// The sealed safe: the same container as a plain safe, under a key derived
+// The sealed safe of the first version, which is only read (and then written
+// as a vault, storage/format/sealed/): the same container as a plain safe, under a key derived
 // with Argon2id from the password and a random salt, and sealed in 1 MiB
 // pieces with libsodium's secretstream (XChaCha20-Poly1305), so that a wrong
 // password, a changed byte, a cut-off file or bytes appended to it are all
@@ -92,11 +93,6 @@ std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::
                                               std::uint32_t passes = SealPassesDefault,
                                               std::uint32_t memoryKiB = SealMemoryKiBDefault);
 
-// Seals everything in source (from its start) onto sink, under key with a
-// new stream header. False with why in message.
-bool sealStream(std::istream& source, std::ostream& sink, const SealedKey& key,
-                std::string& message, const ProgressCallback& progress = {});
-
 enum class UnsealOutcome {
     Done,
     Refused,     // the header or the first piece does not open: wrong password or no safe
@@ -109,10 +105,5 @@ enum class UnsealOutcome {
 // written before a failure is the caller's to discard. message says why.
 UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
                            std::string& message, const ProgressCallback& progress = {});
-
-// Unseals the safe and compares it, as it comes, with everything in
-// plaintext from its start. True when they are the same.
-bool safeUnsealsTo(std::istream& safe, std::istream& plaintext, const SealedKey& key,
-                   std::string& message);
 
 } // namespace quorvane

@@ -168,25 +168,6 @@ void WorkingCopy::rebase(std::unique_ptr<RandomAccessFile> newBase) {
     sectors_.remove();
 }
 
-bool WorkingCopy::detachBase() {
-    if (!base_)
-        return true;
-    for (std::uint64_t first = 0; first < sectorsFor(baseVisible_); first += BatchSectors) {
-        const auto count = static_cast<std::size_t>(
-            std::min<std::uint64_t>(BatchSectors, sectorsFor(baseVisible_) - first));
-        for (std::size_t i = 0; i < count; ++i) {
-            if (isWritten(first + i))
-                continue;
-            unsigned char* sector = buffer_.data() + i * SectorSize;
-            if (!loadSectors(first + i, 1, sector) || !writeSectors(first + i, 1, sector))
-                return false;
-        }
-    }
-    base_.reset();
-    baseVisible_ = 0;
-    return true;
-}
-
 void WorkingCopy::discard() {
     written_.clear();
     sectors_.remove();

@@ -41,10 +41,6 @@ class WorkingCopy : public RandomAccessFile {
     // After a save, newBase holds exactly what this working copy holds: it
     // becomes the base and every written sector is given up.
     void rebase(std::unique_ptr<RandomAccessFile> newBase);
-    // Copies every sector that still reads through into the sector file and
-    // lets go of the base: for a safe that will no longer be readable as a
-    // plain safe once it is written (sealing it).
-    bool detachBase();
     // Gives up the sector file (and its key) for good.
     void discard();
     // Whether a sector file exists (something was written since the last rebase).

@@ -61,32 +61,6 @@ TEST(WorkingDirectoryTest, EveryProcessPartGetsADirectoryOfItsOwn) {
 
 class PrivateFileTest : public LifecycleTest {};
 
-TEST_F(PrivateFileTest, NewOrExistingFileIsEmptyWithMode0600) {
-    const auto path = workDir / "old";
-    ASSERT_TRUE(createPrivateFile(workDir / "fresh"));
-    EXPECT_EQ(modeOf(workDir / "fresh"), 0600u);
-    EXPECT_EQ(std::filesystem::file_size(workDir / "fresh"), 0u);
-    writeFile(path, "old bytes");
-    ::chmod(path.c_str(), 0644);
-    ASSERT_TRUE(createPrivateFile(path));
-    EXPECT_EQ(modeOf(path), 0600u);
-    EXPECT_EQ(readFile(path), "");
-}
-
-TEST_F(PrivateFileTest, SymbolicLinkIsRefusedAndItsTargetUntouched) {
-    const auto target = root / "victim";
-    writeFile(target, "precious");
-    ::chmod(target.c_str(), 0644);
-    std::filesystem::create_symlink(target, workDir / "link");
-    EXPECT_FALSE(createPrivateFile(workDir / "link"));
-    EXPECT_EQ(readFile(target), "precious");
-    EXPECT_EQ(modeOf(target), 0644u);
-}
-
-TEST_F(PrivateFileTest, MissingFolderIsAFailure) {
-    EXPECT_FALSE(createPrivateFile(root / "none" / "file"));
-}
-
 TEST_F(PrivateFileTest, WorkingFilesLiveInTheWorkingDirectory) {
     EXPECT_EQ(workingCopyPath(state), workDir / "temp2");
 }

@@ -1,15 +1,13 @@
 #include "storage/files/FileRoutines.h"
 
 #include "TempFolder.h"
-#include "tests/support/ChildProcess.h"
+#include "storage/files/UniqueFd.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace quorvane::test {
 namespace {
@@ -21,7 +19,14 @@ std::string erased(std::size_t length) {
     return text;
 }
 
-// ---------------------------------------------------------------- SecureErase
+// Erases the file at path through a descriptor of its own, as the erasing of
+// an original does once it has checked the file.
+int eraseAt(const std::filesystem::path& path, int flags = O_RDWR) {
+    const UniqueFd fd(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK));
+    return fd ? SecureEraseOpenFile(fd.get()) : errno;
+}
+
+// ---------------------------------------------------------------- SecureEraseOpenFile
 
 struct EraseCase {
     std::size_t before;
@@ -33,7 +38,7 @@ class SecureEraseLength : public ::testing::TestWithParam<EraseCase> {};
 TEST_P(SecureEraseLength, OverwritesWithWholePatterns) {
     TempFolder dir;
     writeFile(dir / "f", patternBytes(GetParam().before, 1));
-    SecureErase(dir / "f");
+    ASSERT_EQ(eraseAt(dir / "f"), 0);
     const std::string after = readFile(dir / "f");
     EXPECT_EQ(after.size(), GetParam().after);
     EXPECT_TRUE(after == erased(GetParam().after));
@@ -49,128 +54,28 @@ INSTANTIATE_TEST_SUITE_P(Lengths, SecureEraseLength,
                          });
 
 // Erasing again gives the same bytes: the {30, 30} case above.
-TEST(SecureErase, LeavesTheFileInPlaceWithItsModeAndCreatesNone) {
+TEST(SecureErase, LeavesTheFileInPlaceWithItsMode) {
     TempFolder dir;
     writeFile(dir / "f", "secret");
     ::chmod((dir / "f").c_str(), 0640);
-    SecureErase(dir / "f");
+    ASSERT_EQ(eraseAt(dir / "f"), 0);
     ASSERT_TRUE(std::filesystem::exists(dir / "f"));
     struct stat status {};
     ASSERT_EQ(::stat((dir / "f").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u);
-    SecureErase(dir / "missing");
-    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
-TEST(SecureErase, ErasesTheFileBehindASymlink) {
+// Only a regular file open for writing is overwritten; anything else is a
+// failure with its reason, and nothing is written.
+TEST(SecureErase, RefusesWhatIsNoRegularFileOpenForWriting) {
     TempFolder dir;
-    writeFile(dir / "target", "0123456789abc");
-    std::filesystem::create_symlink(dir / "target", dir / "link");
-    SecureErase(dir / "link");
-    EXPECT_EQ(readFile(dir / "target"), erased(20));
-}
-
-// ---------------------------------------------------------------- moveFileBytes
-
-class MoveFileBytes : public ::testing::Test {
-  protected:
-    void SetUp() override { writeFile(source, content); }
-
-    int move(std::uint32_t start, std::uint32_t count) {
-        return moveFileBytes(source, target, start, count);
-    }
-
-    TempFolder dir;
-    std::filesystem::path source = dir / "source";
-    std::filesystem::path target = dir / "target";
-    std::string content = patternBytes(2 * (1u << 20) + 13, 11);
-};
-
-struct MoveCase {
-    std::uint32_t start;
-    std::uint32_t count; // 0: to the end
-    std::size_t from;    // what the target must hold: content.substr(from, length)
-    std::size_t length;
-};
-
-// Each move goes over a larger target that it must replace, prints nothing,
-// and leaves the source overwritten in place.
-TEST_F(MoveFileBytes, CopiesTheAskedRangeAndErasesTheSource) {
-    const auto size = static_cast<std::uint32_t>(content.size());
-    const std::vector<MoveCase> cases = {
-        {0, 0, 0, content.size()},
-        {0, 1000, 0, 1000},
-        {0, size + 500, 0, content.size()},
-        {100, 0, 100, content.size() - 100},
-        {(1u << 20) - 3, 10, (1u << 20) - 3, 10}, // across a buffer boundary
-        {size + 1, 0, 0, 0},                      // start beyond the end
-    };
-    for (const MoveCase& c : cases) {
-        SCOPED_TRACE("start " + std::to_string(c.start) + " count " + std::to_string(c.count));
-        writeFile(source, content);
-        writeFile(target, std::string(5 * (1u << 20), 'x'));
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(move(c.start, c.count), 1);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_TRUE(readFile(target) == content.substr(c.from, c.length));
-        EXPECT_TRUE(readFile(source) == erased(content.size() + 5));
-    }
-}
-
-TEST_F(MoveFileBytes, EmptySource) {
-    writeFile(source, "");
-    EXPECT_EQ(move(0, 0), 1);
-    EXPECT_EQ(std::filesystem::file_size(target), 0u);
-    EXPECT_EQ(std::filesystem::file_size(source), 0u);
-}
-
-// A file that cannot be opened is named (the target when both fail); the
-// source is kept and a reachable target is left empty.
-TEST_F(MoveFileBytes, NamesTheFileItCannotOpen) {
-    const std::filesystem::path unreachable = dir / "no-folder" / "target";
-    const std::filesystem::path missing = dir / "missing";
-    const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> cases = {
-        {source, unreachable}, {missing, target}, {missing, unreachable}};
-    for (const auto& [from, to] : cases) {
-        SCOPED_TRACE(from.string() + " -> " + to.string());
-        writeFile(target, "old target bytes");
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(moveFileBytes(from, to, 0, 0), 0);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(),
-                  "I couldn't open " + (to == target ? from : to).string() + " for copying!\n");
-        EXPECT_TRUE(readFile(source) == content);
-        EXPECT_FALSE(std::filesystem::exists(missing));
-        if (to == target) {
-            EXPECT_EQ(std::filesystem::file_size(target), 0u);
-        }
-    }
-}
-
-TEST_F(MoveFileBytes, AFailingWriteIsAFailureAndTheSourceIsKept) {
-    // Every write to /dev/full fails with "no space left".
-    EXPECT_EQ(moveFileBytes(source, "/dev/full", 0, 0), 0);
-    EXPECT_TRUE(readFile(source) == content);
-}
-
-TEST_F(MoveFileBytes, AnUnreadableSourceIsAFailureAndIsKept) {
-    // A folder opens but gives no bytes: the copy must not pass for done.
+    writeFile(dir / "f", "secret");
     std::filesystem::create_directory(dir / "folder");
-    EXPECT_EQ(moveFileBytes(dir / "folder", target, 0, 10), 0);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
-    EXPECT_EQ(std::filesystem::file_size(target), 0u);
-}
-
-TEST_F(MoveFileBytes, ACopyCutOffByAFullDiskLeavesAnEmptyTargetAndKeepsTheSource) {
-    // Cut off in a child whose files may not grow past 1 MiB: the copy stops
-    // after its first block, as if the disk were full.
-    EXPECT_EQ(runInChild([&] {
-                  const FileSizeLimit limit(1u << 20);
-                  EXPECT_EQ(moveFileBytes(source, target, 0, 0), 0)
-                      << "a cut-off move was reported as done";
-              }),
-              0);
-    EXPECT_EQ(std::filesystem::file_size(target), 0u);
-    EXPECT_TRUE(readFile(source) == content);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(eraseAt(dir / "folder", O_RDONLY), EINVAL);
+    EXPECT_EQ(eraseAt(dir / "fifo", O_RDWR), EINVAL);
+    EXPECT_EQ(eraseAt(dir / "f", O_RDONLY), EBADF);
+    EXPECT_EQ(readFile(dir / "f"), "secret");
 }
 
 // ---------------------------------------------------------------- fileSize

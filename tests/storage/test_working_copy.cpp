@@ -226,9 +226,6 @@ TEST(WorkingCopy, BehavesAsAPlainFileUnderRandomOperationsAndSaves) {
         ASSERT_EQ(file.length(), model.size()) << "step " << step;
     }
     EXPECT_TRUE(readAll(file) == model);
-    ASSERT_TRUE(file.detachBase());
-    EXPECT_EQ(file.base(), nullptr);
-    EXPECT_TRUE(readAll(file) == model);
 }
 
 // What goes in is never to be found in the sector file, however it is written.

@@ -1,13 +1,18 @@
 #pragma once
 
-// Sealed safes for tests: made with the program's own sealing under small
-// Argon2id settings (quick to open), and made or read by an independent
-// implementation of the layout (Python with PyNaCl).
+// Sealed safes of the first version for tests: the program only reads them,
+// so they are sealed here with libsodium directly (under small Argon2id
+// settings, quick to open), or made and read by an independent implementation
+// of the layout (Python with PyNaCl).
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+namespace quorvane {
+class SealedKey;
+}
 
 namespace quorvane::test {
 
@@ -15,8 +20,12 @@ namespace quorvane::test {
 inline constexpr std::uint32_t QuickPasses = 1;
 inline constexpr std::uint32_t QuickMemoryKiB = 8192;
 
-// Seals container into a sealed safe at path with our own code, under the
-// quick settings and a random salt; throws when that fails.
+// The first-version sealed safe of container under key (its parameters go
+// into the header), with a random stream header.
+std::string sealedBytes(const std::string& container, const SealedKey& key);
+
+// Seals container into a sealed safe at path under the quick settings and a
+// random salt; throws when that fails.
 void writeSealedSafe(const std::filesystem::path& path, const std::string& password,
                      const std::string& container);
 
