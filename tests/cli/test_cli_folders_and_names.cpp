@@ -103,9 +103,9 @@ TEST_F(CliFoldersAndNames, AHostileNameInAReportIsEscaped) {
     const std::string hostile = "\x1b]0;owned\x07\nquorvane-cli: All 2 entries";
     const std::string control = "\xc2\x9b"
                                 "2J";
-    // The first cannot be put in place (its renameat fails; the working
-    // folder is made with renameat2 and keeps working), the second finds
-    // a folder in its way.
+    // The first cannot be put in place (linking or renaming it fails; the
+    // working folder is made with renameat2 and keeps working), the second
+    // finds a folder in its way.
     auto safe = sealSafe({{hostile, "x"}, {control, "y"}});
     const fs::path out = file("out");
     fs::create_directory(out);
@@ -117,9 +117,9 @@ TEST_F(CliFoldersAndNames, AHostileNameInAReportIsEscaped) {
                              "-o",
                              "/dev/null",
                              "-e",
-                             "trace=renameat",
+                             "trace=renameat,linkat",
                              "-e",
-                             "inject=renameat:error=EROFS"};
+                             "inject=renameat,linkat:error=EROFS"};
     RunResult run = cli({"extract", safe.string(), out.string()}, failingRename);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err.find_first_of("\x1b\x07"), std::string::npos) << run.err;
