@@ -158,6 +158,9 @@ inline std::string unsavedWork(bool changes, const std::string& names) {
         what += (what.empty() ? "" : ", and ") + std::string("the files ") + names;
     return what;
 }
+inline constexpr const char* FolderRefusedInPlainSafe =
+    "a folder cannot be made in this folder: a plain safe keeps one flat list of files; a "
+    "sealed safe keeps folders (quorvane-cli seal SAFE)";
 inline constexpr const char* StateFolderGone =
     "the private working folder was removed by another program; the folder closes now";
 // The folder closed by itself: reason as closeReasonText gives it.

@@ -77,6 +77,7 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
         report(errors, lifecycle_text::SafeChangedInPlace);
     };
     folder.onStateFolderGone = [&] { report(errors, clitext::StateFolderGone); };
+    folder.onFolderRefused = [&] { report(errors, clitext::FolderRefusedInPlainSafe); };
     const std::filesystem::path dir = absoluteFolder(invocation.folder);
     std::string reason;
     if (!folder.mount(dir, reason)) {

@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -51,7 +54,8 @@ template <typename Work> auto withFolderHeld(Work&& work) -> decltype(work(serve
     return work(here.folder);
 }
 
-// Paths are "/" or "/NAME": the folder is flat.
+// Paths are "/" or "/NAME", or "/FOLDER/NAME" where the safe keeps a tree:
+// the name is the path below the top.
 std::string nameOf(const char* path) {
     return path != nullptr && path[0] == '/' ? std::string(path + 1) : std::string();
 }
@@ -127,23 +131,49 @@ int getattr(const char* path, struct stat* status, fuse_file_info* info) {
     if (const int failed = withFolder([&](SafeFolder& f) { return f.status(name, file); });
         failed < 0)
         return failed;
-    status->st_mode = S_IFREG | 0600;
-    status->st_nlink = 1;
+    status->st_mode = (file.folder ? S_IFDIR : S_IFREG) | (file.mode & 0700);
+    status->st_nlink = file.folder ? 2 : 1;
     status->st_size = static_cast<off_t>(file.size);
     status->st_blksize = TransferSize;
     status->st_blocks = static_cast<blkcnt_t>((file.size + 511) / 512);
-    status->st_mtime = status->st_ctime = status->st_atime = file.modified;
+    status->st_mtim.tv_sec = file.modified;
+    status->st_mtim.tv_nsec = file.modifiedNanoseconds;
+    status->st_atim = status->st_ctim = status->st_mtim;
     return 0;
 }
 
-int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+// A folder's listing is asked for by its handle (nullpath_ok gives no path):
+// the handle keeps the folder's name, "" for the top.
+int opendir(const char* path, fuse_file_info* info) {
+    info->fh = reinterpret_cast<std::uint64_t>(new std::string(isRoot(path) ? "" : nameOf(path)));
+    return 0;
+}
+
+int releasedir(const char*, fuse_file_info* info) {
+    delete reinterpret_cast<std::string*>(info->fh); // NOLINT(performance-no-int-to-ptr)
+    return 0;
+}
+
+int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* info,
             fuse_readdir_flags) {
-    // Without a path (nullpath_ok) it can only be the folder itself.
-    if (path != nullptr && !isRoot(path))
-        return -ENOTDIR;
+    const auto* opened =
+        info != nullptr && info->fh != 0
+            ? reinterpret_cast<const std::string*>(info->fh) // NOLINT(performance-no-int-to-ptr)
+            : nullptr;
+    const std::string folder = path != nullptr     ? (isRoot(path) ? std::string() : nameOf(path))
+                               : opened != nullptr ? *opened
+                                                   : std::string();
     std::vector<std::string> names;
     if (const int failed = withFolder([&](SafeFolder& f) {
-            names = f.names();
+            if (folder.empty()) {
+                names = f.names();
+                return 0;
+            }
+            SafeFolder::Status status;
+            const int found = f.status(folder, status);
+            if (found < 0 || !status.folder)
+                return found < 0 ? found : -ENOTDIR;
+            names = f.namesIn(folder);
             return 0;
         });
         failed < 0)
@@ -220,9 +250,14 @@ int rename(const char* from, const char* to, unsigned flags) {
     return withFolder([&](SafeFolder& f) { return f.rename(nameOf(from), nameOf(to), flags); });
 }
 
-// One flat folder: no sub-folders, links or special files.
-int mkdir(const char*, mode_t) {
-    return -EPERM;
+// Sub-folders where the safe keeps a tree; a flat safe refuses them (and
+// says why in the log). No links or special files.
+int mkdir(const char* path, mode_t mode) {
+    MountedFolder::Served& here = served();
+    const int made = withFolder([&](SafeFolder& f) { return f.makeFolder(nameOf(path), mode); });
+    if (made == -EPERM)
+        here.folderRefused = true;
+    return made;
 }
 int mknod(const char*, mode_t, dev_t) {
     return -EPERM;
@@ -234,19 +269,42 @@ int link(const char*, const char*) {
     return -EPERM;
 }
 int rmdir(const char* path) {
-    return isRoot(path) ? -EBUSY : -ENOTDIR;
+    if (isRoot(path))
+        return -EBUSY;
+    return withFolder(
+        [&](SafeFolder& f) { return f.keepsTree() ? f.removeFolder(nameOf(path)) : -ENOTDIR; });
 }
 
-// Modes, owners and times are not stored: accepted and left as they are, so
-// that copying with -p or touching a file does not fail.
-int chmod(const char*, mode_t, fuse_file_info*) {
-    return 0;
+// A time as utimensat(2) gives it: the time itself, now, or left alone.
+std::optional<std::pair<std::time_t, long>> timeAsked(const timespec& time) {
+    if (time.tv_nsec == UTIME_OMIT)
+        return std::nullopt;
+    timespec now = time;
+    if (time.tv_nsec == UTIME_NOW)
+        ::clock_gettime(CLOCK_REALTIME, &now);
+    return std::pair{now.tv_sec, now.tv_nsec};
+}
+
+// Owners are not stored: accepted and left as they are. Modes (the owner's
+// bits) and modification times are kept where the safe keeps a tree, and
+// accepted without effect where it does not, so that copying with -p or
+// touching a file does not fail.
+int chmod(const char* path, mode_t mode, fuse_file_info* info) {
+    const std::string name = nameFor(path, info);
+    return withFolder([&](SafeFolder& f) {
+        return f.setStamp(name, handleOf(info), std::nullopt, static_cast<unsigned>(mode));
+    });
 }
 int chown(const char*, uid_t, gid_t, fuse_file_info*) {
     return 0;
 }
-int utimens(const char*, const timespec*, fuse_file_info*) {
-    return 0;
+int utimens(const char* path, const timespec times[2], fuse_file_info* info) {
+    const std::string name = nameFor(path, info);
+    const auto modified = timeAsked(times[1]);
+    if (!modified)
+        return 0;
+    return withFolder(
+        [&](SafeFolder& f) { return f.setStamp(name, handleOf(info), modified, std::nullopt); });
 }
 
 // The space left is the smaller of the disk's (where the safe is written)
@@ -272,7 +330,7 @@ int statfs(const char*, struct statvfs* capacity) {
     capacity->f_blocks = ContainerLimit / Block;
     capacity->f_bfree = capacity->f_bavail = std::min(diskFree, room) / Block;
     capacity->f_files = capacity->f_ffree = capacity->f_favail = 0;
-    capacity->f_namemax = FolderNameLimit;
+    capacity->f_namemax = here.folder.keepsTree() ? 255 : FolderNameLimit;
     return 0;
 }
 
@@ -284,6 +342,8 @@ fuse_operations folderOperations() {
     fuse_operations operations{};
     operations.init = handler::init;
     operations.getattr = handler::getattr;
+    operations.opendir = handler::opendir;
+    operations.releasedir = handler::releasedir;
     operations.readdir = handler::readdir;
     operations.open = handler::open;
     operations.create = handler::create;

@@ -204,6 +204,8 @@ void MountedFolder::afterRequest(bool ending) {
     }
     if (changed && onChange)
         onChange();
+    if (std::exchange(served_.folderRefused, false) && onFolderRefused)
+        onFolderRefused();
     if (safeChanged && onSafeChanged)
         onSafeChanged();
     // At the end, whoever closes the folder asks about them (storeRemaining).

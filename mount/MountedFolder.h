@@ -81,6 +81,9 @@ class MountedFolder {
     // lock tells other programs that this mount is served, is gone: the
     // folder then ends, as if unmounted.
     std::function<void()> onStateFolderGone;
+    // Called on the serving thread when a flat safe refused a sub-folder
+    // (mkdir): the log says why.
+    std::function<void()> onFolderRefused;
     // Called on the serving thread, once, when another program rewrote the
     // safe file under the folder: the session is read-only from then on.
     std::function<void()> onSafeChanged;
@@ -126,6 +129,8 @@ class MountedFolder {
         // Releases that came while the window held the lock, done later by
         // the serving loop: a release is never waited for.
         std::vector<SafeFolder::Handle*> deferredReleases{};
+        // A flat safe refused a folder since the loop last looked.
+        bool folderRefused = false;
     };
 
   private:

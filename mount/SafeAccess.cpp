@@ -190,6 +190,31 @@ int SafeAccess::copyEntry(std::size_t row, StagedFile& staged) {
     return 0;
 }
 
+int SafeAccess::storeAt(StagedFile& staged, const std::string& path, const EntryStamp& stamp) {
+    if (readOnly())
+        return -EROFS;
+    FirstFailure source(staged.parts_->sectors);
+    int failure = 0;
+    const AppendResult result = changeContents(
+        state_,
+        [&](SafeContents& contents) {
+            return contents.addEntry(state_, source, path, staged.length(), stamp,
+                                     OnExisting::Replace);
+        },
+        failure);
+    switch (result) {
+    case AppendResult::Appended:
+        return 0;
+    case AppendResult::TooLarge:
+        return -EFBIG;
+    case AppendResult::SourceUnreadable:
+        return source.failure();
+    case AppendResult::WriteFailed:
+        break;
+    }
+    return failure;
+}
+
 int SafeAccess::store(StagedFile& staged, const std::string& name) {
     if (readOnly())
         return -EROFS;

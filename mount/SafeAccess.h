@@ -7,9 +7,11 @@
 // Not thread-safe: the caller holds the session's lock.
 
 #include "lifecycle/SafeState.h"
+#include "storage/format/ContentEntry.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,24 @@ class SafeAccess {
     // 0 or -errno. A removal torn half-way leaves the session read-only.
     virtual int remove(std::size_t row);
     virtual int rename(std::size_t row, const std::string& name);
+
+    // The tree of a safe that keeps one (a sealed safe of the second
+    // version): folders, paths of "/"-separated parts, times and modes.
+    bool keepsTree() const;
+    // The most bytes of one part of a path (of a name, in a flat safe).
+    std::size_t namePartMost() const;
+    std::optional<ContentEntry> entryAt(const std::string& path) const;
+    std::vector<ContentEntry> entries() const;
+    // Stores staged as the file at path with stamp, replacing a file there,
+    // in one step. 0 or -errno.
+    int storeAt(StagedFile& staged, const std::string& path, const EntryStamp& stamp);
+    int makeFolder(const std::string& path, const EntryStamp& stamp);
+    // An empty folder only. 0 or -errno.
+    int removeFolder(const std::string& path);
+    // A file, or a folder with everything in it, in one step; what is at to
+    // gives way as rename(2) says. 0 or -errno.
+    int move(const std::string& from, const std::string& to);
+    int setStamp(const std::string& path, const EntryStamp& stamp);
 
   private:
     SafeState& state_;

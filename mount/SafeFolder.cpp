@@ -25,6 +25,8 @@ bool SafeFolder::writable() const {
 }
 
 int SafeFolder::status(const std::string& name, Status& status) {
+    if (keepsTree())
+        return treeStatus(name, status);
     const auto row = rowOf(name);
     const auto pending = pending_.find(name);
     if (pending != pending_.end() && pending->second->loaded)
@@ -83,6 +85,8 @@ int SafeFolder::commit(Pending& pending) {
     }
     if (const int loaded = load(pending); loaded < 0)
         return loaded;
+    if (keepsTree())
+        return treeCommit(pending);
     const std::string name = *pending.name;
     const auto old = rowOf(name);
     const std::string storedName = old ? access_.storedName(*old) : name;
@@ -136,7 +140,7 @@ int SafeFolder::open(const std::string& name, int flags, bool create, Handle*& h
     if (known && create && (flags & O_EXCL) != 0)
         return -EEXIST;
     if (!known) {
-        if (const int refused = checkNewName(name); refused < 0)
+        if (const int refused = keepsTree() ? checkTreeName(name) : checkNewName(name); refused < 0)
             return refused;
     }
     if ((wantsWrite || !known) && !writable())

@@ -10,6 +10,7 @@
 // Not thread-safe: the caller holds the session's lock around every call.
 
 #include "mount/SafeAccess.h"
+#include "storage/format/ContentEntry.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -47,9 +49,26 @@ class SafeFolder {
     struct Status {
         std::uint64_t size = 0;
         std::time_t modified = 0;
+        long modifiedNanoseconds = 0;
+        bool folder = false;
+        unsigned mode = 0600; // the owner's bits
     };
     int status(const std::string& name, Status& status);
     std::vector<std::string> names();
+
+    // A safe that keeps a tree: names are paths ("Taxes/2025/return.pdf"),
+    // and folders, times and modes are its own. A flat one refuses a folder
+    // with EPERM and keeps no time.
+    bool keepsTree() const { return access_.keepsTree(); }
+    // The names directly inside folder ("" is the top).
+    std::vector<std::string> namesIn(const std::string& folder);
+    int makeFolder(const std::string& path, unsigned mode);
+    int removeFolder(const std::string& path);
+    // Seconds and nanoseconds of the modification time, or a new mode (the
+    // owner's bits); of a file or a folder. handle: an open file's own.
+    int setStamp(const std::string& path, const Handle* handle,
+                 const std::optional<std::pair<std::time_t, long>>& modified,
+                 const std::optional<unsigned>& mode);
 
     // flags as open(2) gives them; create makes the file when it is missing.
     int open(const std::string& name, int flags, bool create, Handle*& handle);
@@ -107,6 +126,11 @@ class SafeFolder {
 
   private:
     bool writable() const;
+    int treeStatus(const std::string& name, Status& status);
+    int treeCommit(Pending& pending);
+    int treeRename(const std::string& from, const std::string& to);
+    int checkTreeName(const std::string& name);
+    void movePending(const std::string& from, const std::string& to);
     void refreshNames();
     void indexShownNames();
     void keepNames(std::vector<std::optional<std::string>> shownOfRow);

@@ -26,7 +26,11 @@ void SafeFolder::refreshNames() {
     storedNames_.clear();
     for (std::size_t row = 0; row < count; ++row)
         storedNames_.push_back(access_.storedName(row));
-    shownOfRow_ = folderNames(storedNames_);
+    // A tree's paths are unique and are the names themselves.
+    if (keepsTree())
+        shownOfRow_.assign(storedNames_.begin(), storedNames_.end());
+    else
+        shownOfRow_ = folderNames(storedNames_);
     indexShownNames();
 }
 
@@ -46,7 +50,7 @@ void SafeFolder::indexShownNames() {
 // (one per row), with the stored names taken as they now are.
 void SafeFolder::keepNames(std::vector<std::optional<std::string>> shownOfRow) {
     const std::size_t count = access_.entryCount();
-    if (shownOfRow.size() != count) {
+    if (shownOfRow.size() != count || keepsTree()) {
         namesKnown_ = false; // not what was expected: worked out anew
         refreshNames();
         return;
@@ -76,6 +80,8 @@ bool SafeFolder::exists(const std::string& name) {
 }
 
 std::vector<std::string> SafeFolder::names() {
+    if (keepsTree())
+        return namesIn("");
     refreshNames();
     std::vector<std::string> names = shown_;
     for (const auto& [name, pending] : pending_)
@@ -110,6 +116,22 @@ bool SafeFolder::isOpen(const std::string& name) const {
 int SafeFolder::rename(const std::string& from, const std::string& to, unsigned flags) {
     if ((flags & RENAME_EXCHANGE) != 0)
         return -EINVAL;
+    if (keepsTree()) {
+        const bool fromThere = exists(from) || access_.entryAt(from).has_value();
+        if (!fromThere)
+            return -ENOENT;
+        if (const int refused = checkTreeName(to); refused < 0)
+            return refused;
+        if (!writable())
+            return -EROFS;
+        if ((flags & RENAME_NOREPLACE) != 0 && (exists(to) || access_.entryAt(to)))
+            return -EEXIST;
+        if (from == to)
+            return 0;
+        if (entriesHeld_)
+            return -EBUSY;
+        return treeRename(from, to);
+    }
     if (!exists(from))
         return -ENOENT;
     if (const int refused = checkNewName(to); refused < 0)

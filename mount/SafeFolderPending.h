@@ -16,6 +16,9 @@ struct SafeFolder::Pending {
     bool dirty = false;  // written since it was last stored
     int writers = 0;
     int handles = 0;
+    // Time and mode set before it was stored (cp -p sets them on the open
+    // file), given to its entry when it is; none: now, and the old mode.
+    std::optional<EntryStamp> stamp;
 };
 
 } // namespace quorvane

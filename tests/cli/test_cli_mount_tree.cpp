@@ -1,0 +1,272 @@
+// The folder of a sealed safe that keeps a tree: sub-folders, long names and
+// file times, held against a plain directory by a random sequence of the
+// calls programs make, step by step and again after a remount; and the
+// programs people run in it (cp -r, tar x, git). A plain safe refuses a
+// folder and says why.
+
+#include "tests/cli/MountFixture.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quorvane::clitest {
+namespace {
+
+using test::patternBytes;
+
+// path, kind, size, content and (for files whose time was set) the time.
+std::vector<std::string> snapshot(const fs::path& top, const std::set<std::string>& timed) {
+    std::vector<std::string> lines;
+    for (const auto& item : fs::recursive_directory_iterator(top)) {
+        const std::string path = fs::relative(item.path(), top).string();
+        struct stat status {};
+        ::lstat(item.path().c_str(), &status);
+        std::string line = path + (S_ISDIR(status.st_mode) ? " folder" : " file");
+        if (S_ISREG(status.st_mode)) {
+            line += " " + std::to_string(status.st_size) + " " + readFile(item.path());
+            if (timed.count(path) != 0)
+                line += " at " + std::to_string(status.st_mtim.tv_sec) + "." +
+                        std::to_string(status.st_mtim.tv_nsec);
+        }
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// One random step applied alike to both trees; the errno each gave.
+class RandomSteps {
+  public:
+    explicit RandomSteps(unsigned seed) : random_(seed) {}
+
+    std::string describeAndApply(const fs::path& mounted, const fs::path& plain,
+                                 std::pair<int, int>& results) {
+        const std::vector<std::string> files = entriesOf(plain, false);
+        const std::vector<std::string> folders = entriesOf(plain, true);
+        const std::string folder = pick(folders, "");
+        const std::string newPath = (folder.empty() ? "" : folder + "/") + freshName();
+        const std::string file = pick(files, newPath);
+        const std::string any = pick(random_() % 2 != 0 ? files : folders, file);
+        std::string step;
+        std::function<int(const fs::path&)> apply;
+        switch (random_() % 8) {
+        case 0:
+            step = "create " + newPath;
+            apply = [&, bytes = content()](const fs::path& top) {
+                return writeThrough(top / newPath, bytes, O_EXCL);
+            };
+            break;
+        case 1:
+            step = "write " + file;
+            apply = [&, bytes = content(), at = random_() % 5000](const fs::path& top) {
+                const int fd = ::open((top / file).c_str(), O_WRONLY);
+                const bool done = fd >= 0 && ::pwrite(fd, bytes.data(), bytes.size(),
+                                                      static_cast<off_t>(at)) >= 0;
+                const int error = done ? 0 : errno;
+                return (fd >= 0 && ::close(fd) != 0) ? errno : error;
+            };
+            break;
+        case 2:
+            step = "truncate " + file;
+            apply = [&, size = random_() % 3000](const fs::path& top) {
+                return ::truncate((top / file).c_str(), static_cast<off_t>(size)) == 0 ? 0 : errno;
+            };
+            break;
+        case 3:
+            step = "rename " + any + " to " + newPath;
+            apply = [&](const fs::path& top) {
+                return ::rename((top / any).c_str(), (top / newPath).c_str()) == 0 ? 0 : errno;
+            };
+            break;
+        case 4:
+            step = "unlink " + file;
+            apply = [&](const fs::path& top) {
+                return ::unlink((top / file).c_str()) == 0 ? 0 : errno;
+            };
+            break;
+        case 5:
+            step = "mkdir " + newPath;
+            apply = [&](const fs::path& top) {
+                return ::mkdir((top / newPath).c_str(), 0700) == 0 ? 0 : errno;
+            };
+            break;
+        case 6:
+            step = "rmdir " + folder;
+            apply = [&](const fs::path& top) {
+                return ::rmdir((top / (folder.empty() ? "missing" : folder)).c_str()) == 0 ? 0
+                                                                                           : errno;
+            };
+            break;
+        default:
+            step = "utimens " + file;
+            apply = [&, seconds = 1'000'000'000 + random_() % 100'000'000,
+                     nanoseconds = random_() % 1'000'000'000](const fs::path& top) {
+                const timespec times[2] = {
+                    {0, UTIME_OMIT},
+                    {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)}};
+                return ::utimensat(AT_FDCWD, (top / file).c_str(), times, 0) == 0 ? 0 : errno;
+            };
+            if (fs::is_regular_file(plain / file))
+                timed.insert(file);
+            break;
+        }
+        results = {apply(mounted), apply(plain)};
+        // A write or a move changes which files' times are known alike.
+        if (step.starts_with("write") || step.starts_with("truncate") ||
+            step.starts_with("create") || step.starts_with("rename") || step.starts_with("unlink"))
+            forgetTimesOf(step.starts_with("rename") ? any : file);
+        return step;
+    }
+
+    std::set<std::string> timed;
+
+  private:
+    std::vector<std::string> entriesOf(const fs::path& top, bool folders) {
+        std::vector<std::string> found;
+        for (const auto& item : fs::recursive_directory_iterator(top))
+            if (item.is_directory() == folders)
+                found.push_back(fs::relative(item.path(), top).string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    std::string pick(const std::vector<std::string>& from, const std::string& otherwise) {
+        return from.empty() ? otherwise : from[random_() % from.size()];
+    }
+    // Short names mostly, sometimes one of the longest a part may have.
+    std::string freshName() {
+        std::string name = "n" + std::to_string(counter_++);
+        if (random_() % 6 == 0)
+            name += std::string(255 - name.size() - 4, 'x') + ".txt";
+        return name;
+    }
+    std::string content() {
+        return patternBytes(random_() % 6000, static_cast<unsigned>(random_() % 50));
+    }
+    void forgetTimesOf(const std::string& path) {
+        std::erase_if(timed, [&](const std::string& one) {
+            return one == path || one.starts_with(path + "/");
+        });
+    }
+
+    std::mt19937 random_;
+    int counter_ = 0;
+};
+
+class CliMountTree : public CliMount {
+  protected:
+    fs::path sealedSafe() {
+        const fs::path safe = file("tree.cx");
+        const RunResult made = cli({"create", safe.string(), "--sealed"});
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        return safe;
+    }
+};
+
+TEST_F(CliMountTree, ARandomSequenceLeavesTheSameTreeAsAPlainDirectory) {
+    const fs::path safe = sealedSafe();
+    const fs::path plain = box.files() / "plain";
+    fs::create_directories(plain);
+    StartedRun run = mount(safe, folder());
+    RandomSteps steps(20261208);
+    std::map<std::string, int> done; // steps that succeeded, by kind
+    for (int i = 0; i < 250; ++i) {
+        std::pair<int, int> results;
+        const std::string step = steps.describeAndApply(folder(), plain, results);
+        if (results.second == 0)
+            ++done[step.substr(0, step.find(' '))];
+        ASSERT_EQ(results.first, results.second)
+            << "step " << i << ": " << step << ": " << std::strerror(results.first) << " vs "
+            << std::strerror(results.second);
+        ASSERT_EQ(snapshot(folder(), steps.timed), snapshot(plain, steps.timed))
+            << "after step " << i << ": " << step;
+    }
+    RunResult ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    run = mount(safe, folder());
+    EXPECT_EQ(snapshot(folder(), steps.timed), snapshot(plain, steps.timed)) << "after a remount";
+    EXPECT_GT(steps.timed.size(), 0u) << "no time was kept to compare";
+    for (const char* kind :
+         {"create", "write", "truncate", "rename", "unlink", "mkdir", "rmdir", "utimens"})
+        EXPECT_GT(done[kind], 0) << kind << " never succeeded: the sequence tried too little";
+    ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+}
+
+// What people run in such a folder, each checked by its own means and by the
+// tree it leaves, again after a remount.
+TEST_F(CliMountTree, CopiesArchivesAndGitWorkInTheFolder) {
+    const fs::path safe = sealedSafe();
+    const fs::path source = box.files() / "source";
+    fs::create_directories(source / "docs" / "2025");
+    writeFile(source / "docs" / "2025" / (std::string(240, 'L') + ".pdf"), patternBytes(70000, 3));
+    writeFile(source / "docs" / "notes.txt", "notes");
+    writeFile(source / "readme", "readme");
+    fs::create_directories(source / "empty");
+    const fs::path archive = box.files() / "source.tar";
+    ASSERT_EQ(test::runProgram({"tar", "-C", source.string(), "-cf", archive.string(), "."}), 0);
+    StartedRun run = mount(safe, folder());
+    const fs::path copied = folder() / "copied";
+    const fs::path unpacked = folder() / "unpacked";
+    const fs::path repo = folder() / "repo";
+    fs::create_directories(unpacked);
+    const std::string git = "git -c user.name=t -c user.email=t@t";
+    struct Command {
+        const char* what;
+        std::string line;
+    };
+    const Command commands[] = {
+        {"cp -rp", "cp -rp " + source.string() + " " + copied.string()},
+        {"tar x", "tar -C " + unpacked.string() + " -xf " + archive.string()},
+        {"git init", "git init -q " + repo.string()},
+        {"git add and commit", "cp -r " + source.string() + "/. " + repo.string() + " && cd " +
+                                   repo.string() + " && git add -A && " + git +
+                                   " commit -qm first"},
+        {"git status is clean",
+         "cd " + repo.string() + " && test -z \"$(git status --porcelain)\""},
+        {"git log", "cd " + repo.string() + " && git log --oneline | grep -q first"},
+        {"diff of the copy", "diff -r " + source.string() + " " + copied.string()},
+        {"diff of the archive", "diff -r " + source.string() + " " + unpacked.string()},
+    };
+    for (const Command& command : commands)
+        EXPECT_EQ(test::runProgram({"sh", "-c", command.line}), 0) << command.what;
+    std::set<std::string> timed;
+    for (const auto& item : fs::recursive_directory_iterator(source))
+        if (item.is_regular_file())
+            timed.insert(fs::relative(item.path(), source).string());
+    EXPECT_EQ(snapshot(copied, timed), snapshot(source, timed)) << "cp -p keeps the times";
+    const std::vector<std::string> before = snapshot(folder(), {});
+    RunResult ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    run = mount(safe, folder());
+    EXPECT_EQ(snapshot(folder(), {}), before) << "after a remount";
+    EXPECT_EQ(snapshot(copied, timed), snapshot(source, timed)) << "times after a remount";
+    EXPECT_EQ(test::runProgram(
+                  {"sh", "-c",
+                   "cd " + repo.string() +
+                       " && git fsck --no-progress && test -z \"$(git status --porcelain)\""}),
+              0);
+    ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+}
+
+TEST_F(CliMountTree, APlainSafeRefusesAFolderAndSaysWhy) {
+    const fs::path safe = sealSafe({{"a.txt", "alpha"}});
+    StartedRun run = mount(safe, folder());
+    errno = 0;
+    EXPECT_EQ(::mkdir((folder() / "sub").c_str(), 0700), -1);
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(writeThrough(folder() / "b.txt", "bravo"), 0);
+    RunResult ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    EXPECT_TRUE(contains(ended.err, "a plain safe keeps one flat list of files")) << ended.err;
+    EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t5\tb.txt\n");
+}
+
+} // namespace
+} // namespace quorvane::clitest
