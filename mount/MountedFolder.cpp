@@ -153,7 +153,7 @@ void MountedFolder::invalidateKernelView() {
             return;
         }
         names = std::move(shownToKernel_);
-        shownToKernel_ = folder_.names();
+        shownToKernel_ = folder_.allNames();
         names.insert(names.end(), shownToKernel_.begin(), shownToKernel_.end());
     }
     if (notices_.joinable())

@@ -131,6 +131,10 @@ std::string SafeAccess::freeStoredName(const std::string& name) const {
 }
 
 std::uint64_t SafeAccess::entrySize(std::size_t row) const {
+    // The list's row keeps the low 32 bits; a tree's entry has them all.
+    if (keepsTree())
+        if (const auto entry = entryAt(storedName(row)))
+            return entry->size;
     return state_.entryDetails[row].size;
 }
 

@@ -60,6 +60,8 @@ class SafeFolder {
     // and folders, times and modes are its own. A flat one refuses a folder
     // with EPERM and keeps no time.
     bool keepsTree() const { return access_.keepsTree(); }
+    // Every name the kernel may have looked up: in a tree, every path.
+    std::vector<std::string> allNames();
     // The names directly inside folder ("" is the top).
     std::vector<std::string> namesIn(const std::string& folder);
     int makeFolder(const std::string& path, unsigned mode);

@@ -103,6 +103,17 @@ std::vector<std::string> SafeFolder::namesIn(const std::string& folder) {
     return {names.begin(), names.end()};
 }
 
+std::vector<std::string> SafeFolder::allNames() {
+    if (!keepsTree())
+        return names();
+    std::vector<std::string> all;
+    for (const ContentEntry& entry : access_.entries())
+        all.push_back(entry.path);
+    for (const auto& [name, pending] : pending_)
+        all.push_back(name);
+    return all;
+}
+
 // One step: the new content takes the path, replacing the old entry there.
 int SafeFolder::treeCommit(Pending& pending) {
     const std::string name = *pending.name;

@@ -214,6 +214,7 @@ TEST_F(CliMountTree, CopiesArchivesAndGitWorkInTheFolder) {
     const fs::path copied = folder() / "copied";
     const fs::path unpacked = folder() / "unpacked";
     const fs::path repo = folder() / "repo";
+    const fs::path synced = folder() / "synced";
     fs::create_directories(unpacked);
     const std::string git = "git -c user.name=t -c user.email=t@t";
     struct Command {
@@ -230,6 +231,12 @@ TEST_F(CliMountTree, CopiesArchivesAndGitWorkInTheFolder) {
         {"git status is clean",
          "cd " + repo.string() + " && test -z \"$(git status --porcelain)\""},
         {"git log", "cd " + repo.string() + " && git log --oneline | grep -q first"},
+        {"rsync -a", "rsync -a " + source.string() + "/ " + synced.string() + "/"},
+        // Only the owner's mode bits are kept: rsync may set the others
+        // again, but it copies no file.
+        {"a second rsync -a copies nothing",
+         "rsync -a --stats " + source.string() + "/ " + synced.string() +
+             "/ | grep -q 'Number of regular files transferred: 0'"},
         {"diff of the copy", "diff -r " + source.string() + " " + copied.string()},
         {"diff of the archive", "diff -r " + source.string() + " " + unpacked.string()},
     };
@@ -251,6 +258,44 @@ TEST_F(CliMountTree, CopiesArchivesAndGitWorkInTheFolder) {
                    "cd " + repo.string() +
                        " && git fsck --no-progress && test -z \"$(git status --porcelain)\""}),
               0);
+    ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+}
+
+// A file past 4 GiB (sparse here: the bytes at its end) keeps its size and
+// its bytes across a remount, and when it is written again.
+TEST_F(CliMountTree, AFileOverFourGibibytesKeepsItsSizeAndBytes) {
+    const fs::path safe = sealedSafe();
+    constexpr off_t End = (off_t{4} << 30) + 4096;
+    StartedRun run = mount(safe, folder());
+    const int fd = ::open((folder() / "big.bin").c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::pwrite(fd, "the end", 7, End), 7);
+    EXPECT_EQ(::close(fd), 0);
+    RunResult ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    run = mount(safe, folder());
+    EXPECT_EQ(fs::file_size(folder() / "big.bin"), static_cast<std::uintmax_t>(End + 7));
+    const int again = ::open((folder() / "big.bin").c_str(), O_RDONLY);
+    char tail[8] = {};
+    EXPECT_EQ(::pread(again, tail, 7, End), 7);
+    ::close(again);
+    EXPECT_STREQ(tail, "the end");
+    // A write at its start keeps all the rest (the list's row has only the
+    // low 32 bits of the size).
+    EXPECT_EQ(writeThrough(folder() / "big.bin", "THE START", 0), 0);
+    EXPECT_EQ(fs::file_size(folder() / "big.bin"), static_cast<std::uintmax_t>(End + 7));
+    ended = unmount(run, folder());
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    run = mount(safe, folder());
+    EXPECT_EQ(fs::file_size(folder() / "big.bin"), static_cast<std::uintmax_t>(End + 7));
+    const int last = ::open((folder() / "big.bin").c_str(), O_RDONLY);
+    char start[10] = {};
+    EXPECT_EQ(::pread(last, start, 9, 0), 9);
+    EXPECT_EQ(::pread(last, tail, 7, End), 7);
+    ::close(last);
+    EXPECT_STREQ(start, "THE START");
+    EXPECT_STREQ(tail, "the end");
     ended = unmount(run, folder());
     EXPECT_EQ(ended.exitCode, 0) << ended.err;
 }
