@@ -23,7 +23,8 @@ inline constexpr int OpenAsFolder = 32794;
 inline constexpr int Lock = 32795;        // File > Lock, Ctrl+L
 inline constexpr int Preferences = 32796; // Edit > Preferences
 inline constexpr int CloseSafe = 32797;   // File > Close Safe: writes the safe, keeps the window
-inline constexpr int CloseFolder =
-    32798; // Safe Options > Close Folder, and the folder's status line
+// Safe Options > Close Folder, and the folder's status line.
+inline constexpr int CloseFolder = 32798;
+inline constexpr int NewFolder = 32799; // Edit > New Folder, in a sealed safe
 
 } // namespace quorvane::command

@@ -1,6 +1,8 @@
 #include "app/CommandRouting.h"
 
 #include "app/CommandIds.h"
+#include "app/EntryListView.h"
+#include "app/MainWindow.h"
 #include "app/OpenFolder.h"
 #include "dialogs/Dialogs.h"
 #include "entries/Entries.h"
@@ -35,7 +37,24 @@ void closeSafeKeepingWindow(Session& session) {
 } // namespace
 
 bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) {
+    // On a folder's row, Delete and Rename act on the folder; a new folder
+    // goes into the focused one.
+    const auto* window = qobject_cast<MainWindow*>(owner);
+    const std::string focusedFolder =
+        window == nullptr ? std::string()
+                          : window->entryList()->focusedFolder().toUtf8().toStdString();
+    if (!focusedFolder.empty() && (id == command::DeleteFile || id == command::DeleteRow)) {
+        deleteFolder(session, focusedFolder);
+        return true;
+    }
+    if (!focusedFolder.empty() && id == command::RenameFile) {
+        renameFolder(session, focusedFolder);
+        return true;
+    }
     switch (id) {
+    case command::NewFolder:
+        newFolder(session, focusedFolder);
+        return true;
     case command::NewSafe:
         createSafe(session);
         return true;

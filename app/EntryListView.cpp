@@ -37,6 +37,9 @@ EntryListView::EntryListView(QWidget* parent)
     // the arrow keys; a safe without folders shows no arrows at all.
     setRootIsDecorated(false);
     setItemsExpandable(true);
+    // The arrows and the indentation go with the names, where a reader looks
+    // for the folders, not with the numbers.
+    setTreePosition(NameColumn);
     setExpandsOnDoubleClick(true);
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
@@ -188,6 +191,13 @@ void EntryListView::openFoldersOfHits() {
     scheduleDelayedItemsLayout();
     for (const QModelIndex& folder : folders)
         expand(folder);
+}
+
+QString EntryListView::focusedFolder() const {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || entryOf(current) >= 0)
+        return {};
+    return current.data(EntryTreeModel::PathRole).toString();
 }
 
 int EntryListView::focusedRow() const {

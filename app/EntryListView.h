@@ -53,8 +53,10 @@ class EntryListView : public QTreeView {
     void setNameFilter(const QString& text);
     const QString& nameFilter() const { return filter_; }
 
-    // The focused entry (the current row), -1 when there is none.
+    // The focused entry (the current row), -1 when there is none or it is a folder.
     int focusedRow() const;
+    // The whole path of the focused row when it is a folder's, else empty.
+    QString focusedFolder() const;
     // The first selected entry after the given one (-1: from the first), -1 when none.
     int nextSelectedRow(int after) const;
     int selectedCount() const;

@@ -358,7 +358,8 @@ void MainWindow::rememberFocusedRow() {
 
 void MainWindow::showRowMenu(const QPoint& globalPosition) {
     rememberFocusedRow();
-    if (session_.CurrentRow == -1 || ended_ || isBusy_())
+    // A folder's row has the menu too: its Rename and Delete act on the folder.
+    if ((session_.CurrentRow == -1 && entryList_->focusedFolder().isEmpty()) || ended_ || isBusy_())
         return;
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("RowMenu"));

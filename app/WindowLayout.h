@@ -42,8 +42,9 @@ inline constexpr std::array<CommandItem, 6> FileMenu = {{
     {command::Lock, "&Lock"},
     {command::SaveAndExit, "Save && E&xit", "Ctrl+Q"},
 }};
-inline constexpr std::array<CommandItem, 4> EditMenu = {{
+inline constexpr std::array<CommandItem, 5> EditMenu = {{
     {command::AddFile, "&Add File"},
+    {command::NewFolder, "New &Folder", "Ctrl+Shift+N"},
     {command::DeleteFile, "&Delete File", "Del"},
     {command::RenameFile, "&Rename File", "F2"},
     {command::Preferences, "&Preferences..."},

@@ -6,7 +6,9 @@
 #include "storage/files/FileRoutines.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
+#include <set>
 #include <unordered_set>
 
 namespace quorvane {
@@ -80,11 +82,11 @@ class StoredNames {
             taken_.insert(entry.name);
     }
 
-    void noteLastAdded(const SafeState& state, const std::string& path) {
+    void noteLastAdded(const SafeState& state, const std::string& path, const std::string& wanted) {
         if (state.entryDetails.empty())
             return;
         const std::string& stored = state.entryDetails.back().name;
-        if (stored != storedNameOf(path))
+        if (stored != (wanted.empty() ? storedNameOf(path) : wanted))
             cut_.push_back({path, stored});
         if (!taken_.insert(stored).second)
             doubled_.push_back({path, stored});
@@ -101,6 +103,39 @@ class StoredNames {
     std::vector<text::StoredName> cut_;
     std::vector<text::StoredName> doubled_;
 };
+
+// Where the safe keeps folders, a file from a dropped folder is stored under
+// the folder's own name and its path below it ("Album/2024/a.jpg" for
+// ".../Album/2024/a.jpg" when "Album" was dropped); the folders are made
+// first, parents before children. Elsewhere: its own name.
+std::vector<std::string> treePaths(Session& session, const std::vector<std::string>& dropped,
+                                   const std::vector<std::string>& files) {
+    std::vector<std::string> paths(files.size());
+    if (!contentsOf(session.state).keepsTree())
+        return paths;
+    std::set<std::string> folders;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (const std::string& top : dropped) {
+            const std::string parent = std::filesystem::path(top).parent_path().string();
+            if (files[i].rfind(top + "/", 0) != 0)
+                continue;
+            paths[i] = files[i].substr(parent.empty() ? 0 : parent.size() + 1);
+            for (std::string folder = folderOfPath(paths[i]); !folder.empty();
+                 folder = folderOfPath(folder))
+                folders.insert(folder);
+            break;
+        }
+    }
+    EntryStamp stamp;
+    stamp.modifiedSeconds = static_cast<std::int64_t>(std::time(nullptr));
+    stamp.mode = 0700;
+    // In path order a folder comes before what it holds; one that is there
+    // already is used as it is.
+    for (const std::string& folder : folders)
+        if (!contentsOf(session.state).entry(session.state, folder))
+            contentsOf(session.state).makeFolder(session.state, folder, stamp);
+    return paths;
+}
 
 // Ends the indicator over the files of a drop however the drop ends.
 class AddBatch {
@@ -152,6 +187,9 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         if (!measureSource(session, files[i], measured[i], text::NothingOfTheDropAdded))
             return;
     StoredNames names(session.state);
+    const std::vector<std::string> storedPaths = isSafeOpen(session.state)
+                                                     ? treePaths(session, paths, files)
+                                                     : std::vector<std::string>(files.size());
     {
         const AddBatch batch(shell, files.size(), bytes);
         for (int i = 0; i < count; ++i) {
@@ -161,9 +199,11 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
             }
             const SourceFile& source = measured[static_cast<std::size_t>(i)];
             shell.busy.startAddBatchFile(static_cast<std::uint64_t>(i) + 1, source.size);
-            if (!storeSource(session, source, text::addingFileOf(i + 1, count)))
+            if (!storeSource(session, source, text::addingFileOf(i + 1, count),
+                             storedPaths[static_cast<std::size_t>(i)]))
                 return;
-            names.noteLastAdded(session.state, source.path);
+            names.noteLastAdded(session.state, source.path,
+                                storedPaths[static_cast<std::size_t>(i)]);
             // One save per erased file: a file is destroyed only once the safe
             // file holds it, and a failed save ends the drop before anything more
             // is stored that the user would expect to be erased.
@@ -175,6 +215,9 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         }
     }
     names.report(shell);
+    if (isSafeOpen(session.state) && !contentsOf(session.state).keepsTree() && anyFolder(paths))
+        shell.talk.showMessage(text::FoldersLeftOut, text::CaptionNotAdded,
+                               MessageIcon::Information);
 }
 
 } // namespace quorvane

@@ -93,19 +93,19 @@ void reportAppendFailure(Session& session, const SourceFile& source, AppendResul
 
 } // namespace
 
-bool storeSource(Session& session, const SourceFile& source, const std::string& progressText) {
+bool storeSource(Session& session, const SourceFile& source, const std::string& progressText,
+                 const std::string& storedName) {
     Shell& shell = session.shell;
     if (refuseIfReadOnly(session))
         return false;
     shell.busy.ShowProgress(progressText);
-    const std::string storedName = storedNameOf(source.path);
+    const std::string name = storedName.empty() ? storedNameOf(source.path) : storedName;
     const ProgressCallback progress = shell.busy.byteProgress();
     AppendResult result = AppendResult::SourceUnreadable;
     int error = 0;
     const std::unique_ptr<PlainFile> from = PlainFile::open(source.path, O_RDONLY, error);
     const auto append = [&] {
-        result =
-            contentsOf(session.state).add(session.state, *from, storedName, source.size, progress);
+        result = contentsOf(session.state).add(session.state, *from, name, source.size, progress);
     };
     if (from && source.size <= ShortCopyLimit)
         shell.busy.runShortStep(append);

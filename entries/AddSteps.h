@@ -33,7 +33,10 @@ bool measureSource(Session& session, const std::string& path, SourceFile& source
 // Appends the measured source under the busy box with progressText and
 // refreshes the list. On failure the safe is as it was; the user is told why
 // and false comes back.
-bool storeSource(Session& session, const SourceFile& source, const std::string& progressText);
+// storedName, when given, is the name (a path, where the safe keeps folders)
+// to store it under instead of the file's own name.
+bool storeSource(Session& session, const SourceFile& source, const std::string& progressText,
+                 const std::string& storedName = "");
 
 // Writes the open safe's file so that it holds everything stored so far:
 // the working copy is plaintext that a crash or a close without saving throws

@@ -40,6 +40,11 @@ std::string eraseOriginalsQuestion(std::uint64_t count, std::uint64_t bytes) {
            " in all.";
 }
 
+std::string deleteFolderQuestion(const std::string& path, std::size_t files) {
+    return "Delete the folder " + printableName(path) + " and the " + groupedCount(files) +
+           (files == 1 ? " file" : " files") + " in it?";
+}
+
 std::string storedNamesReport(const std::vector<StoredName>& cut,
                               const std::vector<StoredName>& doubled) {
     std::string summary;

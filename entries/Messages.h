@@ -76,6 +76,20 @@ std::string eraseOriginalsQuestion(std::uint64_t count, std::uint64_t bytes);
 // While the dropped folders are gone through.
 inline constexpr const char* LookingAtDrop = "Looking at the dropped files...";
 
+// Folders.
+inline constexpr const char* CaptionDeleteFolder = "Delete Folder";
+inline constexpr const char* FoldersOnlyInSealedSafes =
+    "This safe keeps one flat list of files and no folders. A sealed safe keeps folders: Safe "
+    "Options > Seal Safe... makes this one sealed.";
+inline constexpr const char* FoldersLeftOut =
+    "The dropped folders were not kept: this safe holds one flat list, so their files were "
+    "added side by side. A sealed safe keeps folders (Safe Options > Seal Safe...).";
+inline constexpr const char* FolderNotMade = "The folder could not be made:";
+inline constexpr const char* FolderNotDeleted = "The folder could not be deleted:";
+inline constexpr const char* FolderNotRenamed = "The folder could not be renamed:";
+// "Delete the folder "Taxes" and the 12 files in it?"
+std::string deleteFolderQuestion(const std::string& path, std::size_t files);
+
 // After an add: the names that the safe keeps other than the files had them.
 struct StoredName {
     std::string path;   // the file added

@@ -30,8 +30,14 @@ void renameFile(Session& session) {
         shell.talk.showMessage(refusal, text::CaptionError, MessageIcon::Error);
         return;
     }
+    // In a safe that keeps folders, the file stays in its folder.
+    const std::string folder =
+        folderOfPath(state.entryDetails[static_cast<std::size_t>(session.CurrentRow)].name);
+    const std::string target = folder.empty() || !contentsOf(state).keepsTree()
+                                   ? newEntryName
+                                   : folder + "/" + newEntryName;
     const bool written =
-        contentsOf(state).rename(state, static_cast<std::size_t>(session.CurrentRow), newEntryName);
+        contentsOf(state).rename(state, static_cast<std::size_t>(session.CurrentRow), target);
     // A vault changes names only in memory until the save: a refused rename
     // leaves it whole, and the session goes on.
     if (!written && state.vault) {

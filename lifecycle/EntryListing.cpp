@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvane {
@@ -45,6 +47,36 @@ EntryRow rowOf(const SafeState& state, std::size_t i) {
             sizeText(state.entryDetails[i].size)};
 }
 
+// "2025-06-01 12:00", in local time.
+std::string modifiedText(const EntryStamp& stamp) {
+    const auto seconds = static_cast<std::time_t>(stamp.modifiedSeconds);
+    std::tm local{};
+    char text[32];
+    if (localtime_r(&seconds, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0)
+        return "";
+    return text;
+}
+
+// Where the safe keeps folders and times, each file's row gets its time,
+// and each folder a row of its own (so that an empty one shows too).
+void addTreeDetails(SafeState& state, std::vector<EntryRow>& rows) {
+    SafeContents& contents = contentsOf(state);
+    if (!contents.keepsTree())
+        return;
+    const std::vector<ContentEntry> entries = contents.entries(state);
+    std::unordered_map<std::string, const EntryStamp*> stamps;
+    for (const ContentEntry& entry : entries)
+        if (entry.kind == ContentKind::File)
+            stamps.emplace(entry.path, &entry.stamp);
+    for (EntryRow& row : rows)
+        if (const auto found = stamps.find(row.name); found != stamps.end())
+            row.modified = modifiedText(*found->second);
+    for (const ContentEntry& entry : entries)
+        if (entry.kind == ContentKind::Folder)
+            rows.push_back({"", entry.path, "", modifiedText(entry.stamp), true});
+}
+
 } // namespace
 
 void showEntryList(SafeState& state, Shell& shell) {
@@ -55,12 +87,18 @@ void showEntryList(SafeState& state, Shell& shell) {
     rows.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
         rows.push_back(rowOf(state, i));
+    addTreeDetails(state, rows);
     shell.list.showRows(std::move(rows));
 }
 
 void showAddedRow(SafeState& state, Shell& shell) {
-    if (!state.indexRows.empty() && state.indexRows.size() == state.entryDetails.size())
-        shell.list.appendRow(rowOf(state, state.indexRows.size() - 1));
+    if (state.indexRows.empty() || state.indexRows.size() != state.entryDetails.size())
+        return;
+    EntryRow row = rowOf(state, state.indexRows.size() - 1);
+    if (contentsOf(state).keepsTree())
+        if (const auto entry = contentsOf(state).entry(state, row.name))
+            row.modified = modifiedText(entry->stamp);
+    shell.list.appendRow(std::move(row));
 }
 
 void refreshEntryList(SafeState& state, Shell& shell) {

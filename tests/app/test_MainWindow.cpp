@@ -156,6 +156,7 @@ TEST_F(MainWindowTest, MenuBarHasTheFourMenusWithTheirItemsTextsAndIds) {
           {"Save && E&xit", 105}}},
         {"&Edit",
          {{"&Add File", 32778},
+          {"New &Folder", 32799},
           {"&Delete File", 32780},
           {"&Rename File", 32773},
           {"&Preferences...", 32796}}},

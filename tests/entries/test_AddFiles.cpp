@@ -410,8 +410,10 @@ TEST_F(DroppedFiles, AFolderAddsItsRegularFilesAndListsWhatItLeavesOut) {
     EXPECT_EQ(shell.events[0], "progress:Looking at the dropped files...");
     EXPECT_EQ(shell.events[2], askEraseAll("These are 4 files, 9 B"));
     EXPECT_EQ(shell.events[3], passedOver);
-    // The second a.jpg is told of once, after the last file went in.
-    EXPECT_EQ(shell.events.back(),
+    // The second a.jpg is told of once, after the last file went in; then
+    // that a plain safe kept no folders.
+    EXPECT_EQ(shell.events.back(), "message:Not Added:" + std::string(text::FoldersLeftOut));
+    EXPECT_EQ(shell.events[shell.events.size() - 2],
               "message:Stored Names:1 stored name is one that another entry has too:\n" +
                   (folder / "b-sub" / "deeper" / "a.jpg").string() +
                   ": stored as a.jpg, which another entry already has");

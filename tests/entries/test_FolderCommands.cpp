@@ -1,0 +1,132 @@
+// Folders in a sealed safe, one step after another on the same safe: a
+// dropped folder keeps its tree, a new folder, a file renamed in its
+// folder, a folder renamed and deleted (asked first); a plain safe keeps
+// its flat list and says why.
+
+#include "entries/Messages.h"
+#include "lifecycle/Lifecycle.h"
+#include "tests/entries/EntriesFixture.h"
+
+#include <algorithm>
+
+namespace quorvane::test {
+namespace {
+
+namespace text = entries_text;
+
+using FolderCommands = EntriesTest;
+
+// "F path" for a folder, "path" for a file, in the safe's order of paths.
+std::vector<std::string> tree(SafeState& state) {
+    std::vector<std::string> shown;
+    for (const ContentEntry& entry : contentsOf(state).entries(state))
+        shown.push_back((entry.kind == ContentKind::Folder ? "F " : "") + entry.path);
+    return shown;
+}
+
+TEST_F(FolderCommands, StepsOnASealedSafe) {
+    shell.newSafePickerAnswers.push_back((root / "sealed.cx").string());
+    shell.passwordAnswers.push_back("pw");
+    createSafe(session, SafeFormat::Sealed);
+    ASSERT_TRUE(isSafeOpen(state));
+    ASSERT_TRUE(contentsOf(state).keepsTree());
+    std::filesystem::create_directories(sources / "Album" / "Kyoto");
+    writeFile(sources / "Album" / "a.jpg", "aaa");
+    writeFile(sources / "Album" / "Kyoto" / "a.jpg", "kyoto");
+
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::vector<std::string> tree;
+        std::vector<std::string> messages; // "caption:text"
+    };
+    const std::vector<Step> steps = {
+        {"a dropped folder keeps its tree; the same name in two folders is no double",
+         [&] {
+             shell.yesNoAnswers = {false};
+             addDroppedFiles(session, {(sources / "Album").string()});
+         },
+         {"F Album", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
+         {}},
+        {"a new folder inside the focused one",
+         [&] {
+             shell.renameAnswers.push_back("Empty");
+             newFolder(session, "Album");
+         },
+         {"F Album", "F Album/Empty", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
+         {}},
+        {"a file renamed stays in its folder",
+         [&] {
+             const auto& details = state.entryDetails;
+             const auto row = std::find_if(details.begin(), details.end(), [](const auto& e) {
+                 return e.name == "Album/Kyoto/a.jpg";
+             });
+             ASSERT_NE(row, details.end());
+             shell.focused = static_cast<int>(row - details.begin());
+             shell.renameAnswers.push_back("temple.jpg");
+             renameFile(session);
+         },
+         {"F Album", "F Album/Empty", "F Album/Kyoto", "Album/Kyoto/temple.jpg", "Album/a.jpg"},
+         {}},
+        {"a folder renamed takes what it holds along",
+         [&] {
+             shell.renameAnswers.push_back("Japan");
+             renameFolder(session, "Album/Kyoto");
+         },
+         {"F Album", "F Album/Empty", "F Album/Japan", "Album/Japan/temple.jpg", "Album/a.jpg"},
+         {}},
+        {"a folder's name that is taken is refused with the reason",
+         [&] {
+             shell.renameAnswers.push_back("Japan");
+             renameFolder(session, "Album/Empty");
+         },
+         {"F Album", "F Album/Empty", "F Album/Japan", "Album/Japan/temple.jpg", "Album/a.jpg"},
+         {std::string("Error:") + text::FolderNotRenamed + " " + std::strerror(EEXIST)}},
+        {"No to the question keeps the folder",
+         [&] {
+             shell.yesNoAnswers = {false};
+             deleteFolder(session, "Album");
+         },
+         {"F Album", "F Album/Empty", "F Album/Japan", "Album/Japan/temple.jpg", "Album/a.jpg"},
+         {}},
+        {"Yes deletes it with everything in it",
+         [&] {
+             shell.yesNoAnswers = {true};
+             deleteFolder(session, "Album");
+         },
+         {},
+         {}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        shell.clearRecords();
+        step.act();
+        EXPECT_EQ(tree(state), step.tree);
+        std::vector<std::string> told;
+        for (const auto& message : shell.messages)
+            told.push_back(message.caption + ":" + message.text);
+        EXPECT_EQ(told, step.messages);
+    }
+    EXPECT_EQ(shell.rows.size(), 0u) << "the list follows";
+}
+
+TEST_F(FolderCommands, APlainSafeKeepsItsFlatListAndSaysWhy) {
+    openEmptySafe();
+    std::filesystem::create_directories(sources / "Album");
+    writeFile(sources / "Album" / "a.jpg", "aaa");
+    shell.yesNoAnswers = {false};
+    addDroppedFiles(session, {(sources / "Album").string()});
+    ASSERT_EQ(shell.rows.size(), 1u);
+    EXPECT_EQ(shell.rows[0].name, "a.jpg");
+    ASSERT_FALSE(shell.messages.empty());
+    EXPECT_EQ(shell.messages.back().text, text::FoldersLeftOut);
+
+    shell.clearRecords();
+    newFolder(session, "");
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].text, text::FoldersOnlyInSealedSafes);
+    EXPECT_TRUE(shell.renameAnswers.empty()) << "nothing is asked first";
+}
+
+} // namespace
+} // namespace quorvane::test
