@@ -216,11 +216,24 @@ void EntryListView::selectEntry(int entry) {
 
 const std::vector<int>& EntryListView::selectedEntries() const {
     if (!selectedEntries_) {
+        // A selected folder stands for every file below it that is shown
+        // (Extract takes them all); a file selected beside it counts once.
         std::vector<int> entries;
+        std::vector<QModelIndex> toVisit;
         for (const QModelIndex& index : selectionModel()->selectedRows())
-            if (const int entry = entryOf(index); entry >= 0)
+            toVisit.push_back(index);
+        while (!toVisit.empty()) {
+            const QModelIndex index = toVisit.back();
+            toVisit.pop_back();
+            if (const int entry = entryOf(index); entry >= 0) {
                 entries.push_back(entry);
+                continue;
+            }
+            for (int row = 0; row < order_->rowCount(index); ++row)
+                toVisit.push_back(order_->index(row, 0, index));
+        }
         std::sort(entries.begin(), entries.end());
+        entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
         selectedEntries_ = std::move(entries);
     }
     return *selectedEntries_;

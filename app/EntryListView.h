@@ -57,7 +57,8 @@ class EntryListView : public QTreeView {
     int focusedRow() const;
     // The whole path of the focused row when it is a folder's, else empty.
     QString focusedFolder() const;
-    // The first selected entry after the given one (-1: from the first), -1 when none.
+    // The first selected entry after the given one (-1: from the first), -1
+    // when none; a selected folder stands for the shown files below it.
     int nextSelectedRow(int after) const;
     int selectedCount() const;
     // Moves the focus to an entry's row (none for -1), as a click on it does

@@ -132,8 +132,17 @@ TEST(EntryTree, FoldersAreNoEntriesAndOpenAndClose) {
     EXPECT_FALSE(list.isExpanded(wedding));
     list.setCurrentIndex(wedding);
     EXPECT_EQ(list.focusedRow(), -1);
+    // Selected, a folder stands for the files below it that are shown.
     list.selectionModel()->select(wedding, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    EXPECT_EQ(list.selectedCount(), 0);
+    EXPECT_EQ(list.selectedCount(), 2);
+    EXPECT_EQ(list.nextSelectedRow(-1), 0);
+    EXPECT_EQ(list.nextSelectedRow(0), 1);
+    list.selectEntry(1); // beside it: still once
+    EXPECT_EQ(list.selectedCount(), 2);
+    list.setNameFilter(QStringLiteral("0002"));
+    EXPECT_EQ(list.selectedCount(), 1) << "a file the filter hides is not taken";
+    list.setNameFilter(QString());
+    list.clearSelection();
     list.expand(wedding);
     EXPECT_TRUE(seen(list, 0));
     list.collapse(wedding);
