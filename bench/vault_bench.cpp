@@ -9,6 +9,7 @@
 // (3 passes over 64 MiB); "argon2id" is one derivation alone, the floor of
 // every step that opens the safe.
 
+#include "storage/files/UniqueFd.h"
 #include "storage/format/sealed/Vault.h"
 
 #include <chrono>
@@ -40,20 +41,23 @@ template <typename Step> Figure inChild(Step step) {
     int fds[2];
     if (::pipe(fds) != 0)
         std::exit(2);
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
     const pid_t child = ::fork();
     if (child == 0) {
-        ::close(fds[0]);
+        readEnd.reset();
         const auto start = std::chrono::steady_clock::now();
         const bool ok = step();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const ssize_t written = ::write(fds[1], &seconds, sizeof seconds);
+        const ssize_t written = ::write(writeEnd.get(), &seconds, sizeof seconds);
         ::_exit(ok && written == sizeof seconds ? 0 : 1);
     }
-    ::close(fds[1]);
+    // Our copy of the write end goes first: a child that dies before writing
+    // then ends the read with nothing instead of leaving it waiting.
+    writeEnd.reset();
     Figure figure;
-    const ssize_t got = ::read(fds[0], &figure.seconds, sizeof figure.seconds);
-    ::close(fds[0]);
+    const ssize_t got = ::read(readEnd.get(), &figure.seconds, sizeof figure.seconds);
     int status = 0;
     rusage usage{};
     ::wait4(child, &status, 0, &usage);

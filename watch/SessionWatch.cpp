@@ -1,5 +1,7 @@
 #include "watch/SessionWatch.h"
 
+#include "storage/files/UniqueFd.h"
+
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
@@ -75,7 +77,7 @@ struct SessionWatch::Buses {
     bool logind = false;
     std::vector<std::string> screenSavers; // the names present at the start
     std::vector<CloseReason> reasons;
-    int inhibitor = -1;
+    UniqueFd inhibitor; // logind's delay lasts until this descriptor is closed
 
     BusPtr open(int (*opener)(sd_bus**)) const {
         sd_bus* bus = nullptr;
@@ -234,26 +236,23 @@ std::string SessionWatch::describe() const {
 
 void SessionWatch::holdSleepDelay() {
     Buses& buses = *buses_;
-    if (buses.inhibitor >= 0 || !buses.system || !buses.sources.sleep || !buses.logind)
+    if (buses.inhibitor || !buses.system || !buses.sources.sleep || !buses.logind)
         return;
     MessagePtr reply =
         call(buses.system.get(), Logind, LogindPath, LogindManager, "Inhibit", "ssss", "sleep",
              "Quorvane", "An open safe is written and closed before sleep", "delay");
     int fd = -1;
     if (reply && sd_bus_message_read(reply.get(), "h", &fd) >= 0 && fd >= 0)
-        buses.inhibitor = ::fcntl(fd, F_DUPFD_CLOEXEC, 3); // the reply owns its own
+        buses.inhibitor.reset(::fcntl(fd, F_DUPFD_CLOEXEC, 3)); // the reply owns its own
     pump();
 }
 
 void SessionWatch::releaseSleepDelay() {
-    if (buses_->inhibitor < 0)
-        return;
-    ::close(buses_->inhibitor);
-    buses_->inhibitor = -1;
+    buses_->inhibitor.reset();
 }
 
 bool SessionWatch::holdsSleepDelay() const {
-    return buses_->inhibitor >= 0;
+    return buses_->inhibitor.valid();
 }
 
 } // namespace quorvane

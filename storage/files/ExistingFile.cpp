@@ -1,5 +1,7 @@
 #include "storage/files/ExistingFile.h"
 
+#include "storage/files/UniqueFd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,23 +14,6 @@ namespace quorvane {
 namespace {
 
 constexpr std::size_t CompareBlock = 1 << 20;
-
-// The existing file, opened without following a link, closed with this.
-class OpenedExisting {
-  public:
-    OpenedExisting(int folder, const std::string& name)
-        : fd_(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
-    ~OpenedExisting() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    OpenedExisting(const OpenedExisting&) = delete;
-    OpenedExisting& operator=(const OpenedExisting&) = delete;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Up to count bytes at offset, through short reads; -1 on an error.
 std::int64_t readAt(int fd, char* into, std::size_t count, std::uint64_t offset) {
@@ -80,11 +65,12 @@ ExistingFile lookAtExisting(const ExtractFolder& folder, const std::string& name
 
 bool holdsEntryBytes(ExtractFolder& folder, const std::string& name, std::uint64_t size,
                      const EntryReader& readEntry) {
-    const OpenedExisting existing(folder.fd(), name);
+    // Opened without following a link: a link there is never taken for the entry.
+    const UniqueFd existing(::openat(folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
-    if (existing.fd() < 0 || ::fstat(existing.fd(), &status) != 0 || !S_ISREG(status.st_mode) ||
+    if (!existing || ::fstat(existing.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         static_cast<std::uint64_t>(status.st_size) != size ||
-        !sameBytes(existing.fd(), size, readEntry))
+        !sameBytes(existing.get(), size, readEntry))
         return false;
     folder.noteWritten(status.st_dev, status.st_ino);
     return true;
