@@ -178,7 +178,7 @@ ExitCode runAdd(CommandRun& run) {
         return ExitCode::Failed;
     UpdatePlan plan;
     if (run.invocation.update) {
-        CliOutcome<UpdatePlan> planned = planUpdate(run.session.state, sources);
+        CliResult<UpdatePlan> planned = planUpdate(run.session.state, sources);
         if (!planned) {
             report(run.errors, planned.failure().message);
             return planned.failure().code;

@@ -15,7 +15,7 @@ constexpr std::size_t CompareBlock = 1 << 20;
 
 // Whether the file holds exactly the entry's bytes; the entry's size was
 // compared already. A file or a working copy that cannot be read fails.
-CliOutcome<bool> sameBytes(SafeState& state, std::size_t row, const SourceFile& source) {
+CliResult<bool> sameBytes(SafeState& state, std::size_t row, const SourceFile& source) {
     int error = 0;
     const auto file = PlainFile::open(source.path, O_RDONLY, error);
     if (!file)
@@ -47,7 +47,7 @@ std::vector<std::size_t> rowsNamed(const SafeState& state, const std::string& na
 
 } // namespace
 
-CliOutcome<UpdatePlan> planUpdate(SafeState& state, const std::vector<SourceFile>& sources) {
+CliResult<UpdatePlan> planUpdate(SafeState& state, const std::vector<SourceFile>& sources) {
     UpdatePlan plan;
     std::set<std::size_t> claimed; // an entry is replaced by one file at most
     for (const SourceFile& source : sources) {
@@ -57,7 +57,7 @@ CliOutcome<UpdatePlan> planUpdate(SafeState& state, const std::vector<SourceFile
         for (std::size_t row : rows) {
             if (state.entryDetails[row].size != source.size)
                 continue;
-            const CliOutcome<bool> compared = sameBytes(state, row, source);
+            const CliResult<bool> compared = sameBytes(state, row, source);
             if (!compared)
                 return compared.failure();
             same = compared.value();

@@ -25,6 +25,6 @@ struct UpdatePlan {
 // their bytes are the same; one whose name several entries have is left out
 // when one of them holds its bytes, else added beside them. A file that
 // cannot be read fails the whole add, as in any add.
-CliOutcome<UpdatePlan> planUpdate(SafeState& state, const std::vector<SourceFile>& sources);
+CliResult<UpdatePlan> planUpdate(SafeState& state, const std::vector<SourceFile>& sources);
 
 } // namespace quorvane

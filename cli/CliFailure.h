@@ -18,10 +18,10 @@ struct CliFailure {
 };
 
 // What a step gives back: its value, or the failure that kept it from one.
-template <typename T> class CliOutcome {
+template <typename T> class CliResult {
   public:
-    CliOutcome(T value) : held_(std::move(value)) {}
-    CliOutcome(CliFailure failure) : held_(std::move(failure)) {}
+    CliResult(T value) : held_(std::move(value)) {}
+    CliResult(CliFailure failure) : held_(std::move(failure)) {}
 
     explicit operator bool() const { return std::holds_alternative<T>(held_); }
     const T& value() const { return std::get<T>(held_); }

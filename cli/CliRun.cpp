@@ -45,7 +45,7 @@ int runWithWorkingDirectory(const Invocation& invocation) {
         return toInt(ExitCode::Failed);
     }
 
-    const CliOutcome<CommandPasswords> passwords = acquirePasswords(invocation);
+    const CliResult<CommandPasswords> passwords = acquirePasswords(invocation);
     // A Ctrl-C at a prompt also ends the line being read: neither the empty
     // password nor an error about it may go on once a signal has come.
     guard.stopHereIfSignalled();
@@ -60,7 +60,7 @@ int runWithWorkingDirectory(const Invocation& invocation) {
 } // namespace
 
 int runCli(const std::vector<std::string>& args) {
-    const CliOutcome<Invocation> parsed = parseCommandLine(args);
+    const CliResult<Invocation> parsed = parseCommandLine(args);
     if (!parsed)
         return usageError(parsed.failure().message);
     const Invocation& invocation = parsed.value();

@@ -59,7 +59,7 @@ std::optional<CliFailure> takeValue(const OptionRow& option, const std::vector<s
     return std::nullopt;
 }
 
-CliOutcome<ScannedArguments> scanArguments(const std::vector<std::string>& args) {
+CliResult<ScannedArguments> scanArguments(const std::vector<std::string>& args) {
     ScannedArguments scanned;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -221,8 +221,8 @@ std::optional<CliCommand> commandOfOptions(const ScannedArguments& scanned) {
 
 } // namespace
 
-CliOutcome<Invocation> parseCommandLine(const std::vector<std::string>& args) {
-    CliOutcome<ScannedArguments> scan = scanArguments(args);
+CliResult<Invocation> parseCommandLine(const std::vector<std::string>& args) {
+    CliResult<ScannedArguments> scan = scanArguments(args);
     if (!scan)
         return scan.failure();
     const ScannedArguments& scanned = scan.value();

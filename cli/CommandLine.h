@@ -12,6 +12,6 @@ namespace quorvane {
 // options (cli/CommandTable) describes them, and checks their shape: operand
 // counts, options that fit the command, numbers that are numbers. A failure
 // is a usage error.
-CliOutcome<Invocation> parseCommandLine(const std::vector<std::string>& args);
+CliResult<Invocation> parseCommandLine(const std::vector<std::string>& args);
 
 } // namespace quorvane

@@ -21,7 +21,7 @@ bool typed(const std::optional<std::string>& file) {
     return !file || typedFromStandardInput(file);
 }
 
-CliOutcome<std::string> askOnce(const std::optional<std::string>& file, const char* prompt) {
+CliResult<std::string> askOnce(const std::optional<std::string>& file, const char* prompt) {
     if (typedFromStandardInput(file))
         return readStandardInputPassword(prompt);
     return file ? readPasswordFile(*file) : readTerminalPassword(prompt);
@@ -48,7 +48,7 @@ struct NewPassword {
 std::optional<CliFailure> refuseEmpty(const NewPassword& asked) {
     if (!typed(asked.file))
         return CliFailure{ExitCode::BadUsage, clitext::emptyPasswordRefused(asked.option)};
-    const CliOutcome<std::string> answer = readTerminalAnswer(clitext::ConfirmEmptyPassword);
+    const CliResult<std::string> answer = readTerminalAnswer(clitext::ConfirmEmptyPassword);
     if (!answer)
         return answer.failure();
     if (isYes(answer.value()))
@@ -59,8 +59,8 @@ std::optional<CliFailure> refuseEmpty(const NewPassword& asked) {
 // From a file the password is taken as it stands; on a terminal (standard
 // input included) it is typed twice, since a typing error there would lock
 // the safe for good.
-CliOutcome<std::string> askNew(const NewPassword& asked) {
-    CliOutcome<std::string> given = askOnce(asked.file, asked.prompt);
+CliResult<std::string> askNew(const NewPassword& asked) {
+    CliResult<std::string> given = askOnce(asked.file, asked.prompt);
     if (!given)
         return given;
     const std::string& password = given.value();
@@ -71,7 +71,7 @@ CliOutcome<std::string> askNew(const NewPassword& asked) {
     }
     if (!typed(asked.file))
         return password;
-    CliOutcome<std::string> repeated = askOnce(asked.file, asked.repeatPrompt);
+    CliResult<std::string> repeated = askOnce(asked.file, asked.repeatPrompt);
     if (!repeated)
         return repeated;
     if (repeated.value() != password)
@@ -81,16 +81,16 @@ CliOutcome<std::string> askNew(const NewPassword& asked) {
 
 } // namespace
 
-CliOutcome<CommandPasswords> acquirePasswords(const Invocation& invocation) {
+CliResult<CommandPasswords> acquirePasswords(const Invocation& invocation) {
     CommandPasswords passwords;
     if (invocation.command != CliCommand::Create) {
-        const CliOutcome<std::string> current =
+        const CliResult<std::string> current =
             askOnce(invocation.passwordFile, clitext::PasswordPrompt);
         if (!current)
             return current.failure();
         passwords.current = current.value();
     }
-    std::optional<CliOutcome<std::string>> next;
+    std::optional<CliResult<std::string>> next;
     if (invocation.command == CliCommand::Create)
         next = askNew({invocation.passwordFile, "--password-file", clitext::PasswordPrompt,
                        clitext::RepeatPasswordPrompt, invocation.allowEmptyPassword});

@@ -15,6 +15,6 @@ struct CommandPasswords {
 };
 
 // The passwords from the password files or the terminal.
-CliOutcome<CommandPasswords> acquirePasswords(const Invocation& invocation);
+CliResult<CommandPasswords> acquirePasswords(const Invocation& invocation);
 
 } // namespace quorvane

@@ -116,7 +116,7 @@ LineEnd readTypedLine(int fd, std::string& line, std::size_t& total) {
 
 // A line longer than LongestLine was cut there; one that long is refused
 // below in any case, since at most one "\r" is dropped from it.
-CliOutcome<std::string> finishPassword(std::string& line, const std::string& tooLong) {
+CliResult<std::string> finishPassword(std::string& line, const std::string& tooLong) {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     if (line.size() > PasswordLimit)
@@ -164,7 +164,7 @@ void echoBackOn() {
 // Echo goes off before the prompt shows: whatever is typed after the prompt
 // is then never echoed, nor thrown away by the switch. The prompt goes to
 // promptFd, the line is read from fd.
-CliOutcome<std::string> readTypedPassword(int fd, int promptFd, const char* prompt) {
+CliResult<std::string> readTypedPassword(int fd, int promptFd, const char* prompt) {
     if (!echoOff(fd, promptFd, prompt))
         return refusal(clitext::NoTerminal);
     writeAll(promptFd, prompt);
@@ -193,7 +193,7 @@ void restoreTerminalEcho() {
     state.active = false;
 }
 
-CliOutcome<std::string> readPasswordFile(const std::string& path) {
+CliResult<std::string> readPasswordFile(const std::string& path) {
     const bool fromStdin = path == "-";
     const std::string source = fromStdin ? clitext::StandardInput : path;
     // Standard input stays open: it is not ours to close.
@@ -214,7 +214,7 @@ CliOutcome<std::string> readPasswordFile(const std::string& path) {
     return finishPassword(line, clitext::firstLineTooLong(source));
 }
 
-CliOutcome<std::string> readTerminalPassword(const char* prompt) {
+CliResult<std::string> readTerminalPassword(const char* prompt) {
     const UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!isTerminal(tty))
         return refusal(clitext::NoTerminal);
@@ -225,7 +225,7 @@ bool standardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
 
-CliOutcome<std::string> readStandardInputPassword(const char* prompt) {
+CliResult<std::string> readStandardInputPassword(const char* prompt) {
     // A shell opens the terminal for reading and writing and hands it on as
     // standard input; one opened for reading only gets the prompt on
     // standard error, which shows on a terminal as well.
@@ -253,7 +253,7 @@ void takeTerminalAgainAfterStop(bool showPrompt) {
         writeAll(state.promptFd, state.prompt.load());
 }
 
-CliOutcome<std::string> readTerminalAnswer(const char* prompt) {
+CliResult<std::string> readTerminalAnswer(const char* prompt) {
     const UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!isTerminal(tty))
         return refusal(clitext::NoTerminal);

@@ -12,18 +12,18 @@ namespace quorvane {
 // depends on every byte taken, so nothing is cut off) and zero bytes. A file
 // is read no further than the longest line a password can come in.
 // A failure is a usage error (exit status 2) with the reason.
-CliOutcome<std::string> readPasswordFile(const std::string& path);
-CliOutcome<std::string> readTerminalPassword(const char* prompt);
+CliResult<std::string> readPasswordFile(const std::string& path);
+CliResult<std::string> readTerminalPassword(const char* prompt);
 
 // Asks a question on the controlling terminal, with echo on, and reads the
 // line typed in answer (without its line ending).
-CliOutcome<std::string> readTerminalAnswer(const char* prompt);
+CliResult<std::string> readTerminalAnswer(const char* prompt);
 
 // Whether standard input is a terminal; a password from "-" is then typed,
 // and read as at the prompt: the prompt shown, echo off, the line read from
 // standard input.
 bool standardInputIsTerminal();
-CliOutcome<std::string> readStandardInputPassword(const char* prompt);
+CliResult<std::string> readStandardInputPassword(const char* prompt);
 
 // For the signal watcher, around a job stop (Ctrl-Z) while a password is being
 // read: the shell then puts its own terminal modes back, echo on, and keeps

@@ -60,7 +60,7 @@ ExistingFileAnswer TerminalShell::askExistingFile(const std::string& path) {
         return {*answers_.existingFile, true};
     progress_.finish();
     const std::string question = clitext::existingFileQuestion(path);
-    for (CliOutcome<std::string> given = readTerminalAnswer(question.c_str()); given;
+    for (CliResult<std::string> given = readTerminalAnswer(question.c_str()); given;
          given = readTerminalAnswer(question.c_str())) {
         const std::string& answer = given.value();
         if (answer.empty()) // Enter, or the end of the terminal's input

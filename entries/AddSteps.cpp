@@ -133,7 +133,7 @@ namespace {
 
 // What to tell the user when the original may not be erased; empty when it
 // was opened to be.
-std::string refusalOf(const SourceFile& source, const OriginalOpening& opening) {
+std::string refusalOf(const SourceFile& source, const OriginalOpenResult& opening) {
     switch (opening.outcome) {
     case OriginalCheck::Opened:
         return "";
@@ -151,7 +151,7 @@ std::string refusalOf(const SourceFile& source, const OriginalOpening& opening) 
 
 // What to tell the user about the overwrite and the unlink, empty when all
 // went well.
-std::string problemOf(const SourceFile& source, const OriginalErasing& erasing) {
+std::string problemOf(const SourceFile& source, const OriginalEraseResult& erasing) {
     switch (erasing.outcome) {
     case OriginalErase::Erased:
         return "";
@@ -175,7 +175,7 @@ void eraseOriginal(Session& session, const SourceFile& source) {
         return;
     }
     shell.busy.ShowProgress(text::RemovingOriginalFile);
-    OriginalErasing erasing;
+    OriginalEraseResult erasing;
     EraseReach reach;
     shell.busy.runBusy([&] {
         // Judged on the descriptor about to be overwritten, and before: the

@@ -133,11 +133,11 @@ void extractRow(Session& session, ExtractFolder& folder, const std::string& fold
     });
     // Our own words for a damaged file, not the working copy's: the other
     // files of the safe still extract.
-    if (result.outcome == TargetOutcome::Failed && contentsOf(state).lastError() == ContentDamaged)
+    if (result.outcome == TargetWrite::Failed && contentsOf(state).lastError() == ContentDamaged)
         result.detail = std::string(text::StoredFileDamaged) + text::IncompleteFileRemoved;
-    if (result.outcome == TargetOutcome::Skipped)
+    if (result.outcome == TargetWrite::Skipped)
         report.skipped.push_back({row, name, result.detail});
-    else if (result.outcome == TargetOutcome::Failed)
+    else if (result.outcome == TargetWrite::Failed)
         report.failed.push_back(
             {row, name, folderPath + "/" + text::escapedName(name) + ": " + result.detail});
     else if (!result.writtenAs.empty())

@@ -32,14 +32,14 @@ TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             bool besideExisting) {
     const PlacementResult placed = placeExtractedFile(folder, name, writeContent, besideExisting);
     const auto skipped = [](const char* why) {
-        return TargetResult{TargetOutcome::Skipped, why, ""};
+        return TargetResult{TargetWrite::Skipped, why, ""};
     };
     const auto failed = [](const std::string& why) {
-        return TargetResult{TargetOutcome::Failed, why, ""};
+        return TargetResult{TargetWrite::Failed, why, ""};
     };
     switch (placed.outcome) {
     case Placement::Placed:
-        return {TargetOutcome::Written, "", placed.placedAs};
+        return {TargetWrite::Written, "", placed.placedAs};
     case Placement::NameNotPlain:
         return skipped(text::NameNotPlain);
     case Placement::NotPlainFile:

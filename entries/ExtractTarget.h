@@ -19,10 +19,10 @@ namespace quorvane {
 // as they are: a new name has no reason to hold one.
 const char* newNameRefusal(const std::string& name);
 
-enum class TargetOutcome { Written, Skipped, Failed };
+enum class TargetWrite { Written, Skipped, Failed };
 
 struct TargetResult {
-    TargetOutcome outcome = TargetOutcome::Failed;
+    TargetWrite outcome = TargetWrite::Failed;
     std::string detail;    // why it was skipped or failed
     std::string writtenAs; // the free name it went under instead of its own, if it did
 };

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int error = 0;
     const std::unique_ptr<PlainFile> safeFile = PlainFile::open(safePath, O_RDONLY, error);
     check(safeFile != nullptr, "cannot open the safe");
-    SafeOpening opening = SafeOpening::ReadFailed;
+    SafeOpenResult opening = SafeOpenResult::ReadFailed;
     const std::unique_ptr<ReadThroughSafe> through =
         ReadThroughSafe::open(safeFile->fd(), plainCipherKey(fuzzKey()), opening, error);
     check((through != nullptr) == !failed, "reading through disagrees with the decryption");

@@ -70,7 +70,7 @@ void createSafe(Session& session, SafeFormat format) {
     // A safe that another program has open must not be replaced under it.
     SafeFileLock existing;
     std::string notLocked;
-    if (existing.acquire(chosen, notLocked) == LockOutcome::Busy) {
+    if (existing.acquire(chosen, notLocked) == LockResult::Busy) {
         showError(shell, lifecycle_text::SafeInUse);
         return;
     }

@@ -25,33 +25,33 @@ void showError(Shell& shell, const std::string& text, const char* caption = life
     shell.talk.showMessage(text, caption, MessageIcon::Error);
 }
 
-enum class DecryptOutcome { Done, Refused, ReadFailed, WriteFailed, Damaged };
+enum class DecryptResult { Done, Refused, ReadFailed, WriteFailed, Damaged };
 
 // A plain safe is read where it is needed: the padding of its last block is
 // checked now (what a whole decryption checks), and the header and index are
 // read through the cipher by the load that follows. Nothing is written.
-DecryptOutcome openPlainSafe(SafeState& state, const std::string& key) {
-    SafeOpening opening = SafeOpening::ReadFailed;
+DecryptResult openPlainSafe(SafeState& state, const std::string& key) {
+    SafeOpenResult opening = SafeOpenResult::ReadFailed;
     int error = 0;
     std::unique_ptr<ReadThroughSafe> base =
         ReadThroughSafe::open(state.safeLock.fd(), plainCipherKey(key), opening, error);
-    if (opening == SafeOpening::NotASafe)
-        return DecryptOutcome::Refused;
+    if (opening == SafeOpenResult::NotASafe)
+        return DecryptResult::Refused;
     if (!base) {
         state.failureReason = std::strerror(error);
-        return DecryptOutcome::ReadFailed;
+        return DecryptResult::ReadFailed;
     }
     state.cipherFailed = false;
     state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state), std::move(base));
-    return DecryptOutcome::Done;
+    return DecryptResult::Done;
 }
 
 // A sealed safe is a chained, authenticated stream: it is checked and
 // decrypted whole into a working copy of its own. Bytes that do not decrypt
 // are Refused; a failed read of the safe or a failed write of the working copy
 // is the system's failure, with its reason in state.failureReason.
-DecryptOutcome openSealedSafe(SafeState& state, const std::string& key,
-                              const ProgressCallback& progress) {
+DecryptResult openSealedSafe(SafeState& state, const std::string& key,
+                             const ProgressCallback& progress) {
     state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state));
     DescriptorInputBuffer safeBytes(state.safeLock.fd());
     std::istream in(&safeBytes);
@@ -63,15 +63,15 @@ DecryptOutcome openSealedSafe(SafeState& state, const std::string& key,
     }
     if (safeBytes.lastError() != 0) {
         state.failureReason = std::strerror(safeBytes.lastError());
-        return DecryptOutcome::ReadFailed;
+        return DecryptResult::ReadFailed;
     }
     if (state.workingCopy->lastError() != 0) {
         state.failureReason = std::strerror(state.workingCopy->lastError());
-        return DecryptOutcome::WriteFailed;
+        return DecryptResult::WriteFailed;
     }
     if (read == SafeRead::KeyFailed || read == SafeRead::Damaged)
-        return read == SafeRead::Damaged ? DecryptOutcome::Damaged : DecryptOutcome::ReadFailed;
-    return state.cipherFailed ? DecryptOutcome::Refused : DecryptOutcome::Done;
+        return read == SafeRead::Damaged ? DecryptResult::Damaged : DecryptResult::ReadFailed;
+    return state.cipherFailed ? DecryptResult::Refused : DecryptResult::Done;
 }
 
 // Whether the locked safe file is a vault (the second sealed version).
@@ -86,7 +86,7 @@ bool isVaultFile(int fd) {
 // contents are read when they are asked for. Its changes are written into
 // the safe file itself, through a descriptor of its own on the locked file.
 // A file this user may not write opens for reading only.
-DecryptOutcome openVaultSafe(SafeState& state) {
+DecryptResult openVaultSafe(SafeState& state) {
     const std::filesystem::path file = descriptorPath(state.safeLock.fd());
     int error = 0;
     bool writable = true;
@@ -97,7 +97,7 @@ DecryptOutcome openVaultSafe(SafeState& state) {
     }
     if (!safe) {
         state.failureReason = std::strerror(error);
-        return DecryptOutcome::ReadFailed;
+        return DecryptResult::ReadFailed;
     }
     vault::Opening opening = vault::Opening::ReadFailed;
     std::unique_ptr<vault::Vault> opened =
@@ -107,18 +107,18 @@ DecryptOutcome openVaultSafe(SafeState& state) {
         state.cipherFailed = false;
         state.readOnly = !writable;
         state.vault = std::make_unique<VaultContents>(std::move(opened));
-        return DecryptOutcome::Done;
+        return DecryptResult::Done;
     case vault::Opening::Damaged:
         state.failureReason.clear(); // our own words say what happened
-        return DecryptOutcome::Damaged;
+        return DecryptResult::Damaged;
     case vault::Opening::ReadFailed:
         state.failureReason = std::strerror(EIO);
-        return DecryptOutcome::ReadFailed;
+        return DecryptResult::ReadFailed;
     case vault::Opening::KeyFailed:
         state.failureReason = lifecycle_text::KeyNotDerived;
-        return DecryptOutcome::ReadFailed;
+        return DecryptResult::ReadFailed;
     default:
-        return DecryptOutcome::Refused;
+        return DecryptResult::Refused;
     }
 }
 
@@ -132,14 +132,14 @@ SealedHeaderRead sealedHeaderOf(int fd) {
 
 // Opens the locked safe file into a working copy, in its format. Whatever
 // was refused leaves no working copy behind.
-DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
-                                 const ProgressCallback& progress) {
+DecryptResult decryptLockedSafe(SafeState& state, const std::string& key,
+                                const ProgressCallback& progress) {
     state.sealedKey.reset();
     state.cipherFailed = true;
-    DecryptOutcome outcome = DecryptOutcome::Refused;
+    DecryptResult outcome = DecryptResult::Refused;
     if (isVaultFile(state.safeLock.fd())) {
         outcome = openVaultSafe(state);
-        if (outcome != DecryptOutcome::Done)
+        if (outcome != DecryptResult::Done)
             discardWorkingCopy(state);
         return outcome;
     }
@@ -154,22 +154,22 @@ DecryptOutcome decryptLockedSafe(SafeState& state, const std::string& key,
     case SealedHeaderRead::ReadFailed:
         break;
     }
-    if (outcome != DecryptOutcome::Done)
+    if (outcome != DecryptResult::Done)
         discardWorkingCopy(state);
     return outcome;
 }
 
-DecryptOutcome decryptIntoWorkingCopy(Session& session) {
+DecryptResult decryptIntoWorkingCopy(Session& session) {
     SafeState& state = session.state;
     const std::string key = derivePasswordKey(state.password);
     ProgressCallback progress = session.shell.busy.byteProgress();
-    DecryptOutcome outcome = DecryptOutcome::Refused;
+    DecryptResult outcome = DecryptResult::Refused;
     session.shell.busy.runBusy([&] {
         try {
             outcome = decryptLockedSafe(state, key, progress);
         } catch (const std::exception& failure) { // e.g. no memory for the buffers
             state.failureReason = failure.what();
-            outcome = DecryptOutcome::WriteFailed;
+            outcome = DecryptResult::WriteFailed;
             discardWorkingCopy(state);
         }
     });
@@ -181,7 +181,7 @@ DecryptOutcome decryptIntoWorkingCopy(Session& session) {
 // the decryption, which refuses it as it always has.
 bool lockSafeFile(Session& session, const std::string& sourcePath) {
     std::string reason;
-    if (session.state.safeLock.acquire(sourcePath, reason) != LockOutcome::Busy)
+    if (session.state.safeLock.acquire(sourcePath, reason) != LockResult::Busy)
         return true;
     session.shell.busy.HideProgress();
     showError(session.shell, lifecycle_text::SafeInUse);
@@ -213,15 +213,15 @@ OpenResult decryptAndList(Session& session, const std::string& sourcePath,
     shell.busy.ShowProgress(progressText);
     if (!lockSafeFile(session, sourcePath))
         return OpenResult::Failed;
-    const DecryptOutcome decrypted =
-        state.safeLock.held() ? decryptIntoWorkingCopy(session) : DecryptOutcome::Refused;
-    if (decrypted == DecryptOutcome::ReadFailed)
+    const DecryptResult decrypted =
+        state.safeLock.held() ? decryptIntoWorkingCopy(session) : DecryptResult::Refused;
+    if (decrypted == DecryptResult::ReadFailed)
         return failedOpen(session, lifecycle_text::SafeNotRead);
-    if (decrypted == DecryptOutcome::WriteFailed)
+    if (decrypted == DecryptResult::WriteFailed)
         return failedOpen(session, lifecycle_text::WorkingCopyNotWritten);
-    if (decrypted == DecryptOutcome::Damaged)
+    if (decrypted == DecryptResult::Damaged)
         return failedOpen(session, lifecycle_text::SealedSafeDamaged);
-    if (decrypted == DecryptOutcome::Refused) {
+    if (decrypted == DecryptResult::Refused) {
         state.safeLock.release();
         shell.busy.HideProgress();
         showError(shell, lifecycle_text::InvalidFileOrPassword);

@@ -14,14 +14,14 @@ SafeRead readSealedSafe(SafeState& state, std::istream& in, std::ostream& plain,
         state.cipherMessage = state.failureReason = message;
         return SafeRead::KeyFailed;
     }
-    const UnsealOutcome outcome = unsealStream(in, plain, *key, message, progress);
-    if (outcome == UnsealOutcome::Done) {
+    const UnsealResult outcome = unsealStream(in, plain, *key, message, progress);
+    if (outcome == UnsealResult::Done) {
         state.cipherFailed = false;
         state.sealedKey = std::move(key);
         return SafeRead::Done;
     }
     state.cipherMessage = message;
-    if (outcome != UnsealOutcome::Damaged)
+    if (outcome != UnsealResult::Damaged)
         return SafeRead::Refused; // read and write failures: the caller knows them by errno
     // Our own words tell the user what happened; no system reason goes below them.
     state.failureReason.clear();

@@ -43,7 +43,7 @@ void noteWorkingCopyFailure(SafeState& state) {
 void readThroughNewSafe(SafeState& state, const std::string& key) {
     if (isSealed(state))
         return;
-    SafeOpening opening = SafeOpening::ReadFailed;
+    SafeOpenResult opening = SafeOpenResult::ReadFailed;
     int error = 0;
     std::unique_ptr<ReadThroughSafe> base =
         ReadThroughSafe::open(state.safeLock.fd(), plainCipherKey(key), opening, error);

@@ -24,17 +24,17 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-OriginalOpening because(OriginalCheck outcome) {
+OriginalOpenResult because(OriginalCheck outcome) {
     return {outcome, 0};
 }
-OriginalOpening failedWith(int error) {
+OriginalOpenResult failedWith(int error) {
     return {OriginalCheck::Failed, error};
 }
 
 } // namespace
 
-OriginalOpening openOriginalToErase(const std::string& path, const SourceSnapshot& before,
-                                    std::uint64_t size, OriginalToErase& original) {
+OriginalOpenResult openOriginalToErase(const std::string& path, const SourceSnapshot& before,
+                                       std::uint64_t size, OriginalToErase& original) {
     // Overwriting through a link would destroy whatever file it points to.
     if (before.symbolicLink)
         return because(OriginalCheck::IsLink);
@@ -65,7 +65,7 @@ OriginalOpening openOriginalToErase(const std::string& path, const SourceSnapsho
     return because(OriginalCheck::Opened);
 }
 
-OriginalErasing eraseAndUnlink(const OriginalToErase& original) {
+OriginalEraseResult eraseAndUnlink(const OriginalToErase& original) {
     for (int pass = 0; pass < 2; ++pass)
         if (int error = SecureEraseOpenFile(original.file.get()); error != 0)
             return {OriginalErase::OverwriteFailed, error, false};

@@ -35,7 +35,7 @@ enum class OriginalCheck {
     Failed,        // error: it could not be opened or looked at
 };
 
-struct OriginalOpening {
+struct OriginalOpenResult {
     OriginalCheck outcome = OriginalCheck::Failed;
     int error = 0; // errno for Failed
 };
@@ -43,8 +43,8 @@ struct OriginalOpening {
 // Opens the file at path to be erased if it may be: still the file of the
 // snapshot `before` (taken before it was stored, size bytes long), no link,
 // and no other name. Only an Opened original can be erased.
-OriginalOpening openOriginalToErase(const std::string& path, const SourceSnapshot& before,
-                                    std::uint64_t size, OriginalToErase& original);
+OriginalOpenResult openOriginalToErase(const std::string& path, const SourceSnapshot& before,
+                                       std::uint64_t size, OriginalToErase& original);
 
 enum class OriginalErase {
     Erased,             // overwritten; deleted says whether its name is gone
@@ -52,7 +52,7 @@ enum class OriginalErase {
     NameNowAnotherFile, // overwritten, but the name now stands for another file: kept
 };
 
-struct OriginalErasing {
+struct OriginalEraseResult {
     OriginalErase outcome = OriginalErase::OverwriteFailed;
     int error = 0;        // errno for OverwriteFailed
     bool deleted = false; // the name is gone (a failed unlink is not reported)
@@ -60,6 +60,6 @@ struct OriginalErasing {
 
 // Two overwrites through the descriptor, then the name is removed if it still
 // names that file.
-OriginalErasing eraseAndUnlink(const OriginalToErase& original);
+OriginalEraseResult eraseAndUnlink(const OriginalToErase& original);
 
 } // namespace quorvane

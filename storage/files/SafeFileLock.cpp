@@ -64,31 +64,31 @@ void SafeFileLock::expectCurrent() {
         identity_ = *current;
 }
 
-LockOutcome SafeFileLock::acquire(const std::filesystem::path& path, std::string& reason) {
+LockResult SafeFileLock::acquire(const std::filesystem::path& path, std::string& reason) {
     release();
     for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (!fd) {
             reason = std::strerror(errno);
-            return LockOutcome::Failed;
+            return LockResult::Failed;
         }
         struct stat status {};
         if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
             reason = S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-            return LockOutcome::Failed;
+            return LockResult::Failed;
         }
         int result = 0;
         do
             result = ::flock(fd.get(), LOCK_EX | LOCK_NB);
         while (result != 0 && errno == EINTR);
         if (result != 0 && errno == EWOULDBLOCK)
-            return LockOutcome::Busy;
+            return LockResult::Busy;
         // A file system without flock (some network and user-space ones)
         // still lets the safe open: the check before every replacement that
         // the file is the one opened guards it there.
         if (result != 0 && !locksUnsupported(errno)) {
             reason = std::strerror(errno);
-            return LockOutcome::Failed;
+            return LockResult::Failed;
         }
         // The holder before us may have renamed a new file over the name
         // between our open and our lock: then we hold a file nobody reads.
@@ -100,11 +100,11 @@ LockOutcome SafeFileLock::acquire(const std::filesystem::path& path, std::string
             ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
             fd_ = std::move(fd);
             identity_ = *locked;
-            return LockOutcome::Locked;
+            return LockResult::Locked;
         }
     }
     reason = std::strerror(EAGAIN);
-    return LockOutcome::Failed;
+    return LockResult::Failed;
 }
 
 } // namespace quorvane

@@ -19,7 +19,7 @@
 
 namespace quorvane {
 
-enum class LockOutcome {
+enum class LockResult {
     Locked,
     Busy,   // another program holds the safe open
     Failed, // the file could not be opened or locked: reason holds why
@@ -37,7 +37,7 @@ class SafeFileLock {
 
     // Opens the file at path for reading and locks it, giving up any lock held
     // before. reason is the system's reason on Failed.
-    LockOutcome acquire(const std::filesystem::path& path, std::string& reason);
+    LockResult acquire(const std::filesystem::path& path, std::string& reason);
     // Takes over fd, already locked, as the held file (after a replacement);
     // the file held before is let go.
     void adopt(UniqueFd fd, const FileIdentity& identity);

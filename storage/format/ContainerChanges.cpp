@@ -67,25 +67,25 @@ bool writeRecordHead(RandomAccessFile& file, std::uint64_t offset, const EntryNa
     return file.writeAt(offset, head, sizeof head);
 }
 
-enum class CopyOutcome { Copied, ReadShort, WriteFailed };
+enum class CopyResult { Copied, ReadShort, WriteFailed };
 
 // Copies size bytes from the start of source to `at`. A source that gives
 // fewer bytes than asked for is a failure, never padded.
-CopyOutcome copyFrom(RandomAccessFile& source, RandomAccessFile& file, std::uint64_t at,
-                     std::uint64_t size, const ProgressCallback& progress) {
+CopyResult copyFrom(RandomAccessFile& source, RandomAccessFile& file, std::uint64_t at,
+                    std::uint64_t size, const ProgressCallback& progress) {
     std::vector<char> buffer = copyBuffer(size);
     reportProgress(progress, 0, size);
     for (std::uint64_t done = 0; done < size;) {
         const auto piece =
             static_cast<std::size_t>(std::min<std::uint64_t>(size - done, buffer.size()));
         if (!source.readAt(done, buffer.data(), piece))
-            return CopyOutcome::ReadShort;
+            return CopyResult::ReadShort;
         if (!file.writeAt(at + done, buffer.data(), piece))
-            return CopyOutcome::WriteFailed;
+            return CopyResult::WriteFailed;
         done += piece;
         reportProgress(progress, done, size);
     }
-    return CopyOutcome::Copied;
+    return CopyResult::Copied;
 }
 
 AppendResult writeAppended(RandomAccessFile& file, const ContainerIndex& index,
@@ -95,11 +95,11 @@ AppendResult writeAppended(RandomAccessFile& file, const ContainerIndex& index,
     const std::uint64_t newIndexOffset = std::uint64_t{index.indexOffset} + EntryHeaderSize + size;
     if (!writeRecordHead(file, index.indexOffset, name, size))
         return AppendResult::WriteFailed;
-    const CopyOutcome copied =
+    const CopyResult copied =
         copyFrom(source, file, index.indexOffset + EntryHeaderSize, size, progress);
-    if (copied != CopyOutcome::Copied)
-        return copied == CopyOutcome::ReadShort ? AppendResult::SourceUnreadable
-                                                : AppendResult::WriteFailed;
+    if (copied != CopyResult::Copied)
+        return copied == CopyResult::ReadShort ? AppendResult::SourceUnreadable
+                                               : AppendResult::WriteFailed;
     std::vector<IndexRow> table = index.indexRows;
     table.push_back({static_cast<std::uint32_t>(rows), index.indexOffset});
     const std::uint64_t newEnd = newIndexOffset + table.size() * IndexRowSize;

@@ -95,31 +95,31 @@ SealedHeaderRead readHeaderBytes(std::istream& in, std::string& header,
 // Where the unsealed pieces go: the output file, or a comparison.
 using PieceSink = std::function<bool(const unsigned char* data, std::size_t count)>;
 
-UnsealOutcome fail(UnsealOutcome outcome, const char* text, std::string& message) {
+UnsealResult fail(UnsealResult outcome, const char* text, std::string& message) {
     message = text;
     return outcome;
 }
 
-UnsealOutcome unsealPieces(std::istream& source, const SealedKey& key, const PieceSink& sink,
-                           std::string& message, const ProgressCallback& progress) {
+UnsealResult unsealPieces(std::istream& source, const SealedKey& key, const PieceSink& sink,
+                          std::string& message, const ProgressCallback& progress) {
     if (!sodiumReady())
-        return fail(UnsealOutcome::Refused, NoSodiumText, message);
+        return fail(UnsealResult::Refused, NoSodiumText, message);
     std::string header;
     SealParameters parameters;
     switch (readHeaderBytes(source, header, parameters)) {
     case SealedHeaderRead::ReadFailed:
-        return fail(UnsealOutcome::ReadFailed, ReadFailedText, message);
+        return fail(UnsealResult::ReadFailed, ReadFailedText, message);
     case SealedHeaderRead::NotSealed:
-        return fail(UnsealOutcome::Refused, NotSealedText, message);
+        return fail(UnsealResult::Refused, NotSealedText, message);
     case SealedHeaderRead::Unacceptable:
-        return fail(UnsealOutcome::Refused, UnacceptableText, message);
+        return fail(UnsealResult::Refused, UnacceptableText, message);
     case SealedHeaderRead::Read:
         break;
     }
     crypto_secretstream_xchacha20poly1305_state state;
     if (crypto_secretstream_xchacha20poly1305_init_pull(&state, bytesOf(header) + StreamHeaderAt,
                                                         key.bytes()) != 0)
-        return fail(UnsealOutcome::Refused, FirstPieceText, message);
+        return fail(UnsealResult::Refused, FirstPieceText, message);
     const std::optional<std::uint64_t> total = remainingBytes(source);
     // The pieces are read by a thread of their own while the one before is opened.
     ReadAheadStream in(source, total);
@@ -129,10 +129,10 @@ UnsealOutcome unsealPieces(std::istream& source, const SealedKey& key, const Pie
     for (bool first = true;; first = false) {
         // A piece that does not open is a wrong password while it is the
         // first (it also carries the header), and damage after that.
-        const UnsealOutcome broken = first ? UnsealOutcome::Refused : UnsealOutcome::Damaged;
+        const UnsealResult broken = first ? UnsealResult::Refused : UnsealResult::Damaged;
         const std::size_t count = readUpTo(in, sealed.data(), sealed.size());
         if (in.bad())
-            return fail(UnsealOutcome::ReadFailed, ReadFailedText, message);
+            return fail(UnsealResult::ReadFailed, ReadFailedText, message);
         if (count == 0)
             return fail(broken, first ? FirstPieceText : NoFinalText, message);
         unsigned long long length = 0;
@@ -142,19 +142,19 @@ UnsealOutcome unsealPieces(std::istream& source, const SealedKey& key, const Pie
                 first ? bytesOf(header) : nullptr, first ? header.size() : 0) != 0)
             return fail(broken, first ? FirstPieceText : LaterPieceText, message);
         if (!sink(plain.data(), static_cast<std::size_t>(length)))
-            return fail(UnsealOutcome::WriteFailed, WriteFailedText, message);
+            return fail(UnsealResult::WriteFailed, WriteFailedText, message);
         done += count;
         if (total)
             reportProgress(progress, done, *total);
         if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) {
             if (atEnd(in))
-                return UnsealOutcome::Done;
-            return in.bad() ? fail(UnsealOutcome::ReadFailed, ReadFailedText, message)
-                            : fail(UnsealOutcome::Damaged, TrailingText, message);
+                return UnsealResult::Done;
+            return in.bad() ? fail(UnsealResult::ReadFailed, ReadFailedText, message)
+                            : fail(UnsealResult::Damaged, TrailingText, message);
         }
         // Our pieces carry no other tag; one that does was not made here.
         if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE)
-            return fail(UnsealOutcome::Damaged, LaterPieceText, message);
+            return fail(UnsealResult::Damaged, LaterPieceText, message);
     }
 }
 
@@ -225,16 +225,16 @@ std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::
     return key;
 }
 
-UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
-                           std::string& message, const ProgressCallback& progress) {
+UnsealResult unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
+                          std::string& message, const ProgressCallback& progress) {
     WriteBehindStream out(sink);
     auto write = [&out](const unsigned char* data, std::size_t count) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
         return static_cast<bool>(out);
     };
-    UnsealOutcome outcome = unsealPieces(in, key, write, message, progress);
-    if (outcome == UnsealOutcome::Done && !out.flush())
-        outcome = fail(UnsealOutcome::WriteFailed, WriteFailedText, message);
+    UnsealResult outcome = unsealPieces(in, key, write, message, progress);
+    if (outcome == UnsealResult::Done && !out.flush())
+        outcome = fail(UnsealResult::WriteFailed, WriteFailedText, message);
     return outcome;
 }
 

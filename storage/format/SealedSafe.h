@@ -93,7 +93,7 @@ std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::
                                               std::uint32_t passes = SealPassesDefault,
                                               std::uint32_t memoryKiB = SealMemoryKiBDefault);
 
-enum class UnsealOutcome {
+enum class UnsealResult {
     Done,
     Refused,     // the header or the first piece does not open: wrong password or no safe
     Damaged,     // a later piece does not authenticate, no final piece, or bytes after it
@@ -103,7 +103,7 @@ enum class UnsealOutcome {
 
 // Unseals the safe read from the start of `in` onto sink with key; what was
 // written before a failure is the caller's to discard. message says why.
-UnsealOutcome unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
-                           std::string& message, const ProgressCallback& progress = {});
+UnsealResult unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
+                          std::string& message, const ProgressCallback& progress = {});
 
 } // namespace quorvane

@@ -53,8 +53,8 @@ ReadThroughSafe::ReadThroughSafe(int fd, const std::string& key)
 ReadThroughSafe::~ReadThroughSafe() = default;
 
 std::unique_ptr<ReadThroughSafe> ReadThroughSafe::open(int fd, const std::string& key,
-                                                       SafeOpening& outcome, int& error) {
-    outcome = SafeOpening::ReadFailed;
+                                                       SafeOpenResult& outcome, int& error) {
+    outcome = SafeOpenResult::ReadFailed;
     error = 0;
     // An open file of its own, not a duplicate: a duplicate would share the
     // lock that the caller holds on the safe, and keep it after its release.
@@ -72,7 +72,7 @@ std::unique_ptr<ReadThroughSafe> ReadThroughSafe::open(int fd, const std::string
     safe->fileSize_ = static_cast<std::uint64_t>(safe->opened_.st_size);
     // An IV, then at least one whole block, and nothing but whole blocks.
     if (safe->fileSize_ < 2 * Block || safe->fileSize_ % Block != 0) {
-        outcome = SafeOpening::NotASafe;
+        outcome = SafeOpenResult::NotASafe;
         return nullptr;
     }
     const std::uint64_t blocks = safe->fileSize_ / Block - 1;
@@ -83,11 +83,11 @@ std::unique_ptr<ReadThroughSafe> ReadThroughSafe::open(int fd, const std::string
     }
     const std::size_t padding = paddingOf(last);
     if (padding == 0) {
-        outcome = SafeOpening::NotASafe;
+        outcome = SafeOpenResult::NotASafe;
         return nullptr;
     }
     safe->length_ = blocks * Block - padding;
-    outcome = SafeOpening::Opened;
+    outcome = SafeOpenResult::Opened;
     return safe;
 }
 

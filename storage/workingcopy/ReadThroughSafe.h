@@ -25,7 +25,7 @@
 
 namespace quorvane {
 
-enum class SafeOpening {
+enum class SafeOpenResult {
     Opened,
     NotASafe,   // too short, not whole blocks, or the padding does not fit the key
     ReadFailed, // the system failed; errno in error
@@ -36,7 +36,7 @@ class ReadThroughSafe : public RandomAccessFile {
     // fd: the safe file (opened again; the caller keeps its own). key: the
     // cipher key's raw bytes.
     static std::unique_ptr<ReadThroughSafe> open(int fd, const std::string& key,
-                                                 SafeOpening& outcome, int& error);
+                                                 SafeOpenResult& outcome, int& error);
     ~ReadThroughSafe() override;
     ReadThroughSafe(const ReadThroughSafe&) = delete;
     ReadThroughSafe& operator=(const ReadThroughSafe&) = delete;

@@ -19,7 +19,7 @@
 namespace quorvane {
 namespace {
 
-CliOutcome<Invocation> parse(const std::string& line) {
+CliResult<Invocation> parse(const std::string& line) {
     std::istringstream words(line);
     std::vector<std::string> args;
     for (std::string word; words >> word;)

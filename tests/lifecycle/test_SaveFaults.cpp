@@ -184,7 +184,7 @@ TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
         const pid_t child = startChild([&] {
             // As a program that has just opened the safe the parent put back.
             std::string notLocked;
-            ASSERT_EQ(state.safeLock.acquire(safe, notLocked), LockOutcome::Locked);
+            ASSERT_EQ(state.safeLock.acquire(safe, notLocked), LockResult::Locked);
             for (;;) {
                 writeSafeFile(session, "saving");
                 shell.clearRecords();

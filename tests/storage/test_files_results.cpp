@@ -110,7 +110,7 @@ TEST(OriginalErase, OpensOnlyTheUnchangedFileOfTheSnapshot) {
         EXPECT_EQ(readFile(dir / "target"), "stays") << c.label;
         if (c.outcome != OriginalCheck::Opened)
             continue;
-        const OriginalErasing erasing = eraseAndUnlink(original);
+        const OriginalEraseResult erasing = eraseAndUnlink(original);
         EXPECT_EQ(erasing.outcome, OriginalErase::Erased);
         EXPECT_TRUE(erasing.deleted);
         EXPECT_FALSE(std::filesystem::exists(path));

@@ -37,23 +37,23 @@ std::string sealed(const std::string& plain, const SealedKey& key) {
 }
 
 // Unseals with a key derived from the file's own header, as opening does.
-UnsealOutcome unsealed(const std::string& safe, const std::string& password, std::string& plain) {
+UnsealResult unsealed(const std::string& safe, const std::string& password, std::string& plain) {
     std::istringstream header(safe);
     SealParameters parameters;
     if (readSealedHeader(header, parameters) != SealedHeaderRead::Read)
-        return UnsealOutcome::Refused;
+        return UnsealResult::Refused;
     SealedKey key;
     std::string message;
     if (!key.derive(password, parameters, message))
-        return UnsealOutcome::Refused;
+        return UnsealResult::Refused;
     std::istringstream in(safe);
     std::ostringstream out;
-    const UnsealOutcome outcome = unsealStream(in, out, key, message);
+    const UnsealResult outcome = unsealStream(in, out, key, message);
     plain = out.str();
     return outcome;
 }
 
-UnsealOutcome unsealed(const std::string& safe, const std::string& password = Password) {
+UnsealResult unsealed(const std::string& safe, const std::string& password = Password) {
     std::string ignored;
     return unsealed(safe, password, ignored);
 }
@@ -75,7 +75,7 @@ TEST_F(SealedSafeTest, RoundTripsEverySizeAroundThePieceBoundaries) {
         const std::string safe = sealed(plain, *key);
         EXPECT_EQ(safe.size(), SealedHeaderSize + c.size + c.pieces * SealedPieceOverhead);
         std::string back;
-        EXPECT_EQ(unsealed(safe, Password, back), UnsealOutcome::Done);
+        EXPECT_EQ(unsealed(safe, Password, back), UnsealResult::Done);
         EXPECT_EQ(back, plain);
     }
 }
@@ -87,9 +87,9 @@ TEST_F(SealedSafeTest, OursAndTheIndependentImplementationOpenEachOthersSafes) {
         const fs::path theirs = folder / "theirs.cx";
         ASSERT_TRUE(test::referenceSeal(theirs, Password, plain, 2, 9000));
         std::string back;
-        EXPECT_EQ(unsealed(readFile(theirs), Password, back), UnsealOutcome::Done);
+        EXPECT_EQ(unsealed(readFile(theirs), Password, back), UnsealResult::Done);
         EXPECT_EQ(back, plain);
-        EXPECT_EQ(unsealed(readFile(theirs), "not it"), UnsealOutcome::Refused);
+        EXPECT_EQ(unsealed(readFile(theirs), "not it"), UnsealResult::Refused);
 
         const fs::path ours = folder / "ours.cx";
         writeFile(ours, sealed(plain, *quickKey()));
@@ -101,9 +101,9 @@ TEST_F(SealedSafeTest, OursAndTheIndependentImplementationOpenEachOthersSafes) {
 TEST_F(SealedSafeTest, EveryWrongPasswordIsRefused) {
     const std::string safe = sealed("a small container", *quickKey());
     for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(unsealed(safe, Password + std::to_string(i)), UnsealOutcome::Refused) << i;
-    EXPECT_EQ(unsealed(safe, Password.substr(1)), UnsealOutcome::Refused);
-    EXPECT_EQ(unsealed(safe, ""), UnsealOutcome::Refused);
+        EXPECT_EQ(unsealed(safe, Password + std::to_string(i)), UnsealResult::Refused) << i;
+    EXPECT_EQ(unsealed(safe, Password.substr(1)), UnsealResult::Refused);
+    EXPECT_EQ(unsealed(safe, ""), UnsealResult::Refused);
 }
 
 // A safe of three pieces (two whole ones and a short last one).
@@ -117,20 +117,20 @@ TEST_F(ChangedSealedSafeTest, OneFlippedByteAnywhereIsRefused) {
     const struct {
         const char* region;
         std::size_t at;
-        UnsealOutcome expected;
+        UnsealResult expected;
     } cases[] = {
-        {"signature", 3, UnsealOutcome::Refused},
-        {"format number", 8, UnsealOutcome::Refused},
-        {"key derivation", 12, UnsealOutcome::Refused},
-        {"passes", 13, UnsealOutcome::Refused},
-        {"memory", 17, UnsealOutcome::Refused},
-        {"salt", 30, UnsealOutcome::Refused},
-        {"stream header", 40, UnsealOutcome::Refused},
-        {"first piece", SealedHeaderSize + 100, UnsealOutcome::Refused},
-        {"first piece's tag", SealedHeaderSize + Piece - 1, UnsealOutcome::Refused},
-        {"second piece", SealedHeaderSize + Piece + 7, UnsealOutcome::Damaged},
-        {"third piece", SealedHeaderSize + 2 * Piece, UnsealOutcome::Damaged},
-        {"last byte", SealedHeaderSize + 2 * Piece + 5 + 16, UnsealOutcome::Damaged},
+        {"signature", 3, UnsealResult::Refused},
+        {"format number", 8, UnsealResult::Refused},
+        {"key derivation", 12, UnsealResult::Refused},
+        {"passes", 13, UnsealResult::Refused},
+        {"memory", 17, UnsealResult::Refused},
+        {"salt", 30, UnsealResult::Refused},
+        {"stream header", 40, UnsealResult::Refused},
+        {"first piece", SealedHeaderSize + 100, UnsealResult::Refused},
+        {"first piece's tag", SealedHeaderSize + Piece - 1, UnsealResult::Refused},
+        {"second piece", SealedHeaderSize + Piece + 7, UnsealResult::Damaged},
+        {"third piece", SealedHeaderSize + 2 * Piece, UnsealResult::Damaged},
+        {"last byte", SealedHeaderSize + 2 * Piece + 5 + 16, UnsealResult::Damaged},
     };
     ASSERT_EQ(safe.size(), SealedHeaderSize + 2 * Piece + 5 + 17);
     for (const auto& c : cases) {
@@ -145,20 +145,20 @@ TEST_F(ChangedSealedSafeTest, ACutOrAnAppendedStreamIsRefused) {
     const struct {
         const char* where;
         std::size_t length;
-        UnsealOutcome expected;
+        UnsealResult expected;
     } cuts[] = {
-        {"inside the header", 40, UnsealOutcome::Refused},
-        {"before the first piece", SealedHeaderSize, UnsealOutcome::Refused},
-        {"inside the first piece", SealedHeaderSize + 1000, UnsealOutcome::Refused},
-        {"after the first piece", SealedHeaderSize + Piece, UnsealOutcome::Damaged},
-        {"inside the second piece", SealedHeaderSize + Piece + 1000, UnsealOutcome::Damaged},
-        {"after the second piece", SealedHeaderSize + 2 * Piece, UnsealOutcome::Damaged},
-        {"one byte short", safe.size() - 1, UnsealOutcome::Damaged},
+        {"inside the header", 40, UnsealResult::Refused},
+        {"before the first piece", SealedHeaderSize, UnsealResult::Refused},
+        {"inside the first piece", SealedHeaderSize + 1000, UnsealResult::Refused},
+        {"after the first piece", SealedHeaderSize + Piece, UnsealResult::Damaged},
+        {"inside the second piece", SealedHeaderSize + Piece + 1000, UnsealResult::Damaged},
+        {"after the second piece", SealedHeaderSize + 2 * Piece, UnsealResult::Damaged},
+        {"one byte short", safe.size() - 1, UnsealResult::Damaged},
     };
     for (const auto& cut : cuts)
         EXPECT_EQ(unsealed(safe.substr(0, cut.length)), cut.expected) << cut.where;
     for (const std::string& extra : {std::string(1, '\0'), safe.substr(SealedHeaderSize, 17)})
-        EXPECT_EQ(unsealed(safe + extra), UnsealOutcome::Damaged) << extra.size();
+        EXPECT_EQ(unsealed(safe + extra), UnsealResult::Damaged) << extra.size();
 }
 
 TEST_F(SealedSafeTest, HeaderValuesOutOfBoundsAreRefusedAsTheyAreRead) {

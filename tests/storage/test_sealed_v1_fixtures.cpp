@@ -59,7 +59,7 @@ TEST(SealedFirstVersionFixtures, EachUnsealsToTheEntriesItWasMadeWith) {
         const fs::path plainPath = folder.path() / "plain";
         {
             std::ofstream plain(plainPath, std::ios::binary | std::ios::trunc);
-            ASSERT_EQ(unsealStream(safe, plain, key, message), UnsealOutcome::Done) << message;
+            ASSERT_EQ(unsealStream(safe, plain, key, message), UnsealResult::Done) << message;
         }
         int error = 0;
         const auto plain = PlainFile::open(plainPath, O_RDONLY, error);

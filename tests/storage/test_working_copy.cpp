@@ -42,11 +42,11 @@ std::unique_ptr<ReadThroughSafe> readThrough(const std::filesystem::path& path,
                                              const std::string& content) {
     test::writeSafe(path, "pw", content);
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    SafeOpening outcome = SafeOpening::ReadFailed;
+    SafeOpenResult outcome = SafeOpenResult::ReadFailed;
     int error = 0;
     auto safe =
         ReadThroughSafe::open(fd.get(), plainCipherKey(derivePasswordKey("pw")), outcome, error);
-    EXPECT_EQ(outcome, SafeOpening::Opened);
+    EXPECT_EQ(outcome, SafeOpenResult::Opened);
     return safe;
 }
 
@@ -137,12 +137,12 @@ TEST(ReadThroughSafe, RefusesWhatDoesNotDecrypt) {
     for (const auto& c : cases) {
         test::writeFile(path, c.bytes);
         const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        SafeOpening outcome = SafeOpening::Opened;
+        SafeOpenResult outcome = SafeOpenResult::Opened;
         int error = 0;
         EXPECT_FALSE(ReadThroughSafe::open(fd.get(), plainCipherKey(derivePasswordKey("pw")),
                                            outcome, error))
             << c.what;
-        EXPECT_EQ(outcome, SafeOpening::NotASafe) << c.what;
+        EXPECT_EQ(outcome, SafeOpenResult::NotASafe) << c.what;
     }
 }
 
