@@ -105,16 +105,13 @@ int fail(const std::string& why) {
 int cipher(bool encrypt, const char* in, const char* out, const std::string& password) {
     std::ifstream input(in, std::ios::binary);
     std::ofstream output(out, std::ios::binary | std::ios::trunc);
-    bool failed = false;
-    std::string message;
     auto start = Clock::now();
-    if (encrypt)
-        encryptSafe(input, output, derivePasswordKey(password), failed, message);
-    else
-        decryptSafe(input, output, derivePasswordKey(password), failed, message);
+    const std::optional<Failure> failed =
+        encrypt ? encryptSafe(input, output, derivePasswordKey(password))
+                : decryptSafe(input, output, derivePasswordKey(password));
     output.close();
     if (failed || !output)
-        return fail(message.empty() ? "write failed" : message);
+        return fail(failed && !failed->detail.empty() ? failed->detail : "write failed");
     std::printf("%.3f\n", secondsSince(start));
     return 0;
 }
@@ -173,8 +170,9 @@ bool saveUnchecked(SafeState& state) {
         state.safePath,
         [&](std::ostream& out, std::string& message) {
             FileInputStream in(*state.workingCopy);
-            bool failed = false;
-            encryptSafe(in, out, key, failed, message);
+            const std::optional<Failure> failed = encryptSafe(in, out, key);
+            if (failed)
+                message = failed->detail;
             return !failed;
         },
         guard);

@@ -45,9 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path safePath = scratchFolder() / "safe";
     writeFile(safePath, data, size);
     std::ofstream plain(plainPath, std::ios::binary | std::ios::trunc);
-    bool failed = false;
-    std::string message;
-    decryptSafe(safe, plain, fuzzKey(), failed, message);
+    const std::optional<Failure> failed = decryptSafe(safe, plain, fuzzKey());
     plain.close();
     // Reading through the safe at random places must agree with the whole
     // decryption: it opens exactly when that succeeds, to the same bytes.
@@ -59,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadThroughSafe::open(safeFile->fd(), plainCipherKey(fuzzKey()), opening, error);
     check((through != nullptr) == !failed, "reading through disagrees with the decryption");
     if (failed) {
-        check(!message.empty(), "a failed decryption without a reason");
+        check(!failed->detail.empty(), "a failed decryption without a reason");
         return 0;
     }
     // IV, then whole blocks of which the padding takes 1 to 16 bytes.

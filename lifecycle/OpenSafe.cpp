@@ -41,7 +41,6 @@ DecryptResult openPlainSafe(SafeState& state, const std::string& key) {
         state.failureReason = std::strerror(error);
         return DecryptResult::ReadFailed;
     }
-    state.cipherFailed = false;
     state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state), std::move(base));
     return DecryptResult::Done;
 }
@@ -71,7 +70,7 @@ DecryptResult openSealedSafe(SafeState& state, const std::string& key,
     }
     if (read == SafeRead::KeyFailed || read == SafeRead::Damaged)
         return read == SafeRead::Damaged ? DecryptResult::Damaged : DecryptResult::ReadFailed;
-    return state.cipherFailed ? DecryptResult::Refused : DecryptResult::Done;
+    return read == SafeRead::Done ? DecryptResult::Done : DecryptResult::Refused;
 }
 
 // Whether the locked safe file is a vault (the second sealed version).
@@ -104,7 +103,6 @@ DecryptResult openVaultSafe(SafeState& state) {
         vault::Vault::open(std::move(safe), state.password, writable, opening);
     switch (opening) {
     case vault::Opening::Opened:
-        state.cipherFailed = false;
         state.readOnly = !writable;
         state.vault = std::make_unique<VaultContents>(std::move(opened));
         return DecryptResult::Done;
@@ -135,7 +133,6 @@ SealedHeaderRead sealedHeaderOf(int fd) {
 DecryptResult decryptLockedSafe(SafeState& state, const std::string& key,
                                 const ProgressCallback& progress) {
     state.sealedKey.reset();
-    state.cipherFailed = true;
     DecryptResult outcome = DecryptResult::Refused;
     if (isVaultFile(state.safeLock.fd())) {
         outcome = openVaultSafe(state);

@@ -23,7 +23,10 @@ bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
     DescriptorInputBuffer safeBytes(fd);
     std::istream safe(&safeBytes);
     plaintext.clear();
-    return safeDecryptsTo(safe, plaintext, key, message);
+    const std::optional<Failure> failed = safeDecryptsTo(safe, plaintext, key);
+    if (failed)
+        message = failed->detail;
+    return !failed;
 }
 
 // The pattern with each "%s" replaced by the next value.
@@ -87,15 +90,12 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
                      const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.busy.byteProgress();
-    state.cipherFailed = false;
     auto writeSafe = [&](std::ostream& out, std::string& message) {
         plaintext.clear();
-        encryptSafe(plaintext, out, key, state.cipherFailed, state.cipherMessage, progress);
-        if (state.cipherFailed) {
-            message = state.cipherMessage;
-            return false;
-        }
-        return true;
+        const std::optional<Failure> failed = encryptSafe(plaintext, out, key, progress);
+        if (failed)
+            message = failed->detail;
+        return !failed;
     };
     ReplaceGuard guard;
     guard.verify = [&](int fd, std::string& message) {

@@ -21,8 +21,7 @@ namespace quorvane {
 // file at target must still be the one lock holds (unchanged since it was
 // opened or last saved), and the lock moves to the new file. The result is
 // false on any failure, and target is then untouched; state.failureReason
-// says why, and state.cipherFailed / cipherMessage report a failure of the
-// cipher itself. whenReplaced runs in the same busy step once the new file
+// says why. whenReplaced runs in the same busy step once the new file
 // is in place (and holds the lock).
 bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
                      const std::string& key, SafeState& state, SafeFileLock* lock,

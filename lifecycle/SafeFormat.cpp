@@ -11,16 +11,14 @@ SafeRead readSealedSafe(SafeState& state, std::istream& in, std::ostream& plain,
     auto key = std::make_unique<SealedKey>();
     std::string message;
     if (!key->derive(state.password, parameters, message)) {
-        state.cipherMessage = state.failureReason = message;
+        state.failureReason = message;
         return SafeRead::KeyFailed;
     }
     const UnsealResult outcome = unsealStream(in, plain, *key, message, progress);
     if (outcome == UnsealResult::Done) {
-        state.cipherFailed = false;
         state.sealedKey = std::move(key);
         return SafeRead::Done;
     }
-    state.cipherMessage = message;
     if (outcome != UnsealResult::Damaged)
         return SafeRead::Refused; // read and write failures: the caller knows them by errno
     // Our own words tell the user what happened; no system reason goes below them.
@@ -33,12 +31,10 @@ SafeRead readSealedSafe(SafeState& state, std::istream& in, std::ostream& plain,
 SafeRead readSafeInItsFormat(SafeState& state, std::istream& in, std::ostream& plain,
                              const std::string& plainKey, const ProgressCallback& progress) {
     state.sealedKey.reset();
-    state.cipherFailed = true;
     SealParameters parameters;
     switch (readSealedHeader(in, parameters)) {
     case SealedHeaderRead::NotSealed:
-        decryptSafe(in, plain, plainKey, state.cipherFailed, state.cipherMessage, progress);
-        return state.cipherFailed ? SafeRead::Refused : SafeRead::Done;
+        return decryptSafe(in, plain, plainKey, progress) ? SafeRead::Refused : SafeRead::Done;
     case SealedHeaderRead::Read:
         return readSealedSafe(state, in, plain, parameters, progress);
     case SealedHeaderRead::Unacceptable: // refused before any work on the key

@@ -31,7 +31,6 @@ inline bool isSealed(const SafeState& state) {
 // plain safe decrypts under plainKey; a sealed one under a key derived from
 // state.password and the safe's own header, which is kept in state.sealedKey
 // once the safe has opened whole. Runs on the busy step: no shell here.
-// Anything but Done leaves state.cipherFailed set.
 SafeRead readSafeInItsFormat(SafeState& state, std::istream& in, std::ostream& plain,
                              const std::string& plainKey, const ProgressCallback& progress);
 

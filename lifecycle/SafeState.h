@@ -32,8 +32,6 @@ struct SafeState : ContainerIndex {
     // The container's view of the working copy, bound anew by contentsOf
     // (the working copy is replaced as a whole by opens, saves and tests).
     std::optional<PlainContents> plainView;
-    bool cipherFailed = false;
-    std::string cipherMessage;
     // The last load left out rows that point outside the working copy.
     bool indexDamaged = false;
     // The last load met a read error of the system (its reason in failureReason).

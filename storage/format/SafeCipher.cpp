@@ -36,21 +36,18 @@ const Byte* bytesOf(const std::string& text) {
 
 // Runs one cipher routine so that nothing escapes it: the step returns false
 // with a message of its own, or the library (or the allocator) throws and its
-// text becomes the message. On success the old message is left as it was.
-template <typename Step>
-void runReported(bool& cipherFailed, std::string& cipherMessage, Step&& step) {
+// text becomes the failure's.
+template <typename Step> std::optional<Failure> runReported(Step&& step) {
     std::string message;
-    bool done = false;
     try {
-        done = step(message);
+        if (step(message))
+            return std::nullopt;
     } catch (const std::exception& error) {
         message = error.what();
     } catch (...) {
         message = UnknownFailure;
     }
-    cipherFailed = !done;
-    if (!done)
-        cipherMessage = message;
+    return Failure{0, message};
 }
 
 // Progress that is only passed on when the total is known.
@@ -261,9 +258,9 @@ std::string fromHexIfHex(const std::string& text) {
 // that happened to consist of hex digits only would shrink to 8 bytes and the
 // safe could not be written or read. The key keeps the hex reading of the
 // block-cipher routines, so that every key opens what it always opened.
-void encryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
-                 std::string& cipherMessage, const ProgressCallback& progress) {
-    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
+std::optional<Failure> encryptSafe(std::istream& in, std::ostream& out, const std::string& key,
+                                   const ProgressCallback& progress) {
+    return runReported([&](std::string& message) {
         if (!streamsReady(in, out, PlainInputNotOpen, message))
             return false;
         rewindToStart(in);
@@ -280,9 +277,9 @@ void encryptSafe(std::istream& in, std::ostream& out, const std::string& key, bo
     });
 }
 
-void decryptSafe(std::istream& in, std::ostream& out, const std::string& key, bool& cipherFailed,
-                 std::string& cipherMessage, const ProgressCallback& progress) {
-    runReported(cipherFailed, cipherMessage, [&](std::string& message) {
+std::optional<Failure> decryptSafe(std::istream& in, std::ostream& out, const std::string& key,
+                                   const ProgressCallback& progress) {
+    return runReported([&](std::string& message) {
         if (!streamsReady(in, out, EncryptedInputNotOpen, message))
             return false;
         rewindToStart(in);

@@ -52,23 +52,18 @@ class ComparingBuffer : public std::streambuf {
 
 } // namespace
 
-bool safeDecryptsTo(std::istream& safe, std::istream& plaintext, const std::string& key,
-                    std::string& message) {
+std::optional<Failure> safeDecryptsTo(std::istream& safe, std::istream& plaintext,
+                                      const std::string& key) {
     rewindToStart(plaintext);
     ComparingBuffer comparison(plaintext);
     std::ostream compared(&comparison);
-    bool failed = false;
-    decryptSafe(safe, compared, key, failed, message);
-    if (comparison.referenceUnreadable()) {
-        message = ReadFailed;
-        return false;
-    }
+    std::optional<Failure> failed = decryptSafe(safe, compared, key);
+    if (comparison.referenceUnreadable())
+        return Failure{0, ReadFailed};
     // A safe that decrypts to fewer bytes than the working copy differs too.
-    if (comparison.differed() || (!failed && plaintext.peek() != std::char_traits<char>::eof())) {
-        message = DecryptsToOtherBytes;
-        return false;
-    }
-    return !failed;
+    if (comparison.differed() || (!failed && plaintext.peek() != std::char_traits<char>::eof()))
+        return Failure{0, DecryptsToOtherBytes};
+    return failed;
 }
 
 } // namespace quorvane

@@ -80,10 +80,7 @@ std::optional<std::string> decryptedSafe(const std::filesystem::path& path,
                                          const std::string& password) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
-    bool failed = false;
-    std::string message;
-    decryptSafe(in, out, derivePasswordKey(password), failed, message);
-    if (failed)
+    if (decryptSafe(in, out, derivePasswordKey(password)))
         return std::nullopt;
     return out.str();
 }
@@ -94,10 +91,7 @@ bool refusesPassword(const std::filesystem::path& safe, const std::string& passw
         throw std::runtime_error("cannot read safe " + safe.string());
     DiscardingBuffer discard;
     std::ostream out(&discard);
-    bool failed = false;
-    std::string message;
-    decryptSafe(in, out, derivePasswordKey(password), failed, message);
-    return failed;
+    return decryptSafe(in, out, derivePasswordKey(password)).has_value();
 }
 
 std::string refusedPasswordFor(const std::filesystem::path& safe, const std::string& base) {
