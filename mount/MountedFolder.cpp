@@ -102,6 +102,7 @@ void MountedFolder::stop(bool force) {
 }
 
 void MountedFolder::entriesChangedOutside() {
+    folder_.namesChangedOutside();
     changedOutside_.store(true);
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto ignored = ::write(wakeFd_.get(), &one, sizeof one);

@@ -12,12 +12,14 @@
 #include "mount/SafeAccess.h"
 #include "storage/format/ContentEntry.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -60,6 +62,10 @@ class SafeFolder {
     // and folders, times and modes are its own. A flat one refuses a folder
     // with EPERM and keeps no time.
     bool keepsTree() const { return access_.keepsTree(); }
+    // The entries were changed from outside (the window; any thread): the
+    // names are worked out anew at the next call. A tree's are trusted
+    // until then, or until the folder changes the entries itself.
+    void namesChangedOutside() { namesStale_.store(true); }
     // Every name the kernel may have looked up: in a tree, every path.
     std::vector<std::string> allNames();
     // The names directly inside folder ("" is the top).
@@ -127,8 +133,13 @@ class SafeFolder {
     bool storesDeferred() const { return storesDeferred_; }
 
   private:
+    void forgetNames() {
+        namesKnown_ = false;
+        treePaths_.reset();
+    }
     bool writable() const;
     int treeStatus(const std::string& name, Status& status);
+    const std::set<std::string>& treePaths();
     int treeCommit(Pending& pending);
     int treeRename(const std::string& from, const std::string& to);
     int checkTreeName(const std::string& name);
@@ -158,6 +169,8 @@ class SafeFolder {
     std::unordered_map<std::string, std::size_t> rows_;
     std::vector<std::string> shown_;
     bool namesKnown_ = false;
+    std::optional<std::set<std::string>> treePaths_;
+    std::atomic<bool> namesStale_{false};
     std::map<std::string, std::shared_ptr<Pending>> pending_;
     std::map<std::string, std::time_t> modified_;
     std::time_t mountedAt_;

@@ -17,7 +17,14 @@ namespace quorvane {
 // has them worked out anew, as extracting all names them; the folder's own
 // changes keep each name on the entry it stood for (see keepNames).
 void SafeFolder::refreshNames() {
+    if (namesStale_.exchange(false))
+        forgetNames();
     const std::size_t count = access_.entryCount();
+    // A tree's names change only through the folder, which forgets them, or
+    // through the window, which says so (forgetNames): comparing every
+    // stored name at every request would cost more than the request.
+    if (keepsTree() && namesKnown_ && storedNames_.size() == count)
+        return;
     bool same = namesKnown_ && storedNames_.size() == count;
     for (std::size_t row = 0; same && row < count; ++row)
         same = storedNames_[row] == access_.storedName(row);
@@ -51,7 +58,7 @@ void SafeFolder::indexShownNames() {
 void SafeFolder::keepNames(std::vector<std::optional<std::string>> shownOfRow) {
     const std::size_t count = access_.entryCount();
     if (shownOfRow.size() != count || keepsTree()) {
-        namesKnown_ = false; // not what was expected: worked out anew
+        forgetNames(); // not what was expected: worked out anew
         refreshNames();
         return;
     }

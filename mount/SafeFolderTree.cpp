@@ -92,10 +92,24 @@ int SafeFolder::treeStatus(const std::string& name, Status& status) {
     return 0;
 }
 
+// Every stored path, sorted, kept until the entries change: a folder's
+// listing then looks only at the paths below it.
+const std::set<std::string>& SafeFolder::treePaths() {
+    refreshNames();
+    if (!treePaths_) {
+        treePaths_.emplace();
+        for (const ContentEntry& entry : access_.entries())
+            treePaths_->insert(entry.path);
+    }
+    return *treePaths_;
+}
+
 std::vector<std::string> SafeFolder::namesIn(const std::string& folder) {
     std::set<std::string> names;
-    for (const ContentEntry& entry : access_.entries())
-        if (const auto part = partInside(entry.path, folder))
+    const std::set<std::string>& paths = treePaths();
+    const std::string prefix = folder.empty() ? std::string() : folder + "/";
+    for (auto at = paths.lower_bound(prefix); at != paths.end() && at->starts_with(prefix); ++at)
+        if (const auto part = partInside(*at, folder))
             names.insert(*part);
     for (const auto& [name, pending] : pending_)
         if (const auto part = partInside(name, folder))
@@ -124,7 +138,7 @@ int SafeFolder::treeCommit(Pending& pending) {
     pending.dirty = false;
     pending.stamp.reset();
     noteChange(name);
-    namesKnown_ = false;
+    forgetNames();
     return 0;
 }
 
@@ -141,6 +155,7 @@ int SafeFolder::makeFolder(const std::string& path, unsigned mode) {
         return -EBUSY;
     if (const int made = access_.makeFolder(path, stampNow(mode)); made < 0)
         return made;
+    forgetNames();
     noteChange(path);
     return 0;
 }
@@ -160,6 +175,7 @@ int SafeFolder::removeFolder(const std::string& path) {
         return -EBUSY;
     if (const int removed = access_.removeFolder(path); removed < 0)
         return removed;
+    forgetNames();
     noteChange(path);
     return 0;
 }
@@ -201,7 +217,7 @@ int SafeFolder::treeRename(const std::string& from, const std::string& to) {
         pending_.erase(replaced);
     }
     movePending(from, to);
-    namesKnown_ = false;
+    forgetNames();
     noteChange(to);
     return 0;
 }
