@@ -41,8 +41,7 @@ bool routeCommand(Session& session, QWidget* owner, int id, OpenFolder* folder) 
     // goes into the focused one.
     const auto* window = qobject_cast<MainWindow*>(owner);
     const std::string focusedFolder =
-        window == nullptr ? std::string()
-                          : window->entryList()->focusedFolder().toUtf8().toStdString();
+        window == nullptr ? std::string() : window->entryList()->focusedFolder();
     if (!focusedFolder.empty() && (id == command::DeleteFile || id == command::DeleteRow)) {
         deleteFolder(session, focusedFolder);
         return true;

@@ -144,8 +144,8 @@ QString EntryListView::entryText(int entry, int column) const {
     return entries_->indexOfEntry(entry, column).data().toString();
 }
 
-QString EntryListView::entryPath(int entry) const {
-    return entries_->indexOfEntry(entry).data(EntryTreeModel::PathRole).toString();
+std::string EntryListView::entryPath(int entry) const {
+    return entries_->indexOfEntry(entry).data(EntryTreeModel::PathRole).toByteArray().toStdString();
 }
 
 void EntryListView::setNameFilter(const QString& text) {
@@ -193,11 +193,11 @@ void EntryListView::openFoldersOfHits() {
         expand(folder);
 }
 
-QString EntryListView::focusedFolder() const {
+std::string EntryListView::focusedFolder() const {
     const QModelIndex current = currentIndex();
     if (!current.isValid() || entryOf(current) >= 0)
         return {};
-    return current.data(EntryTreeModel::PathRole).toString();
+    return current.data(EntryTreeModel::PathRole).toByteArray().toStdString();
 }
 
 int EntryListView::focusedRow() const {

@@ -5,6 +5,7 @@
 #include <QTreeView>
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace quorvane {
@@ -44,9 +45,10 @@ class EntryListView : public QTreeView {
     // The list's index of an entry's cell, invalid when the entry is not shown.
     QModelIndex indexOfEntry(int entry, int column = 0) const;
     // The text of an entry's cell, shown or not (its own name in the name
-    // column), and its whole path in the safe.
+    // column), and its whole path in the safe as stored (the bytes the
+    // operations take, where the cells show control characters escaped).
     QString entryText(int entry, int column) const;
-    QString entryPath(int entry) const;
+    std::string entryPath(int entry) const;
 
     // Shows only the rows whose name holds text, whatever the case; the empty
     // text shows every row. Hidden rows lose their selection and the focus.
@@ -55,8 +57,8 @@ class EntryListView : public QTreeView {
 
     // The focused entry (the current row), -1 when there is none or it is a folder.
     int focusedRow() const;
-    // The whole path of the focused row when it is a folder's, else empty.
-    QString focusedFolder() const;
+    // The stored path of the focused row when it is a folder's, else empty.
+    std::string focusedFolder() const;
     // The first selected entry after the given one (-1: from the first), -1
     // when none; a selected folder stands for the shown files below it.
     int nextSelectedRow(int after) const;

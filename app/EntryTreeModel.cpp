@@ -1,6 +1,7 @@
 #include "app/EntryTreeModel.h"
 
 #include "app/WindowLayout.h"
+#include "entries/NameText.h"
 
 namespace quorvane {
 
@@ -12,19 +13,31 @@ QString shown(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+// A stored name from a safe made anywhere may hold a line break or a mark
+// that turns the text around: shown escaped, never acted on. Only the text
+// shown is escaped; the row keeps the stored bytes for the operations.
+QString shownName(const QByteArray& stored) {
+    return shown(withActingCharactersEscaped(stored.toStdString()));
+}
+
+QByteArray storedBytes(const std::string& bytes) {
+    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 // Numbers and sizes sort as numbers: "10" after "9", "2 Bytes" before "10 Bytes".
 qlonglong numberIn(const QString& text) {
     return text.section(QLatin1Char(' '), 0, 0).toLongLong();
 }
 
-QString lastPart(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+// A "/" byte is never part of a longer UTF-8 sequence: paths split on bytes.
+QByteArray lastPart(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
-QString folderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : path.left(slash);
+QByteArray folderOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : path.left(slash);
 }
 
 } // namespace
@@ -46,7 +59,7 @@ int EntryTreeModel::addNode(int parent, Node node, bool announce) {
     return made;
 }
 
-int EntryTreeModel::folderNode(const QString& path, bool announce) {
+int EntryTreeModel::folderNode(const QByteArray& path, bool announce) {
     if (path.isEmpty())
         return Root;
     if (const auto found = folders_.constFind(path); found != folders_.constEnd())
@@ -54,14 +67,14 @@ int EntryTreeModel::folderNode(const QString& path, bool announce) {
     const int parent = folderNode(folderOf(path), announce);
     Node folder;
     folder.path = path;
-    folder.cells[NameColumn] = lastPart(path);
+    folder.cells[NameColumn] = shownName(lastPart(path));
     const int made = addNode(parent, std::move(folder), announce);
     folders_.insert(path, made);
     return made;
 }
 
 void EntryTreeModel::addEntry(const EntryRow& row, bool announce) {
-    const QString path = shown(row.name);
+    const QByteArray path = storedBytes(row.name);
     if (row.folder) {
         const int folder = folderNode(path, announce);
         nodes_[static_cast<std::size_t>(folder)].cells[ModifiedColumn] = shown(row.modified);
@@ -71,7 +84,7 @@ void EntryTreeModel::addEntry(const EntryRow& row, bool announce) {
     file.entry = static_cast<int>(entryNodes_.size());
     file.path = path;
     file.cells[0] = shown(row.number);
-    file.cells[NameColumn] = lastPart(path);
+    file.cells[NameColumn] = shownName(lastPart(path));
     file.cells[SizeColumn] = shown(row.size);
     file.cells[ModifiedColumn] = shown(row.modified);
     file.keys[0] = numberIn(file.cells[0]);
@@ -130,8 +143,8 @@ const QString& EntryTreeModel::nameAt(const QModelIndex& index) const {
     return nodes_[static_cast<std::size_t>(nodeOf(index))].cells[NameColumn];
 }
 
-QModelIndex EntryTreeModel::indexOfFolder(const QString& path) const {
-    const auto found = folders_.constFind(path);
+QModelIndex EntryTreeModel::indexOfFolder(const std::string& path) const {
+    const auto found = folders_.constFind(storedBytes(path));
     return found == folders_.constEnd() ? QModelIndex() : indexOfNode(*found, 0);
 }
 

@@ -11,9 +11,11 @@
 #include "ui/Shell.h"
 
 #include <QAbstractItemModel>
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 
+#include <string>
 #include <vector>
 
 namespace quorvane {
@@ -24,7 +26,8 @@ class EntryTreeModel : public QAbstractItemModel {
   public:
     // The entry a row shows (an int, -1 for a folder), what a column sorts by
     // (a qlonglong), whether the row is a folder (a bool) and the row's whole
-    // path in the safe (a QString).
+    // path in the safe (a QByteArray: the stored bytes, unescaped, for the
+    // operations; only the cells shown are escaped).
     static constexpr int EntryRole = Qt::UserRole;
     static constexpr int SortKeyRole = Qt::UserRole + 1;
     static constexpr int FolderRole = Qt::UserRole + 2;
@@ -47,7 +50,7 @@ class EntryTreeModel : public QAbstractItemModel {
     // The name shown in a row of the model, for the filter.
     const QString& nameAt(const QModelIndex& index) const;
     // The row of a folder at this path ("Taxes/2025"), invalid when there is none.
-    QModelIndex indexOfFolder(const QString& path) const;
+    QModelIndex indexOfFolder(const std::string& path) const;
 
     QModelIndex index(int row, int column,
                       const QModelIndex& parent = QModelIndex()) const override;
@@ -64,8 +67,8 @@ class EntryTreeModel : public QAbstractItemModel {
     struct Node {
         int parent = -1;
         int rowInParent = 0;
-        int entry = -1; // -1: a folder
-        QString path;   // the whole path in the safe
+        int entry = -1;  // -1: a folder
+        QByteArray path; // the whole path in the safe, as stored
         QString cells[4];
         qlonglong keys[4] = {0, 0, 0, 0};
         std::vector<int> children;
@@ -73,15 +76,15 @@ class EntryTreeModel : public QAbstractItemModel {
 
     // The folder node of a path, made with its parents where missing; when
     // announce, each new node is inserted as a model change.
-    int folderNode(const QString& path, bool announce);
+    int folderNode(const QByteArray& path, bool announce);
     int addNode(int parent, Node node, bool announce);
     void addEntry(const EntryRow& row, bool announce);
     QModelIndex indexOfNode(int node, int column) const;
     int nodeOf(const QModelIndex& index) const;
 
     std::vector<Node> nodes_;
-    std::vector<int> entryNodes_; // entry -> node
-    QHash<QString, int> folders_; // path -> folder node
+    std::vector<int> entryNodes_;    // entry -> node
+    QHash<QByteArray, int> folders_; // stored path -> folder node
 };
 
 } // namespace quorvane

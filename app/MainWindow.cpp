@@ -359,7 +359,7 @@ void MainWindow::rememberFocusedRow() {
 void MainWindow::showRowMenu(const QPoint& globalPosition) {
     rememberFocusedRow();
     // A folder's row has the menu too: its Rename and Delete act on the folder.
-    if ((session_.CurrentRow == -1 && entryList_->focusedFolder().isEmpty()) || ended_ || isBusy_())
+    if ((session_.CurrentRow == -1 && entryList_->focusedFolder().empty()) || ended_ || isBusy_())
         return;
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("RowMenu"));

@@ -3,7 +3,6 @@
 #include "app/EntryListView.h"
 #include "app/MainWindow.h"
 #include "dialogs/Dialogs.h"
-#include "entries/NameText.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -270,22 +269,17 @@ void QtShell::runBusy(const std::function<void()>& step) {
         step();
 }
 
-// A long name or size is shown whole rather than cut off. A stored name from a
-// safe made anywhere may hold a line break or a mark that turns the text
-// around: shown escaped, never acted on.
+// A long name or size is shown whole rather than cut off. The rows keep the
+// stored names: the list escapes what it shows, and a folder's row hands the
+// operations the stored path.
 void QtShell::showRows(std::vector<EntryRow> rows) {
-    if (MainWindow* window = reachableWindow()) {
-        for (EntryRow& row : rows)
-            row.name = withActingCharactersEscaped(row.name);
+    if (MainWindow* window = reachableWindow())
         window->entryList()->showEntries(rows);
-    }
 }
 
 void QtShell::appendRow(EntryRow row) {
-    if (MainWindow* window = reachableWindow()) {
-        row.name = withActingCharactersEscaped(row.name);
+    if (MainWindow* window = reachableWindow())
         window->entryList()->appendEntry(row);
-    }
 }
 
 int QtShell::focusedRow() {

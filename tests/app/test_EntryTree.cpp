@@ -31,7 +31,7 @@ std::vector<std::string> shownPaths(const EntryListView& list) {
     std::vector<std::string> paths;
     for (int entry = 0; entry < list.entryCount(); ++entry)
         if (list.indexOfEntry(entry).isValid())
-            paths.push_back(list.entryPath(entry).toStdString());
+            paths.push_back(list.entryPath(entry));
     return paths;
 }
 
@@ -153,6 +153,36 @@ TEST(EntryTree, FoldersAreNoEntriesAndOpenAndClose) {
               QStringLiteral("2025-06-01 12:00"));
     list.showEntries({file(0, "a.txt")});
     EXPECT_TRUE(list.isColumnHidden(EntryTreeModel::ModifiedColumn));
+}
+
+// A folder's row shows its name escaped and hands Rename and Delete the
+// stored path, byte for byte: control characters and bytes that are no
+// UTF-8 never turn into another folder's path.
+TEST(EntryTree, FolderRowsKeepTheStoredPath) {
+    struct Case {
+        std::string stored; // the folder's path, holding one file
+        QString shown;      // its name in the list
+        std::string alike;  // another folder whose name shows much the same
+    };
+    const std::vector<Case> cases = {
+        {"Tax\nes", QStringLiteral("Tax\\x0Aes"), "Tax\\x0Aes"},
+        {"Tab\tbed/in\x1b[31mside", QStringLiteral("in\\x1B[31mside"), "Tab\tbed/in[31mside"},
+        {"Latin\xe9", QString::fromUtf8("Latin\xef\xbf\xbd"), "Latin\xe8"},
+        {"plain/\xff\xfe", QString::fromUtf8("\xef\xbf\xbd\xef\xbf\xbd"), "plain/\xfe\xff"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        EntryListView list;
+        list.showEntries({file(0, c.stored + "/a.txt"), file(1, c.alike + "/b.txt")});
+        const QModelIndex folder = list.indexOfEntry(0).parent();
+        ASSERT_TRUE(folder.isValid());
+        EXPECT_EQ(folder.siblingAtColumn(EntryTreeModel::NameColumn).data().toString(), c.shown);
+        list.setCurrentIndex(folder);
+        EXPECT_EQ(list.focusedFolder(), c.stored);
+        EXPECT_EQ(list.entryPath(0), c.stored + "/a.txt");
+        EXPECT_NE(list.indexOfEntry(0).parent(), list.indexOfEntry(1).parent())
+            << "two stored names are two folders, however alike they show";
+    }
 }
 
 // Sorted by name, folders come first, either way round.
