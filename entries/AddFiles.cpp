@@ -106,35 +106,64 @@ class StoredNames {
 
 // Where the safe keeps folders, a file from a dropped folder is stored under
 // the folder's own name and its path below it ("Album/2024/a.jpg" for
-// ".../Album/2024/a.jpg" when "Album" was dropped); the folders are made
-// first, parents before children. Elsewhere: its own name.
-std::vector<std::string> treePaths(Session& session, const std::vector<std::string>& dropped,
-                                   const std::vector<std::string>& files) {
-    std::vector<std::string> paths(files.size());
-    if (!contentsOf(session.state).keepsTree())
-        return paths;
-    std::set<std::string> folders;
+// ".../Album/2024/a.jpg" when "Album" was dropped), inside the folders that
+// path names. Elsewhere: its own name, and no folders.
+struct TreePlan {
+    std::vector<std::string> paths; // per file: its path in the safe, "" for its own name
+    std::set<std::string> folders;  // in path order, a folder before what it holds
+};
+
+TreePlan planTree(Session& session, const std::vector<std::string>& dropped,
+                  const std::vector<std::string>& files) {
+    TreePlan plan;
+    plan.paths.resize(files.size());
+    if (!isSafeOpen(session.state) || !contentsOf(session.state).keepsTree())
+        return plan;
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (const std::string& top : dropped) {
             const std::string parent = std::filesystem::path(top).parent_path().string();
             if (files[i].rfind(top + "/", 0) != 0)
                 continue;
-            paths[i] = files[i].substr(parent.empty() ? 0 : parent.size() + 1);
-            for (std::string folder = folderOfPath(paths[i]); !folder.empty();
+            plan.paths[i] = files[i].substr(parent.empty() ? 0 : parent.size() + 1);
+            for (std::string folder = folderOfPath(plan.paths[i]); !folder.empty();
                  folder = folderOfPath(folder))
-                folders.insert(folder);
+                plan.folders.insert(folder);
             break;
         }
     }
+    return plan;
+}
+
+// The paths a drop would store that the safe holds already (or that the drop
+// names twice): a safe that keeps folders keeps one entry per path, so the
+// drop is refused whole rather than stopped at the first of them. A folder
+// that is there already is used as it is, unless it is a file.
+std::vector<std::string> pathsTaken(Session& session, const TreePlan& plan,
+                                    const std::vector<std::string>& files) {
+    std::vector<std::string> taken;
+    if (!isSafeOpen(session.state) || !contentsOf(session.state).keepsTree())
+        return taken;
+    const SafeContents& contents = contentsOf(session.state);
+    for (const std::string& folder : plan.folders)
+        if (const auto entry = contents.entry(session.state, folder);
+            entry && entry->kind != ContentKind::Folder)
+            taken.push_back(folder);
+    std::set<std::string> named;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string path = plan.paths[i].empty() ? storedNameOf(files[i]) : plan.paths[i];
+        if (contents.entry(session.state, path) || !named.insert(path).second)
+            taken.push_back(path);
+    }
+    return taken;
+}
+
+void makeFolders(Session& session, const TreePlan& plan) {
     EntryStamp stamp;
     stamp.modifiedSeconds = static_cast<std::int64_t>(std::time(nullptr));
     stamp.mode = 0700;
-    // In path order a folder comes before what it holds; one that is there
-    // already is used as it is.
-    for (const std::string& folder : folders)
+    for (const std::string& folder : plan.folders)
         if (!contentsOf(session.state).entry(session.state, folder))
             contentsOf(session.state).makeFolder(session.state, folder, stamp);
-    return paths;
 }
 
 // Ends the indicator over the files of a drop however the drop ends.
@@ -168,6 +197,12 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         return;
     }
     const std::vector<std::string>& files = sources.files;
+    const TreePlan plan = planTree(session, paths, files);
+    if (const std::vector<std::string> taken = pathsTaken(session, plan, files); !taken.empty()) {
+        shell.talk.showMessage(text::pathsTakenReport(taken), text::CaptionNotAdded,
+                               MessageIcon::Error);
+        return;
+    }
     // Both questions come before any file is stored; only two Yes erase.
     bool eraseWanted = shell.talk.askYesNo(text::eraseOriginalsQuestion(files.size(), bytes),
                                            text::CaptionDeleteOriginal);
@@ -187,9 +222,9 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         if (!measureSource(session, files[i], measured[i], text::NothingOfTheDropAdded))
             return;
     StoredNames names(session.state);
-    const std::vector<std::string> storedPaths = isSafeOpen(session.state)
-                                                     ? treePaths(session, paths, files)
-                                                     : std::vector<std::string>(files.size());
+    if (isSafeOpen(session.state))
+        makeFolders(session, plan);
+    const std::vector<std::string>& storedPaths = plan.paths;
     {
         const AddBatch batch(shell, files.size(), bytes);
         for (int i = 0; i < count; ++i) {

@@ -64,6 +64,18 @@ std::string storedNamesReport(const std::vector<StoredName>& cut,
     return summary + ":" + lines;
 }
 
+std::string pathsTakenReport(const std::vector<std::string>& paths) {
+    std::string lines;
+    for (const std::string& path : paths)
+        lines += "\n" + escapedName(path);
+    return "Nothing was added: a safe with folders keeps one entry per path, and " +
+           (paths.size() == 1 ? std::string("this path of the drop is")
+                              : groupedCount(paths.size()) + " paths of the drop are") +
+           " taken already (or named twice by the drop). Rename or delete what is there, or "
+           "drop the files into another folder:" +
+           lines;
+}
+
 std::string fileTooLargeFor(const std::string& path) {
     return std::string(FileTooLarge) + "\n" + escapedName(path);
 }

@@ -100,6 +100,10 @@ inline constexpr const char* CaptionStoredNames = "Stored Names";
 std::string storedNamesReport(const std::vector<StoredName>& cut,
                               const std::vector<StoredName>& doubled);
 
+// A drop refused whole, since the safe (which keeps one entry per path)
+// holds these paths already: one summary line, then one path per line.
+std::string pathsTakenReport(const std::vector<std::string>& paths);
+
 // "Adding File %d of %d..."
 std::string addingFileOf(int number, int count);
 // "Extracting File %d of %d..."

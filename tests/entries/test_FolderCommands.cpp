@@ -48,6 +48,15 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
          },
          {"F Album", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
          {}},
+        {"dropped again, with a new file first, it adds nothing and names what is there",
+         [&] {
+             writeFile(sources / "Album" / "0.jpg", "new");
+             shell.yesNoAnswers = {false};
+             addDroppedFiles(session, {(sources / "Album").string()});
+         },
+         {"F Album", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
+         {std::string("Not Added:") +
+          text::pathsTakenReport({"Album/Kyoto/a.jpg", "Album/a.jpg"})}},
         {"a new folder inside the focused one",
          [&] {
              shell.renameAnswers.push_back("Empty");
