@@ -175,10 +175,11 @@ TerminalAnswers answersFor(const Invocation& invocation, const CommandPasswords&
 // Asked before any password: a safe that cannot be read is known to fail
 // before anyone types a password for it or a script's password file is read.
 ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) {
-    std::string reason;
-    if (invocation.command != CliCommand::Create && !safeIsReadable(invocation.safePath, reason)) {
-        report(errors, invocation.safePath + ": " + reason);
-        return ExitCode::NotOpened;
+    if (invocation.command != CliCommand::Create) {
+        if (const std::optional<Failure> unreadable = safeNotReadable(invocation.safePath)) {
+            report(errors, invocation.safePath + ": " + unreadable->detail);
+            return ExitCode::NotOpened;
+        }
     }
     if (changesTheSafe(invocation.command) || invocation.command == CliCommand::Create) {
         if (const auto refusal = folderRefusesNewFiles(invocation.safePath)) {

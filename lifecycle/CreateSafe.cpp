@@ -51,9 +51,8 @@ void createSafe(Session& session, SafeFormat format) {
         return;
 
     // A path where no file can be made is told before the password is asked.
-    std::string unwritable;
-    if (!canReplaceFileAt(chosen, unwritable)) {
-        showError(shell, withReason(lifecycle_text::FileCreationFailed, unwritable));
+    if (const std::optional<Failure> unwritable = cannotReplaceFileAt(chosen)) {
+        showError(shell, withReason(lifecycle_text::FileCreationFailed, unwritable->detail));
         return;
     }
     // The new safe's container is made in memory: no plaintext of it ever
@@ -69,8 +68,7 @@ void createSafe(Session& session, SafeFormat format) {
 
     // A safe that another program has open must not be replaced under it.
     SafeFileLock existing;
-    std::string notLocked;
-    if (existing.acquire(chosen, notLocked) == LockResult::Busy) {
+    if (existing.acquire(chosen) == LockResult::Busy) {
         showError(shell, lifecycle_text::SafeInUse);
         return;
     }

@@ -177,8 +177,7 @@ DecryptResult decryptIntoWorkingCopy(Session& session) {
 // refused with our words; a file that cannot be opened at all goes on to
 // the decryption, which refuses it as it always has.
 bool lockSafeFile(Session& session, const std::string& sourcePath) {
-    std::string reason;
-    if (session.state.safeLock.acquire(sourcePath, reason) != LockResult::Busy)
+    if (session.state.safeLock.acquire(sourcePath) != LockResult::Busy)
         return true;
     session.shell.busy.HideProgress();
     showError(session.shell, lifecycle_text::SafeInUse);
@@ -196,11 +195,10 @@ OpenResult failedOpen(Session& session, const std::string& text) {
 // A safe the user may not read is told so with the system's reason before
 // its password is asked; decrypting it would only say "Invalid File or Password".
 bool readableOrTold(Shell& shell, const std::string& path) {
-    std::string reason;
-    if (safeIsReadable(path, reason))
-        return true;
-    showError(shell, lifecycle_text::SafeNotRead + reason);
-    return false;
+    const std::optional<Failure> unreadable = safeNotReadable(path);
+    if (unreadable)
+        showError(shell, lifecycle_text::SafeNotRead + unreadable->detail);
+    return !unreadable;
 }
 
 OpenResult decryptAndList(Session& session, const std::string& sourcePath,

@@ -11,24 +11,27 @@
 
 namespace quorvane {
 
-bool safeIsReadable(const std::string& path, std::string& reason) {
-    reason.clear();
+namespace {
+
+Failure systemFailure(int error) {
+    return Failure{error, std::strerror(error)};
+}
+
+} // namespace
+
+std::optional<Failure> safeNotReadable(const std::string& path) {
     // O_NONBLOCK: a FIFO at the path must not hold the check up, waiting for a writer.
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd) {
-        reason = std::strerror(errno);
-        return false;
-    }
+    if (!fd)
+        return systemFailure(errno);
     struct stat status {};
-    const bool known = ::fstat(fd.get(), &status) == 0;
-    const int statError = errno;
-    if (!known)
-        reason = std::strerror(statError);
-    else if (S_ISDIR(status.st_mode))
-        reason = std::strerror(EISDIR);
-    else if (!S_ISREG(status.st_mode))
-        reason = lifecycle_text::NotARegularFile;
-    return reason.empty();
+    if (::fstat(fd.get(), &status) != 0)
+        return systemFailure(errno);
+    if (S_ISDIR(status.st_mode))
+        return systemFailure(EISDIR);
+    if (!S_ISREG(status.st_mode))
+        return Failure{0, lifecycle_text::NotARegularFile};
+    return std::nullopt;
 }
 
 } // namespace quorvane

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "storage/Failure.h"
+
+#include <optional>
 #include <string>
 
 namespace quorvane {
 
-// Whether the file at path can be read as a safe at all: it opens for reading
-// and is a regular file. Asked before a password is, so that a safe the user
-// may not read is told with the system's reason (in reason) rather than as a
-// wrong password once the password is typed.
-bool safeIsReadable(const std::string& path, std::string& reason);
+// Why the file at path cannot be read as a safe at all (it does not open for
+// reading, or is no regular file); nothing when it can. Asked before a
+// password is, so that a safe the user may not read is told with the
+// system's reason rather than as a wrong password once the password is typed.
+std::optional<Failure> safeNotReadable(const std::string& path);
 
 } // namespace quorvane

@@ -1,5 +1,7 @@
 #include "storage/files/AtomicReplace.h"
 
+#include "storage/Failure.h"
+
 #include "storage/files/DescriptorBuffer.h"
 #include "storage/files/FileAttributes.h"
 #include "storage/files/FreshFile.h"
@@ -28,6 +30,10 @@ constexpr int MaxLinkDepth = 40;
 
 std::string reasonOf(int error) {
     return std::strerror(error);
+}
+
+Failure systemFailure(int error) {
+    return Failure{error, reasonOf(error)};
 }
 
 // Follows symbolic links by hand, so that a link whose target does not exist
@@ -163,99 +169,80 @@ FreshFile freshFileBeside(const UniqueFd& folder, const fs::path& target) {
 }
 
 // Writes the content and makes it durable, then lets the guard read it back
-// from the disk. False with a reason on any failure.
-bool fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)>& writeContent,
-                   const FileOwnership& ownership, const ReplaceGuard& guard, AccessKept& kept,
-                   std::string& reason) {
+// from the disk. Nothing when all went well, else why.
+std::optional<Failure>
+fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)>& writeContent,
+              const FileOwnership& ownership, const ReplaceGuard& guard, AccessKept& kept) {
     DescriptorOutputBuffer buffer(fd);
     std::ostream out(&buffer);
     std::string message;
     const bool written = writeContent(out, message);
     out.flush();
-    if (!out) {
-        reason = reasonOf(buffer.lastError() != 0 ? buffer.lastError() : EIO);
-        return false;
-    }
-    if (!written) {
-        reason = message;
-        return false;
-    }
-    int error = 0;
-    if (!applyOwnership(fd, ownership, kept, error)) {
-        reason = reasonOf(error);
-        return false;
-    }
-    if (::fsync(fd) != 0) {
-        reason = reasonOf(errno);
-        return false;
-    }
+    if (!out)
+        return systemFailure(buffer.lastError() != 0 ? buffer.lastError() : EIO);
+    if (!written)
+        return Failure{0, message};
+    if (int error = 0; !applyOwnership(fd, ownership, kept, error))
+        return systemFailure(error);
+    if (::fsync(fd) != 0)
+        return systemFailure(errno);
     if (!guard.verify)
-        return true;
+        return std::nullopt;
     // Written back and clean now: dropping the pages makes the check read
     // what the disk holds rather than what we just handed the kernel.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    if (::lseek(fd, 0, SEEK_SET) != 0 || !guard.verify(fd, reason)) {
-        if (reason.empty())
-            reason = reasonOf(errno);
-        return false;
-    }
-    return true;
+    std::string refusal;
+    if (::lseek(fd, 0, SEEK_SET) != 0 || !guard.verify(fd, refusal))
+        return refusal.empty() ? systemFailure(errno) : Failure{0, refusal};
+    return std::nullopt;
 }
 
 // The file at the target must still be the one the caller knows: another
 // program (one that ignores our lock, a sync tool, a copy) may have put its
 // own content there, which a rename would throw away unseen. A target that is
 // gone loses nothing by being written anew.
-bool targetUnchanged(const fs::path& target, const ReplaceGuard& guard, std::string& reason) {
+std::optional<Failure> targetChanged(const fs::path& target, const ReplaceGuard& guard) {
     if (!guard.expected)
-        return true;
+        return std::nullopt;
     const std::optional<FileIdentity> now = identityAt(target);
     if (!now && errno == ENOENT)
-        return true;
+        return std::nullopt;
     if (now && *now == *guard.expected)
-        return true;
-    reason = now ? TargetChangedReason : reasonOf(errno);
-    return false;
+        return std::nullopt;
+    return now ? Failure{0, TargetChangedReason} : systemFailure(errno);
 }
 
 // Names the fresh file for the rename, which needs one; before that it may
 // have had none.
-bool named(FreshFile& fresh, std::string& reason) {
-    if (const int error = fresh.nameHidden(); error != 0) {
-        reason = reasonOf(error);
-        return false;
-    }
-    return true;
+std::optional<Failure> nameFresh(FreshFile& fresh) {
+    if (const int error = fresh.nameHidden(); error != 0)
+        return systemFailure(error);
+    return std::nullopt;
 }
 
-bool lockFreshFile(int fd, std::string& reason) {
+std::optional<Failure> lockFreshFile(int fd) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || locksUnsupported(errno))
-        return true;
-    reason = reasonOf(errno);
-    return false;
+        return std::nullopt;
+    return systemFailure(errno);
 }
 
 } // namespace
 
-bool canReplaceFileAt(const std::filesystem::path& target, std::string& reason) {
+std::optional<Failure> cannotReplaceFileAt(const std::filesystem::path& target) {
     std::error_code resolveError;
     const fs::path resolved = resolveTarget(target, resolveError);
-    if (resolveError || resolved.filename().empty() || fs::is_directory(resolved)) {
-        reason = resolveError ? resolveError.message() : reasonOf(EISDIR);
-        return false;
-    }
+    if (resolveError)
+        return Failure{resolveError.value(), resolveError.message()};
+    if (resolved.filename().empty() || fs::is_directory(resolved))
+        return systemFailure(EISDIR);
     const UniqueFd folder = openTargetFolder(resolved);
-    if (!folder) {
-        reason = reasonOf(errno);
-        return false;
-    }
+    if (!folder)
+        return systemFailure(errno);
     // Made and removed again at once, by the guard.
     FreshFile probe = freshFileBeside(folder, resolved);
-    if (const int error = probe.make(O_RDWR); error != 0) {
-        reason = reasonOf(error);
-        return false;
-    }
-    return true;
+    if (const int error = probe.make(O_RDWR); error != 0)
+        return systemFailure(error);
+    return std::nullopt;
 }
 
 ReplaceResult replaceFileAtomically(
@@ -281,23 +268,24 @@ ReplaceResult replaceFileAtomically(
         result.reason = reasonOf(error);
         return result;
     }
-    bool done = false;
+    std::optional<Failure> failure;
     try {
-        done =
-            fillFreshFile(fresh.fd(), writeContent, ownership, guard, result.access, result.reason);
-    } catch (const std::exception& failure) {
-        result.reason = failure.what();
+        failure = fillFreshFile(fresh.fd(), writeContent, ownership, guard, result.access);
+    } catch (const std::exception& thrown) {
+        failure = Failure{0, thrown.what()};
     }
-    done = done && (!guard.lockFresh || lockFreshFile(fresh.fd(), result.reason)) &&
-           named(fresh, result.reason) && targetUnchanged(resolved, guard, result.reason);
-    if (done) {
-        if (const int error = fresh.renameTo(resolved.filename()); error != 0) {
-            result.reason = reasonOf(error);
-            done = false;
-        }
-    }
-    if (!done)
+    if (!failure && guard.lockFresh)
+        failure = lockFreshFile(fresh.fd());
+    if (!failure)
+        failure = nameFresh(fresh);
+    if (!failure)
+        failure = targetChanged(resolved, guard);
+    if (const int error = failure ? 0 : fresh.renameTo(resolved.filename()); error != 0)
+        failure = systemFailure(error);
+    if (failure) {
+        result.reason = failure->detail;
         return result;
+    }
     // From here the target holds the new content: whatever follows is reported
     // but is no failure, or a caller would think the old file still stood.
     result.ok = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/Failure.h"
 #include "storage/files/FileIdentity.h"
 #include "storage/files/UniqueFd.h"
 
@@ -64,8 +65,8 @@ struct ReplaceGuard {
 // Whether a replacement of target could begin: its folder takes a fresh file
 // (made and removed again at once) and the target is no folder. Asked before
 // the user is asked anything, so that a path that cannot be written is told
-// at once; reason says why not.
-bool canReplaceFileAt(const std::filesystem::path& target, std::string& reason);
+// at once. Nothing when it could, else why not.
+std::optional<Failure> cannotReplaceFileAt(const std::filesystem::path& target);
 
 ReplaceResult replaceFileAtomically(
     const std::filesystem::path& target,

@@ -1,7 +1,6 @@
 #include "storage/files/SafeFileLock.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -64,19 +63,15 @@ void SafeFileLock::expectCurrent() {
         identity_ = *current;
 }
 
-LockResult SafeFileLock::acquire(const std::filesystem::path& path, std::string& reason) {
+LockResult SafeFileLock::acquire(const std::filesystem::path& path) {
     release();
     for (int attempt = 0; attempt < MaxAttempts; ++attempt) {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (!fd) {
-            reason = std::strerror(errno);
+        if (!fd)
             return LockResult::Failed;
-        }
         struct stat status {};
-        if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-            reason = S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))
             return LockResult::Failed;
-        }
         int result = 0;
         do
             result = ::flock(fd.get(), LOCK_EX | LOCK_NB);
@@ -86,10 +81,8 @@ LockResult SafeFileLock::acquire(const std::filesystem::path& path, std::string&
         // A file system without flock (some network and user-space ones)
         // still lets the safe open: the check before every replacement that
         // the file is the one opened guards it there.
-        if (result != 0 && !locksUnsupported(errno)) {
-            reason = std::strerror(errno);
+        if (result != 0 && !locksUnsupported(errno))
             return LockResult::Failed;
-        }
         // The holder before us may have renamed a new file over the name
         // between our open and our lock: then we hold a file nobody reads.
         const std::optional<FileIdentity> locked = identityOf(fd.get());
@@ -103,7 +96,6 @@ LockResult SafeFileLock::acquire(const std::filesystem::path& path, std::string&
             return LockResult::Locked;
         }
     }
-    reason = std::strerror(EAGAIN);
     return LockResult::Failed;
 }
 

@@ -22,7 +22,7 @@ namespace quorvane {
 enum class LockResult {
     Locked,
     Busy,   // another program holds the safe open
-    Failed, // the file could not be opened or locked: reason holds why
+    Failed, // the file could not be opened or locked
 };
 
 // Whether a failed flock(2) means the file system has no such locks at all.
@@ -36,8 +36,9 @@ class SafeFileLock {
     SafeFileLock& operator=(const SafeFileLock&) = delete;
 
     // Opens the file at path for reading and locks it, giving up any lock held
-    // before. reason is the system's reason on Failed.
-    LockResult acquire(const std::filesystem::path& path, std::string& reason);
+    // before. Failed when the file cannot be opened or locked (a missing or
+    // unreadable safe is then refused by its decryption, with its own words).
+    LockResult acquire(const std::filesystem::path& path);
     // Takes over fd, already locked, as the held file (after a replacement);
     // the file held before is let go.
     void adopt(UniqueFd fd, const FileIdentity& identity);

@@ -1,6 +1,6 @@
 #pragma once
 
-// The texts the plain format's routines leave in cipherMessage. Internal to
+// The texts of the plain format's failures (Failure::detail). Internal to
 // storage/format.
 
 namespace quorvane::cipher_text {

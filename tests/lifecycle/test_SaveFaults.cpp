@@ -183,8 +183,7 @@ TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
         writeFile(safe, oldSafe);
         const pid_t child = startChild([&] {
             // As a program that has just opened the safe the parent put back.
-            std::string notLocked;
-            ASSERT_EQ(state.safeLock.acquire(safe, notLocked), LockResult::Locked);
+            ASSERT_EQ(state.safeLock.acquire(safe), LockResult::Locked);
             for (;;) {
                 writeSafeFile(session, "saving");
                 shell.clearRecords();

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -249,6 +251,32 @@ TEST(ReplaceFileAtomically, AMissingFolderOrAFolderAsTargetFailsWithAReason) {
         EXPECT_TRUE(fs::is_directory(dir / "folder"));
         EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"folder"});
     }
+}
+
+// Asked before the user types a password: the errno goes with the text, and
+// the probe leaves nothing behind.
+TEST(CannotReplaceFileAt, NamesTheSystemsReasonAndLeavesNothing) {
+    TempDir dir;
+    fs::create_directory(dir / "folder");
+    writeFile(dir / "safe.cx", "old");
+    const struct {
+        fs::path target;
+        int error; // 0: the file can be replaced
+    } cases[] = {
+        {dir / "safe.cx", 0},
+        {dir / "new.cx", 0},
+        {dir / "folder", EISDIR},
+        {dir / "no-such-folder" / "safe.cx", ENOENT},
+        {dir / "safe.cx" / "inside.cx", ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.string());
+        const std::optional<Failure> failure = cannotReplaceFileAt(c.target);
+        EXPECT_EQ(failure ? failure->error : 0, c.error);
+        EXPECT_TRUE(!failure || failure->detail == std::strerror(c.error));
+    }
+    EXPECT_EQ(readFile(dir / "safe.cx"), "old");
+    EXPECT_EQ(folderListing(dir.path()), (std::vector<std::string>{"folder", "safe.cx"}));
 }
 
 // Runs the replacement in a child that may not write into a read-only
