@@ -48,8 +48,8 @@ std::optional<VaultDescription> describeVault(const unsigned char* bytes, std::s
     return description;
 }
 
-KeyOpening unwrapWithPassword(const std::string& password, const unsigned char* fixed,
-                              const KeySlot (&slots)[2], SecretKey& dataKey) {
+KeyOpenResult unwrapWithPassword(const std::string& password, const unsigned char* fixed,
+                                 const KeySlot (&slots)[2], SecretKey& dataKey) {
     const unsigned order[2] = {slots[1].generation > slots[0].generation ? 1u : 0u,
                                slots[1].generation > slots[0].generation ? 0u : 1u};
     bool anyAccepted = false;

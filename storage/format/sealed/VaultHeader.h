@@ -28,13 +28,13 @@ struct VaultDescription {
 // whole header); nothing when they are cut or out of bounds.
 std::optional<VaultDescription> describeVault(const unsigned char* bytes, std::size_t count);
 
-struct KeyOpening {
+struct KeyOpenResult {
     Opening outcome = Opening::WrongPassword;
     unsigned slot = 0;
 };
 // Derives the password's key for each key slot that holds one, newest first,
 // until one unwraps the data key. Slots out of bounds are never derived.
-KeyOpening unwrapWithPassword(const std::string& password, const unsigned char* fixed,
-                              const KeySlot (&slots)[2], SecretKey& dataKey);
+KeyOpenResult unwrapWithPassword(const std::string& password, const unsigned char* fixed,
+                                 const KeySlot (&slots)[2], SecretKey& dataKey);
 
 } // namespace quorvane::vault

@@ -99,7 +99,7 @@ Opening Vault::readHeader(const std::string* password, const SecretKey* dataKey)
         keys_.data.copyFrom(*dataKey);
         keySlot_ = keySlots_[1].generation > keySlots_[0].generation ? 1 : 0;
     } else {
-        const KeyOpening opened = unwrapWithPassword(*password, fixed_, keySlots_, keys_.data);
+        const KeyOpenResult opened = unwrapWithPassword(*password, fixed_, keySlots_, keys_.data);
         if (opened.outcome != Opening::Opened)
             return opened.outcome;
         keySlot_ = opened.slot;
