@@ -1,0 +1,95 @@
+// The folder's rules over a safe that keeps a tree, without the kernel: paths
+// as names, folders, a file written into a folder that is renamed while it
+// is open, and the window's change of the tree seen at the next request.
+
+#include "lifecycle/SafeFileWriting.h"
+#include "mount/SafeFolder.h"
+#include "storage/format/SafeContents.h"
+#include "tests/entries/EntriesFixture.h"
+#include "tests/support/SafeBytes.h"
+
+#include <cerrno>
+#include <fcntl.h>
+
+namespace quorvane::test {
+namespace {
+
+using Names = std::vector<std::string>;
+
+class FolderTree : public EntriesTest {
+  protected:
+    void SetUp() override {
+        EntriesTest::SetUp();
+        openContainer(containerBytes({{"a.txt", "alpha"}}));
+        ASSERT_TRUE(writeAsVault(session, "Sealing")) << state.failureReason;
+        ASSERT_TRUE(contentsOf(state).keepsTree());
+    }
+
+    std::string content(const std::string& name) {
+        SafeFolder::Handle* handle = nullptr;
+        if (folder.open(name, O_RDONLY, false, handle) < 0)
+            return "<missing>";
+        std::string bytes(1024, '\0');
+        const std::int64_t got = folder.read(*handle, 0, bytes.data(), bytes.size());
+        folder.release(handle);
+        bytes.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+        return bytes;
+    }
+
+    SafeAccess access{state};
+    SafeFolder folder{access, false};
+};
+
+TEST_F(FolderTree, AFileWrittenIntoAFolderRenamedWhileOpenLandsThere) {
+    ASSERT_EQ(folder.makeFolder("docs", 0700), 0);
+    EXPECT_EQ(folder.makeFolder("docs", 0700), -EEXIST);
+    EXPECT_EQ(folder.makeFolder("missing/inner", 0700), -ENOENT);
+    SafeFolder::Handle* handle = nullptr;
+    ASSERT_EQ(folder.open("docs/" + std::string(255, 'n'), O_WRONLY, true, handle), 0);
+    EXPECT_EQ(folder.write(*handle, 0, "long", 4), 4);
+    EXPECT_EQ(folder.namesIn("docs"), Names{std::string(255, 'n')});
+    EXPECT_EQ(folder.rename("docs", "papers", 0), 0);
+    folder.release(handle);
+    EXPECT_EQ(folder.namesIn(""), (Names{"a.txt", "papers"}));
+    EXPECT_EQ(content("papers/" + std::string(255, 'n')), "long");
+    EXPECT_EQ(folder.removeFolder("papers"), -ENOTEMPTY);
+    EXPECT_EQ(folder.unlink("papers/" + std::string(255, 'n')), 0);
+    EXPECT_EQ(folder.removeFolder("papers"), 0);
+    EXPECT_EQ(folder.namesIn(""), Names{"a.txt"});
+    SafeFolder::Handle* tooLong = nullptr;
+    EXPECT_EQ(folder.open(std::string(256, 'n'), O_WRONLY, true, tooLong), -ENAMETOOLONG);
+}
+
+// A time set on a file before it is stored (cp -p sets it on the open file)
+// is the time of its entry.
+TEST_F(FolderTree, ATimeSetBeforeTheStoreIsTheEntrysTime) {
+    SafeFolder::Handle* handle = nullptr;
+    ASSERT_EQ(folder.open("new.txt", O_WRONLY, true, handle), 0);
+    EXPECT_EQ(folder.write(*handle, 0, "new", 3), 3);
+    EXPECT_EQ(folder.setStamp("new.txt", handle, std::pair<std::time_t, long>{1'600'000'000, 42},
+                              std::nullopt),
+              0);
+    folder.release(handle);
+    const auto stored = contentsOf(state).entry(state, "new.txt");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->stamp.modifiedSeconds, 1'600'000'000);
+    EXPECT_EQ(stored->stamp.modifiedNanoseconds, 42u);
+    SafeFolder::Status status;
+    ASSERT_EQ(folder.status("new.txt", status), 0);
+    EXPECT_EQ(status.modified, 1'600'000'000);
+}
+
+// The window renames an entry (the count stays) and says so: the next
+// request sees the new name, not the one the folder knew.
+TEST_F(FolderTree, TheWindowsChangeIsSeenAtTheNextRequest) {
+    EXPECT_EQ(folder.namesIn(""), Names{"a.txt"});
+    EXPECT_EQ(content("a.txt"), "alpha");
+    ASSERT_TRUE(contentsOf(state).moveEntry(state, "a.txt", "b.txt", OnExisting::Refuse));
+    folder.namesChangedOutside();
+    EXPECT_EQ(folder.namesIn(""), Names{"b.txt"});
+    EXPECT_EQ(content("b.txt"), "alpha");
+    EXPECT_EQ(content("a.txt"), "<missing>");
+}
+
+} // namespace
+} // namespace quorvane::test
