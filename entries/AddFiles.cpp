@@ -6,8 +6,8 @@
 #include "storage/files/FileRoutines.h"
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <unordered_set>
 
@@ -107,29 +107,39 @@ class StoredNames {
 // Where the safe keeps folders, a file from a dropped folder is stored under
 // the folder's own name and its path below it ("Album/2024/a.jpg" for
 // ".../Album/2024/a.jpg" when "Album" was dropped), inside the folders that
-// path names. Elsewhere: its own name, and no folders.
+// path names; every folder of the drop is kept, an empty one too. Elsewhere:
+// its own name, and no folders.
 struct TreePlan {
     std::vector<std::string> paths; // per file: its path in the safe, "" for its own name
-    std::set<std::string> folders;  // in path order, a folder before what it holds
+    std::map<std::string, std::string> folders; // path in the safe -> the folder it comes from
 };
 
+// The path in the safe of a file or folder of the drop: "" when it is none
+// of the dropped folders or below one.
+std::string pathInDrop(const std::vector<std::string>& dropped, const std::string& source) {
+    for (const std::string& top : dropped) {
+        if (source != top && source.rfind(top + "/", 0) != 0)
+            continue;
+        const std::string parent = std::filesystem::path(top).parent_path().string();
+        return source.substr(parent.empty() ? 0 : parent.size() + 1);
+    }
+    return "";
+}
+
 TreePlan planTree(Session& session, const std::vector<std::string>& dropped,
-                  const std::vector<std::string>& files) {
+                  const SourceList& sources) {
     TreePlan plan;
-    plan.paths.resize(files.size());
+    plan.paths.resize(sources.files.size());
     if (!isSafeOpen(session.state) || !contentsOf(session.state).keepsTree())
         return plan;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        for (const std::string& top : dropped) {
-            const std::string parent = std::filesystem::path(top).parent_path().string();
-            if (files[i].rfind(top + "/", 0) != 0)
-                continue;
-            plan.paths[i] = files[i].substr(parent.empty() ? 0 : parent.size() + 1);
-            for (std::string folder = folderOfPath(plan.paths[i]); !folder.empty();
-                 folder = folderOfPath(folder))
-                plan.folders.insert(folder);
-            break;
-        }
+    for (const std::string& folder : sources.folders)
+        if (const std::string path = pathInDrop(dropped, folder); !path.empty())
+            plan.folders.emplace(path, folder);
+    for (std::size_t i = 0; i < sources.files.size(); ++i) {
+        plan.paths[i] = pathInDrop(dropped, sources.files[i]);
+        for (std::string folder = folderOfPath(plan.paths[i]); !folder.empty();
+             folder = folderOfPath(folder))
+            plan.folders.emplace(folder, "");
     }
     return plan;
 }
@@ -144,7 +154,7 @@ std::vector<std::string> pathsTaken(Session& session, const TreePlan& plan,
     if (!isSafeOpen(session.state) || !contentsOf(session.state).keepsTree())
         return taken;
     const SafeContents& contents = contentsOf(session.state);
-    for (const std::string& folder : plan.folders)
+    for (const auto& [folder, source] : plan.folders)
         if (const auto entry = contents.entry(session.state, folder);
             entry && entry->kind != ContentKind::Folder)
             taken.push_back(folder);
@@ -157,13 +167,12 @@ std::vector<std::string> pathsTaken(Session& session, const TreePlan& plan,
     return taken;
 }
 
+// In path order a folder comes before what it holds; one that is there
+// already is used as it is, its time too.
 void makeFolders(Session& session, const TreePlan& plan) {
-    EntryStamp stamp;
-    stamp.modifiedSeconds = static_cast<std::int64_t>(std::time(nullptr));
-    stamp.mode = 0700;
-    for (const std::string& folder : plan.folders)
+    for (const auto& [folder, source] : plan.folders)
         if (!contentsOf(session.state).entry(session.state, folder))
-            contentsOf(session.state).makeFolder(session.state, folder, stamp);
+            contentsOf(session.state).makeFolder(session.state, folder, stampOfSource(source));
 }
 
 // Ends the indicator over the files of a drop however the drop ends.
@@ -197,7 +206,7 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         return;
     }
     const std::vector<std::string>& files = sources.files;
-    const TreePlan plan = planTree(session, paths, files);
+    const TreePlan plan = planTree(session, paths, sources);
     if (const std::vector<std::string> taken = pathsTaken(session, plan, files); !taken.empty()) {
         shell.talk.showMessage(text::pathsTakenReport(taken), text::CaptionNotAdded,
                                MessageIcon::Error);

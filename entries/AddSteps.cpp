@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,19 @@ void reportAppendFailure(Session& session, const SourceFile& source, AppendResul
 
 } // namespace
 
+EntryStamp stampOfSource(const std::string& path) {
+    EntryStamp stamp;
+    stamp.modifiedSeconds = static_cast<std::int64_t>(std::time(nullptr));
+    stamp.mode = 0700;
+    struct stat status {};
+    if (path.empty() || ::stat(path.c_str(), &status) != 0)
+        return stamp;
+    stamp.modifiedSeconds = static_cast<std::int64_t>(status.st_mtim.tv_sec);
+    stamp.modifiedNanoseconds = static_cast<std::uint32_t>(status.st_mtim.tv_nsec);
+    stamp.mode = static_cast<std::uint16_t>(status.st_mode & 0700);
+    return stamp;
+}
+
 bool storeSource(Session& session, const SourceFile& source, const std::string& progressText,
                  const std::string& storedName) {
     Shell& shell = session.shell;
@@ -112,6 +126,10 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     else if (from)
         shell.busy.runBusy(append);
     if (result == AppendResult::Appended) {
+        // Sorting by date, and a copy that skips what is unchanged, need the
+        // original's time rather than the moment it was stored.
+        if (contentsOf(session.state).keepsTree())
+            contentsOf(session.state).setStamp(session.state, name, stampOfSource(source.path));
         shell.busy.HideProgress();
         showAddedRow(session.state, shell);
         return true;

@@ -4,6 +4,7 @@
 
 #include "lifecycle/Session.h"
 #include "storage/files/SourceSnapshot.h"
+#include "storage/format/ContentEntry.h"
 
 #include <cstdint>
 #include <string>
@@ -30,8 +31,13 @@ bool exceedsContainer(SafeState& state, std::uint64_t size);
 bool measureSource(Session& session, const std::string& path, SourceFile& source,
                    const std::string& consequence = "");
 
+// The time and the owner's mode bits of a file or folder to add, for a safe
+// that keeps them; now, and all the owner's bits, when they cannot be read.
+EntryStamp stampOfSource(const std::string& path);
+
 // Appends the measured source under the busy box with progressText and
-// refreshes the list. On failure the safe is as it was; the user is told why
+// refreshes the list. Where the safe keeps times, the stored file keeps the
+// original's time and mode bits. On failure the safe is as it was; the user is told why
 // and false comes back.
 // storedName, when given, is the name (a path, where the safe keeps folders)
 // to store it under instead of the file's own name.

@@ -40,6 +40,7 @@ bool walkFolder(const fs::path& folder, SourceList& list) {
             return false;
         }
         if (fs::is_directory(status)) {
+            list.folders.push_back(child.string());
             if (!walkFolder(child, list))
                 return false;
         } else if (fs::is_symlink(status)) {
@@ -63,9 +64,11 @@ SourceList expandSources(const std::vector<std::string>& paths) {
         std::error_code error;
         if (!fs::is_directory(path, error)) {
             list.files.push_back(path);
-        } else if (!walkFolder(path, list)) {
-            return list;
+            continue;
         }
+        list.folders.push_back(path);
+        if (!walkFolder(path, list))
+            return list;
     }
     return list;
 }

@@ -17,6 +17,9 @@ struct PassedOver {
 struct SourceList {
     std::vector<std::string> files;     // to store, in this order
     std::vector<PassedOver> passedOver; // found in a folder and left out
+    // Every folder gone through, a given one before what it holds: where the
+    // safe keeps folders, an empty one is kept too.
+    std::vector<std::string> folders;
     // A folder whose content could not be listed, and the system's reason:
     // the list is then incomplete, and nothing of it should be stored.
     std::string unlistedFolder;

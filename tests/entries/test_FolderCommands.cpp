@@ -8,6 +8,8 @@
 #include "tests/entries/EntriesFixture.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace quorvane::test {
 namespace {
@@ -117,6 +119,52 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
         EXPECT_EQ(told, step.messages);
     }
     EXPECT_EQ(shell.rows.size(), 0u) << "the list follows";
+}
+
+// A dropped folder keeps its empty sub-folders, and every file and folder
+// its time and the owner's mode bits.
+TEST_F(FolderCommands, ADroppedFolderKeepsTimesAndEmptyFolders) {
+    shell.newSafePickerAnswers.push_back((root / "sealed.cx").string());
+    shell.passwordAnswers.push_back("pw");
+    createSafe(session, SafeFormat::Sealed);
+    ASSERT_TRUE(isSafeOpen(state));
+    struct Kept {
+        std::string path; // below the sources, and in the safe
+        bool folder;
+        std::int64_t seconds;
+        std::uint32_t nanoseconds;
+        mode_t mode;
+    };
+    const std::vector<Kept> kept = {
+        {"Trip", true, 1'500'000'000, 0, 0700},
+        {"Trip/Day 1", true, 1'600'000'000, 250, 0500},
+        {"Trip/Day 1/a.jpg", false, 1'700'000'000, 123'456'789, 0600},
+        {"Trip/Empty", true, 1'400'000'000, 0, 0700},
+        {"Trip/Empty/Deeper", true, 1'300'000'000, 0, 0700},
+        {"Trip/notes.txt", false, 1'200'000'000, 0, 0400},
+    };
+    for (const Kept& item : kept)
+        if (item.folder)
+            std::filesystem::create_directories(sources / item.path);
+        else
+            writeFile(sources / item.path, "content");
+    // Once everything is made: making a file changes its folder's time.
+    for (const Kept& item : kept) {
+        const std::string source = (sources / item.path).string();
+        const timespec times[2] = {{item.seconds, item.nanoseconds},
+                                   {item.seconds, item.nanoseconds}};
+        ASSERT_EQ(::chmod(source.c_str(), item.mode), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    }
+    shell.yesNoAnswers = {false};
+    addDroppedFiles(session, {(sources / "Trip").string()});
+    std::vector<ContentEntry> expected;
+    for (const Kept& item : kept)
+        expected.push_back(
+            {item.path, item.folder ? ContentKind::Folder : ContentKind::File,
+             item.folder ? 0u : 7u,
+             EntryStamp{item.seconds, item.nanoseconds, static_cast<std::uint16_t>(item.mode)}});
+    EXPECT_EQ(contentsOf(state).entries(state), expected);
 }
 
 TEST_F(FolderCommands, APlainSafeKeepsItsFlatListAndSaysWhy) {
