@@ -147,6 +147,8 @@ class SafeFolder {
     void refreshNames();
     void indexShownNames();
     void keepNames(std::vector<std::optional<std::string>> shownOfRow);
+    // After a tree's file was stored as a new last entry.
+    void keepNewName(const std::string& path);
     std::string freeNumberedName(const std::string& name,
                                  const std::vector<std::optional<std::string>>& shown);
     void noteWrite();

@@ -69,6 +69,23 @@ void SafeFolder::keepNames(std::vector<std::optional<std::string>> shownOfRow) {
     indexShownNames();
 }
 
+// Working the names out anew from every entry made each store cost the
+// whole folder; the new entry is the last row, so it is simply added.
+void SafeFolder::keepNewName(const std::string& path) {
+    const std::size_t count = access_.entryCount();
+    if (!namesKnown_ || namesStale_ || storedNames_.size() + 1 != count ||
+        access_.storedName(count - 1) != path) {
+        forgetNames();
+        return;
+    }
+    storedNames_.push_back(path);
+    shownOfRow_.emplace_back(path);
+    rows_.emplace(path, count - 1);
+    shown_.push_back(path);
+    if (treePaths_)
+        treePaths_->insert(path);
+}
+
 std::optional<std::string> SafeFolder::shownNameOf(std::size_t row) {
     refreshNames();
     return row < shownOfRow_.size() ? shownOfRow_[row] : std::nullopt;

@@ -138,7 +138,9 @@ int SafeFolder::treeCommit(Pending& pending) {
     pending.dirty = false;
     pending.stamp.reset();
     noteChange(name);
-    forgetNames();
+    // A replaced file keeps its name and row; a new one is the last row.
+    if (!old)
+        keepNewName(name);
     return 0;
 }
 

@@ -91,5 +91,23 @@ TEST_F(FolderTree, TheWindowsChangeIsSeenAtTheNextRequest) {
     EXPECT_EQ(content("a.txt"), "<missing>");
 }
 
+// The names are kept across the folder's own stores rather than worked out
+// anew: after each, the folder shows what a folder made afresh shows.
+TEST_F(FolderTree, NamesKeptAcrossStoresAreTheNamesAFreshFolderShows) {
+    ASSERT_EQ(folder.makeFolder("docs", 0700), 0);
+    for (const std::string name : {"docs/one.txt", "two.txt", "docs/one.txt", "docs/three.txt"}) {
+        SafeFolder::Handle* handle = nullptr;
+        ASSERT_EQ(folder.open(name, O_WRONLY | O_TRUNC, true, handle), 0) << name;
+        EXPECT_EQ(folder.write(*handle, 0, name.data(), name.size()),
+                  static_cast<std::int64_t>(name.size()));
+        folder.release(handle);
+        SafeFolder fresh{access, false};
+        for (const std::string shownIn : {"", "docs"})
+            EXPECT_EQ(folder.namesIn(shownIn), fresh.namesIn(shownIn)) << name << " in " << shownIn;
+        EXPECT_EQ(content(name), name);
+    }
+    EXPECT_EQ(folder.namesIn("docs"), (Names{"one.txt", "three.txt"}));
+}
+
 } // namespace
 } // namespace quorvane::test

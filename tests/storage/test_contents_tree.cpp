@@ -204,6 +204,48 @@ TEST_F(ContentsTreeTest, StampsAndSizesOutliveACommitAndAFreshOpen) {
     EXPECT_EQ(tree().lastError(), EISDIR);
 }
 
+// Each change updates the rows it touches only; after every step the index
+// must read as a fresh listing of the same vault does.
+TEST_F(ContentsTreeTest, TheRowsAfterEachChangeAreTheRowsAFreshListingShows) {
+    makeTree();
+    const std::vector<std::pair<std::string, std::function<bool()>>> steps = {
+        {"new file", [&] { return add(*contents, "a.txt", "aa") == AppendResult::Appended; }},
+        {"replaced, larger",
+         [&] {
+             return add(*contents, "Taxes/notes.txt", "longer notes", OnExisting::Replace) ==
+                    AppendResult::Appended;
+         }},
+        {"stamp", [&] { return tree().setStamp(index, "a.txt", Stamp); }},
+        {"new after a commit",
+         [&] {
+             return vaultCommit() == vault::Outcome::Done &&
+                    add(*contents, "Photos/b.jpg", "bbb") == AppendResult::Appended;
+         }},
+        {"removed",
+         [&] {
+             return tree().removeEntry(index, "a.txt", FolderRemoval::OnlyEmpty) ==
+                    RemoveResult::Removed;
+         }},
+        {"replaced after removal",
+         [&] {
+             return add(*contents, "Photos/b.jpg", "b", OnExisting::Replace) ==
+                    AppendResult::Appended;
+         }},
+        {"stale index",
+         [&] {
+             index.entryDetails.pop_back();
+             return add(*contents, "c.txt", "c") == AppendResult::Appended;
+         }},
+    };
+    for (const auto& [step, change] : steps) {
+        ASSERT_TRUE(change()) << step;
+        ContainerIndex fresh;
+        tree().list(fresh);
+        EXPECT_EQ(index, fresh) << step;
+    }
+    EXPECT_EQ(index.entryDetails.back().name, "c.txt");
+}
+
 TEST_F(ContentsTreeTest, APlainContainerKeepsItsFlatListAndRefusesFolders) {
     const fs::path working = folder / "working";
     test::writeFile(working, emptyContainerBytes());

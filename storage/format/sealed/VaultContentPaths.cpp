@@ -103,7 +103,7 @@ AppendResult VaultContents::addEntry(ContainerIndex& index, RandomAccessFile& so
                                                    : AppendResult::WriteFailed;
     if (!replacing)
         rows_.push_back(path);
-    showRows(index);
+    showStored(index, path);
     return AppendResult::Appended;
 }
 
@@ -158,7 +158,9 @@ bool VaultContents::setStamp(ContainerIndex& index, const std::string& path,
     expectCurrent();
     if (failedWith(outcome))
         return false;
-    showRows(index);
+    // No row shows a stamp: an index in step with the rows stays as it is.
+    if (!showsRows(index, rows_.size()))
+        showRows(index);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "storage/format/sealed/VaultContents.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <vector>
@@ -100,6 +101,40 @@ void VaultContents::showRows(ContainerIndex& index) const {
         index.entryDetails.push_back(
             {static_cast<std::uint32_t>(entry != nullptr ? entry->size : 0), rows_[row]});
     }
+}
+
+bool VaultContents::showsRows(const ContainerIndex& index, std::size_t count) const {
+    return index.formatVersion == ContainerVersion && index.entryCount == count &&
+           index.indexRows.size() == count && index.entryDetails.size() == count &&
+           index.workingCopyLength == vault_->lengthInUse();
+}
+
+// Showing every row anew at each store made filling a folder quadratic.
+void VaultContents::showStored(ContainerIndex& index, const std::string& path) const {
+    const vault::VaultEntry* entry = vault_->find(path);
+    const std::size_t shown = index.entryDetails.size();
+    const bool consistent = showsRows(index, shown);
+    const bool added = consistent && shown + 1 == rows_.size() && rows_.back() == path &&
+                       (shown == 0 || index.entryDetails.back().name == rows_[shown - 1]);
+    // A replaced file keeps its row; it is most often one of the last stored.
+    const auto replaced = std::find(rows_.rbegin(), rows_.rend(), path);
+    const bool kept =
+        consistent && !added && shown == rows_.size() && replaced != rows_.rend() &&
+        index.entryDetails[static_cast<std::size_t>(rows_.rend() - replaced) - 1].name == path;
+    if (entry == nullptr || (!added && !kept)) {
+        showRows(index);
+        return;
+    }
+    index.workingCopyLength = vault_->lengthInUse();
+    // The list's size column is 32 bits wide, as the container's.
+    const auto size = static_cast<std::uint32_t>(entry->size);
+    if (kept) {
+        index.entryDetails[static_cast<std::size_t>(rows_.rend() - replaced) - 1].size = size;
+        return;
+    }
+    index.indexRows.push_back({static_cast<std::uint32_t>(rows_.size()), 0});
+    index.entryDetails.push_back({size, path});
+    index.entryCount = static_cast<std::uint32_t>(rows_.size());
 }
 
 IndexReadReport VaultContents::list(ContainerIndex& index) {

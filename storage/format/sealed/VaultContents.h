@@ -78,6 +78,11 @@ class VaultContents final : public SafeContents {
     void moveRows(const std::string& from, const std::string& to);
     void expectCurrent();
     void showRows(ContainerIndex& index) const;
+    // After path was stored: only its row is made or updated when the index
+    // shows the rows as they were, else every row is shown anew.
+    void showStored(ContainerIndex& index, const std::string& path) const;
+    // Whether index shows count rows of this vault (by their number only).
+    bool showsRows(const ContainerIndex& index, std::size_t count) const;
 
     std::unique_ptr<vault::Vault> vault_;
     std::vector<std::string> rows_;
