@@ -7,6 +7,7 @@
 #include "cli/AddUpdate.h"
 #include "cli/ChangeCommands.h"
 #include "cli/ListFormat.h"
+#include "cli/TreeCommands.h"
 #include "entries/AddSteps.h"
 #include "entries/Entries.h"
 #include "entries/FolderSources.h"
@@ -58,20 +59,35 @@ bool eraseStoredOriginal(CommandRun& run, const SourceFile& source) {
 // Every file to store, its folders walked, each checked before anything is
 // stored: a file that cannot be read or measured is named with the system's
 // reason. What a folder held that is not stored is listed, one line each.
-bool gatherSources(CommandRun& run, std::vector<SourceFile>& sources, FileNotes& notes) {
-    const SourceList list = expandSources(run.invocation.files);
-    if (!list.unlistedFolder.empty()) {
-        report(run.errors, escapeEntryName(list.unlistedFolder) + ": " + list.unlistedWhy);
-        return false;
-    }
-    for (const PassedOver& item : list.passedOver)
-        noteFile(run, clitext::passedOver(escapeEntryName(item.path), item.why), notes.passedOver);
-    for (const std::string& path : list.files) {
-        SourceFile& source = sources.emplace_back();
-        source.path = path;
-        if (const std::string problem = sourceProblem(path, source.size); !problem.empty()) {
-            report(run.errors, escapeEntryName(path) + ": " + problem);
+// In a safe that keeps folders each file given goes below --to, and a folder
+// given keeps its tree under its own name there (its folders, the empty ones
+// too, in folders). Elsewhere every file goes in by its name.
+bool gatherSources(CommandRun& run, std::vector<SourceFile>& sources, FileNotes& notes,
+                   std::vector<TreeFolder>& folders) {
+    const bool tree = contentsOf(run.session.state).keepsTree();
+    for (const std::string& given : run.invocation.files) {
+        const SourceList list = expandSources({given});
+        if (!list.unlistedFolder.empty()) {
+            report(run.errors, escapeEntryName(list.unlistedFolder) + ": " + list.unlistedWhy);
             return false;
+        }
+        for (const PassedOver& item : list.passedOver)
+            noteFile(run, clitext::passedOver(escapeEntryName(item.path), item.why),
+                     notes.passedOver);
+        const std::string to = run.invocation.to.value_or("");
+        if (tree && !listTreeFolders(given, to, folders)) {
+            report(run.errors, escapeEntryName(given) + ": " + clitext::FolderNotListed);
+            return false;
+        }
+        for (const std::string& path : list.files) {
+            SourceFile& source = sources.emplace_back();
+            source.path = path;
+            if (tree)
+                source.storedPath = treePathOf(given, path, to);
+            if (const std::string problem = sourceProblem(path, source.size); !problem.empty()) {
+                report(run.errors, escapeEntryName(path) + ": " + problem);
+                return false;
+            }
         }
     }
     return true;
@@ -82,9 +98,8 @@ bool gatherSources(CommandRun& run, std::vector<SourceFile>& sources, FileNotes&
 // both then puts the later one under a numbered name).
 void reportStoredName(CommandRun& run, const SourceFile& source,
                       std::unordered_set<std::string>& storedNames, FileNotes& notes) {
-    const std::string name = storedNameOf(source.path);
-    const std::string stored = name.substr(0, keptNameLength(name));
-    if (stored.size() < name.size())
+    const std::string stored = storedPathOf(run.session.state, source);
+    if (run.session.state.vault == nullptr && stored != storedNameOf(source.path))
         noteFile(run, clitext::nameShortened(escapeEntryName(source.path), escapeEntryName(stored)),
                  notes.cut);
     if (!storedNames.insert(stored).second)
@@ -115,6 +130,10 @@ bool storeAll(CommandRun& run, const UpdatePlan& plan, FileNotes& notes,
     for (int i = 0; i < count; ++i) {
         const SourceFile& given = plan.toStore[static_cast<std::size_t>(i)];
         SourceFile source;
+        source.storedPath = given.storedPath;
+        // A vault replaces the entry in place; the plain container appends
+        // and removes the old entry afterwards (removeReplaced).
+        source.replacesEntry = plan.replaces[static_cast<std::size_t>(i)].has_value();
         run.shell.startAddBatchFile(static_cast<std::uint64_t>(i) + 1, given.size);
         if (!measureSource(run.session, given.path, source) ||
             !storeSource(run.session, source, entries_text::addingFileOf(i + 1, count))) {
@@ -132,6 +151,8 @@ bool storeAll(CommandRun& run, const UpdatePlan& plan, FileNotes& notes,
 // the rows still to go stay where they were; "File deleted" is not said of
 // an entry that is replaced.
 bool removeReplaced(CommandRun& run, const UpdatePlan& plan) {
+    if (contentsOf(run.session.state).keepsTree())
+        return true;
     std::set<int, std::greater<>> rows;
     for (const auto& row : plan.replaces)
         if (row)
@@ -174,7 +195,10 @@ void reportCounts(CommandRun& run, const UpdatePlan& plan, const FileNotes& note
 ExitCode runAdd(CommandRun& run) {
     std::vector<SourceFile> sources;
     FileNotes notes;
-    if (!gatherSources(run, sources, notes))
+    std::vector<TreeFolder> folders;
+    if (run.invocation.to && refusedWithoutTree(run, *run.invocation.to))
+        return ExitCode::Failed;
+    if (!gatherSources(run, sources, notes, folders))
         return ExitCode::Failed;
     UpdatePlan plan;
     if (run.invocation.update) {
@@ -189,9 +213,10 @@ ExitCode runAdd(CommandRun& run) {
         plan.replaces.assign(sources.size(), std::nullopt);
     }
     std::vector<SourceFile> stored;
-    if (!storeAll(run, plan, notes, stored) || !removeReplaced(run, plan))
+    if (!makeTreeFolders(run, folders) || !storeAll(run, plan, notes, stored) ||
+        !removeReplaced(run, plan))
         return ExitCode::Failed;
-    if (!stored.empty() && saveBack(run) != ExitCode::Success)
+    if ((!stored.empty() || !folders.empty()) && saveBack(run) != ExitCode::Success)
         return ExitCode::Failed;
     reportCounts(run, plan, notes);
     if (!run.invocation.eraseOriginals)

@@ -51,8 +51,7 @@ CliResult<UpdatePlan> planUpdate(SafeState& state, const std::vector<SourceFile>
     UpdatePlan plan;
     std::set<std::size_t> claimed; // an entry is replaced by one file at most
     for (const SourceFile& source : sources) {
-        const std::string name = storedNameOf(source.path);
-        const auto rows = rowsNamed(state, name.substr(0, keptNameLength(name)));
+        const auto rows = rowsNamed(state, storedPathOf(state, source));
         bool same = false;
         for (std::size_t row : rows) {
             if (state.entryDetails[row].size != source.size)

@@ -1,5 +1,7 @@
 #include "cli/ChangeCommands.h"
 
+#include "cli/TreeCommands.h"
+
 #include "entries/Entries.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
@@ -32,6 +34,13 @@ ExitCode runCreate(CommandRun& run) {
 }
 
 ExitCode runRename(CommandRun& run) {
+    SafeState& state = run.session.state;
+    // A sealed safe moves the entry, or a folder with everything in it, to the new path.
+    if (contentsOf(state).keepsTree())
+        return runMove(run,
+                       run.folders.empty()
+                           ? state.entryDetails[static_cast<std::size_t>(run.numbers.front())].name
+                           : run.folders.front());
     run.shell.answers().focusedRow = run.numbers.front();
     run.shell.answers().newEntryName = run.invocation.newName;
     renameFile(run.session);
@@ -46,6 +55,9 @@ ExitCode runRename(CommandRun& run) {
 // nothing written, so that the safe stays as it was.
 ExitCode runDelete(CommandRun& run) {
     const std::set<int, std::greater<>> rows(run.numbers.begin(), run.numbers.end());
+    // Asked before anything goes: a "no" leaves the safe as it was.
+    if (!foldersMayGo(run))
+        return ExitCode::Failed;
     for (int row : rows) {
         const std::size_t before = entryRows(run.session);
         run.shell.answers().focusedRow = row;
@@ -53,6 +65,8 @@ ExitCode runDelete(CommandRun& run) {
         if (run.shell.errorShown() || entryRows(run.session) != before - 1)
             return ExitCode::Failed;
     }
+    if (!removeFolders(run))
+        return ExitCode::Failed;
     return saveBack(run);
 }
 

@@ -58,6 +58,17 @@ inline std::string folderNotMade(const std::string& reason) {
 }
 inline constexpr const char* NoSuchEntry = "no entry with this number in the safe";
 inline constexpr const char* NoEntryOfThisName = "no entry of this name in the safe";
+inline constexpr const char* NoFoldersInPlainSafe =
+    "a plain safe keeps no folders; a sealed safe keeps them (quorvane-cli seal SAFE)";
+inline constexpr const char* IsAFolder = "is a folder";
+inline constexpr const char* FolderNotListed = "the folders in it could not be listed";
+inline constexpr const char* FolderNeedsRecursive =
+    "is a folder: --recursive deletes it with everything in it";
+inline constexpr const char* NotAFolderOfTheSafe = "is a file of the safe, not a folder";
+inline std::string deleteFolderQuestion(const std::string& path, std::size_t inside) {
+    return "Delete the folder " + path + " and the " + std::to_string(inside) +
+           (inside == 1 ? " entry" : " entries") + " in it? [y/N] ";
+}
 // rows: the numbers of the entries that carry name, at least two.
 inline std::string nameMatchesSeveral(const std::string& name, const std::vector<int>& rows) {
     std::string numbers;
@@ -99,6 +110,7 @@ inline std::string updateSummary(std::uint64_t added, std::uint64_t replaced,
            groupedCount(unchanged) + " unchanged";
 }
 inline constexpr const char* NameTooLong = "NEWNAME is longer than 49 bytes";
+inline constexpr const char* PartTooLong = "a name in NEWNAME is longer than 255 bytes";
 inline constexpr const char* NoWorkingFolder =
     "cannot create a private working folder in the temporary directory (TMPDIR): ";
 inline constexpr const char* ListNotWritten = "the list could not be written";

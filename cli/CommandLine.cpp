@@ -164,6 +164,15 @@ std::optional<CliFailure> takeOperand(WordKind kind, const std::string& word, In
     case WordKind::Name:
         into.newName = word;
         return std::nullopt;
+    case WordKind::Entry:
+        // Digits are a NUMBER, as they always were; a folder named "2025" is given by --name.
+        if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos)
+            return parseNumber(word, into.numbers);
+        into.paths.push_back(word);
+        return std::nullopt;
+    case WordKind::Path:
+        into.paths.push_back(word);
+        return std::nullopt;
     case WordKind::Command:
         if (findCommand(word) == nullptr)
             return usage("help: unknown command " + word);

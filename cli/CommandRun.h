@@ -32,6 +32,8 @@ struct CommandRun {
     std::ostream& errors;
     // The entries the command works on: its numbers, then those its --name options found.
     std::vector<int> numbers;
+    // The folders of a sealed safe it works on, by path (extract, rename, delete).
+    std::vector<std::string> folders;
     // The signal watcher of the run, for the commands that wait for one (mount).
     SignalGuard* guard = nullptr;
 };

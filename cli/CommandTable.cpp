@@ -26,12 +26,14 @@ std::vector<CommandRow> makeCommands() {
          {"SAFE [--json]"},
          "list SAFE",
          {"one line per stored file: NUMBER, TAB, SIZE (bytes),",
-          "TAB, NAME; with --json one JSON document instead. A",
+          "TAB, NAME (in a sealed safe its path, \"Taxes/2025/a.pdf\");",
+          "a folder of a sealed safe is a line \"-\", TAB, \"-\", TAB,",
+          "its path and \"/\"; with --json one JSON document instead. A",
           "reader that stops early (| head) ends it quietly, with", "status 0"}},
         {"add",
          C::Add,
          {{W::Safe}, {W::File, Count::OneOrMore}},
-         {"SAFE FILE... [--erase-originals]\n[--update] [--quiet]"},
+         {"SAFE FILE... [--to FOLDER] [--erase-originals]\n[--update] [--quiet]"},
          "add SAFE FILE...",
          {"store the files in this order, as a drop on the window",
           "does; a FILE that is a folder stands for every regular",
@@ -45,15 +47,21 @@ std::vector<CommandRow> makeCommands() {
           "only if it has not changed since it was stored). A name",
           "keeps at most 50 bytes, cut between UTF-8 characters;",
           "a stored name that another entry has too is reported.",
+          "In a plain safe a name longer than 50 bytes keeps its",
+          "extension and loses the end of its stem. A sealed safe",
+          "keeps a folder's tree under the folder's own name, with",
+          "names of up to 255 bytes and the files' times; a plain",
+          "safe keeps no folders and stores the files by name.",
           "With --update a FILE whose stored name one entry has",
           "already replaces that entry when their bytes differ and",
           "is left out when they are the same"}},
         {"extract",
          C::Extract,
-         {{W::Safe}, {W::Folder}, {W::Number, Count::Any}},
-         {"SAFE DIR [NUMBER...] [--name NAME]...\n[--overwrite | --skip-existing | --keep-both]\n"
+         {{W::Safe}, {W::Folder}, {W::Entry, Count::Any}},
+         {"SAFE DIR [NUMBER | PATH...] [--name NAME]...\n[--overwrite | --skip-existing | "
+          "--keep-both]\n"
           "[--quiet]"},
-         "extract SAFE DIR [NUMBER...]",
+         "extract SAFE DIR [NUMBER | PATH...]",
          {"write the entries given by NUMBER or --name (all when",
           "none is given) into DIR, which is made when it does not",
           "exist. A different file of an entry's name that was",
@@ -66,7 +74,9 @@ std::vector<CommandRow> makeCommands() {
           "left as it is. A file this extraction wrote is never",
           "replaced: a later entry of the same name goes under",
           "\"NAME (2).EXT\" (the next free number), one line each;",
-          "names that would lead outside DIR are skipped"}},
+          "names that would lead outside DIR are skipped. A sealed",
+          "safe's tree is made again below DIR, with the files'",
+          "times; a PATH that is a folder stands for everything", "in it"}},
         {"cat",
          C::Cat,
          {{W::Safe}, {W::Number}},
@@ -82,18 +92,30 @@ std::vector<CommandRow> makeCommands() {
          {"SAFE NUMBER NEWNAME", "SAFE --name NAME NEWNAME"},
          "rename SAFE NUMBER NEWNAME",
          {"give an entry a new name (at most 49 bytes); the entry",
-          "may be given by --name NAME instead of NUMBER. A name",
+          "may be given by --name NAME instead of NUMBER. In a",
+          "sealed safe NEWNAME is a path (parts of up to 255 bytes):",
+          "the entry moves to another folder, and --name FOLDER",
+          "moves a folder with everything in it. A name",
           "extracting could not write (empty, \".\", \"..\", with \"/\"",
           "or a control character) is refused with status 2"}},
         {"delete",
          C::Delete,
          {{W::Safe}, {W::Number, Count::OneOrMore}},
-         {"SAFE {NUMBER | --name NAME}..."},
+         {"SAFE {NUMBER | --name NAME}... [--recursive]"},
          "delete SAFE NUMBER...",
          {"remove the numbered entries (numbers as list shows them",
           "before the delete; one given twice counts once); later",
           "entries move up; one number the safe does not have",
-          "refuses the whole delete; entries may be given by", "--name NAME as well"}},
+          "refuses the whole delete; entries may be given by",
+          "--name NAME as well. A folder of a sealed safe goes with",
+          "everything in it: asked first at a terminal, and given", "--recursive elsewhere"}},
+        {"mkdir",
+         C::Mkdir,
+         {{W::Safe}, {W::Path, Count::OneOrMore}},
+         {"SAFE PATH..."},
+         "mkdir SAFE PATH...",
+         {"make the folders in a sealed safe, and those above them",
+          "that are missing; a plain safe keeps no folders"}},
         {"passwd",
          C::Passwd,
          {{W::Safe}},
@@ -164,8 +186,8 @@ std::vector<CommandRow> makeCommands() {
 
 // Every command that opens a safe with a password.
 std::vector<CliCommand> askingForPassword() {
-    return {C::Create, C::List,   C::Add,  C::Extract, C::Cat,  C::Rename,
-            C::Delete, C::Passwd, C::Seal, C::Compact, C::Mount};
+    return {C::Create, C::List,   C::Add,  C::Extract, C::Cat,   C::Rename,
+            C::Delete, C::Passwd, C::Seal, C::Compact, C::Mount, C::Mkdir};
 }
 
 // The order here is the order of the help's list of options.
@@ -206,6 +228,17 @@ std::vector<OptionRow> makeOptions() {
          .effect = Flag{&Invocation::eraseOriginals},
          .commands = {C::Add},
          .description = {"add: erase each original after it is stored"}},
+        {.name = "--to",
+         .effect = OneValue{&Invocation::to},
+         .commands = {C::Add},
+         .placeholder = "FOLDER",
+         .missingValue = "a folder of the safe",
+         .description = {"add: store the files below FOLDER of a sealed safe",
+                         "(made when missing)"}},
+        {.name = "--recursive",
+         .effect = Flag{&Invocation::recursive},
+         .commands = {C::Delete},
+         .description = {"delete: a folder goes with everything in it, unasked"}},
         {.name = "--update",
          .effect = Flag{&Invocation::update},
          .commands = {C::Add},
@@ -258,6 +291,9 @@ std::vector<OptionRow> makeOptions() {
          .commands = {C::List, C::Info},
          .description = {"list, info: print one JSON document: list gives",
                          "{\"entries\":[{\"number\",\"name\",\"size\"}...]}, with",
+                         "\"path\", \"kind\" (\"file\" or \"folder\", which has no",
+                         "number) and \"modified\" (UTC, null where the plain",
+                         "format keeps no times), and",
                          "\"name_hex\" (the stored bytes) where a name is not",
                          "UTF-8; info gives \"format\", \"signature\" and \"kdf\""}},
         {.name = "--name",
@@ -326,8 +362,8 @@ std::size_t mostOperands(const CommandRow& row) {
 
 bool nameStandsForNumber(const CommandRow& row) {
     return std::any_of(row.operands.begin(), row.operands.end(), [](const Operand& operand) {
-        return operand.kind == WordKind::Number &&
-               (operand.count == Count::One || operand.count == Count::OneOrMore);
+        const bool entry = operand.kind == WordKind::Number || operand.kind == WordKind::Entry;
+        return entry && (operand.count == Count::One || operand.count == Count::OneOrMore);
     });
 }
 

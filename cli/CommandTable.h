@@ -16,7 +16,9 @@
 namespace quorvane {
 
 // What a word on the command line stands for; also what completion offers there.
-enum class WordKind { Safe, File, Folder, Number, Name, Command };
+// An Entry is a NUMBER when it is one, else the path of an entry in the safe;
+// a Path is a path in the safe.
+enum class WordKind { Safe, File, Folder, Number, Name, Command, Entry, Path };
 
 // How many words an operand takes.
 enum class Count { One, Optional, Any, OneOrMore };

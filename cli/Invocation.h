@@ -24,6 +24,7 @@ enum class CliCommand {
     Mount,
     Cat,
     Compact,
+    Mkdir,
 };
 
 struct Invocation {
@@ -33,6 +34,9 @@ struct Invocation {
     std::vector<std::string> files;             // add
     std::string folder;                         // extract, mount
     std::vector<int> numbers;                   // extract (may be empty), cat, rename, delete
+    std::vector<std::string> paths;             // extract, delete: entries by path; mkdir
+    std::optional<std::string> to;              // add: the safe's folder the files go below
+    bool recursive = false;                     // delete: a folder with everything in it
     std::vector<std::string> names;             // --name: entries chosen by their stored name
     std::string newName;                        // rename
     std::optional<std::string> passwordFile;    // "-" is standard input

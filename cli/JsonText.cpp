@@ -6,6 +6,9 @@
 #include <cryptopp/hex.h>
 
 #include <cstdio>
+#include <ctime>
+#include <optional>
+#include <unordered_map>
 
 namespace quorvane {
 
@@ -50,17 +53,68 @@ std::string jsonString(const std::string& text) {
     return json + "\"";
 }
 
-std::string entriesJson(const std::vector<EntryDetail>& entries) {
-    std::string json = "{\"entries\":[";
-    for (std::size_t row = 0; row < entries.size(); ++row) {
-        const EntryDetail& entry = entries[row];
-        json += row == 0 ? "\n" : ",\n";
-        json += "{\"number\":" + std::to_string(row) + ",\"name\":" + jsonString(entry.name);
-        if (!isUtf8(entry.name))
-            json += ",\"name_hex\":\"" + lowercaseHex(entry.name) + "\"";
-        json += ",\"size\":" + std::to_string(entry.size) + "}";
+std::string modifiedJson(const EntryStamp& stamp) {
+    const auto seconds = static_cast<std::time_t>(stamp.modifiedSeconds);
+    std::tm utc{};
+    char text[64] = {};
+    if (::gmtime_r(&seconds, &utc) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc) == 0)
+        return "null";
+    std::string json = std::string("\"") + text;
+    if (stamp.modifiedNanoseconds != 0) {
+        char fraction[16];
+        std::snprintf(fraction, sizeof fraction, ".%09u", stamp.modifiedNanoseconds);
+        json += fraction;
     }
-    return json + (entries.empty() ? "]}\n" : "\n]}\n");
+    return json + "Z\"";
+}
+
+namespace {
+
+std::string entryJson(const std::optional<std::size_t>& row, const std::string& name,
+                      std::uint64_t size) {
+    std::string json = "{";
+    if (row)
+        json += "\"number\":" + std::to_string(*row) + ",";
+    json += "\"name\":" + jsonString(name);
+    if (!isUtf8(name))
+        json += ",\"name_hex\":\"" + lowercaseHex(name) + "\"";
+    return json + ",\"size\":" + std::to_string(size) + ",\"path\":" + jsonString(name);
+}
+
+} // namespace
+
+std::string entriesJson(const std::vector<EntryDetail>& rows,
+                        const std::vector<ContentEntry>& entries, bool keepsTree) {
+    std::string json = "{\"entries\":[";
+    bool first = true;
+    const auto next = [&] {
+        json += first ? "\n" : ",\n";
+        first = false;
+    };
+    if (!keepsTree) {
+        // The plain format keeps no times: every row as it always was, and null.
+        for (std::size_t row = 0; row < rows.size(); ++row) {
+            next();
+            json += entryJson(row, rows[row].name, rows[row].size) +
+                    ",\"kind\":\"file\",\"modified\":null}";
+        }
+        return json + (first ? "]}\n" : "\n]}\n");
+    }
+    std::unordered_map<std::string, std::size_t> rowOf;
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        rowOf.emplace(rows[row].name, row);
+    for (const ContentEntry& entry : entries) {
+        next();
+        const bool folder = entry.kind == ContentKind::Folder;
+        const auto row = rowOf.find(entry.path);
+        json += entryJson(folder || row == rowOf.end() ? std::nullopt
+                                                       : std::optional<std::size_t>(row->second),
+                          entry.path, entry.size) +
+                ",\"kind\":" + (folder ? "\"folder\"" : "\"file\"") +
+                ",\"modified\":" + modifiedJson(entry.stamp) + "}";
+    }
+    return json + (first ? "]}\n" : "\n]}\n");
 }
 
 } // namespace quorvane

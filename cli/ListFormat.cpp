@@ -2,6 +2,8 @@
 
 #include "entries/NameText.h"
 
+#include <unordered_map>
+
 namespace quorvane {
 
 std::string escapeEntryName(const std::string& name) {
@@ -36,6 +38,23 @@ std::string escapeEntryName(const std::string& name) {
 std::string formatListLine(std::size_t row, const EntryDetail& entry) {
     return std::to_string(row) + '\t' + std::to_string(entry.size) + '\t' +
            escapeEntryName(entry.name) + '\n';
+}
+
+std::string formatTreeList(const std::vector<EntryDetail>& rows,
+                           const std::vector<ContentEntry>& entries) {
+    std::unordered_map<std::string, std::size_t> rowOf;
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        rowOf.emplace(rows[row].name, row);
+    std::string list;
+    for (const ContentEntry& entry : entries) {
+        const auto row = rowOf.find(entry.path);
+        if (entry.kind == ContentKind::Folder)
+            list += "-\t-\t" + escapeEntryName(entry.path) + "/\n";
+        else if (row != rowOf.end())
+            list += std::to_string(row->second) + '\t' + std::to_string(entry.size) + '\t' +
+                    escapeEntryName(entry.path) + '\n';
+    }
+    return list;
 }
 
 } // namespace quorvane

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "storage/format/ContainerIndex.h"
+#include "storage/format/ContentEntry.h"
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -16,5 +18,10 @@ std::string escapeEntryName(const std::string& name);
 
 // One line of the list: "<row>\t<size>\t<escaped name>\n".
 std::string formatListLine(std::size_t row, const EntryDetail& entry);
+
+// The list of a safe that keeps folders, in path order: a file's line as
+// above with its path and its whole size, a folder's "-\t-\t<path>/\n".
+std::string formatTreeList(const std::vector<EntryDetail>& rows,
+                           const std::vector<ContentEntry>& entries);
 
 } // namespace quorvane

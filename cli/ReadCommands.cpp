@@ -3,6 +3,7 @@
 #include "cli/JsonText.h"
 #include "cli/ListFormat.h"
 #include "cli/OutputReader.h"
+#include "cli/TreeCommands.h"
 #include "entries/Entries.h"
 #include "storage/files/FdOutputBuffer.h"
 #include "storage/format/Container.h"
@@ -17,9 +18,13 @@
 namespace quorvane {
 
 ExitCode runList(CommandRun& run) {
-    const auto& details = run.session.state.entryDetails;
+    SafeState& state = run.session.state;
+    const auto& details = state.entryDetails;
+    SafeContents& contents = contentsOf(state);
     if (run.invocation.json)
-        run.out << entriesJson(details);
+        run.out << entriesJson(details, contents.entries(state), contents.keepsTree());
+    else if (contents.keepsTree())
+        run.out << formatTreeList(details, contents.entries(state));
     else
         for (std::size_t row = 0; row < details.size(); ++row)
             run.out << formatListLine(row, details[row]);
@@ -67,12 +72,16 @@ ExitCode runExtract(CommandRun& run) {
     }
     std::set<int>& selected = run.shell.answers().selectedRows;
     selected.clear();
-    if (run.numbers.empty()) {
+    if (run.numbers.empty() && run.folders.empty()) {
         for (std::size_t row = 0; row < entryRows(run.session); ++row)
             selected.insert(static_cast<int>(row));
     } else {
         selected.insert(run.numbers.begin(), run.numbers.end());
     }
+    // A folder stands for every file below it; its tree is made below DIR.
+    for (const std::string& folder : run.folders)
+        for (int row : rowsBelow(run.session.state, folder))
+            selected.insert(row);
     extractFiles(run.session);
     return outcome(run.shell);
 }

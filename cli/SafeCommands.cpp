@@ -6,6 +6,7 @@
 #include "cli/MountCommand.h"
 #include "cli/ReadCommands.h"
 #include "cli/TerminalShell.h"
+#include "cli/TreeCommands.h"
 #include "entries/ExtractTarget.h"
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
@@ -64,14 +65,33 @@ ExitCode openSafeFile(CommandRun& run, const std::string& password) {
     return ExitCode::Success;
 }
 
-// Every --name must pick out exactly one entry; its number joins the others.
+bool takesFolders(CliCommand command) {
+    return command == CliCommand::Extract || command == CliCommand::Rename ||
+           command == CliCommand::Delete;
+}
+
+// Every --name and PATH must pick out exactly one entry; a file's number
+// joins the others, a folder of a sealed safe joins the run's folders.
 bool resolveNames(CommandRun& run) {
-    const auto& details = run.session.state.entryDetails;
-    for (const std::string& name : run.invocation.names) {
+    SafeState& state = run.session.state;
+    const auto& details = state.entryDetails;
+    std::vector<std::string> given = run.invocation.names;
+    if (run.invocation.command != CliCommand::Mkdir)
+        given.insert(given.end(), run.invocation.paths.begin(), run.invocation.paths.end());
+    for (const std::string& name : given) {
         std::vector<int> matches;
         for (std::size_t row = 0; row < details.size(); ++row) {
             if (details[row].name == name)
                 matches.push_back(static_cast<int>(row));
+        }
+        const auto folder = matches.empty() ? contentsOf(state).entry(state, name) : std::nullopt;
+        if (folder && folder->kind == ContentKind::Folder) {
+            if (!takesFolders(run.invocation.command)) {
+                report(run.errors, name + ": " + clitext::IsAFolder);
+                return false;
+            }
+            run.folders.push_back(name);
+            continue;
         }
         if (matches.empty()) {
             report(run.errors, name + ": " + clitext::NoEntryOfThisName);
@@ -84,6 +104,36 @@ bool resolveNames(CommandRun& run) {
         run.numbers.push_back(matches.front());
     }
     return true;
+}
+
+// rename: a plain safe takes a name of at most NewNameLimit bytes and no
+// "/"; a sealed one a path whose every part is a name it takes.
+bool newNameRefused(CommandRun& run) {
+    const std::string& name = run.invocation.newName;
+    if (run.invocation.command != CliCommand::Rename)
+        return false;
+    SafeContents& contents = contentsOf(run.session.state);
+    if (!contents.keepsTree()) {
+        const char* refusal =
+            name.size() > NewNameLimit ? clitext::NameTooLong : newNameRefusal(name);
+        if (refusal != nullptr)
+            report(run.errors, refusal);
+        return refusal != nullptr;
+    }
+    for (std::size_t from = 0;;) {
+        const std::size_t slash = name.find('/', from);
+        const std::string part =
+            name.substr(from, slash == std::string::npos ? slash : slash - from);
+        const char* refusal =
+            part.size() > contents.namePartMost() ? clitext::PartTooLong : newNameRefusal(part);
+        if (refusal != nullptr) {
+            report(run.errors, refusal);
+            return true;
+        }
+        if (slash == std::string::npos)
+            return false;
+        from = slash + 1;
+    }
 }
 
 bool numbersInRange(CommandRun& run) {
@@ -116,7 +166,8 @@ std::optional<std::string> folderRefusesNewFiles(const std::string& safePath) {
 bool changesTheSafe(CliCommand command) {
     return command == CliCommand::Add || command == CliCommand::Rename ||
            command == CliCommand::Delete || command == CliCommand::Passwd ||
-           command == CliCommand::Seal || command == CliCommand::Compact;
+           command == CliCommand::Seal || command == CliCommand::Compact ||
+           command == CliCommand::Mkdir;
 }
 
 ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
@@ -127,7 +178,7 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
     // cleanly seems to hold is no ground for any change.
     if (changesTheSafe(run.invocation.command) && refuseIfReadOnly(run.session))
         return ExitCode::Failed;
-    if (!numbersInRange(run) || !resolveNames(run))
+    if (!numbersInRange(run) || !resolveNames(run) || newNameRefused(run))
         return ExitCode::BadUsage;
     switch (run.invocation.command) {
     case CliCommand::List:
@@ -146,6 +197,8 @@ ExitCode runOnOpenSafe(CommandRun& run, const CommandPasswords& passwords) {
         return runPasswd(run, passwords.next.value_or(""));
     case CliCommand::Seal:
         return runSeal(run);
+    case CliCommand::Mkdir:
+        return runMkdir(run);
     case CliCommand::Compact:
         return runCompact(run);
     case CliCommand::Mount:
@@ -208,14 +261,14 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
         }
         return ExitCode::Success;
     case CliCommand::Rename:
-        if (invocation.newName.size() > NewNameLimit) {
-            report(errors, clitext::NameTooLong);
-            return ExitCode::BadUsage;
-        }
-        if (const char* refusal = newNameRefusal(invocation.newName)) {
-            report(errors, refusal);
-            return ExitCode::BadUsage;
-        }
+        // A path's separators and a long name are judged once the format is
+        // known (see newNameRefused): a sealed safe takes both.
+        if (invocation.newName.find('/') == std::string::npos &&
+            invocation.newName.size() <= NewNameLimit)
+            if (const char* refusal = newNameRefusal(invocation.newName)) {
+                report(errors, refusal);
+                return ExitCode::BadUsage;
+            }
         return ExitCode::Success;
     default:
         return ExitCode::Success;
@@ -231,7 +284,7 @@ ExitCode runSafeCommand(const Invocation& invocation, const CommandPasswords& pa
     if (invocation.quiet)
         shell.keepNoticesShort();
     Session session{state, shell};
-    CommandRun run{invocation, session, shell, out, errors, invocation.numbers, guard};
+    CommandRun run{invocation, session, shell, out, errors, invocation.numbers, {}, guard};
 
     ExitCode code =
         invocation.command == CliCommand::Create ? runCreate(run) : runOnOpenSafe(run, passwords);

@@ -34,6 +34,13 @@ std::string storedNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string storedPathOf(const SafeState& state, const SourceFile& source) {
+    if (state.vault != nullptr && !source.storedPath.empty())
+        return source.storedPath;
+    const std::string name = storedNameOf(source.path);
+    return state.vault != nullptr ? name : fittedEntryName(name);
+}
+
 bool exceedsContainer(SafeState& state, std::uint64_t size) {
     return !fitsContents(contentsOf(state), state, size);
 }
@@ -113,13 +120,27 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     if (refuseIfReadOnly(session))
         return false;
     shell.busy.ShowProgress(progressText);
-    const std::string name = storedName.empty() ? storedNameOf(source.path) : storedName;
+    // The caller's path for it, else its stored path or its name fitted to the field.
+    const std::string name = storedName.empty() ? storedPathOf(session.state, source) : storedName;
     const ProgressCallback progress = shell.busy.byteProgress();
     AppendResult result = AppendResult::SourceUnreadable;
     int error = 0;
     const std::unique_ptr<PlainFile> from = PlainFile::open(source.path, O_RDONLY, error);
     const auto append = [&] {
-        result = contentsOf(session.state).add(session.state, *from, name, source.size, progress);
+        SafeContents& contents = contentsOf(session.state);
+        if (!contents.keepsTree()) {
+            result = contents.add(session.state, *from, name, source.size, progress);
+            return;
+        }
+        // A safe that keeps times keeps the file's own, and its owner's bits.
+        struct stat status {};
+        EntryStamp stamp{source.before.modifiedSeconds,
+                         static_cast<std::uint32_t>(source.before.modifiedNanoseconds), 0600};
+        if (::fstat(from->fd(), &status) == 0)
+            stamp.mode = static_cast<std::uint16_t>(status.st_mode & 0700u);
+        result = contents.addEntry(session.state, *from, name, source.size, stamp,
+                                   source.replacesEntry ? OnExisting::Replace : OnExisting::Refuse,
+                                   progress);
     };
     if (from && source.size <= ShortCopyLimit)
         shell.busy.runShortStep(append);

@@ -15,11 +15,20 @@ struct SourceFile {
     std::string path;
     std::uint64_t size = 0;
     SourceSnapshot before; // taken before anything is copied
+    // Where a safe that keeps folders stores it ("Taxes/2025/return.pdf");
+    // empty: under its own name at the top.
+    std::string storedPath;
+    // In a safe that keeps folders: the file takes the place of the entry at
+    // its stored path (add --update), instead of being refused next to it.
+    bool replacesEntry = false;
 };
 
 // The name an added file is stored under: the part of its path after the last
 // '/' (the whole path when it has none).
 std::string storedNameOf(const std::string& path);
+// Where source goes in a safe: its stored path in one that keeps folders,
+// else its name, fitted to the name field (see fittedEntryName).
+std::string storedPathOf(const SafeState& state, const SourceFile& source);
 
 // True when an entry of size bytes cannot go into the loaded container: the
 // size field is read back as 32 bits, and every offset is 32 bits.

@@ -1,9 +1,11 @@
 #include "entries/Entries.h"
 #include "entries/ExtractTarget.h"
+#include "entries/ExtractTree.h"
 #include "entries/Messages.h"
 #include "storage/files/ExistingFile.h"
 #include "storage/format/Container.h"
 
+#include <cstring>
 #include <optional>
 
 namespace quorvane {
@@ -77,10 +79,11 @@ bool holdsEntry(Session& session, ExtractFolder& folder, const std::string& name
 // An entry that an earlier extraction kept beside a different file is there
 // already under a numbered name: the same extraction run again (a script, a
 // job) does not add one more copy each time.
-bool keptBesideAlready(Session& session, ExtractFolder& folder, std::size_t entry) {
+bool keptBesideAlready(Session& session, ExtractFolder& folder, const std::string& name,
+                       std::size_t entry) {
     const EntryDetail& detail = session.state.entryDetails[entry];
     for (int number = 2; number < MostNumberedNames; ++number) {
-        const std::string numbered = numberedName(detail.name, number);
+        const std::string numbered = numberedName(name, number);
         const ExistingFile existing = lookAtExisting(folder, numbered, detail.size);
         if (existing == ExistingFile::None)
             return false;
@@ -90,12 +93,13 @@ bool keptBesideAlready(Session& session, ExtractFolder& folder, std::size_t entr
     return false;
 }
 
-bool settleExistingFile(Session& session, ExtractFolder& folder, const std::string& folderPath,
-                        int row, ExtractReport& report, ExistingFileChoices& choices,
-                        bool& besideExisting) {
+bool settleExistingFile(Session& session, const TreePlace& place, int row, ExtractReport& report,
+                        ExistingFileChoices& choices, bool& besideExisting) {
     SafeState& state = session.state;
     const auto entry = static_cast<std::size_t>(row);
-    const std::string& name = state.entryDetails[entry].name;
+    ExtractFolder& folder = *place.folder;
+    const std::string& folderPath = place.shownFolder;
+    const std::string& name = place.name;
     const std::uint64_t size = state.entryDetails[entry].size;
     const ExistingFile existing = lookAtExisting(folder, name, size);
     if (existing == ExistingFile::None || existing == ExistingFile::LeftToPlacement)
@@ -106,26 +110,32 @@ bool settleExistingFile(Session& session, ExtractFolder& folder, const std::stri
     const ExistingFileChoice choice =
         choices.choose(session.shell, folderPath + separator + text::escapedName(name));
     if (choice == ExistingFileChoice::Skip) {
-        report.existingKept.push_back({row, name, ""});
+        report.existingKept.push_back({row, state.entryDetails[entry].name, ""});
         return false;
     }
     besideExisting = choice == ExistingFileChoice::KeepBoth;
-    return !besideExisting || !keptBesideAlready(session, folder, entry);
+    return !besideExisting || !keptBesideAlready(session, folder, name, entry);
 }
 
-void extractRow(Session& session, ExtractFolder& folder, const std::string& folderPath, int row,
-                ExtractReport& report, ExistingFileChoices& choices) {
+void extractRow(Session& session, ExtractTree& tree, int row, ExtractReport& report,
+                ExistingFileChoices& choices) {
     SafeState& state = session.state;
     const auto entry = static_cast<std::size_t>(row);
     const std::string name = state.entryDetails[entry].name;
+    const TreePlace place = tree.placeOf(name);
+    const std::string& folderPath = place.shownFolder;
+    if (place.folder == nullptr) {
+        report.failed.push_back({row, name, folderPath + ": " + std::strerror(place.error)});
+        return;
+    }
     bool beside = false;
-    if (!settleExistingFile(session, folder, folderPath, row, report, choices, beside))
+    if (!settleExistingFile(session, place, row, report, choices, beside))
         return;
     const ProgressCallback progress = session.shell.busy.byteProgress();
     TargetResult result;
     runStep(session, entry, [&] {
         result = writeEntryFile(
-            folder, name,
+            *place.folder, place.name,
             [&](std::ostream& out) {
                 return contentsOf(state).extract(state, entry, out, progress);
             },
@@ -139,9 +149,12 @@ void extractRow(Session& session, ExtractFolder& folder, const std::string& fold
         report.skipped.push_back({row, name, result.detail});
     else if (result.outcome == TargetWrite::Failed)
         report.failed.push_back(
-            {row, name, folderPath + "/" + text::escapedName(name) + ": " + result.detail});
+            {row, name, folderPath + "/" + text::escapedName(place.name) + ": " + result.detail});
     else if (!result.writtenAs.empty())
         (beside ? report.keptBeside : report.renamed).push_back({row, name, result.writtenAs});
+    if (result.outcome == TargetWrite::Written)
+        tree.stampFile(state, name, place,
+                       result.writtenAs.empty() ? place.name : result.writtenAs);
 }
 
 void showReport(Shell& shell, const ExtractReport& report) {
@@ -172,6 +185,7 @@ void extractFiles(Session& session) {
         return;
 
     ExtractFolder folder(folderPath, session.state.safePath);
+    ExtractTree tree(folder, folderPath, contentsOf(session.state).keepsTree());
     ExtractReport report;
     ExistingFileChoices choices;
     // The selection is asked for again before every file, as the list may say
@@ -184,10 +198,12 @@ void extractFiles(Session& session) {
         }
         choices.progressText = text::extractingFileOf(k + 1, shell.list.selectedCount());
         shell.busy.ShowProgress(choices.progressText);
-        extractRow(session, folder, folderPath, session.CurrentRow, report, choices);
+        extractRow(session, tree, session.CurrentRow, report, choices);
         shell.busy.HideProgress();
         session.CurrentRow = shell.list.nextSelectedRow(session.CurrentRow);
     }
+    if (isSafeOpen(session.state))
+        tree.stampFolders(session.state);
     showReport(shell, report);
 }
 

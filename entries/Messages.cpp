@@ -122,6 +122,15 @@ std::string vaultRefusalReason(int error) {
         return "the safe has another file of this name (" + failureText(error) + ")";
     case ENOTEMPTY:
         return "it is a folder with files in it (" + failureText(error) + ")";
+    case ENOENT:
+    case ENOTDIR:
+        return "the folder it would go in is not in the safe (" + failureText(error) + ")";
+    case EISDIR:
+        return "the safe has a folder of this name (" + failureText(error) + ")";
+    case EINVAL:
+        return "a folder cannot go inside itself (" + failureText(error) + ")";
+    case ENAMETOOLONG:
+        return "a name in its path is longer than 255 bytes (" + failureText(error) + ")";
     case 0:
         return "the safe could not be written";
     default:

@@ -31,6 +31,29 @@ ExtractFolder::ExtractFolder(const std::string& path, const std::string& safePat
     }
 }
 
+ExtractFolder::ExtractFolder(UniqueFd fd, const ExtractFolder& parent)
+    : fd_(std::move(fd)), safeKnown_(parent.safeKnown_), safeDevice_(parent.safeDevice_),
+      safeInode_(parent.safeInode_) {}
+
+std::unique_ptr<ExtractFolder> ExtractFolder::subFolder(const std::string& name, int& error) const {
+    error = 0;
+    if (!fd_ || !isPlainEntryName(name)) {
+        error = !fd_ ? openError_ : EINVAL;
+        return nullptr;
+    }
+    if (::mkdirat(fd_.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = errno;
+        return nullptr;
+    }
+    UniqueFd folder(
+        ::openat(fd_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder) {
+        error = errno;
+        return nullptr;
+    }
+    return std::unique_ptr<ExtractFolder>(new ExtractFolder(std::move(folder), *this));
+}
+
 bool isPlainEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string("/\0", 2)) == std::string::npos;

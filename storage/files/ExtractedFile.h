@@ -14,6 +14,7 @@
 #include "storage/files/UniqueFd.h"
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <string>
@@ -44,12 +45,19 @@ class ExtractFolder {
     // one's file.
     void noteWritten(dev_t device, ino_t inode) { written_.insert({device, inode}); }
     bool wroteFile(dev_t device, ino_t inode) const { return written_.count({device, inode}) > 0; }
+    // The folder name inside this one (a plain entry name), made when missing
+    // (mode 0700) and opened without following a link, so that a tree is made
+    // below the chosen folder and never beside it; nullptr with error set
+    // when it cannot be.
+    std::unique_ptr<ExtractFolder> subFolder(const std::string& name, int& error) const;
     // Where the search for a free numbered name beside name goes on (from 2).
     int& nextNumberFor(const std::string& name) {
         return nextNumbers_.try_emplace(name, 2).first->second;
     }
 
   private:
+    ExtractFolder(UniqueFd fd, const ExtractFolder& parent);
+
     UniqueFd fd_;
     int openError_ = 0;
     bool safeKnown_ = false;

@@ -223,6 +223,30 @@ std::size_t keptNameLength(const std::string& name) {
     return continues(cut) ? EntryNameSize : cut;
 }
 
+std::string fittedEntryName(const std::string& name) {
+    if (name.size() <= EntryNameSize)
+        return name;
+    const std::size_t dot = name.rfind('.');
+    const std::size_t extension = dot == std::string::npos ? 0 : name.size() - dot;
+    // A name that is mostly extension, or has none, is cut at its end as before.
+    if (dot == 0 || extension == 0 || extension > MostKeptExtension)
+        return name.substr(0, keptNameLength(name));
+    const std::string stem = name.substr(0, dot);
+    // The stem is cut as a whole name would be, to the room the extension leaves.
+    std::size_t cut = EntryNameSize - extension;
+    const auto continues = [&](std::size_t at) {
+        return (static_cast<unsigned char>(stem[at]) & 0xC0) == 0x80;
+    };
+    const std::size_t least = cut >= 3 ? cut - 3 : 0;
+    while (cut > least && continues(cut))
+        --cut;
+    if (continues(cut))
+        cut = EntryNameSize - extension;
+    while (cut > 1 && stem[cut - 1] == ' ')
+        --cut;
+    return stem.substr(0, cut) + name.substr(dot);
+}
+
 EntryName makeEntryName(const std::string& name) {
     EntryName field{};
     std::memcpy(field.data(), name.data(), keptNameLength(name));

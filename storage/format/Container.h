@@ -74,6 +74,13 @@ using EntryName = std::array<char, EntryNameSize>;
 // two. Bytes that are no UTF-8 around the cut are cut at 50.
 std::size_t keptNameLength(const std::string& name);
 
+// The name a new entry is given in the 50-byte field: all of it when it
+// fits, else a shorter stem with the extension kept (the last "." and up to
+// MostKeptExtension - 1 bytes after it), so that programs still open it by
+// its type; a name without one is cut as keptNameLength says.
+inline constexpr std::size_t MostKeptExtension = 16;
+std::string fittedEntryName(const std::string& name);
+
 // The 50-byte name field for a name: its first keptNameLength bytes, zero-padded.
 EntryName makeEntryName(const std::string& name);
 

@@ -33,10 +33,11 @@ TEST_F(CliUsage, HelpTeachesEveryCommandOptionEscapeAndExitCode) {
     EXPECT_EQ(help.err, "");
     for (const char* line : {"quorvane-cli create  SAFE [--force]",
                              "quorvane-cli list    SAFE",
-                             "quorvane-cli add     SAFE FILE... [--erase-originals]",
-                             "quorvane-cli extract SAFE DIR [NUMBER...]",
+                             "quorvane-cli add     SAFE FILE... [--to FOLDER] [--erase-originals]",
+                             "quorvane-cli extract SAFE DIR [NUMBER | PATH...]",
                              "quorvane-cli rename  SAFE NUMBER NEWNAME",
-                             "quorvane-cli delete  SAFE {NUMBER | --name NAME}...",
+                             "quorvane-cli delete  SAFE {NUMBER | --name NAME}... [--recursive]",
+                             "quorvane-cli mkdir   SAFE PATH...",
                              "quorvane-cli passwd  SAFE [--new-password-file F]",
                              "quorvane-cli --help | --version",
                              "--password-file F",
@@ -66,7 +67,9 @@ TEST_F(CliUsage, HelpCommandGivesTheWholeTextOrOneCommandsPart) {
     EXPECT_EQ(box.run({"help", "list"}).out,
               "usage: quorvane-cli list    SAFE [--json]\n\n"
               "  list SAFE        one line per stored file: NUMBER, TAB, SIZE (bytes),\n"
-              "                   TAB, NAME; with --json one JSON document instead. A\n"
+              "                   TAB, NAME (in a sealed safe its path, \"Taxes/2025/a.pdf\");\n"
+              "                   a folder of a sealed safe is a line \"-\", TAB, \"-\", TAB,\n"
+              "                   its path and \"/\"; with --json one JSON document instead. A\n"
               "                   reader that stops early (| head) ends it quietly, with\n"
               "                   status 0\n");
     const std::vector<std::string> commands = {"create", "list",   "add",    "extract", "cat",
@@ -136,8 +139,8 @@ TEST_F(CliUsage, BadCommandLinesExitTwoWithMessageAndUsage) {
         {"create", safe, "extra"},
         {"add", safe},
         {"extract", safe},
-        {"extract", safe, "dir", "2x"},
-        {"extract", safe, "dir", "+1"},
+        {"cat", safe, "2x"},
+        {"cat", safe, "+1"},
         {"rename", safe, "0"},
         {"rename", safe, "zero", "name"},
         {"rename", safe, "0", "a", "b"},

@@ -209,6 +209,35 @@ TEST(EntryNameField, ALongNameIsCutBeforeACharacterThatWouldNotFitWhole) {
     }
 }
 
+TEST(FittedEntryName, ALongNameKeepsItsExtensionAndACutStem) {
+    const std::string german = "Lohnsteuerbescheinigung Arbeitgeber GmbH 2023 (Kopie).pdf";
+    const std::string japanese = "\xe7\xa2\xba\xe5\xae\x9a\xe7\x94\xb3\xe5\x91\x8a"; // 12 bytes
+    const struct {
+        std::string name;
+        std::string fitted;
+    } cases[] = {
+        {"short.pdf", "short.pdf"},
+        {std::string(50, 'a'), std::string(50, 'a')},
+        {german, "Lohnsteuerbescheinigung Arbeitgeber GmbH 2023.pdf"},
+        {std::string(60, 'b'), std::string(50, 'b')},
+        // The spaces a cut leaves at the stem's end go.
+        {"Lohnsteuerbescheinigung Arbeitgeber GmbH 2023 (Kopie).docx",
+         "Lohnsteuerbescheinigung Arbeitgeber GmbH 2023.docx"},
+        // A cut that would split a character goes back to its first byte.
+        {japanese + japanese + japanese + japanese + ".txt",
+         japanese + japanese + japanese + "\xe7\xa2\xba\xe5\xae\x9a\xe7\x94\xb3.txt"},
+        // An extension too long to be one, and a name that is one, are cut at the end.
+        {std::string(40, 'c') + "." + std::string(20, 'x'),
+         std::string(40, 'c') + "." + std::string(9, 'x')},
+        {"." + std::string(60, 'd'), "." + std::string(49, 'd')},
+    };
+    for (const auto& c : cases) {
+        const std::string fitted = fittedEntryName(c.name);
+        EXPECT_EQ(fitted, c.fitted) << c.name;
+        EXPECT_LE(fitted.size(), EntryNameSize) << c.name;
+    }
+}
+
 class AppendContentSize : public WorkingCopyTest,
                           public ::testing::WithParamInterface<std::size_t> {};
 

@@ -1,0 +1,181 @@
+// The tool on the folders of a sealed safe, as one table of steps applied in
+// turn to one safe, each with the list it leaves; then the tree and the times
+// that extract makes again, and the refusals of a plain safe.
+
+#include "tests/cli/CliFixture.h"
+#include "tests/storage/VaultKit.h"
+
+#include <sys/stat.h>
+
+namespace quorvane::clitest {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t OldTime = 1577934245; // 2020-01-02 03:04:05 UTC
+
+class CliTree : public CliTest {
+  protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        test::vaultkit::createVault(safe, Password);
+        for (const char* folder : {"src/Albums/Kyoto", "src/Albums/Wedding", "src/Empty"})
+            fs::create_directories(file(folder));
+        box.writeFile("src/Albums/Kyoto/IMG_0001.JPG", "kyoto");
+        box.writeFile("src/Albums/Wedding/IMG_0001.JPG", "wedding");
+        box.writeFile("src/notes.txt", "notes");
+        const timespec times[2] = {{OldTime, 0}, {OldTime, 0}};
+        ::utimensat(AT_FDCWD, file("src/Albums/Kyoto/IMG_0001.JPG").c_str(), times, 0);
+        ::utimensat(AT_FDCWD, file("src/Albums/Kyoto").c_str(), times, 0);
+    }
+
+    fs::path safe = file("tree.cx");
+};
+
+std::int64_t modifiedOf(const fs::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mtim.tv_sec : -1;
+}
+
+TEST_F(CliTree, StepsOnFoldersLeaveTheListTheyShould) {
+    const std::string tree = "-\t-\tsrc/\n"
+                             "-\t-\tsrc/Albums/\n"
+                             "-\t-\tsrc/Albums/Kyoto/\n"
+                             "0\t5\tsrc/Albums/Kyoto/IMG_0001.JPG\n"
+                             "-\t-\tsrc/Albums/Wedding/\n"
+                             "1\t7\tsrc/Albums/Wedding/IMG_0001.JPG\n"
+                             "-\t-\tsrc/Empty/\n"
+                             "2\t5\tsrc/notes.txt\n";
+    const std::string added = "-\t-\tTaxes/\n"
+                              "-\t-\tTaxes/2025/\n"
+                              "0\t5\tTaxes/2025/return.pdf\n" +
+                              // Rows are numbered in the order of the paths at each open.
+                              std::string("-\t-\tsrc/\n"
+                                          "-\t-\tsrc/Albums/\n"
+                                          "-\t-\tsrc/Albums/Kyoto/\n"
+                                          "1\t5\tsrc/Albums/Kyoto/IMG_0001.JPG\n"
+                                          "-\t-\tsrc/Albums/Wedding/\n"
+                                          "2\t7\tsrc/Albums/Wedding/IMG_0001.JPG\n"
+                                          "-\t-\tsrc/Empty/\n"
+                                          "3\t5\tsrc/notes.txt\n");
+    const std::string moved = "-\t-\tTaxes/\n"
+                              "-\t-\tTaxes/2025/\n"
+                              "-\t-\tTaxes/Albums/\n"
+                              "-\t-\tTaxes/Albums/Kyoto/\n"
+                              "0\t5\tTaxes/Albums/Kyoto/IMG_0001.JPG\n"
+                              "-\t-\tTaxes/Albums/Wedding/\n"
+                              "1\t7\tTaxes/Albums/Wedding/IMG_0001.JPG\n"
+                              "2\t5\tTaxes/return.pdf\n"
+                              "-\t-\tsrc/\n"
+                              "-\t-\tsrc/Empty/\n"
+                              "3\t5\tsrc/notes.txt\n";
+    const std::string pdf = box.writeFile("return.pdf", "taxes").string();
+    const std::string s = safe.string();
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says; // in the error stream
+        std::string list;
+    } steps[] = {
+        {"a folder keeps its tree", {"add", s, file("src").string()}, 0, "", tree},
+        {"a file goes below --to, made when missing",
+         {"add", s, pdf, "--to", "Taxes/2025"},
+         0,
+         "",
+         added},
+        {"a folder moves whole", {"rename", s, "--name", "src/Albums", "Taxes/Albums"}, 0, "", ""},
+        {"a file moves between folders",
+         {"rename", s, "--name", "Taxes/2025/return.pdf", "Taxes/return.pdf"},
+         0,
+         "",
+         ""},
+        {"mkdir of a folder there already", {"mkdir", s, "Taxes/2025"}, 0, "", moved},
+        {"a move into a missing folder",
+         {"rename", s, "--name", "Taxes/return.pdf", "Nowhere/return.pdf"},
+         1,
+         "the folder it would go in is not in the safe",
+         moved},
+        {"a folder into itself",
+         {"rename", s, "--name", "Taxes", "Taxes/2025/Taxes"},
+         1,
+         "a folder cannot go inside itself",
+         moved},
+        {"an invalid part",
+         {"rename", s, "--name", "Taxes", "a/../b"},
+         2,
+         "\".\" and \"..\"",
+         moved},
+        {"a folder without --recursive where nobody can be asked",
+         {"delete", s, "--name", "Taxes"},
+         1,
+         "Taxes: is a folder: --recursive deletes it with everything in it",
+         moved},
+        {"cat of a folder", {"cat", s, "--name", "Taxes"}, 2, "Taxes: is a folder", moved},
+        {"a folder with everything in it",
+         {"delete", s, "--name", "Taxes/Albums", "--recursive"},
+         0,
+         "",
+         "-\t-\tTaxes/\n-\t-\tTaxes/2025/\n0\t5\tTaxes/return.pdf\n"
+         "-\t-\tsrc/\n-\t-\tsrc/Empty/\n1\t5\tsrc/notes.txt\n"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        RunResult run = cli(step.args);
+        EXPECT_EQ(run.exitCode, step.exitCode) << run.err;
+        if (!step.says.empty()) {
+            EXPECT_TRUE(contains(run.err, step.says)) << run.err;
+        }
+        if (!step.list.empty()) {
+            EXPECT_EQ(listOf(safe), step.list);
+        }
+    }
+}
+
+TEST_F(CliTree, ExtractMakesTheTreeAgainWithItsTimes) {
+    ASSERT_EQ(cli({"add", safe.string(), file("src").string(), "--to", "Backup"}).exitCode, 0);
+    const fs::path out = file("out");
+    RunResult run = cli({"extract", safe.string(), out.string(), "Backup/src/Albums"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(test::readFile(out / "Backup/src/Albums/Kyoto/IMG_0001.JPG"), "kyoto");
+    EXPECT_EQ(test::readFile(out / "Backup/src/Albums/Wedding/IMG_0001.JPG"), "wedding");
+    EXPECT_FALSE(fs::exists(out / "Backup/src/notes.txt"));
+    EXPECT_EQ(modifiedOf(out / "Backup/src/Albums/Kyoto/IMG_0001.JPG"), OldTime);
+    EXPECT_EQ(modifiedOf(out / "Backup/src/Albums/Kyoto"), OldTime);
+    // A link in OUT where a folder of the tree goes leads nowhere outside OUT.
+    const fs::path elsewhere = file("elsewhere");
+    fs::create_directories(elsewhere);
+    const fs::path linked = file("linked");
+    fs::create_directories(linked);
+    fs::create_directory_symlink(elsewhere, linked / "Backup");
+    RunResult refused = cli({"extract", safe.string(), linked.string()});
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_F(CliTree, UpdateReplacesAChangedFileInItsPlace) {
+    ASSERT_EQ(cli({"add", safe.string(), file("src").string()}).exitCode, 0);
+    box.writeFile("src/notes.txt", "notes, longer");
+    RunResult run = cli({"add", safe.string(), file("src").string(), "--update"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "0 added, 1 replaced, 2 unchanged")) << run.err;
+    EXPECT_TRUE(contains(listOf(safe), "2\t13\tsrc/notes.txt\n"));
+}
+
+TEST_F(CliTree, APlainSafeSaysItKeepsNoFolders) {
+    const fs::path plain = sealSafe({{"a.txt", "a"}}, "plain.cx");
+    const std::string before = test::readFile(plain);
+    const std::string says = "a plain safe keeps no folders; a sealed safe keeps them";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"mkdir", plain.string(), "Taxes"},
+          std::vector<std::string>{"add", plain.string(), file("src/notes.txt").string(), "--to",
+                                   "Taxes"}}) {
+        RunResult run = cli(args);
+        EXPECT_EQ(run.exitCode, 1) << args.front();
+        EXPECT_TRUE(contains(run.err, "Taxes: " + says)) << run.err;
+    }
+    EXPECT_EQ(test::readFile(plain), before);
+}
+
+} // namespace
+} // namespace quorvane::clitest
