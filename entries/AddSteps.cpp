@@ -147,10 +147,6 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
     else if (from)
         shell.busy.runBusy(append);
     if (result == AppendResult::Appended) {
-        // Sorting by date, and a copy that skips what is unchanged, need the
-        // original's time rather than the moment it was stored.
-        if (contentsOf(session.state).keepsTree())
-            contentsOf(session.state).setStamp(session.state, name, stampOfSource(source.path));
         shell.busy.HideProgress();
         showAddedRow(session.state, shell);
         return true;

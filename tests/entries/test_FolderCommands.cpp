@@ -167,6 +167,78 @@ TEST_F(FolderCommands, ADroppedFolderKeepsTimesAndEmptyFolders) {
     EXPECT_EQ(contentsOf(state).entries(state), expected);
 }
 
+// "path/" for a folder, "path SECONDS" for a file, everything below folder.
+std::vector<std::string> treeWithTimes(const std::filesystem::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string path = item.path().lexically_relative(folder).string();
+        struct stat status {};
+        if (::stat(item.path().c_str(), &status) != 0)
+            found.push_back(path + " unreadable");
+        else if (item.is_directory())
+            found.push_back(path + "/");
+        else
+            found.push_back(path + " " + std::to_string(status.st_mtim.tv_sec));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Extract of a folder's row (the window hands over the files below it, in
+// entry order) makes their folders again below the folder chosen, with the
+// files' times.
+TEST_F(FolderCommands, ExtractMakesTheTreeBelowTheChosenFolder) {
+    shell.newSafePickerAnswers.push_back((root / "sealed.cx").string());
+    shell.passwordAnswers.push_back("pw");
+    createSafe(session, SafeFormat::Sealed);
+    ASSERT_TRUE(isSafeOpen(state));
+    const std::vector<std::pair<std::string, std::int64_t>> files = {
+        {"Trip/Day 1/a.jpg", 1'700'000'000},
+        {"Trip/Day 1/b.jpg", 1'600'000'000},
+        {"Trip/notes.txt", 1'500'000'000}};
+    for (const auto& [path, seconds] : files) {
+        std::filesystem::create_directories((sources / path).parent_path());
+        writeFile(sources / path, path);
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (sources / path).c_str(), times, 0), 0);
+    }
+    shell.yesNoAnswers = {false};
+    addDroppedFiles(session, {(sources / "Trip").string()});
+    const auto rowOf = [&](const std::string& path) {
+        for (std::size_t row = 0; row < state.entryDetails.size(); ++row)
+            if (state.entryDetails[row].name == path)
+                return static_cast<int>(row);
+        return -1;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> selected; // the files the selected rows stand for
+        std::vector<std::string> tree;     // below the chosen folder afterwards
+    };
+    const std::vector<Case> cases = {
+        {"a sub-folder's row",
+         {"Trip/Day 1/a.jpg", "Trip/Day 1/b.jpg"},
+         {"Trip/", "Trip/Day 1/", "Trip/Day 1/a.jpg 1700000000", "Trip/Day 1/b.jpg 1600000000"}},
+        {"the top folder's row",
+         {"Trip/Day 1/a.jpg", "Trip/Day 1/b.jpg", "Trip/notes.txt"},
+         {"Trip/", "Trip/Day 1/", "Trip/Day 1/a.jpg 1700000000", "Trip/Day 1/b.jpg 1600000000",
+          "Trip/notes.txt 1500000000"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::set<int> rows;
+        for (const std::string& path : c.selected)
+            rows.insert(rowOf(path));
+        ASSERT_EQ(rows.count(-1), 0u);
+        const std::filesystem::path chosen = out / c.what;
+        std::filesystem::create_directories(chosen);
+        extractRows(rows, chosen);
+        EXPECT_EQ(treeWithTimes(chosen), c.tree);
+        for (const std::string& path : c.selected)
+            EXPECT_EQ(readFile(chosen / path), path);
+    }
+}
+
 TEST_F(FolderCommands, APlainSafeKeepsItsFlatListAndSaysWhy) {
     openEmptySafe();
     std::filesystem::create_directories(sources / "Album");
