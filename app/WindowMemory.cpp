@@ -19,8 +19,8 @@ namespace quorvane {
 
 namespace {
 
-const QString SizeKey = QStringLiteral("Window/Size");
-const QString WidthsKey = QStringLiteral("Window/ColumnWidths");
+constexpr QLatin1StringView SizeKey("Window/Size");
+constexpr QLatin1StringView WidthsKey("Window/ColumnWidths");
 // Below this a window is no use; a smaller size read back is not taken.
 constexpr int SmallestSide = 200;
 // Wider than any screen: a width read back beyond it is a damaged file.

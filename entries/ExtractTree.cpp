@@ -43,7 +43,7 @@ TreePlace ExtractTree::placeOf(const std::string& storedName) {
 }
 
 void ExtractTree::stampFile(SafeState& state, const std::string& storedName, const TreePlace& place,
-                            const std::string& writtenName) {
+                            const std::string& writtenName) const {
     if (!keepsTree_ || place.folder == nullptr)
         return;
     const auto entry = contentsOf(state).entry(state, storedName);

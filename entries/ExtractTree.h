@@ -32,7 +32,7 @@ class ExtractTree {
     TreePlace placeOf(const std::string& storedName);
     // Gives the file written as writtenName in place the entry's time.
     void stampFile(SafeState& state, const std::string& storedName, const TreePlace& place,
-                   const std::string& writtenName);
+                   const std::string& writtenName) const;
     // Gives every folder made the time the safe keeps for it.
     void stampFolders(SafeState& state);
 

@@ -171,7 +171,7 @@ void VaultContents::dropRows(const std::string& path) {
 void VaultContents::moveRows(const std::string& from, const std::string& to) {
     for (std::string& row : rows_)
         if (isAtOrBelow(row, from))
-            row = to + row.substr(from.size());
+            row.replace(0, from.size(), to);
 }
 
 } // namespace quorvane
