@@ -96,10 +96,15 @@ int openWith(const char* path, fuse_file_info* info, bool create) {
 namespace handler {
 
 void* init(fuse_conn_info* connection, fuse_config* config) {
-    // Names and sizes come from the container as it is now: the window may
-    // change it between two calls.
-    config->entry_timeout = 0;
-    config->attr_timeout = 0;
+    // Names and attributes are kept by the kernel for a second: without it
+    // every stat of a `find` or `git status` is a round trip to this one
+    // serving thread. The folder's own changes pass through the kernel, which
+    // follows them (a growing file's size included); the window's are told
+    // to it (invalidateKernelView), for every name it may hold. A name the
+    // kernel was told is missing is not kept: one the window has just added
+    // is found at once, before any notice could reach the kernel.
+    config->entry_timeout = 1;
+    config->attr_timeout = 1;
     config->negative_timeout = 0;
     // The page cache: read-ahead, shared maps (image viewers, SQLite's WAL)
     // and large writes. Dropped at each open (kernel_cache off), and told
@@ -131,6 +136,8 @@ int getattr(const char* path, struct stat* status, fuse_file_info* info) {
     if (const int failed = withFolder([&](SafeFolder& f) { return f.status(name, file); });
         failed < 0)
         return failed;
+    if (path != nullptr)
+        served().answered.insert(name);
     status->st_mode = (file.folder ? S_IFDIR : S_IFREG) | (file.mode & 0700);
     status->st_nlink = file.folder ? 2 : 1;
     status->st_size = static_cast<off_t>(file.size);
@@ -243,11 +250,19 @@ int release(const char*, fuse_file_info* info) {
 }
 
 int unlink(const char* path) {
-    return withFolder([&](SafeFolder& f) { return f.unlink(nameOf(path)); });
+    const int result = withFolder([&](SafeFolder& f) { return f.unlink(nameOf(path)); });
+    if (result == 0)
+        served().answered.erase(nameOf(path));
+    return result;
 }
 
+// The kernel keeps the moved name in its cache without asking for it.
 int rename(const char* from, const char* to, unsigned flags) {
-    return withFolder([&](SafeFolder& f) { return f.rename(nameOf(from), nameOf(to), flags); });
+    const int result =
+        withFolder([&](SafeFolder& f) { return f.rename(nameOf(from), nameOf(to), flags); });
+    if (result == 0)
+        served().answered.insert(nameOf(to));
+    return result;
 }
 
 // Sub-folders where the safe keeps a tree; a flat safe refuses them (and

@@ -17,6 +17,7 @@
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 #include <vector>
 
 namespace quorvane {
@@ -142,7 +143,10 @@ bool MountedFolder::stateFolderGone() const {
 
 // From a thread of its own: the kernel drops a page cache by waiting for the
 // pages' locks, and a page is locked while a read of it waits for the
-// serving loop.
+// serving loop. Every name the kernel was given since the last time, and
+// every name the folder now shows (a new one may hide behind a folder the
+// kernel holds), is told: its attributes and pages, and its entry below the
+// top, which takes every cached path below it along.
 void MountedFolder::invalidateKernelView() {
     std::vector<std::string> names;
     {
@@ -153,16 +157,22 @@ void MountedFolder::invalidateKernelView() {
             changedOutside_.store(true);
             return;
         }
-        names = std::move(shownToKernel_);
-        shownToKernel_ = folder_.allNames();
-        names.insert(names.end(), shownToKernel_.begin(), shownToKernel_.end());
+        names = folder_.allNames();
+        names.insert(names.end(), served_.answered.begin(), served_.answered.end());
+        served_.answered.clear();
     }
     if (notices_.joinable())
         notices_.join();
     noticesDone_.store(false);
     notices_ = std::thread([this, fuse = fuse_, names = std::move(names)] {
-        for (const std::string& name : names)
+        std::unordered_set<std::string> tops;
+        for (const std::string& name : names) {
             fuse_invalidate_path(fuse, ("/" + name).c_str());
+            tops.insert(name.substr(0, name.find('/')));
+        }
+        fuse_session* session = fuse_get_session(fuse);
+        for (const std::string& top : tops)
+            fuse_lowlevel_notify_inval_entry(session, FUSE_ROOT_ID, top.c_str(), top.size());
         fuse_invalidate_path(fuse, "/");
         noticesDone_.store(true);
     });

@@ -6,8 +6,9 @@
 // itself once the folder has been quiet for a while, and at the latest a
 // minute after the first change it has not written. No other user can enter
 // the folder (no allow_other). The kernel keeps the pages of the files in its
-// page cache (read-ahead, shared maps, large writes), dropped at each open and
-// whenever the window changes the entries.
+// page cache (read-ahead, shared maps, large writes), dropped at each open,
+// and names and attributes for a second; all of them are dropped whenever the
+// window changes the entries.
 
 #include "mount/SafeAccess.h"
 #include "mount/SafeFolder.h"
@@ -23,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -87,8 +89,10 @@ class MountedFolder {
     // Called on the serving thread, once, when another program rewrote the
     // safe file under the folder: the session is read-only from then on.
     std::function<void()> onSafeChanged;
-    // The window changed the entries (any thread): the kernel's view of the
-    // folder is dropped before the next request is answered.
+    // The window changed the entries (any thread): the folder's names are
+    // worked out anew at the next request, and the kernel is told to drop
+    // what it keeps of the folder as soon as the command lets go of the lock
+    // (a name new to it is never kept as missing: it is found at once).
     void entriesChangedOutside();
     // The name under which entry row shows in the folder (under lock).
     std::optional<std::string> shownNameOf(std::size_t row) { return folder_.shownNameOf(row); }
@@ -131,6 +135,10 @@ class MountedFolder {
         std::vector<SafeFolder::Handle*> deferredReleases{};
         // A flat safe refused a folder since the loop last looked.
         bool folderRefused = false;
+        // The names the kernel was given since the window last changed the
+        // entries: what it may keep in its cache and must be told about
+        // (names made or renamed through the folder included).
+        std::unordered_set<std::string> answered{};
     };
 
   private:
@@ -156,7 +164,6 @@ class MountedFolder {
     std::filesystem::path stateFolder_;
     Served served_;
     std::atomic<bool> changedOutside_{false};
-    std::vector<std::string> shownToKernel_;
     std::thread notices_;
     std::atomic<bool> noticesDone_{true};
     struct fuse* fuse_ = nullptr;

@@ -2,7 +2,10 @@
 // may look into the folder itself), the folder answers at once instead of
 // waiting for the command: what only reads is served, a store waits for the
 // command's end, and what would change the entries under it is refused.
+// Once the command is done, what it changed reaches the kernel, which keeps
+// names and attributes for a moment.
 
+#include "entries/Entries.h"
 #include "mount/MountedFolder.h"
 #include "mount/SessionLock.h"
 #include "tests/entries/EntriesFixture.h"
@@ -11,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <future>
 #include <sys/file.h>
@@ -182,6 +186,41 @@ TEST_F(FolderWhileAsking, RequestsAreAnsweredAtOnceAndAStoreFollowsTheAnswer) {
     EXPECT_EQ(storedNames(), (std::vector<std::string>{"a.txt", "b.txt", "new.txt"}));
     EXPECT_EQ(std::rename((dir / "a.txt").c_str(), (dir / "c.txt").c_str()), 0);
     EXPECT_EQ(folderListing(dir), (std::vector<std::string>{"b.txt", "c.txt", "new.txt"}));
+    folder.stop(true);
+    server.join();
+}
+
+// The kernel holds b.txt and a.txt from before the window's command; the
+// command removes one and adds c.txt. The new name is found at once, and
+// once the notices are out the removed one is gone as a name too: a file
+// made under it is created, not opened as the old entry it stood for.
+TEST_F(FolderWhileAsking, TheWindowsChangeReachesTheNamesTheKernelKeeps) {
+    MountedFolder folder(state, lock, MountSettings{}, [](std::string&) { return true; });
+    std::string reason;
+    ASSERT_TRUE(folder.mount(dir, reason)) << reason;
+    std::thread server([&] { folder.serve(); });
+    struct stat status {};
+    ASSERT_EQ(::stat((dir / "b.txt").c_str(), &status), 0);
+    EXPECT_EQ(readFile(dir / "a.txt"), "alpha");
+    EXPECT_NE(::stat((dir / "c.txt").c_str(), &status), 0);
+    {
+        const std::lock_guard command(lock);
+        shell.focused = 1;
+        shell.yesNoAnswers.push_back(false); // the dropped file is not erased
+        deleteFile(session);
+        addDroppedFiles(session, {source("c.txt", "charlie").string()});
+        folder.entriesChangedOutside();
+    }
+    EXPECT_EQ(readFile(dir / "c.txt"), "charlie");
+    for (int tries = 0; tries < 100 && ::stat((dir / "b.txt").c_str(), &status) == 0; ++tries)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_NE(::stat((dir / "b.txt").c_str(), &status), 0);
+    const int fd = ::open((dir / "b.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0) << std::strerror(errno);
+    EXPECT_EQ(::write(fd, "made anew", 9), 9);
+    EXPECT_EQ(::close(fd), 0);
+    EXPECT_EQ(readFile(dir / "b.txt"), "made anew");
+    EXPECT_EQ(readFile(dir / "a.txt"), "alpha");
     folder.stop(true);
     server.join();
 }
