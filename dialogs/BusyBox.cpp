@@ -32,7 +32,7 @@ namespace {
 
 // Often enough for figures that move, seldom enough to cost nothing.
 constexpr int DetailMilliseconds = 200;
-constexpr auto PaintInterval = std::chrono::milliseconds(50);
+std::chrono::milliseconds paintInterval{50};
 
 // At a third of the screen's width and height, as the box has always stood.
 void placeOnScreen(QWidget& box) {
@@ -88,9 +88,13 @@ void BusyBox::setDetailSource(std::function<std::string()> detail) {
         impl_->box->setDetail(QString());
 }
 
+void BusyBox::setPaintInterval(std::chrono::milliseconds interval) {
+    paintInterval = interval;
+}
+
 void BusyBox::paintIfDue() {
     const auto now = std::chrono::steady_clock::now();
-    if (now - impl_->lastPaint < PaintInterval)
+    if (now - impl_->lastPaint < paintInterval)
         return;
     impl_->showDetail();
     const bool wasBusy = impl_->busy;

@@ -2,6 +2,7 @@
 
 // The program's modal dialogs and pickers, each shown over the main window.
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -58,6 +59,9 @@ class BusyBox {
     // the windows repaint once the last chance is a moment ago. Input waits;
     // meanwhile the program counts as busy.
     void paintIfDue();
+    // How long paintIfDue lets pass between paints (50 ms). A check that
+    // must see several paints within a short run of steps shortens it.
+    static void setPaintInterval(std::chrono::milliseconds interval);
     // Runs step on a worker thread; returns when it has ended, rethrowing
     // its exception. Meanwhile the event loop runs (timers, painting).
     void run(const std::function<void()>& step);
