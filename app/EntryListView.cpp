@@ -249,6 +249,14 @@ int EntryListView::selectedCount() const {
     return static_cast<int>(selectedEntries().size());
 }
 
+std::vector<std::string> EntryListView::selectedFolders() const {
+    std::vector<std::string> folders;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        if (entryOf(index) < 0)
+            folders.push_back(index.data(EntryTreeModel::PathRole).toByteArray().toStdString());
+    return folders;
+}
+
 // Measuring every cell of ten thousand rows would hold the list up for a
 // good part of a second: only the longest texts of each column are
 // measured, a few hundred at most of those within a few characters of the

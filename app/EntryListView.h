@@ -63,6 +63,8 @@ class EntryListView : public QTreeView {
     // when none; a selected folder stands for the shown files below it.
     int nextSelectedRow(int after) const;
     int selectedCount() const;
+    // The stored paths of the selected folder rows.
+    std::vector<std::string> selectedFolders() const;
     // Moves the focus to an entry's row (none for -1), as a click on it does
     // without selecting it.
     void focusEntry(int entry);

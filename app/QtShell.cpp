@@ -297,6 +297,11 @@ int QtShell::selectedCount() {
     return window == nullptr ? 0 : window->entryList()->selectedCount();
 }
 
+std::vector<std::string> QtShell::selectedFolders() {
+    MainWindow* window = reachableWindow();
+    return window == nullptr ? std::vector<std::string>{} : window->entryList()->selectedFolders();
+}
+
 void QtShell::SetSafeButtonsEnabled(bool enabled) {
     if (MainWindow* window = reachableWindow())
         window->SetSafeButtonsEnabled(enabled);

@@ -69,6 +69,7 @@ class QtShell : public Conversation,
     int focusedRow() override;
     int nextSelectedRow(int after) override;
     int selectedCount() override;
+    std::vector<std::string> selectedFolders() override;
     void SetSafeButtonsEnabled(bool enabled) override;
     void destroyMainWindow() override;
 

@@ -72,15 +72,23 @@ ExitCode runExtract(CommandRun& run) {
     }
     std::set<int>& selected = run.shell.answers().selectedRows;
     selected.clear();
+    SafeState& state = run.session.state;
+    std::vector<std::string>& folders = run.shell.answers().selectedFolders;
+    folders = run.folders;
     if (run.numbers.empty() && run.folders.empty()) {
         for (std::size_t row = 0; row < entryRows(run.session); ++row)
             selected.insert(static_cast<int>(row));
+        // The whole safe: every folder, those that hold nothing too.
+        if (contentsOf(state).keepsTree())
+            for (const ContentEntry& entry : contentsOf(state).entries(state))
+                if (entry.kind == ContentKind::Folder && entry.path.find('/') == std::string::npos)
+                    folders.push_back(entry.path);
     } else {
         selected.insert(run.numbers.begin(), run.numbers.end());
     }
     // A folder stands for every file below it; its tree is made below DIR.
     for (const std::string& folder : run.folders)
-        for (int row : rowsBelow(run.session.state, folder))
+        for (int row : rowsBelow(state, folder))
             selected.insert(row);
     extractFiles(run.session);
     return outcome(run.shell);

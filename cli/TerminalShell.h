@@ -22,6 +22,7 @@ struct TerminalAnswers {
     std::string folder;                      // ChooseFolder
     int focusedRow = -1;
     std::set<int> selectedRows;
+    std::vector<std::string> selectedFolders; // of a sealed safe, by path
     bool yes = false; // the answer to every Yes/No question (the command itself asked)
     // extract: --overwrite, --skip-existing or --keep-both; none: asked on the terminal.
     std::optional<ExistingFileChoice> existingFile;
@@ -59,6 +60,7 @@ class TerminalShell : public Conversation,
     int focusedRow() override { return answers_.focusedRow; }
     int nextSelectedRow(int after) override;
     int selectedCount() override { return static_cast<int>(answers_.selectedRows.size()); }
+    std::vector<std::string> selectedFolders() override { return answers_.selectedFolders; }
     void SetSafeButtonsEnabled(bool enabled) override { buttonsEnabled_ = enabled; }
     void destroyMainWindow() override { windowDestroyed_ = true; }
 

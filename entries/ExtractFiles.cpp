@@ -5,8 +5,10 @@
 #include "storage/files/ExistingFile.h"
 #include "storage/format/Container.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
 
 namespace quorvane {
 
@@ -20,6 +22,7 @@ struct ExtractReport {
     std::vector<entries_text::ExtractProblem> renamed;      // detail: the name it went under
     std::vector<entries_text::ExtractProblem> keptBeside;   // detail: the name it went under
     std::vector<entries_text::ExtractProblem> existingKept; // not written, by the user's choice
+    std::vector<entries_text::UnmadeFolder> unmadeFolders;
 };
 
 // The user's answers about different files already in the folder; one given
@@ -157,12 +160,56 @@ void extractRow(Session& session, ExtractTree& tree, int row, ExtractReport& rep
                        result.writtenAs.empty() ? place.name : result.writtenAs);
 }
 
+bool isAtOrBelow(const std::string& path, const std::string& folder) {
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+std::string folderOfPath(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// A selected folder stands for its whole tree: the folders in it that hold
+// nothing are made here (with the folders that lead to them), the others
+// as their files are written, so that a folder whose files the window's
+// filter left out is not made empty.
+void makeSelectedFolders(Session& session, ExtractTree& tree, const std::string& folderPath,
+                         ExtractReport& report) {
+    const std::vector<std::string> selected = session.shell.list.selectedFolders();
+    if (selected.empty() || !isSafeOpen(session.state))
+        return;
+    SafeState& state = session.state;
+    const std::vector<ContentEntry> entries = contentsOf(state).entries(state);
+    std::set<std::string> holdSomething;
+    for (const ContentEntry& entry : entries)
+        holdSomething.insert(folderOfPath(entry.path));
+    for (const ContentEntry& entry : entries) {
+        const auto below = [&](const std::string& folder) {
+            return isAtOrBelow(entry.path, folder);
+        };
+        if (entry.kind != ContentKind::Folder || holdSomething.count(entry.path) > 0 ||
+            std::none_of(selected.begin(), selected.end(), below))
+            continue;
+        // Below a folder that could not be made, the one reason is enough.
+        if (std::any_of(report.unmadeFolders.begin(), report.unmadeFolders.end(),
+                        [&](const text::UnmadeFolder& unmade) { return below(unmade.path); }))
+            continue;
+        if (const int error = tree.makeFolder(entry.path); error != 0)
+            report.unmadeFolders.push_back(
+                {entry.path, folderPath + (folderPath.ends_with('/') ? "" : "/") +
+                                 text::escapedName(entry.path) + ": " + std::strerror(error)});
+    }
+}
+
 void showReport(Shell& shell, const ExtractReport& report) {
     if (!report.skipped.empty())
         shell.talk.showMessage(text::skippedEntriesReport(report.skipped), text::CaptionError,
                                MessageIcon::Error);
     if (!report.failed.empty())
         shell.talk.showMessage(text::failedEntriesReport(report.failed), text::CaptionError,
+                               MessageIcon::Error);
+    if (!report.unmadeFolders.empty())
+        shell.talk.showMessage(text::unmadeFoldersReport(report.unmadeFolders), text::CaptionError,
                                MessageIcon::Error);
     if (!report.renamed.empty())
         shell.talk.showMessage(text::renamedEntriesReport(report.renamed), text::CaptionSuccess,
@@ -202,6 +249,7 @@ void extractFiles(Session& session) {
         shell.busy.HideProgress();
         session.CurrentRow = shell.list.nextSelectedRow(session.CurrentRow);
     }
+    makeSelectedFolders(session, tree, folderPath, report);
     if (isSafeOpen(session.state))
         tree.stampFolders(session.state);
     showReport(shell, report);

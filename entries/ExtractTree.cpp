@@ -42,6 +42,13 @@ TreePlace ExtractTree::placeOf(const std::string& storedName) {
     return place;
 }
 
+int ExtractTree::makeFolder(const std::string& path) {
+    int error = 0;
+    if (keepsTree_)
+        folderAt(path, error);
+    return error;
+}
+
 void ExtractTree::stampFile(SafeState& state, const std::string& storedName, const TreePlace& place,
                             const std::string& writtenName) const {
     if (!keepsTree_ || place.folder == nullptr)

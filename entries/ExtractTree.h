@@ -30,6 +30,9 @@ class ExtractTree {
     // Where the entry stored under storedName is written. A safe that keeps
     // no folders writes every name into the chosen folder, as it always did.
     TreePlace placeOf(const std::string& storedName);
+    // Makes the stored folder at path below the chosen one, the folders that
+    // lead to it too: 0, or the errno of the part that could not be made.
+    int makeFolder(const std::string& path);
     // Gives the file written as writtenName in place the entry's time.
     void stampFile(SafeState& state, const std::string& storedName, const TreePlace& place,
                    const std::string& writtenName) const;

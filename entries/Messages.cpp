@@ -299,4 +299,13 @@ std::string failedEntriesReport(const std::vector<ExtractProblem>& failed) {
            " not be written; the other selected entries were extracted:" + problemLines(failed);
 }
 
+std::string unmadeFoldersReport(const std::vector<UnmadeFolder>& folders) {
+    std::string text = std::to_string(folders.size()) +
+                       (folders.size() == 1 ? " folder" : " folders") +
+                       " of the safe could not be made:";
+    for (const UnmadeFolder& folder : folders)
+        text += "\nFolder " + printableName(folder.path) + ": " + folder.detail;
+    return text;
+}
+
 } // namespace quorvane::entries_text

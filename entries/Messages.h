@@ -171,6 +171,12 @@ std::string keptBesideReport(const std::vector<ExtractProblem>& kept);
 // The entries not written, so that the different file of their name stays.
 std::string existingKeptReport(const std::vector<ExtractProblem>& left);
 std::string failedEntriesReport(const std::vector<ExtractProblem>& failed);
+// A folder of the safe that extracting could not make (where it would be made, and why).
+struct UnmadeFolder {
+    std::string path;
+    std::string detail;
+};
+std::string unmadeFoldersReport(const std::vector<UnmadeFolder>& folders);
 inline constexpr const char* NameNotPlain =
     "its name is not a plain file name (empty, \".\", \"..\", or holding \"/\" or a zero byte)";
 inline constexpr const char* TargetNotPlainFile =

@@ -113,6 +113,9 @@ class EntryList {
     virtual int focusedRow() = 0;               // -1 when no row has the focus
     virtual int nextSelectedRow(int after) = 0; // after -1: the first; -1 when none
     virtual int selectedCount() = 0;
+    // The stored paths of the selected folders of a safe that keeps a tree:
+    // each stands for its whole tree, the folders that hold nothing included.
+    virtual std::vector<std::string> selectedFolders() { return {}; }
 
     virtual void SetSafeButtonsEnabled(bool enabled) = 0;
     // Ends the main window and, with it, the program's event loop.

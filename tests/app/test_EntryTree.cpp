@@ -137,8 +137,10 @@ TEST(EntryTree, FoldersAreNoEntriesAndOpenAndClose) {
     EXPECT_EQ(list.selectedCount(), 2);
     EXPECT_EQ(list.nextSelectedRow(-1), 0);
     EXPECT_EQ(list.nextSelectedRow(0), 1);
+    EXPECT_EQ(list.selectedFolders(), std::vector<std::string>{"Wedding"}) << "for its empty ones";
     list.selectEntry(1); // beside it: still once
     EXPECT_EQ(list.selectedCount(), 2);
+    EXPECT_EQ(list.selectedFolders(), std::vector<std::string>{"Wedding"}) << "a file is none";
     list.setNameFilter(QStringLiteral("0002"));
     EXPECT_EQ(list.selectedCount(), 1) << "a file the filter hides is not taken";
     list.setNameFilter(QString());

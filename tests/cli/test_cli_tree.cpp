@@ -142,6 +142,34 @@ TEST_F(CliTree, ExtractMakesTheTreeAgainWithItsTimes) {
     EXPECT_FALSE(fs::exists(out / "Backup/src/notes.txt"));
     EXPECT_EQ(modifiedOf(out / "Backup/src/Albums/Kyoto/IMG_0001.JPG"), OldTime);
     EXPECT_EQ(modifiedOf(out / "Backup/src/Albums/Kyoto"), OldTime);
+    // The folders that hold nothing come along with their tree, and with the whole safe.
+    const struct {
+        const char* what;
+        std::vector<std::string> paths;
+        bool emptyFolderMade;
+    } selections[] = {
+        {"a folder beside it", {"Backup/src/Albums"}, false},
+        {"its own path", {"Backup/src/Empty"}, true},
+        {"a folder above it", {"Backup/src"}, true},
+        {"the whole safe", {}, true},
+    };
+    for (const auto& selection : selections) {
+        SCOPED_TRACE(selection.what);
+        const fs::path into = file(std::string("whole/") + selection.what);
+        std::vector<std::string> args = {"extract", safe.string(), into.string()};
+        args.insert(args.end(), selection.paths.begin(), selection.paths.end());
+        RunResult whole = cli(args);
+        ASSERT_EQ(whole.exitCode, 0) << whole.err;
+        EXPECT_EQ(fs::is_directory(into / "Backup/src/Empty"), selection.emptyFolderMade);
+    }
+    // A file where the folder goes stays, and the folder is said not made.
+    const fs::path blocked = file("blocked");
+    fs::create_directories(blocked / "Backup/src");
+    box.writeFile("blocked/Backup/src/Empty", "mine");
+    RunResult unmade = cli({"extract", safe.string(), blocked.string(), "Backup/src/Empty"});
+    EXPECT_EQ(unmade.exitCode, 1) << unmade.err;
+    EXPECT_TRUE(contains(unmade.err, "1 folder of the safe could not be made:")) << unmade.err;
+    EXPECT_EQ(test::readFile(blocked / "Backup/src/Empty"), "mine");
     // A link in OUT where a folder of the tree goes leads nowhere outside OUT.
     const fs::path elsewhere = file("elsewhere");
     fs::create_directories(elsewhere);

@@ -185,8 +185,8 @@ std::vector<std::string> treeWithTimes(const std::filesystem::path& folder) {
 }
 
 // Extract of a folder's row (the window hands over the files below it, in
-// entry order) makes their folders again below the folder chosen, with the
-// files' times.
+// entry order, and the folder's path) makes their folders again below the
+// folder chosen, with the files' times, and the folders that hold nothing.
 TEST_F(FolderCommands, ExtractMakesTheTreeBelowTheChosenFolder) {
     shell.newSafePickerAnswers.push_back((root / "sealed.cx").string());
     shell.passwordAnswers.push_back("pw");
@@ -202,6 +202,7 @@ TEST_F(FolderCommands, ExtractMakesTheTreeBelowTheChosenFolder) {
         const timespec times[2] = {{seconds, 0}, {seconds, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, (sources / path).c_str(), times, 0), 0);
     }
+    std::filesystem::create_directories(sources / "Trip/Day 2/Empty");
     shell.yesNoAnswers = {false};
     addDroppedFiles(session, {(sources / "Trip").string()});
     const auto rowOf = [&](const std::string& path) {
@@ -213,16 +214,27 @@ TEST_F(FolderCommands, ExtractMakesTheTreeBelowTheChosenFolder) {
     struct Case {
         const char* what;
         std::vector<std::string> selected; // the files the selected rows stand for
+        std::vector<std::string> folders;  // the folder rows selected
         std::vector<std::string> tree;     // below the chosen folder afterwards
     };
     const std::vector<Case> cases = {
         {"a sub-folder's row",
          {"Trip/Day 1/a.jpg", "Trip/Day 1/b.jpg"},
+         {"Trip/Day 1"},
          {"Trip/", "Trip/Day 1/", "Trip/Day 1/a.jpg 1700000000", "Trip/Day 1/b.jpg 1600000000"}},
         {"the top folder's row",
          {"Trip/Day 1/a.jpg", "Trip/Day 1/b.jpg", "Trip/notes.txt"},
+         {"Trip"},
          {"Trip/", "Trip/Day 1/", "Trip/Day 1/a.jpg 1700000000", "Trip/Day 1/b.jpg 1600000000",
-          "Trip/notes.txt 1500000000"}},
+          "Trip/Day 2/", "Trip/Day 2/Empty/", "Trip/notes.txt 1500000000"}},
+        {"an empty folder's row alone",
+         {},
+         {"Trip/Day 2"},
+         {"Trip/", "Trip/Day 2/", "Trip/Day 2/Empty/"}},
+        {"files without their folder's row",
+         {"Trip/notes.txt"},
+         {},
+         {"Trip/", "Trip/notes.txt 1500000000"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -232,7 +244,10 @@ TEST_F(FolderCommands, ExtractMakesTheTreeBelowTheChosenFolder) {
         ASSERT_EQ(rows.count(-1), 0u);
         const std::filesystem::path chosen = out / c.what;
         std::filesystem::create_directories(chosen);
+        shell.selectedFolderPaths = c.folders;
+        shell.messages.clear();
         extractRows(rows, chosen);
+        EXPECT_TRUE(shell.messages.empty()) << shell.messages.front().text;
         EXPECT_EQ(treeWithTimes(chosen), c.tree);
         for (const std::string& path : c.selected)
             EXPECT_EQ(readFile(chosen / path), path);

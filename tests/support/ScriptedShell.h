@@ -65,6 +65,7 @@ class ScriptedShell : public Conversation,
     // --- the list's focus and selection, set by the test ---
     int focused = -1;
     std::set<int> selected;
+    std::vector<std::string> selectedFolderPaths;
 
     void showMessage(const std::string& text, const std::string& caption,
                      MessageIcon icon) override;
@@ -85,6 +86,7 @@ class ScriptedShell : public Conversation,
     int focusedRow() override { return focused; }
     int nextSelectedRow(int after) override;
     int selectedCount() override { return static_cast<int>(selected.size()); }
+    std::vector<std::string> selectedFolders() override { return selectedFolderPaths; }
     void SetSafeButtonsEnabled(bool enabled) override;
     void destroyMainWindow() override;
 
