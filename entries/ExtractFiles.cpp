@@ -135,6 +135,7 @@ void extractRow(Session& session, ExtractTree& tree, int row, ExtractReport& rep
     if (!settleExistingFile(session, place, row, report, choices, beside))
         return;
     const ProgressCallback progress = session.shell.busy.byteProgress();
+    const std::optional<mode_t> ownerBits = tree.ownerBitsOf(state, name);
     TargetResult result;
     runStep(session, entry, [&] {
         result = writeEntryFile(
@@ -142,7 +143,7 @@ void extractRow(Session& session, ExtractTree& tree, int row, ExtractReport& rep
             [&](std::ostream& out) {
                 return contentsOf(state).extract(state, entry, out, progress);
             },
-            beside);
+            beside, ownerBits);
     });
     // Our own words for a damaged file, not the working copy's: the other
     // files of the safe still extract.

@@ -29,8 +29,9 @@ const char* newNameRefusal(const std::string& name) {
 
 TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent,
-                            bool besideExisting) {
-    const PlacementResult placed = placeExtractedFile(folder, name, writeContent, besideExisting);
+                            bool besideExisting, std::optional<mode_t> ownerBits) {
+    const PlacementResult placed =
+        placeExtractedFile(folder, name, writeContent, besideExisting, ownerBits);
     const auto skipped = [](const char* why) {
         return TargetResult{TargetWrite::Skipped, why, ""};
     };

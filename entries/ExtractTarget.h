@@ -8,6 +8,7 @@
 #include "storage/files/ExtractedFile.h"
 
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -29,9 +30,11 @@ struct TargetResult {
 
 // Puts the entry that writeContent writes into folder under name, as
 // placeExtractedFile does (besideExisting: keeping an ordinary file of that
-// name too), and says the outcome in the texts of Messages.h.
+// name too; ownerBits: the owner's bits the entry keeps), and says the
+// outcome in the texts of Messages.h.
 TargetResult writeEntryFile(ExtractFolder& folder, const std::string& name,
                             const std::function<bool(std::ostream&)>& writeContent,
-                            bool besideExisting = false);
+                            bool besideExisting = false,
+                            std::optional<mode_t> ownerBits = std::nullopt);
 
 } // namespace quorvane

@@ -61,6 +61,16 @@ void ExtractTree::stampFile(SafeState& state, const std::string& storedName, con
     ::utimensat(place.folder->fd(), writtenName.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+std::optional<mode_t> ExtractTree::ownerBitsOf(SafeState& state,
+                                               const std::string& storedName) const {
+    if (!keepsTree_)
+        return std::nullopt;
+    const auto entry = contentsOf(state).entry(state, storedName);
+    if (!entry)
+        return std::nullopt;
+    return static_cast<mode_t>(entry->stamp.mode & 0700);
+}
+
 void ExtractTree::stampFolders(SafeState& state) {
     // Deepest first would not matter: a folder's time changes only when a
     // name in it does, and every file is in place by now.
@@ -70,6 +80,9 @@ void ExtractTree::stampFolders(SafeState& state) {
             continue;
         const timespec times[2] = {{0, UTIME_NOW}, timeOf(entry->stamp)};
         ::futimens(folder->fd(), times);
+        // The group and others keep none, as the folder was made with none.
+        if (folder->madeHere())
+            ::fchmod(folder->fd(), static_cast<mode_t>(entry->stamp.mode & 0700));
     }
 }
 

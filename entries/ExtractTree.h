@@ -4,13 +4,15 @@
 // keeps folders ("Taxes/2025/return.pdf"): the folders below the chosen one,
 // made part by part and opened without following links, so that a path can
 // only ever lead below the chosen folder. The times the safe keeps go onto
-// the files written and, at the end, onto the folders made.
+// the files written and, at the end, onto the folders made; the owner's bits
+// onto the files written and the folders this extraction made.
 
 #include "lifecycle/SafeState.h"
 #include "storage/files/ExtractedFile.h"
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quorvane {
@@ -36,7 +38,11 @@ class ExtractTree {
     // Gives the file written as writtenName in place the entry's time.
     void stampFile(SafeState& state, const std::string& storedName, const TreePlace& place,
                    const std::string& writtenName) const;
-    // Gives every folder made the time the safe keeps for it.
+    // The owner's bits the entry keeps; none where the safe keeps none.
+    std::optional<mode_t> ownerBitsOf(SafeState& state, const std::string& storedName) const;
+    // Gives every folder made the time the safe keeps for it, and the
+    // owner's bits to those this extraction made (last, as a folder the
+    // owner may not write to takes no file).
     void stampFolders(SafeState& state);
 
   private:

@@ -41,7 +41,8 @@ std::unique_ptr<ExtractFolder> ExtractFolder::subFolder(const std::string& name,
         error = !fd_ ? openError_ : EINVAL;
         return nullptr;
     }
-    if (::mkdirat(fd_.get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+    const bool made = ::mkdirat(fd_.get(), name.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST) {
         error = errno;
         return nullptr;
     }
@@ -51,7 +52,9 @@ std::unique_ptr<ExtractFolder> ExtractFolder::subFolder(const std::string& name,
         error = errno;
         return nullptr;
     }
-    return std::unique_ptr<ExtractFolder>(new ExtractFolder(std::move(folder), *this));
+    std::unique_ptr<ExtractFolder> sub(new ExtractFolder(std::move(folder), *this));
+    sub->madeHere_ = made;
+    return sub;
 }
 
 bool isPlainEntryName(const std::string& name) {
@@ -110,9 +113,19 @@ mode_t readUmaskAtStartUp() noexcept {
 
 const mode_t umaskAtStartUp = readUmaskAtStartUp();
 
-// The mode open(2) would give a file created under a new name.
-mode_t newFileMode() {
-    return 0666 & ~umaskShownBySystem().value_or(umaskAtStartUp);
+mode_t currentUmask() {
+    return umaskShownBySystem().value_or(umaskAtStartUp);
+}
+
+// The mode a file created under a new name gets: what open(2) would give
+// it, or, where the safe keeps the owner's bits, those bits for the owner
+// and no more of them for the group and others than the umask lets through
+// (a script stays executable, a read-only file stays read-only for all).
+mode_t newFileMode(std::optional<mode_t> ownerBits) {
+    if (!ownerBits)
+        return 0666 & ~currentUmask();
+    const mode_t owner = *ownerBits & 0700;
+    return owner | (((owner >> 3) | (owner >> 6)) & ~currentUmask() & 077);
 }
 
 // What the name in the folder stands for now: a refusal, or the mode the
@@ -135,7 +148,8 @@ struct TargetCheck {
     bool replaces = false; // an ordinary file has the name, and the entry takes its place
 };
 
-TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bool besideExisting) {
+TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bool besideExisting,
+                        std::optional<mode_t> ownerBits) {
     struct stat status {};
     if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(status.st_mode))
@@ -143,20 +157,19 @@ TargetCheck checkTarget(const ExtractFolder& folder, const std::string& name, bo
         if (folder.isTheSafe(status.st_dev, status.st_ino))
             return {refused(Placement::IsOpenSafe), 0, false, 0, std::nullopt};
         if (besideExisting || folder.wroteFile(status.st_dev, status.st_ino))
-            return {std::nullopt, newFileMode(), true, 0, std::nullopt};
+            return {std::nullopt, newFileMode(ownerBits), true, 0, std::nullopt};
         // The permission bits only: bytes from a safe made anywhere must not
         // become a set-user-id or set-group-id program. Under an ACL the
         // group bits are its mask, which alone would let the file's whole
-        // group read what the ACL kept from it: the ACL goes along.
-        return {std::nullopt,
-                static_cast<mode_t>(status.st_mode & 0777),
-                false,
-                status.st_gid,
-                attributesAt((descriptorPath(folder.fd()) / name).string()),
-                true};
+        // group read what the ACL kept from it: the ACL goes along. The
+        // owner's bits are the entry's where the safe keeps them; the group
+        // and others keep what they had.
+        const mode_t owner = ownerBits ? *ownerBits & 0700 : status.st_mode & 0700;
+        return {std::nullopt,  static_cast<mode_t>((status.st_mode & 077) | owner),         false,
+                status.st_gid, attributesAt((descriptorPath(folder.fd()) / name).string()), true};
     }
     if (errno == ENOENT)
-        return {std::nullopt, newFileMode(), false, 0, std::nullopt};
+        return {std::nullopt, newFileMode(ownerBits), false, 0, std::nullopt};
     return {failed(errno), 0, false, 0, std::nullopt};
 }
 
@@ -267,11 +280,12 @@ int placeUnderName(ExtractFolder& folder, FreshFile& fresh, const std::string& n
 // since it was looked at is looked at once more and the file placed by what
 // it stands for then.
 PlacementResult putInPlace(ExtractFolder& folder, FreshFile& fresh, const std::string& name,
-                           TargetCheck target, struct stat& written, bool besideExisting) {
+                           TargetCheck target, struct stat& written, bool besideExisting,
+                           std::optional<mode_t> ownerBits) {
     std::string placedAs;
     int error = placeUnderName(folder, fresh, name, target, placedAs);
     if (error == EEXIST && !target.clash && !target.replaces) {
-        target = checkTarget(folder, name, besideExisting);
+        target = checkTarget(folder, name, besideExisting, ownerBits);
         if (target.refusal)
             return *target.refusal;
         if (const int finishError = finishFreshFile(fresh, target, written); finishError != 0)
@@ -294,12 +308,12 @@ PlacementResult putInPlace(ExtractFolder& folder, FreshFile& fresh, const std::s
 
 PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& name,
                                    const std::function<bool(std::ostream&)>& writeContent,
-                                   bool besideExisting) {
+                                   bool besideExisting, std::optional<mode_t> ownerBits) {
     if (!isPlainEntryName(name))
         return refused(Placement::NameNotPlain);
     if (folder.fd() < 0)
         return failed(folder.openError());
-    TargetCheck target = checkTarget(folder, name, besideExisting);
+    TargetCheck target = checkTarget(folder, name, besideExisting, ownerBits);
     if (target.refusal)
         return *target.refusal;
     // In the folder of the target, so that no link or existing file (which may
@@ -314,13 +328,13 @@ PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& nam
         return why;
     // Looked at again now that the file is complete: the name may stand for
     // something else by now, and the mode to keep is the one it has now.
-    target = checkTarget(folder, name, besideExisting);
+    target = checkTarget(folder, name, besideExisting, ownerBits);
     if (target.refusal)
         return *target.refusal;
     struct stat written {};
     if (const int error = finishFreshFile(fresh, target, written); error != 0)
         return notWritten(error);
-    return putInPlace(folder, fresh, name, std::move(target), written, besideExisting);
+    return putInPlace(folder, fresh, name, std::move(target), written, besideExisting, ownerBits);
 }
 
 } // namespace quorvane

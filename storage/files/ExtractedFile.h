@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -50,6 +51,8 @@ class ExtractFolder {
     // below the chosen folder and never beside it; nullptr with error set
     // when it cannot be.
     std::unique_ptr<ExtractFolder> subFolder(const std::string& name, int& error) const;
+    // Whether subFolder made this folder (rather than finding it there).
+    bool madeHere() const { return madeHere_; }
     // Where the search for a free numbered name beside name goes on (from 2).
     int& nextNumberFor(const std::string& name) {
         return nextNumbers_.try_emplace(name, 2).first->second;
@@ -60,6 +63,7 @@ class ExtractFolder {
 
     UniqueFd fd_;
     int openError_ = 0;
+    bool madeHere_ = false;
     bool safeKnown_ = false;
     dev_t safeDevice_ = 0;
     ino_t safeInode_ = 0;
@@ -103,8 +107,13 @@ struct PlacementResult {
 // that name is left as it was; an exception from writeContent passes through
 // once the fresh file is gone. besideExisting: an ordinary file of that name
 // is kept too, the entry going under a free numbered name beside it.
+// ownerBits: the owner's permission bits the entry keeps (of 0700; never a
+// set-id or sticky bit), for its owner; under a new name the group and
+// others get no more of them than the umask lets through, a replaced
+// file's group and others keep theirs.
 PlacementResult placeExtractedFile(ExtractFolder& folder, const std::string& name,
                                    const std::function<bool(std::ostream&)>& writeContent,
-                                   bool besideExisting = false);
+                                   bool besideExisting = false,
+                                   std::optional<mode_t> ownerBits = std::nullopt);
 
 } // namespace quorvane

@@ -181,6 +181,58 @@ TEST_F(CliTree, ExtractMakesTheTreeAgainWithItsTimes) {
     EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// The owner's bits come back: on a new file shared with the group and
+// others as far as the umask lets them, on a replaced file beside the group's
+// and others' bits it had, on a folder that extract made for the owner alone.
+TEST_F(CliTree, ExtractGivesTheOwnersBitsBack) {
+    struct Item {
+        const char* path;
+        mode_t stored;
+        mode_t extracted; // under the umask 022
+        mode_t replacing; // a file of mode 0640 of that name
+    };
+    const Item items[] = {
+        {"modes/run.sh", 0755, 0755, 0740},
+        {"modes/notes.txt", 0600, 0644, 0640},
+        {"modes/frozen.txt", 0444, 0444, 0440},
+        {"modes/Locked", 0500, 0500, 0},
+    };
+    fs::create_directories(file("modes"));
+    for (const Item& item : items) {
+        if (item.replacing == 0)
+            fs::create_directories(file(item.path));
+        else
+            box.writeFile(item.path, item.path);
+    }
+    for (auto at = std::rbegin(items); at != std::rend(items); ++at)
+        ASSERT_EQ(::chmod(file(at->path).c_str(), at->stored), 0);
+    ASSERT_EQ(cli({"add", safe.string(), file("modes").string()}).exitCode, 0);
+    const mode_t umaskBefore = ::umask(022);
+    const fs::path out = file("out");
+    RunResult run = cli({"extract", safe.string(), out.string()});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    for (const Item& item : items)
+        EXPECT_EQ(modeOf(out / item.path), item.extracted) << item.path;
+    for (const Item& item : items)
+        if (item.replacing != 0) {
+            box.writeFile(fs::path("out") / item.path, "different");
+            ASSERT_EQ(::chmod((out / item.path).c_str(), 0640), 0);
+        }
+    run = cli({"extract", safe.string(), out.string(), "--overwrite"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ::umask(umaskBefore);
+    for (const Item& item : items)
+        if (item.replacing != 0) {
+            EXPECT_EQ(modeOf(out / item.path), item.replacing) << item.path;
+            EXPECT_EQ(test::readFile(out / item.path), item.path);
+        }
+}
+
 TEST_F(CliTree, UpdateReplacesAChangedFileInItsPlace) {
     ASSERT_EQ(cli({"add", safe.string(), file("src").string()}).exitCode, 0);
     box.writeFile("src/notes.txt", "notes, longer");
