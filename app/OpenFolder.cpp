@@ -37,6 +37,17 @@ bool isEmptyFolder(const std::filesystem::path& path) {
            !failed;
 }
 
+// Mounts folder on dir; why not, with the parent's errno when no mount point
+// could be made.
+std::optional<Failure> mountOn(MountedFolder& folder, const std::filesystem::path& dir,
+                               int parentError) {
+    if (dir.empty()) {
+        const int error = parentError != 0 ? parentError : EACCES;
+        return Failure{error, std::strerror(error)};
+    }
+    return folder.mount(dir);
+}
+
 } // namespace
 
 OpenFolder::OpenFolder(Session& session, SessionLock& lock)
@@ -73,11 +84,12 @@ bool OpenFolder::mount() {
     dir_ = parent ? freeMountPoint(*parent) : std::filesystem::path();
     MountSettings settings;
     settings.readOnly = state.readOnly;
-    folder_ = std::make_unique<MountedFolder>(state, lock_, settings, [this](std::string& reason) {
-        const bool written = writeSafeFile(quietSession_, lifecycle_text::Saving);
-        reason = session_.state.failureReason;
-        return written;
-    });
+    folder_ =
+        std::make_unique<MountedFolder>(state, lock_, settings, [this]() -> std::optional<Failure> {
+            if (writeSafeFile(quietSession_, lifecycle_text::Saving))
+                return std::nullopt;
+            return Failure{0, session_.state.failureReason};
+        });
     folder_->onRequest = [this] {
         if (onRequest)
             onRequest();
@@ -113,14 +125,11 @@ bool OpenFolder::mount() {
             },
             Qt::QueuedConnection);
     };
-    std::string reason = dir_.empty()
-                             ? std::string(std::strerror(parentError != 0 ? parentError : EACCES))
-                             : std::string();
-    if (dir_.empty() || !folder_->mount(dir_, reason)) {
+    if (const std::optional<Failure> failed = mountOn(*folder_, dir_, parentError)) {
         folder_.reset();
         if (!dir_.empty())
             ::rmdir(dir_.c_str());
-        session_.shell.talk.showMessage(withReason(folder_text::NotMounted, reason),
+        session_.shell.talk.showMessage(withReason(folder_text::NotMounted, failed->detail),
                                         folder_text::Caption, MessageIcon::Error);
         return false;
     }

@@ -60,10 +60,10 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
     if (state.readOnly && !invocation.readOnly)
         report(errors, clitext::FolderReadOnly);
     SessionLock lock;
-    MountedFolder folder(state, lock, settings, [&](std::string& reason) {
-        const bool written = writeSafeFile(session, lifecycle_text::Saving);
-        reason = state.failureReason;
-        return written;
+    MountedFolder folder(state, lock, settings, [&]() -> std::optional<Failure> {
+        if (writeSafeFile(session, lifecycle_text::Saving))
+            return std::nullopt;
+        return Failure{0, state.failureReason};
     });
     folder.onSaveFailed = [&](const std::string& reason) {
         report(errors, clitext::timedSaveFailed(reason));
@@ -79,9 +79,8 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
     folder.onStateFolderGone = [&] { report(errors, clitext::StateFolderGone); };
     folder.onFolderRefused = [&] { report(errors, clitext::FolderRefusedInPlainSafe); };
     const std::filesystem::path dir = absoluteFolder(invocation.folder);
-    std::string reason;
-    if (!folder.mount(dir, reason)) {
-        report(errors, dir.string() + ": " + clitext::NotMounted + reason);
+    if (const std::optional<Failure> failed = folder.mount(dir)) {
+        report(errors, dir.string() + ": " + clitext::NotMounted + failed->detail);
         return ExitCode::Failed;
     }
     if (guard != nullptr) {

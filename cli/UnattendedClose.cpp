@@ -49,9 +49,8 @@ void UnattendedClose::wake() {
 }
 
 void UnattendedClose::begin(CloseReason reason) {
-    std::string failure;
-    if (!folder_.saveBeforeClosing(failure)) {
-        report(errors_, clitext::closingNotWritten(failure));
+    if (const std::optional<Failure> failed = folder_.saveBeforeClosing()) {
+        report(errors_, clitext::closingNotWritten(failed->detail));
         watch_.noteUse(); // idleness asks again only after another idle time
         return;
     }

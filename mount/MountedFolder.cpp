@@ -39,6 +39,10 @@ std::string optionValue(const std::string& text) {
     return escaped;
 }
 
+Failure systemFailure(int error) {
+    return Failure{error, std::strerror(error)};
+}
+
 } // namespace
 
 MountedFolder::MountedFolder(SafeState& state, SessionLock& lock, MountSettings settings,
@@ -62,11 +66,9 @@ MountedFolder::~MountedFolder() {
     }
 }
 
-bool MountedFolder::mount(const std::filesystem::path& dir, std::string& reason) {
-    if (!wakeFd_) {
-        reason = std::strerror(errno);
-        return false;
-    }
+std::optional<Failure> MountedFolder::mount(const std::filesystem::path& dir) {
+    if (!wakeFd_)
+        return systemFailure(errno);
     std::string options =
         "fsname=" + optionValue(mountSourceName(stateFolder_)) + ",subtype=quorvane";
     if (settings_.readOnly || access_.readOnly())
@@ -80,17 +82,13 @@ bool MountedFolder::mount(const std::filesystem::path& dir, std::string& reason)
     static const fuse_operations operations = folderOperations();
     fuse_ = fuse_new(&args, &operations, sizeof operations, &served_);
     fuse_opt_free_args(&args);
-    if (fuse_ == nullptr) {
-        reason = "the folder could not be set up";
-        return false;
-    }
+    if (fuse_ == nullptr)
+        return Failure{0, "the folder could not be set up"};
     errno = 0;
-    if (fuse_mount(fuse_, dir.c_str()) != 0) {
-        reason = errno != 0 ? std::strerror(errno) : "the folder could not be mounted";
-        return false;
-    }
+    if (fuse_mount(fuse_, dir.c_str()) != 0)
+        return errno != 0 ? systemFailure(errno) : Failure{0, "the folder could not be mounted"};
     mounted_ = true;
-    return true;
+    return std::nullopt;
 }
 
 void MountedFolder::stop(bool force) {
@@ -185,9 +183,8 @@ void MountedFolder::invalidateKernelView() {
 void MountedFolder::afterRequest(bool ending) {
     std::vector<std::pair<std::string, int>> failures;
     bool changed = false;
-    bool saveFailed = false;
+    std::optional<Failure> saveFailed;
     bool safeChanged = false;
-    std::string reason;
     {
         // Never waits for the window: what cannot be done now is done at the
         // next turn of the loop (the window's commands are short, its
@@ -211,7 +208,8 @@ void MountedFolder::afterRequest(bool ending) {
         safeChanged = access_.noteSafeChanged();
         changed = folder_.changeCount() != changesSeen_;
         changesSeen_ = folder_.changeCount();
-        saveFailed = !ending && saveIfDue(reason);
+        if (!ending)
+            saveFailed = saveIfDue();
     }
     if (changed && onChange)
         onChange();
@@ -225,22 +223,22 @@ void MountedFolder::afterRequest(bool ending) {
             onStoreFailed(name, std::strerror(error));
     // Told once, until a save succeeds again.
     if (saveFailed && !saveFailedLast_ && onSaveFailed)
-        onSaveFailed(reason);
+        onSaveFailed(saveFailed->detail);
     if (saveFailed)
         saveFailedLast_ = true;
 }
 
-// Under the lock; true when a save was due and failed.
-bool MountedFolder::saveIfDue(std::string& reason) {
+// Under the lock; why, when a save was due and failed.
+std::optional<Failure> MountedFolder::saveIfDue() {
     const auto now = std::chrono::steady_clock::now();
     if (!folder_.changed() || now < saveDue(folder_, settings_, lastSave_))
-        return false;
+        return std::nullopt;
     lastSave_ = now;
-    if (!save_(reason))
-        return true;
+    if (std::optional<Failure> failed = save_())
+        return failed;
     folder_.markSaved();
     saveFailedLast_ = false;
-    return false;
+    return std::nullopt;
 }
 
 // fsync: the safe file holds what the folder holds when it returns. Under
@@ -248,8 +246,7 @@ bool MountedFolder::saveIfDue(std::string& reason) {
 int MountedFolder::saveNow() {
     if (!folder_.changed())
         return 0;
-    std::string reason;
-    if (!save_(reason))
+    if (save_())
         return -EIO;
     lastSave_ = std::chrono::steady_clock::now();
     folder_.markSaved();
@@ -271,17 +268,17 @@ int MountedFolder::sideTimeout() const {
     return std::min(own, side);
 }
 
-bool MountedFolder::saveBeforeClosing(std::string& reason) {
+std::optional<Failure> MountedFolder::saveBeforeClosing() {
     std::lock_guard hold(lock_);
     folder_.storeClosedFiles();
     if (!folder_.changed())
-        return true;
+        return std::nullopt;
     lastSave_ = std::chrono::steady_clock::now();
-    if (!save_(reason))
-        return false;
+    if (std::optional<Failure> failed = save_())
+        return failed;
     folder_.markSaved();
     saveFailedLast_ = false;
-    return true;
+    return std::nullopt;
 }
 
 void MountedFolder::serve() {

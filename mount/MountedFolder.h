@@ -13,6 +13,7 @@
 #include "mount/SafeAccess.h"
 #include "mount/SafeFolder.h"
 #include "mount/SessionLock.h"
+#include "storage/Failure.h"
 #include "storage/files/UniqueFd.h"
 
 #include <atomic>
@@ -52,16 +53,16 @@ struct MountSettings {
 class MountedFolder {
   public:
     // save writes the safe file (called on the serving thread, under lock);
-    // it returns false, with the reason, when the write failed.
-    using SaveSafe = std::function<bool(std::string& reason)>;
+    // it returns why when the write failed.
+    using SaveSafe = std::function<std::optional<Failure>()>;
 
     MountedFolder(SafeState& state, SessionLock& lock, MountSettings settings, SaveSafe save);
     ~MountedFolder(); // unmounts if still mounted
     MountedFolder(const MountedFolder&) = delete;
     MountedFolder& operator=(const MountedFolder&) = delete;
 
-    // Mounts the folder on dir (an empty folder); false with the reason.
-    bool mount(const std::filesystem::path& dir, std::string& reason);
+    // Mounts the folder on dir (an empty folder); why not, when it failed.
+    [[nodiscard]] std::optional<Failure> mount(const std::filesystem::path& dir);
     // Serves until the folder is unmounted, from outside (fusermount3 -u,
     // umount) or after stop(); returns once it is.
     void serve();
@@ -115,9 +116,9 @@ class MountedFolder {
     };
     void watchAlso(SideWatch watch) { side_ = std::move(watch); }
     // Stores the closed files and writes the safe file if the folder changed
-    // it, before a close; on the serving thread. False, with the reason, when
-    // the write failed.
-    bool saveBeforeClosing(std::string& reason);
+    // it, before a close; on the serving thread. Why not, when the write
+    // failed.
+    [[nodiscard]] std::optional<Failure> saveBeforeClosing();
     // Whether the folder changed the safe since its last save (under lock).
     bool unsaved() const { return folder_.changed(); }
     void markSaved() { folder_.markSaved(); }
@@ -147,7 +148,7 @@ class MountedFolder {
     // not be stored tried again, the timed save, failures reported. Ending:
     // a last try to store them, and no timed save (the final one follows).
     void afterRequest(bool ending);
-    bool saveIfDue(std::string& reason);
+    std::optional<Failure> saveIfDue();
     int saveNow();
     int waitTimeout() const;
     int sideTimeout() const;

@@ -141,9 +141,9 @@ class FolderWhileAsking : public EntriesTest {
 // folder's requests meanwhile, as a program in the folder (or the picker
 // looking into it) makes them.
 TEST_F(FolderWhileAsking, RequestsAreAnsweredAtOnceAndAStoreFollowsTheAnswer) {
-    MountedFolder folder(state, lock, MountSettings{}, [](std::string&) { return true; });
-    std::string reason;
-    ASSERT_TRUE(folder.mount(dir, reason)) << reason;
+    MountedFolder folder(state, lock, MountSettings{}, [] { return std::optional<Failure>(); });
+    const std::optional<Failure> notMounted = folder.mount(dir);
+    ASSERT_FALSE(notMounted) << notMounted->detail;
     std::thread server([&] { folder.serve(); });
 
     std::promise<void> asking;
@@ -195,9 +195,9 @@ TEST_F(FolderWhileAsking, RequestsAreAnsweredAtOnceAndAStoreFollowsTheAnswer) {
 // once the notices are out the removed one is gone as a name too: a file
 // made under it is created, not opened as the old entry it stood for.
 TEST_F(FolderWhileAsking, TheWindowsChangeReachesTheNamesTheKernelKeeps) {
-    MountedFolder folder(state, lock, MountSettings{}, [](std::string&) { return true; });
-    std::string reason;
-    ASSERT_TRUE(folder.mount(dir, reason)) << reason;
+    MountedFolder folder(state, lock, MountSettings{}, [] { return std::optional<Failure>(); });
+    const std::optional<Failure> notMounted = folder.mount(dir);
+    ASSERT_FALSE(notMounted) << notMounted->detail;
     std::thread server([&] { folder.serve(); });
     struct stat status {};
     ASSERT_EQ(::stat((dir / "b.txt").c_str(), &status), 0);

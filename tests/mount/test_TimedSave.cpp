@@ -41,12 +41,12 @@ class TimedSave : public EntriesTest {
     // how many timed saves happened meanwhile.
     int savesDuring(MountSettings settings, const std::function<void()>& act) {
         saves = 0;
-        MountedFolder folder(state, lock, settings, [&](std::string&) {
+        MountedFolder folder(state, lock, settings, [&]() -> std::optional<Failure> {
             ++saves;
-            return true;
+            return std::nullopt;
         });
-        std::string reason;
-        EXPECT_TRUE(folder.mount(dir, reason)) << reason;
+        const std::optional<Failure> notMounted = folder.mount(dir);
+        EXPECT_FALSE(notMounted) << notMounted->detail;
         std::thread server([&] { folder.serve(); });
         act();
         folder.stop(false);
