@@ -12,8 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
 #include <functional>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace quorvane {
 namespace {
@@ -288,6 +293,58 @@ TEST_F(ContentsTreeTest, APlainContainerKeepsItsFlatListAndRefusesFolders) {
     EXPECT_EQ(out.str(), "two");
     EXPECT_EQ(plain.removeEntry(index, "b.txt", FolderRemoval::OnlyEmpty), RemoveResult::Removed);
     EXPECT_TRUE(plain.entries(index).empty());
+}
+
+// Another program's write into the safe file makes every later change fail;
+// a change of its metadata alone (chmod) does not, nor does it hide a write
+// that follows it, or one that puts the size and the time back.
+TEST_F(ContentsTreeTest, AnotherProgramsWriteIsNoticedAndMetadataIsNot) {
+    const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); };
+    const auto chmodSafe = [&] { ASSERT_EQ(::chmod(safe.c_str(), 0640), 0); };
+    const auto chmodAgain = [&] { ASSERT_EQ(::chmod(safe.c_str(), 0604), 0); };
+    // One byte of the file's tail written back as it was, its time put back.
+    const auto writeInPlace = [&] {
+        struct stat before {};
+        ASSERT_EQ(::stat(safe.c_str(), &before), 0);
+        const int fd = ::open(safe.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        unsigned char last = 0;
+        ASSERT_EQ(::pread(fd, &last, 1, before.st_size - 1), 1);
+        ASSERT_EQ(::pwrite(fd, &last, 1, before.st_size - 1), 1);
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::function<void()>> changes;
+        bool writable;
+    } const cases[] = {
+        {"nothing", {}, true},
+        {"chmod", {chmodSafe}, true},
+        {"chmod twice", {chmodSafe, chmodAgain}, true},
+        {"a write, its time put back", {writeInPlace}, false},
+        {"chmod, then a write", {chmodSafe, writeInPlace}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(::chmod(safe.c_str(), 0600), 0);
+        reopen();
+        ASSERT_TRUE(tree().makeFolder(index, "Before", Stamp));
+        for (const auto& change : c.changes) {
+            pause();
+            change();
+            // Asked between the changes, as the folder asks after each request.
+            tree().unchanged();
+        }
+        EXPECT_EQ(tree().unchanged(), c.writable);
+        EXPECT_EQ(tree().makeFolder(index, "After", Stamp), c.writable);
+        if (!c.writable) {
+            EXPECT_EQ(tree().lastError(), SafeChangedInPlace);
+        }
+        contents.reset();
+        createVault(safe);
+    }
 }
 
 } // namespace

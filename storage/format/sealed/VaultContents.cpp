@@ -5,6 +5,8 @@
 #include <chrono>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace quorvane {
 
 namespace {
@@ -17,6 +19,17 @@ vault::EntryStamp stampNow() {
     stamp.modifiedNanoseconds = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(now - seconds).count());
     return stamp;
+}
+
+// Whether nothing was written into the file since expected was taken: the
+// same file, size, modification and change times. Metadata is not compared.
+bool sameWrites(const struct stat& now, const FileIdentity& expected) {
+    return now.st_dev == expected.device && now.st_ino == expected.inode &&
+           static_cast<std::uint64_t>(now.st_size) == expected.size &&
+           now.st_mtim.tv_sec == expected.modifiedSeconds &&
+           now.st_mtim.tv_nsec == expected.modifiedNanoseconds &&
+           now.st_ctim.tv_sec == expected.changedSeconds &&
+           now.st_ctim.tv_nsec == expected.changedNanoseconds;
 }
 
 } // namespace
@@ -33,10 +46,20 @@ void VaultContents::expectCurrent() {
         expected_ = *identity;
 }
 
+// Asked before every read and change, and by the folder after every
+// request: one fstat answers while the change time stands still. Only when
+// it moved are the file's metadata listed (a readlink and its attributes),
+// to tell a chmod or mv, which changes no byte, from a write.
 bool VaultContents::unchanged() {
-    const auto identity = identityOf(vault_->fd());
-    if (identity && *identity == expected_)
+    struct stat now {};
+    if (::fstat(vault_->fd(), &now) == 0 && sameWrites(now, expected_))
         return true;
+    const auto identity = identityOf(vault_->fd());
+    if (identity && *identity == expected_) {
+        // A change of metadata only: the state to compare with from now on.
+        expected_ = *identity;
+        return true;
+    }
     lastError_ = SafeChangedInPlace;
     return false;
 }
