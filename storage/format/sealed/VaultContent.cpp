@@ -4,6 +4,7 @@
 #include "storage/format/sealed/Vault.h"
 
 #include <algorithm>
+#include <memory>
 
 #include <sodium.h>
 
@@ -133,23 +134,32 @@ bool Vault::writeContent(RandomAccessFile& source, std::uint64_t size, std::uint
                          std::uint64_t offset, const ProgressCallback& progress, Outcome& outcome) {
     const std::uint64_t chunk = geometry_.chunkSize;
     const std::uint64_t chunks = geometry_.chunkCount(size);
-    Bytes plain(static_cast<std::size_t>(chunk));
-    Bytes sealed(static_cast<std::size_t>(ChunksPerWrite * (chunk + SealOverhead)));
+    // Sized to the content and left uncleared: every byte is written before
+    // it is read, and clearing a megabyte at each add cost a small file more
+    // than its own sealing. The plaintext is wiped on every way out.
+    const auto plainSize = static_cast<std::size_t>(std::min(chunk, size));
+    const auto sealedSize = static_cast<std::size_t>(
+        std::min(ChunksPerWrite * (chunk + SealOverhead), geometry_.sealedSpan(size, 0, chunks)));
+    const auto plain = std::make_unique_for_overwrite<unsigned char[]>(plainSize);
+    const auto sealed = std::make_unique_for_overwrite<unsigned char[]>(sealedSize);
+    const auto wipe = [&] { sodium_memzero(plain.get(), plainSize); };
     for (std::uint64_t number = 0; number < chunks;) {
         const std::uint64_t batch = std::min(ChunksPerWrite, chunks - number);
         std::size_t filled = 0;
         for (std::uint64_t i = number; i < number + batch; ++i) {
             const std::size_t count = static_cast<std::size_t>(std::min(chunk, size - i * chunk));
-            if (!source.readAt(i * chunk, plain.data(), count)) {
+            if (!source.readAt(i * chunk, plain.get(), count)) {
+                wipe();
                 outcome = Outcome::SourceFailed;
                 return false;
             }
             const Place place{ChunkKind::Content, id, i, nextGeneration(), i + 1 == chunks};
-            sealChunk(keys_.chunks, fixed_ + SafeIdAt, place, plain.data(), count,
-                      sealed.data() + filled);
+            sealChunk(keys_.chunks, fixed_ + SafeIdAt, place, plain.get(), count,
+                      sealed.get() + filled);
             filled += count + SealOverhead;
         }
-        if (!file_->writeAt(offset, sealed.data(), filled)) {
+        if (!file_->writeAt(offset, sealed.get(), filled)) {
+            wipe();
             outcome = fail(Outcome::WriteFailed);
             return false;
         }
@@ -157,7 +167,7 @@ bool Vault::writeContent(RandomAccessFile& source, std::uint64_t size, std::uint
         number += batch;
         reportProgress(progress, std::min(number * chunk, size), size);
     }
-    sodium_memzero(plain.data(), plain.size());
+    wipe();
     return true;
 }
 
