@@ -128,7 +128,8 @@ int getattr(const char* path, struct stat* status, fuse_file_info* info) {
     if (isRoot(path)) {
         status->st_mode = S_IFDIR | 0700;
         status->st_nlink = 2;
-        status->st_mtime = status->st_ctime = status->st_atime = served().folder.mountedAt();
+        status->st_mtim = served().folder.topModified();
+        status->st_atim = status->st_ctim = status->st_mtim;
         return 0;
     }
     SafeFolder::Status file;

@@ -11,7 +11,8 @@
 namespace quorvane {
 
 SafeFolder::SafeFolder(SafeAccess& access, bool mountedReadOnly)
-    : access_(access), mountedReadOnly_(mountedReadOnly), mountedAt_(std::time(nullptr)) {}
+    : access_(access), mountedReadOnly_(mountedReadOnly), mountedAt_(std::time(nullptr)),
+      topModified_(std::int64_t{mountedAt_} * 1'000'000'000) {}
 
 // A folder closed while programs still had files open in it (closed anyway)
 // gives their handles up here: the kernel sends no release for them any more.
@@ -162,6 +163,8 @@ int SafeFolder::open(const std::string& name, int flags, bool create, Handle*& h
         // A new or emptied file is a change even if nothing is written to it.
         pending->dirty = true;
         noteWrite();
+        if (!known && keepsTree())
+            touchFolderOf(name);
     }
     handle = new Handle{pending, name, wantsWrite};
     live_.insert(handle);
@@ -344,6 +347,8 @@ int SafeFolder::unlink(const std::string& name) {
         keepNames(std::move(shown));
         noteChange(name);
     }
+    if (keepsTree())
+        touchFolderOf(name);
     return 0;
 }
 

@@ -105,6 +105,15 @@ class SafeFolder {
     int rename(const std::string& from, const std::string& to, unsigned flags);
 
     std::time_t mountedAt() const { return mountedAt_; }
+    // The top folder's modification time: the mount's start, moved as names
+    // in it come and go where the safe keeps a tree (kept while mounted
+    // only: the safe has no entry for its top). Read without the lock (any
+    // thread): a stat of the top never waits for the window.
+    timespec topModified() const {
+        const std::int64_t at = topModified_.load();
+        return {static_cast<std::time_t>(at / 1'000'000'000),
+                static_cast<long>(at % 1'000'000'000)};
+    }
     // The largest file the container can still take.
     std::uint64_t room() const { return writable() ? access_.room() : 0; }
     // Open handles: a file in the folder that some program still has open.
@@ -149,6 +158,8 @@ class SafeFolder {
     void keepNames(std::vector<std::optional<std::string>> shownOfRow);
     // After a tree's file was stored as a new last entry.
     void keepNewName(const std::string& path);
+    // A name in path's folder came or went: the folder's time moves.
+    void touchFolderOf(const std::string& path);
     std::string freeNumberedName(const std::string& name,
                                  const std::vector<std::optional<std::string>>& shown);
     void noteWrite();
@@ -176,6 +187,7 @@ class SafeFolder {
     std::map<std::string, std::shared_ptr<Pending>> pending_;
     std::map<std::string, std::time_t> modified_;
     std::time_t mountedAt_;
+    std::atomic<std::int64_t> topModified_; // nanoseconds since 1970
     std::size_t handles_ = 0;
     std::unordered_set<Handle*> live_; // given out and not yet released
     std::vector<std::pair<std::string, int>> storeFailures_;

@@ -159,6 +159,7 @@ int SafeFolder::makeFolder(const std::string& path, unsigned mode) {
         return made;
     forgetNames();
     noteChange(path);
+    touchFolderOf(path);
     return 0;
 }
 
@@ -179,6 +180,7 @@ int SafeFolder::removeFolder(const std::string& path) {
         return removed;
     forgetNames();
     noteChange(path);
+    touchFolderOf(path);
     return 0;
 }
 
@@ -221,7 +223,28 @@ int SafeFolder::treeRename(const std::string& from, const std::string& to) {
     movePending(from, to);
     forgetNames();
     noteChange(to);
+    touchFolderOf(from);
+    if (folderOf(to) != folderOf(from))
+        touchFolderOf(to);
     return 0;
+}
+
+// As on any disk, so that ls -l, rsync and make see that a folder changed;
+// stored as a file's time is. While the window holds the entries (a guest
+// turn) only a new file can come, and its folder keeps its time.
+void SafeFolder::touchFolderOf(const std::string& path) {
+    const std::string folder = folderOf(path);
+    EntryStamp stamp = stampNow(0);
+    if (folder.empty()) {
+        topModified_.store(stamp.modifiedSeconds * 1'000'000'000 + stamp.modifiedNanoseconds);
+        return;
+    }
+    const std::optional<ContentEntry> found = access_.entryAt(folder);
+    if (entriesHeld_ || !found || found->kind != ContentKind::Folder)
+        return;
+    stamp.mode = found->stamp.mode;
+    if (access_.setStamp(folder, stamp) == 0)
+        noteChange(folder);
 }
 
 int SafeFolder::setStamp(const std::string& path, const Handle* handle,
@@ -230,6 +253,13 @@ int SafeFolder::setStamp(const std::string& path, const Handle* handle,
     if (!keepsTree())
         return 0; // a flat safe keeps no time nor mode: accepted, as before
     const std::string name = handle != nullptr ? handle->name : path;
+    if (name.empty()) { // the top: its time is kept while mounted, it has no mode of its own
+        if (!writable())
+            return -EROFS;
+        if (modified)
+            topModified_.store(std::int64_t{modified->first} * 1'000'000'000 + modified->second);
+        return 0;
+    }
     Status now;
     if (const int missing = treeStatus(name, now); missing < 0)
         return missing;

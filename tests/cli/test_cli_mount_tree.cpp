@@ -40,6 +40,31 @@ std::vector<std::string> snapshot(const fs::path& top, const std::set<std::strin
     return lines;
 }
 
+// Each folder's modification time in nanoseconds, the top as ".".
+std::map<std::string, std::int64_t> folderTimes(const fs::path& top) {
+    std::map<std::string, std::int64_t> times;
+    const auto note = [&](const fs::path& path, const std::string& as) {
+        struct stat status {};
+        ::stat(path.c_str(), &status);
+        times[as] = std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+    };
+    note(top, ".");
+    for (const auto& item : fs::recursive_directory_iterator(top))
+        if (item.is_directory())
+            note(item.path(), fs::relative(item.path(), top).string());
+    return times;
+}
+
+// The folders there before and after whose time moved in between.
+std::set<std::string> foldersTouched(const std::map<std::string, std::int64_t>& before,
+                                     const std::map<std::string, std::int64_t>& after) {
+    std::set<std::string> touched;
+    for (const auto& [path, time] : after)
+        if (const auto was = before.find(path); was != before.end() && was->second != time)
+            touched.insert(path);
+    return touched;
+}
+
 // One random step applied alike to both trees; the errno each gave.
 class RandomSteps {
   public:
@@ -177,6 +202,8 @@ TEST_F(CliMountTree, ARandomSequenceLeavesTheSameTreeAsAPlainDirectory) {
     std::map<std::string, int> done; // steps that succeeded, by kind
     for (int i = 0; i < 250; ++i) {
         std::pair<int, int> results;
+        const auto mountedTimes = folderTimes(folder());
+        const auto plainTimes = folderTimes(plain);
         const std::string step = steps.describeAndApply(folder(), plain, results);
         if (results.second == 0)
             ++done[step.substr(0, step.find(' '))];
@@ -185,11 +212,20 @@ TEST_F(CliMountTree, ARandomSequenceLeavesTheSameTreeAsAPlainDirectory) {
             << std::strerror(results.second);
         ASSERT_EQ(snapshot(folder(), steps.timed), snapshot(plain, steps.timed))
             << "after step " << i << ": " << step;
+        // A folder's time moves when a name in it comes or goes, as on the disk.
+        ASSERT_EQ(foldersTouched(mountedTimes, folderTimes(folder())),
+                  foldersTouched(plainTimes, folderTimes(plain)))
+            << "folder times after step " << i << ": " << step;
     }
+    auto keptTimes = folderTimes(folder());
+    keptTimes.erase("."); // the top has no entry in the safe: its time lasts while mounted
     RunResult ended = unmount(run, folder());
     EXPECT_EQ(ended.exitCode, 0) << ended.err;
     run = mount(safe, folder());
     EXPECT_EQ(snapshot(folder(), steps.timed), snapshot(plain, steps.timed)) << "after a remount";
+    auto remountedTimes = folderTimes(folder());
+    remountedTimes.erase(".");
+    EXPECT_EQ(remountedTimes, keptTimes) << "folder times after a remount";
     EXPECT_GT(steps.timed.size(), 0u) << "no time was kept to compare";
     for (const char* kind :
          {"create", "write", "truncate", "rename", "unlink", "mkdir", "rmdir", "utimens"})

@@ -8,8 +8,10 @@
 #include "tests/entries/EntriesFixture.h"
 #include "tests/support/SafeBytes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 
 namespace quorvane::test {
 namespace {
@@ -77,6 +79,72 @@ TEST_F(FolderTree, ATimeSetBeforeTheStoreIsTheEntrysTime) {
     SafeFolder::Status status;
     ASSERT_EQ(folder.status("new.txt", status), 0);
     EXPECT_EQ(status.modified, 1'600'000'000);
+}
+
+// A folder's stored time moves when a name in it comes or goes, and only
+// then; the top's is set as asked and kept while mounted. While the window
+// holds the entries, a new file still comes and its folder keeps its time.
+TEST_F(FolderTree, AFoldersTimeMovesWithItsNames) {
+    constexpr std::time_t Old = 1'500'000'000;
+    ASSERT_EQ(folder.makeFolder("docs", 0700), 0);
+    ASSERT_EQ(folder.makeFolder("other", 0700), 0);
+    const auto timeOf = [&](const std::string& path) {
+        SafeFolder::Status status;
+        folder.status(path, status);
+        return status.modified;
+    };
+    const auto age = [&](const std::string& path) {
+        ASSERT_EQ(
+            folder.setStamp(path, nullptr, std::pair<std::time_t, long>{Old, 0}, std::nullopt), 0);
+    };
+    const auto create = [&](const std::string& path) {
+        SafeFolder::Handle* handle = nullptr;
+        const int opened = folder.open(path, O_WRONLY, true, handle);
+        if (opened == 0)
+            folder.release(handle);
+        return opened;
+    };
+    const struct {
+        const char* what;
+        std::function<int()> step;
+        std::vector<std::string> moved; // of docs, other and "" (the top)
+    } steps[] = {
+        {"a file created", [&] { return create("docs/a"); }, {"docs"}},
+        {"a file written again", [&] { return folder.truncate("docs/a", nullptr, 1); }, {}},
+        {"a file renamed within", [&] { return folder.rename("docs/a", "docs/b", 0); }, {"docs"}},
+        {"a file moved out",
+         [&] { return folder.rename("docs/b", "other/b", 0); },
+         {"docs", "other"}},
+        {"a file removed", [&] { return folder.unlink("other/b"); }, {"other"}},
+        {"a folder made", [&] { return folder.makeFolder("docs/inner", 0700); }, {"docs"}},
+        {"a folder moved to the top",
+         [&] { return folder.rename("docs/inner", "inner", 0); },
+         {"docs", ""}},
+        {"a folder removed", [&] { return folder.removeFolder("inner"); }, {""}},
+        {"a file created while the window holds the entries",
+         [&] {
+             folder.holdEntries(true);
+             const int created = create("docs/held");
+             folder.holdEntries(false);
+             return created;
+         },
+         {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        for (const char* path : {"docs", "other", ""})
+            age(path);
+        EXPECT_EQ(step.step(), 0);
+        for (const char* path : {"docs", "other"}) {
+            const bool moved = std::count(step.moved.begin(), step.moved.end(), path) > 0;
+            EXPECT_EQ(timeOf(path) != Old, moved) << path;
+            const auto stored = contentsOf(state).entry(state, path);
+            ASSERT_TRUE(stored.has_value());
+            EXPECT_EQ(stored->stamp.modifiedSeconds != Old, moved) << path << " in the safe";
+        }
+        EXPECT_EQ(folder.topModified().tv_sec != Old,
+                  std::count(step.moved.begin(), step.moved.end(), "") > 0);
+    }
 }
 
 // The window renames an entry (the count stays) and says so: the next
