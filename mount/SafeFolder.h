@@ -110,9 +110,11 @@ class SafeFolder {
     // only: the safe has no entry for its top). Read without the lock (any
     // thread): a stat of the top never waits for the window.
     timespec topModified() const {
+        // Rounded down, so that a time before 1970 keeps its nanoseconds in range.
         const std::int64_t at = topModified_.load();
-        return {static_cast<std::time_t>(at / 1'000'000'000),
-                static_cast<long>(at % 1'000'000'000)};
+        const std::int64_t nanoseconds = ((at % 1'000'000'000) + 1'000'000'000) % 1'000'000'000;
+        return {static_cast<std::time_t>((at - nanoseconds) / 1'000'000'000),
+                static_cast<long>(nanoseconds)};
     }
     // The largest file the container can still take.
     std::uint64_t room() const { return writable() ? access_.room() : 0; }

@@ -145,6 +145,10 @@ TEST_F(FolderTree, AFoldersTimeMovesWithItsNames) {
         EXPECT_EQ(folder.topModified().tv_sec != Old,
                   std::count(step.moved.begin(), step.moved.end(), "") > 0);
     }
+    // The top's time before 1970 keeps its nanoseconds in range.
+    ASSERT_EQ(folder.setStamp("", nullptr, std::pair<std::time_t, long>{-2, 250}, std::nullopt), 0);
+    EXPECT_EQ(folder.topModified().tv_sec, -2);
+    EXPECT_EQ(folder.topModified().tv_nsec, 250);
 }
 
 // The window renames an entry (the count stays) and says so: the next
