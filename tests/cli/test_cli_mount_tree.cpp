@@ -6,6 +6,7 @@
 
 #include "tests/cli/MountFixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -347,6 +348,55 @@ TEST_F(CliMountTree, APlainSafeRefusesAFolderAndSaysWhy) {
     EXPECT_EQ(ended.exitCode, 0) << ended.err;
     EXPECT_TRUE(contains(ended.err, "a plain safe keeps one flat list of files")) << ended.err;
     EXPECT_EQ(listOf(safe), "0\t5\ta.txt\n1\t5\tb.txt\n");
+}
+
+// A name's inode number is the same after the kernel forgot it and after a
+// remount (git reads every file again whose number moved), and no two names
+// share one.
+TEST_F(CliMountTree, ANamesNumberStaysAcrossARemount) {
+    struct Case {
+        const char* what;
+        bool tree;
+        std::vector<std::string> names; // a name ending in "/" is a folder
+    } const cases[] = {
+        {"sealed", true, {"docs/", "docs/2025/", "docs/2025/return.pdf", "readme"}},
+        {"plain", false, {"a.txt", "b.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path safe = c.tree ? sealedSafe() : sealSafe({});
+        StartedRun run = mount(safe, folder());
+        for (const std::string& name : c.names) {
+            if (name.back() == '/')
+                ASSERT_TRUE(fs::create_directory(folder() / name)) << name;
+            else
+                ASSERT_EQ(writeThrough(folder() / name, name), 0) << name;
+        }
+        // Asked in another order after the remount: the kernel meets the
+        // names in another order then.
+        const auto numbers = [&](bool reversed) {
+            std::vector<std::string> names = c.names;
+            if (reversed)
+                std::reverse(names.begin(), names.end());
+            std::map<std::string, ino_t> all;
+            for (const std::string& name : names) {
+                struct stat status {};
+                EXPECT_EQ(::stat((folder() / name).c_str(), &status), 0) << name;
+                all[name] = status.st_ino;
+            }
+            return all;
+        };
+        const std::map<std::string, ino_t> first = numbers(false);
+        std::set<ino_t> distinct{1};
+        for (const auto& [name, number] : first)
+            EXPECT_TRUE(distinct.insert(number).second) << name << " shares " << number;
+        RunResult ended = unmount(run, folder());
+        ASSERT_EQ(ended.exitCode, 0) << ended.err;
+        run = mount(safe, folder());
+        EXPECT_EQ(numbers(true), first);
+        ended = unmount(run, folder());
+        EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    }
 }
 
 } // namespace
