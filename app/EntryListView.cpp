@@ -79,8 +79,15 @@ EntryListView::EntryListView(QWidget* parent)
 
 EntryListView::~EntryListView() = default;
 
+// A list shown again after a command (a rename, a move, a removal) changes
+// only the rows that differ: the open folders and the place in the list
+// stay. The focus and the selection go, as with a list made anew, so that
+// no row the user did not pick is acted on next.
 void EntryListView::showEntries(const std::vector<EntryRow>& rows) {
-    entries_->setRows(rows);
+    if (entryCount() > 0 && !rows.empty() && entries_->updateRows(rows))
+        selectionModel()->clear();
+    else
+        entries_->setRows(rows);
     showTreeShape(rows, true);
     widenColumnsFor(0);
 }

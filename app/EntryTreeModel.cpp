@@ -73,24 +73,38 @@ int EntryTreeModel::folderNode(const QByteArray& path, bool announce) {
     return made;
 }
 
+QString EntryTreeModel::shownNameOf(const QByteArray& path) {
+    return shownName(lastPart(path));
+}
+
+// A file's cells; its path and name stay as they are.
+void EntryTreeModel::setCells(Node& node, const EntryRow& row) {
+    node.cells[0] = shown(row.number);
+    node.cells[SizeColumn] = shown(row.size);
+    node.cells[ModifiedColumn] = shown(row.modified);
+    node.keys[0] = numberIn(node.cells[0]);
+    node.keys[SizeColumn] = numberIn(node.cells[SizeColumn]);
+}
+
 void EntryTreeModel::addEntry(const EntryRow& row, bool announce) {
     const QByteArray path = storedBytes(row.name);
     if (row.folder) {
         const int folder = folderNode(path, announce);
         nodes_[static_cast<std::size_t>(folder)].cells[ModifiedColumn] = shown(row.modified);
+        if (!shownFolders_.contains(path)) {
+            shownFolders_.insert(path, static_cast<int>(shownFolderRows_.size()));
+            shownFolderRows_.push_back(row);
+        }
         return;
     }
     Node file;
     file.entry = static_cast<int>(entryNodes_.size());
     file.path = path;
-    file.cells[0] = shown(row.number);
     file.cells[NameColumn] = shownName(lastPart(path));
-    file.cells[SizeColumn] = shown(row.size);
-    file.cells[ModifiedColumn] = shown(row.modified);
-    file.keys[0] = numberIn(file.cells[0]);
-    file.keys[SizeColumn] = numberIn(file.cells[SizeColumn]);
+    setCells(file, row);
     const int parent = folderNode(folderOf(path), announce);
     entryNodes_.push_back(addNode(parent, std::move(file), announce));
+    shownFiles_.push_back(row);
 }
 
 void EntryTreeModel::setRows(const std::vector<EntryRow>& rows) {
@@ -99,6 +113,10 @@ void EntryTreeModel::setRows(const std::vector<EntryRow>& rows) {
     entryNodes_.clear();
     entryNodes_.reserve(rows.size());
     folders_.clear();
+    shownFiles_.clear();
+    shownFiles_.reserve(rows.size());
+    shownFolders_.clear();
+    shownFolderRows_.clear();
     for (const EntryRow& row : rows)
         addEntry(row, false);
     endResetModel();

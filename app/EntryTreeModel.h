@@ -40,6 +40,11 @@ class EntryTreeModel : public QAbstractItemModel {
 
     // All rows anew: one reset, however many rows.
     void setRows(const std::vector<EntryRow>& rows);
+    // The same rows as setRows gives, reached by changing only the rows that
+    // differ (a rename, a move, a removal), so that the open folders, the
+    // selection and the place in the list stay; false, with nothing changed,
+    // when too many differ, for setRows to take over.
+    bool updateRows(const std::vector<EntryRow>& rows);
     void appendRow(const EntryRow& row);
     int entryCount() const { return static_cast<int>(entryNodes_.size()); }
     // The cell of an entry's row, invalid for an entry there is not.
@@ -65,6 +70,7 @@ class EntryTreeModel : public QAbstractItemModel {
   private:
     static constexpr int Root = 0;
     struct Node {
+        bool gone = false; // taken out by updateRows; its number is not reused
         int parent = -1;
         int rowInParent = 0;
         int entry = -1;  // -1: a folder
@@ -81,10 +87,24 @@ class EntryTreeModel : public QAbstractItemModel {
     void addEntry(const EntryRow& row, bool announce);
     QModelIndex indexOfNode(int node, int column) const;
     int nodeOf(const QModelIndex& index) const;
+    void setCells(Node& node, const EntryRow& row);
+    // The name column's text for a stored path: its last part, escaped.
+    static QString shownNameOf(const QByteArray& path);
+    // updateRows' steps (EntryTreeUpdate.cpp).
+    void removeNode(int node);
+    void removeEmptyFolders(int node, const QHash<QByteArray, int>& kept);
+    void announceChanged(const std::vector<int>& changed);
+    void restoreOrder();
+    int orderKey(int node, std::vector<qlonglong>& keys) const;
 
     std::vector<Node> nodes_;
     std::vector<int> entryNodes_;    // entry -> node
     QHash<QByteArray, int> folders_; // stored path -> folder node
+    // What was last shown: the files' rows in entry order, and the folders'
+    // own rows (stored path -> row), for updateRows to compare with.
+    std::vector<EntryRow> shownFiles_;
+    QHash<QByteArray, int> shownFolders_;
+    std::vector<EntryRow> shownFolderRows_;
 };
 
 } // namespace quorvane

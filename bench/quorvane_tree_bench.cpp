@@ -5,7 +5,9 @@
 //
 //   quorvane-tree-bench [ENTRIES]
 //       prints "show MS ENTRIES FOLDERS" (rows handed over to painted), then
-//       "filter 'TEXT' MS SHOWN" per keystroke, the median of five runs each.
+//       "filter 'TEXT' MS SHOWN" per keystroke, then "rename MS" and "remove MS":
+//       the list shown again after one file was renamed or removed, as a
+//       command hands it over; the median of five runs each.
 
 #include "app/EntryListView.h"
 #include "app/MainWindow.h"
@@ -95,6 +97,33 @@ int main(int argc, char** argv) {
     }
     std::printf("show %.1f ms (rows taken in %.1f ms) %d entries %d folders\n", median(shows),
                 median(handed), list->entryCount(), folders);
+
+    // One file renamed, then one removed: every row handed over again, as
+    // the commands do, until the list is painted.
+    std::vector<EntryRow> renamed = rows;
+    renamed[rows.size() / 2].name += ".renamed";
+    std::vector<EntryRow> removed = rows;
+    removed.erase(removed.begin() + static_cast<std::ptrdiff_t>(rows.size() / 2));
+    for (std::size_t i = rows.size() / 2; i < removed.size(); ++i)
+        removed[i].number = std::to_string(i);
+    for (const auto& [what, changed] :
+         {std::pair{"rename", &renamed}, std::pair{"remove", &removed}}) {
+        std::vector<double> times;
+        for (int run = 0; run < Runs; ++run) {
+            list->showEntries(rows);
+            list->repaint();
+            settle();
+            QElapsedTimer timer;
+            timer.start();
+            list->showEntries(*changed);
+            list->repaint();
+            settle();
+            times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        }
+        std::printf("%s %.1f ms %d entries\n", what, median(times), list->entryCount());
+    }
+    list->showEntries(rows);
+    settle();
 
     for (const char* text : {"i", "im", "img", "img_", "img_0", "img_00", "img_004", "img_0042"}) {
         std::vector<double> times;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,114 @@ TEST(EntryTree, FoldersSortBeforeFiles) {
         EXPECT_EQ(list.model()->index(0, EntryTreeModel::NameColumn).data().toString(),
                   QStringLiteral("Zebra"));
     }
+}
+
+// Every row of a model as a line: its cells, its entry and its stored path,
+// indented by its folders, in the model's own order.
+void dumpRows(const QAbstractItemModel& model, const QModelIndex& parent, const std::string& indent,
+              std::vector<std::string>& lines) {
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex at = model.index(row, 0, parent);
+        std::string line = indent;
+        for (int column = 0; column < model.columnCount(parent); ++column)
+            line += model.index(row, column, parent).data().toString().toStdString() + "|";
+        line += std::to_string(at.data(EntryTreeModel::EntryRole).toInt()) + "|" +
+                at.data(EntryTreeModel::PathRole).toByteArray().toStdString() + "|" +
+                std::to_string(at.data(EntryTreeModel::SortKeyRole).toLongLong());
+        lines.push_back(line);
+        dumpRows(model, at, indent + "  ", lines);
+    }
+}
+
+std::vector<std::string> dumpRows(const QAbstractItemModel& model) {
+    std::vector<std::string> lines;
+    dumpRows(model, {}, "", lines);
+    return lines;
+}
+
+// The rows shown again after a command change only what differs, and give
+// the very rows a list made anew would: cells, entries, paths and order.
+TEST(EntryTree, ShownAgainTheChangedRowsAreThoseOfAListMadeAnew) {
+    const std::vector<EntryRow> start = {
+        file(0, "Wedding/IMG_0001.JPG", "2024-05-01 10:00"),
+        file(1, "Kyoto/Day 1/IMG_0001.JPG", "2025-03-02 09:30"),
+        file(2, "Wedding/IMG_0002.JPG", "2024-05-01 10:01"),
+        file(3, "notes.txt", "2025-06-01 12:00"),
+        folder("Taxes/2025"),
+        folder("Wedding"),
+    };
+    // start with the entry at position at replaced by row (none: removed),
+    // the later entries numbered again.
+    const auto changed = [&](std::size_t at, std::optional<EntryRow> row) {
+        std::vector<EntryRow> rows = start;
+        if (row)
+            rows[at] = *row;
+        else
+            rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(at));
+        for (std::size_t i = 0; i < rows.size() && !rows[i].folder; ++i)
+            rows[i] = file(static_cast<int>(i), rows[i].name, rows[i].modified);
+        return rows;
+    };
+    std::vector<EntryRow> folderRenamed = start;
+    folderRenamed[0].name = "Hochzeit/IMG_0001.JPG";
+    folderRenamed[2].name = "Hochzeit/IMG_0002.JPG";
+    folderRenamed[5].name = "Hochzeit";
+    std::vector<EntryRow> folderAdded = start;
+    folderAdded.push_back(folder("Album"));
+    std::vector<EntryRow> folderTimeChanged = start;
+    folderTimeChanged[4].modified = "2026-01-01 00:00";
+    struct Case {
+        const char* what;
+        std::vector<EntryRow> rows;
+    } const cases[] = {
+        {"a file renamed in its folder", changed(0, file(0, "Wedding/IMG_0009.JPG", "2024"))},
+        {"a file moved to another folder", changed(0, file(0, "Kyoto/Day 1/IMG_0009.JPG"))},
+        {"a file moved to a new folder", changed(3, file(3, "Notes/notes.txt"))},
+        {"a file removed, the later ones numbered again", changed(0, std::nullopt)},
+        {"the last file of a folder removed", changed(1, std::nullopt)},
+        {"a folder renamed with its files", folderRenamed},
+        {"a folder of its own removed", changed(4, std::nullopt)},
+        {"a folder made", folderAdded},
+        {"a folder's time changed", folderTimeChanged},
+        {"nothing changed", start},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EntryTreeModel fresh;
+        fresh.setRows(c.rows);
+        EntryTreeModel updated;
+        updated.setRows(start);
+        ASSERT_TRUE(updated.updateRows(c.rows));
+        EXPECT_EQ(dumpRows(updated), dumpRows(fresh));
+        EXPECT_EQ(updated.entryCount(), fresh.entryCount());
+        for (int entry = 0; entry < fresh.entryCount(); ++entry)
+            EXPECT_EQ(updated.indexOfEntry(entry).data(EntryTreeModel::PathRole),
+                      fresh.indexOfEntry(entry).data(EntryTreeModel::PathRole));
+        // A second change goes from the first one's rows.
+        ASSERT_TRUE(updated.updateRows(start));
+        fresh.setRows(start);
+        EXPECT_EQ(dumpRows(updated), dumpRows(fresh)) << "and back";
+    }
+}
+
+// In the list, an open folder stays open when a file in it is renamed; the
+// focus and the selection go, as they did when the list was made anew.
+TEST(EntryTree, ARenameKeepsTheFoldersOpenAndDropsTheSelection) {
+    EntryListView list;
+    list.showEntries(Library);
+    const QModelIndex kyoto = list.indexOfEntry(2).parent().parent();
+    list.expand(kyoto);
+    list.expand(list.indexOfEntry(2).parent());
+    list.focusEntry(2);
+    list.selectEntry(2);
+    std::vector<EntryRow> renamed = Library;
+    renamed[2].name = "Kyoto/Day 1/IMG_0042.JPG";
+    list.showEntries(renamed);
+    EXPECT_TRUE(seen(list, 2));
+    EXPECT_EQ(list.entryPath(2), "Kyoto/Day 1/IMG_0042.JPG");
+    EXPECT_EQ(list.entryText(2, EntryTreeModel::NameColumn), QStringLiteral("IMG_0042.JPG"));
+    EXPECT_EQ(list.focusedRow(), -1);
+    EXPECT_EQ(list.selectedCount(), 0);
 }
 
 } // namespace
