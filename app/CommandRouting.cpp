@@ -22,10 +22,13 @@ void closeSafeKeepingWindow(Session& session) {
     SafeState& state = session.state;
     if (!isSafeOpen(state))
         return;
-    if (!state.readOnly &&
-        !writeSafeFile(session, lifecycle_text::Closing, AfterWrite::EndSession)) {
-        showSaveFailed(session);
-        return;
+    if (!state.readOnly) {
+        const WriteResult written =
+            writeSafeFile(session, lifecycle_text::Closing, AfterWrite::EndSession);
+        if (!written.written()) {
+            showSaveFailed(session, *written.failure);
+            return;
+        }
     }
     discardWorkingCopy(state);
     std::fill(state.password.begin(), state.password.end(), '\0');

@@ -86,9 +86,7 @@ bool OpenFolder::mount() {
     settings.readOnly = state.readOnly;
     folder_ =
         std::make_unique<MountedFolder>(state, lock_, settings, [this]() -> std::optional<Failure> {
-            if (writeSafeFile(quietSession_, lifecycle_text::Saving))
-                return std::nullopt;
-            return Failure{0, session_.state.failureReason};
+            return writeSafeFile(quietSession_, lifecycle_text::Saving).failure;
         });
     folder_->onRequest = [this] {
         if (onRequest)

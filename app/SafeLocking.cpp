@@ -127,26 +127,28 @@ void SafeLocking::lock(CloseReason reason) {
     }
     locking_ = true;
     std::string held;
-    const bool closed = closeSafeForLock(held);
+    const WriteResult closed = closeSafeForLock(held);
     shell.setAnswering(QtShell::Answering::User);
     locking_ = false;
-    if (!closed) {
-        showSaveFailed(parts_.session);
+    if (!closed.written()) {
+        showSaveFailed(parts_.session, *closed.failure);
         return;
     }
     showLocked(reason, held);
 }
 
-bool SafeLocking::closeSafeForLock(std::string& held) {
+WriteResult SafeLocking::closeSafeForLock(std::string& held) {
     Session& session = parts_.session;
     SafeState& state = session.state;
     std::string unstored;
-    if (!parts_.folder.unmountWithin(settings_.grace, held, unstored)) {
-        state.failureReason = "could not be stored in the safe: " + unstored;
-        return false;
+    if (!parts_.folder.unmountWithin(settings_.grace, held, unstored))
+        return writeFailed("could not be stored in the safe: " + unstored);
+    if (!state.readOnly) {
+        WriteResult written =
+            writeSafeFile(session, lifecycle_text::Closing, AfterWrite::EndSession);
+        if (!written.written())
+            return written;
     }
-    if (!state.readOnly && !writeSafeFile(session, lifecycle_text::Closing, AfterWrite::EndSession))
-        return false;
     lockedSafe_ = state.safePath;
     discardWorkingCopy(state);
     std::fill(state.password.begin(), state.password.end(), '\0');
@@ -155,7 +157,7 @@ bool SafeLocking::closeSafeForLock(std::string& held) {
     parts_.window.SetSafeButtonsEnabled(false);
     // Sleep may go on: the safe is written and its folder gone.
     watch_->session().releaseSleepDelay();
-    return true;
+    return {};
 }
 
 void SafeLocking::showLocked(CloseReason reason, const std::string& held) {

@@ -11,6 +11,7 @@
 #include "app/OpenFolder.h"
 #include "app/QtShell.h"
 #include "lifecycle/Session.h"
+#include "lifecycle/WriteResult.h"
 #include "watch/CloseWatch.h"
 
 #include <QObject>
@@ -66,7 +67,7 @@ class SafeLocking : public QObject {
   private:
     void onWatch();
     void arm();
-    bool closeSafeForLock(std::string& held);
+    WriteResult closeSafeForLock(std::string& held);
     void showLocked(CloseReason reason, const std::string& held);
     void unlock(const QByteArray& password);
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -217,7 +217,7 @@ int run(const std::vector<std::string>& args) {
     // now so that the timed step is not charged for the open's writeback.
     ::sync();
     if (op == "save")
-        return timed("save", [&] { return writeSafeFile(safe.session, ""); });
+        return timed("save", [&] { return writeSafeFile(safe.session, "").written(); });
     if (op == "save-unchecked")
         return timed("save", [&] { return saveUnchecked(safe.state); });
     if (op == "add" && args.size() == 5)

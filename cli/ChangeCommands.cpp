@@ -19,10 +19,11 @@ namespace quorvane {
 // is told as the window tells it, with the reason on the line below.
 ExitCode saveBack(CommandRun& run) {
     const std::size_t errorsBefore = run.shell.errorTexts().size();
-    if (writeSafeFile(run.session, lifecycle_text::Saving))
+    const WriteResult saved = writeSafeFile(run.session, lifecycle_text::Saving);
+    if (saved.written())
         return ExitCode::Success;
     if (run.shell.errorTexts().size() == errorsBefore)
-        showSaveFailed(run.session);
+        showSaveFailed(run.session, *saved.failure);
     return ExitCode::Failed;
 }
 
@@ -109,13 +110,13 @@ std::uint64_t fileSize(const std::string& path) {
 
 // A vault written anew over the safe file; a failure leaves the file as it was.
 ExitCode compactOpenVault(CommandRun& run, VaultContents& vault) {
-    SafeState& state = run.session.state;
-    if (!compactVault(run.session, vault, clitext::Compacting)) {
-        showSaveFailed(run.session);
+    const WriteResult compacted = compactVault(run.session, vault, clitext::Compacting);
+    if (!compacted.written()) {
+        showSaveFailed(run.session, *compacted.failure);
         return ExitCode::Failed;
     }
-    if (!state.failureReason.empty()) // the new file is in place; its folder was not synced
-        report(run.errors, state.failureReason);
+    if (!compacted.warning.empty()) // the new file is in place; its folder was not synced
+        report(run.errors, compacted.warning);
     return ExitCode::Success;
 }
 

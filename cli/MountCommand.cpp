@@ -61,9 +61,7 @@ ExitCode runMount(const Invocation& invocation, Session& session, TerminalShell&
         report(errors, clitext::FolderReadOnly);
     SessionLock lock;
     MountedFolder folder(state, lock, settings, [&]() -> std::optional<Failure> {
-        if (writeSafeFile(session, lifecycle_text::Saving))
-            return std::nullopt;
-        return Failure{0, state.failureReason};
+        return writeSafeFile(session, lifecycle_text::Saving).failure;
     });
     folder.onSaveFailed = [&](const std::string& reason) {
         report(errors, clitext::timedSaveFailed(reason));

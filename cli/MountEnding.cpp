@@ -30,11 +30,12 @@ bool tryToFinish(const MountEnding& ending, std::string& lost) {
     SafeState& state = ending.session.state;
     bool saved = !ending.folder.unsaved();
     if (!saved && !state.readOnly) {
-        saved = writeSafeFile(ending.session, lifecycle_text::Saving);
+        const WriteResult written = writeSafeFile(ending.session, lifecycle_text::Saving);
+        saved = written.written();
         if (saved)
             ending.folder.markSaved();
         else
-            report(ending.errors, clitext::finalSaveFailed(state.failureReason));
+            report(ending.errors, clitext::finalSaveFailed(written.failure->detail));
     }
     for (const auto& [name, error] : failures)
         report(ending.errors, clitext::finalStoreFailed(name, std::strerror(error)));

@@ -158,9 +158,10 @@ bool storeSource(Session& session, const SourceFile& source, const std::string& 
 }
 
 bool saveBeforeErasing(Session& session) {
-    if (writeSafeFile(session, lifecycle_text::Saving))
+    const WriteResult saved = writeSafeFile(session, lifecycle_text::Saving);
+    if (saved.written())
         return true;
-    showSaveFailed(session);
+    showSaveFailed(session, *saved.failure);
     return false;
 }
 

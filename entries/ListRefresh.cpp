@@ -7,10 +7,8 @@ namespace quorvane {
 
 void hideProgressAndRefresh(Session& session) {
     session.shell.busy.HideProgress();
-    refreshEntryList(session.state, session.shell);
-    if (session.state.indexReadFailed)
-        session.shell.talk.showMessage(entries_text::WorkingCopyNotReadNow +
-                                           session.state.failureReason,
+    if (const auto unread = refreshEntryList(session.state, session.shell))
+        session.shell.talk.showMessage(entries_text::WorkingCopyNotReadNow + unread->detail,
                                        entries_text::CaptionError, MessageIcon::Error);
 }
 

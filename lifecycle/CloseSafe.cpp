@@ -22,12 +22,15 @@ CloseResult closeSafe(Session& session, CloseEntry entry) {
         return CloseResult::Closed;
     // A read-only session ends without a write and without a question: the
     // safe file keeps its last good state.
-    if (!session.state.readOnly &&
-        !writeSafeFile(session, closingText(entry), AfterWrite::EndSession)) {
+    if (!session.state.readOnly) {
+        const WriteResult written =
+            writeSafeFile(session, closingText(entry), AfterWrite::EndSession);
         // The safe stays open: the changes are still in the working copy and
         // the user can try again.
-        showSaveFailed(session);
-        return CloseResult::Failed;
+        if (!written.written()) {
+            showSaveFailed(session, *written.failure);
+            return CloseResult::Failed;
+        }
     }
     discardWorkingCopy(session.state);
     endWindow(session, entry);

@@ -19,7 +19,7 @@ void showError(Shell& shell, const std::string& text) {
 }
 
 // A new sealed safe is an empty vault, its key derived on the busy step.
-bool writeNewVault(Session& session, const std::string& target) {
+WriteResult writeNewVault(Session& session, const std::string& target) {
     SafeState& state = session.state;
     ReplaceResult result;
     session.shell.busy.ShowProgress(lifecycle_text::DerivingKey);
@@ -34,9 +34,10 @@ bool writeNewVault(Session& session, const std::string& target) {
         }
     });
     session.shell.busy.HideProgress();
-    state.failureReason = result.ok ? "" : result.reason;
     state.accessNotice = result.ok ? accessNoticeFor(result.access) : "";
-    return result.ok;
+    if (!result.ok)
+        return writeFailed(result.reason);
+    return {};
 }
 
 } // namespace
@@ -75,13 +76,14 @@ void createSafe(Session& session, SafeFormat format) {
     const std::string previous = state.password;
     state.password = *typed;
     const std::string key = derivePasswordKey(state.password);
-    bool written = format == SafeFormat::Sealed
-                       ? writeNewVault(session, chosen)
-                       : encryptFileOnto(shell, container, chosen, key, state, nullptr);
+    const WriteResult written =
+        format == SafeFormat::Sealed
+            ? writeNewVault(session, chosen)
+            : encryptFileOnto(shell, container, chosen, key, state, nullptr);
     existing.release();
-    if (!written) {
+    if (!written.written()) {
         state.password = previous;
-        showError(shell, withReason(lifecycle_text::FileCreationFailed, state.failureReason));
+        showError(shell, withReason(lifecycle_text::FileCreationFailed, written.failure->detail));
         return;
     }
     shell.talk.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,

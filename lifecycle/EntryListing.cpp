@@ -26,18 +26,18 @@ std::string sizeText(std::uint32_t size) {
     return std::to_string(size) + " Bytes";
 }
 
-void loadIndex(SafeState& state, Shell& shell) {
+std::optional<Failure> loadIndex(SafeState& state, Shell& shell) {
     IndexReadReport report = contentsOf(state).list(state);
     state.indexDamaged = report.damaged;
-    state.indexReadFailed = report.readFailed;
-    if (report.readFailed)
-        state.failureReason = report.readError;
     // Never cleared here: a session that once lost its footing stays read-only.
     if (!report.clean())
         state.readOnly = true;
     if (report.versionMismatch)
         shell.talk.showMessage(lifecycle_text::IncompatibleFile, lifecycle_text::Error,
                                MessageIcon::Error);
+    if (report.readFailed)
+        return Failure{0, report.readError};
+    return std::nullopt;
 }
 
 namespace {
@@ -101,15 +101,16 @@ void showAddedRow(SafeState& state, Shell& shell) {
     shell.list.appendRow(std::move(row));
 }
 
-void refreshEntryList(SafeState& state, Shell& shell) {
+std::optional<Failure> refreshEntryList(SafeState& state, Shell& shell) {
     shell.list.showRows({});
     if (!isSafeOpen(state)) {
         shell.talk.showMessage(lifecycle_text::UnableToReadFile, lifecycle_text::Error,
                                MessageIcon::Error);
-        return;
+        return std::nullopt;
     }
-    loadIndex(state, shell);
+    std::optional<Failure> unread = loadIndex(state, shell);
     showEntryList(state, shell);
+    return unread;
 }
 
 } // namespace quorvane

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lifecycle/Session.h"
+#include "lifecycle/WriteResult.h"
 
 #include <string>
 
@@ -63,8 +64,9 @@ enum class AfterWrite {
 // Save, the close sequence and before switching safes. Shows progressText in
 // the busy box and hides it again; shows no message, except after a write that
 // could not keep the old safe file's owner, group or ACL (tellAccessChanged).
-bool writeSafeFile(Session& session, const std::string& progressText,
-                   AfterWrite after = AfterWrite::KeepOpen);
+// A failure says why; the safe file keeps its last state.
+WriteResult writeSafeFile(Session& session, const std::string& progressText,
+                          AfterWrite after = AfterWrite::KeepOpen);
 
 // Before Open Safe or New Safe replaces the open safe: writes it as Save does
 // (without "Changes Saved"). True when no safe is open or it was written; on
@@ -74,8 +76,8 @@ bool saveBeforeSwitching(Session& session, AfterWrite after = AfterWrite::KeepOp
 // After a write of the safe file: tells what of the old file's access the new
 // one could not keep, if anything (an information box).
 void tellAccessChanged(Session& session);
-// "Failed to Save file!" with the reason of the last failed write below it.
-void showSaveFailed(Session& session);
+// "Failed to Save file!" with the reason of the failed write below it.
+void showSaveFailed(Session& session, const Failure& failure);
 // text, and the system's reason on a line below it when there is one.
 std::string withReason(const std::string& text, const std::string& reason);
 

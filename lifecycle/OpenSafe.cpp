@@ -25,7 +25,18 @@ void showError(Shell& shell, const std::string& text, const char* caption = life
     shell.talk.showMessage(text, caption, MessageIcon::Error);
 }
 
-enum class DecryptResult { Done, Refused, ReadFailed, WriteFailed, Damaged };
+enum class Decrypted { Done, Refused, ReadFailed, WriteFailed, Damaged };
+
+// How a decryption ended; a failure of the system (ReadFailed, WriteFailed)
+// carries its words, which the user is shown below our own.
+struct DecryptResult {
+    Decrypted end = Decrypted::Refused;
+    Failure failure;
+};
+
+DecryptResult systemFailed(Decrypted end, int error) {
+    return {end, {error, std::strerror(error)}};
+}
 
 // A plain safe is read where it is needed: the padding of its last block is
 // checked now (what a whole decryption checks), and the header and index are
@@ -36,41 +47,43 @@ DecryptResult openPlainSafe(SafeState& state, const std::string& key) {
     std::unique_ptr<ReadThroughSafe> base =
         ReadThroughSafe::open(state.safeLock.fd(), plainCipherKey(key), opening, error);
     if (opening == SafeOpenResult::NotASafe)
-        return DecryptResult::Refused;
-    if (!base) {
-        state.failureReason = std::strerror(error);
-        return DecryptResult::ReadFailed;
-    }
+        return {Decrypted::Refused, {}};
+    if (!base)
+        return systemFailed(Decrypted::ReadFailed, error);
     state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state), std::move(base));
-    return DecryptResult::Done;
+    return {Decrypted::Done, {}};
 }
 
 // A sealed safe is a chained, authenticated stream: it is checked and
 // decrypted whole into a working copy of its own. Bytes that do not decrypt
 // are Refused; a failed read of the safe or a failed write of the working copy
-// is the system's failure, with its reason in state.failureReason.
+// is the system's failure, with its reason.
 DecryptResult openSealedSafe(SafeState& state, const std::string& key,
                              const ProgressCallback& progress) {
     state.workingCopy = std::make_unique<WorkingCopy>(workingCopyPath(state));
     DescriptorInputBuffer safeBytes(state.safeLock.fd());
     std::istream in(&safeBytes);
-    SafeRead read = SafeRead::Refused;
+    SafeReadResult read;
     {
         FileOutputStream plain(*state.workingCopy);
         read = readSafeInItsFormat(state, in, plain, key, progress);
         plain.flush();
     }
-    if (safeBytes.lastError() != 0) {
-        state.failureReason = std::strerror(safeBytes.lastError());
-        return DecryptResult::ReadFailed;
+    if (safeBytes.lastError() != 0)
+        return systemFailed(Decrypted::ReadFailed, safeBytes.lastError());
+    if (state.workingCopy->lastError() != 0)
+        return systemFailed(Decrypted::WriteFailed, state.workingCopy->lastError());
+    switch (read.read) {
+    case SafeRead::Done:
+        return {Decrypted::Done, {}};
+    case SafeRead::KeyFailed:
+        return {Decrypted::ReadFailed, read.failure};
+    case SafeRead::Damaged: // our own words say what happened
+        return {Decrypted::Damaged, {}};
+    case SafeRead::Refused:
+        break;
     }
-    if (state.workingCopy->lastError() != 0) {
-        state.failureReason = std::strerror(state.workingCopy->lastError());
-        return DecryptResult::WriteFailed;
-    }
-    if (read == SafeRead::KeyFailed || read == SafeRead::Damaged)
-        return read == SafeRead::Damaged ? DecryptResult::Damaged : DecryptResult::ReadFailed;
-    return read == SafeRead::Done ? DecryptResult::Done : DecryptResult::Refused;
+    return {Decrypted::Refused, {}};
 }
 
 // Whether the locked safe file is a vault (the second sealed version).
@@ -94,10 +107,8 @@ DecryptResult openVaultSafe(SafeState& state) {
         writable = false;
         safe = PlainFile::open(file, O_RDONLY, error);
     }
-    if (!safe) {
-        state.failureReason = std::strerror(error);
-        return DecryptResult::ReadFailed;
-    }
+    if (!safe)
+        return systemFailed(Decrypted::ReadFailed, error);
     vault::Opening opening = vault::Opening::ReadFailed;
     std::unique_ptr<vault::Vault> opened =
         vault::Vault::open(std::move(safe), state.password, writable, opening);
@@ -105,18 +116,15 @@ DecryptResult openVaultSafe(SafeState& state) {
     case vault::Opening::Opened:
         state.readOnly = !writable;
         state.vault = std::make_unique<VaultContents>(std::move(opened));
-        return DecryptResult::Done;
-    case vault::Opening::Damaged:
-        state.failureReason.clear(); // our own words say what happened
-        return DecryptResult::Damaged;
+        return {Decrypted::Done, {}};
+    case vault::Opening::Damaged: // our own words say what happened
+        return {Decrypted::Damaged, {}};
     case vault::Opening::ReadFailed:
-        state.failureReason = std::strerror(EIO);
-        return DecryptResult::ReadFailed;
+        return systemFailed(Decrypted::ReadFailed, EIO);
     case vault::Opening::KeyFailed:
-        state.failureReason = lifecycle_text::KeyNotDerived;
-        return DecryptResult::ReadFailed;
+        return {Decrypted::ReadFailed, {0, lifecycle_text::KeyNotDerived}};
     default:
-        return DecryptResult::Refused;
+        return {Decrypted::Refused, {}};
     }
 }
 
@@ -133,10 +141,10 @@ SealedHeaderRead sealedHeaderOf(int fd) {
 DecryptResult decryptLockedSafe(SafeState& state, const std::string& key,
                                 const ProgressCallback& progress) {
     state.sealedKey.reset();
-    DecryptResult outcome = DecryptResult::Refused;
+    DecryptResult outcome;
     if (isVaultFile(state.safeLock.fd())) {
         outcome = openVaultSafe(state);
-        if (outcome != DecryptResult::Done)
+        if (outcome.end != Decrypted::Done)
             discardWorkingCopy(state);
         return outcome;
     }
@@ -151,7 +159,7 @@ DecryptResult decryptLockedSafe(SafeState& state, const std::string& key,
     case SealedHeaderRead::ReadFailed:
         break;
     }
-    if (outcome != DecryptResult::Done)
+    if (outcome.end != Decrypted::Done)
         discardWorkingCopy(state);
     return outcome;
 }
@@ -160,13 +168,12 @@ DecryptResult decryptIntoWorkingCopy(Session& session) {
     SafeState& state = session.state;
     const std::string key = derivePasswordKey(state.password);
     ProgressCallback progress = session.shell.busy.byteProgress();
-    DecryptResult outcome = DecryptResult::Refused;
+    DecryptResult outcome;
     session.shell.busy.runBusy([&] {
         try {
             outcome = decryptLockedSafe(state, key, progress);
         } catch (const std::exception& failure) { // e.g. no memory for the buffers
-            state.failureReason = failure.what();
-            outcome = DecryptResult::WriteFailed;
+            outcome = {Decrypted::WriteFailed, {0, failure.what()}};
             discardWorkingCopy(state);
         }
     });
@@ -184,11 +191,11 @@ bool lockSafeFile(Session& session, const std::string& sourcePath) {
     return false;
 }
 
-OpenResult failedOpen(Session& session, const std::string& text) {
+OpenResult failedOpen(Session& session, const std::string& text, const Failure& failure) {
     discardWorkingCopy(session.state);
     session.shell.busy.HideProgress();
     session.shell.list.showRows({});
-    showError(session.shell, text + session.state.failureReason);
+    showError(session.shell, text + failure.detail);
     return OpenResult::Failed;
 }
 
@@ -209,14 +216,14 @@ OpenResult decryptAndList(Session& session, const std::string& sourcePath,
     if (!lockSafeFile(session, sourcePath))
         return OpenResult::Failed;
     const DecryptResult decrypted =
-        state.safeLock.held() ? decryptIntoWorkingCopy(session) : DecryptResult::Refused;
-    if (decrypted == DecryptResult::ReadFailed)
-        return failedOpen(session, lifecycle_text::SafeNotRead);
-    if (decrypted == DecryptResult::WriteFailed)
-        return failedOpen(session, lifecycle_text::WorkingCopyNotWritten);
-    if (decrypted == DecryptResult::Damaged)
-        return failedOpen(session, lifecycle_text::SealedSafeDamaged);
-    if (decrypted == DecryptResult::Refused) {
+        state.safeLock.held() ? decryptIntoWorkingCopy(session) : DecryptResult{};
+    if (decrypted.end == Decrypted::ReadFailed)
+        return failedOpen(session, lifecycle_text::SafeNotRead, decrypted.failure);
+    if (decrypted.end == Decrypted::WriteFailed)
+        return failedOpen(session, lifecycle_text::WorkingCopyNotWritten, decrypted.failure);
+    if (decrypted.end == Decrypted::Damaged)
+        return failedOpen(session, lifecycle_text::SealedSafeDamaged, decrypted.failure);
+    if (decrypted.end == Decrypted::Refused) {
         state.safeLock.release();
         shell.busy.HideProgress();
         showError(shell, lifecycle_text::InvalidFileOrPassword);
@@ -228,11 +235,10 @@ OpenResult decryptAndList(Session& session, const std::string& sourcePath,
     }
     shell.busy.HideProgress();
     if (isSafeOpen(state)) {
-        refreshEntryList(state, shell);
         // A working copy that cannot be read is no safe to work on: nothing
         // is known of what it holds.
-        if (state.indexReadFailed)
-            return failedOpen(session, lifecycle_text::WorkingCopyNotRead);
+        if (const auto unread = refreshEntryList(state, shell))
+            return failedOpen(session, lifecycle_text::WorkingCopyNotRead, *unread);
         shell.list.SetSafeButtonsEnabled(true);
     } else {
         // No plaintext stays behind for a safe that is not open.

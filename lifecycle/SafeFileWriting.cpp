@@ -85,9 +85,10 @@ std::string accessNoticeFor(const AccessKept& kept) {
     return notice;
 }
 
-bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesystem::path& target,
-                     const std::string& key, SafeState& state, SafeFileLock* lock,
-                     const std::function<void()>& whenReplaced) {
+WriteResult encryptFileOnto(Shell& shell, std::istream& plaintext,
+                            const std::filesystem::path& target, const std::string& key,
+                            SafeState& state, SafeFileLock* lock,
+                            const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.busy.byteProgress();
     auto writeSafe = [&](std::ostream& out, std::string& message) {
@@ -122,9 +123,10 @@ bool encryptFileOnto(Shell& shell, std::istream& plaintext, const std::filesyste
             whenReplaced();
     });
     plaintext.clear();
-    state.failureReason = result.ok ? "" : result.reason;
     state.accessNotice = result.ok ? accessNoticeFor(result.access) : "";
-    return result.ok;
+    if (!result.ok)
+        return writeFailed(result.reason);
+    return {};
 }
 
 } // namespace quorvane

@@ -6,6 +6,7 @@
 // else; a sealed safe is written as a vault (lifecycle/VaultWriting.cpp).
 
 #include "lifecycle/Session.h"
+#include "storage/Failure.h"
 #include "storage/Progress.h"
 #include "storage/format/SealedSafe.h"
 
@@ -19,7 +20,12 @@ enum class SafeRead {
     Done,
     Refused,   // "Invalid File or Password": the bytes do not open (or not under this password)
     Damaged,   // sealed, and a later part was changed, cut off or added to
-    KeyFailed, // the sealed key could not be derived; the reason is in state.failureReason
+    KeyFailed, // the sealed key could not be derived
+};
+
+struct SafeReadResult {
+    SafeRead read = SafeRead::Refused;
+    Failure failure; // with KeyFailed: why the key could not be derived
 };
 
 // Sealed in either version: a first-version key kept for the session, or a vault.
@@ -31,7 +37,7 @@ inline bool isSealed(const SafeState& state) {
 // plain safe decrypts under plainKey; a sealed one under a key derived from
 // state.password and the safe's own header, which is kept in state.sealedKey
 // once the safe has opened whole. Runs on the busy step: no shell here.
-SafeRead readSafeInItsFormat(SafeState& state, std::istream& in, std::ostream& plain,
-                             const std::string& plainKey, const ProgressCallback& progress);
+SafeReadResult readSafeInItsFormat(SafeState& state, std::istream& in, std::ostream& plain,
+                                   const std::string& plainKey, const ProgressCallback& progress);
 
 } // namespace quorvane

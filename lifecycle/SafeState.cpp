@@ -30,7 +30,6 @@ void discardWorkingCopy(SafeState& state) {
     state.sealedKey.reset(); // wiped as it goes
     state.readOnly = false;
     state.indexDamaged = false;
-    state.indexReadFailed = false;
 }
 
 } // namespace quorvane

@@ -34,8 +34,6 @@ struct SafeState : ContainerIndex {
     std::optional<PlainContents> plainView;
     // The last load left out rows that point outside the working copy.
     bool indexDamaged = false;
-    // The last load met a read error of the system (its reason in failureReason).
-    bool indexReadFailed = false;
     // Nothing of this session may reach the safe file: its container did not
     // load completely (a wrong password whose padding happened to fit lands
     // here too), or a change failed half-way. Listing and extracting go on;
@@ -44,8 +42,6 @@ struct SafeState : ContainerIndex {
     bool readOnly = false;
     // Held from the open to the end of the session: one program at a time.
     SafeFileLock safeLock;
-    // The system's reason for the last failed open or save, shown below the message.
-    std::string failureReason;
     // After a save that could not give the new safe file everything of the old
     // one's access (its owner, group or ACL): what changed, told after the save.
     std::string accessNotice;

@@ -6,8 +6,6 @@
 #include "storage/workingcopy/FileStreams.h"
 #include "storage/workingcopy/ReadThroughSafe.h"
 
-#include <cstring>
-
 namespace quorvane {
 
 namespace {
@@ -18,22 +16,21 @@ bool safeFileUnchanged(SafeState& state) {
     if (contentsOf(state).unchanged())
         return true;
     state.readOnly = true;
-    state.failureReason = lifecycle_text::SafeChangedInPlace;
     return false;
 }
 
 // A save that failed because the working copy could not be read says the
 // system's reason, not the cipher's "could not read its input"; a safe file
 // changed in place under it ends every later write.
-void noteWorkingCopyFailure(SafeState& state) {
+Failure workingCopyFailureOr(SafeState& state, const Failure& written) {
     const int error = state.workingCopy->lastError();
     if (error == 0)
-        return;
-    state.failureReason = failureText(error);
+        return written;
     if (error == SafeChangedInPlace) {
         state.readOnly = true;
-        state.failureReason = lifecycle_text::SafeChangedInPlace;
+        return {0, lifecycle_text::SafeChangedInPlace};
     }
+    return failureOn(error);
 }
 
 // After the fresh safe replaced the old one it holds exactly what the working
@@ -51,25 +48,23 @@ void readThroughNewSafe(SafeState& state, const std::string& key) {
         state.workingCopy->rebase(std::move(base));
         return;
     }
-    // The old safe file is gone: what still reads through it cannot be trusted.
+    // The old safe file is gone: what still reads through it cannot be
+    // trusted. The write itself went through; the next one is refused.
     state.readOnly = true;
-    state.failureReason = base ? lifecycle_text::SafeChangedInPlace : std::strerror(error);
 }
 
 // A vault's session after its write: ended when asked, the access told.
-bool afterVaultWrite(Session& session, AfterWrite after) {
+void afterVaultWrite(Session& session, AfterWrite after) {
     if (after == AfterWrite::EndSession)
         discardWorkingCopy(session.state);
     tellAccessChanged(session);
-    return true;
 }
 
 } // namespace
 
-void showSaveFailed(Session& session) {
-    session.shell.talk.showMessage(
-        withReason(lifecycle_text::FailedToSave, session.state.failureReason),
-        lifecycle_text::Error, MessageIcon::Error);
+void showSaveFailed(Session& session, const Failure& failure) {
+    session.shell.talk.showMessage(withReason(lifecycle_text::FailedToSave, failure.detail),
+                                   lifecycle_text::Error, MessageIcon::Error);
 }
 
 void tellAccessChanged(Session& session) {
@@ -91,73 +86,80 @@ bool refuseIfReadOnly(Session& session) {
     return true;
 }
 
-bool writeSafeFile(Session& session, const std::string& progressText, AfterWrite after) {
+WriteResult writeSafeFile(Session& session, const std::string& progressText, AfterWrite after) {
     SafeState& state = session.state;
     Shell& shell = session.shell;
     if (!isSafeOpen(state))
-        return false;
+        return writeFailed("");
     // The last line of defence: whatever asked for the write, a session that
     // did not load cleanly never reaches the safe file.
-    if (state.readOnly) {
-        state.failureReason = lifecycle_text::ReadOnlySafe;
-        return false;
-    }
+    if (state.readOnly)
+        return writeFailed(lifecycle_text::ReadOnlySafe);
     if (!safeFileUnchanged(state))
-        return false;
+        return writeFailed(lifecycle_text::SafeChangedInPlace);
     // A safe file renamed or moved while it was open (mv, a file manager) is
     // written where it now is: never a new file under the old name beside
     // the real one, which would keep the old state.
     if (const auto moved = state.safeLock.movedFrom(state.safePath))
         state.safePath = *moved;
-    if (VaultContents* vault = state.vault.get())
-        return commitVault(session, *vault, progressText) && afterVaultWrite(session, after);
+    if (VaultContents* vault = state.vault.get()) {
+        WriteResult committed = commitVault(session, *vault, progressText);
+        if (committed.written())
+            afterVaultWrite(session, after);
+        return committed;
+    }
     // A first-version sealed safe is written as a vault from now on.
     if (isSealed(state)) {
-        if (!writeAsVault(session, progressText))
-            return false;
+        WriteResult converted = writeAsVault(session, progressText);
+        if (!converted.written())
+            return converted;
         session.shell.talk.showMessage(lifecycle_text::SafeUpgraded, lifecycle_text::Information,
                                        MessageIcon::Information);
-        return afterVaultWrite(session, after);
+        afterVaultWrite(session, after);
+        return converted;
     }
     shell.busy.ShowProgress(progressText);
-    state.failureReason.clear();
     const std::string key = derivePasswordKey(state.password);
-    bool written = false;
+    WriteResult result;
     {
         FileInputStream plaintext(*state.workingCopy);
         const auto readThrough = [&] {
             if (after == AfterWrite::KeepOpen)
                 readThroughNewSafe(state, key);
         };
-        written = encryptFileOnto(shell, plaintext, state.safePath, key, state, &state.safeLock,
-                                  readThrough);
+        result = encryptFileOnto(shell, plaintext, state.safePath, key, state, &state.safeLock,
+                                 readThrough);
     }
-    if (!written)
-        noteWorkingCopyFailure(state);
-    if (written && after == AfterWrite::EndSession)
+    if (!result.written())
+        result.failure = workingCopyFailureOr(state, *result.failure);
+    if (result.written() && after == AfterWrite::EndSession)
         shell.busy.runBusy([&] { discardWorkingCopy(state); });
     shell.busy.HideProgress();
-    if (written)
+    if (result.written())
         tellAccessChanged(session);
-    return written;
+    return result;
 }
 
 bool saveBeforeSwitching(Session& session, AfterWrite after) {
     // A read-only session has nothing that may be written; the switch ends it.
     if (!isSafeOpen(session.state) || session.state.readOnly)
         return true;
-    if (writeSafeFile(session, lifecycle_text::Saving, after))
+    const WriteResult saved = writeSafeFile(session, lifecycle_text::Saving, after);
+    if (saved.written())
         return true;
-    showSaveFailed(session);
+    showSaveFailed(session, *saved.failure);
     return false;
 }
 
 void saveSafe(Session& session) {
     if (refuseIfReadOnly(session))
         return;
-    if (isSafeOpen(session.state) && !writeSafeFile(session, lifecycle_text::Saving)) {
-        showSaveFailed(session);
-        return;
+    if (isSafeOpen(session.state)) {
+        const WriteResult saved = writeSafeFile(session, lifecycle_text::Saving);
+        if (!saved.written()) {
+            showSaveFailed(session, *saved.failure);
+            return;
+        }
     }
     session.shell.talk.showMessage(lifecycle_text::ChangesSaved, lifecycle_text::SuccessBang,
                                    MessageIcon::Information);

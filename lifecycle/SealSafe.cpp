@@ -19,12 +19,12 @@ void sealSafe(Session& session) {
     // the safe file keeps its last state.
     if (!contentsOf(state).unchanged()) {
         state.readOnly = true;
-        state.failureReason = lifecycle_text::SafeChangedInPlace;
-        showSaveFailed(session);
+        showSaveFailed(session, {0, lifecycle_text::SafeChangedInPlace});
         return;
     }
-    if (!writeAsVault(session, lifecycle_text::Sealing)) {
-        showSaveFailed(session);
+    const WriteResult sealed = writeAsVault(session, lifecycle_text::Sealing);
+    if (!sealed.written()) {
+        showSaveFailed(session, *sealed.failure);
         return;
     }
     tellAccessChanged(session);

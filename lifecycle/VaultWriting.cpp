@@ -24,28 +24,30 @@ void adoptReplacement(SafeState& state, ReplaceResult& result) {
     state.accessNotice = accessNoticeFor(result.access);
 }
 
-void noteCommitFailure(SafeState& state, VaultContents& vault) {
-    state.failureReason = failureText(vault.lastError());
-    if (vault.lastError() == SafeChangedInPlace) {
-        state.readOnly = true;
-        state.failureReason = lifecycle_text::SafeChangedInPlace;
-    }
+// A safe file changed in place under the session ends every later write.
+WriteResult commitFailed(SafeState& state, VaultContents& vault) {
+    if (vault.lastError() != SafeChangedInPlace)
+        return {failureOn(vault.lastError()), {}};
+    state.readOnly = true;
+    return writeFailed(lifecycle_text::SafeChangedInPlace);
 }
 
 } // namespace
 
-bool commitVault(Session& session, VaultContents& vault, const std::string& progressText) {
+WriteResult commitVault(Session& session, VaultContents& vault, const std::string& progressText) {
     SafeState& state = session.state;
     if (!vault.changed() && !vault.wantsCompaction())
-        return true; // an unchanged safe: nothing is written, not even its times
+        return {}; // an unchanged safe: nothing is written, not even its times
     session.shell.busy.ShowProgress(progressText);
-    bool committed = false;
+    WriteResult committed;
     session.shell.busy.runBusy([&] {
         try {
-            committed = vault.commit() == vault::Outcome::Done;
-            if (committed)
-                state.safeLock.expectCurrent();
-            if (committed && vault.wantsCompaction()) {
+            if (vault.commit() != vault::Outcome::Done) {
+                committed = commitFailed(state, vault);
+                return;
+            }
+            state.safeLock.expectCurrent();
+            if (vault.wantsCompaction()) {
                 ReplaceResult result = vault.compact(state.safePath, guardOfSession(state));
                 // A compaction that did not happen leaves the committed state,
                 // which is whole: the next save tries again.
@@ -53,24 +55,17 @@ bool commitVault(Session& session, VaultContents& vault, const std::string& prog
                     adoptReplacement(state, result);
             }
         } catch (const std::exception& failure) { // no memory for a chunk
-            committed = false;
-            state.failureReason = failure.what();
-            return;
+            committed = writeFailed(failure.what());
         }
-        if (!committed)
-            noteCommitFailure(state, vault);
     });
     session.shell.busy.HideProgress();
     return committed;
 }
 
-bool compactVault(Session& session, VaultContents& vault, const std::string& progressText) {
+WriteResult compactVault(Session& session, VaultContents& vault, const std::string& progressText) {
     SafeState& state = session.state;
-    state.failureReason.clear();
-    if (!vault.unchanged()) {
-        noteCommitFailure(state, vault);
-        return false;
-    }
+    if (!vault.unchanged())
+        return commitFailed(state, vault);
     session.shell.busy.ShowProgress(progressText);
     ReplaceResult result;
     session.shell.busy.runBusy([&] {
@@ -84,11 +79,12 @@ bool compactVault(Session& session, VaultContents& vault, const std::string& pro
             adoptReplacement(state, result);
     });
     session.shell.busy.HideProgress();
-    state.failureReason = result.reason;
-    return result.ok;
+    if (!result.ok)
+        return writeFailed(result.reason);
+    return {std::nullopt, result.reason};
 }
 
-bool writeAsVault(Session& session, const std::string& progressText) {
+WriteResult writeAsVault(Session& session, const std::string& progressText) {
     SafeState& state = session.state;
     session.shell.busy.ShowProgress(progressText);
     // A first-version safe keeps the cost its owner chose for its key.
@@ -126,13 +122,10 @@ bool writeAsVault(Session& session, const std::string& progressText) {
         state.sealedKey.reset();
     });
     session.shell.busy.HideProgress();
-    if (!conversion.replaced.ok) {
-        state.failureReason = conversion.replaced.reason;
-        return false;
-    }
-    state.failureReason.clear();
+    if (!conversion.replaced.ok)
+        return writeFailed(conversion.replaced.reason);
     refreshEntryList(state, session.shell);
-    return true;
+    return {};
 }
 
 } // namespace quorvane

@@ -179,7 +179,7 @@ TEST_F(EntriesTest, AfterADeleteAddExtractRenameDeleteAndSaveWorkWithoutReopenin
 
     state.safePath = (root / "safe.cx").string();
     state.password = "correct horse";
-    ASSERT_TRUE(writeSafeFile(session, "Saving..."));
+    ASSERT_TRUE(writeSafeFile(session, "Saving...").written());
     const std::optional<std::string> saved = decryptedSafe(state.safePath, state.password);
     ASSERT_TRUE(saved.has_value());
 

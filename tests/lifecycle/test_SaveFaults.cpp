@@ -165,7 +165,7 @@ TEST_F(SaveFaultTest, KilledAnywhereDuringSavesTheSafeIsAlwaysOldOrNew) {
 
     // How long one save takes here, so that the kills spread over a few saves.
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(writeSafeFile(session, "calibrating"));
+    ASSERT_TRUE(writeSafeFile(session, "calibrating").written());
     const auto saveMicros = std::chrono::duration_cast<std::chrono::microseconds>(
                                 std::chrono::steady_clock::now() - started)
                                 .count();

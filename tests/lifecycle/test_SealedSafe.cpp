@@ -152,7 +152,7 @@ TEST_F(SealedSafeTest, NewPasswordTakesANewSaltAndTheOldOneNoLongerOpens) {
     changePassword(session);
     EXPECT_EQ(shell.messages.back().text, "Your password has been changed.");
     EXPECT_EQ(headerOf(safe)->salt, before.salt) << "nothing written before the save";
-    ASSERT_TRUE(writeSafeFile(session, "Saving"));
+    ASSERT_TRUE(writeSafeFile(session, "Saving").written());
     const Contents stored{{"big.bin", patternBytes(2 * MiB, 5)}, {"a", "b"}};
     EXPECT_EQ(vaultContents(safe, "another"), stored);
     EXPECT_EQ(vaultContents(safe, "secret"), std::nullopt);

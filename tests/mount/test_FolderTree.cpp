@@ -23,7 +23,8 @@ class FolderTree : public EntriesTest {
     void SetUp() override {
         EntriesTest::SetUp();
         openContainer(containerBytes({{"a.txt", "alpha"}}));
-        ASSERT_TRUE(writeAsVault(session, "Sealing")) << state.failureReason;
+        const WriteResult sealed = writeAsVault(session, "Sealing");
+        ASSERT_TRUE(sealed.written()) << sealed.failure->detail;
         ASSERT_TRUE(contentsOf(state).keepsTree());
     }
 
