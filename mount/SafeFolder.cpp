@@ -342,9 +342,13 @@ int SafeFolder::unlink(const std::string& name) {
     if (const auto row = rowOf(name)) {
         if (const int removed = access_.remove(*row); removed < 0)
             return removed;
-        std::vector<std::optional<std::string>> shown = shownOfRow_;
-        shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*row));
-        keepNames(std::move(shown));
+        if (keepsTree()) {
+            dropRowName(*row);
+        } else {
+            std::vector<std::optional<std::string>> shown = shownOfRow_;
+            shown.erase(shown.begin() + static_cast<std::ptrdiff_t>(*row));
+            keepNames(std::move(shown));
+        }
         noteChange(name);
     }
     if (keepsTree())

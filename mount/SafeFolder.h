@@ -160,6 +160,8 @@ class SafeFolder {
     void keepNames(std::vector<std::optional<std::string>> shownOfRow);
     // After a tree's file was stored as a new last entry.
     void keepNewName(const std::string& path);
+    // After a tree's entry at row was removed.
+    void dropRowName(std::size_t row);
     // A name in path's folder came or went: the folder's time moves.
     void touchFolderOf(const std::string& path);
     std::string freeNumberedName(const std::string& name,

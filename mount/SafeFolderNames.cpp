@@ -86,6 +86,27 @@ void SafeFolder::keepNewName(const std::string& path) {
         treePaths_->insert(path);
 }
 
+// Working the names out anew at each removal made emptying a folder of
+// thousands of files quadratic; a tree's names are its paths, so the
+// removed one simply goes and the later rows move up.
+void SafeFolder::dropRowName(std::size_t row) {
+    if (!namesKnown_ || namesStale_ || row >= storedNames_.size() ||
+        storedNames_.size() != access_.entryCount() + 1) {
+        forgetNames();
+        return;
+    }
+    const std::string name = storedNames_[row];
+    storedNames_.erase(storedNames_.begin() + static_cast<std::ptrdiff_t>(row));
+    shownOfRow_.erase(shownOfRow_.begin() + static_cast<std::ptrdiff_t>(row));
+    rows_.erase(name);
+    for (auto& [shown, at] : rows_)
+        if (at > row)
+            --at;
+    std::erase(shown_, name);
+    if (treePaths_)
+        treePaths_->erase(name);
+}
+
 std::optional<std::string> SafeFolder::shownNameOf(std::size_t row) {
     refreshNames();
     return row < shownOfRow_.size() ? shownOfRow_[row] : std::nullopt;

@@ -157,7 +157,9 @@ int SafeFolder::makeFolder(const std::string& path, unsigned mode) {
         return -EBUSY;
     if (const int made = access_.makeFolder(path, stampNow(mode)); made < 0)
         return made;
-    forgetNames();
+    // A folder is no row: only the paths gain it.
+    if (treePaths_)
+        treePaths_->insert(path);
     noteChange(path);
     touchFolderOf(path);
     return 0;
@@ -178,7 +180,9 @@ int SafeFolder::removeFolder(const std::string& path) {
         return -EBUSY;
     if (const int removed = access_.removeFolder(path); removed < 0)
         return removed;
-    forgetNames();
+    // Only an empty folder goes (rmdir): no row went with it.
+    if (treePaths_)
+        treePaths_->erase(path);
     noteChange(path);
     touchFolderOf(path);
     return 0;

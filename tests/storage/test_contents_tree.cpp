@@ -347,5 +347,47 @@ TEST_F(ContentsTreeTest, AnotherProgramsWriteIsNoticedAndMetadataIsNot) {
     }
 }
 
+// A removal keeps the rows it leaves as a list made anew shows them: the
+// later rows move up and take its numbers; an empty folder made or removed
+// leaves them as they are.
+TEST_F(ContentsTreeTest, ARemovalLeavesTheRowsAFreshListShows) {
+    struct Case {
+        const char* what;
+        std::function<bool()> change;
+    } const cases[] = {
+        {"the first row", [&] { return tree().remove(index, 0) == RemoveResult::Removed; }},
+        {"a middle row", [&] { return tree().remove(index, 1) == RemoveResult::Removed; }},
+        {"the last row", [&] { return tree().remove(index, 2) == RemoveResult::Removed; }},
+        {"a file by path",
+         [&] {
+             return tree().removeEntry(index, "Taxes/notes.txt", FolderRemoval::OnlyEmpty) ==
+                    RemoveResult::Removed;
+         }},
+        {"a folder with its files",
+         [&] {
+             return tree().removeEntry(index, "Taxes", FolderRemoval::WithEverything) ==
+                    RemoveResult::Removed;
+         }},
+        {"an empty folder made", [&] { return tree().makeFolder(index, "Empty", Stamp); }},
+        {"an empty folder removed",
+         [&] {
+             return tree().makeFolder(index, "Empty", Stamp) &&
+                    tree().removeEntry(index, "Empty", FolderRemoval::OnlyEmpty) ==
+                        RemoveResult::Removed;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        contents.reset();
+        createVault(safe);
+        reopen();
+        makeTree();
+        ASSERT_TRUE(c.change());
+        ContainerIndex fresh;
+        tree().list(fresh);
+        EXPECT_EQ(index, fresh);
+    }
+}
+
 } // namespace
 } // namespace quorvane

@@ -115,7 +115,9 @@ bool VaultContents::makeFolder(ContainerIndex& index, const std::string& path,
     expectCurrent();
     if (failedAt(outcome, path))
         return false;
-    showRows(index);
+    // A folder is no row: rows in step stay as they are.
+    if (!showsRows(index, rows_.size()))
+        showRows(index);
     return true;
 }
 
@@ -127,8 +129,11 @@ RemoveResult VaultContents::removeEntry(ContainerIndex& index, const std::string
     expectCurrent();
     if (failedWith(outcome))
         return RemoveResult::Failed;
+    const std::size_t before = rows_.size();
     dropRows(path);
-    showRows(index);
+    // An empty folder held no row: rows in step stay as they are.
+    if (rows_.size() != before || !showsRows(index, before))
+        showRows(index);
     return RemoveResult::Removed;
 }
 
