@@ -160,8 +160,10 @@ class SafeFolder {
     void keepNames(std::vector<std::optional<std::string>> shownOfRow);
     // After a tree's file was stored as a new last entry.
     void keepNewName(const std::string& path);
-    // After a tree's entry at row was removed.
-    void dropRowName(std::size_t row);
+    // After a tree's entry at row was removed, or its file at row renamed:
+    // false when the names were not as expected and are worked out anew.
+    bool dropRowName(std::size_t row);
+    bool renameRowName(std::size_t row, const std::string& from, const std::string& to);
     // A name in path's folder came or went: the folder's time moves.
     void touchFolderOf(const std::string& path);
     std::string freeNumberedName(const std::string& name,

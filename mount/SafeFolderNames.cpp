@@ -89,11 +89,11 @@ void SafeFolder::keepNewName(const std::string& path) {
 // Working the names out anew at each removal made emptying a folder of
 // thousands of files quadratic; a tree's names are its paths, so the
 // removed one simply goes and the later rows move up.
-void SafeFolder::dropRowName(std::size_t row) {
+bool SafeFolder::dropRowName(std::size_t row) {
     if (!namesKnown_ || namesStale_ || row >= storedNames_.size() ||
         storedNames_.size() != access_.entryCount() + 1) {
         forgetNames();
-        return;
+        return false;
     }
     const std::string name = storedNames_[row];
     storedNames_.erase(storedNames_.begin() + static_cast<std::ptrdiff_t>(row));
@@ -105,6 +105,26 @@ void SafeFolder::dropRowName(std::size_t row) {
     std::erase(shown_, name);
     if (treePaths_)
         treePaths_->erase(name);
+    return true;
+}
+
+bool SafeFolder::renameRowName(std::size_t row, const std::string& from, const std::string& to) {
+    if (!namesKnown_ || namesStale_ || row >= storedNames_.size() ||
+        storedNames_.size() != access_.entryCount() || storedNames_[row] != from ||
+        access_.storedName(row) != to) {
+        forgetNames();
+        return false;
+    }
+    storedNames_[row] = to;
+    shownOfRow_[row] = to;
+    rows_.erase(from);
+    rows_[to] = row;
+    std::replace(shown_.begin(), shown_.end(), from, to);
+    if (treePaths_) {
+        treePaths_->erase(from);
+        treePaths_->insert(to);
+    }
+    return true;
 }
 
 std::optional<std::string> SafeFolder::shownNameOf(std::size_t row) {

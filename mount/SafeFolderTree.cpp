@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <set>
 
 namespace quorvane {
@@ -208,9 +209,18 @@ void SafeFolder::movePending(const std::string& from, const std::string& to) {
 
 int SafeFolder::treeRename(const std::string& from, const std::string& to) {
     const std::optional<ContentEntry> stored = access_.entryAt(from);
+    // A file's rename changes its one name (and drops the one it replaces);
+    // a folder's changes every name below it, worked out anew.
+    bool namesKept = true;
     if (stored) {
+        const bool file = stored->kind == ContentKind::File;
+        constexpr std::size_t NoRow = SIZE_MAX;
+        const std::size_t fromRow = file ? rowOf(from).value_or(NoRow) : NoRow;
+        const std::size_t toRow = file ? rowOf(to).value_or(NoRow) : NoRow;
         if (const int moved = access_.move(from, to); moved < 0)
             return moved;
+        namesKept = fromRow != NoRow && (toRow == NoRow || dropRowName(toRow)) &&
+                    renameRowName(fromRow - (toRow < fromRow ? 1 : 0), from, to);
     } else if (const std::optional<ContentEntry> target = access_.entryAt(to)) {
         // A file only the folder has yet takes the place of a stored one.
         if (target->kind == ContentKind::Folder)
@@ -218,6 +228,7 @@ int SafeFolder::treeRename(const std::string& from, const std::string& to) {
         if (const auto row = rowOf(to)) {
             if (const int removed = access_.remove(*row); removed < 0)
                 return removed;
+            namesKept = dropRowName(*row);
         }
     }
     if (const auto replaced = pending_.find(to); replaced != pending_.end()) {
@@ -225,7 +236,8 @@ int SafeFolder::treeRename(const std::string& from, const std::string& to) {
         pending_.erase(replaced);
     }
     movePending(from, to);
-    forgetNames();
+    if (!namesKept)
+        forgetNames();
     noteChange(to);
     touchFolderOf(from);
     if (folderOf(to) != folderOf(from))

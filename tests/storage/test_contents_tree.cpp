@@ -347,10 +347,10 @@ TEST_F(ContentsTreeTest, AnotherProgramsWriteIsNoticedAndMetadataIsNot) {
     }
 }
 
-// A removal keeps the rows it leaves as a list made anew shows them: the
-// later rows move up and take its numbers; an empty folder made or removed
-// leaves them as they are.
-TEST_F(ContentsTreeTest, ARemovalLeavesTheRowsAFreshListShows) {
+// A removal or a move keeps the rows it leaves as a list made anew shows
+// them: the later rows move up and take the removed one's numbers, a moved
+// file keeps its row; an empty folder made or removed leaves them as they are.
+TEST_F(ContentsTreeTest, ARemovalOrAMoveLeavesTheRowsAFreshListShows) {
     struct Case {
         const char* what;
         std::function<bool()> change;
@@ -368,6 +368,23 @@ TEST_F(ContentsTreeTest, ARemovalLeavesTheRowsAFreshListShows) {
              return tree().removeEntry(index, "Taxes", FolderRemoval::WithEverything) ==
                     RemoveResult::Removed;
          }},
+        {"a file moved",
+         [&] {
+             return tree().moveEntry(index, "Taxes/notes.txt", "Photos/notes.txt",
+                                     OnExisting::Refuse);
+         }},
+        {"a file moved over another",
+         [&] {
+             return tree().moveEntry(index, "Photos/IMG_0001.JPG", "Taxes/notes.txt",
+                                     OnExisting::Replace);
+         }},
+        {"a file moved over an earlier one",
+         [&] {
+             return tree().moveEntry(index, "Taxes/notes.txt", "Taxes/2025/return.pdf",
+                                     OnExisting::Replace);
+         }},
+        {"a folder moved",
+         [&] { return tree().moveEntry(index, "Taxes", "Steuern", OnExisting::Refuse); }},
         {"an empty folder made", [&] { return tree().makeFolder(index, "Empty", Stamp); }},
         {"an empty folder removed",
          [&] {

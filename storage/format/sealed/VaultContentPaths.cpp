@@ -4,6 +4,7 @@
 
 #include "storage/format/sealed/VaultContents.h"
 #include "storage/format/sealed/VaultLayout.h"
+#include "storage/format/sealed/VaultRows.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -144,14 +145,31 @@ bool VaultContents::moveEntry(ContainerIndex& index, const std::string& from, co
     if (from == to && vault_->find(from) != nullptr)
         return true;
     const bool replace = existing == OnExisting::Replace;
+    const vault::VaultEntry* moving = vault_->find(from);
+    const bool file = moving != nullptr && moving->kind == vault::EntryKind::File;
+    const bool inStep = showsRows(index, rows_.size());
     const vault::Outcome outcome = vault_->rename(from, to, replace);
     expectCurrent();
     if (failedAt(outcome, to))
         return false;
-    if (replace)
-        dropRows(to);
-    moveRows(from, to);
-    showRows(index);
+    if (!file || !inStep) {
+        if (replace)
+            dropRows(to);
+        moveRows(from, to);
+        showRows(index);
+        return true;
+    }
+    // A file's move changes its row and drops the one it replaced: showing
+    // every row anew made each save of an editor or rsync cost the whole safe.
+    if (const auto replaced = std::find(rows_.begin(), rows_.end(), to); replaced != rows_.end()) {
+        const auto row = static_cast<std::size_t>(replaced - rows_.begin());
+        rows_.erase(replaced);
+        dropShownRow(index, row, vault_->lengthInUse());
+    }
+    if (const auto moved = std::find(rows_.begin(), rows_.end(), from); moved != rows_.end()) {
+        *moved = to;
+        index.entryDetails[static_cast<std::size_t>(moved - rows_.begin())].name = to;
+    }
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "storage/format/sealed/VaultContents.h"
 
+#include "storage/format/sealed/VaultRows.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -30,19 +32,6 @@ bool sameWrites(const struct stat& now, const FileIdentity& expected) {
            now.st_mtim.tv_nsec == expected.modifiedNanoseconds &&
            now.st_ctim.tv_sec == expected.changedSeconds &&
            now.st_ctim.tv_nsec == expected.changedNanoseconds;
-}
-
-// Showing every row anew at each removal made emptying a folder quadratic:
-// the row goes from an index that showed every row, and the later rows take
-// the numbers a list made anew gives.
-void dropShownRow(ContainerIndex& index, std::size_t row, std::uint64_t lengthInUse) {
-    const auto at = static_cast<std::ptrdiff_t>(row);
-    index.indexRows.erase(index.indexRows.begin() + at);
-    index.entryDetails.erase(index.entryDetails.begin() + at);
-    for (std::size_t later = row; later < index.indexRows.size(); ++later)
-        index.indexRows[later].entryNumber = static_cast<std::uint32_t>(later + 1);
-    index.entryCount = static_cast<std::uint32_t>(index.indexRows.size());
-    index.workingCopyLength = lengthInUse;
 }
 
 } // namespace
