@@ -213,9 +213,11 @@ ExitCode runAdd(CommandRun& run) {
         plan.replaces.assign(sources.size(), std::nullopt);
     }
     std::vector<SourceFile> stored;
-    if (!makeTreeFolders(run, folders) || !storeAll(run, plan, notes, stored) ||
+    std::vector<TreeFolder> made;
+    if (!makeTreeFolders(run, folders, made) || !storeAll(run, plan, notes, stored) ||
         !removeReplaced(run, plan))
         return ExitCode::Failed;
+    keepTreeFolderTimes(run, made);
     if ((!stored.empty() || !folders.empty()) && saveBack(run) != ExitCode::Success)
         return ExitCode::Failed;
     reportCounts(run, plan, notes);

@@ -155,11 +155,23 @@ bool listTreeFolders(const std::string& given, const std::string& to,
     return !failed;
 }
 
-bool makeTreeFolders(CommandRun& run, const std::vector<TreeFolder>& folders) {
-    for (const TreeFolder& folder : folders)
+bool makeTreeFolders(CommandRun& run, const std::vector<TreeFolder>& folders,
+                     std::vector<TreeFolder>& made) {
+    SafeState& state = run.session.state;
+    for (const TreeFolder& folder : folders) {
+        const bool there = contentsOf(state).entry(state, folder.path).has_value();
         if (!makeFolderPath(run, folder.path, folder.stamp))
             return false;
+        if (!there)
+            made.push_back(folder);
+    }
     return true;
+}
+
+void keepTreeFolderTimes(CommandRun& run, const std::vector<TreeFolder>& made) {
+    SafeState& state = run.session.state;
+    for (const TreeFolder& folder : made)
+        contentsOf(state).setStamp(state, folder.path, folder.stamp);
 }
 
 std::vector<int> rowsBelow(const SafeState& state, const std::string& folder) {

@@ -36,8 +36,13 @@ std::string treePathOf(const std::string& given, const std::string& path, const 
 // folder could not be listed.
 bool listTreeFolders(const std::string& given, const std::string& to,
                      std::vector<TreeFolder>& folders);
-// Makes them in order, each with the folders above it; false on a failure (reported).
-bool makeTreeFolders(CommandRun& run, const std::vector<TreeFolder>& folders);
+// Makes them in order, each with the folders above it; false on a failure
+// (reported). made gets those that were not there yet.
+bool makeTreeFolders(CommandRun& run, const std::vector<TreeFolder>& folders,
+                     std::vector<TreeFolder>& made);
+// Gives the folders an add made their originals' times again once their
+// files are in (each file that came moved its folder's time), as cp -p does.
+void keepTreeFolderTimes(CommandRun& run, const std::vector<TreeFolder>& made);
 
 // The rows of the files at or below folder.
 std::vector<int> rowsBelow(const SafeState& state, const std::string& folder);

@@ -167,12 +167,31 @@ std::vector<std::string> pathsTaken(Session& session, const TreePlan& plan,
     return taken;
 }
 
+using MadeFolders = std::map<std::string, EntryStamp>;
+
 // In path order a folder comes before what it holds; one that is there
-// already is used as it is, its time too.
-void makeFolders(Session& session, const TreePlan& plan) {
-    for (const auto& [folder, source] : plan.folders)
-        if (!contentsOf(session.state).entry(session.state, folder))
-            contentsOf(session.state).makeFolder(session.state, folder, stampOfSource(source));
+// already is used as it is, and its time moves as files come into it.
+MadeFolders makeFolders(Session& session, const TreePlan& plan) {
+    SafeState& state = session.state;
+    MadeFolders made;
+    for (const auto& [folder, source] : plan.folders) {
+        const EntryStamp stamp = stampOfSource(source);
+        if (!contentsOf(state).entry(state, folder) &&
+            contentsOf(state).makeFolder(state, folder, stamp))
+            made.emplace(folder, stamp);
+    }
+    // A folder made inside moved its parent's time.
+    for (const auto& [folder, stamp] : made)
+        contentsOf(state).setStamp(state, folder, stamp);
+    return made;
+}
+
+// A folder made for the drop keeps its original's time as its files come
+// in (each one that came moved it), as cp -p does; at once, so that the
+// safe written before an original is erased holds it too.
+void keepFolderTime(Session& session, const MadeFolders& made, const std::string& stored) {
+    if (const auto folder = made.find(folderOfPath(stored)); folder != made.end())
+        contentsOf(session.state).setStamp(session.state, folder->first, folder->second);
 }
 
 // Ends the indicator over the files of a drop however the drop ends.
@@ -231,8 +250,7 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
         if (!measureSource(session, files[i], measured[i], text::NothingOfTheDropAdded))
             return;
     StoredNames names(session.state);
-    if (isSafeOpen(session.state))
-        makeFolders(session, plan);
+    const MadeFolders made = isSafeOpen(session.state) ? makeFolders(session, plan) : MadeFolders();
     const std::vector<std::string>& storedPaths = plan.paths;
     {
         const AddBatch batch(shell, files.size(), bytes);
@@ -248,6 +266,7 @@ void addDroppedFiles(Session& session, const std::vector<std::string>& paths) {
                 return;
             names.noteLastAdded(session.state, source.path,
                                 storedPaths[static_cast<std::size_t>(i)]);
+            keepFolderTime(session, made, storedPaths[static_cast<std::size_t>(i)]);
             // One save per erased file: a file is destroyed only once the safe
             // file holds it, and a failed save ends the drop before anything more
             // is stored that the user would expect to be erased.

@@ -197,6 +197,11 @@ int SafeAccess::copyEntry(std::size_t row, StagedFile& staged) {
 int SafeAccess::storeAt(StagedFile& staged, const std::string& path, const EntryStamp& stamp) {
     if (readOnly())
         return -EROFS;
+    // The folder's time moved when the file was created, as on a disk; its
+    // content stored now (or later, after the window's turn) is no new name.
+    const auto slash = path.rfind('/');
+    const std::optional<ContentEntry> folder =
+        slash == std::string::npos ? std::nullopt : entryAt(path.substr(0, slash));
     FirstFailure source(staged.parts_->sectors);
     int failure = 0;
     const AppendResult result = changeContents(
@@ -208,6 +213,8 @@ int SafeAccess::storeAt(StagedFile& staged, const std::string& path, const Entry
         failure);
     switch (result) {
     case AppendResult::Appended:
+        if (folder)
+            contentsOf(state_).setStamp(state_, folder->path, folder->stamp);
         return 0;
     case AppendResult::TooLarge:
         return -EFBIG;

@@ -5,6 +5,9 @@
 #include "tests/cli/CliFixture.h"
 #include "tests/storage/VaultKit.h"
 
+#include <map>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 
 namespace quorvane::clitest {
@@ -129,6 +132,61 @@ TEST_F(CliTree, StepsOnFoldersLeaveTheListTheyShould) {
         if (!step.list.empty()) {
             EXPECT_EQ(listOf(safe), step.list);
         }
+    }
+}
+
+// Each folder's time as list --json gives it, by path.
+std::map<std::string, std::string> folderTimesIn(const std::string& json) {
+    static const std::regex folder(
+        "\"path\":(\"[^\"]*\"),\"kind\":\"folder\",\"modified\":(\"[^\"]*\")");
+    std::map<std::string, std::string> times;
+    for (std::sregex_iterator at(json.begin(), json.end(), folder), end; at != end; ++at)
+        times[(*at)[1].str().substr(1, (*at)[1].length() - 2)] = (*at)[2].str();
+    return times;
+}
+
+// A folder's time moves when a name in it comes or goes, as on a disk, and
+// is kept in the safe; the folders an add makes keep their originals' times.
+TEST_F(CliTree, AFoldersTimeMovesWhenANameInItComesOrGoes) {
+    const timespec old[2] = {{OldTime, 0}, {OldTime, 0}};
+    const std::vector<std::string> folders{"src", "src/Albums", "src/Albums/Kyoto",
+                                           "src/Albums/Wedding", "src/Empty"};
+    for (const std::string& folder : folders)
+        ASSERT_EQ(::utimensat(AT_FDCWD, file(folder).c_str(), old, 0), 0);
+    const std::string s = safe.string();
+    const std::string pdf = box.writeFile("return.pdf", "taxes").string();
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::set<std::string> moved;
+    } steps[] = {
+        {"a folder added keeps its folders' times", {"add", s, file("src").string()}, {}},
+        {"a file added into a folder", {"add", s, pdf, "--to", "src/Albums"}, {"src/Albums"}},
+        {"a folder made", {"mkdir", s, "src/Albums/Kyoto/Day 2"}, {"src/Albums/Kyoto"}},
+        {"a file moved between folders",
+         {"rename", s, "--name", "src/Albums/return.pdf", "src/Empty/return.pdf"},
+         {"src/Albums", "src/Empty"}},
+        {"a file deleted", {"delete", s, "--name", "src/Empty/return.pdf"}, {"src/Empty"}},
+        {"a folder deleted",
+         {"delete", s, "--name", "src/Albums/Kyoto", "--recursive"},
+         {"src/Albums"}},
+        {"a refused move", {"rename", s, "--name", "src/notes.txt", "Nowhere/notes.txt"}, {}},
+    };
+    std::map<std::string, std::string> before;
+    for (const std::string& folder : folders)
+        before[folder] = "\"2020-01-02T03:04:05Z\"";
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        cli(step.args);
+        RunResult listed = cli({"list", s, "--json"});
+        ASSERT_EQ(listed.exitCode, 0) << listed.err;
+        const std::map<std::string, std::string> after = folderTimesIn(listed.out);
+        std::set<std::string> moved;
+        for (const auto& [folder, time] : after)
+            if (const auto was = before.find(folder); was != before.end() && was->second != time)
+                moved.insert(folder);
+        EXPECT_EQ(moved, step.moved);
+        before = after;
     }
 }
 

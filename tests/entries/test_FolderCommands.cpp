@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <fcntl.h>
+#include <map>
+#include <set>
 #include <sys/stat.h>
 
 namespace quorvane::test {
@@ -26,6 +28,15 @@ std::vector<std::string> tree(SafeState& state) {
     return shown;
 }
 
+// Each folder's stamp, by path.
+std::map<std::string, EntryStamp> folderStamps(SafeState& state) {
+    std::map<std::string, EntryStamp> stamps;
+    for (const ContentEntry& entry : contentsOf(state).entries(state))
+        if (entry.kind == ContentKind::Folder)
+            stamps[entry.path] = entry.stamp;
+    return stamps;
+}
+
 TEST_F(FolderCommands, StepsOnASealedSafe) {
     shell.newSafePickerAnswers.push_back((root / "sealed.cx").string());
     shell.passwordAnswers.push_back("pw");
@@ -41,6 +52,7 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
         std::function<void()> act;
         std::vector<std::string> tree;
         std::vector<std::string> messages; // "caption:text"
+        std::set<std::string> moved;       // the folders there before and after whose time moved
     };
     const std::vector<Step> steps = {
         {"a dropped folder keeps its tree; the same name in two folders is no double",
@@ -49,6 +61,7 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
              addDroppedFiles(session, {(sources / "Album").string()});
          },
          {"F Album", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
+         {},
          {}},
         {"dropped again, with a new file first, it adds nothing and names what is there",
          [&] {
@@ -57,15 +70,16 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
              addDroppedFiles(session, {(sources / "Album").string()});
          },
          {"F Album", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
-         {std::string("Not Added:") +
-          text::pathsTakenReport({"Album/Kyoto/a.jpg", "Album/a.jpg"})}},
+         {std::string("Not Added:") + text::pathsTakenReport({"Album/Kyoto/a.jpg", "Album/a.jpg"})},
+         {}},
         {"a new folder inside the focused one",
          [&] {
              shell.renameAnswers.push_back("Empty");
              newFolder(session, "Album");
          },
          {"F Album", "F Album/Empty", "F Album/Kyoto", "Album/Kyoto/a.jpg", "Album/a.jpg"},
-         {}},
+         {},
+         {"Album"}},
         {"a file renamed stays in its folder",
          [&] {
              const auto& details = state.entryDetails;
@@ -78,27 +92,31 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
              renameFile(session);
          },
          {"F Album", "F Album/Empty", "F Album/Kyoto", "Album/Kyoto/temple.jpg", "Album/a.jpg"},
-         {}},
+         {},
+         {"Album/Kyoto"}},
         {"a folder renamed takes what it holds along",
          [&] {
              shell.renameAnswers.push_back("Japan");
              renameFolder(session, "Album/Kyoto");
          },
          {"F Album", "F Album/Empty", "F Album/Japan", "Album/Japan/temple.jpg", "Album/a.jpg"},
-         {}},
+         {},
+         {"Album"}},
         {"a folder's name that is taken is refused with the reason",
          [&] {
              shell.renameAnswers.push_back("Japan");
              renameFolder(session, "Album/Empty");
          },
          {"F Album", "F Album/Empty", "F Album/Japan", "Album/Japan/temple.jpg", "Album/a.jpg"},
-         {std::string("Error:") + text::FolderNotRenamed + " " + std::strerror(EEXIST)}},
+         {std::string("Error:") + text::FolderNotRenamed + " " + std::strerror(EEXIST)},
+         {}},
         {"No to the question keeps the folder",
          [&] {
              shell.yesNoAnswers = {false};
              deleteFolder(session, "Album");
          },
          {"F Album", "F Album/Empty", "F Album/Japan", "Album/Japan/temple.jpg", "Album/a.jpg"},
+         {},
          {}},
         {"Yes deletes it with everything in it",
          [&] {
@@ -106,13 +124,20 @@ TEST_F(FolderCommands, StepsOnASealedSafe) {
              deleteFolder(session, "Album");
          },
          {},
+         {},
          {}},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         shell.clearRecords();
+        const auto before = folderStamps(state);
         step.act();
         EXPECT_EQ(tree(state), step.tree);
+        std::set<std::string> moved;
+        for (const auto& [path, stamp] : folderStamps(state))
+            if (const auto was = before.find(path); was != before.end() && was->second != stamp)
+                moved.insert(path);
+        EXPECT_EQ(moved, step.moved) << "the folders whose time moved";
         std::vector<std::string> told;
         for (const auto& message : shell.messages)
             told.push_back(message.caption + ":" + message.text);

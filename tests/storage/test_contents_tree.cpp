@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -207,6 +208,78 @@ TEST_F(ContentsTreeTest, StampsAndSizesOutliveACommitAndAFreshOpen) {
     EXPECT_EQ(byte, big.back());
     EXPECT_EQ(tree().readEntry(index, "Taxes", 0, &byte, 1), -1);
     EXPECT_EQ(tree().lastError(), EISDIR);
+}
+
+// A folder's time moves when a name in it comes or goes, whoever changes the
+// names (the window, the tool, the folder), and only then; both folders of
+// a move. The times are stored: they survive a commit and a fresh open.
+TEST_F(ContentsTreeTest, AFoldersTimeMovesWhenANameInItComesOrGoes) {
+    makeTree();
+    const auto rowOf = [&](const std::string& path) {
+        const auto names = rowNames();
+        return static_cast<std::size_t>(std::find(names.begin(), names.end(), path) -
+                                        names.begin());
+    };
+    const struct {
+        const char* what;
+        std::function<bool()> change;
+        std::vector<std::string> moved; // of Taxes, Taxes/2025 and Photos
+    } steps[] = {
+        {"a file added",
+         [&] { return add(*contents, "Taxes/2025/a.pdf", "a") == AppendResult::Appended; },
+         {"Taxes/2025"}},
+        {"a file replaced",
+         [&] {
+             return add(*contents, "Taxes/2025/a.pdf", "b", OnExisting::Replace) ==
+                    AppendResult::Appended;
+         },
+         {}},
+        {"a file's time set", [&] { return tree().setStamp(index, "Taxes/notes.txt", Stamp); }, {}},
+        {"a folder made",
+         [&] { return tree().makeFolder(index, "Photos/2024", Stamp); },
+         {"Photos"}},
+        {"a file moved between folders",
+         [&] {
+             return tree().moveEntry(index, "Taxes/notes.txt", "Photos/notes.txt",
+                                     OnExisting::Refuse);
+         },
+         {"Taxes", "Photos"}},
+        {"a row renamed in its folder",
+         [&] { return tree().rename(index, rowOf("Photos/notes.txt"), "Photos/n.txt"); },
+         {"Photos"}},
+        {"a row removed",
+         [&] { return tree().remove(index, rowOf("Taxes/2025/a.pdf")) == RemoveResult::Removed; },
+         {"Taxes/2025"}},
+        {"a folder removed with everything",
+         [&] {
+             return tree().removeEntry(index, "Photos/2024", FolderRemoval::WithEverything) ==
+                    RemoveResult::Removed;
+         },
+         {"Photos"}},
+        {"a move refused",
+         [&] { return !tree().moveEntry(index, "Photos", "Taxes", OnExisting::Refuse); },
+         {}},
+    };
+    const std::vector<std::string> folders{"Taxes", "Taxes/2025", "Photos"};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        for (const std::string& path : folders)
+            ASSERT_TRUE(tree().setStamp(index, path, Stamp));
+        ASSERT_TRUE(step.change());
+        for (const std::string& path : folders) {
+            const bool moved = std::count(step.moved.begin(), step.moved.end(), path) > 0;
+            const EntryStamp now = tree().entry(index, path)->stamp;
+            EXPECT_EQ(now.modifiedSeconds != Stamp.modifiedSeconds, moved) << path;
+            EXPECT_EQ(now.mode, Stamp.mode & 0700) << path << ": the mode stays";
+        }
+    }
+    ASSERT_EQ(tree().removeEntry(index, "Taxes/2025", FolderRemoval::WithEverything),
+              RemoveResult::Removed);
+    const std::vector<ContentEntry> before = tree().entries(index);
+    EXPECT_NE(tree().entry(index, "Taxes")->stamp, Stamp);
+    ASSERT_EQ(vaultCommit(), vault::Outcome::Done);
+    reopen();
+    EXPECT_EQ(tree().entries(index), before);
 }
 
 // Each change updates the rows it touches only; after every step the index

@@ -94,7 +94,8 @@ AppendResult VaultContents::addEntry(ContainerIndex& index, RandomAccessFile& so
         lastError_ = EISDIR;
         return AppendResult::WriteFailed;
     }
-    const bool replacing = old != nullptr && existing == OnExisting::Replace;
+    const bool comes = old == nullptr;
+    const bool replacing = !comes && existing == OnExisting::Replace;
     const vault::Outcome outcome = vault_->add(path, source, size, stamp, replacing, progress);
     expectCurrent();
     if (outcome == vault::Outcome::SourceFailed)
@@ -102,6 +103,8 @@ AppendResult VaultContents::addEntry(ContainerIndex& index, RandomAccessFile& so
     if (failedAt(outcome, path))
         return outcome == vault::Outcome::TooLarge ? AppendResult::TooLarge
                                                    : AppendResult::WriteFailed;
+    if (comes)
+        touchFolderOf(path);
     if (!replacing)
         rows_.push_back(path);
     showStored(index, path);
@@ -116,6 +119,7 @@ bool VaultContents::makeFolder(ContainerIndex& index, const std::string& path,
     expectCurrent();
     if (failedAt(outcome, path))
         return false;
+    touchFolderOf(path);
     // A folder is no row: rows in step stay as they are.
     if (!showsRows(index, rows_.size()))
         showRows(index);
@@ -130,6 +134,7 @@ RemoveResult VaultContents::removeEntry(ContainerIndex& index, const std::string
     expectCurrent();
     if (failedWith(outcome))
         return RemoveResult::Failed;
+    touchFolderOf(path);
     const std::size_t before = rows_.size();
     dropRows(path);
     // An empty folder held no row: rows in step stay as they are.
@@ -152,6 +157,8 @@ bool VaultContents::moveEntry(ContainerIndex& index, const std::string& from, co
     expectCurrent();
     if (failedAt(outcome, to))
         return false;
+    touchFolderOf(from);
+    touchFolderOf(to);
     if (!file || !inStep) {
         if (replace)
             dropRows(to);

@@ -43,6 +43,23 @@ VaultContents::VaultContents(std::unique_ptr<vault::Vault> vault) : vault_(std::
     expectCurrent();
 }
 
+// Only a change of the names moves a folder's time, whoever makes it (the
+// window, the tool, the open folder), so that extract, rsync and make see
+// which folders changed; the stamp is set in memory and committed with the
+// change.
+void VaultContents::touchFolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    const std::string folder = path.substr(0, slash);
+    const vault::VaultEntry* found = vault_->find(folder);
+    if (found == nullptr || found->kind != vault::EntryKind::Folder)
+        return;
+    vault::EntryStamp stamp = stampNow();
+    stamp.mode = found->mode;
+    vault_->setStamp(folder, stamp);
+}
+
 void VaultContents::expectCurrent() {
     if (const auto identity = identityOf(vault_->fd()))
         expected_ = *identity;
@@ -224,6 +241,7 @@ RemoveResult VaultContents::remove(ContainerIndex& index, std::size_t row,
     expectCurrent();
     if (failedWith(outcome))
         return RemoveResult::Failed;
+    touchFolderOf(*path);
     const bool inStep = showsRows(index, rows_.size());
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(row));
     if (inStep)
@@ -243,6 +261,8 @@ bool VaultContents::rename(ContainerIndex& index, std::size_t row, const std::st
     expectCurrent();
     if (failedWith(outcome))
         return false;
+    touchFolderOf(*path);
+    touchFolderOf(name);
     rows_[row] = name;
     showRows(index);
     return true;

@@ -76,6 +76,9 @@ class VaultContents final : public SafeContents {
     // The rows of path and of everything below it: dropped, or moved to to.
     void dropRows(const std::string& path);
     void moveRows(const std::string& from, const std::string& to);
+    // A name came into or left path's folder: the folder's time moves to now,
+    // as on a disk. The top has no entry and keeps no time.
+    void touchFolderOf(const std::string& path);
     void expectCurrent();
     void showRows(ContainerIndex& index) const;
     // After path was stored: only its row is made or updated when the index
