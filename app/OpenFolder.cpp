@@ -4,6 +4,7 @@
 #include "lifecycle/Lifecycle.h"
 #include "lifecycle/LifecycleTexts.h"
 #include "mount/DeadMounts.h"
+#include "storage/files/AtomicReplace.h"
 #include "watch/FolderHolders.h"
 
 #include <QDesktopServices>
@@ -79,6 +80,17 @@ bool OpenFolder::mount() {
         return true;
     stopServing(true); // an earlier folder unmounted from outside
     SafeState& state = session_.state;
+    // What is done in the folder is kept by writing the safe anew beside it:
+    // where its folder takes no new file that work could not be kept, so the
+    // folder is refused before anything is mounted (a read-only session's
+    // folder is read-only and writes nothing).
+    if (!state.readOnly) {
+        if (const std::optional<Failure> unwritable = cannotReplaceFileAt(state.safePath)) {
+            session_.shell.talk.showMessage(withReason(folder_text::NotMounted, unwritable->detail),
+                                            folder_text::Caption, MessageIcon::Error);
+            return false;
+        }
+    }
     int parentError = 0;
     const auto parent = madeWindowMountParent(parentError);
     dir_ = parent ? freeMountPoint(*parent) : std::filesystem::path();

@@ -234,7 +234,10 @@ ExitCode checkBeforeOpening(const Invocation& invocation, std::ostream& errors) 
             return ExitCode::NotOpened;
         }
     }
-    if (changesTheSafe(invocation.command) || invocation.command == CliCommand::Create) {
+    // A mount's work is written back to the safe, unless it is mounted read-only.
+    const bool mountWrites = invocation.command == CliCommand::Mount && !invocation.readOnly;
+    if (changesTheSafe(invocation.command) || mountWrites ||
+        invocation.command == CliCommand::Create) {
         if (const auto refusal = folderRefusesNewFiles(invocation.safePath)) {
             report(errors, invocation.safePath + ": " + clitext::folderRefusesChange(*refusal));
             return ExitCode::Failed;

@@ -308,6 +308,41 @@ TEST_F(OpenFolderTest, AMountFolderThatIsNotTheUsersOwnIsRefused) {
     savedTmp ? ::setenv("TMPDIR", savedTmp->c_str(), 1) : ::unsetenv("TMPDIR");
 }
 
+// A safe whose folder takes no new file could not keep the folder's work:
+// Open as Folder is refused before anything is mounted, with the system's
+// reason. The folder is a read-only bind mount, which stops root too.
+TEST_F(OpenFolderTest, ASafeInAFolderThatTakesNoFileIsNotOpenedAsAFolder) {
+    const fs::path shelf = folder.path() / "shelf";
+    fs::create_directories(shelf);
+    safe = shelf / "papers.cx";
+    test::makeSafe(safe, password, {{"letter.txt", "Dear reader"}});
+    if (::mount(shelf.c_str(), shelf.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+    const struct Unmount {
+        const fs::path& dir;
+        ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{shelf};
+    ASSERT_EQ(::mount(nullptr, shelf.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr),
+              0)
+        << std::strerror(errno);
+    ASSERT_FALSE(std::ofstream(shelf / "probe").is_open()) << "the folder still takes files";
+    const std::string before = test::readFile(safe);
+    {
+        DesktopProgram program;
+        start(program);
+        test::DialogScript script;
+        script.expectMessage(QMessageBox::Critical, QString::fromUtf8(folder_text::Caption),
+                             QString::fromUtf8(folder_text::NotMounted) + "\n" +
+                                 QString::fromUtf8(std::strerror(EROFS)));
+        folderItem(program)->trigger();
+        EXPECT_TRUE(script.waitUntilDone());
+        EXPECT_TRUE(opened.empty());
+        EXPECT_FALSE(program.folder().mounted());
+        EXPECT_FALSE(isMounted(runtime / "quorvane" / "papers"));
+    }
+    EXPECT_EQ(test::readFile(safe), before);
+}
+
 // While the safe is open as a folder a line below the list says where, and
 // its buttons show the folder and close it; a closed folder takes the line
 // away. Rows dragged out carry the folder's files, read through the mount:

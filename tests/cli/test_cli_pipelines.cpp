@@ -151,6 +151,9 @@ TEST_F(CliPipelines, AChangeToASafeInAFolderThatTakesNoFileIsRefusedFirst) {
         fs::permissions(path, fs::perms(0644));
     const fs::path added = box.writeFile("added.txt", "x");
     fs::permissions(added, fs::perms(0644));
+    // A folder to mount on, empty: the mount's work would have to be saved too.
+    const fs::path mountPoint = box.root() / "mounted";
+    fs::create_directories(mountPoint);
     fs::permissions(box.files(), fs::perms(0555));
     const std::string before = readFile(safe);
     const std::string refusal = "quorvane-cli: " + safe.string() +
@@ -162,6 +165,7 @@ TEST_F(CliPipelines, AChangeToASafeInAFolderThatTakesNoFileIsRefusedFirst) {
              {"add", safe.string(), added.string()},
              {"passwd", safe.string(), "--new-password-file", passwordFile},
              {"seal", safe.string()},
+             {"mount", safe.string(), mountPoint.string()},
              {"create", (box.files() / "new.cx").string()}}) {
         std::vector<std::string> command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                             "--clear-groups",   "/usr/bin/env",  "TMPDIR=/tmp",
