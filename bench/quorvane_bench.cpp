@@ -196,10 +196,7 @@ int run(const std::vector<std::string>& args) {
     if ((op == "encrypt" || op == "decrypt") && args.size() == 5)
         return cipher(op == "encrypt", args[2].c_str(), args[3].c_str(), args[4]);
     if (op == "kdf" && args.size() == 3)
-        return timed("kdf", [&] {
-            std::string message;
-            return deriveNewSealedKey(args[2], message) != nullptr;
-        });
+        return timed("kdf", [&] { return deriveNewSealedKey(args[2]).key != nullptr; });
     if (op == "container" && args.size() == 4)
         return makeContainer(std::atol(args[2].c_str()), args[3].c_str());
     if (args.size() < 4)

@@ -112,8 +112,7 @@ void measure(const fs::path& folder, int entries, std::uint64_t entryKiB, std::u
                 static_cast<unsigned long long>(entryKiB));
     const Figure make = inChild([&] {
         std::ofstream out(safe, std::ios::binary);
-        std::string why;
-        if (!Vault::writeNew(out, Password, VaultSettings{3, 65536, chunk}, why) || !out.flush())
+        if (Vault::writeNew(out, Password, VaultSettings{3, 65536, chunk}) || !out.flush())
             return false;
         out.close();
         auto vault = openAt(safe, true);
@@ -187,10 +186,7 @@ int main(int argc, char** argv) {
         chunks.push_back(static_cast<std::uint32_t>(std::atoi(argv[i])) * 1024);
     if (chunks.empty())
         chunks = {16 * 1024, 64 * 1024, 256 * 1024};
-    const Figure argon = inChild([] {
-        std::string why;
-        return deriveNewSealedKey(Password, why) != nullptr;
-    });
+    const Figure argon = inChild([] { return deriveNewSealedKey(Password).key != nullptr; });
     row("argon2id (3 passes, 64 MiB)", argon, "-");
     for (std::uint32_t chunk : chunks)
         measure(folder, entries, entryKiB, chunk, argon);

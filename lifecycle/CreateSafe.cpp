@@ -26,7 +26,10 @@ WriteResult writeNewVault(Session& session, const std::string& target) {
     session.shell.busy.runBusy([&] {
         try {
             result = replaceFileAtomically(target, [&](std::ostream& out, std::string& message) {
-                return vault::Vault::writeNew(out, state.password, {}, message);
+                std::optional<Failure> failed = vault::Vault::writeNew(out, state.password, {});
+                if (failed)
+                    message = std::move(failed->detail);
+                return !failed;
             });
         } catch (const std::exception& failure) {
             result.ok = false;

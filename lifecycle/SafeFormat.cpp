@@ -9,15 +9,14 @@ namespace {
 SafeReadResult readSealedSafe(SafeState& state, std::istream& in, std::ostream& plain,
                               const SealParameters& parameters, const ProgressCallback& progress) {
     auto key = std::make_unique<SealedKey>();
-    std::string message;
-    if (!key->derive(state.password, parameters, message))
-        return {SafeRead::KeyFailed, {0, message}};
-    const UnsealResult outcome = unsealStream(in, plain, *key, message, progress);
-    if (outcome == UnsealResult::Done) {
+    if (std::optional<Failure> failed = key->derive(state.password, parameters))
+        return {SafeRead::KeyFailed, std::move(*failed)};
+    const Unsealing outcome = unsealStream(in, plain, *key, progress).outcome;
+    if (outcome == Unsealing::Done) {
         state.sealedKey = std::move(key);
         return {SafeRead::Done, {}};
     }
-    if (outcome != UnsealResult::Damaged)
+    if (outcome != Unsealing::Damaged)
         return {SafeRead::Refused, {}}; // read and write failures: the caller knows them by errno
     // Our own words tell the user what happened; no system reason goes below them.
     return {SafeRead::Damaged, {}};

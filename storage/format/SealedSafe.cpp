@@ -95,31 +95,30 @@ SealedHeaderRead readHeaderBytes(std::istream& in, std::string& header,
 // Where the unsealed pieces go: the output file, or a comparison.
 using PieceSink = std::function<bool(const unsigned char* data, std::size_t count)>;
 
-UnsealResult fail(UnsealResult outcome, const char* text, std::string& message) {
-    message = text;
-    return outcome;
+UnsealResult fail(Unsealing outcome, const char* text) {
+    return UnsealResult{outcome, Failure{0, text}};
 }
 
 UnsealResult unsealPieces(std::istream& source, const SealedKey& key, const PieceSink& sink,
-                          std::string& message, const ProgressCallback& progress) {
+                          const ProgressCallback& progress) {
     if (!sodiumReady())
-        return fail(UnsealResult::Refused, NoSodiumText, message);
+        return fail(Unsealing::Refused, NoSodiumText);
     std::string header;
     SealParameters parameters;
     switch (readHeaderBytes(source, header, parameters)) {
     case SealedHeaderRead::ReadFailed:
-        return fail(UnsealResult::ReadFailed, ReadFailedText, message);
+        return fail(Unsealing::ReadFailed, ReadFailedText);
     case SealedHeaderRead::NotSealed:
-        return fail(UnsealResult::Refused, NotSealedText, message);
+        return fail(Unsealing::Refused, NotSealedText);
     case SealedHeaderRead::Unacceptable:
-        return fail(UnsealResult::Refused, UnacceptableText, message);
+        return fail(Unsealing::Refused, UnacceptableText);
     case SealedHeaderRead::Read:
         break;
     }
     crypto_secretstream_xchacha20poly1305_state state;
     if (crypto_secretstream_xchacha20poly1305_init_pull(&state, bytesOf(header) + StreamHeaderAt,
                                                         key.bytes()) != 0)
-        return fail(UnsealResult::Refused, FirstPieceText, message);
+        return fail(Unsealing::Refused, FirstPieceText);
     const std::optional<std::uint64_t> total = remainingBytes(source);
     // The pieces are read by a thread of their own while the one before is opened.
     ReadAheadStream in(source, total);
@@ -129,32 +128,32 @@ UnsealResult unsealPieces(std::istream& source, const SealedKey& key, const Piec
     for (bool first = true;; first = false) {
         // A piece that does not open is a wrong password while it is the
         // first (it also carries the header), and damage after that.
-        const UnsealResult broken = first ? UnsealResult::Refused : UnsealResult::Damaged;
+        const Unsealing broken = first ? Unsealing::Refused : Unsealing::Damaged;
         const std::size_t count = readUpTo(in, sealed.data(), sealed.size());
         if (in.bad())
-            return fail(UnsealResult::ReadFailed, ReadFailedText, message);
+            return fail(Unsealing::ReadFailed, ReadFailedText);
         if (count == 0)
-            return fail(broken, first ? FirstPieceText : NoFinalText, message);
+            return fail(broken, first ? FirstPieceText : NoFinalText);
         unsigned long long length = 0;
         unsigned char tag = 0;
         if (crypto_secretstream_xchacha20poly1305_pull(
                 &state, plain.data(), &length, &tag, sealed.data(), count,
                 first ? bytesOf(header) : nullptr, first ? header.size() : 0) != 0)
-            return fail(broken, first ? FirstPieceText : LaterPieceText, message);
+            return fail(broken, first ? FirstPieceText : LaterPieceText);
         if (!sink(plain.data(), static_cast<std::size_t>(length)))
-            return fail(UnsealResult::WriteFailed, WriteFailedText, message);
+            return fail(Unsealing::WriteFailed, WriteFailedText);
         done += count;
         if (total)
             reportProgress(progress, done, *total);
         if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) {
             if (atEnd(in))
-                return UnsealResult::Done;
-            return in.bad() ? fail(UnsealResult::ReadFailed, ReadFailedText, message)
-                            : fail(UnsealResult::Damaged, TrailingText, message);
+                return UnsealResult{};
+            return in.bad() ? fail(Unsealing::ReadFailed, ReadFailedText)
+                            : fail(Unsealing::Damaged, TrailingText);
         }
         // Our pieces carry no other tag; one that does was not made here.
         if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE)
-            return fail(UnsealResult::Damaged, LaterPieceText, message);
+            return fail(Unsealing::Damaged, LaterPieceText);
     }
 }
 
@@ -187,55 +186,48 @@ SealedKey::~SealedKey() {
     ::sodium_memzero(key_.data(), key_.size());
 }
 
-bool SealedKey::derive(const std::string& password, const SealParameters& parameters,
-                       std::string& message) {
-    if (!sodiumReady()) {
-        message = NoSodiumText;
-        return false;
-    }
-    if (!sealParametersAccepted(parameters)) {
-        message = UnacceptableText;
-        return false;
-    }
+std::optional<Failure> SealedKey::derive(const std::string& password,
+                                         const SealParameters& parameters) {
+    if (!sodiumReady())
+        return Failure{0, NoSodiumText};
+    if (!sealParametersAccepted(parameters))
+        return Failure{0, UnacceptableText};
     const unsigned long long memoryBytes = 1024ull * parameters.memoryKiB;
     if (::crypto_pwhash(key_.data(), key_.size(), password.data(), password.size(),
                         parameters.salt.data(), parameters.passes, memoryBytes,
                         crypto_pwhash_ALG_ARGON2ID13) != 0) {
         ::sodium_memzero(key_.data(), key_.size());
-        message = NoKeyText;
-        return false;
+        return Failure{0, NoKeyText};
     }
     parameters_ = parameters;
-    return true;
+    return std::nullopt;
 }
 
-std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::string& message,
-                                              std::uint32_t passes, std::uint32_t memoryKiB) {
-    if (!sodiumReady()) {
-        message = NoSodiumText;
-        return nullptr;
-    }
+NewSealedKeyResult deriveNewSealedKey(const std::string& password, std::uint32_t passes,
+                                      std::uint32_t memoryKiB) {
+    if (!sodiumReady())
+        return {nullptr, Failure{0, NoSodiumText}};
     SealParameters parameters;
     parameters.passes = passes;
     parameters.memoryKiB = memoryKiB;
     ::randombytes_buf(parameters.salt.data(), parameters.salt.size());
     auto key = std::make_unique<SealedKey>();
-    if (!key->derive(password, parameters, message))
-        return nullptr;
-    return key;
+    if (std::optional<Failure> failed = key->derive(password, parameters))
+        return {nullptr, std::move(*failed)};
+    return {std::move(key), Failure{}};
 }
 
 UnsealResult unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
-                          std::string& message, const ProgressCallback& progress) {
+                          const ProgressCallback& progress) {
     WriteBehindStream out(sink);
     auto write = [&out](const unsigned char* data, std::size_t count) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count));
         return static_cast<bool>(out);
     };
-    UnsealResult outcome = unsealPieces(in, key, write, message, progress);
-    if (outcome == UnsealResult::Done && !out.flush())
-        outcome = fail(UnsealResult::WriteFailed, WriteFailedText, message);
-    return outcome;
+    UnsealResult result = unsealPieces(in, key, write, progress);
+    if (result.outcome == Unsealing::Done && !out.flush())
+        result = fail(Unsealing::WriteFailed, WriteFailedText);
+    return result;
 }
 
 } // namespace quorvane

@@ -17,12 +17,14 @@
 //
 // Any file that does not begin with the signature is a plain safe.
 
+#include "storage/Failure.h"
 #include "storage/Progress.h"
 
 #include <array>
 #include <cstdint>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -78,22 +80,27 @@ class SealedKey {
     const unsigned char* bytes() const { return key_.data(); }
 
     // Derives the key from password under parameters (refused out of
-    // bounds); false with why in message. Nothing is kept on failure.
-    bool derive(const std::string& password, const SealParameters& parameters,
-                std::string& message);
+    // bounds); why not, when it failed. Nothing is kept on failure.
+    [[nodiscard]] std::optional<Failure> derive(const std::string& password,
+                                                const SealParameters& parameters);
 
   private:
     std::array<unsigned char, SealKeySize> key_{};
     SealParameters parameters_;
 };
 
-// A key for a new sealed safe: a fresh random salt and the default passes and
-// memory (or the given ones). Null, with why in message, on failure.
-std::unique_ptr<SealedKey> deriveNewSealedKey(const std::string& password, std::string& message,
-                                              std::uint32_t passes = SealPassesDefault,
-                                              std::uint32_t memoryKiB = SealMemoryKiBDefault);
+struct NewSealedKeyResult {
+    std::unique_ptr<SealedKey> key; // null on failure
+    Failure failure;                // why, when key is null
+};
 
-enum class UnsealResult {
+// A key for a new sealed safe: a fresh random salt and the default passes and
+// memory (or the given ones).
+NewSealedKeyResult deriveNewSealedKey(const std::string& password,
+                                      std::uint32_t passes = SealPassesDefault,
+                                      std::uint32_t memoryKiB = SealMemoryKiBDefault);
+
+enum class Unsealing {
     Done,
     Refused,     // the header or the first piece does not open: wrong password or no safe
     Damaged,     // a later piece does not authenticate, no final piece, or bytes after it
@@ -101,9 +108,14 @@ enum class UnsealResult {
     WriteFailed, // the output could not be written
 };
 
+struct UnsealResult {
+    Unsealing outcome = Unsealing::Done;
+    Failure failure; // why, unless Done
+};
+
 // Unseals the safe read from the start of `in` onto sink with key; what was
-// written before a failure is the caller's to discard. message says why.
+// written before a failure is the caller's to discard.
 UnsealResult unsealStream(std::istream& in, std::ostream& sink, const SealedKey& key,
-                          std::string& message, const ProgressCallback& progress = {});
+                          const ProgressCallback& progress = {});
 
 } // namespace quorvane

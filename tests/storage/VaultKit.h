@@ -30,9 +30,8 @@ inline VaultSettings quickSettings(std::uint32_t chunkSize = SmallChunk) {
 inline void createVault(const std::filesystem::path& path, const std::string& password = Password,
                         std::uint32_t chunkSize = SmallChunk) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::string why;
-    if (!Vault::writeNew(out, password, quickSettings(chunkSize), why))
-        throw std::runtime_error(why);
+    if (const auto failed = Vault::writeNew(out, password, quickSettings(chunkSize)))
+        throw std::runtime_error(failed->detail);
 }
 
 inline std::unique_ptr<Vault> openVault(const std::filesystem::path& path, Opening& outcome,

@@ -54,12 +54,13 @@ TEST(SealedFirstVersionFixtures, EachUnsealsToTheEntriesItWasMadeWith) {
         SealParameters parameters;
         ASSERT_EQ(readSealedHeader(safe, parameters), SealedHeaderRead::Read);
         SealedKey key;
-        std::string message;
-        ASSERT_TRUE(key.derive("fixture", parameters, message)) << message;
+        const std::optional<Failure> notDerived = key.derive("fixture", parameters);
+        ASSERT_FALSE(notDerived) << notDerived->detail;
         const fs::path plainPath = folder.path() / "plain";
         {
             std::ofstream plain(plainPath, std::ios::binary | std::ios::trunc);
-            ASSERT_EQ(unsealStream(safe, plain, key, message), UnsealResult::Done) << message;
+            const UnsealResult unsealed = unsealStream(safe, plain, key);
+            ASSERT_EQ(unsealed.outcome, Unsealing::Done) << unsealed.failure.detail;
         }
         int error = 0;
         const auto plain = PlainFile::open(plainPath, O_RDONLY, error);

@@ -78,10 +78,9 @@ std::string sealedBytes(const std::string& container, const SealedKey& key) {
 
 void writeSealedSafe(const fs::path& path, const std::string& password,
                      const std::string& container) {
-    std::string message;
-    const auto key = deriveNewSealedKey(password, message, QuickPasses, QuickMemoryKiB);
+    const auto [key, failure] = deriveNewSealedKey(password, QuickPasses, QuickMemoryKiB);
     if (!key)
-        throw std::runtime_error("cannot seal " + path.string() + ": " + message);
+        throw std::runtime_error("cannot seal " + path.string() + ": " + failure.detail);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << sealedBytes(container, *key);
     if (!out.flush())

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <unordered_map>
@@ -62,9 +63,9 @@ using quorvane::EntryStamp;
 
 class Vault {
   public:
-    // Writes a new, empty vault onto out. False with why on failure.
-    static bool writeNew(std::ostream& out, const std::string& password,
-                         const VaultSettings& settings, std::string& why);
+    // Writes a new, empty vault onto out; why not, when it failed.
+    [[nodiscard]] static std::optional<Failure>
+    writeNew(std::ostream& out, const std::string& password, const VaultSettings& settings);
     static std::unique_ptr<Vault> open(std::unique_ptr<PlainFile> file, const std::string& password,
                                        bool writable, Opening& outcome);
     // With the data key known already (a compacted file, a test harness).

@@ -188,8 +188,7 @@ Outcome Vault::changePassword(const std::string& password, std::uint32_t passes,
                               std::uint32_t memoryKiB) {
     if (const Outcome state = writable(); state != Outcome::Done)
         return state;
-    std::string why;
-    const auto kek = deriveNewSealedKey(password, why, passes, memoryKiB);
+    const auto kek = deriveNewSealedKey(password, passes, memoryKiB).key;
     if (!kek)
         return Outcome::KeyFailed;
     // The new key goes into the other slot first, so that a crash leaves

@@ -60,21 +60,19 @@ struct NewKeys {
     vault::KeySlot slot;
 };
 
-bool makeKeys(const std::string& password, const vault::VaultSettings& settings, NewKeys& made,
-              std::string& why) {
-    if (!vault::cryptoReady() || !vault::chunkSizeAccepted(settings.chunkSize)) {
-        why = "The vault's settings are out of bounds";
-        return false;
-    }
-    const auto kek = deriveNewSealedKey(password, why, settings.passes, settings.memoryKiB);
+std::optional<Failure> makeKeys(const std::string& password, const vault::VaultSettings& settings,
+                                NewKeys& made) {
+    if (!vault::cryptoReady() || !vault::chunkSizeAccepted(settings.chunkSize))
+        return Failure{0, "The vault's settings are out of bounds"};
+    const auto [kek, failure] = deriveNewSealedKey(password, settings.passes, settings.memoryKiB);
     if (!kek)
-        return false;
+        return failure;
     vault::randomBytes(made.keys.data.data(), vault::KeySize);
     vault::deriveSubkeys(made.keys);
     vault::makeFixedPart(settings.chunkSize, made.fixed);
     made.slot.generation = 1;
     vault::wrapDataKey(made.keys.data, *kek, made.fixed, made.slot);
-    return true;
+    return std::nullopt;
 }
 
 void put(std::ostream& out, const Bytes& bytes) {
@@ -137,8 +135,10 @@ VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
                                const std::filesystem::path& target, ReplaceGuard guard) {
     VaultConversion conversion;
     NewKeys made;
-    if (!makeKeys(password, settings, made, conversion.replaced.reason))
+    if (std::optional<Failure> failed = makeKeys(password, settings, made)) {
+        conversion.replaced.reason = std::move(failed->detail);
         return conversion;
+    }
     const vault::ChunkGeometry geometry{settings.chunkSize};
     std::map<std::string, VaultEntry> planned;
     std::map<std::string, std::size_t> rowOf;

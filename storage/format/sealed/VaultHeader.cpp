@@ -60,8 +60,7 @@ KeyOpenResult unwrapWithPassword(const std::string& password, const unsigned cha
             continue;
         anyAccepted = true;
         SealedKey kek;
-        std::string why;
-        if (!kek.derive(password, key.parameters, why))
+        if (kek.derive(password, key.parameters))
             return {Opening::KeyFailed, slot};
         if (unwrapDataKey(key, kek, fixed, dataKey))
             return {Opening::Opened, slot};

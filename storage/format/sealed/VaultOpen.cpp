@@ -15,15 +15,13 @@ Vault::Vault(std::unique_ptr<PlainFile> file, bool writable)
 
 Vault::~Vault() = default;
 
-bool Vault::writeNew(std::ostream& out, const std::string& password, const VaultSettings& settings,
-                     std::string& why) {
-    if (!cryptoReady() || !chunkSizeAccepted(settings.chunkSize)) {
-        why = "The vault's settings are out of bounds";
-        return false;
-    }
-    const auto kek = deriveNewSealedKey(password, why, settings.passes, settings.memoryKiB);
+std::optional<Failure> Vault::writeNew(std::ostream& out, const std::string& password,
+                                       const VaultSettings& settings) {
+    if (!cryptoReady() || !chunkSizeAccepted(settings.chunkSize))
+        return Failure{0, "The vault's settings are out of bounds"};
+    const auto [kek, failure] = deriveNewSealedKey(password, settings.passes, settings.memoryKiB);
     if (!kek)
-        return false;
+        return failure;
     SessionKeys keys;
     randomBytes(keys.data.data(), KeySize);
     deriveSubkeys(keys);
@@ -49,11 +47,9 @@ bool Vault::writeNew(std::ostream& out, const std::string& password, const Vault
               static_cast<std::streamsize>(header.size()));
     out.write(reinterpret_cast<const char*>(sealedRoot.data()),
               static_cast<std::streamsize>(sealedRoot.size()));
-    if (!out) {
-        why = "Couldn't write the whole output file";
-        return false;
-    }
-    return true;
+    if (!out)
+        return Failure{0, "Couldn't write the whole output file"};
+    return std::nullopt;
 }
 
 std::unique_ptr<Vault> Vault::open(std::unique_ptr<PlainFile> file, const std::string& password,
