@@ -71,7 +71,7 @@ template <typename Step> Figure inChild(Step step) {
 
 std::unique_ptr<Vault> openAt(const fs::path& safe, bool writable) {
     int error = 0;
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     return Vault::open(PlainFile::open(safe, writable ? O_RDWR : O_RDONLY, error), Password,
                        writable, outcome);
 }
@@ -119,9 +119,10 @@ void measure(const fs::path& folder, int entries, std::uint64_t entryKiB, std::u
         int error = 0;
         auto file = PlainFile::open(source, O_RDONLY, error);
         for (int i = 0; i < entries; ++i)
-            if (vault->add("entry-" + std::to_string(i), *file, bytes.size(), {}) != Outcome::Done)
+            if (vault->add("entry-" + std::to_string(i), *file, bytes.size(), {}) !=
+                StepResult::Done)
                 return false;
-        return vault->commit() == Outcome::Done;
+        return vault->commit() == StepResult::Done;
     });
     row("make (add all + commit)", make, "peers' make (bench/run)");
     const Figure list = inChild([&] {
@@ -137,7 +138,7 @@ void measure(const fs::path& folder, int entries, std::uint64_t entryKiB, std::u
         std::string out(bytes.size(), '\0');
         std::size_t got = 0;
         return vault->read("entry-" + std::to_string(entries / 2), 0, out.data(), out.size(),
-                           got) == Outcome::Done &&
+                           got) == StepResult::Done &&
                out == bytes;
     });
     row("extract one", extractOne, floor);
@@ -146,8 +147,8 @@ void measure(const fs::path& folder, int entries, std::uint64_t entryKiB, std::u
         auto vault = openAt(safe, true);
         int error = 0;
         auto file = PlainFile::open(extra, O_RDONLY, error);
-        return vault->add("added", *file, 1 << 20, {}) == Outcome::Done &&
-               vault->commit() == Outcome::Done;
+        return vault->add("added", *file, 1 << 20, {}) == StepResult::Done &&
+               vault->commit() == StepResult::Done;
     });
     row("add 1 MiB (open + commit)", add, "0.1 x the plain safe's add");
     std::printf("  %-28s %9.2f MiB                goal: at most 4 MiB\n", "  file changed by it",
@@ -155,7 +156,7 @@ void measure(const fs::path& folder, int entries, std::uint64_t entryKiB, std::u
     fs::copy_file(safe, before, fs::copy_options::overwrite_existing);
     const Figure password = inChild([&] {
         auto vault = openAt(safe, true);
-        return vault->changePassword("other password") == Outcome::Done;
+        return vault->changePassword("other password") == StepResult::Done;
     });
     row("password change", password,
         "2 x argon2id + 50 ms = " + std::to_string(2 * argon.seconds + 0.05) + " s");

@@ -26,7 +26,8 @@ const SecretKey& fuzzKey() {
     return *key;
 }
 
-std::unique_ptr<Vault> openAt(const std::filesystem::path& path, bool writable, Opening& outcome) {
+std::unique_ptr<Vault> openAt(const std::filesystem::path& path, bool writable,
+                              OpenResult& outcome) {
     int error = 0;
     auto file = PlainFile::open(path, writable ? O_RDWR : O_RDONLY, error);
     check(file != nullptr, "cannot open the scratch file");
@@ -42,18 +43,18 @@ void readEverything(Vault& vault) {
         // Sizes were bounded by the file: this allocation is too.
         buffer.resize(static_cast<std::size_t>(entry.size));
         std::size_t got = 0;
-        const Outcome read = vault.read(path, 0, buffer.data(), buffer.size(), got);
-        check(read == Outcome::Done || read == Outcome::Damaged, "a read failed otherwise");
-        check(read != Outcome::Done || got == entry.size, "a whole read came short");
+        const StepResult read = vault.read(path, 0, buffer.data(), buffer.size(), got);
+        check(read == StepResult::Done || read == StepResult::Damaged, "a read failed otherwise");
+        check(read != StepResult::Done || got == entry.size, "a whole read came short");
     }
 }
 
 void fuzzWholeFile(const std::uint8_t* data, std::size_t size) {
     const std::filesystem::path path = scratchFolder() / "vault";
     writeFile(path, data, size);
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     auto vault = openAt(path, false, outcome);
-    check((vault != nullptr) == (outcome == Opening::Opened), "an opening without its outcome");
+    check((vault != nullptr) == (outcome == OpenResult::Opened), "an opening without its outcome");
     if (!vault)
         return;
     readEverything(*vault);
@@ -62,8 +63,8 @@ void fuzzWholeFile(const std::uint8_t* data, std::size_t size) {
     // A writer on the same state: a new folder, committed, opens again with it.
     auto writer = openAt(path, true, outcome);
     check(writer != nullptr, "a vault that opened for reading does not open for writing");
-    const Outcome made = writer->makeFolder("fuzz-made", {});
-    if (made != Outcome::Done || writer->commit() != Outcome::Done)
+    const StepResult made = writer->makeFolder("fuzz-made", {});
+    if (made != StepResult::Done || writer->commit() != StepResult::Done)
         return;
     writer.reset();
     auto again = openAt(path, false, outcome);

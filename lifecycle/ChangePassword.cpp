@@ -7,18 +7,18 @@ namespace quorvane {
 namespace {
 
 bool rewrapVaultKey(Session& session, VaultContents& vault) {
-    vault::Outcome outcome = vault::Outcome::KeyFailed;
+    vault::StepResult outcome = vault::StepResult::KeyFailed;
     const std::string password = session.state.password;
     session.shell.busy.ShowProgress(lifecycle_text::DerivingKey);
     session.shell.busy.runBusy([&] {
         outcome = vault.changePassword(password);
-        if (outcome == vault::Outcome::Done)
+        if (outcome == vault::StepResult::Done)
             session.state.safeLock.expectCurrent();
     });
     session.shell.busy.HideProgress();
-    if (outcome == vault::Outcome::Done)
+    if (outcome == vault::StepResult::Done)
         return true;
-    const std::string reason = outcome == vault::Outcome::KeyFailed
+    const std::string reason = outcome == vault::StepResult::KeyFailed
                                    ? lifecycle_text::KeyNotDerived
                                    : failureText(vault.lastError());
     session.shell.talk.showMessage(withReason(lifecycle_text::FailedToSave, reason),

@@ -109,19 +109,19 @@ DecryptResult openVaultSafe(SafeState& state) {
     }
     if (!safe)
         return systemFailed(Decrypted::ReadFailed, error);
-    vault::Opening opening = vault::Opening::ReadFailed;
+    vault::OpenResult opening = vault::OpenResult::ReadFailed;
     std::unique_ptr<vault::Vault> opened =
         vault::Vault::open(std::move(safe), state.password, writable, opening);
     switch (opening) {
-    case vault::Opening::Opened:
+    case vault::OpenResult::Opened:
         state.readOnly = !writable;
         state.vault = std::make_unique<VaultContents>(std::move(opened));
         return {Decrypted::Done, {}};
-    case vault::Opening::Damaged: // our own words say what happened
+    case vault::OpenResult::Damaged: // our own words say what happened
         return {Decrypted::Damaged, {}};
-    case vault::Opening::ReadFailed:
+    case vault::OpenResult::ReadFailed:
         return systemFailed(Decrypted::ReadFailed, EIO);
-    case vault::Opening::KeyFailed:
+    case vault::OpenResult::KeyFailed:
         return {Decrypted::ReadFailed, {0, lifecycle_text::KeyNotDerived}};
     default:
         return {Decrypted::Refused, {}};

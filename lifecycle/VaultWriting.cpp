@@ -42,7 +42,7 @@ WriteResult commitVault(Session& session, VaultContents& vault, const std::strin
     WriteResult committed;
     session.shell.busy.runBusy([&] {
         try {
-            if (vault.commit() != vault::Outcome::Done) {
+            if (vault.commit() != vault::StepResult::Done) {
                 committed = commitFailed(state, vault);
                 return;
             }

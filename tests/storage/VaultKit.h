@@ -19,6 +19,8 @@
 namespace quorvane::test::vaultkit {
 
 using namespace quorvane::vault;
+// The vault's, not the lifecycle's OpenResult, where a test sees both.
+using quorvane::vault::OpenResult;
 
 inline constexpr std::uint32_t SmallChunk = ChunkSizeLeast; // 16 KiB
 inline const std::string Password = "vault password";
@@ -34,7 +36,7 @@ inline void createVault(const std::filesystem::path& path, const std::string& pa
         throw std::runtime_error(failed->detail);
 }
 
-inline std::unique_ptr<Vault> openVault(const std::filesystem::path& path, Opening& outcome,
+inline std::unique_ptr<Vault> openVault(const std::filesystem::path& path, OpenResult& outcome,
                                         bool writable = true,
                                         const std::string& password = Password) {
     int error = 0;
@@ -45,7 +47,7 @@ inline std::unique_ptr<Vault> openVault(const std::filesystem::path& path, Openi
 }
 
 inline std::unique_ptr<Vault> openVault(const std::filesystem::path& path, bool writable = true) {
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     auto vault = openVault(path, outcome, writable);
     if (!vault)
         throw std::runtime_error("the vault does not open: " +
@@ -54,8 +56,8 @@ inline std::unique_ptr<Vault> openVault(const std::filesystem::path& path, bool 
 }
 
 // Adds content as the file at path, through a source file beside the vault.
-inline Outcome addContent(Vault& vault, const std::string& path, const std::string& content,
-                          bool replace = false) {
+inline StepResult addContent(Vault& vault, const std::string& path, const std::string& content,
+                             bool replace = false) {
     const std::filesystem::path source = std::filesystem::temp_directory_path() /
                                          ("quorvane-vault-source-" + std::to_string(::getpid()));
     {
@@ -69,16 +71,16 @@ inline Outcome addContent(Vault& vault, const std::string& path, const std::stri
 }
 
 // The content of the file at path; throws when it does not read whole.
-inline std::string contentOf(Vault& vault, const std::string& path, Outcome* outcome = nullptr) {
+inline std::string contentOf(Vault& vault, const std::string& path, StepResult* outcome = nullptr) {
     const VaultEntry* entry = vault.find(path);
     std::string content(entry == nullptr ? 0 : entry->size, '\0');
     std::size_t got = 0;
-    const Outcome read = vault.read(path, 0, content.data(), content.size(), got);
+    const StepResult read = vault.read(path, 0, content.data(), content.size(), got);
     if (outcome != nullptr) {
         *outcome = read;
         return content;
     }
-    if (read != Outcome::Done || got != content.size())
+    if (read != StepResult::Done || got != content.size())
         throw std::runtime_error(path + " does not read whole");
     return content;
 }
@@ -101,7 +103,7 @@ inline Contents contentsOf(Vault& vault) {
 // when it does not open.
 inline std::optional<Contents> vaultContents(const std::filesystem::path& path,
                                              const std::string& password) {
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     auto vault = openVault(path, outcome, false, password);
     if (!vault)
         return std::nullopt;

@@ -82,7 +82,7 @@ class ContentsTreeTest : public ::testing::Test {
 
     // Through the interface, as every caller speaks to it.
     SafeContents& tree() { return *contents; }
-    vault::Outcome vaultCommit() { return contents->commit(); }
+    vault::StepResult vaultCommit() { return contents->commit(); }
 
     test::TempFolder folder;
     fs::path safe = folder / "box.cx";
@@ -196,7 +196,7 @@ TEST_F(ContentsTreeTest, StampsAndSizesOutliveACommitAndAFreshOpen) {
     const std::string big = test::patternBytes(3 * SmallChunk + 7, 2);
     ASSERT_EQ(add(*contents, "Taxes/notes.txt", big, OnExisting::Replace), AppendResult::Appended);
     const std::vector<ContentEntry> before = tree().entries(index);
-    ASSERT_EQ(vaultCommit(), vault::Outcome::Done);
+    ASSERT_EQ(vaultCommit(), vault::StepResult::Done);
     reopen();
     EXPECT_EQ(tree().entries(index), before);
     EXPECT_EQ(tree().entry(index, "Taxes/2025")->stamp, touched);
@@ -277,7 +277,7 @@ TEST_F(ContentsTreeTest, AFoldersTimeMovesWhenANameInItComesOrGoes) {
               RemoveResult::Removed);
     const std::vector<ContentEntry> before = tree().entries(index);
     EXPECT_NE(tree().entry(index, "Taxes")->stamp, Stamp);
-    ASSERT_EQ(vaultCommit(), vault::Outcome::Done);
+    ASSERT_EQ(vaultCommit(), vault::StepResult::Done);
     reopen();
     EXPECT_EQ(tree().entries(index), before);
 }
@@ -296,7 +296,7 @@ TEST_F(ContentsTreeTest, TheRowsAfterEachChangeAreTheRowsAFreshListingShows) {
         {"stamp", [&] { return tree().setStamp(index, "a.txt", Stamp); }},
         {"new after a commit",
          [&] {
-             return vaultCommit() == vault::Outcome::Done &&
+             return vaultCommit() == vault::StepResult::Done &&
                     add(*contents, "Photos/b.jpg", "bbb") == AppendResult::Appended;
          }},
         {"removed",

@@ -33,7 +33,7 @@ TEST_F(VaultTest, ChangesMatchTheModelAfterEachCommitAndFreshOpen) {
     const std::string kyoto = "Fotos/Kyoto \xe4\xba\xac\xe9\x83\xbd";
     struct Step {
         const char* what;
-        std::function<Outcome(Vault&)> change;
+        std::function<StepResult(Vault&)> change;
         std::function<void(Contents&)> model;
     };
     const std::string big = patternBytes(5 * SmallChunk + 123, 3);
@@ -77,10 +77,10 @@ TEST_F(VaultTest, ChangesMatchTheModelAfterEachCommitAndFreshOpen) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         auto vault = openVault(safe);
-        ASSERT_EQ(step.change(*vault), Outcome::Done);
+        ASSERT_EQ(step.change(*vault), StepResult::Done);
         step.model(model);
         EXPECT_EQ(contentsOf(*vault), model) << "before the commit";
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
         EXPECT_EQ(contentsOf(*vault), model) << "after the commit";
         vault.reset();
         EXPECT_EQ(contentsOf(*openVault(safe, false)), model) << "opened again";
@@ -95,34 +95,36 @@ TEST_F(VaultTest, ChangesMatchTheModelAfterEachCommitAndFreshOpen) {
 
 TEST_F(VaultTest, RefusesWhatItCannotKeep) {
     auto vault = openVault(safe);
-    ASSERT_EQ(vault->makeFolder("d", {}), Outcome::Done);
-    ASSERT_EQ(addContent(*vault, "d/f", "x"), Outcome::Done);
-    ASSERT_EQ(addContent(*vault, "f", "x"), Outcome::Done);
+    ASSERT_EQ(vault->makeFolder("d", {}), StepResult::Done);
+    ASSERT_EQ(addContent(*vault, "d/f", "x"), StepResult::Done);
+    ASSERT_EQ(addContent(*vault, "f", "x"), StepResult::Done);
     const struct {
         const char* what;
-        std::function<Outcome(Vault&)> change;
-        Outcome expected;
+        std::function<StepResult(Vault&)> change;
+        StepResult expected;
     } cases[] = {
-        {"empty part", [](Vault& v) { return v.makeFolder("a//b", {}); }, Outcome::InvalidPath},
-        {"dot", [](Vault& v) { return v.makeFolder("d/.", {}); }, Outcome::InvalidPath},
-        {"dot dot", [](Vault& v) { return addContent(v, "../up", "x"); }, Outcome::InvalidPath},
+        {"empty part", [](Vault& v) { return v.makeFolder("a//b", {}); }, StepResult::InvalidPath},
+        {"dot", [](Vault& v) { return v.makeFolder("d/.", {}); }, StepResult::InvalidPath},
+        {"dot dot", [](Vault& v) { return addContent(v, "../up", "x"); }, StepResult::InvalidPath},
         {"leading slash", [](Vault& v) { return addContent(v, "/abs", "x"); },
-         Outcome::InvalidPath},
+         StepResult::InvalidPath},
         {"control character", [](Vault& v) { return addContent(v, "a\nb", "x"); },
-         Outcome::InvalidPath},
-        {"not UTF-8", [](Vault& v) { return addContent(v, "caf\xe9", "x"); }, Outcome::InvalidPath},
+         StepResult::InvalidPath},
+        {"not UTF-8", [](Vault& v) { return addContent(v, "caf\xe9", "x"); },
+         StepResult::InvalidPath},
         {"part of 256 bytes", [](Vault& v) { return addContent(v, std::string(256, 'a'), "x"); },
-         Outcome::InvalidPath},
+         StepResult::InvalidPath},
         {"no such folder", [](Vault& v) { return addContent(v, "none/f", "x"); },
-         Outcome::NoFolder},
-        {"a file as folder", [](Vault& v) { return addContent(v, "f/g", "x"); }, Outcome::NoFolder},
-        {"taken", [](Vault& v) { return addContent(v, "f", "y"); }, Outcome::Exists},
+         StepResult::NoFolder},
+        {"a file as folder", [](Vault& v) { return addContent(v, "f/g", "x"); },
+         StepResult::NoFolder},
+        {"taken", [](Vault& v) { return addContent(v, "f", "y"); }, StepResult::Exists},
         {"taken by a folder", [](Vault& v) { return addContent(v, "d", "y", true); },
-         Outcome::Exists},
-        {"folder not empty", [](Vault& v) { return v.remove("d"); }, Outcome::NotEmpty},
-        {"into itself", [](Vault& v) { return v.rename("d", "d/e"); }, Outcome::InvalidPath},
-        {"rename onto another", [](Vault& v) { return v.rename("f", "d/f"); }, Outcome::Exists},
-        {"missing", [](Vault& v) { return v.remove("g"); }, Outcome::NotFound},
+         StepResult::Exists},
+        {"folder not empty", [](Vault& v) { return v.remove("d"); }, StepResult::NotEmpty},
+        {"into itself", [](Vault& v) { return v.rename("d", "d/e"); }, StepResult::InvalidPath},
+        {"rename onto another", [](Vault& v) { return v.rename("f", "d/f"); }, StepResult::Exists},
+        {"missing", [](Vault& v) { return v.remove("g"); }, StepResult::NotFound},
     };
     const Contents before = contentsOf(*vault);
     for (const auto& c : cases) {
@@ -135,19 +137,19 @@ TEST_F(VaultTest, RefusesWhatItCannotKeep) {
 TEST_F(VaultTest, DiscardAndACrashesTailLeaveTheCommittedStateAndLength) {
     {
         auto vault = openVault(safe);
-        ASSERT_EQ(addContent(*vault, "kept", "kept"), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+        ASSERT_EQ(addContent(*vault, "kept", "kept"), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
     }
     const std::string committed = readFile(safe);
     {
         auto vault = openVault(safe);
-        ASSERT_EQ(addContent(*vault, "dropped", patternBytes(100000)), Outcome::Done);
+        ASSERT_EQ(addContent(*vault, "dropped", patternBytes(100000)), StepResult::Done);
         EXPECT_GT(fs::file_size(safe), committed.size()) << "uncommitted chunks live in the file";
-        ASSERT_EQ(vault->discard(), Outcome::Done);
+        ASSERT_EQ(vault->discard(), StepResult::Done);
         EXPECT_EQ(readFile(safe), committed);
         EXPECT_EQ(contentsOf(*vault), (Contents{{"kept", "kept"}}));
         // A crash: chunks appended, no commit.
-        ASSERT_EQ(addContent(*vault, "lost", patternBytes(100000)), Outcome::Done);
+        ASSERT_EQ(addContent(*vault, "lost", patternBytes(100000)), StepResult::Done);
     }
     EXPECT_GT(fs::file_size(safe), committed.size());
     EXPECT_EQ(contentsOf(*openVault(safe, false)), (Contents{{"kept", "kept"}}));
@@ -159,7 +161,7 @@ TEST_F(VaultTest, DiscardAndACrashesTailLeaveTheCommittedStateAndLength) {
     {
         auto vault = openVault(safe);
         contentsOf(*vault);
-        EXPECT_EQ(vault->commit(), Outcome::Done);
+        EXPECT_EQ(vault->commit(), StepResult::Done);
     }
     EXPECT_EQ(readFile(safe), committed);
     EXPECT_EQ(fs::last_write_time(safe), stamp);
@@ -168,26 +170,26 @@ TEST_F(VaultTest, DiscardAndACrashesTailLeaveTheCommittedStateAndLength) {
 TEST_F(VaultTest, APasswordChangeRewritesOnlyTheKeySlots) {
     {
         auto vault = openVault(safe);
-        ASSERT_EQ(addContent(*vault, "f", patternBytes(300000)), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+        ASSERT_EQ(addContent(*vault, "f", patternBytes(300000)), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
     }
     const fs::path copy = folder / "copy.cx";
     fs::copy_file(safe, copy);
     const std::string before = readFile(safe);
-    ASSERT_EQ(openVault(safe)->changePassword("new password", 1, 8192), Outcome::Done);
+    ASSERT_EQ(openVault(safe)->changePassword("new password", 1, 8192), StepResult::Done);
     const std::string after = readFile(safe);
     ASSERT_EQ(after.size(), before.size());
     for (std::size_t i = 0; i < after.size(); ++i)
         ASSERT_TRUE(after[i] == before[i] || (i >= KeySlotAt[0] && i < KeySlotAt[1] + KeySlotSize))
             << "byte " << i << " changed";
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     EXPECT_EQ(openVault(safe, outcome, false), nullptr);
-    EXPECT_EQ(outcome, Opening::WrongPassword);
+    EXPECT_EQ(outcome, OpenResult::WrongPassword);
     auto reopened = openVault(safe, outcome, true, "new password");
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(contentOf(*reopened, "f"), patternBytes(300000));
     // A second change goes back into the first slot.
-    ASSERT_EQ(reopened->changePassword("third", 1, 8192), Outcome::Done);
+    ASSERT_EQ(reopened->changePassword("third", 1, 8192), StepResult::Done);
     reopened.reset();
     EXPECT_NE(openVault(safe, outcome, false, "third"), nullptr);
     EXPECT_EQ(openVault(safe, outcome, false, "new password"), nullptr);
@@ -197,26 +199,26 @@ TEST_F(VaultTest, APasswordChangeRewritesOnlyTheKeySlots) {
 TEST_F(VaultTest, WasteIsReusedAndCompactionLeavesNone) {
     const std::string a = patternBytes(400000, 1), b = patternBytes(400000, 2);
     auto vault = openVault(safe);
-    ASSERT_EQ(addContent(*vault, "a", a), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
+    ASSERT_EQ(addContent(*vault, "a", a), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
     const auto grown = fs::file_size(safe);
     // The removed file's chunks wait one commit (the older slot reaches them).
-    ASSERT_EQ(vault->remove("a"), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
-    ASSERT_EQ(vault->makeFolder("d", {}), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
-    ASSERT_EQ(addContent(*vault, "b", b), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
+    ASSERT_EQ(vault->remove("a"), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
+    ASSERT_EQ(vault->makeFolder("d", {}), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
+    ASSERT_EQ(addContent(*vault, "b", b), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
     EXPECT_LE(fs::file_size(safe), grown + 2 * SmallChunk) << "b took a's place";
     EXPECT_EQ(contentsOf(*openVault(safe, false)), (Contents{{"b", b}, {"d/", ""}}));
 
-    ASSERT_EQ(addContent(*vault, "c", patternBytes(900000, 5)), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
+    ASSERT_EQ(addContent(*vault, "c", patternBytes(900000, 5)), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
     EXPECT_FALSE(vault->wantsCompaction());
-    ASSERT_EQ(vault->remove("c"), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
+    ASSERT_EQ(vault->remove("c"), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
     ASSERT_TRUE(vault->wantsCompaction());
-    ASSERT_EQ(vault->changePassword("before compaction", 1, 8192), Outcome::Done); // to slot 1
+    ASSERT_EQ(vault->changePassword("before compaction", 1, 8192), StepResult::Done); // to slot 1
     const auto wasteful = fs::file_size(safe);
     const ReplaceResult replaced = vault->compact(safe, {});
     ASSERT_TRUE(replaced.ok) << replaced.reason;
@@ -224,16 +226,16 @@ TEST_F(VaultTest, WasteIsReusedAndCompactionLeavesNone) {
     EXPECT_FALSE(vault->wantsCompaction());
     EXPECT_EQ(contentsOf(*vault), (Contents{{"b", b}, {"d/", ""}}));
     // The session goes on in the compacted file.
-    ASSERT_EQ(addContent(*vault, "e", "after"), Outcome::Done);
-    ASSERT_EQ(vault->commit(), Outcome::Done);
+    ASSERT_EQ(addContent(*vault, "e", "after"), StepResult::Done);
+    ASSERT_EQ(vault->commit(), StepResult::Done);
     // Its key now lies in slot 0 alone: a new password goes into slot 1.
     const std::string compacted = readFile(safe);
-    ASSERT_EQ(vault->changePassword("after compaction", 1, 8192), Outcome::Done);
+    ASSERT_EQ(vault->changePassword("after compaction", 1, 8192), StepResult::Done);
     EXPECT_EQ(readFile(safe).substr(0, KeySlotAt[1]),
               compacted.substr(0, KeySlotAt[0]) + std::string(KeySlotSize, '\0'))
         << "the old key wiped, after the new one was written beside it";
     vault.reset();
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     auto reopened = openVault(safe, outcome, false, "after compaction");
     ASSERT_NE(reopened, nullptr);
     EXPECT_EQ(contentsOf(*reopened), (Contents{{"b", b}, {"d/", ""}, {"e", "after"}}));
@@ -244,20 +246,20 @@ TEST_F(VaultTest, OtherFilesAreNotVaults) {
     const struct {
         const char* what;
         std::string bytes;
-        Opening expected;
+        OpenResult expected;
     } cases[] = {
-        {"empty", "", Opening::NotVault},
-        {"plain safe", patternBytes(4096 + 48), Opening::NotVault},
+        {"empty", "", OpenResult::NotVault},
+        {"plain safe", patternBytes(4096 + 48), OpenResult::NotVault},
         {"first sealed version", readFile(QUORVANE_SOURCE_DIR "/tests/data/sealed-v1/three.cx"),
-         Opening::NotVault},
-        {"signature alone", "QVSEAL\r\n", Opening::Unacceptable},
+         OpenResult::NotVault},
+        {"signature alone", "QVSEAL\r\n", OpenResult::Unacceptable},
         {"format 3", std::string("QVSEAL\r\n\x03\0\0\0", 12) + std::string(5000, '\0'),
-         Opening::Unacceptable},
+         OpenResult::Unacceptable},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         test::writeFile(safe, c.bytes);
-        Opening outcome = Opening::Opened;
+        OpenResult outcome = OpenResult::Opened;
         EXPECT_EQ(openVault(safe, outcome, false), nullptr);
         EXPECT_EQ(outcome, c.expected);
     }

@@ -22,8 +22,8 @@ class VaultCommitFaults : public ::testing::Test {
     void SetUp() override {
         createVault(safe);
         auto vault = openVault(safe);
-        ASSERT_EQ(addContent(*vault, "old.bin", oldContent()), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+        ASSERT_EQ(addContent(*vault, "old.bin", oldContent()), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
         vault.reset();
         pristine = test::readFile(safe);
     }
@@ -88,8 +88,8 @@ TEST_F(VaultCommitFaults, EveryFailedOrKilledStepLeavesOneWholeState) {
             // The next writer reclaims what was left and commits.
             auto writer = openVault(safe);
             EXPECT_EQ(fs::file_size(safe), writer->lengthInUse());
-            ASSERT_EQ(addContent(*writer, "later", "later"), Outcome::Done);
-            ASSERT_EQ(writer->commit(), Outcome::Done);
+            ASSERT_EQ(addContent(*writer, "later", "later"), StepResult::Done);
+            ASSERT_EQ(writer->commit(), StepResult::Done);
             writer.reset();
             Contents expected = state;
             expected["later"] = "later";

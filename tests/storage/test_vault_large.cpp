@@ -35,8 +35,8 @@ TEST(VaultLarge, AFileOfFiveGiBGoesInAndComesOutIntact) {
     createVault(safe, Password, ChunkSizeDefault);
     {
         auto vault = openVault(safe);
-        ASSERT_EQ(vault->add("big", *file, Size, {}), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+        ASSERT_EQ(vault->add("big", *file, Size, {}), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
     }
     auto vault = openVault(safe, false);
     ASSERT_EQ(vault->find("big")->size, Size);
@@ -44,7 +44,7 @@ TEST(VaultLarge, AFileOfFiveGiBGoesInAndComesOutIntact) {
     for (std::uint64_t at = 0; at < Size; at += Block) {
         std::size_t count = 0;
         ASSERT_TRUE(file->readAt(at, expected.data(), Block));
-        ASSERT_EQ(vault->read("big", at, got.data(), Block, count), Outcome::Done);
+        ASSERT_EQ(vault->read("big", at, got.data(), Block, count), StepResult::Done);
         ASSERT_EQ(count, Block);
         ASSERT_TRUE(got == expected) << "at " << at;
     }
@@ -52,7 +52,7 @@ TEST(VaultLarge, AFileOfFiveGiBGoesInAndComesOutIntact) {
     const std::uint64_t at = 4 * MarkEvery * 4 + 12345 - 7;
     std::string mark(40, '\0');
     std::size_t count = 0;
-    ASSERT_EQ(vault->read("big", at, mark.data(), mark.size(), count), Outcome::Done);
+    ASSERT_EQ(vault->read("big", at, mark.data(), mark.size(), count), StepResult::Done);
     EXPECT_EQ(mark.substr(7, 8), "mark at ");
 }
 

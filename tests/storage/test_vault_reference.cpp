@@ -89,9 +89,9 @@ TEST_F(VaultReference, WeOpenWhatTheReferenceMakes) {
               0);
     auto vault = openVault(safe, false);
     EXPECT_EQ(modelOf(*vault), model);
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     EXPECT_EQ(openVault(safe, outcome, false, "wrong"), nullptr);
-    EXPECT_EQ(outcome, Opening::WrongPassword);
+    EXPECT_EQ(outcome, OpenResult::WrongPassword);
 }
 
 TEST_F(VaultReference, TheReferenceReadsWhatWeMakeThroughCommits) {
@@ -99,23 +99,23 @@ TEST_F(VaultReference, TheReferenceReadsWhatWeMakeThroughCommits) {
     Model model;
     {
         auto vault = openVault(safe);
-        ASSERT_EQ(addContent(*vault, "gone", patternBytes(4 * SmallChunk, 7)), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
-        ASSERT_EQ(vault->remove("gone"), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
-        ASSERT_EQ(vault->makeFolder("Steuern", {1600000000, 1, 0700}), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
-        ASSERT_EQ(vault->makeFolder("many", {0, 0, 0700}), Outcome::Done);
+        ASSERT_EQ(addContent(*vault, "gone", patternBytes(4 * SmallChunk, 7)), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
+        ASSERT_EQ(vault->remove("gone"), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
+        ASSERT_EQ(vault->makeFolder("Steuern", {1600000000, 1, 0700}), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
+        ASSERT_EQ(vault->makeFolder("many", {0, 0, 0700}), StepResult::Done);
         for (const auto& [path, item] : sampleModel()) {
             const bool placed = parentOf(path).empty() || vault->find(parentOf(path)) != nullptr;
             if (item.kind == 'F' && placed) {
-                ASSERT_EQ(addContent(*vault, path, item.content), Outcome::Done) << path;
+                ASSERT_EQ(addContent(*vault, path, item.content), StepResult::Done) << path;
             }
         }
-        ASSERT_EQ(vault->rename("many/file-1000", "Steuern/moved"), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
-        ASSERT_EQ(vault->changePassword("second", 1, 8192), Outcome::Done);
+        ASSERT_EQ(vault->rename("many/file-1000", "Steuern/moved"), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
+        ASSERT_EQ(vault->changePassword("second", 1, 8192), StepResult::Done);
         model = modelOf(*vault);
     }
     ASSERT_GT(model.size(), 400u);

@@ -32,8 +32,8 @@ class VaultTampering : public ::testing::Test {
         createVault(safe);
         auto vault = openVault(safe);
         for (const auto& [path, content] : Stored)
-            ASSERT_EQ(addContent(*vault, path, content), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+            ASSERT_EQ(addContent(*vault, path, content), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
         a = vault->find("a")->extents.at(0).offset;
         b = vault->find("b")->extents.at(0).offset;
         bytes = readFile(safe);
@@ -59,76 +59,76 @@ TEST_F(VaultTampering, EachChangeIsDetectedWhereItIs) {
     {
         auto vault = openVault(other);
         for (const auto& [path, content] : Stored)
-            ASSERT_EQ(addContent(*vault, path, content), Outcome::Done);
-        ASSERT_EQ(vault->commit(), Outcome::Done);
+            ASSERT_EQ(addContent(*vault, path, content), StepResult::Done);
+        ASSERT_EQ(vault->commit(), StepResult::Done);
     }
     const std::string otherBytes = readFile(other);
     const std::size_t end = bytes.size();
     struct Case {
         const char* what;
         std::function<void()> tamper;
-        Opening opening;
+        OpenResult opening;
         std::set<std::string> damaged; // files that fail; the others read as stored
     };
     const Case cases[] = {
         {"a flipped byte in a's second chunk",
          [&] { flip(a + FullChunk + 100); },
-         Opening::Opened,
+         OpenResult::Opened,
          {"a"}},
         {"a's first two chunks swapped",
          [&] { swap(a, a + FullChunk, FullChunk); },
-         Opening::Opened,
+         OpenResult::Opened,
          {"a"}},
         {"a's first chunk swapped with b's",
          [&] { swap(a, b, FullChunk); },
-         Opening::Opened,
+         OpenResult::Opened,
          {"a", "b"}},
         {"a's chunk from another safe, same password and place",
          [&] { bytes.replace(a, FullChunk, otherBytes.substr(a, FullChunk)); },
-         Opening::Opened,
+         OpenResult::Opened,
          {"a"}},
         {"a flipped byte in the index group",
          [&] { flip(end - RootOfOneGroup - 30); },
-         Opening::Damaged,
+         OpenResult::Damaged,
          {}},
-        {"a flipped byte in the root", [&] { flip(end - 30); }, Opening::Damaged, {}},
+        {"a flipped byte in the root", [&] { flip(end - 30); }, OpenResult::Damaged, {}},
         {"the newer slot damaged: the older one opens the empty safe",
          [&] { flip(CommitSlotAt[1] + 40); },
-         Opening::Opened,
+         OpenResult::Opened,
          {}},
         {"both slots damaged",
          [&] { flip(CommitSlotAt[0] + 40), flip(CommitSlotAt[1] + 40); },
-         Opening::Damaged,
+         OpenResult::Damaged,
          {}},
         {"the slots swapped",
          [&] { swap(CommitSlotAt[0], CommitSlotAt[1], CommitSlotSize); },
-         Opening::Damaged,
+         OpenResult::Damaged,
          {}},
         {"the newer slot from the other safe",
          [&] {
              bytes.replace(CommitSlotAt[1], CommitSlotSize,
                            otherBytes.substr(CommitSlotAt[1], CommitSlotSize));
          },
-         Opening::Opened,
+         OpenResult::Opened,
          {}},
-        {"the file cut by a byte", [&] { bytes.pop_back(); }, Opening::Damaged, {}},
-        {"the file cut to its header", [&] { bytes.resize(HeaderSize); }, Opening::Damaged, {}},
-        {"the header cut", [&] { bytes.resize(HeaderSize - 1); }, Opening::Unacceptable, {}},
+        {"the file cut by a byte", [&] { bytes.pop_back(); }, OpenResult::Damaged, {}},
+        {"the file cut to its header", [&] { bytes.resize(HeaderSize); }, OpenResult::Damaged, {}},
+        {"the header cut", [&] { bytes.resize(HeaderSize - 1); }, OpenResult::Unacceptable, {}},
         {"bytes appended (a crash's tail)",
          [&] { bytes += std::string(5000, 'x'); },
-         Opening::Opened,
+         OpenResult::Opened,
          {}},
         {"the chunk size changed (16 to 32 KiB)",
          [&] { bytes[ChunkSizeAt + 1] = static_cast<char>(0x80); },
-         Opening::WrongPassword,
+         OpenResult::WrongPassword,
          {}},
         {"the chunk size out of bounds",
          [&] { bytes[ChunkSizeAt + 3] = 1; },
-         Opening::Unacceptable,
+         OpenResult::Unacceptable,
          {}},
         {"Argon2id memory out of bounds",
          [&] { bytes[KeySlotAt[0] + 16] = 0x7f; },
-         Opening::Unacceptable,
+         OpenResult::Unacceptable,
          {}},
     };
     const std::string pristine = bytes;
@@ -137,19 +137,19 @@ TEST_F(VaultTampering, EachChangeIsDetectedWhereItIs) {
         bytes = pristine;
         c.tamper();
         writeFile(safe, bytes);
-        Opening outcome = Opening::Opened;
+        OpenResult outcome = OpenResult::Opened;
         auto vault = openVault(safe, outcome, false);
         ASSERT_EQ(outcome, c.opening);
         if (!vault)
             continue;
         const bool olderState = vault->generation() == 1;
         for (const auto& [path, content] : olderState ? Contents{} : Stored) {
-            Outcome read = Outcome::Done;
+            StepResult read = StepResult::Done;
             const std::string got = contentOf(*vault, path, &read);
             if (c.damaged.count(path) != 0) {
-                EXPECT_EQ(read, Outcome::Damaged) << path;
+                EXPECT_EQ(read, StepResult::Damaged) << path;
             } else {
-                EXPECT_EQ(read, Outcome::Done) << path;
+                EXPECT_EQ(read, StepResult::Done) << path;
                 EXPECT_EQ(got, content) << path;
             }
         }
@@ -161,7 +161,7 @@ TEST_F(VaultTampering, AnOldSlotNeverBeatsANewerOneNorOpensReusedSpace) {
     // Commits whose space is reused: each old slot copied back over its successor.
     std::vector<std::string> copies{bytes}; // generation 2 first
     auto vault = openVault(safe);
-    const std::pair<const char*, std::function<Outcome()>> changes[] = {
+    const std::pair<const char*, std::function<StepResult()>> changes[] = {
         {"a removed", [&] { return vault->remove("a"); }},
         {"a folder", [&] { return vault->makeFolder("d", {}); }},
         {"d/e in a's place",
@@ -169,8 +169,8 @@ TEST_F(VaultTampering, AnOldSlotNeverBeatsANewerOneNorOpensReusedSpace) {
         {"another folder", [&] { return vault->makeFolder("f", {}); }},
     };
     for (const auto& [what, change] : changes) {
-        ASSERT_EQ(change(), Outcome::Done) << what;
-        ASSERT_EQ(vault->commit(), Outcome::Done) << what;
+        ASSERT_EQ(change(), StepResult::Done) << what;
+        ASSERT_EQ(vault->commit(), StepResult::Done) << what;
         copies.push_back(readFile(safe));
     }
     vault.reset();
@@ -188,9 +188,9 @@ TEST_F(VaultTampering, AnOldSlotNeverBeatsANewerOneNorOpensReusedSpace) {
     bytes.replace(CommitSlotAt[0], CommitSlotSize,
                   copies[1].substr(CommitSlotAt[0], CommitSlotSize));
     writeFile(safe, bytes);
-    Opening outcome = Opening::Opened;
+    OpenResult outcome = OpenResult::Opened;
     EXPECT_EQ(openVault(safe, outcome, false), nullptr);
-    EXPECT_EQ(outcome, Opening::Damaged);
+    EXPECT_EQ(outcome, OpenResult::Damaged);
 }
 
 } // namespace

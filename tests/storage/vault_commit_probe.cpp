@@ -17,17 +17,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vault_commit_probe SAFE [then-discard]\n");
         return 2;
     }
-    quorvane::vault::Opening opening = quorvane::vault::Opening::Opened;
+    quorvane::vault::OpenResult opening = quorvane::vault::OpenResult::Opened;
     auto vault = openVault(argv[1], opening);
     if (!vault)
         return 2;
-    const bool done = vault->remove("old.bin") == Outcome::Done &&
-                      addContent(*vault, "new.bin", newContent()) == Outcome::Done &&
-                      vault->makeFolder("d", {}) == Outcome::Done &&
-                      vault->commit() == Outcome::Done;
+    const bool done = vault->remove("old.bin") == StepResult::Done &&
+                      addContent(*vault, "new.bin", newContent()) == StepResult::Done &&
+                      vault->makeFolder("d", {}) == StepResult::Done &&
+                      vault->commit() == StepResult::Done;
     if (done || argc == 2)
         return done ? 0 : 1;
-    const bool refused = vault->discard() == Outcome::ReadOnly &&
-                         addContent(*vault, "more", "more") == Outcome::ReadOnly;
+    const bool refused = vault->discard() == StepResult::ReadOnly &&
+                         addContent(*vault, "more", "more") == StepResult::ReadOnly;
     return refused ? 3 : 4;
 }

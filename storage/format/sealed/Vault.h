@@ -25,7 +25,7 @@
 
 namespace quorvane::vault {
 
-enum class Opening {
+enum class OpenResult {
     Opened,
     NotVault,      // no signature, or the first sealed version
     Unacceptable,  // too short, another format number, or numbers out of bounds
@@ -35,7 +35,7 @@ enum class Opening {
     KeyFailed,     // the password's key could not be derived
 };
 
-enum class Outcome {
+enum class StepResult {
     Done,
     NotFound,
     Exists,
@@ -67,11 +67,11 @@ class Vault {
     [[nodiscard]] static std::optional<Failure>
     writeNew(std::ostream& out, const std::string& password, const VaultSettings& settings);
     static std::unique_ptr<Vault> open(std::unique_ptr<PlainFile> file, const std::string& password,
-                                       bool writable, Opening& outcome);
+                                       bool writable, OpenResult& outcome);
     // With the data key known already (a compacted file, a test harness).
     static std::unique_ptr<Vault> openWithKey(std::unique_ptr<PlainFile> file,
                                               const SecretKey& dataKey, bool writable,
-                                              Opening& outcome);
+                                              OpenResult& outcome);
     ~Vault();
 
     // Every entry, by path.
@@ -79,30 +79,30 @@ class Vault {
     const VaultEntry* find(const std::string& path) const;
 
     // Up to count bytes of a file's content from offset on; got is how many.
-    Outcome read(const std::string& path, std::uint64_t offset, void* into, std::size_t count,
-                 std::size_t& got);
+    StepResult read(const std::string& path, std::uint64_t offset, void* into, std::size_t count,
+                    std::size_t& got);
     // Stores size bytes of source (from its start) as the file at path,
     // replacing a file there when replace is true.
-    Outcome add(const std::string& path, RandomAccessFile& source, std::uint64_t size,
-                const EntryStamp& stamp, bool replace = false,
-                const ProgressCallback& progress = {});
-    Outcome makeFolder(const std::string& path, const EntryStamp& stamp);
+    StepResult add(const std::string& path, RandomAccessFile& source, std::uint64_t size,
+                   const EntryStamp& stamp, bool replace = false,
+                   const ProgressCallback& progress = {});
+    StepResult makeFolder(const std::string& path, const EntryStamp& stamp);
     // A folder goes only when empty, unless everything below it is to go too.
-    Outcome remove(const std::string& path, bool withEverything = false);
+    StepResult remove(const std::string& path, bool withEverything = false);
     // A folder takes everything below it along. With replace, an entry of
     // the same kind at to (a folder only when empty) gives way, as POSIX
     // rename has it.
-    Outcome rename(const std::string& from, const std::string& to, bool replace = false);
+    StepResult rename(const std::string& from, const std::string& to, bool replace = false);
     // Sets an entry's modification time and mode bits.
-    Outcome setStamp(const std::string& path, const EntryStamp& stamp);
+    StepResult setStamp(const std::string& path, const EntryStamp& stamp);
 
     bool changed() const { return changed_; }
     // Makes the changes the safe's state: nothing is written when none was made.
-    Outcome commit();
+    StepResult commit();
     // Forgets every change since the last commit and cuts the file back.
-    Outcome discard();
-    Outcome changePassword(const std::string& password, std::uint32_t passes = SealPassesDefault,
-                           std::uint32_t memoryKiB = SealMemoryKiBDefault);
+    StepResult discard();
+    StepResult changePassword(const std::string& password, std::uint32_t passes = SealPassesDefault,
+                              std::uint32_t memoryKiB = SealMemoryKiBDefault);
 
     // Whether more than a quarter of the file is reached by no slot.
     bool wantsCompaction() const;
@@ -131,27 +131,27 @@ class Vault {
     };
 
     Vault(std::unique_ptr<PlainFile> file, bool writable);
-    Opening readHeader(const std::string* password, const SecretKey* dataKey);
-    Opening loadCommitted();
-    Opening loadState(const CommitState& state, Loaded& loaded);
+    OpenResult readHeader(const std::string* password, const SecretKey* dataKey);
+    OpenResult loadCommitted();
+    OpenResult loadState(const CommitState& state, Loaded& loaded);
     void adopt(Loaded&& loaded, const CommitState& state);
     bool readChunk(std::uint64_t offset, std::size_t sealedSize, const Place& place,
                    unsigned char* plain);
-    Outcome readWhole(const VaultEntry& entry);
+    StepResult readWhole(const VaultEntry& entry);
     std::uint64_t chunkOffset(const VaultEntry& entry, std::uint64_t number) const;
     std::uint64_t reachedBytes() const;
     bool writeContent(RandomAccessFile& source, std::uint64_t size, std::uint64_t id,
-                      std::uint64_t offset, const ProgressCallback& progress, Outcome& outcome);
-    Outcome writable() const;
-    Outcome checkNewPath(const std::string& path) const;
+                      std::uint64_t offset, const ProgressCallback& progress, StepResult& outcome);
+    StepResult writable() const;
+    StepResult checkNewPath(const std::string& path) const;
     void placeInGroup(const VaultEntry& entry);
     void leaveGroup(const VaultEntry& entry);
     void releaseContent(const VaultEntry& entry);
     void dropEntry(const std::string& path);
-    Outcome checkMoveTarget(const VaultEntry& source, const std::string& to, bool replace) const;
-    Outcome verifyCommit(const CommitState& state);
-    Outcome writeSlot(const CommitState& state);
-    Outcome fail(Outcome outcome);
+    StepResult checkMoveTarget(const VaultEntry& source, const std::string& to, bool replace) const;
+    StepResult verifyCommit(const CommitState& state);
+    StepResult writeSlot(const CommitState& state);
+    StepResult fail(StepResult outcome);
     std::uint64_t nextGeneration() const { return committed_.generation + 1; }
 
     std::unique_ptr<PlainFile> file_;

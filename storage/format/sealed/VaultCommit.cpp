@@ -15,10 +15,10 @@ constexpr std::uint64_t ChunksPerRead = 16;
 
 } // namespace
 
-Outcome Vault::commit() {
+StepResult Vault::commit() {
     if (!changed_)
-        return Outcome::Done;
-    if (const Outcome state = writable(); state != Outcome::Done)
+        return StepResult::Done;
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
     const std::uint64_t generation = nextGeneration();
     std::map<std::uint32_t, std::vector<const VaultEntry*>> members;
@@ -26,7 +26,7 @@ Outcome Vault::commit() {
         if (const std::uint32_t number = groupOf_.at(entry.id); groups_.at(number).dirty)
             members[number].push_back(&entry);
     std::vector<Range> taken;
-    const auto undo = [&](Outcome outcome) {
+    const auto undo = [&](StepResult outcome) {
         for (const Range& range : taken)
             space_.releaseUncommitted(range);
         return fail(outcome);
@@ -51,7 +51,7 @@ Outcome Vault::commit() {
         const std::uint64_t offset = space_.take(sealed.size());
         taken.push_back({offset, sealed.size()});
         if (!file_->writeAt(offset, sealed.data(), sealed.size()))
-            return undo(Outcome::WriteFailed);
+            return undo(StepResult::WriteFailed);
         rows.push_back({offset, static_cast<std::uint32_t>(sealed.size()), number, generation});
     }
     Bytes root;
@@ -70,12 +70,12 @@ Outcome Vault::commit() {
     const std::uint64_t rootOffset = space_.take(sealedRoot.size());
     taken.push_back({rootOffset, sealedRoot.size()});
     if (!file_->writeAt(rootOffset, sealedRoot.data(), sealedRoot.size()) || !file_->sync())
-        return undo(Outcome::WriteFailed);
+        return undo(StepResult::WriteFailed);
     const CommitState state{generation, rootOffset, root.size(),
                             std::max(committed_.lengthInUse, space_.end()), nextEntryId_};
-    if (const Outcome checked = verifyCommit(state); checked != Outcome::Done)
+    if (const StepResult checked = verifyCommit(state); checked != StepResult::Done)
         return undo(checked);
-    if (const Outcome written = writeSlot(state); written != Outcome::Done) {
+    if (const StepResult written = writeSlot(state); written != StepResult::Done) {
         // The slot may or may not be on the disk: nothing more is written
         // until the safe is opened again and says which state it holds.
         uncertain_ = true;
@@ -103,36 +103,36 @@ Outcome Vault::commit() {
     // A tail that no slot reaches (an add taken back before the commit).
     if (file_->length() > state.lengthInUse)
         static_cast<void>(file_->resize(state.lengthInUse));
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
-Outcome Vault::verifyCommit(const CommitState& state) {
+StepResult Vault::verifyCommit(const CommitState& state) {
     // Read from the disk, not from the cache that the writes filled.
     ::posix_fadvise(file_->fd(), 0, 0, POSIX_FADV_DONTNEED);
     Loaded loaded;
-    const Opening opening = loadState(state, loaded);
-    if (opening == Opening::ReadFailed)
-        return Outcome::ReadFailed;
-    if (opening != Opening::Opened || loaded.entries != entries_)
-        return Outcome::Damaged;
+    const OpenResult opening = loadState(state, loaded);
+    if (opening == OpenResult::ReadFailed)
+        return StepResult::ReadFailed;
+    if (opening != OpenResult::Opened || loaded.entries != entries_)
+        return StepResult::Damaged;
     const std::set<std::uint64_t> written(writtenIds_.begin(), writtenIds_.end());
     for (const auto& [path, entry] : entries_)
         if (written.count(entry.id) != 0)
-            if (const Outcome read = readWhole(entry); read != Outcome::Done)
+            if (const StepResult read = readWhole(entry); read != StepResult::Done)
                 return read;
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
-Outcome Vault::writeSlot(const CommitState& state) {
+StepResult Vault::writeSlot(const CommitState& state) {
     const unsigned slot = 1 - committedSlot_;
     unsigned char bytes[CommitSlotSize];
     sealCommit(keys_.commits, fixed_, slot, state, bytes);
     if (!file_->writeAt(CommitSlotAt[slot], bytes, CommitSlotSize) || !file_->sync())
-        return fail(Outcome::WriteFailed);
-    return Outcome::Done;
+        return fail(StepResult::WriteFailed);
+    return StepResult::Done;
 }
 
-Outcome Vault::readWhole(const VaultEntry& entry) {
+StepResult Vault::readWhole(const VaultEntry& entry) {
     const std::uint64_t full = std::uint64_t{geometry_.chunkSize} + SealOverhead;
     const std::uint64_t chunks = geometry_.chunkCount(entry.size);
     Bytes sealed(static_cast<std::size_t>(ChunksPerRead * full));
@@ -144,18 +144,18 @@ Outcome Vault::readWhole(const VaultEntry& entry) {
                 std::min<std::uint64_t>(ChunksPerRead, extent.chunks - done);
             const std::uint64_t span = geometry_.sealedSpan(entry.size, number, batch);
             if (!file_->readAt(extent.offset + done * full, sealed.data(), span))
-                return file_->lastError() != 0 ? fail(Outcome::ReadFailed) : Outcome::Damaged;
+                return file_->lastError() != 0 ? fail(StepResult::ReadFailed) : StepResult::Damaged;
             for (std::uint64_t i = 0; i < batch; ++i, ++number) {
                 const Place place{ChunkKind::Content, entry.id, number, entry.generation,
                                   number + 1 == chunks};
                 if (!openChunk(keys_.chunks, fixed_ + SafeIdAt, place, sealed.data() + i * full,
                                geometry_.sealedSize(entry.size, number), plain.data()))
-                    return Outcome::Damaged;
+                    return StepResult::Damaged;
             }
             done += batch;
         }
     }
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
 std::uint64_t Vault::reachedBytes() const {
@@ -167,30 +167,31 @@ std::uint64_t Vault::reachedBytes() const {
     return total;
 }
 
-Outcome Vault::discard() {
+StepResult Vault::discard() {
     if (!writable_)
-        return Outcome::Done;
+        return StepResult::Done;
     // After a commit whose slot may have landed, the file may hold more than
     // the state this session knows: cutting it back could lose that commit.
     if (uncertain_)
-        return Outcome::ReadOnly;
+        return StepResult::ReadOnly;
     if (file_->length() > committed_.lengthInUse && !file_->resize(committed_.lengthInUse))
-        return fail(Outcome::WriteFailed);
+        return fail(StepResult::WriteFailed);
     Loaded loaded;
-    const Opening opening = loadState(committed_, loaded);
-    if (opening != Opening::Opened)
-        return opening == Opening::ReadFailed ? fail(Outcome::ReadFailed) : Outcome::Damaged;
+    const OpenResult opening = loadState(committed_, loaded);
+    if (opening != OpenResult::Opened)
+        return opening == OpenResult::ReadFailed ? fail(StepResult::ReadFailed)
+                                                 : StepResult::Damaged;
     adopt(std::move(loaded), committed_);
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
-Outcome Vault::changePassword(const std::string& password, std::uint32_t passes,
-                              std::uint32_t memoryKiB) {
-    if (const Outcome state = writable(); state != Outcome::Done)
+StepResult Vault::changePassword(const std::string& password, std::uint32_t passes,
+                                 std::uint32_t memoryKiB) {
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
     const auto kek = deriveNewSealedKey(password, passes, memoryKiB).key;
     if (!kek)
-        return Outcome::KeyFailed;
+        return StepResult::KeyFailed;
     // The new key goes into the other slot first, so that a crash leaves
     // one that opens; then the old one is wiped, so that this file no longer
     // opens with the old password.
@@ -202,14 +203,14 @@ Outcome Vault::changePassword(const std::string& password, std::uint32_t passes,
     unsigned char bytes[KeySlotSize];
     encodeKeySlot(slot, bytes);
     if (!file_->writeAt(KeySlotAt[fresh], bytes, KeySlotSize) || !file_->sync())
-        return fail(Outcome::WriteFailed);
+        return fail(StepResult::WriteFailed);
     keySlots_[fresh] = slot;
     keySlot_ = fresh;
     std::memset(bytes, 0, sizeof bytes);
     if (!file_->writeAt(KeySlotAt[old], bytes, KeySlotSize) || !file_->sync())
-        return fail(Outcome::WriteFailed);
+        return fail(StepResult::WriteFailed);
     keySlots_[old] = KeySlot{};
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
 bool Vault::wantsCompaction() const {

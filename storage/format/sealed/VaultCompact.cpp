@@ -24,7 +24,7 @@ void put(std::ostream& out, const Bytes& bytes) {
 
 ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard guard) {
     ReplaceResult result;
-    if (writable() != Outcome::Done || changed_) {
+    if (writable() != StepResult::Done || changed_) {
         result.reason = "The safe has changes that are not saved, or is open for reading only";
         return result;
     }
@@ -66,20 +66,20 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
     // entries, and every content chunk must open at its new place.
     const auto outer = guard.verify;
     guard.verify = [&](int fd, std::string& message) {
-        Opening opening = Opening::Opened;
+        OpenResult opening = OpenResult::Opened;
         const auto fresh =
             openWithKey(std::make_unique<PlainFile>(::dup(fd)), keys_.data, false, opening);
         bool same = fresh != nullptr && fresh->entries_ == planned;
         const std::string* unread = nullptr;
         for (auto entry = planned.begin(); same && entry != planned.end(); ++entry) {
-            same = fresh->readWhole(entry->second) == Outcome::Done;
+            same = fresh->readWhole(entry->second) == StepResult::Done;
             unread = same ? nullptr : &entry->first;
         }
         if (!same) {
             // The chunks were copied as they are: one that opens in neither
             // file is damaged in the safe itself, and no copy can mend it.
             const auto old = unread != nullptr ? entries_.find(*unread) : entries_.end();
-            message = old != entries_.end() && readWhole(old->second) == Outcome::Damaged
+            message = old != entries_.end() && readWhole(old->second) == StepResult::Damaged
                           ? *unread + " is damaged in the safe, which cannot be written anew "
                                       "without losing it"
                           : "The compacted safe file does not read back as the safe";
@@ -98,8 +98,8 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
     // must write slot 1, never over the only key there is.
     SecretKey dataKey;
     dataKey.copyFrom(keys_.data);
-    if (fd < 0 || readHeader(nullptr, &dataKey) != Opening::Opened ||
-        loadCommitted() != Opening::Opened) {
+    if (fd < 0 || readHeader(nullptr, &dataKey) != OpenResult::Opened ||
+        loadCommitted() != OpenResult::Opened) {
         uncertain_ = true; // the new file is the safe, and this session cannot follow it
         result.reason = "The compacted safe could not be opened again";
     }

@@ -33,18 +33,18 @@ const VaultEntry* Vault::find(const std::string& path) const {
     return at == entries_.end() ? nullptr : &at->second;
 }
 
-Outcome Vault::fail(Outcome outcome) {
-    if (outcome == Outcome::WriteFailed || outcome == Outcome::ReadFailed)
+StepResult Vault::fail(StepResult outcome) {
+    if (outcome == StepResult::WriteFailed || outcome == StepResult::ReadFailed)
         lastError_ = file_->lastError();
     return outcome;
 }
 
-Outcome Vault::read(const std::string& path, std::uint64_t offset, void* into, std::size_t count,
-                    std::size_t& got) {
+StepResult Vault::read(const std::string& path, std::uint64_t offset, void* into, std::size_t count,
+                       std::size_t& got) {
     got = 0;
     const VaultEntry* entry = find(path);
     if (entry == nullptr || entry->kind != EntryKind::File)
-        return Outcome::NotFound;
+        return StepResult::NotFound;
     const std::uint64_t chunk = geometry_.chunkSize;
     cache_.resize(chunk);
     auto* to = static_cast<unsigned char*>(into);
@@ -57,7 +57,7 @@ Outcome Vault::read(const std::string& path, std::uint64_t offset, void* into, s
                               number + 1 == geometry_.chunkCount(entry->size)};
             cachedId_ = 0;
             if (!readChunk(where, geometry_.sealedSize(entry->size, number), place, cache_.data()))
-                return lastError_ != 0 ? Outcome::ReadFailed : Outcome::Damaged;
+                return lastError_ != 0 ? StepResult::ReadFailed : StepResult::Damaged;
             cachedId_ = entry->id;
             cachedChunk_ = number;
         }
@@ -68,37 +68,37 @@ Outcome Vault::read(const std::string& path, std::uint64_t offset, void* into, s
         std::memcpy(to + got, cache_.data() + within, part);
         got += part;
     }
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
-Outcome Vault::writable() const {
-    return !writable_ || uncertain_ ? Outcome::ReadOnly : Outcome::Done;
+StepResult Vault::writable() const {
+    return !writable_ || uncertain_ ? StepResult::ReadOnly : StepResult::Done;
 }
 
-Outcome Vault::checkNewPath(const std::string& path) const {
+StepResult Vault::checkNewPath(const std::string& path) const {
     if (!validEntryPath(path))
-        return Outcome::InvalidPath;
+        return StepResult::InvalidPath;
     if (entries_.count(path) != 0)
-        return Outcome::Exists;
+        return StepResult::Exists;
     const std::string parent = parentOf(path);
     const VaultEntry* folder = parent.empty() ? nullptr : find(parent);
     if (!parent.empty() && (folder == nullptr || folder->kind != EntryKind::Folder))
-        return Outcome::NoFolder;
-    return Outcome::Done;
+        return StepResult::NoFolder;
+    return StepResult::Done;
 }
 
-Outcome Vault::add(const std::string& path, RandomAccessFile& source, std::uint64_t size,
-                   const EntryStamp& stamp, bool replace, const ProgressCallback& progress) {
-    if (const Outcome state = writable(); state != Outcome::Done)
+StepResult Vault::add(const std::string& path, RandomAccessFile& source, std::uint64_t size,
+                      const EntryStamp& stamp, bool replace, const ProgressCallback& progress) {
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
     const VaultEntry* old = find(path);
     const bool replacing = replace && old != nullptr && old->kind == EntryKind::File;
-    if (const Outcome check = checkNewPath(path);
-        check != Outcome::Done && !(replacing && check == Outcome::Exists))
+    if (const StepResult check = checkNewPath(path);
+        check != StepResult::Done && !(replacing && check == StepResult::Exists))
         return check;
     const std::uint64_t chunks = geometry_.chunkCount(size);
     if (chunks > 0xFFFFFFFFu)
-        return Outcome::TooLarge;
+        return StepResult::TooLarge;
     VaultEntry entry;
     entry.id = nextEntryId_;
     entry.kind = EntryKind::File;
@@ -110,7 +110,7 @@ Outcome Vault::add(const std::string& path, RandomAccessFile& source, std::uint6
     entry.path = path;
     const std::uint64_t span = geometry_.sealedSpan(size, 0, chunks);
     const std::uint64_t offset = space_.take(span);
-    Outcome outcome = Outcome::Done;
+    StepResult outcome = StepResult::Done;
     if (!writeContent(source, size, entry.id, offset, progress, outcome)) {
         space_.releaseUncommitted({offset, span});
         return outcome;
@@ -127,11 +127,12 @@ Outcome Vault::add(const std::string& path, RandomAccessFile& source, std::uint6
     placeInGroup(entry);
     entries_.emplace(path, std::move(entry));
     changed_ = true;
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
 bool Vault::writeContent(RandomAccessFile& source, std::uint64_t size, std::uint64_t id,
-                         std::uint64_t offset, const ProgressCallback& progress, Outcome& outcome) {
+                         std::uint64_t offset, const ProgressCallback& progress,
+                         StepResult& outcome) {
     const std::uint64_t chunk = geometry_.chunkSize;
     const std::uint64_t chunks = geometry_.chunkCount(size);
     // Sized to the content and left uncleared: every byte is written before
@@ -150,7 +151,7 @@ bool Vault::writeContent(RandomAccessFile& source, std::uint64_t size, std::uint
             const std::size_t count = static_cast<std::size_t>(std::min(chunk, size - i * chunk));
             if (!source.readAt(i * chunk, plain.get(), count)) {
                 wipe();
-                outcome = Outcome::SourceFailed;
+                outcome = StepResult::SourceFailed;
                 return false;
             }
             const Place place{ChunkKind::Content, id, i, nextGeneration(), i + 1 == chunks};
@@ -160,7 +161,7 @@ bool Vault::writeContent(RandomAccessFile& source, std::uint64_t size, std::uint
         }
         if (!file_->writeAt(offset, sealed.get(), filled)) {
             wipe();
-            outcome = fail(Outcome::WriteFailed);
+            outcome = fail(StepResult::WriteFailed);
             return false;
         }
         offset += filled;

@@ -37,10 +37,10 @@ ContentEntry contentEntryOf(const vault::VaultEntry& entry) {
 
 } // namespace
 
-bool VaultContents::failedAt(vault::Outcome outcome, const std::string& path) {
+bool VaultContents::failedAt(vault::StepResult outcome, const std::string& path) {
     if (!failedWith(outcome))
         return false;
-    if (outcome == vault::Outcome::InvalidPath && tooLong(path))
+    if (outcome == vault::StepResult::InvalidPath && tooLong(path))
         lastError_ = ENAMETOOLONG;
     return true;
 }
@@ -96,13 +96,13 @@ AppendResult VaultContents::addEntry(ContainerIndex& index, RandomAccessFile& so
     }
     const bool comes = old == nullptr;
     const bool replacing = !comes && existing == OnExisting::Replace;
-    const vault::Outcome outcome = vault_->add(path, source, size, stamp, replacing, progress);
+    const vault::StepResult outcome = vault_->add(path, source, size, stamp, replacing, progress);
     expectCurrent();
-    if (outcome == vault::Outcome::SourceFailed)
+    if (outcome == vault::StepResult::SourceFailed)
         return AppendResult::SourceUnreadable;
     if (failedAt(outcome, path))
-        return outcome == vault::Outcome::TooLarge ? AppendResult::TooLarge
-                                                   : AppendResult::WriteFailed;
+        return outcome == vault::StepResult::TooLarge ? AppendResult::TooLarge
+                                                      : AppendResult::WriteFailed;
     if (comes)
         touchFolderOf(path);
     if (!replacing)
@@ -115,7 +115,7 @@ bool VaultContents::makeFolder(ContainerIndex& index, const std::string& path,
                                const EntryStamp& stamp) {
     if (!unchanged())
         return false;
-    const vault::Outcome outcome = vault_->makeFolder(path, stamp);
+    const vault::StepResult outcome = vault_->makeFolder(path, stamp);
     expectCurrent();
     if (failedAt(outcome, path))
         return false;
@@ -130,7 +130,7 @@ RemoveResult VaultContents::removeEntry(ContainerIndex& index, const std::string
                                         FolderRemoval folder, const ProgressCallback&) {
     if (!unchanged())
         return RemoveResult::Failed;
-    const vault::Outcome outcome = vault_->remove(path, folder == FolderRemoval::WithEverything);
+    const vault::StepResult outcome = vault_->remove(path, folder == FolderRemoval::WithEverything);
     expectCurrent();
     if (failedWith(outcome))
         return RemoveResult::Failed;
@@ -153,7 +153,7 @@ bool VaultContents::moveEntry(ContainerIndex& index, const std::string& from, co
     const vault::VaultEntry* moving = vault_->find(from);
     const bool file = moving != nullptr && moving->kind == vault::EntryKind::File;
     const bool inStep = showsRows(index, rows_.size());
-    const vault::Outcome outcome = vault_->rename(from, to, replace);
+    const vault::StepResult outcome = vault_->rename(from, to, replace);
     expectCurrent();
     if (failedAt(outcome, to))
         return false;
@@ -184,7 +184,7 @@ bool VaultContents::setStamp(ContainerIndex& index, const std::string& path,
                              const EntryStamp& stamp) {
     if (!unchanged())
         return false;
-    const vault::Outcome outcome = vault_->setStamp(path, stamp);
+    const vault::StepResult outcome = vault_->setStamp(path, stamp);
     expectCurrent();
     if (failedWith(outcome))
         return false;

@@ -83,41 +83,41 @@ bool VaultContents::unchanged() {
     return false;
 }
 
-bool VaultContents::failedWith(vault::Outcome outcome) {
-    using vault::Outcome;
+bool VaultContents::failedWith(vault::StepResult outcome) {
+    using vault::StepResult;
     switch (outcome) {
-    case Outcome::Done:
+    case StepResult::Done:
         lastError_ = 0;
         return false;
-    case Outcome::Damaged:
+    case StepResult::Damaged:
         lastError_ = ContentDamaged;
         break;
-    case Outcome::ReadFailed:
-    case Outcome::WriteFailed:
+    case StepResult::ReadFailed:
+    case StepResult::WriteFailed:
         lastError_ = vault_->lastError() != 0 ? vault_->lastError() : EIO;
         break;
-    case Outcome::NotFound:
+    case StepResult::NotFound:
         lastError_ = ENOENT;
         break;
-    case Outcome::Exists:
+    case StepResult::Exists:
         lastError_ = EEXIST;
         break;
-    case Outcome::ReadOnly:
+    case StepResult::ReadOnly:
         lastError_ = EROFS;
         break;
-    case Outcome::TooLarge:
+    case StepResult::TooLarge:
         lastError_ = EFBIG;
         break;
-    case Outcome::NoFolder:
+    case StepResult::NoFolder:
         lastError_ = ENOENT;
         break;
-    case Outcome::NotEmpty:
+    case StepResult::NotEmpty:
         lastError_ = ENOTEMPTY;
         break;
-    case Outcome::IsFolder:
+    case StepResult::IsFolder:
         lastError_ = EISDIR;
         break;
-    case Outcome::NotFolder:
+    case StepResult::NotFolder:
         lastError_ = ENOTDIR;
         break;
     default:
@@ -237,7 +237,7 @@ RemoveResult VaultContents::remove(ContainerIndex& index, std::size_t row,
     const std::string* path = pathOf(row);
     if (path == nullptr || !unchanged())
         return RemoveResult::Failed;
-    const vault::Outcome outcome = vault_->remove(*path);
+    const vault::StepResult outcome = vault_->remove(*path);
     expectCurrent();
     if (failedWith(outcome))
         return RemoveResult::Failed;
@@ -257,7 +257,7 @@ bool VaultContents::rename(ContainerIndex& index, std::size_t row, const std::st
         return false;
     if (*path == name)
         return true;
-    const vault::Outcome outcome = vault_->rename(*path, name);
+    const vault::StepResult outcome = vault_->rename(*path, name);
     expectCurrent();
     if (failedWith(outcome))
         return false;
@@ -268,26 +268,26 @@ bool VaultContents::rename(ContainerIndex& index, std::size_t row, const std::st
     return true;
 }
 
-vault::Outcome VaultContents::commit() {
+vault::StepResult VaultContents::commit() {
     if (!unchanged())
-        return vault::Outcome::ReadOnly;
-    const vault::Outcome outcome = vault_->commit();
+        return vault::StepResult::ReadOnly;
+    const vault::StepResult outcome = vault_->commit();
     expectCurrent();
     failedWith(outcome);
     return outcome;
 }
 
-vault::Outcome VaultContents::discard() {
-    const vault::Outcome outcome = vault_->discard();
+vault::StepResult VaultContents::discard() {
+    const vault::StepResult outcome = vault_->discard();
     expectCurrent();
     failedWith(outcome);
     return outcome;
 }
 
-vault::Outcome VaultContents::changePassword(const std::string& password) {
+vault::StepResult VaultContents::changePassword(const std::string& password) {
     if (!unchanged())
-        return vault::Outcome::ReadOnly;
-    const vault::Outcome outcome = vault_->changePassword(password);
+        return vault::StepResult::ReadOnly;
+    const vault::StepResult outcome = vault_->changePassword(password);
     expectCurrent();
     failedWith(outcome);
     return outcome;

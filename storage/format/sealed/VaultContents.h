@@ -60,18 +60,18 @@ class VaultContents final : public SafeContents {
 
     bool changed() const { return vault_->changed(); }
     // The vault's own outcomes; the expected identity follows each.
-    vault::Outcome commit();
-    vault::Outcome discard();
-    vault::Outcome changePassword(const std::string& password);
+    vault::StepResult commit();
+    vault::StepResult discard();
+    vault::StepResult changePassword(const std::string& password);
     bool wantsCompaction() const { return vault_->wantsCompaction(); }
     ReplaceResult compact(const std::filesystem::path& target, ReplaceGuard guard);
     vault::Vault& vault() { return *vault_; }
 
   private:
     const std::string* pathOf(std::size_t row) const;
-    bool failedWith(vault::Outcome outcome);
+    bool failedWith(vault::StepResult outcome);
     // As failedWith, naming a path that is too long as such.
-    bool failedAt(vault::Outcome outcome, const std::string& path);
+    bool failedAt(vault::StepResult outcome, const std::string& path);
     bool extractPath(const std::string& path, std::ostream& out, const ProgressCallback& progress);
     // The rows of path and of everything below it: dropped, or moved to to.
     void dropRows(const std::string& path);

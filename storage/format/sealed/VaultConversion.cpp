@@ -110,7 +110,7 @@ bool writeContent(SafeContents& from, const ContainerIndex& index, std::size_t r
 // file must open at its place: read back before it takes the safe's name.
 bool readsBackAs(int fd, const vault::SecretKey& dataKey,
                  const std::map<std::string, VaultEntry>& planned, Bytes& block) {
-    vault::Opening opening = vault::Opening::Opened;
+    vault::OpenResult opening = vault::OpenResult::Opened;
     const auto fresh =
         vault::Vault::openWithKey(std::make_unique<PlainFile>(::dup(fd)), dataKey, false, opening);
     if (!fresh || fresh->entries() != planned)
@@ -120,7 +120,8 @@ bool readsBackAs(int fd, const vault::SecretKey& dataKey,
             std::size_t got = 0;
             const auto count =
                 static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), entry.size - at));
-            if (fresh->read(path, at, block.data(), count, got) != vault::Outcome::Done || got == 0)
+            if (fresh->read(path, at, block.data(), count, got) != vault::StepResult::Done ||
+                got == 0)
                 return false;
             at += got;
         }
@@ -187,7 +188,7 @@ VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
     // Go on in the new file, under the lock that moved to it.
     const int fd = guard.lockFresh ? ::dup(conversion.replaced.lockedFd.get())
                                    : ::open(target.c_str(), O_RDWR | O_CLOEXEC);
-    vault::Opening opening = vault::Opening::Opened;
+    vault::OpenResult opening = vault::OpenResult::Opened;
     auto opened = fd < 0 ? nullptr
                          : vault::Vault::openWithKey(std::make_unique<PlainFile>(fd),
                                                      made.keys.data, true, opening);

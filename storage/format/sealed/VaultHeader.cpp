@@ -61,11 +61,11 @@ KeyOpenResult unwrapWithPassword(const std::string& password, const unsigned cha
         anyAccepted = true;
         SealedKey kek;
         if (kek.derive(password, key.parameters))
-            return {Opening::KeyFailed, slot};
+            return {OpenResult::KeyFailed, slot};
         if (unwrapDataKey(key, kek, fixed, dataKey))
-            return {Opening::Opened, slot};
+            return {OpenResult::Opened, slot};
     }
-    return {anyAccepted ? Opening::WrongPassword : Opening::Unacceptable, 0};
+    return {anyAccepted ? OpenResult::WrongPassword : OpenResult::Unacceptable, 0};
 }
 
 } // namespace quorvane::vault

@@ -29,7 +29,7 @@ struct VaultDescription {
 std::optional<VaultDescription> describeVault(const unsigned char* bytes, std::size_t count);
 
 struct KeyOpenResult {
-    Opening outcome = Opening::WrongPassword;
+    OpenResult outcome = OpenResult::WrongPassword;
     unsigned slot = 0;
 };
 // Derives the password's key for each key slot that holds one, newest first,

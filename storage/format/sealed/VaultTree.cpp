@@ -28,10 +28,10 @@ std::vector<std::string> pathsBelow(const std::map<std::string, VaultEntry>& ent
 
 } // namespace
 
-Outcome Vault::makeFolder(const std::string& path, const EntryStamp& stamp) {
-    if (const Outcome state = writable(); state != Outcome::Done)
+StepResult Vault::makeFolder(const std::string& path, const EntryStamp& stamp) {
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
-    if (const Outcome check = checkNewPath(path); check != Outcome::Done)
+    if (const StepResult check = checkNewPath(path); check != StepResult::Done)
         return check;
     VaultEntry entry;
     entry.id = nextEntryId_++;
@@ -44,7 +44,7 @@ Outcome Vault::makeFolder(const std::string& path, const EntryStamp& stamp) {
     placeInGroup(entry);
     entries_.emplace(path, std::move(entry));
     changed_ = true;
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
 void Vault::dropEntry(const std::string& path) {
@@ -54,46 +54,46 @@ void Vault::dropEntry(const std::string& path) {
     entries_.erase(at);
 }
 
-Outcome Vault::remove(const std::string& path, bool withEverything) {
-    if (const Outcome state = writable(); state != Outcome::Done)
+StepResult Vault::remove(const std::string& path, bool withEverything) {
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
     if (find(path) == nullptr)
-        return Outcome::NotFound;
+        return StepResult::NotFound;
     const std::vector<std::string> below = pathsBelow(entries_, path);
     if (!below.empty() && !withEverything)
-        return Outcome::NotEmpty;
+        return StepResult::NotEmpty;
     for (const std::string& inside : below)
         dropEntry(inside);
     dropEntry(path);
     changed_ = true;
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
-Outcome Vault::checkMoveTarget(const VaultEntry& source, const std::string& to,
-                               bool replace) const {
+StepResult Vault::checkMoveTarget(const VaultEntry& source, const std::string& to,
+                                  bool replace) const {
     const VaultEntry* target = find(to);
     if (target == nullptr)
         return checkNewPath(to);
     if (!replace)
-        return Outcome::Exists;
+        return StepResult::Exists;
     if (target->kind != source.kind)
-        return target->kind == EntryKind::Folder ? Outcome::IsFolder : Outcome::NotFolder;
+        return target->kind == EntryKind::Folder ? StepResult::IsFolder : StepResult::NotFolder;
     if (target->kind == EntryKind::Folder && !pathsBelow(entries_, to).empty())
-        return Outcome::NotEmpty;
-    return Outcome::Done;
+        return StepResult::NotEmpty;
+    return StepResult::Done;
 }
 
-Outcome Vault::rename(const std::string& from, const std::string& to, bool replace) {
-    if (const Outcome state = writable(); state != Outcome::Done)
+StepResult Vault::rename(const std::string& from, const std::string& to, bool replace) {
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
     const VaultEntry* source = find(from);
     if (source == nullptr)
-        return Outcome::NotFound;
+        return StepResult::NotFound;
     if (from == to)
-        return Outcome::Done;
+        return StepResult::Done;
     if (isBelow(to, from))
-        return Outcome::InvalidPath;
-    if (const Outcome check = checkMoveTarget(*source, to, replace); check != Outcome::Done)
+        return StepResult::InvalidPath;
+    if (const StepResult check = checkMoveTarget(*source, to, replace); check != StepResult::Done)
         return check;
     std::vector<std::string> moving{from};
     for (std::string& path : pathsBelow(entries_, from))
@@ -101,7 +101,7 @@ Outcome Vault::rename(const std::string& from, const std::string& to, bool repla
     // Every new path is checked before anything moves, so a move happens whole or not at all.
     for (const std::string& path : moving)
         if (!validEntryPath(to + path.substr(from.size())))
-            return Outcome::InvalidPath;
+            return StepResult::InvalidPath;
     if (find(to) != nullptr)
         dropEntry(to);
     for (const std::string& path : moving) {
@@ -113,15 +113,15 @@ Outcome Vault::rename(const std::string& from, const std::string& to, bool repla
         entries_.insert(std::move(node));
     }
     changed_ = true;
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
-Outcome Vault::setStamp(const std::string& path, const EntryStamp& stamp) {
-    if (const Outcome state = writable(); state != Outcome::Done)
+StepResult Vault::setStamp(const std::string& path, const EntryStamp& stamp) {
+    if (const StepResult state = writable(); state != StepResult::Done)
         return state;
     const auto at = entries_.find(path);
     if (at == entries_.end())
-        return Outcome::NotFound;
+        return StepResult::NotFound;
     VaultEntry& entry = at->second;
     entry.mode = static_cast<std::uint16_t>(stamp.mode & 0700u);
     entry.modifiedSeconds = stamp.modifiedSeconds;
@@ -129,7 +129,7 @@ Outcome Vault::setStamp(const std::string& path, const EntryStamp& stamp) {
     // The encoded size stays: only the group has to be written anew.
     groups_[groupOf_.at(entry.id)].dirty = true;
     changed_ = true;
-    return Outcome::Done;
+    return StepResult::Done;
 }
 
 } // namespace quorvane::vault
