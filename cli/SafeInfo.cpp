@@ -13,23 +13,23 @@ namespace quorvane {
 
 namespace {
 
-void printText(SealedHeaderRead header, const SealParameters& parameters, std::ostream& out) {
-    out << "format: " << (header == SealedHeaderRead::NotSealed ? "plain" : "sealed") << '\n';
-    if (header == SealedHeaderRead::NotSealed)
+void printText(SealedHeaderResult header, const SealParameters& parameters, std::ostream& out) {
+    out << "format: " << (header == SealedHeaderResult::NotSealed ? "plain" : "sealed") << '\n';
+    if (header == SealedHeaderResult::NotSealed)
         out << "note: " << clitext::PlainHasNoSignature << '\n';
-    if (header == SealedHeaderRead::Read)
+    if (header == SealedHeaderResult::Read)
         out << "kdf: argon2id passes=" << parameters.passes << " memory=" << parameters.memoryKiB
             << "KiB\n";
 }
 
-void printJson(SealedHeaderRead header, const SealParameters& parameters, std::ostream& out) {
-    if (header == SealedHeaderRead::NotSealed) {
+void printJson(SealedHeaderResult header, const SealParameters& parameters, std::ostream& out) {
+    if (header == SealedHeaderResult::NotSealed) {
         out << "{\"format\":\"plain\",\"signature\":false,\"note\":"
             << jsonString(clitext::PlainHasNoSignature) << "}\n";
         return;
     }
     out << "{\"format\":\"sealed\",\"signature\":true,\"kdf\":";
-    if (header == SealedHeaderRead::Read)
+    if (header == SealedHeaderResult::Read)
         out << "{\"algorithm\":\"argon2id\",\"passes\":" << parameters.passes
             << ",\"memory_kib\":" << parameters.memoryKiB << "}";
     else
@@ -77,9 +77,9 @@ ExitCode printSafeInfo(const std::string& safePath, bool json, std::ostream& out
         return printVaultInfo(safePath, first, json, out, errors);
     safe.clear();
     SealParameters parameters;
-    const SealedHeaderRead header =
-        safe.is_open() ? readSealedHeader(safe, parameters) : SealedHeaderRead::ReadFailed;
-    if (header == SealedHeaderRead::ReadFailed) {
+    const SealedHeaderResult header =
+        safe.is_open() ? readSealedHeader(safe, parameters) : SealedHeaderResult::ReadFailed;
+    if (header == SealedHeaderResult::ReadFailed) {
         errors << clitext::MessagePrefix << safePath << ": " << std::strerror(errno) << '\n';
         return ExitCode::Failed;
     }
@@ -88,7 +88,7 @@ ExitCode printSafeInfo(const std::string& safePath, bool json, std::ostream& out
     else
         printText(header, parameters, out);
     out.flush();
-    if (header == SealedHeaderRead::Unacceptable) {
+    if (header == SealedHeaderResult::Unacceptable) {
         errors << clitext::MessagePrefix << safePath << ": " << clitext::UnreadableSealedHeader
                << '\n';
         return ExitCode::Failed;

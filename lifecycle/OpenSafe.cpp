@@ -129,7 +129,7 @@ DecryptResult openVaultSafe(SafeState& state) {
 }
 
 // Whether the locked safe file is sealed, from its first bytes.
-SealedHeaderRead sealedHeaderOf(int fd) {
+SealedHeaderResult sealedHeaderOf(int fd) {
     DescriptorInputBuffer safeBytes(fd);
     std::istream in(&safeBytes);
     SealParameters parameters;
@@ -149,14 +149,14 @@ DecryptResult decryptLockedSafe(SafeState& state, const std::string& key,
         return outcome;
     }
     switch (sealedHeaderOf(state.safeLock.fd())) {
-    case SealedHeaderRead::NotSealed:
+    case SealedHeaderResult::NotSealed:
         outcome = openPlainSafe(state, key);
         break;
-    case SealedHeaderRead::Read:
+    case SealedHeaderResult::Read:
         outcome = openSealedSafe(state, key, progress);
         break;
-    case SealedHeaderRead::Unacceptable: // refused before any work on the key
-    case SealedHeaderRead::ReadFailed:
+    case SealedHeaderResult::Unacceptable: // refused before any work on the key
+    case SealedHeaderResult::ReadFailed:
         break;
     }
     if (outcome.end != Decrypted::Done)

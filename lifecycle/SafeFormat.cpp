@@ -29,14 +29,14 @@ SafeReadResult readSafeInItsFormat(SafeState& state, std::istream& in, std::ostr
     state.sealedKey.reset();
     SealParameters parameters;
     switch (readSealedHeader(in, parameters)) {
-    case SealedHeaderRead::NotSealed:
+    case SealedHeaderResult::NotSealed:
         if (decryptSafe(in, plain, plainKey, progress))
             return {SafeRead::Refused, {}};
         return {SafeRead::Done, {}};
-    case SealedHeaderRead::Read:
+    case SealedHeaderResult::Read:
         return readSealedSafe(state, in, plain, parameters, progress);
-    case SealedHeaderRead::Unacceptable: // refused before any work on the key
-    case SealedHeaderRead::ReadFailed:
+    case SealedHeaderResult::Unacceptable: // refused before any work on the key
+    case SealedHeaderResult::ReadFailed:
         break;
     }
     return {SafeRead::Refused, {}};

@@ -68,28 +68,28 @@ bool atEnd(std::istream& in) {
     return in.peek() == std::char_traits<char>::eof();
 }
 
-SealedHeaderRead readHeaderBytes(std::istream& in, std::string& header,
-                                 SealParameters& parameters) {
+SealedHeaderResult readHeaderBytes(std::istream& in, std::string& header,
+                                   SealParameters& parameters) {
     rewindToStart(in);
     header.assign(SealedHeaderSize, '\0');
     const std::size_t got =
         readUpTo(in, reinterpret_cast<unsigned char*>(header.data()), SealedHeaderSize);
     if (in.bad())
-        return SealedHeaderRead::ReadFailed;
+        return SealedHeaderResult::ReadFailed;
     // A plain safe can be shorter than the header (an empty one is 48
     // bytes): the end met here must not stop the plain reading from its start.
     in.clear();
     header.resize(got);
     if (!hasSealSignature(header))
-        return SealedHeaderRead::NotSealed;
+        return SealedHeaderResult::NotSealed;
     if (got < SealedHeaderSize || le32At(header, 8) != FormatNumber ||
         static_cast<unsigned char>(header[12]) != KdfArgon2id)
-        return SealedHeaderRead::Unacceptable;
+        return SealedHeaderResult::Unacceptable;
     parameters.passes = le32At(header, 13);
     parameters.memoryKiB = le32At(header, 17);
     std::memcpy(parameters.salt.data(), header.data() + 21, SealSaltSize);
-    return sealParametersAccepted(parameters) ? SealedHeaderRead::Read
-                                              : SealedHeaderRead::Unacceptable;
+    return sealParametersAccepted(parameters) ? SealedHeaderResult::Read
+                                              : SealedHeaderResult::Unacceptable;
 }
 
 // Where the unsealed pieces go: the output file, or a comparison.
@@ -106,13 +106,13 @@ UnsealResult unsealPieces(std::istream& source, const SealedKey& key, const Piec
     std::string header;
     SealParameters parameters;
     switch (readHeaderBytes(source, header, parameters)) {
-    case SealedHeaderRead::ReadFailed:
+    case SealedHeaderResult::ReadFailed:
         return fail(Unsealing::ReadFailed, ReadFailedText);
-    case SealedHeaderRead::NotSealed:
+    case SealedHeaderResult::NotSealed:
         return fail(Unsealing::Refused, NotSealedText);
-    case SealedHeaderRead::Unacceptable:
+    case SealedHeaderResult::Unacceptable:
         return fail(Unsealing::Refused, UnacceptableText);
-    case SealedHeaderRead::Read:
+    case SealedHeaderResult::Read:
         break;
     }
     crypto_secretstream_xchacha20poly1305_state state;
@@ -170,7 +170,7 @@ bool hasSealSignature(const std::string& firstBytes) {
            firstBytes.compare(0, SealSignatureSize, Signature) == 0;
 }
 
-SealedHeaderRead readSealedHeader(std::istream& in, SealParameters& parameters) {
+SealedHeaderResult readSealedHeader(std::istream& in, SealParameters& parameters) {
     std::string header;
     return readHeaderBytes(in, header, parameters);
 }

@@ -56,7 +56,7 @@ bool sealParametersAccepted(const SealParameters& parameters);
 // Whether these bytes (the first of a file; fewer than 8 is never) are the signature.
 bool hasSealSignature(const std::string& firstBytes);
 
-enum class SealedHeaderRead {
+enum class SealedHeaderResult {
     Read,
     NotSealed,    // no signature: a plain safe
     Unacceptable, // sealed, but too short, of another format or out of bounds
@@ -64,7 +64,7 @@ enum class SealedHeaderRead {
 };
 
 // Reads the 61-byte header from the start of in and leaves in just after it.
-SealedHeaderRead readSealedHeader(std::istream& in, SealParameters& parameters);
+SealedHeaderResult readSealedHeader(std::istream& in, SealParameters& parameters);
 
 // The key of one sealed safe, with the parameters it was derived with. It
 // lives where it is allocated, locked against swapping where the system

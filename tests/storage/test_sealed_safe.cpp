@@ -39,7 +39,7 @@ std::string sealed(const std::string& plain, const SealedKey& key) {
 Unsealing unsealed(const std::string& safe, const std::string& password, std::string& plain) {
     std::istringstream header(safe);
     SealParameters parameters;
-    if (readSealedHeader(header, parameters) != SealedHeaderRead::Read)
+    if (readSealedHeader(header, parameters) != SealedHeaderResult::Read)
         return Unsealing::Refused;
     SealedKey key;
     if (key.derive(password, parameters))
@@ -180,36 +180,36 @@ TEST_F(SealedSafeTest, HeaderValuesOutOfBoundsAreRefusedAsTheyAreRead) {
     const struct {
         const char* what;
         std::string bytes;
-        SealedHeaderRead expected;
+        SealedHeaderResult expected;
     } cases[] = {
-        {"as written", good, SealedHeaderRead::Read},
-        {"16 passes", withLe32(13, 16), SealedHeaderRead::Read},
-        {"256 MiB", withLe32(17, 256 * 1024), SealedHeaderRead::Read},
-        {"3 passes over 256 MiB", asking(3, 256 * 1024), SealedHeaderRead::Read},
-        {"12 passes over 64 MiB", asking(12, 64 * 1024), SealedHeaderRead::Read},
-        {"4 passes over 256 MiB", asking(4, 256 * 1024), SealedHeaderRead::Unacceptable},
-        {"13 passes over 64 MiB", asking(13, 64 * 1024), SealedHeaderRead::Unacceptable},
-        {"16 passes over 1 GiB", asking(16, 1024 * 1024), SealedHeaderRead::Unacceptable},
-        {"1 GiB", withLe32(17, 1024 * 1024), SealedHeaderRead::Unacceptable},
-        {"no passes", withLe32(13, 0), SealedHeaderRead::Unacceptable},
-        {"17 passes", withLe32(13, 17), SealedHeaderRead::Unacceptable},
-        {"endless passes", withLe32(13, 0xFFFFFFFF), SealedHeaderRead::Unacceptable},
-        {"below 8 MiB", withLe32(17, 8191), SealedHeaderRead::Unacceptable},
-        {"above 1 GiB", withLe32(17, 1024 * 1024 + 1), SealedHeaderRead::Unacceptable},
-        {"format 2", withLe32(8, 2), SealedHeaderRead::Unacceptable},
-        {"another derivation", otherKdf, SealedHeaderRead::Unacceptable},
-        {"cut header", good.substr(0, 60), SealedHeaderRead::Unacceptable},
-        {"signature only", good.substr(0, 8), SealedHeaderRead::Unacceptable},
-        {"signature cut", good.substr(0, 7), SealedHeaderRead::NotSealed},
-        {"plain safe", "QVSEAL\n\r" + good.substr(8), SealedHeaderRead::NotSealed},
-        {"empty", "", SealedHeaderRead::NotSealed},
+        {"as written", good, SealedHeaderResult::Read},
+        {"16 passes", withLe32(13, 16), SealedHeaderResult::Read},
+        {"256 MiB", withLe32(17, 256 * 1024), SealedHeaderResult::Read},
+        {"3 passes over 256 MiB", asking(3, 256 * 1024), SealedHeaderResult::Read},
+        {"12 passes over 64 MiB", asking(12, 64 * 1024), SealedHeaderResult::Read},
+        {"4 passes over 256 MiB", asking(4, 256 * 1024), SealedHeaderResult::Unacceptable},
+        {"13 passes over 64 MiB", asking(13, 64 * 1024), SealedHeaderResult::Unacceptable},
+        {"16 passes over 1 GiB", asking(16, 1024 * 1024), SealedHeaderResult::Unacceptable},
+        {"1 GiB", withLe32(17, 1024 * 1024), SealedHeaderResult::Unacceptable},
+        {"no passes", withLe32(13, 0), SealedHeaderResult::Unacceptable},
+        {"17 passes", withLe32(13, 17), SealedHeaderResult::Unacceptable},
+        {"endless passes", withLe32(13, 0xFFFFFFFF), SealedHeaderResult::Unacceptable},
+        {"below 8 MiB", withLe32(17, 8191), SealedHeaderResult::Unacceptable},
+        {"above 1 GiB", withLe32(17, 1024 * 1024 + 1), SealedHeaderResult::Unacceptable},
+        {"format 2", withLe32(8, 2), SealedHeaderResult::Unacceptable},
+        {"another derivation", otherKdf, SealedHeaderResult::Unacceptable},
+        {"cut header", good.substr(0, 60), SealedHeaderResult::Unacceptable},
+        {"signature only", good.substr(0, 8), SealedHeaderResult::Unacceptable},
+        {"signature cut", good.substr(0, 7), SealedHeaderResult::NotSealed},
+        {"plain safe", "QVSEAL\n\r" + good.substr(8), SealedHeaderResult::NotSealed},
+        {"empty", "", SealedHeaderResult::NotSealed},
     };
     for (const auto& c : cases) {
         std::istringstream in(c.bytes);
         SealParameters parameters;
         EXPECT_EQ(readSealedHeader(in, parameters), c.expected) << c.what;
         EXPECT_TRUE(in.good()) << c.what << ": a plain safe is read next from the same stream";
-        EXPECT_EQ(hasSealSignature(c.bytes), c.expected != SealedHeaderRead::NotSealed) << c.what;
+        EXPECT_EQ(hasSealSignature(c.bytes), c.expected != SealedHeaderResult::NotSealed) << c.what;
     }
     SealedKey key;
     SealParameters tooMuch;

@@ -52,7 +52,7 @@ TEST(SealedFirstVersionFixtures, EachUnsealsToTheEntriesItWasMadeWith) {
         SCOPED_TRACE(fixture.file);
         std::ifstream safe(Fixtures / fixture.file, std::ios::binary);
         SealParameters parameters;
-        ASSERT_EQ(readSealedHeader(safe, parameters), SealedHeaderRead::Read);
+        ASSERT_EQ(readSealedHeader(safe, parameters), SealedHeaderResult::Read);
         SealedKey key;
         const std::optional<Failure> notDerived = key.derive("fixture", parameters);
         ASSERT_FALSE(notDerived) << notDerived->detail;
