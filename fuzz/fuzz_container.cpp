@@ -35,8 +35,8 @@ void checkKeptIndex(RandomAccessFile& stream, const ContainerIndex& kept) {
     check(fresh == kept, "the kept index differs from a fresh load");
 }
 
-IndexReadReport loadChecked(RandomAccessFile& stream, ContainerIndex& index) {
-    const IndexReadReport report = readContainerIndex(stream, index);
+IndexReadResult loadChecked(RandomAccessFile& stream, ContainerIndex& index) {
+    const IndexReadResult report = readContainerIndex(stream, index);
     check(index.indexRows.size() == index.entryDetails.size(), "rows and details differ");
     check(index.entryCount == index.indexRows.size(), "count differs from the rows loaded");
     for (std::size_t row = 0; row < index.indexRows.size(); ++row) {
@@ -73,7 +73,7 @@ void removeOne(RandomAccessFile& stream, ContainerIndex& index, std::size_t row)
     std::vector<std::string> contents = extractAll(stream, index);
     check(removeEntry(stream, index, row) == RemoveResult::Removed, "remove failed");
     checkKeptIndex(stream, index);
-    const IndexReadReport report = loadChecked(stream, index);
+    const IndexReadResult report = loadChecked(stream, index);
     check(!report.damaged, "remove left a damaged container");
     contents.erase(contents.begin() + static_cast<std::ptrdiff_t>(row));
     check(extractAll(stream, index) == contents, "remove changed other entries");
@@ -97,7 +97,7 @@ void appendOne(RandomAccessFile& stream, ContainerIndex& index, const std::files
         return;
     }
     checkKeptIndex(stream, index);
-    const IndexReadReport report = loadChecked(stream, index);
+    const IndexReadResult report = loadChecked(stream, index);
     check(!report.damaged, "append left a damaged container");
     check(index.indexRows.size() == rows + 1, "append did not add one row");
     check(extractAll(stream, index).back() == AddedContent, "appended content differs");

@@ -27,7 +27,7 @@ std::string sizeText(std::uint32_t size) {
 }
 
 std::optional<Failure> loadIndex(SafeState& state, Shell& shell) {
-    IndexReadReport report = contentsOf(state).list(state);
+    IndexReadResult report = contentsOf(state).list(state);
     state.indexDamaged = report.damaged;
     // Never cleared here: a session that once lost its footing stays read-only.
     if (!report.clean())

@@ -118,7 +118,7 @@ bool applyOwnership(int fd, const FileOwnership& ownership, AccessKept& kept, in
             if (acl == nullptr)
                 mode &= ~static_cast<mode_t>(070);
         }
-        const AttributesCopied copied = copyAttributes(fd, attributes, true);
+        const AttributeCopyResult copied = copyAttributes(fd, attributes, true);
         kept.accessListError = copied.accessAclError;
         kept.accessList = copied.accessAclError == 0;
         kept.attributesError = copied.othersError;

@@ -72,7 +72,7 @@ bool isVirtualDisk(const fs::path& folder, const std::string& name) {
     return startsWith(vendor, "QEMU") || startsWith(vendor, "VMware") || startsWith(vendor, "Msft");
 }
 
-BlockVerdict walkFolder(fs::path folder, int hops) {
+BlockWalkResult walkFolder(fs::path folder, int hops) {
     std::error_code error;
     if (hops > MostDeviceHops || !fs::is_directory(folder, error))
         return {obstacle(EraseObstacle::Unknown, folder.filename().string()), ""};
@@ -94,7 +94,7 @@ BlockVerdict walkFolder(fs::path folder, int hops) {
         below.push_back(fs::canonical(slave.path(), error));
     if (!below.empty()) {
         for (const fs::path& slave : below) {
-            BlockVerdict verdict = walkFolder(slave, hops + 1);
+            BlockWalkResult verdict = walkFolder(slave, hops + 1);
             if (!verdict.reach.reaches)
                 return verdict;
         }
@@ -207,7 +207,7 @@ EraseReach judgeOpenFile(int fd, int hops) {
     const std::optional<dev_t> device = blockDeviceOf(status, mount);
     if (!device)
         return obstacle(EraseObstacle::Unknown, fsName);
-    BlockVerdict verdict = walkBlockDevice("/sys", major(*device), minor(*device));
+    BlockWalkResult verdict = walkBlockDevice("/sys", major(*device), minor(*device));
     if (!verdict.backingFile.empty())
         return judgeBackingFile(verdict.backingFile, verdict.reach.what, hops);
     return verdict.reach;
@@ -324,7 +324,7 @@ EraseObstacle extentObstacle(unsigned flags) {
     return EraseObstacle::None;
 }
 
-BlockVerdict walkBlockDevice(const std::string& sysfsRoot, unsigned major, unsigned minor) {
+BlockWalkResult walkBlockDevice(const std::string& sysfsRoot, unsigned major, unsigned minor) {
     const fs::path link = fs::path(sysfsRoot) / "dev" / "block" /
                           (std::to_string(major) + ":" + std::to_string(minor));
     std::error_code error;

@@ -73,10 +73,10 @@ EraseObstacle extentObstacle(unsigned flags);
 // (/sys/dev/block/MAJ:MIN resolved) either decides (obstacle), or passes the
 // bytes on to the devices below it (device-mapper, md: slaves) or to a file (a
 // loop device's backing file).
-struct BlockVerdict {
+struct BlockWalkResult {
     EraseReach reach;
     std::string backingFile; // set for a loop device: judge that file instead
 };
-BlockVerdict walkBlockDevice(const std::string& sysfsRoot, unsigned major, unsigned minor);
+BlockWalkResult walkBlockDevice(const std::string& sysfsRoot, unsigned major, unsigned minor);
 
 } // namespace quorvane

@@ -91,8 +91,8 @@ ExtendedAttributes attributesAt(const std::string& path) {
     return attributes;
 }
 
-AttributesCopied copyAttributes(int fd, const ExtendedAttributes& from, bool othersToo) {
-    AttributesCopied copied;
+AttributeCopyResult copyAttributes(int fd, const ExtendedAttributes& from, bool othersToo) {
+    AttributeCopyResult copied;
     const std::string* acl = from.find(AccessAclAttribute);
     if (acl == nullptr) {
         if (::fremovexattr(fd, AccessAclAttribute) != 0 && !isMissing(errno))

@@ -27,7 +27,7 @@ struct ExtendedAttributes {
 // without extended attributes has none.
 ExtendedAttributes attributesAt(const std::string& path);
 
-struct AttributesCopied {
+struct AttributeCopyResult {
     int accessAclError = 0; // errno when the access ACL could not be set
     int othersError = 0;    // errno when another attribute could not be set
 };
@@ -35,7 +35,7 @@ struct AttributesCopied {
 // Gives the file open on fd the access ACL of `from` (or none, when `from` had
 // none: an ACL the fresh file took from its folder's default one would let in
 // whoever it names) and, with othersToo, every other attribute of `from`.
-AttributesCopied copyAttributes(int fd, const ExtendedAttributes& from, bool othersToo);
+AttributeCopyResult copyAttributes(int fd, const ExtendedAttributes& from, bool othersToo);
 
 // The permission bits (0..7) of the group:: entry of an access ACL in the
 // system's form; none when the value is no such ACL.

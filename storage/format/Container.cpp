@@ -18,7 +18,7 @@ constexpr std::uint64_t ContainerHeaderEnd = ContainerHeaderSize;
 // from bytes that are missing or make no container: the first is no reason to
 // call the container damaged, the second is.
 bool loadAt(RandomAccessFile& file, std::uint64_t position, char* bytes, std::size_t count,
-            IndexReadReport& report) {
+            IndexReadResult& report) {
     if (file.readAt(position, bytes, count))
         return true;
     if (file.lastError() != 0) {
@@ -34,7 +34,7 @@ bool loadAt(RandomAccessFile& file, std::uint64_t position, char* bytes, std::si
 // a row that breaks this would make a later remove or append read or write
 // the wrong bytes, so it and every row after it are left out.
 bool loadRows(RandomAccessFile& file, ContainerIndex& index, std::uint64_t rowsInTable,
-              IndexReadReport& report) {
+              IndexReadResult& report) {
     const std::uint64_t tableStart = index.indexOffset;
     const std::uint64_t recordSpace = tableStart - ContainerHeaderEnd;
     const auto expected =
@@ -136,8 +136,8 @@ bool writeEmptyContainer(RandomAccessFile& file) {
     return file.resize(0) && file.writeAt(0, bytes.data(), bytes.size());
 }
 
-IndexReadReport readContainerIndex(RandomAccessFile& workingCopy, ContainerIndex& index) {
-    IndexReadReport report;
+IndexReadResult readContainerIndex(RandomAccessFile& workingCopy, ContainerIndex& index) {
+    IndexReadResult report;
     ContainerIndex loaded;
     loaded.workingCopyLength = workingCopy.length();
 

@@ -25,7 +25,7 @@ std::string emptyContainerBytes();
 // Writes them as the whole of file.
 bool writeEmptyContainer(RandomAccessFile& file);
 
-struct IndexReadReport {
+struct IndexReadResult {
     bool versionMismatch = false; // version word is not 2; the rows were read all the same
     bool damaged = false;         // rows pointing outside the file were left out
     bool readFailed = false;      // the system failed to read the file: nothing said about damage
@@ -38,7 +38,7 @@ struct IndexReadReport {
 // index. Never reads, allocates or loops beyond what the file's length allows:
 // rows from the first one that points outside the file on are not loaded, so
 // row i stays entry i. Reporting to the user is the caller's business.
-IndexReadReport readContainerIndex(RandomAccessFile& workingCopy, ContainerIndex& index);
+IndexReadResult readContainerIndex(RandomAccessFile& workingCopy, ContainerIndex& index);
 
 enum class AppendResult {
     Appended,

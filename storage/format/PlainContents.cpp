@@ -5,7 +5,7 @@
 
 namespace quorvane {
 
-IndexReadReport PlainContents::list(ContainerIndex& index) {
+IndexReadResult PlainContents::list(ContainerIndex& index) {
     refused_ = 0;
     return readContainerIndex(file_, index);
 }

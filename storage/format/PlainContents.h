@@ -13,7 +13,7 @@ class PlainContents final : public SafeContents {
   public:
     explicit PlainContents(RandomAccessFile& workingCopy) : file_(workingCopy) {}
 
-    IndexReadReport list(ContainerIndex& index) override;
+    IndexReadResult list(ContainerIndex& index) override;
     std::int64_t read(const ContainerIndex& index, std::size_t row, std::uint64_t offset,
                       void* into, std::size_t count) override;
     bool extract(const ContainerIndex& index, std::size_t row, std::ostream& out,

@@ -46,7 +46,7 @@ class SafeContents {
     virtual ~SafeContents() = default;
 
     // Loads every file's row into index, replacing what it held.
-    virtual IndexReadReport list(ContainerIndex& index) = 0;
+    virtual IndexReadResult list(ContainerIndex& index) = 0;
     // Up to count bytes of row's content from offset on: the number read (0
     // at or past its end), or -1 (lastError() says why).
     virtual std::int64_t read(const ContainerIndex& index, std::size_t row, std::uint64_t offset,

@@ -43,7 +43,7 @@ class WorkingCopyTest : public ::testing::Test {
         ASSERT_TRUE(file);
     }
 
-    IndexReadReport load() { return readContainerIndex(*file, index); }
+    IndexReadResult load() { return readContainerIndex(*file, index); }
 
     std::filesystem::path source(const std::string& name, const std::string& content) {
         const std::filesystem::path at = dir / ("src-" + name);
@@ -113,7 +113,7 @@ TEST(CreateContainer, FailsWhenTheFileCannotBeWritten) {
 }
 
 TEST_F(WorkingCopyTest, EmptyContainerLoadsWithNoEntries) {
-    const IndexReadReport report = load();
+    const IndexReadResult report = load();
     EXPECT_FALSE(report.damaged);
     EXPECT_FALSE(report.versionMismatch);
     EXPECT_EQ(index.entryCount, 0u);
@@ -289,7 +289,7 @@ class AppendRefusal : public WorkingCopyTest {
     void expectUnchangedAndUsable() {
         EXPECT_EQ(fileBytes(), before);
         expectIndexAsLoaded();
-        const IndexReadReport report = load();
+        const IndexReadResult report = load();
         EXPECT_FALSE(report.damaged);
         ASSERT_EQ(index.indexRows.size(), 2u);
         ASSERT_EQ(add("three", "third"), AppendResult::Appended);
@@ -718,7 +718,7 @@ TEST_P(DamagedContainer, LoadsOnlyTheRowsBeforeTheFirstBadOne) {
 
     ContainerIndex index;
     index.indexRows.assign(9, IndexRow{}); // a previous load is replaced as a whole
-    const IndexReadReport report = readContainerIndex(*file, index);
+    const IndexReadResult report = readContainerIndex(*file, index);
     EXPECT_EQ(report.versionMismatch, damagedCase.versionMismatch);
     EXPECT_EQ(report.damaged, damagedCase.damaged);
     ASSERT_EQ(index.indexRows.size(), damagedCase.rowsLoaded);
@@ -755,7 +755,7 @@ TEST_P(DamagedContainer, AnAppendAfterTheLoadWritesAConsistentContainer) {
         return;
     }
     const ContainerIndex kept = index;
-    const IndexReadReport report = readContainerIndex(*file, index);
+    const IndexReadResult report = readContainerIndex(*file, index);
     EXPECT_FALSE(report.damaged);
     EXPECT_EQ(index, kept);
     ASSERT_EQ(index.indexRows.size(), rowsBefore + 1);

@@ -156,7 +156,7 @@ TEST(BlockDevices, TheChainDecidesFromTheDiskUpwards) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.major) + ":" + std::to_string(c.minor));
-        const BlockVerdict verdict = walkBlockDevice(root.string(), c.major, c.minor);
+        const BlockWalkResult verdict = walkBlockDevice(root.string(), c.major, c.minor);
         EXPECT_EQ(verdict.reach.reaches, c.reaches);
         EXPECT_EQ(verdict.reach.why, c.why);
         EXPECT_EQ(verdict.reach.what, c.what);

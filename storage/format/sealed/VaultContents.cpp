@@ -179,7 +179,7 @@ void VaultContents::showStored(ContainerIndex& index, const std::string& path) c
     index.entryCount = static_cast<std::uint32_t>(rows_.size());
 }
 
-IndexReadReport VaultContents::list(ContainerIndex& index) {
+IndexReadResult VaultContents::list(ContainerIndex& index) {
     showRows(index);
     return {};
 }

@@ -24,7 +24,7 @@ class VaultContents final : public SafeContents {
   public:
     explicit VaultContents(std::unique_ptr<vault::Vault> vault);
 
-    IndexReadReport list(ContainerIndex& index) override;
+    IndexReadResult list(ContainerIndex& index) override;
     std::int64_t read(const ContainerIndex& index, std::size_t row, std::uint64_t offset,
                       void* into, std::size_t count) override;
     bool extract(const ContainerIndex& index, std::size_t row, std::ostream& out,
