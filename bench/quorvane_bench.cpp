@@ -168,12 +168,9 @@ bool saveUnchecked(SafeState& state) {
     guard.lockFresh = true;
     ReplaceResult result = replaceFileAtomically(
         state.safePath,
-        [&](std::ostream& out, std::string& message) {
+        [&](std::ostream& out) {
             FileInputStream in(*state.workingCopy);
-            const std::optional<Failure> failed = encryptSafe(in, out, key);
-            if (failed)
-                message = failed->detail;
-            return !failed;
+            return encryptSafe(in, out, key);
         },
         guard);
     if (result.ok)

@@ -25,11 +25,8 @@ WriteResult writeNewVault(Session& session, const std::string& target) {
     session.shell.busy.ShowProgress(lifecycle_text::DerivingKey);
     session.shell.busy.runBusy([&] {
         try {
-            result = replaceFileAtomically(target, [&](std::ostream& out, std::string& message) {
-                std::optional<Failure> failed = vault::Vault::writeNew(out, state.password, {});
-                if (failed)
-                    message = std::move(failed->detail);
-                return !failed;
+            result = replaceFileAtomically(target, [&](std::ostream& out) {
+                return vault::Vault::writeNew(out, state.password, {});
             });
         } catch (const std::exception& failure) {
             result.ok = false;

@@ -18,15 +18,11 @@ namespace {
 
 // Reads the fresh safe back through its descriptor and compares what it
 // decrypts to with the plaintext it was made from.
-bool freshSafeMatches(int fd, std::istream& plaintext, const std::string& key,
-                      std::string& message) {
+std::optional<Failure> freshSafeMismatch(int fd, std::istream& plaintext, const std::string& key) {
     DescriptorInputBuffer safeBytes(fd);
     std::istream safe(&safeBytes);
     plaintext.clear();
-    const std::optional<Failure> failed = safeDecryptsTo(safe, plaintext, key);
-    if (failed)
-        message = failed->detail;
-    return !failed;
+    return safeDecryptsTo(safe, plaintext, key);
 }
 
 // The pattern with each "%s" replaced by the next value.
@@ -91,17 +87,12 @@ WriteResult encryptFileOnto(Shell& shell, std::istream& plaintext,
                             const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.busy.byteProgress();
-    auto writeSafe = [&](std::ostream& out, std::string& message) {
+    auto writeSafe = [&](std::ostream& out) {
         plaintext.clear();
-        const std::optional<Failure> failed = encryptSafe(plaintext, out, key, progress);
-        if (failed)
-            message = failed->detail;
-        return !failed;
+        return encryptSafe(plaintext, out, key, progress);
     };
     ReplaceGuard guard;
-    guard.verify = [&](int fd, std::string& message) {
-        return freshSafeMatches(fd, plaintext, key, message);
-    };
+    guard.verify = [&](int fd) { return freshSafeMismatch(fd, plaintext, key); };
     if (lock != nullptr) {
         guard.lockFresh = true;
         if (lock->held())

@@ -171,17 +171,16 @@ FreshFile freshFileBeside(const UniqueFd& folder, const fs::path& target) {
 // Writes the content and makes it durable, then lets the guard read it back
 // from the disk. Nothing when all went well, else why.
 std::optional<Failure>
-fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)>& writeContent,
+fillFreshFile(int fd, const std::function<std::optional<Failure>(std::ostream&)>& writeContent,
               const FileOwnership& ownership, const ReplaceGuard& guard, AccessKept& kept) {
     DescriptorOutputBuffer buffer(fd);
     std::ostream out(&buffer);
-    std::string message;
-    const bool written = writeContent(out, message);
+    std::optional<Failure> notWritten = writeContent(out);
     out.flush();
     if (!out)
         return systemFailure(buffer.lastError() != 0 ? buffer.lastError() : EIO);
-    if (!written)
-        return Failure{0, message};
+    if (notWritten)
+        return notWritten;
     if (int error = 0; !applyOwnership(fd, ownership, kept, error))
         return systemFailure(error);
     if (::fsync(fd) != 0)
@@ -191,10 +190,13 @@ fillFreshFile(int fd, const std::function<bool(std::ostream&, std::string&)>& wr
     // Written back and clean now: dropping the pages makes the check read
     // what the disk holds rather than what we just handed the kernel.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    std::string refusal;
-    if (::lseek(fd, 0, SEEK_SET) != 0 || !guard.verify(fd, refusal))
-        return refusal.empty() ? systemFailure(errno) : Failure{0, refusal};
-    return std::nullopt;
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return systemFailure(errno);
+    // A refusal that does not say why is the system's.
+    std::optional<Failure> refused = guard.verify(fd);
+    if (refused && refused->detail.empty())
+        return systemFailure(errno);
+    return refused;
 }
 
 // The file at the target must still be the one the caller knows: another
@@ -245,10 +247,10 @@ std::optional<Failure> cannotReplaceFileAt(const std::filesystem::path& target) 
     return std::nullopt;
 }
 
-ReplaceResult replaceFileAtomically(
-    const std::filesystem::path& target,
-    const std::function<bool(std::ostream& out, std::string& message)>& writeContent,
-    const ReplaceGuard& guard) {
+ReplaceResult
+replaceFileAtomically(const std::filesystem::path& target,
+                      const std::function<std::optional<Failure>(std::ostream& out)>& writeContent,
+                      const ReplaceGuard& guard) {
     ReplaceResult result;
     std::error_code resolveError;
     const fs::path resolved = resolveTarget(target, resolveError);

@@ -44,8 +44,8 @@ struct ReplaceGuard {
     // one is put in its place; otherwise nothing is replaced.
     std::optional<FileIdentity> expected;
     // Called with the fresh file (complete, fsynced, its cached pages dropped,
-    // positioned at its start); false with a message refuses it.
-    std::function<bool(int fd, std::string& message)> verify;
+    // positioned at its start); a Failure refuses it, saying why.
+    std::function<std::optional<Failure>(int fd)> verify;
     // Lock the fresh file (flock) before it takes the target's name, and hand
     // its descriptor to the caller, so that the lock on a file follows it.
     bool lockFresh = false;
@@ -58,7 +58,7 @@ struct ReplaceGuard {
 // file: its owner and group where the saver may set them, its mode, its access
 // ACL and other extended attributes; never more than the old file allowed, and
 // what could not be kept is said in the result's access), checked by the guard and renamed over it;
-// then the folder is fsynced. writeContent returns false (and fills its message) to abandon the
+// then the folder is fsynced. writeContent returns a Failure, saying why, to abandon the
 // replacement. On any failure the fresh file is removed and the target is
 // untouched. A folder that cannot be fsynced after the rename leaves ok true
 // (the target holds the new content) with the reason as a warning.
@@ -68,9 +68,9 @@ struct ReplaceGuard {
 // at once. Nothing when it could, else why not.
 std::optional<Failure> cannotReplaceFileAt(const std::filesystem::path& target);
 
-ReplaceResult replaceFileAtomically(
-    const std::filesystem::path& target,
-    const std::function<bool(std::ostream& out, std::string& message)>& writeContent,
-    const ReplaceGuard& guard = {});
+ReplaceResult
+replaceFileAtomically(const std::filesystem::path& target,
+                      const std::function<std::optional<Failure>(std::ostream& out)>& writeContent,
+                      const ReplaceGuard& guard = {});
 
 } // namespace quorvane

@@ -43,14 +43,14 @@ mode_t modeOf(const fs::path& path) {
 // A writer that puts `content` out in pieces of every size, as a real
 // producer would.
 auto writerOf(const std::string& content) {
-    return [content](std::ostream& out, std::string&) {
+    return [content](std::ostream& out) {
         std::size_t at = 0;
         for (std::size_t piece = 1; at < content.size(); piece *= 3) {
             const std::size_t count = std::min(piece, content.size() - at);
             out.write(content.data() + at, static_cast<std::streamsize>(count));
             at += count;
         }
-        return static_cast<bool>(out);
+        return std::optional<Failure>(); // a stream that failed is the system's failure
     };
 }
 
@@ -67,12 +67,11 @@ TEST(ReplaceFileAtomically, ARefusedReadBackReplacesNothing) {
     TempDir dir;
     const fs::path target = dir.write("safe.cx", "old content");
     ReplaceGuard guard;
-    guard.verify = [](int fd, std::string& message) {
+    guard.verify = [](int fd) {
         char first = 0;
         EXPECT_EQ(::read(fd, &first, 1), 1);
         EXPECT_EQ(first, 'n');
-        message = "differs";
-        return false;
+        return std::optional<Failure>(Failure{0, "differs"});
     };
     const ReplaceResult result = replaceFileAtomically(target, writerOf("new content"), guard);
     EXPECT_FALSE(result.ok);
@@ -94,8 +93,8 @@ TEST(ReplaceFileAtomically, CreatesANewFileOnlyTheOwnerCanRead) {
 TEST(ReplaceFileAtomically, EmptyContentGivesAnEmptyFile) {
     TempDir dir;
     writeFile(dir / "safe.cx", "old");
-    const ReplaceResult result =
-        replaceFileAtomically(dir / "safe.cx", [](std::ostream&, std::string&) { return true; });
+    const ReplaceResult result = replaceFileAtomically(
+        dir / "safe.cx", [](std::ostream&) { return std::optional<Failure>(); });
     ASSERT_TRUE(result.ok) << result.reason;
     EXPECT_EQ(fs::file_size(dir / "safe.cx"), 0u);
 }
@@ -167,16 +166,15 @@ TEST(ReplaceFileAtomically, TakesARelativeNameInTheCurrentFolder) {
 
 // A writer that gives up, or throws, after writing part of the new file.
 TEST(ReplaceFileAtomically, AFailingWriterLeavesTheOldFileAndNoTempFile) {
-    const std::vector<std::pair<std::string, std::function<bool(std::ostream&, std::string&)>>>
+    const std::vector<std::pair<std::string, std::function<std::optional<Failure>(std::ostream&)>>>
         writers = {
             {"encryption failed",
-             [](std::ostream& out, std::string& message) {
+             [](std::ostream& out) -> std::optional<Failure> {
                  out << "half of a new safe";
-                 message = "encryption failed";
-                 return false;
+                 return Failure{0, "encryption failed"};
              }},
             {"out of memory",
-             [](std::ostream& out, std::string&) -> bool {
+             [](std::ostream& out) -> std::optional<Failure> {
                  out << "partial";
                  throw std::runtime_error("out of memory");
              }},
@@ -199,10 +197,10 @@ TEST(ReplaceFileAtomically, AProcessKilledWhileWritingLeavesNothingBesideTheSafe
     TempDir dir;
     writeFile(dir / "safe.cx", "the old safe");
     EXPECT_EQ(test::runInChild([&] {
-                  replaceFileAtomically(dir / "safe.cx", [](std::ostream& out, std::string&) {
+                  replaceFileAtomically(dir / "safe.cx", [](std::ostream& out) {
                       out << sampleContent(1 << 20, 'n') << std::flush;
                       ::raise(SIGKILL);
-                      return true;
+                      return std::optional<Failure>();
                   });
               }),
               128 + SIGKILL);

@@ -33,7 +33,7 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
                                          nextGeneration(), nextEntryId_);
     const Bytes header = headerBytes(fixed_, keySlots_[keySlot_], keys_.commits, packed.state);
 
-    const auto write = [&](std::ostream& out, std::string& message) {
+    const auto write = [&](std::ostream& out) -> std::optional<Failure> {
         put(out, header);
         Bytes block(CopyBlock);
         for (const auto& [path, entry] : entries_) {
@@ -43,10 +43,8 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
                 for (std::uint64_t from = extent.offset; left > 0 && out;) {
                     const std::size_t part =
                         static_cast<std::size_t>(std::min<std::uint64_t>(CopyBlock, left));
-                    if (!file_->readAt(from, block.data(), part)) {
-                        message = failureText(file_->lastError());
-                        return false;
-                    }
+                    if (!file_->readAt(from, block.data(), part))
+                        return Failure{file_->lastError(), failureText(file_->lastError())};
                     out.write(reinterpret_cast<const char*>(block.data()),
                               static_cast<std::streamsize>(part));
                     from += part;
@@ -59,13 +57,13 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
             put(out, group);
         put(out, packed.root);
         if (!out)
-            message = "Couldn't write the whole output file";
-        return static_cast<bool>(out);
+            return Failure{0, "Couldn't write the whole output file"};
+        return std::nullopt;
     };
     // Before the fresh file takes the safe's name, it must open to the same
     // entries, and every content chunk must open at its new place.
     const auto outer = guard.verify;
-    guard.verify = [&](int fd, std::string& message) {
+    guard.verify = [&](int fd) -> std::optional<Failure> {
         OpenResult opening = OpenResult::Opened;
         const auto fresh =
             openWithKey(std::make_unique<PlainFile>(::dup(fd)), keys_.data, false, opening);
@@ -79,13 +77,12 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
             // The chunks were copied as they are: one that opens in neither
             // file is damaged in the safe itself, and no copy can mend it.
             const auto old = unread != nullptr ? entries_.find(*unread) : entries_.end();
-            message = old != entries_.end() && readWhole(old->second) == StepResult::Damaged
-                          ? *unread + " is damaged in the safe, which cannot be written anew "
-                                      "without losing it"
-                          : "The compacted safe file does not read back as the safe";
-            return false;
+            return Failure{0, old != entries_.end() && readWhole(old->second) == StepResult::Damaged
+                                  ? *unread + " is damaged in the safe, which cannot be written "
+                                              "anew without losing it"
+                                  : "The compacted safe file does not read back as the safe"};
         }
-        return !outer || outer(fd, message);
+        return outer ? outer(fd) : std::nullopt;
     };
     result = replaceFileAtomically(target, write, guard);
     if (!result.ok)

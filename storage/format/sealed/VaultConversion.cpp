@@ -159,27 +159,25 @@ VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
     const Bytes header = vault::headerBytes(made.fixed, made.slot, made.keys.commits, packed.state);
 
     Bytes plain(settings.chunkSize), sealed(settings.chunkSize + vault::SealOverhead);
-    const auto write = [&](std::ostream& out, std::string& message) {
+    const auto write = [&](std::ostream& out) -> std::optional<Failure> {
         put(out, header);
         for (const auto& [path, entry] : planned) {
             if (!writeContent(from, index, rowOf[path], entry, geometry, made, plain, sealed,
                               out)) {
-                message = failureText(from.lastError() != 0 ? from.lastError() : EIO);
-                return false;
+                const int error = from.lastError() != 0 ? from.lastError() : EIO;
+                return Failure{error, failureText(error)};
             }
         }
         for (const Bytes& group : packed.groups)
             put(out, group);
         put(out, packed.root);
-        return static_cast<bool>(out);
+        return std::nullopt; // a stream that failed is the system's failure
     };
     const auto outer = guard.verify;
-    guard.verify = [&](int fd, std::string& message) {
-        if (!readsBackAs(fd, made.keys.data, planned, plain)) {
-            message = "The sealed safe file does not read back as the safe";
-            return false;
-        }
-        return !outer || outer(fd, message);
+    guard.verify = [&](int fd) -> std::optional<Failure> {
+        if (!readsBackAs(fd, made.keys.data, planned, plain))
+            return Failure{0, "The sealed safe file does not read back as the safe"};
+        return outer ? outer(fd) : std::nullopt;
     };
     conversion.replaced = replaceFileAtomically(target, write, guard);
     sodium_memzero(plain.data(), plain.size());
