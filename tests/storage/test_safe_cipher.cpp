@@ -81,7 +81,7 @@ std::string encryptUnpadded(const std::string& plaintext, const std::string& key
     return libraryEncrypt(plaintext, key, iv, CryptoPP::BlockPaddingSchemeDef::NO_PADDING);
 }
 
-struct Outcome {
+struct CipherResult {
     bool failed = true;
     std::string message;
     std::string output;
@@ -95,19 +95,19 @@ bool failedWith(const std::optional<Failure>& failure, std::string& message) {
     return failure.has_value();
 }
 
-Outcome encryptText(const std::string& plaintext, const std::string& key) {
+CipherResult encryptText(const std::string& plaintext, const std::string& key) {
     std::istringstream in(plaintext);
     std::ostringstream out;
-    Outcome outcome;
+    CipherResult outcome;
     outcome.failed = failedWith(encryptSafe(in, out, key), outcome.message);
     outcome.output = out.str();
     return outcome;
 }
 
-Outcome decryptText(const std::string& safe, const std::string& key) {
+CipherResult decryptText(const std::string& safe, const std::string& key) {
     std::istringstream in(safe);
     std::ostringstream out;
-    Outcome outcome;
+    CipherResult outcome;
     outcome.failed = failedWith(decryptSafe(in, out, key), outcome.message);
     outcome.output = out.str();
     return outcome;
@@ -229,7 +229,7 @@ TEST(SafeCipher, MatchesAKnownVectorWithARawOrAHexKey) {
     const std::string expected = "CE366AABE389249A4BE759E2ED5BB79B7B4E9220B8C78035180800463B5F9F53";
     const std::string key = derivePasswordKey("password");
     for (const std::string& keyForm : {key, hexOf(key)}) {
-        const Outcome plain = decryptText(SampleIv + bytesOfHex(expected), keyForm);
+        const CipherResult plain = decryptText(SampleIv + bytesOfHex(expected), keyForm);
         EXPECT_FALSE(plain.failed) << plain.message;
         EXPECT_EQ(plain.output, EmptyContainer);
     }
@@ -242,13 +242,13 @@ TEST(SafeCipher, MatchesTheLibraryPipelineAcrossBlockBoundaries) {
           std::size_t{31}, std::size_t{32}, MiB - 1, MiB, MiB + 1, 2 * MiB + 16}) {
         SCOPED_TRACE("size " + std::to_string(size));
         const std::string plaintext = patternBytes(size);
-        const Outcome safe = encryptText(plaintext, key);
+        const CipherResult safe = encryptText(plaintext, key);
         ASSERT_FALSE(safe.failed) << safe.message;
         const std::string iv = safe.output.substr(0, 16);
         ASSERT_EQ(safe.output.substr(16), referenceEncrypt(plaintext, key, iv));
         EXPECT_EQ(safe.output.size(), 16 + (size / 16 + 1) * 16);
 
-        const Outcome plain = decryptText(safe.output, key);
+        const CipherResult plain = decryptText(safe.output, key);
         ASSERT_FALSE(plain.failed) << plain.message;
         EXPECT_TRUE(plain.output == plaintext);
     }
@@ -298,14 +298,14 @@ TEST(SafeCipher, RefusesCiphertextThatIsNotWholeBlocks) {
     for (std::size_t length : {std::size_t{1}, std::size_t{15}, std::size_t{17}, std::size_t{33},
                                ciphertext.size() - 1}) {
         SCOPED_TRACE("length " + std::to_string(length));
-        const Outcome plain = decryptText(SampleIv + ciphertext.substr(0, length), key);
+        const CipherResult plain = decryptText(SampleIv + ciphertext.substr(0, length), key);
         EXPECT_TRUE(plain.failed);
         EXPECT_EQ(plain.message, LengthText);
     }
 }
 
 TEST(SafeCipher, ReportsTheLibrarysTextForABadKeyLength) {
-    const Outcome safe = encryptText("data", "short key");
+    const CipherResult safe = encryptText("data", "short key");
     EXPECT_TRUE(safe.failed);
     EXPECT_NE(safe.message.find("is not a valid key length"), std::string::npos) << safe.message;
 }
@@ -316,13 +316,13 @@ TEST(SafeEncryption, EmptyContainerGivesA48ByteSafeThatDecryptsBack) {
     for (const char* password : {"password", ""}) {
         SCOPED_TRACE(password);
         const std::string key = derivePasswordKey(password);
-        const Outcome safe = encryptText(EmptyContainer, key);
+        const CipherResult safe = encryptText(EmptyContainer, key);
         ASSERT_FALSE(safe.failed) << safe.message;
         ASSERT_EQ(safe.output.size(), 48u);
         const std::string iv = safe.output.substr(0, 16);
         EXPECT_EQ(safe.output.substr(16), referenceEncrypt(EmptyContainer, key, iv));
 
-        const Outcome plain = decryptText(safe.output, key);
+        const CipherResult plain = decryptText(safe.output, key);
         EXPECT_FALSE(plain.failed) << plain.message;
         EXPECT_EQ(plain.output, EmptyContainer);
     }
@@ -331,15 +331,15 @@ TEST(SafeEncryption, EmptyContainerGivesA48ByteSafeThatDecryptsBack) {
 TEST(SafeEncryption, KnownSafeBytesDecrypt) {
     const std::string safe =
         SampleIv + bytesOfHex("CE366AABE389249A4BE759E2ED5BB79B7B4E9220B8C78035180800463B5F9F53");
-    const Outcome plain = decryptText(safe, derivePasswordKey("password"));
+    const CipherResult plain = decryptText(safe, derivePasswordKey("password"));
     EXPECT_FALSE(plain.failed) << plain.message;
     EXPECT_EQ(plain.output, EmptyContainer);
 }
 
 TEST(SafeEncryption, EveryEncryptionHasItsOwnIv) {
     const std::string key = derivePasswordKey("twice");
-    const Outcome first = encryptText(EmptyContainer, key);
-    const Outcome second = encryptText(EmptyContainer, key);
+    const CipherResult first = encryptText(EmptyContainer, key);
+    const CipherResult second = encryptText(EmptyContainer, key);
     ASSERT_FALSE(first.failed);
     ASSERT_FALSE(second.failed);
     EXPECT_NE(first.output.substr(0, 16), second.output.substr(0, 16));
@@ -482,7 +482,7 @@ TEST(SafeDecryption, WrongPasswordFailsOnThePadding) {
     const std::string safe = safeWithIv(EmptyContainer, derivePasswordKey("right"), SampleIv);
     for (const char* wrong : {"wrong", "Right", "RIGHT", ""}) {
         SCOPED_TRACE(wrong);
-        const Outcome plain = decryptText(safe, derivePasswordKey(wrong));
+        const CipherResult plain = decryptText(safe, derivePasswordKey(wrong));
         EXPECT_TRUE(plain.failed);
         EXPECT_EQ(plain.message, PaddingText);
     }
@@ -502,7 +502,7 @@ TEST(SafeDecryption, SafesThatAreNotIvAndWholeBlocksFail) {
     damaged.push_back(safe + "abc");
     for (const std::string& bytes : damaged) {
         SCOPED_TRACE("size " + std::to_string(bytes.size()));
-        const Outcome plain = decryptText(bytes, key);
+        const CipherResult plain = decryptText(bytes, key);
         EXPECT_TRUE(plain.failed);
         EXPECT_TRUE(plain.output.empty());
         if (bytes.size() > 16) {
@@ -530,7 +530,7 @@ TEST(SafeFiles, RoundTripAcrossBlockAndBufferBoundaries) {
             ASSERT_FALSE(failed) << message;
         }
         EXPECT_EQ(fs::file_size(dir / "safe.cx"), 16 + (size / 16 + 1) * 16);
-        const Outcome plain = decryptText(readFile(dir / "safe.cx"), key);
+        const CipherResult plain = decryptText(readFile(dir / "safe.cx"), key);
         ASSERT_FALSE(plain.failed) << plain.message;
         EXPECT_TRUE(plain.output == container);
     }
@@ -584,7 +584,7 @@ TEST_F(OpensslInterop, OurSafeDecryptsWithOpenssl) {
     for (std::size_t size : {std::size_t{0}, std::size_t{16}, std::size_t{1000}, 3 * MiB + 5}) {
         SCOPED_TRACE("size " + std::to_string(size));
         const std::string container = patternBytes(size, 11);
-        const Outcome safe = encryptText(container, key);
+        const CipherResult safe = encryptText(container, key);
         ASSERT_FALSE(safe.failed);
         writeFile(dir / "ciphertext", safe.output.substr(16));
         ASSERT_TRUE(test::opensslCbc(true, key, safe.output.substr(0, 16), dir / "ciphertext",
@@ -601,7 +601,7 @@ TEST_F(OpensslInterop, OpensslOutputOpensAsASafe) {
         const std::string iv = randomBytes(16);
         writeFile(dir / "container", container);
         ASSERT_TRUE(test::opensslCbc(false, key, iv, dir / "container", dir / "ciphertext"));
-        const Outcome plain = decryptText(iv + readFile(dir / "ciphertext"), key);
+        const CipherResult plain = decryptText(iv + readFile(dir / "ciphertext"), key);
         ASSERT_FALSE(plain.failed) << plain.message;
         EXPECT_TRUE(plain.output == container);
     }
