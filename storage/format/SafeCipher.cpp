@@ -34,20 +34,22 @@ const Byte* bytesOf(const std::string& text) {
     return reinterpret_cast<const Byte*>(text.data());
 }
 
-// Runs one cipher routine so that nothing escapes it: the step returns false
-// with a message of its own, or the library (or the allocator) throws and its
-// text becomes the failure's.
+// A failure in this format's own words.
+Failure failure(const char* text) {
+    return Failure{0, text};
+}
+
+// Runs one cipher routine so that nothing escapes it: the step returns a
+// failure of its own, or the library (or the allocator) throws and its text
+// becomes the failure's.
 template <typename Step> std::optional<Failure> runReported(Step&& step) {
-    std::string message;
     try {
-        if (step(message))
-            return std::nullopt;
+        return step();
     } catch (const std::exception& error) {
-        message = error.what();
+        return Failure{0, error.what()};
     } catch (...) {
-        message = UnknownFailure;
+        return failure(UnknownFailure);
     }
-    return Failure{0, message};
 }
 
 // Progress that is only passed on when the total is known.
@@ -88,15 +90,13 @@ bool writeBlock(std::ostream& out, const Byte* from, std::size_t count) {
 // is several times slower on a large safe. The PKCS #7 padding (1 to 16 bytes,
 // each holding the count) is added to the last block by hand, exactly as the
 // library's filter pads.
-bool encryptBlocks(std::istream& in, std::ostream& out, Encryption& cbc, ProgressMeter& meter,
-                   std::string& message) {
+std::optional<Failure> encryptBlocks(std::istream& in, std::ostream& out, Encryption& cbc,
+                                     ProgressMeter& meter) {
     std::vector<Byte> buffer(StreamBlockSize + CipherBlock);
     for (;;) {
         const ReadResult read = readBlock(in, buffer.data(), StreamBlockSize);
-        if (read.broken) {
-            message = ReadFailed;
-            return false;
-        }
+        if (read.broken)
+            return failure(ReadFailed);
         std::size_t length = read.count;
         if (read.atEnd) {
             const std::size_t padding = CipherBlock - length % CipherBlock;
@@ -104,30 +104,26 @@ bool encryptBlocks(std::istream& in, std::ostream& out, Encryption& cbc, Progres
             length += padding;
         }
         cbc.ProcessData(buffer.data(), buffer.data(), length);
-        if (!writeBlock(out, buffer.data(), length)) {
-            message = WriteFailed;
-            return false;
-        }
+        if (!writeBlock(out, buffer.data(), length))
+            return failure(WriteFailed);
         meter.advance(read.count);
         if (read.atEnd)
-            return true;
+            return std::nullopt;
     }
 }
 
 // Decrypts the held-back end of the ciphertext through the library's own
 // filter, which checks and strips the padding and rejects a length that is not
 // a whole number of blocks, with its own texts (it throws on a bad one).
-bool decryptLastBlock(Decryption& cbc, const Byte* tail, std::size_t length, std::ostream& out,
-                      std::string& message) {
+std::optional<Failure> decryptLastBlock(Decryption& cbc, const Byte* tail, std::size_t length,
+                                        std::ostream& out) {
     std::string plaintext;
     CryptoPP::StreamTransformationFilter filter(cbc, new CryptoPP::StringSink(plaintext));
     filter.Put(tail, length);
     filter.MessageEnd();
-    if (!writeBlock(out, bytesOf(plaintext), plaintext.size())) {
-        message = WriteFailed;
-        return false;
-    }
-    return true;
+    if (!writeBlock(out, bytesOf(plaintext), plaintext.size()))
+        return failure(WriteFailed);
+    return std::nullopt;
 }
 
 // How much of the ciphertext's end the padding check needs: the last whole
@@ -142,42 +138,37 @@ std::size_t lastBlockLength(std::size_t length) {
 
 // Decrypts everything left in `in`, holding back the last block until the end
 // of the input so that its padding can be checked and removed.
-bool decryptBlocks(std::istream& in, std::ostream& out, Decryption& cbc, ProgressMeter& meter,
-                   std::string& message) {
+std::optional<Failure> decryptBlocks(std::istream& in, std::ostream& out, Decryption& cbc,
+                                     ProgressMeter& meter) {
     std::vector<Byte> buffer(StreamBlockSize + CipherBlock);
     std::size_t held = 0;
     for (;;) {
         const ReadResult read = readBlock(in, buffer.data() + held, StreamBlockSize);
-        if (read.broken) {
-            message = ReadFailed;
-            return false;
-        }
+        if (read.broken)
+            return failure(ReadFailed);
         const std::size_t length = held + read.count;
         held = read.atEnd ? lastBlockLength(length) : CipherBlock;
         const std::size_t ready = length - held;
         cbc.ProcessData(buffer.data(), buffer.data(), ready);
-        if (!writeBlock(out, buffer.data(), ready)) {
-            message = WriteFailed;
-            return false;
-        }
+        if (!writeBlock(out, buffer.data(), ready))
+            return failure(WriteFailed);
         std::memmove(buffer.data(), buffer.data() + ready, held);
         meter.advance(read.count);
         if (read.atEnd)
-            return decryptLastBlock(cbc, buffer.data(), held, out, message);
+            return decryptLastBlock(cbc, buffer.data(), held, out);
     }
 }
 
-bool flushed(std::ostream& out, std::string& message) {
+std::optional<Failure> notFlushed(std::ostream& out) {
     out.flush();
     if (out)
-        return true;
-    message = WriteFailed;
-    return false;
+        return std::nullopt;
+    return failure(WriteFailed);
 }
 
-bool encryptWithKeyAndIv(std::istream& in, std::ostream& out, const std::string& key,
-                         const std::string& iv, const ProgressCallback& progress,
-                         std::string& message) {
+std::optional<Failure> encryptWithKeyAndIv(std::istream& in, std::ostream& out,
+                                           const std::string& key, const std::string& iv,
+                                           const ProgressCallback& progress) {
     Encryption cbc;
     cbc.SetKeyWithIV(bytesOf(key), key.size(), bytesOf(iv), iv.size());
     ProgressMeter meter{progress, remainingBytes(in)};
@@ -185,36 +176,35 @@ bool encryptWithKeyAndIv(std::istream& in, std::ostream& out, const std::string&
     // serial, so the save goes as fast as one core encrypts.
     ReadAheadStream ahead(in, meter.total);
     WriteBehindStream behind(out);
-    return encryptBlocks(ahead, behind, cbc, meter, message) && flushed(behind, message);
+    if (std::optional<Failure> failed = encryptBlocks(ahead, behind, cbc, meter))
+        return failed;
+    return notFlushed(behind);
 }
 
-bool decryptWithKeyAndIv(std::istream& in, std::ostream& out, const std::string& key,
-                         const std::string& iv, const ProgressCallback& progress,
-                         std::string& message) {
+std::optional<Failure> decryptWithKeyAndIv(std::istream& in, std::ostream& out,
+                                           const std::string& key, const std::string& iv,
+                                           const ProgressCallback& progress) {
     Decryption cbc;
     cbc.SetKeyWithIV(bytesOf(key), key.size(), bytesOf(iv), iv.size());
     ProgressMeter meter{progress, remainingBytes(in)};
     if (meter.total && *meter.total % CipherBlock != 0) {
         // Refuse a torn ciphertext before any plaintext is written; the
         // filter gives the same text it would give at the end.
-        return decryptLastBlock(cbc, nullptr, 0, out, message);
+        return decryptLastBlock(cbc, nullptr, 0, out);
     }
     ReadAheadStream ahead(in, meter.total);
     WriteBehindStream behind(out);
-    return decryptBlocks(ahead, behind, cbc, meter, message) && flushed(behind, message);
+    if (std::optional<Failure> failed = decryptBlocks(ahead, behind, cbc, meter))
+        return failed;
+    return notFlushed(behind);
 }
 
-bool streamsReady(std::istream& in, std::ostream& out, const char* inputText,
-                  std::string& message) {
-    if (!in.good()) {
-        message = inputText;
-        return false;
-    }
-    if (!out.good()) {
-        message = OutputNotOpen;
-        return false;
-    }
-    return true;
+std::optional<Failure> streamsNotReady(std::istream& in, std::ostream& out, const char* inputText) {
+    if (!in.good())
+        return failure(inputText);
+    if (!out.good())
+        return failure(OutputNotOpen);
+    return std::nullopt;
 }
 
 } // namespace
@@ -260,44 +250,34 @@ std::string fromHexIfHex(const std::string& text) {
 // block-cipher routines, so that every key opens what it always opened.
 std::optional<Failure> encryptSafe(std::istream& in, std::ostream& out, const std::string& key,
                                    const ProgressCallback& progress) {
-    return runReported([&](std::string& message) {
-        if (!streamsReady(in, out, PlainInputNotOpen, message))
-            return false;
+    return runReported([&]() -> std::optional<Failure> {
+        if (std::optional<Failure> notReady = streamsNotReady(in, out, PlainInputNotOpen))
+            return notReady;
         rewindToStart(in);
         const std::string iv = randomBytes(IvSize);
-        if (iv.size() != IvSize) {
-            message = NoRandomness;
-            return false;
-        }
-        if (!writeBlock(out, bytesOf(iv), iv.size())) {
-            message = WriteFailed;
-            return false;
-        }
-        return encryptWithKeyAndIv(in, out, fromHexIfHex(key), iv, progress, message);
+        if (iv.size() != IvSize)
+            return failure(NoRandomness);
+        if (!writeBlock(out, bytesOf(iv), iv.size()))
+            return failure(WriteFailed);
+        return encryptWithKeyAndIv(in, out, fromHexIfHex(key), iv, progress);
     });
 }
 
 std::optional<Failure> decryptSafe(std::istream& in, std::ostream& out, const std::string& key,
                                    const ProgressCallback& progress) {
-    return runReported([&](std::string& message) {
-        if (!streamsReady(in, out, EncryptedInputNotOpen, message))
-            return false;
+    return runReported([&]() -> std::optional<Failure> {
+        if (std::optional<Failure> notReady = streamsNotReady(in, out, EncryptedInputNotOpen))
+            return notReady;
         rewindToStart(in);
         std::string iv(IvSize, '\0');
         const ReadResult read = readBlock(in, reinterpret_cast<Byte*>(iv.data()), IvSize);
-        if (read.broken) {
-            message = ReadFailed;
-            return false;
-        }
-        if (read.count < IvSize) {
-            message = SafeWithoutIv;
-            return false;
-        }
-        if (in.peek() == std::char_traits<char>::eof()) {
-            message = in.bad() ? ReadFailed : SafeWithoutCiphertext;
-            return false;
-        }
-        return decryptWithKeyAndIv(in, out, fromHexIfHex(key), iv, progress, message);
+        if (read.broken)
+            return failure(ReadFailed);
+        if (read.count < IvSize)
+            return failure(SafeWithoutIv);
+        if (in.peek() == std::char_traits<char>::eof())
+            return failure(in.bad() ? ReadFailed : SafeWithoutCiphertext);
+        return decryptWithKeyAndIv(in, out, fromHexIfHex(key), iv, progress);
     });
 }
 
