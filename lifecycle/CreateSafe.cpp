@@ -34,10 +34,9 @@ WriteResult writeNewVault(Session& session, const std::string& target) {
         }
     });
     session.shell.busy.HideProgress();
-    state.accessNotice = result.ok ? accessNoticeFor(result.access) : "";
     if (!result.ok)
         return writeFailed(result.reason);
-    return {};
+    return {std::nullopt, {}, accessNoticeFor(result.access)};
 }
 
 } // namespace
@@ -76,10 +75,9 @@ void createSafe(Session& session, SafeFormat format) {
     const std::string previous = state.password;
     state.password = *typed;
     const std::string key = derivePasswordKey(state.password);
-    const WriteResult written =
-        format == SafeFormat::Sealed
-            ? writeNewVault(session, chosen)
-            : encryptFileOnto(shell, container, chosen, key, state, nullptr);
+    const WriteResult written = format == SafeFormat::Sealed
+                                    ? writeNewVault(session, chosen)
+                                    : encryptFileOnto(shell, container, chosen, key, nullptr);
     existing.release();
     if (!written.written()) {
         state.password = previous;
@@ -88,7 +86,7 @@ void createSafe(Session& session, SafeFormat format) {
     }
     shell.talk.showMessage(lifecycle_text::FileCreated, lifecycle_text::Information,
                            MessageIcon::Information);
-    tellAccessChanged(session);
+    tellAccessChanged(session, written);
 
     // The safe that was open was saved above; it ends here without another write.
     discardWorkingCopy(state);

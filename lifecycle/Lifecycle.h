@@ -75,7 +75,7 @@ bool saveBeforeSwitching(Session& session, AfterWrite after = AfterWrite::KeepOp
 
 // After a write of the safe file: tells what of the old file's access the new
 // one could not keep, if anything (an information box).
-void tellAccessChanged(Session& session);
+void tellAccessChanged(Session& session, const WriteResult& written);
 // "Failed to Save file!" with the reason of the failed write below it.
 void showSaveFailed(Session& session, const Failure& failure);
 // text, and the system's reason on a line below it when there is one.

@@ -83,8 +83,7 @@ std::string accessNoticeFor(const AccessKept& kept) {
 
 WriteResult encryptFileOnto(Shell& shell, std::istream& plaintext,
                             const std::filesystem::path& target, const std::string& key,
-                            SafeState& state, SafeFileLock* lock,
-                            const std::function<void()>& whenReplaced) {
+                            SafeFileLock* lock, const std::function<void()>& whenReplaced) {
     // Taken before the step: the step itself must not call the shell.
     ProgressCallback progress = shell.busy.byteProgress();
     auto writeSafe = [&](std::ostream& out) {
@@ -114,10 +113,9 @@ WriteResult encryptFileOnto(Shell& shell, std::istream& plaintext,
             whenReplaced();
     });
     plaintext.clear();
-    state.accessNotice = result.ok ? accessNoticeFor(result.access) : "";
     if (!result.ok)
         return writeFailed(result.reason);
-    return {};
+    return {std::nullopt, {}, accessNoticeFor(result.access)};
 }
 
 } // namespace quorvane

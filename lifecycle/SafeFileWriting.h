@@ -25,8 +25,7 @@ namespace quorvane {
 // busy step once the new file is in place (and holds the lock).
 WriteResult encryptFileOnto(Shell& shell, std::istream& plaintext,
                             const std::filesystem::path& target, const std::string& key,
-                            SafeState& state, SafeFileLock* lock,
-                            const std::function<void()>& whenReplaced = {});
+                            SafeFileLock* lock, const std::function<void()>& whenReplaced = {});
 
 // What the user is told when a new safe file could not keep the old one's
 // access; empty when it kept everything.

@@ -42,9 +42,6 @@ struct SafeState : ContainerIndex {
     bool readOnly = false;
     // Held from the open to the end of the session: one program at a time.
     SafeFileLock safeLock;
-    // After a save that could not give the new safe file everything of the old
-    // one's access (its owner, group or ACL): what changed, told after the save.
-    std::string accessNotice;
     // The process's private working directory (see WorkingDirectory).
     std::filesystem::path workDir;
     // A sealed safe's key, derived at the open (or when the safe was sealed or

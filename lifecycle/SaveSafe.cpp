@@ -54,10 +54,10 @@ void readThroughNewSafe(SafeState& state, const std::string& key) {
 }
 
 // A vault's session after its write: ended when asked, the access told.
-void afterVaultWrite(Session& session, AfterWrite after) {
+void afterVaultWrite(Session& session, AfterWrite after, const WriteResult& written) {
     if (after == AfterWrite::EndSession)
         discardWorkingCopy(session.state);
-    tellAccessChanged(session);
+    tellAccessChanged(session, written);
 }
 
 } // namespace
@@ -67,11 +67,10 @@ void showSaveFailed(Session& session, const Failure& failure) {
                                    lifecycle_text::Error, MessageIcon::Error);
 }
 
-void tellAccessChanged(Session& session) {
-    if (!session.state.accessNotice.empty())
-        session.shell.talk.showMessage(session.state.accessNotice, lifecycle_text::Information,
+void tellAccessChanged(Session& session, const WriteResult& written) {
+    if (!written.accessNotice.empty())
+        session.shell.talk.showMessage(written.accessNotice, lifecycle_text::Information,
                                        MessageIcon::Information);
-    session.state.accessNotice.clear();
 }
 
 std::string withReason(const std::string& text, const std::string& reason) {
@@ -105,7 +104,7 @@ WriteResult writeSafeFile(Session& session, const std::string& progressText, Aft
     if (VaultContents* vault = state.vault.get()) {
         WriteResult committed = commitVault(session, *vault, progressText);
         if (committed.written())
-            afterVaultWrite(session, after);
+            afterVaultWrite(session, after, committed);
         return committed;
     }
     // A first-version sealed safe is written as a vault from now on.
@@ -115,7 +114,7 @@ WriteResult writeSafeFile(Session& session, const std::string& progressText, Aft
             return converted;
         session.shell.talk.showMessage(lifecycle_text::SafeUpgraded, lifecycle_text::Information,
                                        MessageIcon::Information);
-        afterVaultWrite(session, after);
+        afterVaultWrite(session, after, converted);
         return converted;
     }
     shell.busy.ShowProgress(progressText);
@@ -127,8 +126,8 @@ WriteResult writeSafeFile(Session& session, const std::string& progressText, Aft
             if (after == AfterWrite::KeepOpen)
                 readThroughNewSafe(state, key);
         };
-        result = encryptFileOnto(shell, plaintext, state.safePath, key, state, &state.safeLock,
-                                 readThrough);
+        result =
+            encryptFileOnto(shell, plaintext, state.safePath, key, &state.safeLock, readThrough);
     }
     if (!result.written())
         result.failure = workingCopyFailureOr(state, *result.failure);
@@ -136,7 +135,7 @@ WriteResult writeSafeFile(Session& session, const std::string& progressText, Aft
         shell.busy.runBusy([&] { discardWorkingCopy(state); });
     shell.busy.HideProgress();
     if (result.written())
-        tellAccessChanged(session);
+        tellAccessChanged(session, result);
     return result;
 }
 

@@ -27,7 +27,7 @@ void sealSafe(Session& session) {
         showSaveFailed(session, *sealed.failure);
         return;
     }
-    tellAccessChanged(session);
+    tellAccessChanged(session, sealed);
     shell.list.SetSafeButtonsEnabled(true); // greys Seal Safe from now on
     shell.talk.showMessage(lifecycle_text::SafeSealed, lifecycle_text::SuccessBang,
                            MessageIcon::Information);

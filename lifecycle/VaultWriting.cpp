@@ -19,15 +19,17 @@ ReplaceGuard guardOfSession(const SafeState& state) {
     return guard;
 }
 
-void adoptReplacement(SafeState& state, ReplaceResult& result) {
+// The lock moves to the new file; returns what of the old file's access it
+// could not keep, to be told after the write.
+std::string adoptReplacement(SafeState& state, ReplaceResult& result) {
     state.safeLock.adopt(std::move(result.lockedFd), result.identity);
-    state.accessNotice = accessNoticeFor(result.access);
+    return accessNoticeFor(result.access);
 }
 
 // A safe file changed in place under the session ends every later write.
 WriteResult commitFailed(SafeState& state, VaultContents& vault) {
     if (vault.lastError() != SafeChangedInPlace)
-        return {failureOn(vault.lastError()), {}};
+        return {failureOn(vault.lastError()), {}, {}};
     state.readOnly = true;
     return writeFailed(lifecycle_text::SafeChangedInPlace);
 }
@@ -52,7 +54,7 @@ WriteResult commitVault(Session& session, VaultContents& vault, const std::strin
                 // A compaction that did not happen leaves the committed state,
                 // which is whole: the next save tries again.
                 if (result.ok)
-                    adoptReplacement(state, result);
+                    committed.accessNotice = adoptReplacement(state, result);
             }
         } catch (const std::exception& failure) { // no memory for a chunk
             committed = writeFailed(failure.what());
@@ -68,6 +70,7 @@ WriteResult compactVault(Session& session, VaultContents& vault, const std::stri
         return commitFailed(state, vault);
     session.shell.busy.ShowProgress(progressText);
     ReplaceResult result;
+    std::string accessNotice;
     session.shell.busy.runBusy([&] {
         try {
             result = vault.compact(state.safePath, guardOfSession(state));
@@ -76,12 +79,12 @@ WriteResult compactVault(Session& session, VaultContents& vault, const std::stri
             result.reason = failure.what();
         }
         if (result.ok)
-            adoptReplacement(state, result);
+            accessNotice = adoptReplacement(state, result);
     });
     session.shell.busy.HideProgress();
     if (!result.ok)
         return writeFailed(result.reason);
-    return {std::nullopt, result.reason};
+    return {std::nullopt, result.reason, accessNotice};
 }
 
 WriteResult writeAsVault(Session& session, const std::string& progressText) {
@@ -94,6 +97,7 @@ WriteResult writeAsVault(Session& session, const std::string& progressText) {
         settings.memoryKiB = state.sealedKey->parameters().memoryKiB;
     }
     VaultConversion conversion;
+    std::string accessNotice;
     session.shell.busy.runBusy([&] {
         try {
             conversion = convertToVault(contentsOf(state), state, state.password, settings,
@@ -105,7 +109,7 @@ WriteResult writeAsVault(Session& session, const std::string& progressText) {
         }
         if (!conversion.replaced.ok)
             return;
-        adoptReplacement(state, conversion.replaced);
+        accessNotice = adoptReplacement(state, conversion.replaced);
         if (!conversion.contents) {
             // The vault is the safe now, and this session cannot follow it:
             // what it still holds must never be written over it.
@@ -125,7 +129,7 @@ WriteResult writeAsVault(Session& session, const std::string& progressText) {
     if (!conversion.replaced.ok)
         return writeFailed(conversion.replaced.reason);
     refreshEntryList(state, session.shell);
-    return {};
+    return {std::nullopt, {}, accessNotice};
 }
 
 } // namespace quorvane

@@ -17,12 +17,15 @@ struct WriteResult {
     // Written, but a step after the write did not go through (its folder was
     // not synced): said after the write; empty when there is nothing to say.
     std::string warning;
+    // Written into a new file that could not keep all of the old one's access
+    // (its owner, group or ACL): what changed, told after the write.
+    std::string accessNotice;
 
     bool written() const { return !failure.has_value(); }
 };
 
 inline WriteResult writeFailed(std::string detail, int error = 0) {
-    return {Failure{error, std::move(detail)}, {}};
+    return {Failure{error, std::move(detail)}, {}, {}};
 }
 
 // What a write that stopped on error says: an errno value in the system's
