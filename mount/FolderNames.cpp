@@ -2,6 +2,8 @@
 
 #include "entries/ExtractTarget.h"
 
+#include <cstring>
+#include <sodium.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -66,6 +68,17 @@ std::vector<std::optional<std::string>> folderNames(const std::vector<std::strin
         names.emplace_back(std::move(candidate));
     }
     return names;
+}
+
+// SipHash of the name under a fixed key.
+std::uint64_t inodeOf(const std::string& name) {
+    static constexpr unsigned char Key[crypto_shorthash_KEYBYTES] = {};
+    unsigned char hash[crypto_shorthash_BYTES];
+    crypto_shorthash(hash, reinterpret_cast<const unsigned char*>(name.data()), name.size(), Key);
+    std::uint64_t number = 0;
+    static_assert(sizeof hash == sizeof number);
+    std::memcpy(&number, hash, sizeof number);
+    return number < 2 ? number + 2 : number;
 }
 
 } // namespace quorvane

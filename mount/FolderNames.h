@@ -3,6 +3,7 @@
 // The names under which the folder shows the entries of a safe.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,5 +25,11 @@ std::string folderNumberedName(const std::string& name, int number);
 // A name that can mean nothing but a file in one folder is shown; others
 // ("", ".", "..", with a '/') are nullopt, as extracting skips them.
 std::vector<std::optional<std::string>> folderNames(const std::vector<std::string>& storedNames);
+
+// A name's number, the same whenever it is asked: across the kernel
+// forgetting the name (libfuse's own numbers change then) and across mounts.
+// `git status` compares it with the one its index keeps and reads every file
+// whose number moved. Never 0 or 1 (1 is the top's).
+std::uint64_t inodeOf(const std::string& name);
 
 } // namespace quorvane

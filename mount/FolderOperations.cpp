@@ -10,7 +10,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <optional>
-#include <sodium.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <utility>
@@ -63,20 +62,6 @@ std::string nameOf(const char* path) {
 
 bool isRoot(const char* path) {
     return path != nullptr && std::strcmp(path, "/") == 0;
-}
-
-// A name's number, the same whenever it is asked: across the kernel
-// forgetting the name (libfuse's own numbers change then) and across mounts.
-// `git status` compares it with the one its index keeps and reads every file
-// whose number moved. SipHash of the name under a fixed key; 1 is the top's.
-ino_t inodeOf(const std::string& name) {
-    static constexpr unsigned char Key[crypto_shorthash_KEYBYTES] = {};
-    unsigned char hash[crypto_shorthash_BYTES];
-    crypto_shorthash(hash, reinterpret_cast<const unsigned char*>(name.data()), name.size(), Key);
-    std::uint64_t number = 0;
-    static_assert(sizeof hash == sizeof number);
-    std::memcpy(&number, hash, sizeof number);
-    return static_cast<ino_t>(number < 2 ? number + 2 : number);
 }
 
 SafeFolder::Handle* handleOf(const fuse_file_info* info) {
@@ -155,7 +140,7 @@ int getattr(const char* path, struct stat* status, fuse_file_info* info) {
         return failed;
     if (path != nullptr)
         served().answered.insert(name);
-    status->st_ino = inodeOf(name);
+    status->st_ino = static_cast<ino_t>(inodeOf(name));
     status->st_mode = (file.folder ? S_IFDIR : S_IFREG) | (file.mode & 0700);
     status->st_nlink = file.folder ? 2 : 1;
     status->st_size = static_cast<off_t>(file.size);
