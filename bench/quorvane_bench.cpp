@@ -173,9 +173,9 @@ bool saveUnchecked(SafeState& state) {
             return encryptSafe(in, out, key);
         },
         guard);
-    if (result.ok)
+    if (result.replaced())
         state.safeLock.adopt(std::move(result.lockedFd), result.identity);
-    return result.ok;
+    return result.replaced();
 }
 
 int timed(const char* what, const std::function<bool()>& step) {

@@ -29,13 +29,12 @@ WriteResult writeNewVault(Session& session, const std::string& target) {
                 return vault::Vault::writeNew(out, state.password, {});
             });
         } catch (const std::exception& failure) {
-            result.ok = false;
-            result.reason = failure.what();
+            result.failure = Failure{0, failure.what()};
         }
     });
     session.shell.busy.HideProgress();
-    if (!result.ok)
-        return writeFailed(result.reason);
+    if (!result.replaced())
+        return writeFailed(result.failure->detail);
     return {std::nullopt, {}, accessNoticeFor(result.access)};
 }
 

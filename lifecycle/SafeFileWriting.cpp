@@ -102,19 +102,19 @@ WriteResult encryptFileOnto(Shell& shell, std::istream& plaintext,
         try {
             result = replaceFileAtomically(target, writeSafe, guard);
         } catch (const std::exception& failure) {
-            result.ok = false; // e.g. no memory: the old safe is still whole
-            result.reason = failure.what();
+            // e.g. no memory: the old safe is still whole
+            result.failure = Failure{0, failure.what()};
         }
         // Inside the step: closing the old safe's last descriptor frees all
         // of its blocks, which takes a while for a large safe.
-        if (result.ok && lock != nullptr)
+        if (result.replaced() && lock != nullptr)
             lock->adopt(std::move(result.lockedFd), result.identity);
-        if (result.ok && whenReplaced)
+        if (result.replaced() && whenReplaced)
             whenReplaced();
     });
     plaintext.clear();
-    if (!result.ok)
-        return writeFailed(result.reason);
+    if (!result.replaced())
+        return writeFailed(result.failure->detail);
     return {std::nullopt, {}, accessNoticeFor(result.access)};
 }
 

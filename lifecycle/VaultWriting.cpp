@@ -53,7 +53,7 @@ WriteResult commitVault(Session& session, VaultContents& vault, const std::strin
                 ReplaceResult result = vault.compact(state.safePath, guardOfSession(state));
                 // A compaction that did not happen leaves the committed state,
                 // which is whole: the next save tries again.
-                if (result.ok)
+                if (result.replaced())
                     committed.accessNotice = adoptReplacement(state, result);
             }
         } catch (const std::exception& failure) { // no memory for a chunk
@@ -75,16 +75,15 @@ WriteResult compactVault(Session& session, VaultContents& vault, const std::stri
         try {
             result = vault.compact(state.safePath, guardOfSession(state));
         } catch (const std::exception& failure) { // no memory for the index
-            result.ok = false;
-            result.reason = failure.what();
+            result.failure = Failure{0, failure.what()};
         }
-        if (result.ok)
+        if (result.replaced())
             accessNotice = adoptReplacement(state, result);
     });
     session.shell.busy.HideProgress();
-    if (!result.ok)
-        return writeFailed(result.reason);
-    return {std::nullopt, result.reason, accessNotice};
+    if (!result.replaced())
+        return writeFailed(result.failure->detail);
+    return {std::nullopt, result.warning, accessNotice};
 }
 
 WriteResult writeAsVault(Session& session, const std::string& progressText) {
@@ -104,17 +103,16 @@ WriteResult writeAsVault(Session& session, const std::string& progressText) {
                                         state.safePath, guardOfSession(state));
         } catch (const std::exception& failure) {
             conversion.contents.reset();
-            conversion.replaced.ok = false;
-            conversion.replaced.reason = failure.what();
+            conversion.replaced.failure = Failure{0, failure.what()};
         }
-        if (!conversion.replaced.ok)
+        if (!conversion.replaced.replaced())
             return;
         accessNotice = adoptReplacement(state, conversion.replaced);
         if (!conversion.contents) {
             // The vault is the safe now, and this session cannot follow it:
             // what it still holds must never be written over it.
             state.readOnly = true;
-            conversion.replaced.ok = false;
+            conversion.replaced.failure = Failure{0, conversion.replaced.warning};
             return;
         }
         // The session goes on in the vault; the working copy is given up.
@@ -126,8 +124,8 @@ WriteResult writeAsVault(Session& session, const std::string& progressText) {
         state.sealedKey.reset();
     });
     session.shell.busy.HideProgress();
-    if (!conversion.replaced.ok)
-        return writeFailed(conversion.replaced.reason);
+    if (!conversion.replaced.replaced())
+        return writeFailed(conversion.replaced.failure->detail);
     refreshEntryList(state, session.shell);
     return {std::nullopt, {}, accessNotice};
 }

@@ -255,19 +255,20 @@ replaceFileAtomically(const std::filesystem::path& target,
     std::error_code resolveError;
     const fs::path resolved = resolveTarget(target, resolveError);
     if (resolveError || resolved.filename().empty()) {
-        result.reason = resolveError ? resolveError.message() : reasonOf(EISDIR);
+        result.failure = resolveError ? Failure{resolveError.value(), resolveError.message()}
+                                      : systemFailure(EISDIR);
         return result;
     }
     const FileOwnership ownership = ownershipOf(resolved);
     const UniqueFd folder = openTargetFolder(resolved);
     if (!folder) {
-        result.reason = reasonOf(errno);
+        result.failure = systemFailure(errno);
         return result;
     }
     // Removed again on every way out below, unless it took the target's place.
     FreshFile fresh = freshFileBeside(folder, resolved);
     if (const int error = fresh.make(O_RDWR); error != 0) {
-        result.reason = reasonOf(error);
+        result.failure = systemFailure(error);
         return result;
     }
     std::optional<Failure> failure;
@@ -285,19 +286,19 @@ replaceFileAtomically(const std::filesystem::path& target,
     if (const int error = failure ? 0 : fresh.renameTo(resolved.filename()); error != 0)
         failure = systemFailure(error);
     if (failure) {
-        result.reason = failure->detail;
+        result.failure = std::move(failure);
         return result;
     }
     // From here the target holds the new content: whatever follows is reported
     // but is no failure, or a caller would think the old file still stood.
-    result.ok = true;
+    result.failure.reset();
     result.identity = identityOf(fresh.fd()).value_or(FileIdentity{});
     if (guard.lockFresh)
         result.lockedFd = fresh.takeFd();
     else if (const int error = fresh.closeFd(); error != 0)
-        result.reason = reasonOf(error);
+        result.warning = reasonOf(error);
     if (int error = 0; !syncFolder(resolved.parent_path(), error))
-        result.reason = reasonOf(error);
+        result.warning = reasonOf(error);
     return result;
 }
 

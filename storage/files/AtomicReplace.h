@@ -28,11 +28,15 @@ struct AccessKept {
 };
 
 struct ReplaceResult {
-    bool ok = false;       // the target holds the new content
-    std::string reason;    // the system's reason on failure; a warning when ok
+    // Why the target does not hold the new content; none once it does. A
+    // result nobody filled in says that nothing was replaced.
+    std::optional<Failure> failure = Failure{};
+    std::string warning;   // once replaced: what went wrong after the new file stood
     UniqueFd lockedFd;     // with ReplaceGuard::lockFresh: the new file, open and locked
-    FileIdentity identity; // of the new file, when ok
-    AccessKept access;     // when ok
+    FileIdentity identity; // of the new file, when replaced
+    AccessKept access;     // when replaced
+
+    bool replaced() const { return !failure; }
 };
 
 inline constexpr const char* TargetChangedReason =

@@ -74,8 +74,8 @@ TEST(ReplaceFileAtomically, ARefusedReadBackReplacesNothing) {
         return std::optional<Failure>(Failure{0, "differs"});
     };
     const ReplaceResult result = replaceFileAtomically(target, writerOf("new content"), guard);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, "differs");
+    ASSERT_FALSE(result.replaced());
+    EXPECT_EQ(result.failure->detail, "differs");
     EXPECT_EQ(readFile(target), "old content");
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
@@ -84,7 +84,7 @@ TEST(ReplaceFileAtomically, CreatesANewFileOnlyTheOwnerCanRead) {
     TempDir dir;
     const std::string content = sampleContent(3 * 1024 * 1024 + 5, 'a');
     const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writerOf(content));
-    ASSERT_TRUE(result.ok) << result.reason;
+    ASSERT_TRUE(result.replaced()) << result.failure->detail;
     EXPECT_TRUE(readFile(dir / "safe.cx") == content);
     EXPECT_EQ(modeOf(dir / "safe.cx"), 0600u);
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
@@ -95,7 +95,7 @@ TEST(ReplaceFileAtomically, EmptyContentGivesAnEmptyFile) {
     writeFile(dir / "safe.cx", "old");
     const ReplaceResult result = replaceFileAtomically(
         dir / "safe.cx", [](std::ostream&) { return std::optional<Failure>(); });
-    ASSERT_TRUE(result.ok) << result.reason;
+    ASSERT_TRUE(result.replaced()) << result.failure->detail;
     EXPECT_EQ(fs::file_size(dir / "safe.cx"), 0u);
 }
 
@@ -107,7 +107,7 @@ TEST(ReplaceFileAtomically, KeepsTheModeOfTheReplacedFile) {
         writeFile(dir / "safe.cx", "old content");
         ASSERT_EQ(::chmod((dir / "safe.cx").c_str(), mode), 0);
         const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writerOf("new"));
-        ASSERT_TRUE(result.ok) << result.reason;
+        ASSERT_TRUE(result.replaced()) << result.failure->detail;
         EXPECT_EQ(readFile(dir / "safe.cx"), "new");
         EXPECT_EQ(modeOf(dir / "safe.cx"), mode);
     }
@@ -118,7 +118,7 @@ TEST(ReplaceFileAtomically, ReplacesAFreshInodeSoOldHandlesKeepTheOldBytes) {
     writeFile(dir / "safe.cx", "old content");
     std::ifstream reader(dir / "safe.cx", std::ios::binary);
     const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writerOf("new content"));
-    ASSERT_TRUE(result.ok) << result.reason;
+    ASSERT_TRUE(result.replaced()) << result.failure->detail;
     std::ostringstream seen;
     seen << reader.rdbuf();
     EXPECT_EQ(seen.str(), "old content");
@@ -132,7 +132,7 @@ TEST(ReplaceFileAtomically, GoesThroughASymbolicLink) {
     ASSERT_EQ(::chmod((dir / "real" / "safe.cx").c_str(), 0640), 0);
     fs::create_symlink(dir / "real" / "safe.cx", dir / "link.cx");
     const ReplaceResult result = replaceFileAtomically(dir / "link.cx", writerOf("new"));
-    ASSERT_TRUE(result.ok) << result.reason;
+    ASSERT_TRUE(result.replaced()) << result.failure->detail;
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.cx")));
     EXPECT_EQ(fs::read_symlink(dir / "link.cx"), dir / "real" / "safe.cx");
     EXPECT_EQ(readFile(dir / "real" / "safe.cx"), "new");
@@ -146,7 +146,7 @@ TEST(ReplaceFileAtomically, GoesThroughARelativeLinkToAFileNotYetThere) {
     fs::create_directory(dir / "real");
     fs::create_symlink("real/safe.cx", dir / "link.cx");
     const ReplaceResult result = replaceFileAtomically(dir / "link.cx", writerOf("new"));
-    ASSERT_TRUE(result.ok) << result.reason;
+    ASSERT_TRUE(result.replaced()) << result.failure->detail;
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.cx")));
     EXPECT_EQ(readFile(dir / "real" / "safe.cx"), "new");
 }
@@ -158,8 +158,8 @@ TEST(ReplaceFileAtomically, TakesARelativeNameInTheCurrentFolder) {
     const ReplaceResult created = replaceFileAtomically("new.cx", writerOf("first"));
     const ReplaceResult replaced = replaceFileAtomically("new.cx", writerOf("second"));
     fs::current_path(before);
-    EXPECT_TRUE(created.ok) << created.reason;
-    EXPECT_TRUE(replaced.ok) << replaced.reason;
+    EXPECT_TRUE(created.replaced()) << created.failure.value_or(Failure{}).detail;
+    EXPECT_TRUE(replaced.replaced()) << replaced.failure.value_or(Failure{}).detail;
     EXPECT_EQ(readFile(dir / "new.cx"), "second");
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"new.cx"});
 }
@@ -184,8 +184,8 @@ TEST(ReplaceFileAtomically, AFailingWriterLeavesTheOldFileAndNoTempFile) {
         TempDir dir;
         writeFile(dir / "safe.cx", "the old safe");
         const ReplaceResult result = replaceFileAtomically(dir / "safe.cx", writer);
-        EXPECT_FALSE(result.ok);
-        EXPECT_EQ(result.reason, reason);
+        ASSERT_FALSE(result.replaced());
+        EXPECT_EQ(result.failure->detail, reason);
         EXPECT_EQ(readFile(dir / "safe.cx"), "the old safe");
         EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
     }
@@ -232,8 +232,8 @@ TEST(ReplaceFileAtomically, AFileRewrittenInPlaceWithItsTimesPutBackIsNotReplace
     ASSERT_EQ(identityAt(safe)->modifiedNanoseconds, guard.expected->modifiedNanoseconds);
 
     const ReplaceResult result = replaceFileAtomically(safe, writerOf("ours"), guard);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, TargetChangedReason);
+    ASSERT_FALSE(result.replaced());
+    EXPECT_EQ(result.failure->detail, TargetChangedReason);
     EXPECT_EQ(readFile(safe), theirs);
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"safe.cx"});
 }
@@ -244,8 +244,8 @@ TEST(ReplaceFileAtomically, AMissingFolderOrAFolderAsTargetFailsWithAReason) {
     for (const fs::path& target : {dir / "no-such-folder" / "safe.cx", dir / "folder"}) {
         SCOPED_TRACE(target.string());
         const ReplaceResult result = replaceFileAtomically(target, writerOf("new"));
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(result.reason.empty());
+        ASSERT_FALSE(result.replaced());
+        EXPECT_FALSE(result.failure->detail.empty());
         EXPECT_TRUE(fs::is_directory(dir / "folder"));
         EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"folder"});
     }
@@ -293,8 +293,8 @@ TEST(ReplaceFileAtomically, AReadOnlyFolderFailsAndLeavesTheFileAlone) {
                   }
                   const ReplaceResult result =
                       replaceFileAtomically(dir / "locked" / "safe.cx", writerOf("new"));
-                  EXPECT_FALSE(result.ok);
-                  EXPECT_FALSE(result.reason.empty());
+                  ASSERT_FALSE(result.replaced());
+                  EXPECT_FALSE(result.failure->detail.empty());
               }),
               0);
     EXPECT_EQ(readFile(dir / "locked" / "safe.cx"), "old");
@@ -310,7 +310,7 @@ int replaceWithFileSizeLimit(const fs::path& target, const std::string& content,
     return test::runInChild([&] {
         const test::FileSizeLimit small(limit);
         const ReplaceResult result = replaceFileAtomically(target, writerOf(content));
-        ::_exit(result.ok ? 1 : (result.reason.empty() ? 2 : 0));
+        ::_exit(result.replaced() ? 1 : (result.failure->detail.empty() ? 2 : 0));
     });
 }
 

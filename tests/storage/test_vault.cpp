@@ -221,7 +221,7 @@ TEST_F(VaultTest, WasteIsReusedAndCompactionLeavesNone) {
     ASSERT_EQ(vault->changePassword("before compaction", 1, 8192), StepResult::Done); // to slot 1
     const auto wasteful = fs::file_size(safe);
     const ReplaceResult replaced = vault->compact(safe, {});
-    ASSERT_TRUE(replaced.ok) << replaced.reason;
+    ASSERT_TRUE(replaced.replaced()) << replaced.failure.value_or(Failure{}).detail;
     EXPECT_LT(fs::file_size(safe), wasteful / 2);
     EXPECT_FALSE(vault->wantsCompaction());
     EXPECT_EQ(contentsOf(*vault), (Contents{{"b", b}, {"d/", ""}}));

@@ -25,7 +25,8 @@ void put(std::ostream& out, const Bytes& bytes) {
 ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard guard) {
     ReplaceResult result;
     if (writable() != StepResult::Done || changed_) {
-        result.reason = "The safe has changes that are not saved, or is open for reading only";
+        result.failure =
+            Failure{0, "The safe has changes that are not saved, or is open for reading only"};
         return result;
     }
     std::map<std::string, VaultEntry> planned = entries_;
@@ -85,7 +86,7 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
         return outer ? outer(fd) : std::nullopt;
     };
     result = replaceFileAtomically(target, write, guard);
-    if (!result.ok)
+    if (!result.replaced())
         return result;
     // Go on in the new file.
     const int fd =
@@ -98,7 +99,7 @@ ReplaceResult Vault::compact(const std::filesystem::path& target, ReplaceGuard g
     if (fd < 0 || readHeader(nullptr, &dataKey) != OpenResult::Opened ||
         loadCommitted() != OpenResult::Opened) {
         uncertain_ = true; // the new file is the safe, and this session cannot follow it
-        result.reason = "The compacted safe could not be opened again";
+        result.warning = "The compacted safe could not be opened again";
     }
     return result;
 }

@@ -137,7 +137,7 @@ VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
     VaultConversion conversion;
     NewKeys made;
     if (std::optional<Failure> failed = makeKeys(password, settings, made)) {
-        conversion.replaced.reason = std::move(failed->detail);
+        conversion.replaced.failure = std::move(failed);
         return conversion;
     }
     const vault::ChunkGeometry geometry{settings.chunkSize};
@@ -181,7 +181,7 @@ VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
     };
     conversion.replaced = replaceFileAtomically(target, write, guard);
     sodium_memzero(plain.data(), plain.size());
-    if (!conversion.replaced.ok)
+    if (!conversion.replaced.replaced())
         return conversion;
     // Go on in the new file, under the lock that moved to it.
     const int fd = guard.lockFresh ? ::dup(conversion.replaced.lockedFd.get())
@@ -193,7 +193,7 @@ VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
     if (opened)
         conversion.contents = std::make_unique<VaultContents>(std::move(opened));
     else
-        conversion.replaced.reason = "The sealed safe was written but could not be opened again";
+        conversion.replaced.warning = "The sealed safe was written but could not be opened again";
     return conversion;
 }
 

@@ -24,8 +24,9 @@ struct VaultConversion {
 // not take gets " (2)" and so on (a second file of one name), or "_" for
 // what the vault does not allow in a name (a slash, a control character,
 // bytes that are not UTF-8), so that no file is lost on the way. A first-version
-// safe keeps its Argon2id settings in settings. When replaced.ok is true and
-// contents is null, the new file is the safe but could not be opened again.
+// safe keeps its Argon2id settings in settings. When replaced.replaced() and
+// contents is null, the new file is the safe but could not be opened again
+// (replaced.warning says so).
 VaultConversion convertToVault(SafeContents& from, const ContainerIndex& index,
                                const std::string& password, const vault::VaultSettings& settings,
                                const std::filesystem::path& target, ReplaceGuard guard);
