@@ -32,7 +32,9 @@ namespace {
 
 // Often enough for figures that move, seldom enough to cost nothing.
 constexpr int DetailMilliseconds = 200;
-std::chrono::milliseconds paintInterval{50};
+// A count, not a duration: a static duration's constructor counts as one
+// that may throw.
+std::chrono::milliseconds::rep paintMilliseconds = 50;
 
 // At a third of the screen's width and height, as the box has always stood.
 void placeOnScreen(QWidget& box) {
@@ -89,12 +91,12 @@ void BusyBox::setDetailSource(std::function<std::string()> detail) {
 }
 
 void BusyBox::setPaintInterval(std::chrono::milliseconds interval) {
-    paintInterval = interval;
+    paintMilliseconds = interval.count();
 }
 
 void BusyBox::paintIfDue() {
     const auto now = std::chrono::steady_clock::now();
-    if (now - impl_->lastPaint < paintInterval)
+    if (now - impl_->lastPaint < std::chrono::milliseconds(paintMilliseconds))
         return;
     impl_->showDetail();
     const bool wasBusy = impl_->busy;
